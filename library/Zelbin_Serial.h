@@ -1,0 +1,74 @@
+/*
+ * Zelbin_Serial.dll: a hardware key on a PC serial port.
+ *
+ * The key closes the port's CTS line; the library holds RTS on while it
+ * listens and drives DTR as the host's output line. All five functions use
+ * the stdcall convention; booleans are one byte (0 false, 1 true; on input
+ * any non-zero byte is true). No function reports an error: each one that
+ * needs the port quietly does nothing while the library is not listening or
+ * the port-I/O driver is missing.
+ *
+ * The library keeps one process-wide port state and takes no lock: call it
+ * from one thread at a time (normally the host's main or polling thread).
+ */
+#ifndef ZELBIN_SERIAL_H
+#define ZELBIN_SERIAL_H
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define ZELBIN_CALL __stdcall
+#else
+#define ZELBIN_CALL
+#endif
+
+#ifndef ZELBIN_API
+#if defined(_WIN32)
+#define ZELBIN_API __declspec(dllimport)
+#else
+#define ZELBIN_API
+#endif
+#endif
+
+typedef unsigned char ZelbinBool;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Starts listening on the port named by `params` (NULL reads as "").
+ * "COM1".."COM4" alone pick the standard base address of that port; any other
+ * single name, or none, picks COM1 at 3F8h. "NAME;ADDRh" opens device NAME
+ * and drives the UART at hexadecimal base ADDR (one suffix character, which
+ * is ignored). A port that is already held is released first, so calling it
+ * again moves to another port. Safe to call at any time. Ordinal 5. */
+ZELBIN_API void ZELBIN_CALL ZelbinStartListen(const char *params);
+
+/* Releases the port. The UART keeps its last settings (DTR included).
+ * Safe to call at any time, also when not listening. Ordinal 4. */
+ZELBIN_API void ZELBIN_CALL ZelbinStopListen(void);
+
+/* The polling call: 1 exactly once for each change of the key line from
+ * open to closed since the previous poll that read it, else 0. Returns 0
+ * without touching the port when not listening or without the driver.
+ * Cheap enough to call every few milliseconds. Ordinal 3. */
+ZELBIN_API ZelbinBool ZELBIN_CALL ZelbinIsZBToggle(void);
+
+/* Sets DTR when `toggled` is non-zero, clears it when zero; the other modem
+ * control lines are untouched. Does nothing when not listening or without
+ * the driver. Every start clears DTR again. Ordinal 2. */
+ZELBIN_API void ZELBIN_CALL ZelbinSetToggled(ZelbinBool toggled);
+
+/* Always 1: this key library is a custom one. Safe at any time. Ordinal 1. */
+ZELBIN_API ZelbinBool ZELBIN_CALL ZelbinIsCustom(void);
+
+/* Pointer types for hosts that load the library with LoadLibrary. */
+typedef void(ZELBIN_CALL *ZelbinStartListenFn)(const char *params);
+typedef void(ZELBIN_CALL *ZelbinStopListenFn)(void);
+typedef ZelbinBool(ZELBIN_CALL *ZelbinIsZBToggleFn)(void);
+typedef void(ZELBIN_CALL *ZelbinSetToggledFn)(ZelbinBool toggled);
+typedef ZelbinBool(ZELBIN_CALL *ZelbinIsCustomFn)(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZELBIN_SERIAL_H */

@@ -1,0 +1,32 @@
+// The library's only road to the outside world: the port-I/O library's five
+// operations and the operating system's device open and close.
+//
+// Widths follow the port-I/O library's own interface: ports are 16-bit,
+// values and bit numbers 8-bit, the driver check a one-byte boolean and a
+// bit read a 16-bit boolean (any non-zero value means set). Results are
+// passed through untouched; interpreting them is the library's business.
+//
+// The build links exactly one implementation: platform/windows (io.dll and
+// kernel32) for the DLL, platform/sim (the simulator) for host builds.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+using Handle = void *;
+
+// The value CreateFileA returns when a device can't be opened.
+inline Handle InvalidHandle() { return reinterpret_cast<Handle>(~std::uintptr_t{0}); }
+
+std::uint8_t IsDriverInstalled();
+void PortOut(std::uint16_t port, std::uint8_t value);
+std::uint16_t GetPortBit(std::uint16_t port, std::uint8_t bit);
+void SetPortBit(std::uint16_t port, std::uint8_t bit);
+void ClrPortBit(std::uint16_t port, std::uint8_t bit);
+
+Handle CreateFileA(const char *name, std::uint32_t access, std::uint32_t share, void *security,
+                   std::uint32_t disposition, std::uint32_t flagsAndAttributes, Handle templateFile);
+std::int32_t CloseHandle(Handle handle);
+
+} // namespace platform

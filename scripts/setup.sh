@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Installs what the build needs and is missing, from Debian's packages.
+# Usage: scripts/setup.sh GROUP...   where GROUP is host, windows or tools.
+# Runs apt only when something is actually missing, so it costs nothing on a
+# machine that is ready.
+set -euo pipefail
+
+missing=()
+need_i386=0
+
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+want_cmd() { have_cmd "$1" || missing+=("$2"); }
+want_pkg() { have_pkg "$1" || missing+=("$1"); }
+
+for group in "$@"; do
+    case "$group" in
+    host)
+        want_cmd cmake cmake
+        want_cmd ninja ninja-build
+        want_cmd g++ g++
+        want_pkg libgtest-dev
+        want_pkg googletest
+        ;;
+    windows)
+        want_cmd cmake cmake
+        want_cmd ninja ninja-build
+        want_cmd i686-w64-mingw32-g++ g++-mingw-w64-i686
+        want_cmd i686-w64-mingw32-objdump binutils-mingw-w64-i686
+        want_pkg googletest
+        want_cmd wine wine
+        if ! have_pkg wine32:i386; then
+            missing+=("wine32:i386")
+            need_i386=1
+        fi
+        ;;
+    tools)
+        want_cmd valgrind valgrind
+        want_cmd clang++ clang
+        want_pkg libclang-rt-14-dev
+        want_cmd gcovr gcovr
+        want_pkg libbenchmark-dev
+        ;;
+    *)
+        echo "setup.sh: unknown group '$group'" >&2
+        exit 2
+        ;;
+    esac
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "setup.sh: missing packages: ${missing[*]}; run as root or install them" >&2
+    exit 1
+fi
+
+echo "setup.sh: installing ${missing[*]}"
+if [ "$need_i386" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

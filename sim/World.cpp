@@ -1,0 +1,220 @@
+#include "World.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+constexpr std::uint32_t OpenExisting = 3;
+constexpr std::uintptr_t HandleStep = 4; // handles are multiples of four, as on Windows
+
+std::string Hex(unsigned value, int digits)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+std::string HandleText(Handle handle)
+{
+    if (handle == InvalidHandle())
+        return "INVALID_HANDLE_VALUE";
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    if (value % HandleStep == 0 && value != 0)
+        return "h" + std::to_string(value / HandleStep);
+    return Hex(static_cast<unsigned>(value), 8);
+}
+
+} // namespace
+
+Handle InvalidHandle() { return reinterpret_cast<Handle>(~std::uintptr_t{0}); }
+
+void Machine::PowerOn(Machine &machine)
+{
+    std::memset(&machine, 0, sizeof machine);
+    machine.driverInstalled = 1;
+    machine.bitSetValue = 1;
+    const std::uint16_t bases[MaxUarts] = {0x3F8, 0x2F8, 0x3E8, 0x2E8};
+    for (const std::uint16_t base : bases)
+        machine.uarts[machine.uartCount++] = Uart16550::PowerOn(base);
+    // Unclaimed ports float high on a PC bus.
+    std::memset(machine.ports, 0xFF, sizeof machine.ports);
+}
+
+Uart16550 *Machine::UartAt(std::uint16_t port)
+{
+    for (int i = 0; i < uartCount && i < MaxUarts; ++i)
+        if (uarts[i].Decodes(port))
+            return &uarts[i];
+    return nullptr;
+}
+
+std::uint8_t Machine::Read(std::uint16_t port)
+{
+    if (Uart16550 *uart = UartAt(port))
+        return uart->Read(static_cast<std::uint8_t>(port - uart->base));
+    return ports[port];
+}
+
+void Machine::Write(std::uint16_t port, std::uint8_t value)
+{
+    if (Uart16550 *uart = UartAt(port))
+        uart->Write(static_cast<std::uint8_t>(port - uart->base), value);
+    else
+        ports[port] = value;
+}
+
+std::string Describe(const Call &call)
+{
+    const std::string port = Hex(call.port, 4);
+    switch (call.op) {
+    case Call::Op::IsDriverInstalled: return "IsDriverInstalled() -> " + std::to_string(call.result);
+    case Call::Op::PortOut: return "PortOut(" + port + ", " + Hex(call.value, 2) + ")";
+    case Call::Op::GetPortBit:
+        return "GetPortBit(" + port + ", " + std::to_string(call.value) + ") -> " + Hex(call.result, 4);
+    case Call::Op::SetPortBit: return "SetPortBit(" + port + ", " + std::to_string(call.value) + ")";
+    case Call::Op::ClrPortBit: return "ClrPortBit(" + port + ", " + std::to_string(call.value) + ")";
+    case Call::Op::CreateFileA: {
+        std::string text = "CreateFileA(";
+        text += call.nameIsNull ? "NULL" : "\"" + call.name + "\"";
+        text += ", " + Hex(call.access, 8) + ", " + std::to_string(call.share) + ", ";
+        text += call.securityIsNull ? "NULL" : "security";
+        text += ", " + std::to_string(call.disposition) + ", " + std::to_string(call.flags) + ", ";
+        text += call.templateIsNull ? "NULL" : "template";
+        return text + ") -> " + HandleText(call.handle);
+    }
+    case Call::Op::CloseHandle: return "CloseHandle(" + HandleText(call.handle) + ") -> " + std::to_string(call.result);
+    }
+    return "?";
+}
+
+World::World() : machine_(&own_) { Reset(); }
+
+void World::Reset()
+{
+    machine_ = &own_;
+    Machine::PowerOn(own_);
+    devices_.clear();
+    for (const char *name : {"COM1", "COM2", "COM3", "COM4"})
+        devices_[name] = true;
+    open_.clear();
+    nextHandle_ = 0;
+    calls_.clear();
+}
+
+void World::UseMachine(Machine *machine) { machine_ = machine ? machine : &own_; }
+
+std::uint8_t World::IsDriverInstalled()
+{
+    Call call{Call::Op::IsDriverInstalled};
+    call.result = machine_->driverInstalled;
+    calls_.push_back(call);
+    return machine_->driverInstalled;
+}
+
+void World::PortOut(std::uint16_t port, std::uint8_t value)
+{
+    Call call{Call::Op::PortOut};
+    call.port = port;
+    call.value = value;
+    calls_.push_back(call);
+    if (machine_->driverInstalled)
+        machine_->Write(port, value);
+}
+
+std::uint16_t World::GetPortBit(std::uint16_t port, std::uint8_t bit)
+{
+    Call call{Call::Op::GetPortBit};
+    call.port = port;
+    call.value = bit;
+    std::uint16_t answer = 0;
+    if (machine_->driverInstalled && bit < 8 && (machine_->Read(port) >> bit & 1))
+        answer = machine_->bitSetValue;
+    call.result = answer;
+    calls_.push_back(call);
+    return answer;
+}
+
+void World::SetPortBit(std::uint16_t port, std::uint8_t bit)
+{
+    Call call{Call::Op::SetPortBit};
+    call.port = port;
+    call.value = bit;
+    calls_.push_back(call);
+    if (machine_->driverInstalled && bit < 8)
+        machine_->Write(port, static_cast<std::uint8_t>(machine_->Read(port) | 1u << bit));
+}
+
+void World::ClrPortBit(std::uint16_t port, std::uint8_t bit)
+{
+    Call call{Call::Op::ClrPortBit};
+    call.port = port;
+    call.value = bit;
+    calls_.push_back(call);
+    if (machine_->driverInstalled && bit < 8)
+        machine_->Write(port, static_cast<std::uint8_t>(machine_->Read(port) & ~(1u << bit)));
+}
+
+Handle World::CreateFileA(const char *name, std::uint32_t access, std::uint32_t share, void *security,
+                          std::uint32_t disposition, std::uint32_t flags, Handle templateFile)
+{
+    Call call{Call::Op::CreateFileA};
+    call.nameIsNull = name == nullptr;
+    call.name = name ? name : "";
+    call.access = access;
+    call.share = share;
+    call.securityIsNull = security == nullptr;
+    call.disposition = disposition;
+    call.flags = flags;
+    call.templateIsNull = templateFile == nullptr;
+
+    call.handle = InvalidHandle();
+    const auto device = devices_.find(call.name);
+    const bool exists = name != nullptr && device != devices_.end() && device->second;
+    // Serial devices are exclusive: one that is held can't be opened again.
+    if (exists && disposition == OpenExisting && !IsHeld(call.name)) {
+        nextHandle_ += HandleStep;
+        open_[nextHandle_] = call.name;
+        call.handle = reinterpret_cast<Handle>(nextHandle_);
+    }
+    calls_.push_back(call);
+    return call.handle;
+}
+
+std::int32_t World::CloseHandle(Handle handle)
+{
+    Call call{Call::Op::CloseHandle};
+    call.handle = handle;
+    call.result = open_.erase(reinterpret_cast<std::uintptr_t>(handle)) ? 1 : 0;
+    calls_.push_back(call);
+    return static_cast<std::int32_t>(call.result);
+}
+
+void World::SetDeviceExists(const std::string &name, bool exists) { devices_[name] = exists; }
+
+bool World::IsHeld(const std::string &name) const
+{
+    for (const auto &entry : open_)
+        if (entry.second == name)
+            return true;
+    return false;
+}
+
+std::vector<std::string> World::Transcript() const
+{
+    std::vector<std::string> lines;
+    lines.reserve(calls_.size());
+    for (const Call &call : calls_)
+        lines.push_back(Describe(call));
+    return lines;
+}
+
+World &TheWorld()
+{
+    static World world;
+    return world;
+}
+
+} // namespace sim

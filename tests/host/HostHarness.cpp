@@ -1,0 +1,54 @@
+// Binds the behaviour tests to the library and simulator linked into this
+// program.
+#include "tests/behaviour/Harness.h"
+
+#include "Zelbin_Serial.h"
+#include "Zelbin_SerialCore.h"
+#include "sim/World.h"
+
+namespace {
+
+class HostHarness final : public Harness {
+public:
+    void StartListen(const char *params) override { ZelbinStartListen(params); }
+    void StopListen() override { ZelbinStopListen(); }
+    std::uint8_t IsZBToggle() override { return ZelbinIsZBToggle(); }
+    void SetToggled(std::uint8_t toggled) override { ZelbinSetToggled(toggled); }
+    std::uint8_t IsCustom() override { return ZelbinIsCustom(); }
+
+    void Fresh() override
+    {
+        world().Reset();
+        Load();
+    }
+    void Unload() override { LibraryUnload(); }
+    void Load() override
+    {
+        // A new process image: the port state is zero before the load step.
+        PortBase = 0;
+        LastKeyState = false;
+        PortOpen = false;
+        PortHandle = nullptr;
+        LibraryLoad();
+    }
+
+    void SetDriverInstalled(bool present) override { world().SetDriverInstalled(present); }
+    void SetBitSetValue(std::uint16_t value) override { world().SetBitSetValue(value); }
+    void SetCts(std::uint16_t base, bool level) override { world().UartAt(base)->SetCts(level); }
+    std::uint8_t Mcr(std::uint16_t base) override { return world().UartAt(base)->mcr; }
+    void SetDeviceExists(const char *name, bool exists) override { world().SetDeviceExists(name, exists); }
+    int HandlesHeld() override { return static_cast<int>(world().HandlesHeld()); }
+    std::vector<std::string> Transcript() override { return world().Transcript(); }
+    void ClearTranscript() override { world().ClearCalls(); }
+
+private:
+    static sim::World &world() { return sim::TheWorld(); }
+};
+
+} // namespace
+
+Harness &TheHarness()
+{
+    static HostHarness harness;
+    return harness;
+}
