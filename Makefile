@@ -1,22 +1,37 @@
-# Front door. `make` builds, `make test` runs every test. Both install what
-# is missing first (Debian packages, as root) through scripts/setup.sh.
-.PHONY: all build test host host-test setup-host clean
+# Front door. Every target installs what is missing first (Debian packages,
+# as root) through scripts/setup.sh.
+#   make        build the host library and tests, and the Windows DLL into dist/
+#   make test   run every test: host (sanitizers on) and the DLL under Wine
+.PHONY: all build test host windows dist host-test windows-test clean
+
+DIST := dist
 
 all: build
 
-build: host
+build: host dist
 
-test: host-test
+test: host-test windows-test
 
-setup-host:
+host:
 	@scripts/setup.sh host
-
-host: setup-host
 	@cmake --preset host >/dev/null
 	@cmake --build --preset host
+
+windows:
+	@scripts/setup.sh windows
+	@cmake --preset windows >/dev/null
+	@cmake --build --preset windows
+
+dist: windows
+	@rm -rf $(DIST)
+	@cmake --install build/windows --prefix $(DIST) >/dev/null
+	@echo "dist/:" && cd $(DIST) && find . -type f | sort | sed 's|^\./|  |'
 
 host-test: host
 	@ctest --preset host
 
+windows-test: windows
+	@ctest --preset windows
+
 clean:
-	rm -rf build dist
+	rm -rf build $(DIST)

@@ -8,7 +8,6 @@ namespace sim {
 namespace {
 
 constexpr std::uint32_t OpenExisting = 3;
-constexpr std::uintptr_t HandleStep = 4; // handles are multiples of four, as on Windows
 
 std::string Hex(unsigned value, int digits)
 {
@@ -22,8 +21,8 @@ std::string HandleText(Handle handle)
     if (handle == InvalidHandle())
         return "INVALID_HANDLE_VALUE";
     const auto value = reinterpret_cast<std::uintptr_t>(handle);
-    if (value % HandleStep == 0 && value != 0)
-        return "h" + std::to_string(value / HandleStep);
+    if (IsSimHandle(handle))
+        return "h" + std::to_string((value - kHandleBase) / kHandleStep);
     return Hex(static_cast<unsigned>(value), 8);
 }
 
@@ -175,9 +174,9 @@ Handle World::CreateFileA(const char *name, std::uint32_t access, std::uint32_t 
     const bool exists = name != nullptr && device != devices_.end() && device->second;
     // Serial devices are exclusive: one that is held can't be opened again.
     if (exists && disposition == OpenExisting && !IsHeld(call.name)) {
-        nextHandle_ += HandleStep;
-        open_[nextHandle_] = call.name;
-        call.handle = reinterpret_cast<Handle>(nextHandle_);
+        nextHandle_ += kHandleStep;
+        open_[kHandleBase + nextHandle_] = call.name;
+        call.handle = reinterpret_cast<Handle>(kHandleBase + nextHandle_);
     }
     calls_.push_back(call);
     return call.handle;
@@ -187,7 +186,9 @@ std::int32_t World::CloseHandle(Handle handle)
 {
     Call call{Call::Op::CloseHandle};
     call.handle = handle;
-    call.result = open_.erase(reinterpret_cast<std::uintptr_t>(handle)) ? 1 : 0;
+    // INVALID_HANDLE_VALUE is also the current process's pseudo-handle, and
+    // Windows closes it successfully by doing nothing.
+    call.result = handle == InvalidHandle() || open_.erase(reinterpret_cast<std::uintptr_t>(handle)) ? 1 : 0;
     calls_.push_back(call);
     return static_cast<std::int32_t>(call.result);
 }

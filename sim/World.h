@@ -36,6 +36,17 @@ struct Machine {
 using Handle = void *;
 Handle InvalidHandle();
 
+// Device handles the simulator issues: kHandleBase + 4n for the n-th open,
+// far from the small values a real kernel hands out, so that a process may
+// hold both kinds at once and tell them apart.
+constexpr std::uintptr_t kHandleBase = 0x5A000000;
+constexpr std::uintptr_t kHandleStep = 4;
+inline bool IsSimHandle(Handle handle)
+{
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    return value > kHandleBase && value < kHandleBase + 0x01000000 && (value - kHandleBase) % kHandleStep == 0;
+}
+
 struct Call {
     enum class Op { IsDriverInstalled, PortOut, GetPortBit, SetPortBit, ClrPortBit, CreateFileA, CloseHandle };
     explicit Call(Op kind) : op(kind) {}

@@ -1,0 +1,61 @@
+/*
+ * The stand-in io.dll: the simulator compiled as a port-I/O library, so that
+ * Zelbin_Serial.dll and any host can run without the real driver package or
+ * serial hardware. It exports the five port-I/O operations under the real
+ * library's names and conventions, plus the control interface below for
+ * tests and tools. All functions are stdcall.
+ */
+#ifndef ZELBIN_STAND_IN_IO_H
+#define ZELBIN_STAND_IN_IO_H
+
+#include <windows.h>
+
+#ifndef SIM_API
+#define SIM_API __declspec(dllimport)
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The port-I/O operations. */
+SIM_API BYTE WINAPI IsDriverInstalled(void);
+SIM_API void WINAPI PortOut(WORD port, BYTE value);
+SIM_API WORD WINAPI GetPortBit(WORD port, BYTE bit);
+SIM_API void WINAPI SetPortBit(WORD port, BYTE bit);
+SIM_API void WINAPI ClrPortBit(WORD port, BYTE bit);
+
+/* Control: back to a new PC (driver present, UARTs and devices COM1 to COM4
+ * at their standard bases, nothing held, nothing recorded). */
+SIM_API void WINAPI SimReset(void);
+SIM_API void WINAPI SimSetDriverInstalled(BYTE present);
+/* What GetPortBit answers for a set bit (default 1). */
+SIM_API void WINAPI SimSetBitSetValue(WORD value);
+/* Presses (down != 0) or releases the key on the CTS line of the UART whose
+ * registers include `port`. Returns 0 when no UART decodes that port. */
+SIM_API BYTE WINAPI SimSetKey(WORD port, BYTE down);
+/* The modem control (DTR bit 0, RTS bit 1, OUT2 bit 3) and modem status
+ * (CTS bit 4) registers of the UART at `port`, read without side effects;
+ * 0xFFFF when no UART decodes that port. */
+SIM_API WORD WINAPI SimGetModemControl(WORD port);
+SIM_API WORD WINAPI SimGetModemStatus(WORD port);
+
+/* The simulated serial devices, for hosts whose device calls are routed
+ * here instead of to the operating system. */
+SIM_API void WINAPI SimSetDeviceExists(const char *name, BYTE exists);
+SIM_API DWORD WINAPI SimHandlesHeld(void);
+SIM_API HANDLE WINAPI SimCreateFileA(const char *name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                     DWORD disposition, DWORD flags, HANDLE templateFile);
+SIM_API BOOL WINAPI SimCloseHandle(HANDLE handle);
+
+/* The record of every call, one line each ("PortOut(0x03FB, 0x80)"),
+ * separated by '\n'. Copies at most size - 1 characters and a NUL into
+ * buffer; returns the size the whole record needs, NUL included. */
+SIM_API DWORD WINAPI SimGetCallRecord(char *buffer, DWORD size);
+SIM_API void WINAPI SimClearCallRecord(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZELBIN_STAND_IN_IO_H */

@@ -1,0 +1,53 @@
+// Zelbin_Serial.dll loaded the way a host loads it, and the stand-in io.dll
+// beside it, for the DLL conformance tests.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "Zelbin_Serial.h"
+
+struct Exports {
+    ZelbinStartListenFn StartListen;
+    ZelbinStopListenFn StopListen;
+    ZelbinIsZBToggleFn IsZBToggle;
+    ZelbinSetToggledFn SetToggled;
+    ZelbinIsCustomFn IsCustom;
+};
+
+// Where the key library's CreateFileA and CloseHandle calls go.
+enum class Devices {
+    Simulated, // to the stand-in io.dll's devices, into the same call record as the port calls
+    Spied,     // to kernel32, through a spy that records them (SpiedDeviceCalls)
+};
+
+// Loads Zelbin_Serial.dll from the test program's folder, resolves its
+// exports by name and points its device imports as `devices` says. Handles
+// the compiler's runtime inside the DLL opens for itself still reach
+// kernel32 unrecorded.
+HMODULE LoadKeyLibrary(Devices devices, Exports &exports);
+
+// The device calls of the key library since it was loaded with Spied, one
+// line each, in the call record's form; kernel32's handles are shown as
+// they are.
+struct SpiedCall {
+    std::string line;
+    HANDLE handle; // what CreateFileA returned or CloseHandle was given
+};
+const std::vector<SpiedCall> &SpiedDeviceCalls();
+
+// Points one import of `module` at `replacement`; false when `module` does
+// not import `function` from `dll` by name.
+bool RedirectImport(HMODULE module, const char *dll, const char *function, FARPROC replacement);
+
+// The stand-in io.dll, loaded once and kept for the whole test program so
+// that its simulated PC outlives reloads of the key library.
+HMODULE StandInIo();
+FARPROC StandInIoExport(const char *name);
+
+template <typename Fn> Fn StandInIoFunction(const char *name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void *>(StandInIoExport(name)));
+}
