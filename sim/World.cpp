@@ -34,6 +34,7 @@ void Machine::PowerOn(Machine &machine)
 {
     std::memset(&machine, 0, sizeof machine);
     machine.driverInstalled = 1;
+    machine.activeUart = -1;
     machine.bitSetValue = 1;
     const std::uint16_t bases[MaxUarts] = {0x3F8, 0x2F8, 0x3E8, 0x2E8};
     for (const std::uint16_t base : bases)
@@ -50,6 +51,11 @@ Uart16550 *Machine::UartAt(std::uint16_t port)
     return nullptr;
 }
 
+Uart16550 &Machine::ActiveUart()
+{
+    return activeUart >= 0 && activeUart < uartCount ? uarts[activeUart] : uarts[0];
+}
+
 std::uint8_t Machine::Read(std::uint16_t port)
 {
     if (Uart16550 *uart = UartAt(port))
@@ -59,9 +65,10 @@ std::uint8_t Machine::Read(std::uint16_t port)
 
 void Machine::Write(std::uint16_t port, std::uint8_t value)
 {
-    if (Uart16550 *uart = UartAt(port))
+    if (Uart16550 *uart = UartAt(port)) {
         uart->Write(static_cast<std::uint8_t>(port - uart->base), value);
-    else
+        activeUart = static_cast<std::int8_t>(uart - uarts);
+    } else
         ports[port] = value;
 }
 
@@ -93,8 +100,7 @@ World::World() : machine_(&own_) { Reset(); }
 
 void World::Reset()
 {
-    machine_ = &own_;
-    Machine::PowerOn(own_);
+    Machine::PowerOn(*machine_);
     devices_.clear();
     for (const char *name : {"COM1", "COM2", "COM3", "COM4"})
         devices_[name] = true;

@@ -22,6 +22,7 @@ struct Machine {
     std::uint8_t driverInstalled;   // does port access reach the hardware?
     std::uint16_t bitSetValue;      // what GetPortBit answers for a set bit
     std::uint8_t uartCount;
+    std::int8_t activeUart;         // the UART last written to, -1 for none
     Uart16550 uarts[MaxUarts];
     std::uint8_t ports[65536];      // every port no UART decodes
 
@@ -29,6 +30,8 @@ struct Machine {
     static void PowerOn(Machine &machine);
 
     Uart16550 *UartAt(std::uint16_t port);
+    // The UART a host drives: the one last written to, else the first.
+    Uart16550 &ActiveUart();
     std::uint8_t Read(std::uint16_t port);
     void Write(std::uint16_t port, std::uint8_t value);
 };
@@ -70,12 +73,13 @@ class World {
 public:
     World();
 
-    // Back to a new PC: fresh machine, devices COM1 to COM4, nothing held,
-    // nothing recorded.
+    // Back to a new PC: the machine powered on afresh (the shared one, when
+    // one is in use), devices COM1 to COM4, nothing held, nothing recorded.
     void Reset();
 
-    // Runs the hardware from `machine` (for example a shared block) instead
-    // of the world's own; null goes back to its own.
+    // Runs the hardware from `machine` (for example a block shared between
+    // processes, already powered on) instead of the world's own; null goes
+    // back to its own.
     void UseMachine(Machine *machine);
     Machine &machine() { return *machine_; }
 

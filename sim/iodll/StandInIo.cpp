@@ -1,14 +1,85 @@
 #define SIM_API
 #include "StandInIo.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "sim/KeyScript.h"
 #include "sim/World.h"
 
 namespace {
 
-sim::World &World() { return sim::TheWorld(); }
+// The simulated PC lives in named shared memory, so that every process that
+// loads the stand-in in the same Windows session works the same UARTs: a
+// host in one, the virtual key's control program in another.
+constexpr const char *SharedName = "Local\\ZelbinVirtualKey";
+constexpr LONG SharedMagic = 0x5A4B4559; // set once the machine is powered on
+
+struct SharedBlock {
+    volatile LONG ready;
+    sim::Machine machine;
+};
+
+sim::Machine *MapSharedMachine()
+{
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SharedBlock),
+                                        SharedName);
+    if (!mapping)
+        return nullptr;
+    const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+    auto *block = static_cast<SharedBlock *>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(SharedBlock)));
+    if (!block)
+        return nullptr;
+    if (created) {
+        sim::Machine::PowerOn(block->machine);
+        InterlockedExchange(&block->ready, SharedMagic);
+    } else {
+        for (int waited = 0; block->ready != SharedMagic && waited < 2000; ++waited)
+            Sleep(1);
+    }
+    // The mapping stays open for the life of the process.
+    return block->ready == SharedMagic ? &block->machine : nullptr;
+}
+
+// ZELBIN_KEY_SCRIPT works the key of the UART the host drives at the given
+// times, counted from the moment this process first used the stand-in.
+struct Script {
+    sim::KeyScriptPlayer player;
+    ULONGLONG start = 0;
+};
+
+Script LoadScript()
+{
+    Script script;
+    script.start = GetTickCount64();
+    const char *text = std::getenv("ZELBIN_KEY_SCRIPT");
+    if (!text)
+        return script;
+    std::vector<sim::KeyEvent> events;
+    std::string error;
+    if (sim::ParseKeyScript(text, events, error))
+        script.player = sim::KeyScriptPlayer(std::move(events));
+    else
+        std::fprintf(stderr, "io.dll (stand-in): ZELBIN_KEY_SCRIPT ignored: %s\n", error.c_str());
+    return script;
+}
+
+sim::World &World()
+{
+    static const bool attached = [] {
+        if (sim::Machine *shared = MapSharedMachine())
+            sim::TheWorld().UseMachine(shared);
+        return true;
+    }();
+    (void)attached;
+    static Script script = LoadScript();
+    sim::World &world = sim::TheWorld();
+    if (!script.player.Finished())
+        script.player.Advance(GetTickCount64() - script.start, world.machine().ActiveUart());
+    return world;
+}
 
 } // namespace
 
@@ -26,24 +97,37 @@ void WINAPI SimSetBitSetValue(WORD value) { World().SetBitSetValue(value); }
 
 BYTE WINAPI SimSetKey(WORD port, BYTE down)
 {
-    sim::Uart16550 *uart = World().UartAt(port);
+    sim::Uart16550 *uart = port == 0 ? &World().machine().ActiveUart() : World().UartAt(port);
     if (!uart)
         return 0;
     uart->SetCts(down != 0);
     return 1;
 }
 
+WORD WINAPI SimGetActivePort(void) { return World().machine().ActiveUart().base; }
+
 WORD WINAPI SimGetModemControl(WORD port)
 {
-    const sim::Uart16550 *uart = World().UartAt(port);
+    const sim::Uart16550 *uart = port == 0 ? &World().machine().ActiveUart() : World().UartAt(port);
     return uart ? uart->mcr : 0xFFFF;
 }
 
 WORD WINAPI SimGetModemStatus(WORD port)
 {
-    const sim::Uart16550 *uart = World().UartAt(port);
+    const sim::Uart16550 *uart = port == 0 ? &World().machine().ActiveUart() : World().UartAt(port);
     return uart ? uart->PeekMsr() : 0xFFFF;
 }
+
+BYTE WINAPI SimGetUart(WORD port, SimUartState *state)
+{
+    const sim::Uart16550 *uart = port == 0 ? &World().machine().ActiveUart() : World().UartAt(port);
+    if (!uart || !state)
+        return 0;
+    *state = {uart->base, uart->dll, uart->dlm, uart->ier, uart->fcr, uart->lcr, uart->mcr, uart->PeekMsr(), uart->scr};
+    return 1;
+}
+
+BYTE WINAPI SimGetDriverInstalled(void) { return World().machine().driverInstalled; }
 
 void WINAPI SimSetDeviceExists(const char *name, BYTE exists)
 {

@@ -25,7 +25,20 @@ SIM_API WORD WINAPI GetPortBit(WORD port, BYTE bit);
 SIM_API void WINAPI SetPortBit(WORD port, BYTE bit);
 SIM_API void WINAPI ClrPortBit(WORD port, BYTE bit);
 
-/* Control: back to a new PC (driver present, UARTs and devices COM1 to COM4
+/* The simulated PC is shared by every process in the Windows session that
+ * loads the stand-in (named shared memory "Local\ZelbinVirtualKey"): its
+ * driver switch and UARTs. Devices and the call record belong to each
+ * process.
+ *
+ * The key is on CTS. In the functions below, port 0 means the UART a host
+ * drives: the one last written to, else COM1's (3F8h).
+ *
+ * The environment variable ZELBIN_KEY_SCRIPT scripts the key, no second
+ * program needed: "tap@300 tap@700" or "press@200,release@450", times in
+ * milliseconds from the process's first call into the stand-in, a tap
+ * lasting 100 ms.
+ *
+ * Control: back to a new PC (driver present, UARTs and devices COM1 to COM4
  * at their standard bases, nothing held, nothing recorded). */
 SIM_API void WINAPI SimReset(void);
 SIM_API void WINAPI SimSetDriverInstalled(BYTE present);
@@ -34,11 +47,22 @@ SIM_API void WINAPI SimSetBitSetValue(WORD value);
 /* Presses (down != 0) or releases the key on the CTS line of the UART whose
  * registers include `port`. Returns 0 when no UART decodes that port. */
 SIM_API BYTE WINAPI SimSetKey(WORD port, BYTE down);
+/* The base address of the UART a host drives (see above). */
+SIM_API WORD WINAPI SimGetActivePort(void);
 /* The modem control (DTR bit 0, RTS bit 1, OUT2 bit 3) and modem status
  * (CTS bit 4) registers of the UART at `port`, read without side effects;
  * 0xFFFF when no UART decodes that port. */
 SIM_API WORD WINAPI SimGetModemControl(WORD port);
 SIM_API WORD WINAPI SimGetModemStatus(WORD port);
+
+/* Everything about one UART, read without side effects. Returns 0 (and
+ * leaves `state` alone) when no UART decodes `port`. */
+typedef struct SimUartState {
+    WORD base;
+    BYTE divisorLow, divisorHigh, interruptEnable, fifoControl, lineControl, modemControl, modemStatus, scratch;
+} SimUartState;
+SIM_API BYTE WINAPI SimGetUart(WORD port, SimUartState *state);
+SIM_API BYTE WINAPI SimGetDriverInstalled(void);
 
 /* The simulated serial devices, for hosts whose device calls are routed
  * here instead of to the operating system. */

@@ -1,0 +1,45 @@
+// A scripted key: presses and releases at given times, for demonstrations
+// and tests that need no second program to work the key.
+//
+// Script text: events separated by spaces or commas, each ACTION@MS, where
+// MS counts milliseconds from the start and ACTION is press, release or tap
+// (a press with a release `tapMs` later):
+//     "tap@300 tap@700"   "press@200,release@450"
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Uart16550.h"
+
+namespace sim {
+
+struct KeyEvent {
+    std::uint32_t atMs;
+    bool down;
+};
+
+constexpr std::uint32_t DefaultTapMs = 100;
+
+// Parses a script into events in time order (events at the same time keep
+// their order). On a syntax error returns false with `error` set.
+bool ParseKeyScript(const std::string &text, std::vector<KeyEvent> &events, std::string &error,
+                    std::uint32_t tapMs = DefaultTapMs);
+
+class KeyScriptPlayer {
+public:
+    KeyScriptPlayer() = default;
+    explicit KeyScriptPlayer(std::vector<KeyEvent> events) : events_(std::move(events)) {}
+
+    // Drives the key line of `uart` with every event due by `elapsedMs` that
+    // has not been played yet; returns how many were played.
+    std::size_t Advance(std::uint64_t elapsedMs, Uart16550 &uart);
+    bool Finished() const { return next_ == events_.size(); }
+
+private:
+    std::vector<KeyEvent> events_;
+    std::size_t next_ = 0;
+};
+
+} // namespace sim
