@@ -13,6 +13,8 @@ struct ScriptCase {
     bool ok;
 };
 
+std::ostream &operator<<(std::ostream &os, const ScriptCase &c) { return os << "'" << c.text << "'"; }
+
 class KeyScriptParsing : public ::testing::TestWithParam<ScriptCase> {};
 
 TEST_P(KeyScriptParsing, GivesEventsInTimeOrder)
@@ -67,6 +69,13 @@ struct OptionsCase {
     std::vector<std::string> args;
     std::string error; // a fragment of the complaint; empty: accepted
 };
+
+std::ostream &operator<<(std::ostream &os, const OptionsCase &c)
+{
+    for (const std::string &arg : c.args)
+        os << "'" << arg << "' ";
+    return os;
+}
 
 class KeyTestCommandLine : public ::testing::TestWithParam<OptionsCase> {};
 

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and the instruction count of one poll, and sums up
+# what the library costs a host.
+# Usage: scripts/bench.sh BENCH_BUILD_DIR
+set -euo pipefail
+build="$1"
+bench="$build/bench/library_bench"
+count="$build/bench/poll_count"
+
+echo "Machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
+echo
+"$bench" --benchmark_min_time=0.3 --benchmark_out="$build/bench.csv" --benchmark_out_format=csv
+
+cpu_ns() { # benchmark name -> cpu time per iteration in ns
+    awk -F, -v name="\"$1\"" '$1 == name {
+        t = $4; u = $5
+        if (u == "us") t *= 1000; else if (u == "ms") t *= 1000000; else if (u == "s") t *= 1e9
+        print t }' "$build/bench.csv"
+}
+poll="$(cpu_ns BM_PollWhileListening)"
+backend="$(cpu_ns BM_BackendCallsOfOnePoll)"
+echo
+awk -v poll="$poll" -v backend="$backend" 'BEGIN {
+    printf "Poll while listening: %.2f ns; the two backend calls alone: %.2f ns\n", poll, backend
+    printf "Library overhead per poll: %.2f ns (poll / backend = %.2f)\n", poll - backend, poll / backend }'
+
+# Instructions, not time: callgrind counts inside ZelbinIsZBToggle only,
+# and the backend's share is taken out.
+polls=100000
+out="$build/poll.callgrind"
+valgrind --tool=callgrind --callgrind-out-file="$out" --toggle-collect=ZelbinIsZBToggle "$count" "$polls" 2>/dev/null
+annotated="$(callgrind_annotate --inclusive=yes "$out" 2>/dev/null)"
+ir_of() { sed -n "s/^ *\([0-9,]*\) .*$1.*/\1/p" <<<"$annotated" | head -1 | tr -d ,; }
+total="$(ir_of 'PROGRAM TOTALS')"
+driver="$(ir_of 'platform::IsDriverInstalled')"
+bit="$(ir_of 'platform::GetPortBit')"
+awk -v total="$total" -v driver="${driver:-0}" -v bit="${bit:-0}" -v polls="$polls" 'BEGIN {
+    lib = (total - driver - bit) / polls
+    printf "Instructions per poll (callgrind, %d polls): library %.1f, backend %.1f; target: library <= 20\n",
+        polls, lib, (driver + bit) / polls
+    exit !(lib <= 20) }'

@@ -1,0 +1,92 @@
+// Allocation behaviour of the library, with global operator new replaced
+// by a counting one that can also fail on demand. Runs over the do-nothing
+// backend, so every allocation counted is the library's own.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "Zelbin_Serial.h"
+#include "Zelbin_SerialCore.h"
+
+namespace {
+
+long allocations = 0;
+long failAt = -1; // the allocation number that fails; -1: none
+
+} // namespace
+
+void *operator new(std::size_t size)
+{
+    if (allocations++ == failAt)
+        throw std::bad_alloc();
+    if (void *block = std::malloc(size ? size : 1))
+        return block;
+    throw std::bad_alloc();
+}
+
+void operator delete(void *block) noexcept { std::free(block); }
+void operator delete(void *block, std::size_t) noexcept { std::free(block); }
+
+namespace {
+
+class Allocation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        PortBase = 0;
+        PortHandle = nullptr;
+        LibraryLoad();
+        failAt = -1;
+    }
+    void TearDown() override
+    {
+        failAt = -1;
+        ZelbinStopListen();
+    }
+};
+
+TEST_F(Allocation, PollingAndTogglingAllocateNothing)
+{
+    ZelbinStartListen("COM2");
+    ASSERT_TRUE(PortOpen);
+    const long before = allocations;
+    for (int i = 0; i < 1000; ++i) {
+        ZelbinIsZBToggle();
+        ZelbinSetToggled(static_cast<ZelbinBool>(i & 1));
+    }
+    ZelbinIsCustom();
+    EXPECT_EQ(allocations - before, 0);
+}
+
+TEST_F(Allocation, StopAllocatesNothing)
+{
+    ZelbinStartListen("COM2");
+    const long before = allocations;
+    ZelbinStopListen();
+    EXPECT_EQ(allocations - before, 0);
+}
+
+// Memory running out at any allocation of a start leaves the library idle
+// without having opened the device, never half-started or crashed.
+TEST_F(Allocation, StartThatRunsOutOfMemoryStaysIdleWithoutOpeningTheDevice)
+{
+    const std::string params = "A device name too long for any short-string buffer;2F8h";
+    long failing = 0;
+    for (;; ++failing) {
+        LibraryLoad();
+        PortHandle = nullptr;
+        PortBase = 0;
+        failAt = allocations + failing;
+        ZelbinStartListen(params.c_str());
+        failAt = -1;
+        if (PortOpen)
+            break; // no allocation failed this time: the start went through
+        EXPECT_EQ(PortHandle, nullptr) << "allocation " << failing << " failed after the device open";
+    }
+    EXPECT_GT(failing, 2) << "the start should allocate for the split and the address";
+    EXPECT_EQ(PortBase, 0x02F8);
+}
+
+} // namespace
