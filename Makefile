@@ -1,33 +1,33 @@
 # Front door. Every target installs what is missing first (Debian packages,
 # as root) through scripts/setup.sh.
-#   make        build the host library and tests, and the Windows DLL into dist/
-#   make demo   run the key tester under Wine against the virtual key
-#   make test   run every test: host (sanitizers on) and the DLL under Wine
+#   make           build the host library and tests, and the Windows files into dist/
+#   make demo      run the key tester under Wine against the virtual key
+#   make test      run every test: host (sanitizers on), the DLL and tools under Wine
 #   make bench     benchmarks and instructions per poll
 #   make fuzz      a fuzzing campaign of FUZZ_SECONDS (default 60)
 #   make coverage  line and branch coverage of library/ and platform/
 #   make memcheck  the host tests under valgrind
 .PHONY: all build demo test host windows dist host-test windows-test bench fuzz coverage memcheck clean
 
+DIST := dist
 FUZZ_SECONDS ?= 60
 
-DIST := dist
+# $(call configure_and_build,SETUP_GROUPS,PRESET)
+define configure_and_build
+	@scripts/setup.sh $(1)
+	@cmake --preset $(2) >/dev/null
+	@cmake --build --preset $(2)
+endef
 
 all: build
 
 build: host dist
 
-test: host-test windows-test
-
 host:
-	@scripts/setup.sh host
-	@cmake --preset host >/dev/null
-	@cmake --build --preset host
+	$(call configure_and_build,host,host)
 
 windows:
-	@scripts/setup.sh windows
-	@cmake --preset windows >/dev/null
-	@cmake --build --preset windows
+	$(call configure_and_build,windows,windows)
 
 dist: windows
 	@rm -rf $(DIST)
@@ -37,6 +37,8 @@ dist: windows
 demo: dist
 	@scripts/demo.sh $(DIST) build/windows/wineprefix
 
+test: host-test windows-test
+
 host-test: host
 	@ctest --preset host
 
@@ -44,27 +46,19 @@ windows-test: windows
 	@ctest --preset windows
 
 bench:
-	@scripts/setup.sh host tools
-	@cmake --preset bench >/dev/null
-	@cmake --build --preset bench
+	$(call configure_and_build,host tools,bench)
 	@scripts/bench.sh build/bench
 
 fuzz:
-	@scripts/setup.sh host tools
-	@cmake --preset fuzz >/dev/null
-	@cmake --build --preset fuzz
+	$(call configure_and_build,host tools,fuzz)
 	@scripts/fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 coverage:
-	@scripts/setup.sh host tools
-	@cmake --preset coverage >/dev/null
-	@cmake --build --preset coverage
+	$(call configure_and_build,host tools,coverage)
 	@scripts/coverage.sh build/coverage
 
 memcheck:
-	@scripts/setup.sh host tools
-	@cmake --preset memcheck >/dev/null
-	@cmake --build --preset memcheck
+	$(call configure_and_build,host tools,memcheck)
 	@scripts/memcheck.sh build/memcheck
 
 clean:

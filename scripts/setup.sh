@@ -29,6 +29,7 @@ for group in "$@"; do
         want_cmd i686-w64-mingw32-objdump binutils-mingw-w64-i686
         want_pkg googletest
         want_cmd wine wine
+        want_cmd pkill procps
         if ! have_pkg wine32:i386; then
             missing+=("wine32:i386")
             need_i386=1

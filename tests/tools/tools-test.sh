@@ -75,6 +75,15 @@ wait "$host"
 [ $? -eq 0 ] && [ "$(presses)" -eq 1 ]
 check "a tap from the control program is one press in the tester" $?
 
+# Ctrl+C (Wine turns SIGINT into it) stops listening and ends cleanly.
+keytest --seconds 29.75 COM1 &
+host=$!
+wait_for out.txt 'Polling every'
+pkill -INT -f 'zelbin-keytest.exe --seconds 29.75'
+wait "$host"
+[ $? -eq 0 ] && grep -q 'ZelbinStopListen after .*(Ctrl+C)' out.txt
+check "Ctrl+C stops listening and ends with status 0" $?
+
 # Failures are named and end with a non-zero status.
 keytest --dll "$work/missing/Zelbin_Serial.dll"
 [ $? -eq 1 ] && grep -q 'Zelbin_Serial.dll not found: .*missing' out.txt

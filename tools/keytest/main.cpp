@@ -13,11 +13,17 @@
 namespace {
 
 volatile LONG stopRequested = 0;
+HANDLE stoppedListening = nullptr; // set once the main loop has stopped listening
 
-BOOL WINAPI OnConsoleControl(DWORD)
+// Runs on a thread of its own. The library takes no lock, so the handler
+// only asks the polling loop to stop listening. For Ctrl+C and Ctrl+Break
+// that is all; when the console is closing, Windows ends the process as soon
+// as the handler returns, so the handler waits for the loop first.
+BOOL WINAPI OnConsoleControl(DWORD event)
 {
-    // Only a flag: the main loop stops listening before the process ends.
     InterlockedExchange(&stopRequested, 1);
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        WaitForSingleObject(stoppedListening, 4000);
     return TRUE;
 }
 
@@ -150,6 +156,7 @@ int main(int argc, char **argv)
     std::printf("  io.dll : %s%s\n", ioName, readModemControl ? " (stand-in: DTR is read back from its UART)" : "");
     std::printf("ZelbinIsCustom -> %d\n", lib.IsCustom());
 
+    stoppedListening = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     if (options.hasParameters) {
         std::printf("ZelbinStartListen(\"%s\")\n", options.parameters.c_str());
@@ -181,6 +188,7 @@ int main(int argc, char **argv)
         Sleep(options.intervalMs);
     }
     lib.StopListen();
+    SetEvent(stoppedListening);
     std::printf("ZelbinStopListen after %.2f s: %u press%s, toggled %s%s\n", Seconds(start), presses,
                 presses == 1 ? "" : "es", toggled ? "on" : "off", stopRequested ? " (Ctrl+C)" : "");
     FreeLibrary(module);
