@@ -106,7 +106,9 @@ void OpenPort(const std::string &portName, const std::string &addressText)
     PortBase = static_cast<std::uint16_t>(base[0] * 256 + base[1]);
 
     // The handle is kept unexamined: a device that can't be opened still
-    // leaves the library listening, and the close later gets the same value.
+    // leaves the library listening, and the close later gets the same value
+    // (INVALID_HANDLE_VALUE, which Windows also reads as the process's
+    // pseudo-handle and closes harmlessly).
     PortHandle = platform::CreateFileA(portName.c_str(), GenericReadWrite, NoSharing, nullptr, OpenExisting, 0,
                                        nullptr);
     PortOpen = true;

@@ -14,10 +14,9 @@
 
 namespace platform {
 
+// What CreateFileA returns; INVALID_HANDLE_VALUE when the device can't be
+// opened. The library keeps it unexamined for the close.
 using Handle = void *;
-
-// The value CreateFileA returns when a device can't be opened.
-inline Handle InvalidHandle() { return reinterpret_cast<Handle>(~std::uintptr_t{0}); }
 
 std::uint8_t IsDriverInstalled();
 void PortOut(std::uint16_t port, std::uint8_t value);
