@@ -28,6 +28,9 @@ for group in "$@"; do
         want_cmd i686-w64-mingw32-g++ g++-mingw-w64-i686
         want_cmd i686-w64-mingw32-objdump binutils-mingw-w64-i686
         want_pkg googletest
+        want_cmd llvm-dlltool llvm
+        want_cmd clang clang
+        want_cmd lld-link lld
         want_cmd wine wine
         want_cmd pkill procps
         if ! have_pkg wine32:i386; then

@@ -24,12 +24,32 @@ target_include_directories(import_library_link PRIVATE ${PROJECT_SOURCE_DIR}/lib
 target_link_libraries(import_library_link PRIVATE zelbin_import_library zelbin_warnings)
 add_dependencies(import_library_link Zelbin_Serial io)
 
+# A host of MSVC's ABI, built by clang and lld-link without any C runtime,
+# linked with the MSVC import library.
+find_program(ZELBIN_CLANG NAMES clang clang-14 REQUIRED)
+find_program(ZELBIN_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
+set(msvc_host_dir ${CMAKE_CURRENT_BINARY_DIR}/msvc_host)
+set(msvc_host ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/msvc_style_host.exe)
+file(WRITE ${msvc_host_dir}/kernel32.def "LIBRARY KERNEL32.dll\nEXPORTS\n    ExitProcess@4\n")
+add_custom_command(OUTPUT ${msvc_host}
+    COMMAND ${ZELBIN_CLANG} --target=i686-pc-windows-msvc -ffreestanding -fno-stack-protector -O1 -Wall -Werror
+            -I${PROJECT_SOURCE_DIR}/library -c ${CMAKE_CURRENT_SOURCE_DIR}/dll/MsvcStyleHost.c
+            -o ${msvc_host_dir}/host.obj
+    COMMAND ${ZELBIN_LLVM_DLLTOOL} -m i386 -k -d ${msvc_host_dir}/kernel32.def -l ${msvc_host_dir}/kernel32.lib
+    COMMAND ${ZELBIN_LLD_LINK} /nologo /entry:HostEntry /subsystem:console /nodefaultlib /machine:x86 /safeseh:no
+            ${msvc_host_dir}/host.obj ${PROJECT_BINARY_DIR}/library/Zelbin_Serial.lib ${msvc_host_dir}/kernel32.lib
+            /out:${msvc_host}
+    DEPENDS dll/MsvcStyleHost.c ${PROJECT_SOURCE_DIR}/library/Zelbin_Serial.h zelbin_msvc_import_library
+    COMMENT "MSVC-style host linked with Zelbin_Serial.lib")
+add_custom_target(msvc_style_host ALL DEPENDS ${msvc_host})
+
 add_test(NAME wine_prefix COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh ${ZELBIN_WINEPREFIX})
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 
 add_test(NAME dll_conformance COMMAND dll_tests --gtest_brief=1)
 add_test(NAME dll_import_library_link COMMAND import_library_link)
-set_tests_properties(dll_conformance dll_import_library_link PROPERTIES
+add_test(NAME dll_msvc_import_library_link COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${msvc_host})
+set_tests_properties(dll_conformance dll_import_library_link dll_msvc_import_library_link PROPERTIES
     FIXTURES_REQUIRED wine TIMEOUT 300 WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
     RESOURCE_LOCK virtual_key)
 
