@@ -35,16 +35,19 @@ presses() { grep -c '\] press [0-9]*:' out.txt; }
 
 # Scripted presses are reported exactly, each flipping the toggled state and
 # DTR with it, and the tester ends cleanly when its time is up.
-ZELBIN_KEY_SCRIPT="tap@300 tap@600 tap@900 tap@1200" keytest --seconds 1.8 COM3
+# Presses are held 250 ms and 250 ms apart, so that a loaded machine's late
+# polls still see every edge.
+ZELBIN_KEY_SCRIPT="press@300 release@550 press@800 release@1050 press@1300 release@1550 press@1800 release@2050" \
+    keytest --seconds 2.6 COM3
 status=$?
 [ "$status" -eq 0 ] && [ "$(presses)" -eq 4 ] &&
     grep -q 'press 1: toggled on,  DTR on' out.txt && grep -q 'press 2: toggled off, DTR off' out.txt &&
     grep -q 'press 3: toggled on,  DTR on' out.txt && grep -q 'press 4: toggled off, DTR off' out.txt &&
     grep -q 'ZelbinStopListen after .*: 4 presses, toggled off' out.txt
-check "four scripted taps give four presses, DTR following the toggled state" $?
+check "four scripted presses are four presses, DTR following the toggled state" $?
 
 # --presses ends the test at the given count.
-ZELBIN_KEY_SCRIPT="tap@200 tap@400 tap@600 tap@800" keytest --presses 2
+ZELBIN_KEY_SCRIPT="press@200 release@450 press@700 release@950 press@1200" keytest --presses 2
 [ $? -eq 0 ] && [ "$(presses)" -eq 2 ] && grep -q '2 presses, toggled off' out.txt &&
     grep -q 'ZelbinStartListen(NULL)' out.txt
 check "--presses 2 ends after the second press; no parameters means NULL" $?
@@ -58,7 +61,7 @@ check "a key held down is one press" $?
 "$run" "$prefix" "$bin/zelbin-virtualkey.exe" watch COM2 --seconds 6 >watch.txt 2>&1 &
 watcher=$!
 wait_for watch.txt 'CTS'
-ZELBIN_KEY_SCRIPT="tap@300 tap@700" keytest --presses 2 COM2
+ZELBIN_KEY_SCRIPT="press@300 release@550 press@800 release@1050" keytest --presses 2 COM2
 tester=$?
 wait "$watcher"
 cp watch.txt out.txt
