@@ -81,6 +81,12 @@ sim::World &World()
     return world;
 }
 
+// The control interface's port 0 means the UART the host drives.
+sim::Uart16550 *UartFor(WORD port)
+{
+    return port == 0 ? &World().machine().ActiveUart() : World().UartAt(port);
+}
+
 } // namespace
 
 extern "C" {
@@ -97,7 +103,7 @@ void WINAPI SimSetBitSetValue(WORD value) { World().SetBitSetValue(value); }
 
 BYTE WINAPI SimSetKey(WORD port, BYTE down)
 {
-    sim::Uart16550 *uart = port == 0 ? &World().machine().ActiveUart() : World().UartAt(port);
+    sim::Uart16550 *uart = UartFor(port);
     if (!uart)
         return 0;
     uart->SetCts(down != 0);
@@ -108,19 +114,19 @@ WORD WINAPI SimGetActivePort(void) { return World().machine().ActiveUart().base;
 
 WORD WINAPI SimGetModemControl(WORD port)
 {
-    const sim::Uart16550 *uart = port == 0 ? &World().machine().ActiveUart() : World().UartAt(port);
+    const sim::Uart16550 *uart = UartFor(port);
     return uart ? uart->mcr : 0xFFFF;
 }
 
 WORD WINAPI SimGetModemStatus(WORD port)
 {
-    const sim::Uart16550 *uart = port == 0 ? &World().machine().ActiveUart() : World().UartAt(port);
+    const sim::Uart16550 *uart = UartFor(port);
     return uart ? uart->PeekMsr() : 0xFFFF;
 }
 
 BYTE WINAPI SimGetUart(WORD port, SimUartState *state)
 {
-    const sim::Uart16550 *uart = port == 0 ? &World().machine().ActiveUart() : World().UartAt(port);
+    const sim::Uart16550 *uart = UartFor(port);
     if (!uart || !state)
         return 0;
     *state = {uart->base, uart->dll, uart->dlm, uart->ier, uart->fcr, uart->lcr, uart->mcr, uart->PeekMsr(), uart->scr};
