@@ -42,7 +42,10 @@ test: host-test windows-test
 host-test: host
 	@ctest --preset host
 
+# On a machine that can't run Windows programs, the tests that need Wine are
+# reported as skipped, and why is said first.
 windows-test: windows
+	@scripts/wine-usable.sh || true
 	@ctest --preset windows
 
 bench:

@@ -7,6 +7,10 @@ here="$(cd "$(dirname "$0")" && pwd)"
 dist="$1"
 prefix="$2"
 script="tap@400 tap@900 tap@1400 tap@1900"
+if ! "$here/wine-usable.sh"; then
+    echo "demo.sh: the Windows files are built in $dist, but the demo can't run here." >&2
+    exit 1
+fi
 
 echo "Virtual key script: $script (ms from start, each tap 100 ms)"
 echo

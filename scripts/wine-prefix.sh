@@ -6,6 +6,7 @@
 # no other COM port exists in the prefix, so nothing run in it can reach the
 # machine's own serial ports.
 set -euo pipefail
+"$(dirname "$0")/wine-usable.sh" || exit $?
 . "$(dirname "$0")/wine-env.sh" "$1"
 prefix="$WINEPREFIX"
 
@@ -25,7 +26,6 @@ if [ -f "$prefix/.zelbin-ready" ] && ports_ok; then
     exit 0
 fi
 
-command -v wine >/dev/null || { echo "wine-prefix.sh: wine is not installed" >&2; exit 1; }
 mkdir -p "$prefix"
 if ! wineboot --init >/dev/null 2>&1; then
     echo "wine-prefix.sh: wineboot failed in $prefix" >&2

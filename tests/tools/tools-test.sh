@@ -6,7 +6,9 @@
 set -uo pipefail
 bin="$(realpath "$1")"
 prefix="$2"
-run="$(cd "$(dirname "$0")/../../scripts" && pwd)/wine-run.sh"
+scripts="$(cd "$(dirname "$0")/../../scripts" && pwd)"
+"$scripts/wine-usable.sh" || exit $?
+run="$scripts/wine-run.sh"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
