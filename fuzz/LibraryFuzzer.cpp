@@ -67,8 +67,8 @@ public:
         case 'N': world_.SetDriverInstalled(false); break;
         case 'o':
             devicesFail_ = !devicesFail_;
-            for (const char *name : {"COM1", "COM2", "COM3", "COM4"})
-                world_.SetDeviceExists(name, !devicesFail_);
+            for (const sim::StandardPort &port : sim::StandardPorts)
+                world_.SetDeviceExists(port.name, !devicesFail_);
             break;
         case 'v':
             bitSetValue_ = bitSetValue_ == 1 ? 0x0100 : 1;
@@ -79,10 +79,7 @@ public:
             orphans_ += instanceHandles_;
             instanceHandles_ = 0;
             // A fresh copy of the library in the same process.
-            PortBase = 0;
-            LastKeyState = false;
-            PortOpen = false;
-            PortHandle = nullptr;
+            ClearPortStateAsInANewProcess();
             LibraryLoad();
             lastSeenLevel_ = false;
             break;
@@ -164,10 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     sim::World &world = sim::TheWorld();
     world.Reset();
-    PortBase = 0;
-    LastKeyState = false;
-    PortOpen = false;
-    PortHandle = nullptr;
+    ClearPortStateAsInANewProcess();
     LibraryLoad();
 
     const std::string input(reinterpret_cast<const char *>(data), size);

@@ -1,7 +1,7 @@
 #define ZELBIN_API
 #include "Zelbin_Serial.h"
 
-#include "ExStrUtils.h"
+#include "PortChoice.h"
 #include "Zelbin_SerialCore.h"
 
 namespace {
@@ -30,54 +30,10 @@ bool DriverPresent() { return platform::IsDriverInstalled() != 0; }
 
 } // namespace
 
-const TComPort ComPortTable[4] = {
-    {"COM1", "3F8h"},
-    {"COM2", "2F8h"},
-    {"COM3", "3E8h"},
-    {"COM4", "2E8h"},
-};
-
-const std::int16_t HexDigitTable[HexTableLast - HexTableFirst + 1] = {
-    0,  1,  2,  3,  4,  5,  6,  7,  8,  9,                              // '0'..'9'
-    -1, -1, -1, -1, -1, -1, -1,                                         // ':'..'@'
-    10, 11, 12, 13, 14, 15,                                             // 'A'..'F'
-    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, // 'G'..'W'
-    -1, -1, -1, -1, -1, -1, -1, -1, -1,                                 // 'X'..'`'
-    10, 11, 12, 13, 14, 15,                                             // 'a'..'f'
-};
-
 std::uint16_t PortBase;
 bool LastKeyState;
 bool PortOpen;
 platform::Handle PortHandle;
-
-std::string AsciiLowerCase(const std::string &text)
-{
-    std::string lower(text);
-    for (char &c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 0x20);
-    return lower;
-}
-
-int DecodeHexPairs(const char *text, std::uint8_t *buffer, int maxBytes)
-{
-    auto inRange = [](char c) {
-        auto code = static_cast<unsigned char>(c);
-        return code >= HexTableFirst && code <= HexTableLast;
-    };
-    int written = 0;
-    // The range test is the only check: a character inside '0'..'f' that is
-    // not a hex digit counts as -1 (":8" gives 0xF8). A NUL fails the test, so
-    // the second character is only read when the first one was in range.
-    while (written < maxBytes && inRange(text[0]) && inRange(text[1])) {
-        int value = 16 * HexDigitTable[static_cast<unsigned char>(text[0]) - HexTableFirst] +
-                    HexDigitTable[static_cast<unsigned char>(text[1]) - HexTableFirst];
-        buffer[written++] = static_cast<std::uint8_t>(value & 0xFF);
-        text += 2;
-    }
-    return written;
-}
 
 void ClosePort()
 {
@@ -94,16 +50,14 @@ void OpenPort(const std::string &portName, const std::string &addressText)
     if (!DriverPresent())
         return;
 
-    // Address text: hex digits, most significant first, then one suffix
-    // character that is dropped unseen. Short texts are padded to four digits.
-    std::string digits = AsciiLowerCase(addressText.substr(0, addressText.empty() ? 0 : addressText.size() - 1));
-    if (digits.size() < 4)
-        digits.insert(0, 4 - digits.size(), '0');
-    // Bytes that decoding stops short of stay zero: "0x3F8h" gives 0x0000 and
-    // "12x4h" gives 0x1200.
-    std::uint8_t base[2] = {0, 0};
-    DecodeHexPairs(digits.c_str(), base, 2);
-    PortBase = static_cast<std::uint16_t>(base[0] * 256 + base[1]);
+    // A base whose registers would reach below 0100h or wrap past FFFFh is a
+    // mistyped address: no UART can sit there, and the set-up bytes would go
+    // to the motherboard's own ports. Such a start leaves the library idle
+    // and PortBase as it was.
+    const std::uint16_t base = DecodeBaseAddress(addressText);
+    if (!IsUartBase(base))
+        return;
+    PortBase = base;
 
     // The handle is kept unexamined: a device that can't be opened still
     // leaves the library listening, and the close later gets the same value
@@ -124,6 +78,14 @@ void OpenPort(const std::string &portName, const std::string &addressText)
     platform::PortOut(Reg(RegModemControl), 0x0A);
 }
 
+void ClearPortStateAsInANewProcess()
+{
+    PortBase = 0;
+    LastKeyState = false;
+    PortOpen = false;
+    PortHandle = nullptr;
+}
+
 void LibraryLoad()
 {
     LastKeyState = false;
@@ -139,25 +101,8 @@ extern "C" {
 void ZELBIN_CALL ZelbinStartListen(const char *params)
 {
     try {
-        const TSplitArray items = Split(params ? params : "", ";");
-        const std::string first = items.size() > 0 ? items[0] : std::string();
-        const std::string second = items.size() > 1 ? items[1] : std::string();
-
-        std::string name = ComPortTable[0].Name;
-        std::string address = ComPortTable[0].AddressText;
-        if (items.size() == 1) {
-            for (const TComPort &row : ComPortTable) {
-                if (first == row.Name) {
-                    name = row.Name;
-                    address = row.AddressText;
-                    break;
-                }
-            }
-        } else if (items.size() >= 2) {
-            name = first;
-            address = second;
-        }
-        OpenPort(name, address);
+        const TPortChoice choice = ChoosePort(params);
+        OpenPort(choice.PortName, choice.AddressText);
     } catch (...) {
         // Out of memory while preparing the texts: silent, like every other
         // failure. All allocation happens before the device open, so no

@@ -14,7 +14,9 @@
 #ifndef ZELBIN_SERIAL_H
 #define ZELBIN_SERIAL_H
 
-#if defined(_WIN32) && !defined(_WIN64)
+#if defined(_WIN64)
+#error "Zelbin_Serial.dll is a 32-bit x86 DLL: build the host for 32-bit Windows (Win32, x86); a 64-bit process can't load it."
+#elif defined(_WIN32)
 #define ZELBIN_CALL __stdcall
 #else
 #define ZELBIN_CALL
@@ -66,6 +68,48 @@ typedef void(ZELBIN_CALL *ZelbinStopListenFn)(void);
 typedef ZelbinBool(ZELBIN_CALL *ZelbinIsZBToggleFn)(void);
 typedef void(ZELBIN_CALL *ZelbinSetToggledFn)(ZelbinBool toggled);
 typedef ZelbinBool(ZELBIN_CALL *ZelbinIsCustomFn)(void);
+
+/* The five functions of a loaded library. */
+typedef struct ZelbinFunctions {
+    ZelbinIsCustomFn IsCustom;
+    ZelbinSetToggledFn SetToggled;
+    ZelbinIsZBToggleFn IsZBToggle;
+    ZelbinStopListenFn StopListen;
+    ZelbinStartListenFn StartListen;
+} ZelbinFunctions;
+
+#if defined(_WIN32) && defined(_WINDOWS_)
+/* With <windows.h> included first: fills `functions` from a module loaded
+ * with LoadLibrary, by name. Returns NULL when all five were found, else the
+ * name of the first missing one (and leaves `functions` zeroed). The
+ * addresses pass through void (*)(void), the one function pointer type that
+ * converts to any other without -Wcast-function-type warnings. */
+#ifdef __cplusplus
+#define ZELBIN_PROC_CAST(type, proc) reinterpret_cast<type>(reinterpret_cast<void (*)(void)>(proc))
+#else
+#define ZELBIN_PROC_CAST(type, proc) ((type)(void (*)(void))(proc))
+#endif
+static __inline const char *ZelbinLoadFunctions(HMODULE module, ZelbinFunctions *functions)
+{
+    static const char *const names[5] = {"ZelbinIsCustom", "ZelbinSetToggled", "ZelbinIsZBToggle",
+                                         "ZelbinStopListen", "ZelbinStartListen"};
+    FARPROC procs[5];
+    int i;
+    ZelbinFunctions none = {0, 0, 0, 0, 0};
+    *functions = none;
+    for (i = 0; i < 5; ++i) {
+        procs[i] = module ? GetProcAddress(module, names[i]) : 0;
+        if (!procs[i])
+            return names[i];
+    }
+    functions->IsCustom = ZELBIN_PROC_CAST(ZelbinIsCustomFn, procs[0]);
+    functions->SetToggled = ZELBIN_PROC_CAST(ZelbinSetToggledFn, procs[1]);
+    functions->IsZBToggle = ZELBIN_PROC_CAST(ZelbinIsZBToggleFn, procs[2]);
+    functions->StopListen = ZELBIN_PROC_CAST(ZelbinStopListenFn, procs[3]);
+    functions->StartListen = ZELBIN_PROC_CAST(ZelbinStartListenFn, procs[4]);
+    return 0;
+}
+#endif
 
 #ifdef __cplusplus
 }

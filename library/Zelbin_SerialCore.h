@@ -8,20 +8,6 @@
 
 #include "platform/Platform.h"
 
-struct TComPort {
-    const char *Name;
-    const char *AddressText;
-};
-
-// The four standard PC serial ports; row 0 is the default.
-extern const TComPort ComPortTable[4];
-
-// Hex digit values for the characters '0' (0x30) to 'f' (0x66); -1 marks the
-// characters in that range that are not hexadecimal digits.
-constexpr int HexTableFirst = 0x30;
-constexpr int HexTableLast = 0x66;
-extern const std::int16_t HexDigitTable[HexTableLast - HexTableFirst + 1];
-
 // Port state. All zero before LibraryLoad runs.
 extern std::uint16_t PortBase;     // base of the UART that is, or was last, claimed
 extern bool LastKeyState;          // key level at the last poll that read it
@@ -31,9 +17,11 @@ extern platform::Handle PortHandle; // what the device open returned
 void OpenPort(const std::string &portName, const std::string &addressText);
 void ClosePort();
 
-std::string AsciiLowerCase(const std::string &text);
-int DecodeHexPairs(const char *text, std::uint8_t *buffer, int maxBytes);
-
 // The library is attached to or detached from a process.
 void LibraryLoad();
 void LibraryUnload();
+
+// The port state as a new process image holds it, before the load step:
+// all zero. Programs that load the library code more than once in one
+// process (test harnesses, the fuzz target) call this, then LibraryLoad.
+void ClearPortStateAsInANewProcess();

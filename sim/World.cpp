@@ -1,5 +1,6 @@
 #include "World.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -28,6 +29,18 @@ std::string HandleText(Handle handle)
 
 } // namespace
 
+const StandardPort *FindStandardPort(const std::string &name)
+{
+    for (const StandardPort &port : StandardPorts) {
+        bool same = name.size() == 4;
+        for (std::size_t i = 0; same && i < 4; ++i)
+            same = std::toupper(static_cast<unsigned char>(name[i])) == port.name[i];
+        if (same)
+            return &port;
+    }
+    return nullptr;
+}
+
 Handle InvalidHandle() { return reinterpret_cast<Handle>(~std::uintptr_t{0}); }
 
 void Machine::PowerOn(Machine &machine)
@@ -36,9 +49,8 @@ void Machine::PowerOn(Machine &machine)
     machine.driverInstalled = 1;
     machine.activeUart = -1;
     machine.bitSetValue = 1;
-    const std::uint16_t bases[MaxUarts] = {0x3F8, 0x2F8, 0x3E8, 0x2E8};
-    for (const std::uint16_t base : bases)
-        machine.uarts[machine.uartCount++] = Uart16550::PowerOn(base);
+    for (const StandardPort &port : StandardPorts)
+        machine.uarts[machine.uartCount++] = Uart16550::PowerOn(port.base);
     // Unclaimed ports float high on a PC bus.
     std::memset(machine.ports, 0xFF, sizeof machine.ports);
 }
@@ -102,8 +114,8 @@ void World::Reset()
 {
     Machine::PowerOn(*machine_);
     devices_.clear();
-    for (const char *name : {"COM1", "COM2", "COM3", "COM4"})
-        devices_[name] = true;
+    for (const StandardPort &port : StandardPorts)
+        devices_[port.name] = true;
     open_.clear();
     nextHandle_ = 0;
     calls_.clear();

@@ -16,8 +16,20 @@
 
 namespace sim {
 
+// The simulated PC's serial ports: device names and UART bases. The key
+// library keeps its own table of the same ports on purpose: the tests check
+// one against the other, so neither may be derived from the other.
+struct StandardPort {
+    const char *name;
+    std::uint16_t base;
+};
+constexpr StandardPort StandardPorts[] = {{"COM1", 0x3F8}, {"COM2", 0x2F8}, {"COM3", 0x3E8}, {"COM4", 0x2E8}};
+
+// The standard port `name` names (case-insensitive), or null.
+const StandardPort *FindStandardPort(const std::string &name);
+
 struct Machine {
-    static constexpr int MaxUarts = 4;
+    static constexpr int MaxUarts = sizeof StandardPorts / sizeof StandardPorts[0];
 
     std::uint8_t driverInstalled;   // does port access reach the hardware?
     std::uint16_t bitSetValue;      // what GetPortBit answers for a set bit

@@ -42,7 +42,6 @@ INSTANTIATE_TEST_SUITE_P(Table, PortSelection, ::testing::Values(
     Selection{"COM9;2E8h", "COM9", 0x02E8},     // the table is not consulted
     Selection{"COM2;3E8h", "COM2", 0x03E8},
     Selection{"COM3;3E8h;extra", "COM3", 0x03E8},
-    Selection{"COM3;;", "COM3", 0x0000},        // two items, the address empty
     Selection{";3F8h", "", 0x03F8},             // the empty device name
     Selection{"\\\\.\\COM10;2E8h", "\\\\.\\COM10", 0x02E8}));
 
@@ -58,31 +57,72 @@ class AddressDecoding : public KeyLibraryTest, public ::testing::WithParamInterf
 TEST_P(AddressDecoding, GivesTheBaseOfTheUartWrites)
 {
     const Decoding &d = GetParam();
-    // The closing ';' keeps an empty address text an item of its own.
-    lib.StartListen(("COM1;" + std::string(d.address) + ";").c_str());
+    lib.StartListen(("COM1;" + std::string(d.address)).c_str());
     EXPECT_EQ(TakeCalls(), StartCalls("COM1", d.base));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, AddressDecoding, ::testing::Values(
     Decoding{"3F8h", 0x03F8}, Decoding{"2F8h", 0x02F8}, Decoding{"3E8h", 0x03E8}, Decoding{"2E8h", 0x02E8},
     Decoding{"3f8h", 0x03F8},       // lower-case digits alike
-    Decoding{"3F8", 0x003F},        // the last character is always dropped
     Decoding{"03F8h", 0x03F8},
     Decoding{"12345h", 0x1234},     // only four digits are decoded
     Decoding{"1234567h", 0x1234},
-    Decoding{"h", 0x0000},
-    Decoding{"", 0x0000},
     Decoding{"ABCDx", 0xABCD},      // any suffix character
-    Decoding{"0:8h", 0x00F8},       // ':' counts as -1: 16*-1 + 8
-    Decoding{"3:h", 0x002F},        // 16*3 - 1
+    Decoding{"1:8h", 0x01F8},       // ':' counts as -1: 16*-1 + 8
+    Decoding{"13:h", 0x012F},       // 16*3 - 1
     Decoding{"3@8h", 0x03F8},       // '@' is in range, -1
-    Decoding{"[8h", 0x00F8},        // '[' is in range and not lower-cased
-    Decoding{"`8h", 0x00F8},        // backquote, the last -1 before 'a'
+    Decoding{"1[8h", 0x01F8},       // '[' is in range and not lower-cased
+    Decoding{"1`8h", 0x01F8},       // backquote, the last -1 before 'a'
     Decoding{"3G8h", 0x0300},       // 'G' becomes 'g', out of range: decoding stops
-    Decoding{"0x3F8h", 0x0000},     // 'x' stops decoding in the first pair
-    Decoding{"12x4h", 0x1200},      // ... or in the second; what's unwritten is zero
-    Decoding{"1 34h", 0x0000},      // a space is below '0'
+    Decoding{"12x4h", 0x1200},      // ... in the second pair; what's unwritten is zero
     Decoding{"12\xC8" "4h", 0x1200}, // bytes above 0x7F are out of range
-    Decoding{"FFFFh", 0xFFFF}));    // registers wrap to 0x0000..0x0003
+    Decoding{"0100h", 0x0100},      // the lowest base a UART can have
+    Decoding{"FFF9h", 0xFFF9}));    // the highest: its registers end at FFFFh
+
+// A base whose registers would reach below 0100h, the motherboard's own
+// ports, or wrap past FFFFh is refused after the driver check: no device is
+// opened and no port written, as after a start without the driver.
+class RefusedBase : public KeyLibraryTest, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(RefusedBase, LeavesTheLibraryIdleWithoutTouchingAPortOrDevice)
+{
+    lib.StartListen(GetParam());
+    EXPECT_EQ(TakeCalls(), std::vector<std::string>{"IsDriverInstalled() -> 1"});
+    EXPECT_EQ(lib.HandlesHeld(), 0);
+    EXPECT_EQ(lib.IsZBToggle(), 0);
+    lib.SetToggled(1);
+    lib.StopListen();
+    EXPECT_EQ(TakeCalls(), std::vector<std::string>{}) << "idle: polls, toggles and stops touch nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(Typos, RefusedBase, ::testing::Values(
+    "COM1;00FFh",               // the highest base below the limit
+    "COM1;FFFAh",               // base+6 would wrap to 0000h
+    "COM1;FFFFh",
+    "COM9;2E8",                 // no suffix: 002Eh, the chipset's configuration ports
+    "COM2;0x2F8h",              // a C prefix decodes to 0000h
+    "COM2;;",                   // an empty address
+    "COM1;h",
+    "COM1;3F8",                 // 003Fh
+    "COM1;\xC3\xA9\xC3\xA8h",   // non-ASCII bytes
+    "COM1;0:8h"));              // 00F8h
+
+TEST_F(KeyLibraryTest, RestartOntoARefusedBaseReleasesTheHeldDeviceAndStaysIdle)
+{
+    lib.StartListen("COM2");
+    lib.SetCts(0x02F8, true);
+    EXPECT_EQ(lib.IsZBToggle(), 1);
+    lib.ClearTranscript();
+    lib.StartListen("COM2;2F8");
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"CloseHandle(h1) -> 1", "IsDriverInstalled() -> 1"}));
+    EXPECT_EQ(lib.HandlesHeld(), 0);
+    EXPECT_EQ(lib.IsZBToggle(), 0);
+    EXPECT_EQ(TakeCalls(), std::vector<std::string>{});
+    // The next good start reaches the old base's UART again: PortBase and
+    // the last key state were kept.
+    lib.StartListen("COM2");
+    lib.ClearTranscript();
+    EXPECT_EQ(lib.IsZBToggle(), 0) << "the key is still held: no new press";
+}
 
 } // namespace

@@ -9,11 +9,6 @@
 
 namespace {
 
-template <typename Fn> Fn Resolve(HMODULE module, const char *name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(module, name)));
-}
-
 template <typename T> T *At(HMODULE module, DWORD rva)
 {
     return reinterpret_cast<T *>(reinterpret_cast<BYTE *>(module) + rva);
@@ -118,11 +113,8 @@ HMODULE LoadKeyLibrary(Devices devices, Exports &exports)
         ADD_FAILURE() << "LoadLibrary(Zelbin_Serial.dll) failed: " << GetLastError();
         return nullptr;
     }
-    exports.StartListen = Resolve<ZelbinStartListenFn>(module, "ZelbinStartListen");
-    exports.StopListen = Resolve<ZelbinStopListenFn>(module, "ZelbinStopListen");
-    exports.IsZBToggle = Resolve<ZelbinIsZBToggleFn>(module, "ZelbinIsZBToggle");
-    exports.SetToggled = Resolve<ZelbinSetToggledFn>(module, "ZelbinSetToggled");
-    exports.IsCustom = Resolve<ZelbinIsCustomFn>(module, "ZelbinIsCustom");
+    if (const char *missing = ZelbinLoadFunctions(module, &exports))
+        ADD_FAILURE() << "Zelbin_Serial.dll has no export " << missing;
     const bool simulated = devices == Devices::Simulated;
     spied.clear();
     auto create = simulated ? SimulatedCreateFileA : SpyCreateFileA;

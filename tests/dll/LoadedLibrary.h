@@ -9,13 +9,7 @@
 
 #include "Zelbin_Serial.h"
 
-struct Exports {
-    ZelbinStartListenFn StartListen;
-    ZelbinStopListenFn StopListen;
-    ZelbinIsZBToggleFn IsZBToggle;
-    ZelbinSetToggledFn SetToggled;
-    ZelbinIsCustomFn IsCustom;
-};
+using Exports = ZelbinFunctions;
 
 // Where the key library's CreateFileA and CloseHandle calls go.
 enum class Devices {

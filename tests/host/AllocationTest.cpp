@@ -35,8 +35,7 @@ class Allocation : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        PortBase = 0;
-        PortHandle = nullptr;
+        ClearPortStateAsInANewProcess();
         LibraryLoad();
         failAt = -1;
     }
@@ -75,9 +74,8 @@ TEST_F(Allocation, StartThatRunsOutOfMemoryStaysIdleWithoutOpeningTheDevice)
     const std::string params = "A device name too long for any short-string buffer;2F8h";
     long failing = 0;
     for (;; ++failing) {
+        ClearPortStateAsInANewProcess();
         LibraryLoad();
-        PortHandle = nullptr;
-        PortBase = 0;
         failAt = allocations + failing;
         ZelbinStartListen(params.c_str());
         failAt = -1;

@@ -24,11 +24,7 @@ public:
     void Unload() override { LibraryUnload(); }
     void Load() override
     {
-        // A new process image: the port state is zero before the load step.
-        PortBase = 0;
-        LastKeyState = false;
-        PortOpen = false;
-        PortHandle = nullptr;
+        ClearPortStateAsInANewProcess();
         LibraryLoad();
     }
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "ExStrUtils.h"
-#include "Zelbin_SerialCore.h"
+#include "PortChoice.h"
 
 namespace {
 
@@ -51,29 +51,63 @@ TEST(Split, AMebibyteOfDelimitersGivesOneEmptyItemEach)
     EXPECT_TRUE(items.front().empty() && items.back().empty());
 }
 
-TEST(AsciiLowerCase, ChangesOnlyTheAsciiCapitals)
+// What each character between '/' and 'g' is worth as the low digit of an
+// address ("0" + c + suffix): its hex value, FFh for the -1 of the
+// characters in range that aren't digits, and 0000h where decoding stops.
+// Capitals are lowered first, so 'G'..'Z' fall out of range while '['..'`'
+// stay in it.
+TEST(DecodeBaseAddress, ValuesEachCharacterAsTheTableSays)
 {
-    std::string all;
-    for (int c = 1; c < 256; ++c)
-        all += static_cast<char>(c);
-    const std::string lower = AsciiLowerCase(all);
-    ASSERT_EQ(lower.size(), all.size());
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        const int c = static_cast<unsigned char>(all[i]);
-        const int expected = c >= 'A' && c <= 'Z' ? c + 0x20 : c;
-        EXPECT_EQ(static_cast<unsigned char>(lower[i]), expected) << "character " << c;
-    }
+    const std::string characters = "/0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefg";
+    const std::vector<std::uint16_t> values = {
+        0x0000, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09,   // '/', '0'..'9'
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,                               // ':'..'@'
+        0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F,                                     // 'A'..'F'
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,             // 'G'..'Z'
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,                                     // '['..'`'
+        0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x0000};                            // 'a'..'f', 'g'
+    ASSERT_EQ(characters.size(), values.size());
+    for (std::size_t i = 0; i < characters.size(); ++i)
+        EXPECT_EQ(DecodeBaseAddress(std::string("0") + characters[i] + "h"), values[i])
+            << "character '" << characters[i] << "'";
 }
 
-TEST(HexDigitTable, HoldsTheDigitsAndMinusOneBetween)
+struct BaseCase {
+    const char *address;
+    std::uint16_t base;
+};
+
+std::ostream &operator<<(std::ostream &os, const BaseCase &c) { return os << "'" << c.address << "'"; }
+
+class BaseDecoding : public ::testing::TestWithParam<BaseCase> {};
+
+// The decoding itself, also for the texts whose base the library refuses.
+TEST_P(BaseDecoding, FollowsTheAddressRules)
 {
-    for (int c = HexTableFirst; c <= HexTableLast; ++c) {
-        int expected = -1;
-        if (c >= '0' && c <= '9') expected = c - '0';
-        if (c >= 'A' && c <= 'F') expected = c - 'A' + 10;
-        if (c >= 'a' && c <= 'f') expected = c - 'a' + 10;
-        EXPECT_EQ(HexDigitTable[c - HexTableFirst], expected) << "character " << static_cast<char>(c);
-    }
+    EXPECT_EQ(DecodeBaseAddress(GetParam().address), GetParam().base);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BaseDecoding, ::testing::Values(
+    BaseCase{"3F8h", 0x03F8},
+    BaseCase{"3F8", 0x003F},        // the last character is always dropped
+    BaseCase{"2E8", 0x002E},
+    BaseCase{"h", 0x0000},
+    BaseCase{"", 0x0000},
+    BaseCase{"0:8h", 0x00F8},
+    BaseCase{"3:h", 0x002F},
+    BaseCase{"0x3F8h", 0x0000},     // 'x' stops decoding in the first pair
+    BaseCase{"1 34h", 0x0000},      // a space is below '0'
+    BaseCase{"FFFFh", 0xFFFF},
+    BaseCase{"12345h", 0x1234}));
+
+TEST(IsUartBase, AcceptsExactlyTheBasesWhoseSevenRegistersFitAbove00FFh)
+{
+    EXPECT_FALSE(IsUartBase(0x0000));
+    EXPECT_FALSE(IsUartBase(0x00FF));
+    EXPECT_TRUE(IsUartBase(0x0100));
+    EXPECT_TRUE(IsUartBase(0xFFF9));
+    EXPECT_FALSE(IsUartBase(0xFFFA));
+    EXPECT_FALSE(IsUartBase(0xFFFF));
 }
 
 struct DecodeCase {

@@ -1,0 +1,49 @@
+// Which device and which UART base a parameter text selects. Nothing here
+// touches a port or a device, so the key tester links the same code to show
+// what a start will do before it starts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct TComPort {
+    const char *Name;
+    const char *AddressText;
+};
+
+// The four standard PC serial ports; row 0 is the default. The simulator
+// keeps its own list of the ports it models on purpose: the tests compare
+// the two, so neither may be derived from the other.
+extern const TComPort ComPortTable[4];
+
+struct TPortChoice {
+    std::string PortName;
+    std::string AddressText;
+};
+
+// The device name and address text that `params` selects (null reads as
+// ""): "COM1".."COM4" alone pick their table row, any other single name or
+// none picks row 0, and "NAME;ADDRh" is taken as given. May throw
+// std::bad_alloc.
+TPortChoice ChoosePort(const char *params);
+
+// Address text to base: the last character is dropped unseen, the rest is
+// lower-cased, padded with leading zeros to four characters and read as two
+// hex pairs; bytes that decoding doesn't reach are zero. May throw
+// std::bad_alloc.
+std::uint16_t DecodeBaseAddress(const std::string &addressText);
+
+// A UART's seven registers, base+0 to base+6, must lie in 0100h..FFFFh
+// without wrapping: below 0100h are the motherboard's own ports (DMA,
+// interrupt and chipset configuration), where a mistyped address must never
+// send the set-up bytes.
+constexpr std::uint16_t LowestUartBase = 0x0100;
+constexpr std::uint16_t HighestUartBase = 0xFFF9;
+constexpr bool IsUartBase(std::uint16_t base) { return base >= LowestUartBase && base <= HighestUartBase; }
+
+// Decodes pairs of characters from a NUL-terminated text into at most
+// `maxBytes` bytes and returns how many it wrote. Only characters '0'..'f'
+// (0x30..0x66) take part; those in that range that are not hex digits count
+// as -1 (":8" gives 0xF8). Stops at the first pair with a character outside
+// the range, so it never reads past the NUL.
+int DecodeHexPairs(const char *text, std::uint8_t *buffer, int maxBytes);
