@@ -3,9 +3,8 @@
 TSplitArray Split(const std::string& text, const std::string& delimiter)
 {
     TSplitArray items;
-    // Walk a cursor through the text instead of deleting each item from the
-    // front of a working copy: the results are the same, but a long run of
-    // delimiters costs linear rather than quadratic time.
+    // One pass: each search starts just after the previous delimiter, so the
+    // text is read once and a long run of delimiters costs linear time.
     std::string::size_type from = 0;
     if (!delimiter.empty()) {
         for (auto at = text.find(delimiter, from); at != std::string::npos;

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-// An ordered, zero-based list of counted 8-bit strings.
+// Split's result: the items in text order, each a copy that may hold any
+// byte, NUL included.
 using TSplitArray = std::vector<std::string>;
 
 // Cuts `text` at every occurrence of `delimiter` (exact byte comparison).

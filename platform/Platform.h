@@ -6,8 +6,10 @@
 // bit read a 16-bit boolean (any non-zero value means set). Results are
 // passed through untouched; interpreting them is the library's business.
 //
-// The build links exactly one implementation: platform/windows (io.dll and
-// kernel32) for the DLL, platform/sim (the simulator) for host builds.
+// Each program links one implementation: platform/windows (io.dll and
+// kernel32) into the DLL, platform/sim (the simulator) into host tests and
+// the fuzz target, platform/null (does nothing) into benchmarks and the
+// allocation tests.
 #pragma once
 
 #include <cstdint>

@@ -66,7 +66,9 @@ Script LoadScript()
     return script;
 }
 
-sim::World &World()
+// This process's world, on the shared machine from the first call on, with
+// the key script brought up to the present moment.
+sim::World &StandInWorld()
 {
     static const bool attached = [] {
         if (sim::Machine *shared = MapSharedMachine())
@@ -84,22 +86,22 @@ sim::World &World()
 // The control interface's port 0 means the UART the host drives.
 sim::Uart16550 *UartFor(WORD port)
 {
-    return port == 0 ? &World().machine().ActiveUart() : World().UartAt(port);
+    return port == 0 ? &StandInWorld().machine().ActiveUart() : StandInWorld().UartAt(port);
 }
 
 } // namespace
 
 extern "C" {
 
-BYTE WINAPI IsDriverInstalled(void) { return World().IsDriverInstalled(); }
-void WINAPI PortOut(WORD port, BYTE value) { World().PortOut(port, value); }
-WORD WINAPI GetPortBit(WORD port, BYTE bit) { return World().GetPortBit(port, bit); }
-void WINAPI SetPortBit(WORD port, BYTE bit) { World().SetPortBit(port, bit); }
-void WINAPI ClrPortBit(WORD port, BYTE bit) { World().ClrPortBit(port, bit); }
+BYTE WINAPI IsDriverInstalled(void) { return StandInWorld().IsDriverInstalled(); }
+void WINAPI PortOut(WORD port, BYTE value) { StandInWorld().PortOut(port, value); }
+WORD WINAPI GetPortBit(WORD port, BYTE bit) { return StandInWorld().GetPortBit(port, bit); }
+void WINAPI SetPortBit(WORD port, BYTE bit) { StandInWorld().SetPortBit(port, bit); }
+void WINAPI ClrPortBit(WORD port, BYTE bit) { StandInWorld().ClrPortBit(port, bit); }
 
-void WINAPI SimReset(void) { World().Reset(); }
-void WINAPI SimSetDriverInstalled(BYTE present) { World().SetDriverInstalled(present != 0); }
-void WINAPI SimSetBitSetValue(WORD value) { World().SetBitSetValue(value); }
+void WINAPI SimReset(void) { StandInWorld().Reset(); }
+void WINAPI SimSetDriverInstalled(BYTE present) { StandInWorld().SetDriverInstalled(present != 0); }
+void WINAPI SimSetBitSetValue(WORD value) { StandInWorld().SetBitSetValue(value); }
 
 BYTE WINAPI SimSetKey(WORD port, BYTE down)
 {
@@ -110,7 +112,7 @@ BYTE WINAPI SimSetKey(WORD port, BYTE down)
     return 1;
 }
 
-WORD WINAPI SimGetActivePort(void) { return World().machine().ActiveUart().base; }
+WORD WINAPI SimGetActivePort(void) { return StandInWorld().machine().ActiveUart().base; }
 
 WORD WINAPI SimGetModemControl(WORD port)
 {
@@ -133,28 +135,28 @@ BYTE WINAPI SimGetUart(WORD port, SimUartState *state)
     return 1;
 }
 
-BYTE WINAPI SimGetDriverInstalled(void) { return World().machine().driverInstalled; }
+BYTE WINAPI SimGetDriverInstalled(void) { return StandInWorld().machine().driverInstalled; }
 
 void WINAPI SimSetDeviceExists(const char *name, BYTE exists)
 {
     if (name)
-        World().SetDeviceExists(name, exists != 0);
+        StandInWorld().SetDeviceExists(name, exists != 0);
 }
 
-DWORD WINAPI SimHandlesHeld(void) { return static_cast<DWORD>(World().HandlesHeld()); }
+DWORD WINAPI SimHandlesHeld(void) { return static_cast<DWORD>(StandInWorld().HandlesHeld()); }
 
 HANDLE WINAPI SimCreateFileA(const char *name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                              DWORD disposition, DWORD flags, HANDLE templateFile)
 {
-    return World().CreateFileA(name, access, share, security, disposition, flags, templateFile);
+    return StandInWorld().CreateFileA(name, access, share, security, disposition, flags, templateFile);
 }
 
-BOOL WINAPI SimCloseHandle(HANDLE handle) { return World().CloseHandle(handle); }
+BOOL WINAPI SimCloseHandle(HANDLE handle) { return StandInWorld().CloseHandle(handle); }
 
 DWORD WINAPI SimGetCallRecord(char *buffer, DWORD size)
 {
     std::string record;
-    for (const std::string &line : World().Transcript())
+    for (const std::string &line : StandInWorld().Transcript())
         record += line + "\n";
     if (buffer && size > 0) {
         const std::size_t copied = record.size() < size ? record.size() : size - 1;
@@ -164,6 +166,6 @@ DWORD WINAPI SimGetCallRecord(char *buffer, DWORD size)
     return static_cast<DWORD>(record.size() + 1);
 }
 
-void WINAPI SimClearCallRecord(void) { World().ClearCalls(); }
+void WINAPI SimClearCallRecord(void) { StandInWorld().ClearCalls(); }
 
 } // extern "C"
