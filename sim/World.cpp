@@ -49,6 +49,7 @@ void Machine::PowerOn(Machine &machine)
     machine.driverInstalled = 1;
     machine.activeUart = -1;
     machine.bitSetValue = 1;
+    machine.driverValue = 1;
     for (const StandardPort &port : StandardPorts)
         machine.uarts[machine.uartCount++] = Uart16550::PowerOn(port.base);
     // Unclaimed ports float high on a PC bus.
@@ -126,9 +127,10 @@ void World::UseMachine(Machine *machine) { machine_ = machine ? machine : &own_;
 std::uint8_t World::IsDriverInstalled()
 {
     Call call{Call::Op::IsDriverInstalled};
-    call.result = machine_->driverInstalled;
+    const std::uint8_t answer = machine_->driverInstalled ? machine_->driverValue : 0;
+    call.result = answer;
     calls_.push_back(call);
-    return machine_->driverInstalled;
+    return answer;
 }
 
 void World::PortOut(std::uint16_t port, std::uint8_t value)

@@ -33,6 +33,7 @@ struct Machine {
 
     std::uint8_t driverInstalled;   // does port access reach the hardware?
     std::uint16_t bitSetValue;      // what GetPortBit answers for a set bit
+    std::uint8_t driverValue;       // what IsDriverInstalled answers while installed
     std::uint8_t uartCount;
     std::int8_t activeUart;         // the UART last written to, -1 for none
     Uart16550 uarts[MaxUarts];
@@ -113,6 +114,7 @@ public:
     // Set-up and inspection; none of these is recorded.
     void SetDriverInstalled(bool present) { machine_->driverInstalled = present ? 1 : 0; }
     void SetBitSetValue(std::uint16_t value) { machine_->bitSetValue = value; }
+    void SetDriverValue(std::uint8_t value) { machine_->driverValue = value; }
     Uart16550 *UartAt(std::uint16_t port) { return machine_->UartAt(port); }
     void SetDeviceExists(const std::string &name, bool exists);
     std::size_t HandlesHeld() const { return open_.size(); }

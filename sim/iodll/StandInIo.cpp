@@ -102,6 +102,7 @@ void WINAPI ClrPortBit(WORD port, BYTE bit) { StandInWorld().ClrPortBit(port, bi
 void WINAPI SimReset(void) { StandInWorld().Reset(); }
 void WINAPI SimSetDriverInstalled(BYTE present) { StandInWorld().SetDriverInstalled(present != 0); }
 void WINAPI SimSetBitSetValue(WORD value) { StandInWorld().SetBitSetValue(value); }
+void WINAPI SimSetDriverValue(BYTE value) { StandInWorld().SetDriverValue(value); }
 
 BYTE WINAPI SimSetKey(WORD port, BYTE down)
 {

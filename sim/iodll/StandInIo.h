@@ -44,6 +44,8 @@ SIM_API void WINAPI SimReset(void);
 SIM_API void WINAPI SimSetDriverInstalled(BYTE present);
 /* What GetPortBit answers for a set bit (default 1). */
 SIM_API void WINAPI SimSetBitSetValue(WORD value);
+/* What IsDriverInstalled answers while the driver is installed (default 1). */
+SIM_API void WINAPI SimSetDriverValue(BYTE value);
 /* Presses (down != 0) or releases the key on the CTS line of the UART whose
  * registers include `port`. Returns 0 when no UART decodes that port. */
 SIM_API BYTE WINAPI SimSetKey(WORD port, BYTE down);

@@ -28,6 +28,7 @@ public:
 
     virtual void SetDriverInstalled(bool present) = 0;
     virtual void SetBitSetValue(std::uint16_t value) = 0;
+    virtual void SetDriverValue(std::uint8_t value) = 0;
     virtual void SetCts(std::uint16_t base, bool level) = 0;
     virtual std::uint8_t Mcr(std::uint16_t base) = 0;
     virtual void SetDeviceExists(const char *name, bool exists) = 0;

@@ -86,6 +86,22 @@ TEST_F(KeyLibraryTest, AnyNonZeroBitReadCountsAsSetAndTheAnswerIsExactlyOne)
     }
 }
 
+// The driver check is a one-byte boolean: every non-zero answer means
+// present, at the start, the poll and the output call alike.
+TEST_F(KeyLibraryTest, AnyNonZeroDriverAnswerCountsAsPresent)
+{
+    for (const unsigned answer : {0x01u, 0x02u, 0x80u, 0xFFu}) {
+        lib.Fresh();
+        lib.SetDriverValue(static_cast<std::uint8_t>(answer));
+        lib.StartListen("COM2");
+        EXPECT_EQ(lib.HandlesHeld(), 1) << "start, driver answering " << answer;
+        lib.SetCts(0x02F8, true);
+        EXPECT_EQ(lib.IsZBToggle(), 1) << "poll, driver answering " << answer;
+        lib.SetToggled(1);
+        EXPECT_EQ(lib.Mcr(0x02F8), 0x0B) << "output, driver answering " << answer;
+    }
+}
+
 TEST_F(KeyLibraryTest, SetToggledDrivesDtrAndLeavesTheOtherModemControlBits)
 {
     lib.StartListen("COM4");

@@ -38,6 +38,7 @@ public:
         Control<void(WINAPI *)(BYTE)>("SimSetDriverInstalled")(present ? 1 : 0);
     }
     void SetBitSetValue(std::uint16_t value) override { Control<void(WINAPI *)(WORD)>("SimSetBitSetValue")(value); }
+    void SetDriverValue(std::uint8_t value) override { Control<void(WINAPI *)(BYTE)>("SimSetDriverValue")(value); }
     void SetCts(std::uint16_t base, bool level) override
     {
         Control<BYTE(WINAPI *)(WORD, BYTE)>("SimSetKey")(base, level ? 1 : 0);

@@ -30,6 +30,7 @@ public:
 
     void SetDriverInstalled(bool present) override { world().SetDriverInstalled(present); }
     void SetBitSetValue(std::uint16_t value) override { world().SetBitSetValue(value); }
+    void SetDriverValue(std::uint8_t value) override { world().SetDriverValue(value); }
     void SetCts(std::uint16_t base, bool level) override { world().UartAt(base)->SetCts(level); }
     std::uint8_t Mcr(std::uint16_t base) override { return world().UartAt(base)->mcr; }
     void SetDeviceExists(const char *name, bool exists) override { world().SetDeviceExists(name, exists); }
