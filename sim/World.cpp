@@ -85,6 +85,21 @@ void Machine::Write(std::uint16_t port, std::uint8_t value)
         ports[port] = value;
 }
 
+Call CreateFileCall(const char *name, std::uint32_t access, std::uint32_t share, const void *security,
+                    std::uint32_t disposition, std::uint32_t flags, const void *templateFile)
+{
+    Call call{Call::Op::CreateFileA};
+    call.nameIsNull = name == nullptr;
+    call.name = name ? name : "";
+    call.access = access;
+    call.share = share;
+    call.securityIsNull = security == nullptr;
+    call.disposition = disposition;
+    call.flags = flags;
+    call.templateIsNull = templateFile == nullptr;
+    return call;
+}
+
 std::string Describe(const Call &call)
 {
     const std::string port = Hex(call.port, 4);
@@ -179,16 +194,7 @@ void World::ClrPortBit(std::uint16_t port, std::uint8_t bit)
 Handle World::CreateFileA(const char *name, std::uint32_t access, std::uint32_t share, void *security,
                           std::uint32_t disposition, std::uint32_t flags, Handle templateFile)
 {
-    Call call{Call::Op::CreateFileA};
-    call.nameIsNull = name == nullptr;
-    call.name = name ? name : "";
-    call.access = access;
-    call.share = share;
-    call.securityIsNull = security == nullptr;
-    call.disposition = disposition;
-    call.flags = flags;
-    call.templateIsNull = templateFile == nullptr;
-
+    Call call = CreateFileCall(name, access, share, security, disposition, flags, templateFile);
     call.handle = InvalidHandle();
     const auto device = devices_.find(call.name);
     const bool exists = name != nullptr && device != devices_.end() && device->second;

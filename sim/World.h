@@ -78,6 +78,11 @@ struct Call {
     Handle handle = nullptr;      // CloseHandle's argument or CreateFileA's result
 };
 
+// The record of a CreateFileA call with these arguments; its handle is
+// still to be filled in.
+Call CreateFileCall(const char *name, std::uint32_t access, std::uint32_t share, const void *security,
+                    std::uint32_t disposition, std::uint32_t flags, const void *templateFile);
+
 // One line per call, e.g. "PortOut(0x03FB, 0x80)" or
 // "CreateFileA("COM1", 0xC0000000, 0, NULL, 3, 0, NULL) -> h1".
 std::string Describe(const Call &call);

@@ -100,6 +100,19 @@ TEST_F(KeyLibraryTest, UnloadWhileListeningClosesNothingAndTouchesNoPort)
     EXPECT_EQ(lib.Mcr(0x02F8), 0x0B);
 }
 
+// In the DLL build the device calls are routed before the loader callback
+// runs, so whatever it calls shows here.
+TEST_F(KeyLibraryTest, LoadingAndUnloadingTouchNoPortAndNoDevice)
+{
+    lib.Unload();
+    lib.ClearTranscript();
+    lib.Load();
+    EXPECT_EQ(TakeCalls(), Calls{});
+    lib.Unload();
+    EXPECT_EQ(TakeCalls(), Calls{});
+    lib.Load();
+}
+
 TEST_F(KeyLibraryTest, FreshLoadAfterUnloadStartsIdle)
 {
     lib.StartListen("COM2");

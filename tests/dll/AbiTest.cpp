@@ -97,15 +97,23 @@ TEST_F(DllAbi, SetToggledReadsOnlyTheLowByteOfItsArgument)
     }
 }
 
-TEST_F(DllAbi, LoadingAndUnloadingTouchNoPortAndNoDevice)
+DWORD WINAPI ReturnAtOnce(LPVOID) { return 0; }
+
+// The loader tells the DLL of every thread that starts and ends in the
+// process; neither may touch the port state.
+TEST_F(DllAbi, AThreadStartedWhileListeningChangesNothing)
 {
-    lib.Unload();
+    lib.StartListen("COM2");
+    lib.SetCts(0x02F8, true);
     lib.ClearTranscript();
-    lib.Load();
+    const HANDLE thread = CreateThread(nullptr, 0, ReturnAtOnce, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
     EXPECT_EQ(TakeCalls(), std::vector<std::string>{});
-    lib.Unload();
-    EXPECT_EQ(TakeCalls(), std::vector<std::string>{});
-    lib.Load();
+    EXPECT_EQ(lib.IsZBToggle(), 1) << "still listening";
+    lib.StopListen();
+    EXPECT_EQ(lib.HandlesHeld(), 0) << "the stop still closes the device";
 }
 
 // Device calls that reach Wine's kernel32, where the test prefix maps COM1
@@ -143,12 +151,11 @@ protected:
 TEST_F(RealDevices, ListeningHoldsAnOpenHandleToTheDeviceUntilStop)
 {
     lib.StartListen("COM2");
-    ASSERT_EQ(Lines(), std::vector<std::string>{
-                           "CreateFileA(\"COM2\", 0xC0000000, 0, NULL, 3, 0, NULL) -> handle"});
+    ASSERT_EQ(Lines(), std::vector<std::string>{"CreateFileA(\"COM2\", 0xC0000000, 0, NULL, 3, 0, NULL) -> h1"});
     const HANDLE held = SpiedDeviceCalls()[0].handle;
     EXPECT_TRUE(IsOpen(held));
     lib.StopListen();
-    EXPECT_EQ(Lines().back(), "CloseHandle(handle) -> 1");
+    EXPECT_EQ(Lines().back(), "CloseHandle(h1) -> 1");
     EXPECT_EQ(SpiedDeviceCalls().back().handle, held);
     EXPECT_FALSE(IsOpen(held));
 }

@@ -1,7 +1,9 @@
 #include "LoadedLibrary.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -18,15 +20,32 @@ using CreateFileAFn = HANDLE(WINAPI *)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUT
 using CloseHandleFn = BOOL(WINAPI *)(HANDLE);
 
 std::vector<SpiedCall> spied;
+std::vector<HANDLE> spiedHandles; // kernel32's, in the order the spy first saw them
 
-bool OwnedBySim(HANDLE handle) { return handle == INVALID_HANDLE_VALUE || sim::IsSimHandle(handle); }
+// The handles a device call of the key library can get: the simulator's,
+// the failure value and null. Any other belongs to the compiler's runtime
+// inside the DLL.
+bool OwnedBySim(HANDLE handle)
+{
+    return handle == nullptr || handle == INVALID_HANDLE_VALUE || sim::IsSimHandle(handle);
+}
 
 bool SeenBySpy(HANDLE handle)
 {
-    for (const SpiedCall &call : spied)
-        if (call.handle == handle)
-            return true;
-    return false;
+    return std::find(spiedHandles.begin(), spiedHandles.end(), handle) != spiedHandles.end();
+}
+
+// A kernel32 handle as the record shows it: numbered in the order the spy
+// first saw it (h1, h2, ...), as the simulator numbers its own.
+sim::Handle Numbered(HANDLE handle)
+{
+    if (OwnedBySim(handle))
+        return handle;
+    if (!SeenBySpy(handle))
+        spiedHandles.push_back(handle);
+    const auto number = static_cast<std::uintptr_t>(std::find(spiedHandles.begin(), spiedHandles.end(), handle) -
+                                                    spiedHandles.begin()) + 1;
+    return reinterpret_cast<sim::Handle>(sim::kHandleBase + sim::kHandleStep * number);
 }
 
 HANDLE WINAPI SimulatedCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -46,40 +65,28 @@ BOOL WINAPI SimulatedCloseHandle(HANDLE handle)
 HANDLE WINAPI SpyCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                              DWORD flags, HANDLE templateFile)
 {
+    sim::Call call = sim::CreateFileCall(name, access, share, security, disposition, flags, templateFile);
     const HANDLE handle = CreateFileA(name, access, share, security, disposition, flags, templateFile);
-    char args[96];
-    std::snprintf(args, sizeof args, "0x%08lX, %lu, %s, %lu, %lu, %s", access, share, security ? "security" : "NULL",
-                  disposition, flags, templateFile ? "template" : "NULL");
-    spied.push_back({"CreateFileA(\"" + std::string(name ? name : "(null)") + "\", " + args + ") -> " +
-                         (handle == INVALID_HANDLE_VALUE ? "INVALID_HANDLE_VALUE" : "handle"),
-                     handle});
+    call.handle = Numbered(handle);
+    spied.push_back({sim::Describe(call), handle});
     return handle;
 }
 
 BOOL WINAPI SpyCloseHandle(HANDLE handle)
 {
-    if (handle != INVALID_HANDLE_VALUE && !SeenBySpy(handle))
+    if (!OwnedBySim(handle) && !SeenBySpy(handle))
         return CloseHandle(handle); // the runtime's own
+    sim::Call call{sim::Call::Op::CloseHandle};
+    call.handle = Numbered(handle);
     const BOOL result = CloseHandle(handle);
-    spied.push_back({"CloseHandle(" + std::string(handle == INVALID_HANDLE_VALUE ? "INVALID_HANDLE_VALUE" : "handle") +
-                         ") -> " + std::to_string(result ? 1 : 0),
-                     handle});
+    call.result = result ? 1 : 0;
+    spied.push_back({sim::Describe(call), handle});
     return result;
 }
 
-} // namespace
-
-const std::vector<SpiedCall> &SpiedDeviceCalls() { return spied; }
-
-HMODULE StandInIo()
-{
-    static HMODULE io = LoadLibraryA("io.dll");
-    return io;
-}
-
-FARPROC StandInIoExport(const char *name) { return GetProcAddress(StandInIo(), name); }
-
-bool RedirectImport(HMODULE module, const char *dll, const char *function, FARPROC replacement)
+// The import address slot through which `module` calls `function` of
+// `dll`, imported by name; null when there is none.
+DWORD *ImportSlot(HMODULE module, const char *dll, const char *function)
 {
     auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(module);
     auto *nt = At<IMAGE_NT_HEADERS32>(module, static_cast<DWORD>(dos->e_lfanew));
@@ -93,35 +100,116 @@ bool RedirectImport(HMODULE module, const char *dll, const char *function, FARPR
             if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal))
                 continue;
             auto *byName = At<IMAGE_IMPORT_BY_NAME>(module, names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char *>(byName->Name), function) != 0)
-                continue;
-            DWORD old = 0;
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
-            slots->u1.Function = reinterpret_cast<DWORD>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
-            return true;
+            if (std::strcmp(reinterpret_cast<const char *>(byName->Name), function) == 0)
+                return &slots->u1.Function;
         }
     }
-    return false;
+    return nullptr;
 }
+
+// The export address slot (an address relative to `module`) of `function`,
+// exported by name; null when there is none.
+DWORD *ExportSlot(HMODULE module, const char *function)
+{
+    auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(module);
+    auto *nt = At<IMAGE_NT_HEADERS32>(module, static_cast<DWORD>(dos->e_lfanew));
+    const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    auto *exports = At<IMAGE_EXPORT_DIRECTORY>(module, dir.VirtualAddress);
+    auto *names = At<DWORD>(module, exports->AddressOfNames);
+    auto *ordinals = At<WORD>(module, exports->AddressOfNameOrdinals);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+        if (std::strcmp(At<char>(module, names[i]), function) == 0)
+            return At<DWORD>(module, exports->AddressOfFunctions) + ordinals[i];
+    return nullptr;
+}
+
+void WriteSlot(DWORD *slot, DWORD value)
+{
+    DWORD old = 0;
+    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
+    *slot = value;
+    VirtualProtect(slot, sizeof *slot, old, &old);
+}
+
+DWORD AddressOf(FARPROC proc) { return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(proc)); }
+
+// While it lives, kernel32 exports `function` as `replacement`: a module
+// the loader binds meanwhile imports the replacement from the start, so
+// calls its loader callback makes are routed too.
+class ExportRedirect {
+public:
+    ExportRedirect(const char *function, FARPROC replacement)
+        : kernel32_(GetModuleHandleA("KERNEL32.dll")), slot_(ExportSlot(kernel32_, function))
+    {
+        if (!slot_)
+            return;
+        old_ = *slot_;
+        WriteSlot(slot_, AddressOf(replacement) - AddressOf(reinterpret_cast<FARPROC>(kernel32_)));
+    }
+    ~ExportRedirect()
+    {
+        if (slot_)
+            WriteSlot(slot_, old_);
+    }
+    ExportRedirect(const ExportRedirect &) = delete;
+    ExportRedirect &operator=(const ExportRedirect &) = delete;
+
+private:
+    HMODULE kernel32_;
+    DWORD *slot_;
+    DWORD old_ = 0;
+};
+
+// Points one import of `module` at `replacement`; false when `module` does
+// not import `function` from `dll` by name.
+bool RedirectImport(HMODULE module, const char *dll, const char *function, FARPROC replacement)
+{
+    DWORD *slot = ImportSlot(module, dll, function);
+    if (slot)
+        WriteSlot(slot, AddressOf(replacement));
+    return slot != nullptr;
+}
+
+template <typename Fn> FARPROC Proc(Fn fn) { return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(fn)); }
+
+} // namespace
+
+const std::vector<SpiedCall> &SpiedDeviceCalls() { return spied; }
+
+HMODULE StandInIo()
+{
+    static HMODULE io = LoadLibraryA("io.dll");
+    return io;
+}
+
+FARPROC StandInIoExport(const char *name) { return GetProcAddress(StandInIo(), name); }
 
 HMODULE LoadKeyLibrary(Devices devices, Exports &exports)
 {
-    StandInIo(); // the key library must bind to the copy the tests control
-    HMODULE module = LoadLibraryA("Zelbin_Serial.dll");
+    StandInIo(); // the key library must bind to the copy the tests control, loaded before the redirects
+    const bool simulated = devices == Devices::Simulated;
+    const FARPROC create = simulated ? Proc(SimulatedCreateFileA) : Proc(SpyCreateFileA);
+    const FARPROC close = simulated ? Proc(SimulatedCloseHandle) : Proc(SpyCloseHandle);
+    spied.clear();
+    spiedHandles.clear();
+    HMODULE module = nullptr;
+    {
+        const ExportRedirect createFile("CreateFileA", create);
+        const ExportRedirect closeHandle("CloseHandle", close);
+        module = LoadLibraryA("Zelbin_Serial.dll");
+    }
     if (!module) {
         ADD_FAILURE() << "LoadLibrary(Zelbin_Serial.dll) failed: " << GetLastError();
         return nullptr;
     }
     if (const char *missing = ZelbinLoadFunctions(module, &exports))
         ADD_FAILURE() << "Zelbin_Serial.dll has no export " << missing;
-    const bool simulated = devices == Devices::Simulated;
-    spied.clear();
-    auto create = simulated ? SimulatedCreateFileA : SpyCreateFileA;
-    auto close = simulated ? SimulatedCloseHandle : SpyCloseHandle;
-    EXPECT_TRUE(RedirectImport(module, "KERNEL32.dll", "CreateFileA",
-                               reinterpret_cast<FARPROC>(reinterpret_cast<void *>(create))));
-    EXPECT_TRUE(RedirectImport(module, "KERNEL32.dll", "CloseHandle",
-                               reinterpret_cast<FARPROC>(reinterpret_cast<void *>(close))));
+    for (const auto &[function, replacement] : {std::pair{"CreateFileA", create}, std::pair{"CloseHandle", close}}) {
+        const DWORD *slot = ImportSlot(module, "KERNEL32.dll", function);
+        EXPECT_TRUE(slot && *slot == AddressOf(replacement))
+            << function << " must be routed from the moment the loader binds the DLL, before its loader callback";
+        if (slot)
+            RedirectImport(module, "KERNEL32.dll", function, replacement);
+    }
     return module;
 }

@@ -18,23 +18,20 @@ enum class Devices {
 };
 
 // Loads Zelbin_Serial.dll from the test program's folder, resolves its
-// exports by name and points its device imports as `devices` says. Handles
-// the compiler's runtime inside the DLL opens for itself still reach
-// kernel32 unrecorded.
+// exports by name and points its device imports as `devices` says, from
+// the moment the loader binds them: calls made by the DLL's loader callback
+// are routed and recorded too. Handles the compiler's runtime inside the
+// DLL opens for itself still reach kernel32 unrecorded.
 HMODULE LoadKeyLibrary(Devices devices, Exports &exports);
 
 // The device calls of the key library since it was loaded with Spied, one
-// line each, in the call record's form; kernel32's handles are shown as
-// they are.
+// line each, in the call record's form (sim::Describe); kernel32's handles
+// are numbered in the order the spy first sees them (h1, h2, ...).
 struct SpiedCall {
     std::string line;
     HANDLE handle; // what CreateFileA returned or CloseHandle was given
 };
 const std::vector<SpiedCall> &SpiedDeviceCalls();
-
-// Points one import of `module` at `replacement`; false when `module` does
-// not import `function` from `dll` by name.
-bool RedirectImport(HMODULE module, const char *dll, const char *function, FARPROC replacement);
 
 // The stand-in io.dll, loaded once and kept for the whole test program so
 // that its simulated PC outlives reloads of the key library.
