@@ -30,7 +30,8 @@ find_program(ZELBIN_CLANG NAMES clang clang-14 REQUIRED)
 find_program(ZELBIN_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
 set(msvc_host_dir ${CMAKE_CURRENT_BINARY_DIR}/msvc_host)
 set(msvc_host ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/msvc_style_host.exe)
-file(WRITE ${msvc_host_dir}/kernel32.def "LIBRARY KERNEL32.dll\nEXPORTS\n    ExitProcess@4\n")
+file(WRITE ${msvc_host_dir}/kernel32.def
+    "LIBRARY KERNEL32.dll\nEXPORTS\n    ExitProcess@4\n    GetModuleHandleA@4\n    GetProcAddress@8\n")
 add_custom_command(OUTPUT ${msvc_host}
     COMMAND ${ZELBIN_CLANG} --target=i686-pc-windows-msvc -ffreestanding -fno-stack-protector -O1 -Wall -Werror
             -I${PROJECT_SOURCE_DIR}/library -c ${CMAKE_CURRENT_SOURCE_DIR}/dll/MsvcStyleHost.c
@@ -39,7 +40,8 @@ add_custom_command(OUTPUT ${msvc_host}
     COMMAND ${ZELBIN_LLD_LINK} /nologo /entry:HostEntry /subsystem:console /nodefaultlib /machine:x86 /safeseh:no
             ${msvc_host_dir}/host.obj ${PROJECT_BINARY_DIR}/library/Zelbin_Serial.lib ${msvc_host_dir}/kernel32.lib
             /out:${msvc_host}
-    DEPENDS dll/MsvcStyleHost.c ${PROJECT_SOURCE_DIR}/library/Zelbin_Serial.h zelbin_msvc_import_library
+    DEPENDS dll/MsvcStyleHost.c dll/HostSession.h ${PROJECT_SOURCE_DIR}/library/Zelbin_Serial.h
+            zelbin_msvc_import_library
     COMMENT "MSVC-style host linked with Zelbin_Serial.lib")
 add_custom_target(msvc_style_host ALL DEPENDS ${msvc_host})
 
