@@ -27,6 +27,29 @@ std::string AsciiLowerCase(const std::string &text)
     return lower;
 }
 
+// Decodes pairs of characters from a NUL-terminated text into at most
+// `maxBytes` bytes and returns how many it wrote. Only characters '0'..'f'
+// (0x30..0x66) take part; those in that range that are not hex digits count
+// as -1 (":8" gives 0xF8). Stops at the first pair with a character outside
+// the range, so it never reads past the NUL.
+int DecodeHexPairs(const char *text, std::uint8_t *buffer, int maxBytes)
+{
+    auto inRange = [](char c) {
+        auto code = static_cast<unsigned char>(c);
+        return code >= HexTableFirst && code <= HexTableLast;
+    };
+    int written = 0;
+    // A NUL fails the range test, so the second character is only read when
+    // the first one was in range.
+    while (written < maxBytes && inRange(text[0]) && inRange(text[1])) {
+        int value = 16 * HexDigitTable[static_cast<unsigned char>(text[0]) - HexTableFirst] +
+                    HexDigitTable[static_cast<unsigned char>(text[1]) - HexTableFirst];
+        buffer[written++] = static_cast<std::uint8_t>(value & 0xFF);
+        text += 2;
+    }
+    return written;
+}
+
 } // namespace
 
 const TComPort ComPortTable[4] = {
@@ -51,24 +74,6 @@ TPortChoice ChoosePort(const char *params)
         }
     }
     return choice;
-}
-
-int DecodeHexPairs(const char *text, std::uint8_t *buffer, int maxBytes)
-{
-    auto inRange = [](char c) {
-        auto code = static_cast<unsigned char>(c);
-        return code >= HexTableFirst && code <= HexTableLast;
-    };
-    int written = 0;
-    // A NUL fails the range test, so the second character is only read when
-    // the first one was in range.
-    while (written < maxBytes && inRange(text[0]) && inRange(text[1])) {
-        int value = 16 * HexDigitTable[static_cast<unsigned char>(text[0]) - HexTableFirst] +
-                    HexDigitTable[static_cast<unsigned char>(text[1]) - HexTableFirst];
-        buffer[written++] = static_cast<std::uint8_t>(value & 0xFF);
-        text += 2;
-    }
-    return written;
 }
 
 std::uint16_t DecodeBaseAddress(const std::string &addressText)

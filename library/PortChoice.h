@@ -40,10 +40,3 @@ std::uint16_t DecodeBaseAddress(const std::string &addressText);
 constexpr std::uint16_t LowestUartBase = 0x0100;
 constexpr std::uint16_t HighestUartBase = 0xFFF9;
 constexpr bool IsUartBase(std::uint16_t base) { return base >= LowestUartBase && base <= HighestUartBase; }
-
-// Decodes pairs of characters from a NUL-terminated text into at most
-// `maxBytes` bytes and returns how many it wrote. Only characters '0'..'f'
-// (0x30..0x66) take part; those in that range that are not hex digits count
-// as -1 (":8" gives 0xF8). Stops at the first pair with a character outside
-// the range, so it never reads past the NUL.
-int DecodeHexPairs(const char *text, std::uint8_t *buffer, int maxBytes);
