@@ -13,7 +13,7 @@ add_executable(dll_tests
     dll/LoadedLibrary.cpp
     dll/AbiTest.cpp
     dll/StackProbe.S)
-target_include_directories(dll_tests PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/library)
+target_include_directories(dll_tests PRIVATE ${behaviour_root} ${PROJECT_SOURCE_DIR}/library)
 target_link_libraries(dll_tests PRIVATE gtest_main zelbin_sim zelbin_warnings)
 # Loaded at run time from the test program's folder, like a host does.
 add_dependencies(dll_tests Zelbin_Serial io)
