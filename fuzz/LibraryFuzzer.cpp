@@ -110,12 +110,10 @@ void Expect(bool holds, const char *what, const std::string &detail = {})
         Broken(what, detail);
 }
 
-sim::Call PortCall(Op op, unsigned port, std::uint8_t value)
+// A register of the UART at `base`; addresses wrap at 65536.
+sim::Call RegisterCall(Op op, std::uint16_t base, unsigned offset, std::uint8_t value)
 {
-    sim::Call call{op};
-    call.port = static_cast<std::uint16_t>(port);
-    call.value = value;
-    return call;
+    return sim::PortCall(op, static_cast<std::uint16_t>(base + offset), value);
 }
 
 // The calls one host call or event made, read one at a time.
@@ -249,7 +247,7 @@ private:
             std::uint8_t value;
         } setUp[] = {{3, 0x80}, {0, 0x30}, {1, 0x00}, {3, 0x0B}, {1, 0x00}, {2, 0xC1}, {4, 0x0A}};
         for (const auto &write : setUp)
-            calls.Next(PortCall(Op::PortOut, base + write.offset, write.value),
+            calls.Next(RegisterCall(Op::PortOut, base, write.offset, write.value),
                        "then sets the UART at the selected base to 2400 8O1 with RTS and OUT2 on");
     }
 
@@ -261,7 +259,7 @@ private:
             return;
         }
         const bool level =
-            calls.Next(PortCall(Op::GetPortBit, selection_.base + 6u, 4), "then reads CTS").result != 0;
+            calls.Next(RegisterCall(Op::GetPortBit, selection_.base, 6, 4), "then reads CTS").result != 0;
         Expect(answer == (level && !lastLevel_ ? 1 : 0),
                "a poll answers 1 exactly for a change from clear to set since the last read", calls.Where());
         lastLevel_ = level;
@@ -271,7 +269,7 @@ private:
     {
         if (!listening_ || calls.Next(Op::IsDriverInstalled, "the output call asks for the driver first").result == 0)
             return;
-        calls.Next(PortCall(on ? Op::SetPortBit : Op::ClrPortBit, selection_.base + 4u, 0), "then drives DTR");
+        calls.Next(RegisterCall(on ? Op::SetPortBit : Op::ClrPortBit, selection_.base, 4, 0), "then drives DTR");
     }
 
     sim::World &world_;

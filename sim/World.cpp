@@ -85,6 +85,14 @@ void Machine::Write(std::uint16_t port, std::uint8_t value)
         ports[port] = value;
 }
 
+Call PortCall(Call::Op op, std::uint16_t port, std::uint8_t value)
+{
+    Call call{op};
+    call.port = port;
+    call.value = value;
+    return call;
+}
+
 Call CreateFileCall(const char *name, std::uint32_t access, std::uint32_t share, const void *security,
                     std::uint32_t disposition, std::uint32_t flags, const void *templateFile)
 {
@@ -150,19 +158,14 @@ std::uint8_t World::IsDriverInstalled()
 
 void World::PortOut(std::uint16_t port, std::uint8_t value)
 {
-    Call call{Call::Op::PortOut};
-    call.port = port;
-    call.value = value;
-    calls_.push_back(call);
+    calls_.push_back(PortCall(Call::Op::PortOut, port, value));
     if (machine_->driverInstalled)
         machine_->Write(port, value);
 }
 
 std::uint16_t World::GetPortBit(std::uint16_t port, std::uint8_t bit)
 {
-    Call call{Call::Op::GetPortBit};
-    call.port = port;
-    call.value = bit;
+    Call call = PortCall(Call::Op::GetPortBit, port, bit);
     std::uint16_t answer = 0;
     if (machine_->driverInstalled && bit < 8 && (machine_->Read(port) >> bit & 1))
         answer = machine_->bitSetValue;
@@ -173,20 +176,14 @@ std::uint16_t World::GetPortBit(std::uint16_t port, std::uint8_t bit)
 
 void World::SetPortBit(std::uint16_t port, std::uint8_t bit)
 {
-    Call call{Call::Op::SetPortBit};
-    call.port = port;
-    call.value = bit;
-    calls_.push_back(call);
+    calls_.push_back(PortCall(Call::Op::SetPortBit, port, bit));
     if (machine_->driverInstalled && bit < 8)
         machine_->Write(port, static_cast<std::uint8_t>(machine_->Read(port) | 1u << bit));
 }
 
 void World::ClrPortBit(std::uint16_t port, std::uint8_t bit)
 {
-    Call call{Call::Op::ClrPortBit};
-    call.port = port;
-    call.value = bit;
-    calls_.push_back(call);
+    calls_.push_back(PortCall(Call::Op::ClrPortBit, port, bit));
     if (machine_->driverInstalled && bit < 8)
         machine_->Write(port, static_cast<std::uint8_t>(machine_->Read(port) & ~(1u << bit)));
 }

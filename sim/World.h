@@ -78,6 +78,9 @@ struct Call {
     Handle handle = nullptr;      // CloseHandle's argument or CreateFileA's result
 };
 
+// The record of a port-I/O call on `port` with a byte or bit number.
+Call PortCall(Call::Op op, std::uint16_t port, std::uint8_t value);
+
 // The record of a CreateFileA call with these arguments; its handle is
 // still to be filled in.
 Call CreateFileCall(const char *name, std::uint32_t access, std::uint32_t share, const void *security,
