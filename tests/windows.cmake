@@ -64,3 +64,8 @@ add_test(NAME tools_end_to_end
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${ZELBIN_WINEPREFIX})
 set_tests_properties(tools_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 RESOURCE_LOCK virtual_key
     SKIP_RETURN_CODE 77)
+
+# The header, compiled the ways hosts compile it.
+add_test(NAME header_hosts
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/header/check-header.sh ${CMAKE_C_COMPILER} ${ZELBIN_CLANG}
+            ${PROJECT_SOURCE_DIR}/library)
