@@ -33,6 +33,10 @@ for group in "$@"; do
         want_cmd lld-link lld
         want_cmd wine wine
         want_cmd pkill procps
+        # Independent readers of the shipped bytes: a PE parser and a CPU
+        # emulator, for Debian's python3.
+        want_pkg python3-pefile
+        want_pkg python3-unicorn
         if ! have_pkg wine32:i386; then
             missing+=("wine32:i386")
             need_i386=1

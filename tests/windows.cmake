@@ -69,3 +69,27 @@ set_tests_properties(tools_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 
 add_test(NAME header_hosts
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/header/check-header.sh ${CMAKE_C_COMPILER} ${ZELBIN_CLANG}
             ${PROJECT_SOURCE_DIR}/library)
+
+# The shipped binaries read by tools nobody here wrote. Debian's python3,
+# where setup.sh installs the PE reader and the CPU emulator.
+find_program(ZELBIN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+set(ZELBIN_SHIPPED_BINARIES $<TARGET_FILE:Zelbin_Serial> $<TARGET_FILE:io> $<TARGET_FILE:zelbin-keytest>
+    $<TARGET_FILE:zelbin-virtualkey>)
+add_test(NAME shipped_version_info
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-version-info.py ${PROJECT_VERSION}
+            ${ZELBIN_SHIPPED_BINARIES})
+# The DLL's exports run in a CPU emulator: its calls, its stack and the
+# instructions of one poll, in the bytes that ship.
+add_test(NAME shipped_dll_emulated
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-shipped-dll.py $<TARGET_FILE:Zelbin_Serial>
+            --budget 20)
+
+# The same version resources through Windows' own GetFileVersionInfo.
+add_executable(read_version_info dll/ReadVersionInfo.cpp)
+target_link_libraries(read_version_info PRIVATE version zelbin_warnings)
+set(version_info_paths "")
+foreach(binary Zelbin_Serial io zelbin-keytest zelbin-virtualkey)
+    list(APPEND version_info_paths Z:$<TARGET_FILE:${binary}>)
+endforeach()
+add_test(NAME dll_version_info COMMAND read_version_info ${PROJECT_VERSION} ${version_info_paths})
+set_tests_properties(dll_version_info PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120 SKIP_RETURN_CODE 77)
