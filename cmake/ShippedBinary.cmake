@@ -37,9 +37,10 @@ function(zelbin_shipped_binary target description)
     if(CMAKE_BUILD_TYPE STREQUAL "Release")
         set(file $<TARGET_FILE_NAME:${target}>)
         add_custom_command(TARGET ${target} POST_BUILD
-            COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
-            # objcopy stamps a PE file it rewrites with the time, unless
+            # objcopy stamps each PE file it writes with the time, unless
             # SOURCE_DATE_EPOCH names one: 0, as the linker leaves it.
+            COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+                    ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
             COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
                     ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${file}.debug ${file}
             WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>

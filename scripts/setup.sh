@@ -37,6 +37,7 @@ for group in "$@"; do
         # emulator, for Debian's python3.
         want_pkg python3-pefile
         want_pkg python3-unicorn
+        want_cmd zip zip
         if ! have_pkg wine32:i386; then
             missing+=("wine32:i386")
             need_i386=1

@@ -93,3 +93,13 @@ foreach(binary Zelbin_Serial io zelbin-keytest zelbin-virtualkey)
 endforeach()
 add_test(NAME dll_version_info COMMAND read_version_info ${PROJECT_VERSION} ${version_info_paths})
 set_tests_properties(dll_version_info PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120 SKIP_RETURN_CODE 77)
+
+# A second build of the shipped files, in another folder, gives the same
+# bytes, and so does the release zip made from it.
+add_test(NAME release_reproducible
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-reproducible.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+set_tests_properties(release_reproducible PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
+
+add_test(NAME wine_plain_run_is_safe COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/dll/check-plain-wine.sh ${ZELBIN_WINEPREFIX})
+set_tests_properties(wine_plain_run_is_safe PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 SKIP_RETURN_CODE 77
+    RESOURCE_LOCK virtual_key)
