@@ -20,16 +20,14 @@
 #include "KeyAnalysis.h"
 #include "KeyReport.h"
 #include "KeyTestOptions.h"
+#include "ModemLines.h"
 #include "PollTiming.h"
 #include "PortPlan.h"
 #include "SystemMessage.h"
 #include "VcdWriter.h"
 #include "Zelbin_Serial.h"
-#include "sim/Uart16550.h"
 
 namespace {
-
-using Uart = sim::Uart16550;
 
 HANDLE stopEvent = nullptr;        // set to end the test: Ctrl+C, Ctrl+Break, closing
 HANDLE stoppedListening = nullptr; // set once the main loop has stopped listening
@@ -96,32 +94,6 @@ template <typename Fn> Fn Export(HMODULE module, const char *name)
 using IsDriverInstalledFn = BYTE(WINAPI *)(void);
 using GetPortBitFn = WORD(WINAPI *)(WORD, BYTE);
 using CommIoStatusFn = const char *(WINAPI *)(void);
-
-constexpr BYTE BitNumber(std::uint8_t mask)
-{
-    BYTE bit = 0;
-    while (mask > 1) {
-        mask = static_cast<std::uint8_t>(mask >> 1);
-        ++bit;
-    }
-    return bit;
-}
-
-// The six modem lines, through io.dll's bit read: the status lines from the
-// modem status register, RTS and DTR from the modem control register.
-LineLevels ReadLines(GetPortBitFn getPortBit, std::uint16_t base)
-{
-    const auto msr = static_cast<WORD>(base + Uart::MSR);
-    const auto mcr = static_cast<WORD>(base + Uart::MCR);
-    LineLevels lines;
-    lines.on[LineCts] = getPortBit(msr, BitNumber(Uart::MSR_CTS)) != 0;
-    lines.on[LineDsr] = getPortBit(msr, BitNumber(Uart::MSR_DSR)) != 0;
-    lines.on[LineDcd] = getPortBit(msr, BitNumber(Uart::MSR_DCD)) != 0;
-    lines.on[LineRi] = getPortBit(msr, BitNumber(Uart::MSR_RI)) != 0;
-    lines.on[LineRts] = getPortBit(mcr, BitNumber(Uart::MCR_RTS)) != 0;
-    lines.on[LineDtr] = getPortBit(mcr, BitNumber(Uart::MCR_DTR)) != 0;
-    return lines;
-}
 
 // Time since the start, from the performance counter.
 class Clock {
@@ -393,7 +365,7 @@ int main(int argc, char **argv)
     }
     // Lines are read only at a base the library accepts: another base may
     // belong to the motherboard's own devices.
-    const auto read = [&] { return plan.baseAccepted ? ReadLines(getPortBit, plan.base) : LineLevels{}; };
+    const auto read = [&] { return plan.baseAccepted ? ReadModemLines(getPortBit, plan.base) : LineLevels{}; };
     const LineLevels atStart = read();
     if (atStart.on[LineCts])
         std::printf("Warning: The key is already closed at start (CTS on): the first poll counts it as a press. "
