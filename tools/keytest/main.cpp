@@ -8,8 +8,6 @@
 // to the DLLs, the console and the clock.
 #include <windows.h>
 
-#include <mmsystem.h>
-
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -23,9 +21,12 @@
 #include "ModemLines.h"
 #include "PollTiming.h"
 #include "PortPlan.h"
-#include "SystemMessage.h"
 #include "VcdWriter.h"
-#include "Zelbin_Serial.h"
+#include "WinClock.h"
+#include "WinConsole.h"
+#include "WinLibraries.h"
+#include "WinPreflight.h"
+#include "WinSupport.h"
 
 namespace {
 
@@ -44,196 +45,10 @@ BOOL WINAPI OnConsoleControl(DWORD event)
     return TRUE;
 }
 
-std::string ErrorText(DWORD error, const std::string &subject)
-{
-    char *text = nullptr;
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
-    const std::string raw = length ? std::string(text, length) : std::string();
-    LocalFree(text);
-    return TidySystemMessage(raw, subject, error);
-}
-
-std::string FullPath(const std::string &path)
-{
-    char full[MAX_PATH];
-    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    return length && length < MAX_PATH ? std::string(full, length) : path;
-}
-
-std::string FileName(const std::string &path) { return path.substr(path.find_last_of("\\/") + 1); }
-
-std::string BesideThisProgram(const char *name)
-{
-    char self[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string folder(self, length);
-    folder.erase(folder.find_last_of("\\/") + 1);
-    return folder + name;
-}
-
-bool FileExists(const std::string &path)
-{
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 int Fail(const std::string &message)
 {
     std::fprintf(stderr, "zelbin-keytest: %s\n", message.c_str());
     return KeyTestCannotRun;
-}
-
-template <typename Fn> Fn Export(HMODULE module, const char *name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)(void)>(GetProcAddress(module, name)));
-}
-
-// io.dll's operations that the tester calls itself, to read the lines.
-using IsDriverInstalledFn = BYTE(WINAPI *)(void);
-using GetPortBitFn = WORD(WINAPI *)(WORD, BYTE);
-using CommIoStatusFn = const char *(WINAPI *)(void);
-
-// Time since the start, from the performance counter.
-class Clock {
-public:
-    Clock()
-    {
-        QueryPerformanceFrequency(&frequency_);
-        QueryPerformanceCounter(&start_);
-        GetSystemTimeAsFileTime(&wallStart_);
-    }
-    double Seconds() const
-    {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        return static_cast<double>(now.QuadPart - start_.QuadPart) / static_cast<double>(frequency_.QuadPart);
-    }
-    // The local wall-clock time `seconds` after the start.
-    std::string WallClock(double seconds) const
-    {
-        ULARGE_INTEGER utc;
-        utc.LowPart = wallStart_.dwLowDateTime;
-        utc.HighPart = wallStart_.dwHighDateTime;
-        utc.QuadPart += static_cast<ULONGLONG>(seconds * 1e7);
-        FILETIME at{utc.LowPart, utc.HighPart}, local;
-        SYSTEMTIME t;
-        if (!FileTimeToLocalFileTime(&at, &local) || !FileTimeToSystemTime(&local, &t))
-            return "?";
-        return FormatWallClock(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    }
-
-private:
-    LARGE_INTEGER frequency_, start_;
-    FILETIME wallStart_;
-};
-
-// Prints events line by line and, on a console, keeps one status line below
-// them rewritten in place.
-class Screen {
-public:
-    Screen()
-    {
-        DWORD mode;
-        console_ = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
-    }
-    void Line(const std::string &text)
-    {
-        Clear();
-        std::printf("%s\n", text.c_str());
-        Status(status_);
-    }
-    void Status(const std::string &text)
-    {
-        if (!console_)
-            return;
-        // Kept within 79 columns: a wrapped line can't be rewritten in place.
-        const std::string shown = text.substr(0, 79);
-        if (shownLength_ != 0 && shown == status_)
-            return;
-        std::printf("\r%s", shown.c_str());
-        if (shown.size() < shownLength_)
-            std::printf("%*s", static_cast<int>(shownLength_ - shown.size()), "");
-        shownLength_ = shown.size() > shownLength_ ? shown.size() : shownLength_;
-        status_ = shown;
-    }
-    void Clear()
-    {
-        if (console_ && shownLength_)
-            std::printf("\r%-*s\r", static_cast<int>(shownLength_), "");
-        shownLength_ = 0;
-    }
-    void Finish()
-    {
-        Clear();
-        status_.clear();
-    }
-
-private:
-    bool console_ = false;
-    std::string status_;
-    std::size_t shownLength_ = 0;
-};
-
-// Raises the system timer's resolution for the life of the test, so that a
-// wait of a few milliseconds lasts about that long instead of a 15.6 ms tick.
-class TimerResolution {
-public:
-    TimerResolution()
-    {
-        TIMECAPS caps;
-        if (timeGetDevCaps(&caps, sizeof caps) == MMSYSERR_NOERROR) {
-            period_ = caps.wPeriodMin < 1 ? 1 : caps.wPeriodMin;
-            if (timeBeginPeriod(period_) != TIMERR_NOERROR)
-                period_ = 0;
-        }
-    }
-    ~TimerResolution()
-    {
-        if (period_)
-            timeEndPeriod(period_);
-    }
-    TimerResolution(const TimerResolution &) = delete;
-    TimerResolution &operator=(const TimerResolution &) = delete;
-    UINT Period() const { return period_; }
-
-private:
-    UINT period_ = 0;
-};
-
-const char *const OperationNames[] = {"IsDriverInstalled", "PortOut", "GetPortBit", "SetPortBit", "ClrPortBit"};
-
-// Loads the io.dll given with --io, before Zelbin_Serial.dll looks for one.
-std::string LoadIo(const std::string &given)
-{
-    const std::string io = FullPath(given);
-    if (!FileExists(io))
-        return "io.dll not found: " + io;
-    // Windows binds Zelbin_Serial.dll's imports by module name: a library
-    // loaded under any other name would be passed over for another io.dll.
-    if (_stricmp(FileName(io).c_str(), "io.dll") != 0)
-        return "--io must name a file called io.dll (Zelbin_Serial.dll imports it by that name): " + io;
-    HMODULE module = LoadLibraryA(io.c_str());
-    if (!module)
-        return "cannot load " + io + " as io.dll: " + ErrorText(GetLastError(), io);
-    for (const char *name : OperationNames)
-        if (!GetProcAddress(module, name))
-            return io + " was loaded as io.dll but has no " + name + "; it is not a port-I/O library";
-    return {};
-}
-
-std::string DescribeIo(HMODULE io, bool &commio)
-{
-    commio = false;
-    if (const auto status = Export<CommIoStatusFn>(io, "CommIoStatus")) {
-        commio = true;
-        const char *text = status();
-        return std::string("commio io.dll, over the Windows serial driver: ") + (text ? text : "(no status)");
-    }
-    if (GetProcAddress(io, "SimGetModemControl"))
-        return "stand-in io.dll: a simulated PC, no hardware";
-    return "another io.dll (a port-I/O library with its own driver)";
 }
 
 } // namespace
@@ -252,74 +67,13 @@ int main(int argc, char **argv)
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
 
-    if (!options.ioPath.empty()) {
-        const std::string error = LoadIo(options.ioPath);
-        if (!error.empty())
-            return Fail(error);
-    }
-
-    const std::string dll = FullPath(options.dllPath.empty() ? BesideThisProgram("Zelbin_Serial.dll") : options.dllPath);
-    if (!FileExists(dll))
-        return Fail("Zelbin_Serial.dll not found: " + dll);
-    HMODULE module = LoadLibraryExA(dll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!module) {
-        const DWORD error = GetLastError();
-        std::string message = "cannot load " + dll + ": " + ErrorText(error, dll);
-        if (error == ERROR_MOD_NOT_FOUND)
-            message += "\nIt needs io.dll beside it, beside this program or on PATH (or name one with --io).";
-        else if (error == ERROR_PROC_NOT_FOUND)
-            message += "\nThe io.dll that Windows found lacks an operation the library imports.";
-        return Fail(message);
-    }
-    ZelbinFunctions lib;
-    if (const char *missing = ZelbinLoadFunctions(module, &lib))
-        return Fail(dll + " has no export " + missing + "; is it Zelbin_Serial.dll?");
-
-    HMODULE io = GetModuleHandleA("io.dll");
-    const auto isDriverInstalled = io ? Export<IsDriverInstalledFn>(io, "IsDriverInstalled") : nullptr;
-    const auto getPortBit = io ? Export<GetPortBitFn>(io, "GetPortBit") : nullptr;
-    if (!isDriverInstalled || !getPortBit)
-        return Fail("the io.dll Zelbin_Serial.dll uses has no IsDriverInstalled or GetPortBit");
-    char ioName[MAX_PATH] = "";
-    GetModuleFileNameA(io, ioName, MAX_PATH);
-    bool commio = false;
-    const std::string ioKind = DescribeIo(io, commio);
-
+    Libraries libraries;
+    const std::string loadError = LoadLibraries(options, libraries);
+    if (!loadError.empty())
+        return Fail(loadError);
+    const ZelbinFunctions &lib = libraries.zelbin;
     const PortPlan plan = PlanPort(options.hasParameters ? options.parameters.c_str() : nullptr);
-    const bool driver = isDriverInstalled() != 0;
-
-    // Preflight: what is in use and what the start will do.
-    std::printf("Key tester for Zelbin_Serial.dll\n");
-    std::printf("  library: %s\n", dll.c_str());
-    // (The library's version line goes here.)
-    std::printf("  io.dll : %s\n           %s\n", ioName, ioKind.c_str());
-    std::printf("  driver : %s\n", driver ? "answers (IsDriverInstalled -> 1)"
-                                          : "does not answer (IsDriverInstalled -> 0): the library will stay idle");
-    std::printf("  port   : device \"%s\", UART at %s (address text \"%s\")\n", plan.portName.c_str(),
-                HexBase(plan.base).c_str(), plan.addressText.c_str());
-    std::vector<std::string> warnings = plan.warnings;
-    if (commio) {
-        std::printf("  device : not checked: the commio io.dll holds it\n");
-    } else {
-        // The library opens the device for exclusive use; try the same now
-        // and let it go, so that a missing or busy port is named before the
-        // test rather than silently ignored by the library.
-        HANDLE device = CreateFileA(plan.portName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    0, nullptr);
-        if (device == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            std::printf("  device : cannot be opened\n");
-            warnings.push_back("Windows can't open the device \"" + plan.portName +
-                               "\": " + ErrorText(error, plan.portName) +
-                               ". The library listens on the UART all the same, but doesn't hold the port.");
-        } else {
-            CloseHandle(device);
-            std::printf("  device : opens (tried exclusively and closed again)\n");
-        }
-    }
-    std::printf("ZelbinIsCustom -> %d\n", lib.IsCustom());
-    for (const std::string &warning : warnings)
-        std::printf("Warning: %s\n", warning.c_str());
+    PrintPreflight(libraries, plan);
 
     // The records, opened before listening starts so that a bad path ends
     // the test before it touches the port.
@@ -365,7 +119,9 @@ int main(int argc, char **argv)
     }
     // Lines are read only at a base the library accepts: another base may
     // belong to the motherboard's own devices.
-    const auto read = [&] { return plan.baseAccepted ? ReadModemLines(getPortBit, plan.base) : LineLevels{}; };
+    const auto read = [&] {
+        return plan.baseAccepted ? ReadModemLines(libraries.getPortBit, plan.base) : LineLevels{};
+    };
     const LineLevels atStart = read();
     if (atStart.on[LineCts])
         std::printf("Warning: The key is already closed at start (CTS on): the first poll counts it as a press. "
@@ -431,7 +187,7 @@ int main(int argc, char **argv)
         std::printf("%s\n", line.c_str());
     for (const std::string &hint : LineHints(analysis, options.dtr))
         std::printf("Hint: %s\n", hint.c_str());
-    FreeLibrary(module);
+    FreeLibrary(libraries.dll);
     if ((log && !logFile) || (vcd && !vcdFile))
         return Fail("writing the log or the trace failed (disk full?): it is incomplete");
     if (options.presses && analysis.Presses() < options.presses) {
