@@ -35,8 +35,12 @@ wait_for() { # file pattern: until a background program has printed it (20 s at 
 keytest() { "$run" "$prefix" "$bin/zelbin-keytest.exe" "$@" >out.txt 2>&1; }
 virtualkey() { "$run" "$prefix" "$bin/zelbin-virtualkey.exe" "$@"; }
 # Starts the tester in the background; $! is then the PID of the wine
-# process itself, since wine-run.sh execs wine.
-keytest_in_background() { "$run" "$prefix" "$bin/zelbin-keytest.exe" "$@" >out.txt 2>&1 & }
+# process itself, since wine-run.sh execs wine. The previous output goes
+# first, so that waiting for a line can't find an old one.
+keytest_in_background() {
+    rm -f out.txt
+    "$run" "$prefix" "$bin/zelbin-keytest.exe" "$@" >out.txt 2>&1 &
+}
 presses() { grep -c '\] press [0-9]*:' out.txt; }
 
 # Scripted presses are reported exactly, each flipping the toggled state and
