@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 
 #include "KeyAnalysis.h"
 #include "KeyReport.h"
 #include "PollTiming.h"
 #include "PortPlan.h"
 #include "SystemMessage.h"
+#include "VcdWriter.h"
 
 namespace {
 
@@ -232,6 +234,27 @@ INSTANTIATE_TEST_SUITE_P(Cases, PortPlanCases, ::testing::Values(
     PlanCase{"COM9;12345", "COM9", 0x1234, true, {"reads 1234h"}},
     PlanCase{"COM9;0x3F8h", "COM9", 0x0000, false, {"0000h lies outside"}},
     PlanCase{"COM9;FFFAh", "COM9", 0xFFFA, false, {"FFFAh lies outside"}}));
+
+// What a reader would reject or misread: times that don't rise, and a press
+// pulse left high at the end of the trace.
+TEST(VcdWriter, KeepsTimesRisingAndEndsAPressPulse)
+{
+    std::ostringstream out;
+    VcdWriter vcd(out, "now");
+    vcd.Sample(0.0100004, false, false, true, false);
+    vcd.Sample(0.0100004, true, false, true, true); // the clock stood still
+    vcd.Sample(0.005, true, true, true, false);     // ... or stepped back
+    vcd.Sample(0.02, true, true, true, false);      // no change: nothing written
+    vcd.Sample(0.03, true, true, true, true);
+    vcd.Finish(0.03);
+    const std::string text = out.str();
+    const std::string body = text.substr(text.find("$enddefinitions"));
+    EXPECT_NE(body.find("#10000\n$dumpvars\n0!\n0\"\n1#\n0$\n$end\n#10001\n1!\n1$\n#10002\n1\"\n0$\n"
+                        "#30000\n1$\n#30001\n0$\n"),
+              std::string::npos)
+        << body;
+    EXPECT_EQ(body.find("#20000"), std::string::npos);
+}
 
 TEST(SystemMessage, FillsInTheSubjectAndDropsTheLineBreak)
 {
