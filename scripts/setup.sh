@@ -21,6 +21,7 @@ for group in "$@"; do
         want_cmd g++ g++
         want_pkg libgtest-dev
         want_pkg googletest
+        want_cmd sigrok-cli sigrok-cli # reads the key tester's VCD traces back
         ;;
     windows)
         want_cmd cmake cmake
