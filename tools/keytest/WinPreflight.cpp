@@ -20,6 +20,21 @@ std::string DeviceProblem(const std::string &device)
     return {};
 }
 
+// "1.1.0", from the file's version resource; what a support call asks first.
+std::string FileVersion(const std::string &path)
+{
+    DWORD ignored = 0;
+    std::vector<char> block(GetFileVersionInfoSizeA(path.c_str(), &ignored));
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT length = 0;
+    if (block.empty() || !GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()) ||
+        !VerQueryValueA(block.data(), "\\", reinterpret_cast<void **>(&fixed), &length) || !fixed ||
+        length < sizeof *fixed)
+        return "unknown (the file has no version resource)";
+    return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) +
+           "." + std::to_string(HIWORD(fixed->dwFileVersionLS));
+}
+
 } // namespace
 
 void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
@@ -27,7 +42,7 @@ void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
     const bool driver = libraries.isDriverInstalled() != 0;
     std::printf("Key tester for Zelbin_Serial.dll\n");
     std::printf("  library: %s\n", libraries.dllPath.c_str());
-    // (The library's version line goes here.)
+    std::printf("  version: %s\n", FileVersion(libraries.dllPath).c_str());
     std::printf("  io.dll : %s\n           %s\n", libraries.ioPath.c_str(), libraries.ioKind.c_str());
     std::printf("  driver : %s\n", driver ? "answers (IsDriverInstalled -> 1)"
                                           : "does not answer (IsDriverInstalled -> 0): the library will stay idle");
