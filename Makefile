@@ -7,7 +7,8 @@
 #   make fuzz      a fuzzing campaign of FUZZ_SECONDS (default 60)
 #   make coverage  line and branch coverage of library/ and platform/
 #   make memcheck  the host tests under valgrind
-.PHONY: all build demo test host windows dist host-test windows-test bench fuzz coverage memcheck clean
+#   make release   dist/Zelbin_Serial-VERSION-win32.zip, the same bytes for the same commit
+.PHONY: all build demo test host windows dist release host-test windows-test bench fuzz coverage memcheck clean
 
 DIST := dist
 FUZZ_SECONDS ?= 60
@@ -33,6 +34,9 @@ dist: windows
 	@rm -rf $(DIST)
 	@cmake --install build/windows --prefix $(DIST) >/dev/null
 	@echo "dist/:" && cd $(DIST) && find . -type f | sort | sed 's|^\./|  |'
+
+release: dist
+	@scripts/release.sh $(DIST) $(DIST) | sed 's|^$(CURDIR)/||'
 
 demo: dist
 	@scripts/demo.sh $(DIST) build/windows/wineprefix

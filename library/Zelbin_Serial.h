@@ -40,18 +40,27 @@ extern "C" {
  * "COM1".."COM4" alone pick the standard base address of that port; any other
  * single name, or none, picks COM1 at 3F8h. "NAME;ADDRh" opens device NAME
  * and drives the UART at hexadecimal base ADDR (one suffix character, which
- * is ignored). A port that is already held is released first, so calling it
- * again moves to another port. Safe to call at any time. Ordinal 5. */
+ * is ignored). A base whose registers don't all lie in 0100h..FFFFh (below
+ * 0100h are the motherboard's own ports) is refused: the library then stays
+ * idle, as without the driver. A port that is already held is released
+ * first, so calling it again moves to another port. Safe to call at any
+ * time. Ordinal 5. */
 ZELBIN_API void ZELBIN_CALL ZelbinStartListen(const char *params);
 
-/* Releases the port. The UART keeps its last settings (DTR included).
- * Safe to call at any time, also when not listening. Ordinal 4. */
+/* Releases the device. The UART keeps its last settings: RTS stays on and
+ * DTR stays as last set, so call ZelbinSetToggled(0) before stopping where
+ * the output device must end off. Safe to call at any time, also when not
+ * listening. Ordinal 4. */
 ZELBIN_API void ZELBIN_CALL ZelbinStopListen(void);
 
-/* The polling call: 1 exactly once for each change of the key line from
- * open to closed since the previous poll that read it, else 0. Returns 0
- * without touching the port when not listening or without the driver.
- * Cheap enough to call every few milliseconds. Ordinal 3. */
+/* The polling call: 1 when it reads the key line closed (CTS set) and the
+ * last poll that read the line saw it open, else 0. A press that starts and
+ * ends between two polls is missed, so poll faster than the shortest press.
+ * The last level read is kept across stop, start and a change of port: a
+ * key still held at a new start, or pressed again while stopped after a
+ * poll saw it held, is not reported. Returns 0 without touching the port
+ * when not listening or without the driver. Cheap enough to call every few
+ * milliseconds. Ordinal 3. */
 ZELBIN_API ZelbinBool ZELBIN_CALL ZelbinIsZBToggle(void);
 
 /* Sets DTR when `toggled` is non-zero, clears it when zero; the other modem

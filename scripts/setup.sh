@@ -21,6 +21,7 @@ for group in "$@"; do
         want_cmd g++ g++
         want_pkg libgtest-dev
         want_pkg googletest
+        want_cmd sigrok-cli sigrok-cli # reads the key tester's VCD traces back
         ;;
     windows)
         want_cmd cmake cmake
@@ -33,6 +34,11 @@ for group in "$@"; do
         want_cmd lld-link lld
         want_cmd wine wine
         want_cmd pkill procps
+        # Independent readers of the shipped bytes: a PE parser and a CPU
+        # emulator, for Debian's python3.
+        want_pkg python3-pefile
+        want_pkg python3-unicorn
+        want_cmd zip zip
         if ! have_pkg wine32:i386; then
             missing+=("wine32:i386")
             need_i386=1

@@ -2,9 +2,15 @@
 // and tests that need no second program to work the key.
 //
 // Script text: events separated by spaces or commas, each ACTION@MS, where
-// MS counts milliseconds from the start and ACTION is press, release or tap
-// (a press with a release `tapMs` later):
-//     "tap@300 tap@700"   "press@200,release@450"
+// MS counts milliseconds from the start and ACTION is
+//     press     close the key
+//     release   open it
+//     tap       a press with a release `tapMs` later
+//     bounce    a tap whose contacts bounce: they open and close again
+//               DefaultBounces times, a contact change every DefaultBounceMs
+//               (bounce@MS/STEP: every STEP ms), then stay closed `tapMs`
+//               before the release
+// Examples: "tap@300 tap@700"   "press@200,release@450"   "bounce@300/40"
 #pragma once
 
 #include <cstdint>
@@ -21,6 +27,16 @@ struct KeyEvent {
 };
 
 constexpr std::uint32_t DefaultTapMs = 100;
+constexpr std::uint32_t DefaultBounces = 2;
+constexpr std::uint32_t DefaultBounceMs = 15;
+constexpr std::uint32_t MaxBounces = 100;
+constexpr std::uint32_t MaxStepMs = 60000; // longest tap or bounce step
+
+// Appends a press at `atMs` that bounces `bounces` times, each contact change
+// `bounceMs` after the previous one, stays closed `tapMs` once it has
+// settled, then releases. Zero bounces make a plain tap.
+void AppendTap(std::vector<KeyEvent> &events, std::uint32_t atMs, std::uint32_t tapMs, std::uint32_t bounces = 0,
+               std::uint32_t bounceMs = DefaultBounceMs);
 
 // Parses a script into events in time order (events at the same time keep
 // their order). On a syntax error returns false with `error` set.

@@ -13,7 +13,7 @@ add_executable(dll_tests
     dll/LoadedLibrary.cpp
     dll/AbiTest.cpp
     dll/StackProbe.S)
-target_include_directories(dll_tests PRIVATE ${behaviour_root} ${PROJECT_SOURCE_DIR}/library)
+target_include_directories(dll_tests PRIVATE ${ZELBIN_BEHAVIOUR_INCLUDE} ${PROJECT_SOURCE_DIR}/library)
 target_link_libraries(dll_tests PRIVATE gtest_main zelbin_sim zelbin_warnings)
 # Loaded at run time from the test program's folder, like a host does.
 add_dependencies(dll_tests Zelbin_Serial io)
@@ -66,3 +66,42 @@ add_test(NAME tools_end_to_end
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${ZELBIN_WINEPREFIX})
 set_tests_properties(tools_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 RESOURCE_LOCK virtual_key
     SKIP_RETURN_CODE 77)
+
+# The header, compiled the ways hosts compile it.
+add_test(NAME header_hosts
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/header/check-header.sh ${CMAKE_C_COMPILER} ${ZELBIN_CLANG}
+            ${PROJECT_SOURCE_DIR}/library)
+
+# The shipped binaries read by tools nobody here wrote. Debian's python3,
+# where setup.sh installs the PE reader and the CPU emulator.
+find_program(ZELBIN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+set(ZELBIN_SHIPPED_BINARIES $<TARGET_FILE:Zelbin_Serial> $<TARGET_FILE:io> $<TARGET_FILE:zelbin-keytest>
+    $<TARGET_FILE:zelbin-virtualkey>)
+add_test(NAME shipped_version_info
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-version-info.py ${PROJECT_VERSION}
+            ${ZELBIN_SHIPPED_BINARIES})
+# The DLL's exports run in a CPU emulator: its calls, its stack and the
+# instructions of one poll, in the bytes that ship.
+add_test(NAME shipped_dll_emulated
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-shipped-dll.py $<TARGET_FILE:Zelbin_Serial>
+            --budget 20)
+
+# The same version resources through Windows' own GetFileVersionInfo.
+add_executable(read_version_info dll/ReadVersionInfo.cpp)
+target_link_libraries(read_version_info PRIVATE version zelbin_warnings)
+set(version_info_paths "")
+foreach(binary Zelbin_Serial io zelbin-keytest zelbin-virtualkey)
+    list(APPEND version_info_paths Z:$<TARGET_FILE:${binary}>)
+endforeach()
+add_test(NAME dll_version_info COMMAND read_version_info ${PROJECT_VERSION} ${version_info_paths})
+set_tests_properties(dll_version_info PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120 SKIP_RETURN_CODE 77)
+
+# A second build of the shipped files, in another folder, gives the same
+# bytes, and so does the release zip made from it.
+add_test(NAME release_reproducible
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-reproducible.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+set_tests_properties(release_reproducible PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
+
+add_test(NAME wine_plain_run_is_safe COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/dll/check-plain-wine.sh ${ZELBIN_WINEPREFIX})
+set_tests_properties(wine_plain_run_is_safe PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 SKIP_RETURN_CODE 77
+    RESOURCE_LOCK virtual_key)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "sim/KeyScript.h"
+#include "sim/ScriptedKey.h"
 #include "sim/World.h"
 
 namespace {
@@ -22,6 +23,10 @@ struct SharedBlock {
     sim::Machine machine;
 };
 
+// Was the simulated PC already running when this process first used the
+// stand-in, that is, does another program in the session use it?
+bool foundRunning = false;
+
 sim::Machine *MapSharedMachine()
 {
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SharedBlock),
@@ -29,6 +34,7 @@ sim::Machine *MapSharedMachine()
     if (!mapping)
         return nullptr;
     const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+    foundRunning = !created;
     auto *block = static_cast<SharedBlock *>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(SharedBlock)));
     if (!block)
         return nullptr;
@@ -43,10 +49,10 @@ sim::Machine *MapSharedMachine()
     return block->ready == SharedMagic ? &block->machine : nullptr;
 }
 
-// ZELBIN_KEY_SCRIPT works the key of the UART the host drives at the given
-// times, counted from the moment this process first used the stand-in.
+// ZELBIN_KEY_SCRIPT works the key of the UART this process drives at the
+// given times, counted from the moment this process first used the stand-in.
 struct Script {
-    sim::KeyScriptPlayer player;
+    sim::ScriptedKey key;
     ULONGLONG start = 0;
 };
 
@@ -60,9 +66,15 @@ Script LoadScript()
     std::vector<sim::KeyEvent> events;
     std::string error;
     if (sim::ParseKeyScript(text, events, error))
-        script.player = sim::KeyScriptPlayer(std::move(events));
+        script.key = sim::ScriptedKey(std::move(events));
     else
         std::fprintf(stderr, "io.dll (stand-in): ZELBIN_KEY_SCRIPT ignored: %s\n", error.c_str());
+    return script;
+}
+
+Script &TheScript()
+{
+    static Script script = LoadScript();
     return script;
 }
 
@@ -76,10 +88,17 @@ sim::World &StandInWorld()
         return true;
     }();
     (void)attached;
-    static Script script = LoadScript();
+    Script &script = TheScript();
     sim::World &world = sim::TheWorld();
-    if (!script.player.Finished())
-        script.player.Advance(GetTickCount64() - script.start, world.machine().ActiveUart());
+    if (!script.key.Finished())
+        script.key.Advance(world.machine(), GetTickCount64() - script.start);
+    return world;
+}
+
+// Every write of this process's host tells the script which UART it drives.
+sim::World &Written(sim::World &world, WORD port)
+{
+    TheScript().key.NoteWrite(world.machine(), port);
     return world;
 }
 
@@ -94,10 +113,10 @@ sim::Uart16550 *UartFor(WORD port)
 extern "C" {
 
 BYTE WINAPI IsDriverInstalled(void) { return StandInWorld().IsDriverInstalled(); }
-void WINAPI PortOut(WORD port, BYTE value) { StandInWorld().PortOut(port, value); }
+void WINAPI PortOut(WORD port, BYTE value) { Written(StandInWorld(), port).PortOut(port, value); }
 WORD WINAPI GetPortBit(WORD port, BYTE bit) { return StandInWorld().GetPortBit(port, bit); }
-void WINAPI SetPortBit(WORD port, BYTE bit) { StandInWorld().SetPortBit(port, bit); }
-void WINAPI ClrPortBit(WORD port, BYTE bit) { StandInWorld().ClrPortBit(port, bit); }
+void WINAPI SetPortBit(WORD port, BYTE bit) { Written(StandInWorld(), port).SetPortBit(port, bit); }
+void WINAPI ClrPortBit(WORD port, BYTE bit) { Written(StandInWorld(), port).ClrPortBit(port, bit); }
 
 void WINAPI SimReset(void) { StandInWorld().Reset(); }
 void WINAPI SimSetDriverInstalled(BYTE present) { StandInWorld().SetDriverInstalled(present != 0); }
@@ -137,6 +156,12 @@ BYTE WINAPI SimGetUart(WORD port, SimUartState *state)
 }
 
 BYTE WINAPI SimGetDriverInstalled(void) { return StandInWorld().machine().driverInstalled; }
+
+BYTE WINAPI SimFoundRunning(void)
+{
+    StandInWorld();
+    return foundRunning ? 1 : 0;
+}
 
 void WINAPI SimSetDeviceExists(const char *name, BYTE exists)
 {

@@ -34,9 +34,11 @@ SIM_API void WINAPI ClrPortBit(WORD port, BYTE bit);
  * drives: the one last written to, else COM1's (3F8h).
  *
  * The environment variable ZELBIN_KEY_SCRIPT scripts the key, no second
- * program needed: "tap@300 tap@700" or "press@200,release@450", times in
- * milliseconds from the process's first call into the stand-in, a tap
- * lasting 100 ms.
+ * program needed: "tap@300 tap@700", "press@200,release@450" or
+ * "bounce@300/40" (a press whose contacts bounce), times in milliseconds
+ * from the process's first call into the stand-in, a tap lasting 100 ms.
+ * The script works the key of the UART this process writes to; events due
+ * before its first write wait for it.
  *
  * Control: back to a new PC (driver present, UARTs and devices COM1 to COM4
  * at their standard bases, nothing held, nothing recorded). */
@@ -65,6 +67,11 @@ typedef struct SimUartState {
 } SimUartState;
 SIM_API BYTE WINAPI SimGetUart(WORD port, SimUartState *state);
 SIM_API BYTE WINAPI SimGetDriverInstalled(void);
+/* 1 when the simulated PC was already running when this process first used
+ * the stand-in: another program in the session uses it (a host, or a
+ * watching control program). 0 when this process started it: the PC, and
+ * any key pressed on it, ends when the last process using it exits. */
+SIM_API BYTE WINAPI SimFoundRunning(void);
 
 /* The simulated serial devices, for hosts whose device calls are routed
  * here instead of to the operating system. */

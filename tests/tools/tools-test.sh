@@ -33,6 +33,14 @@ wait_for() { # file pattern: until a background program has printed it (20 s at 
     return 1
 }
 keytest() { "$run" "$prefix" "$bin/zelbin-keytest.exe" "$@" >out.txt 2>&1; }
+virtualkey() { "$run" "$prefix" "$bin/zelbin-virtualkey.exe" "$@"; }
+# Starts the tester in the background; $! is then the PID of the wine
+# process itself, since wine-run.sh execs wine. The previous output goes
+# first, so that waiting for a line can't find an old one.
+keytest_in_background() {
+    rm -f out.txt
+    "$run" "$prefix" "$bin/zelbin-keytest.exe" "$@" >out.txt 2>&1 &
+}
 presses() { grep -c '\] press [0-9]*:' out.txt; }
 
 # Scripted presses are reported exactly, each flipping the toggled state and
@@ -72,22 +80,103 @@ dtr="$(sed -n 's/.*RTS on  *DTR \(on\|off\).*/\1/p' watch.txt | uniq | tr '\n' '
 check "the virtual key's watch sees DTR go on and off with the tester (saw: $dtr)" $?
 
 # Pressing from the control program reaches a host in another process.
-ZELBIN_KEY_SCRIPT="" keytest --presses 1 --seconds 20 COM4 &
+ZELBIN_KEY_SCRIPT="" keytest_in_background --presses 1 --seconds 20 COM4
 host=$!
 wait_for out.txt 'Polling every'
-"$run" "$prefix" "$bin/zelbin-virtualkey.exe" tap COM4 --ms 150 >/dev/null 2>&1
+virtualkey tap COM4 --ms 150 >/dev/null 2>&1
 wait "$host"
 [ $? -eq 0 ] && [ "$(presses)" -eq 1 ]
 check "a tap from the control program is one press in the tester" $?
 
-# Ctrl+C (Wine turns SIGINT into it) stops listening and ends cleanly.
-keytest --seconds 29.75 COM1 &
+# A bouncing tap from the control program is flagged as chatter. The
+# bounces are 60 ms apart and --chatter is 1000 ms, so that a late poll
+# still measures a gap far below it.
+ZELBIN_KEY_SCRIPT="" keytest_in_background --presses 3 --seconds 20 --chatter 1000 --interval 2 COM4
 host=$!
 wait_for out.txt 'Polling every'
-pkill -INT -f 'zelbin-keytest.exe --seconds 29.75'
+virtualkey tap COM4 --bounce 2 --bounce-ms 60 >/dev/null 2>&1
 wait "$host"
-[ $? -eq 0 ] && grep -q 'ZelbinStopListen after .*(Ctrl+C)' out.txt
+grep -q '\] press [23]: .*CHATTER: ' out.txt
+check "a bouncing tap from the control program is chatter" $?
+
+# --dtr on drives the output line through the library: the stand-in's modem
+# control register shows DTR on while the tester runs, without any press.
+keytest_in_background --dtr on --seconds 20 COM2
+host=$!
+wait_for out.txt 'Polling every'
+virtualkey show COM2 >show.txt 2>&1
+kill -INT "$host"
+wait "$host"
+status=$?
+cat show.txt >>out.txt
+[ "$status" -eq 0 ] && grep -q 'RTS on  *DTR on' show.txt && grep -q 'DTR held on' out.txt
+check "--dtr on shows on the stand-in's modem control register" $?
+
+# Ctrl+C (Wine turns SIGINT into it) stops listening at once, without
+# waiting out the poll interval, and ends cleanly. Only the wine process
+# this script started is signalled.
+keytest_in_background --seconds 29.75 --interval 10000 COM1
+host=$!
+wait_for out.txt 'Polling every'
+kill -INT "$host"
+wait "$host"
+[ $? -eq 0 ] && grep -q 'ZelbinStopListen after .*(Ctrl+C)' out.txt && grep -q '^Summary: ' out.txt
 check "Ctrl+C stops listening and ends with status 0" $?
+
+# A bouncing press is flagged as chatter, and a clean press long after it
+# is not. The script's bounces are 40 ms apart; --chatter is generous.
+ZELBIN_KEY_SCRIPT="bounce@300/40 tap@2000" keytest --seconds 2.6 --chatter 1000 --interval 2 COM2
+status=$?
+last="$(grep '\] press [0-9]*:' out.txt | tail -n 1)"
+[ "$status" -eq 0 ] && grep -q 'CHATTER: ' out.txt && grep -q '^  chatter  *[1-9][0-9]* press' out.txt &&
+    [ -n "$last" ] && ! grep -q CHATTER <<<"$last"
+check "a bouncing press is flagged as chatter, a clean one is not" $?
+
+# Press lengths: a press held 500 ms is reported within a generous margin.
+ZELBIN_KEY_SCRIPT="press@300 release@800" keytest --seconds 2 COM1
+held="$(sed -n 's/.*\] release 1: held \([0-9]*\)\.[0-9] ms.*/\1/p' out.txt)"
+[ -n "$held" ] && [ "$held" -ge 250 ] && [ "$held" -le 1500 ] && grep -q '^  shortest press  ' out.txt
+check "a 500 ms press is reported as held about that long (saw ${held:-nothing} ms)" $?
+
+# A key closed when the test starts is warned about, on the host's own port
+# (COM3 here), and counted as the first press.
+ZELBIN_KEY_SCRIPT="press@0" keytest --seconds 0.5 COM3
+grep -q '^Warning: The key is already closed at start' out.txt && [ "$(presses)" -eq 1 ] &&
+    grep -q 'CTS stayed on the whole test' out.txt
+check "a key closed at start is warned about" $?
+
+# --presses that isn't reached within --seconds has its own exit status.
+ZELBIN_KEY_SCRIPT="tap@200" keytest --presses 3 --seconds 1 COM1
+[ $? -eq 3 ] && [ "$(presses)" -eq 1 ] && grep -q 'Fewer than the 3 presses' out.txt
+check "--presses 3 not reached within --seconds ends with status 3" $?
+
+# --seconds ends the test on time even with a long poll interval.
+keytest --interval 10000 --seconds 0.3 COM1
+took="$(sed -n 's/^ZelbinStopListen after \([0-9]*\)\..*/\1/p' out.txt)"
+[ -n "$took" ] && [ "$took" -lt 5 ]
+check "--seconds 0.3 with --interval 10000 ends well before the interval (took ${took:-?} s)" $?
+
+# The preflight names what the parameter text selects and warns.
+keytest --seconds 0.2 com2
+grep -q 'device "COM1", UART at 03F8h' out.txt && grep -q "^Warning: 'com2' is not one of the names" out.txt &&
+    grep -q 'stand-in io.dll' out.txt && grep -q 'driver : answers' out.txt
+check "a name not in the table is warned about" $?
+keytest --seconds 0.2 "COM9;3F8"
+grep -q 'ends in a hex digit' out.txt && grep -q '003Fh lies outside 0100h to FFF9h' out.txt &&
+    grep -q "Windows can't open the device \"COM9\"" out.txt && ! grep -q '%1' out.txt
+check "a missing suffix, a refused base and a device Windows can't open are warned about" $?
+
+# The records: a CSV log with a row per event, a VCD trace for viewers.
+ZELBIN_KEY_SCRIPT="press@300 release@600 press@900 release@1200" keytest --seconds 1.6 --log k.csv --vcd k.vcd COM1
+status=$?
+rows="$(tail -n +2 k.csv 2>/dev/null | cut -d, -f3 | tr '\n' ' ')"
+[ "$status" -eq 0 ] && [ "$(head -n 1 k.csv)" = "time,seconds,event,press,held_ms,gap_ms,chatter,dtr" ] &&
+    [ "$rows" = "press release press release " ]
+check "--log writes a row for each event (saw: $rows)" $?
+if command -v sigrok-cli >/dev/null 2>&1; then
+    sigrok-cli -I vcd -i k.vcd -O vcd 2>/dev/null | grep -q '^\$var wire 1 . CTS \$end'
+    check "--vcd writes a trace that sigrok-cli reads" $?
+fi
 
 # Failures are named and end with a non-zero status.
 keytest --dll "$work/missing/Zelbin_Serial.dll"
@@ -103,13 +192,30 @@ keytest --dll alone/Zelbin_Serial.dll
 [ $? -eq 1 ] && grep -q 'cannot load .*alone.Zelbin_Serial.dll' out.txt && grep -q 'It needs io.dll' out.txt
 check "a DLL whose io.dll is missing says so" $?
 
+mkdir -p bad && echo "not a DLL" >bad/io.dll
+keytest --io bad/io.dll
+[ $? -eq 1 ] && grep -q 'cannot load .*bad.io.dll as io.dll: ' out.txt && ! grep -q '%1' out.txt
+check "a broken --io file is named as the io.dll being loaded, with no raw placeholder" $?
+
 keytest --interval 0
 [ $? -eq 2 ] && grep -q -- '--interval needs milliseconds' out.txt
 check "a bad option gives status 2 and says why" $?
 
+keytest --dll --io x
+[ $? -eq 2 ] && grep -q -- '--dll needs a path' out.txt
+check "an option does not take the next option as its value" $?
+
+virtualkey driver >out.txt 2>&1
+[ $? -eq 2 ] && grep -q 'driver needs on or off' out.txt
+check "virtual key: driver without on or off is a usage error" $?
+
+virtualkey tap >out.txt 2>&1
+[ $? -eq 1 ] && grep -q 'no program in this Windows session uses the stand-in' out.txt
+check "virtual key: a tap with no host running fails and says why" $?
+
 keytest --help
-[ $? -eq 0 ] && grep -q -- '--presses N' out.txt
-check "--help explains the options" $?
+[ $? -eq 0 ] && grep -q -- '--presses N' out.txt && grep -q '^  3  --presses N was given' out.txt
+check "--help explains the options and every exit status" $?
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

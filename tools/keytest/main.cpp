@@ -1,95 +1,54 @@
 // zelbin-keytest: tests a key on a serial port through Zelbin_Serial.dll,
-// behaving like a careful host. With the real io.dll it is a hardware
-// diagnostic; with the stand-in it is a demonstration.
+// behaving like a careful host. With the real io.dll it is a field
+// instrument; with the stand-in it is a demonstration.
+//
+// Everything that can run without Windows (the command line, the analysis
+// of the polls, the texts, the records, the port plan) lives in the files
+// beside this one and is tested on the build machine; this file binds them
+// to the DLLs, the console and the clock.
 #include <windows.h>
 
 #include <cstdio>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "CsvLog.h"
+#include "KeyAnalysis.h"
+#include "KeyReport.h"
 #include "KeyTestOptions.h"
-#include "Zelbin_Serial.h"
+#include "ModemLines.h"
+#include "PollTiming.h"
+#include "PortPlan.h"
+#include "VcdWriter.h"
+#include "WinClock.h"
+#include "WinConsole.h"
+#include "WinLibraries.h"
+#include "WinPreflight.h"
+#include "WinSupport.h"
 
 namespace {
 
-volatile LONG stopRequested = 0;
+HANDLE stopEvent = nullptr;        // set to end the test: Ctrl+C, Ctrl+Break, closing
 HANDLE stoppedListening = nullptr; // set once the main loop has stopped listening
 
 // Runs on a thread of its own. The library takes no lock, so the handler
-// only asks the polling loop to stop listening. For Ctrl+C and Ctrl+Break
-// that is all; when the console is closing, Windows ends the process as soon
-// as the handler returns, so the handler waits for the loop first.
+// only wakes the polling loop and lets it stop listening. For Ctrl+C and
+// Ctrl+Break that is all; when the console is closing, Windows ends the
+// process as soon as the handler returns, so the handler waits for the loop.
 BOOL WINAPI OnConsoleControl(DWORD event)
 {
-    InterlockedExchange(&stopRequested, 1);
+    SetEvent(stopEvent);
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
         WaitForSingleObject(stoppedListening, 4000);
     return TRUE;
 }
 
-std::string ErrorText(DWORD error)
-{
-    char *text = nullptr;
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
-    std::string message = length ? std::string(text, length) : "error " + std::to_string(error);
-    LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
-        message.pop_back();
-    return message + " (error " + std::to_string(error) + ")";
-}
-
-std::string FullPath(const std::string &path)
-{
-    char full[MAX_PATH];
-    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    return length && length < MAX_PATH ? std::string(full, length) : path;
-}
-
-std::string BesideThisProgram(const char *name)
-{
-    char self[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string folder(self, length);
-    folder.erase(folder.find_last_of("\\/") + 1);
-    return folder + name;
-}
-
-bool FileExists(const std::string &path)
-{
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 int Fail(const std::string &message)
 {
     std::fprintf(stderr, "zelbin-keytest: %s\n", message.c_str());
-    return 1;
-}
-
-template <typename Fn> Fn Export(HMODULE module, const char *name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(module, name)));
-}
-
-struct Library {
-    ZelbinStartListenFn StartListen;
-    ZelbinStopListenFn StopListen;
-    ZelbinIsZBToggleFn IsZBToggle;
-    ZelbinSetToggledFn SetToggled;
-    ZelbinIsCustomFn IsCustom;
-};
-
-// The stand-in io.dll lets the tester read DTR back; the real one does not.
-using ModemControlFn = WORD(WINAPI *)(WORD);
-
-double Seconds(const LARGE_INTEGER &from)
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return KeyTestCannotRun;
 }
 
 } // namespace
@@ -100,64 +59,52 @@ int main(int argc, char **argv)
     const std::string usageError = ParseKeyTestOptions(std::vector<std::string>(argv + 1, argv + argc), options);
     if (!usageError.empty()) {
         std::fprintf(stderr, "zelbin-keytest: %s\n(--help explains the options)\n", usageError.c_str());
-        return 2;
+        return KeyTestBadCommandLine;
     }
     if (options.help) {
         std::fputs(KeyTestUsage, stdout);
-        return 0;
+        return KeyTestOk;
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
 
-    if (!options.ioPath.empty()) {
-        const std::string io = FullPath(options.ioPath);
-        if (!FileExists(io))
-            return Fail("io.dll not found: " + io);
-        if (!LoadLibraryA(io.c_str()))
-            return Fail("cannot load " + io + ": " + ErrorText(GetLastError()));
+    Libraries libraries;
+    const std::string loadError = LoadLibraries(options, libraries);
+    if (!loadError.empty())
+        return Fail(loadError);
+    const ZelbinFunctions &lib = libraries.zelbin;
+    const PortPlan plan = PlanPort(options.hasParameters ? options.parameters.c_str() : nullptr);
+    PrintPreflight(libraries, plan);
+
+    // The records, opened before listening starts so that a bad path ends
+    // the test before it touches the port.
+    std::ofstream logFile, vcdFile;
+    if (!options.logPath.empty()) {
+        logFile.open(options.logPath, std::ios::out | std::ios::trunc);
+        if (!logFile)
+            return Fail("cannot write the log " + FullPath(options.logPath));
+    }
+    if (!options.vcdPath.empty()) {
+        vcdFile.open(options.vcdPath, std::ios::out | std::ios::trunc);
+        if (!vcdFile)
+            return Fail("cannot write the trace " + FullPath(options.vcdPath));
     }
 
-    const std::string dll = FullPath(options.dllPath.empty() ? BesideThisProgram("Zelbin_Serial.dll") : options.dllPath);
-    if (!FileExists(dll))
-        return Fail("Zelbin_Serial.dll not found: " + dll);
-    HMODULE module = LoadLibraryExA(dll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!module) {
-        const DWORD error = GetLastError();
-        std::string message = "cannot load " + dll + ": " + ErrorText(error);
-        if (error == ERROR_MOD_NOT_FOUND)
-            message += "\nIt needs io.dll beside it, beside this program or on PATH (or name one with --io).";
-        return Fail(message);
-    }
-
-    Library lib{};
-    const struct {
-        const char *name;
-        void **slot;
-    } exports[] = {
-        {"ZelbinIsCustom", reinterpret_cast<void **>(&lib.IsCustom)},
-        {"ZelbinSetToggled", reinterpret_cast<void **>(&lib.SetToggled)},
-        {"ZelbinIsZBToggle", reinterpret_cast<void **>(&lib.IsZBToggle)},
-        {"ZelbinStopListen", reinterpret_cast<void **>(&lib.StopListen)},
-        {"ZelbinStartListen", reinterpret_cast<void **>(&lib.StartListen)},
-    };
-    for (const auto &e : exports) {
-        *e.slot = reinterpret_cast<void *>(GetProcAddress(module, e.name));
-        if (!*e.slot)
-            return Fail(dll + " has no export " + e.name + "; is it Zelbin_Serial.dll?");
-    }
-
-    char ioName[MAX_PATH] = "(not loaded)";
-    HMODULE io = GetModuleHandleA("io.dll");
-    if (io)
-        GetModuleFileNameA(io, ioName, MAX_PATH);
-    const auto readModemControl = io ? Export<ModemControlFn>(io, "SimGetModemControl") : nullptr;
-
-    std::printf("Key tester for Zelbin_Serial.dll\n");
-    std::printf("  library: %s\n", dll.c_str());
-    std::printf("  io.dll : %s%s\n", ioName, readModemControl ? " (stand-in: DTR is read back from its UART)" : "");
-    std::printf("ZelbinIsCustom -> %d\n", lib.IsCustom());
-
+    stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     stoppedListening = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    const TimerResolution timer;
+    const Clock clock;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const std::string startedAt = FormatWallClock(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                                                  now.wSecond, now.wMilliseconds);
+    std::optional<CsvLog> log;
+    std::optional<VcdWriter> vcd;
+    if (logFile.is_open())
+        log.emplace(logFile);
+    if (vcdFile.is_open())
+        vcd.emplace(vcdFile, startedAt);
+
     if (options.hasParameters) {
         std::printf("ZelbinStartListen(\"%s\")\n", options.parameters.c_str());
         lib.StartListen(options.parameters.c_str());
@@ -165,32 +112,87 @@ int main(int argc, char **argv)
         std::printf("ZelbinStartListen(NULL): the library's default, COM1 at 3F8h\n");
         lib.StartListen(nullptr);
     }
-    std::printf("Polling every %u ms; press the key. Ctrl+C ends.\n", options.intervalMs);
+    bool toggled = options.dtr == DtrHold::On;
+    if (options.dtr != DtrHold::None) {
+        lib.SetToggled(toggled ? 1 : 0);
+        std::printf("ZelbinSetToggled(%d): DTR held %s for the whole test\n", toggled ? 1 : 0, toggled ? "on" : "off");
+    }
+    // Lines are read only at a base the library accepts: another base may
+    // belong to the motherboard's own devices.
+    const auto read = [&] {
+        return plan.baseAccepted ? ReadModemLines(libraries.getPortBit, plan.base) : LineLevels{};
+    };
+    const LineLevels atStart = read();
+    if (atStart.on[LineCts])
+        std::printf("Warning: The key is already closed at start (CTS on): the first poll counts it as a press. "
+                    "A key held down, or a CTS line stuck on, looks like this.\n");
+    const std::string resolution = timer.Period() ? std::to_string(timer.Period()) + " ms" : "not raised";
+    std::printf("Polling every %u ms (timer resolution %s); press the key. Ctrl+C ends.\n", options.intervalMs,
+                resolution.c_str());
 
-    LARGE_INTEGER start;
-    QueryPerformanceCounter(&start);
-    std::uint32_t presses = 0;
-    bool toggled = false;
-    while (!stopRequested) {
-        if (lib.IsZBToggle()) {
-            ++presses;
+    // The lines as the start left them are where "never changed" counts from.
+    KeyAnalysis analysis(options.chatterMs);
+    analysis.Poll(clock.Seconds(), false, atStart);
+    PollTiming timing;
+    Screen screen;
+    const auto state = [&](bool dtr) {
+        if (options.dtr != DtrHold::None)
+            return std::string("DTR held ") + (toggled ? "on" : "off");
+        return std::string("toggled ") + (toggled ? "on, " : "off,") + " DTR " + (dtr ? "on" : "off");
+    };
+    bool timeUp = false, interrupted = false;
+    double seconds = 0;
+    while (true) {
+        seconds = clock.Seconds();
+        const bool pressed = lib.IsZBToggle() != 0;
+        if (pressed && options.dtr == DtrHold::None) {
             toggled = !toggled;
             lib.SetToggled(toggled ? 1 : 0);
-            std::printf("[%9.3f s] press %u: toggled %s", Seconds(start), presses, toggled ? "on, " : "off,");
-            if (readModemControl)
-                std::printf(" DTR %s", (readModemControl(0) & 1) ? "on" : "off");
-            std::printf("\n");
-            if (options.presses && presses >= options.presses)
-                break;
         }
-        if (options.seconds > 0 && Seconds(start) >= options.seconds)
+        const LineLevels lines = read();
+        timing.Poll(seconds);
+        if (vcd)
+            vcd->Sample(seconds, lines.on[LineCts], lines.on[LineDtr], lines.on[LineRts], pressed);
+        for (const KeyEvent &event : analysis.Poll(seconds, pressed, lines)) {
+            screen.Line(FormatEvent(event, state(lines.on[LineDtr])));
+            if (log)
+                log->Write(event, clock.WallClock(event.seconds), lines.on[LineDtr]);
+        }
+        const std::string shortState =
+            options.dtr != DtrHold::None ? state(false) : std::string("toggled ") + (toggled ? "on" : "off");
+        screen.Status(FormatStatusLine(lines, analysis.Presses(), shortState));
+        if (options.presses && analysis.Presses() >= options.presses)
             break;
-        Sleep(options.intervalMs);
+        const std::uint32_t wait = WaitBeforeNextPoll(options.intervalMs, clock.Seconds(), options.seconds);
+        if (options.seconds > 0 && wait == 0) {
+            timeUp = true;
+            break;
+        }
+        if (WaitForSingleObject(stopEvent, wait) == WAIT_OBJECT_0) {
+            interrupted = true;
+            break;
+        }
     }
     lib.StopListen();
     SetEvent(stoppedListening);
-    std::printf("ZelbinStopListen after %.2f s: %u press%s, toggled %s%s\n", Seconds(start), presses,
-                presses == 1 ? "" : "es", toggled ? "on" : "off", stopRequested ? " (Ctrl+C)" : "");
-    FreeLibrary(module);
-    return 0;
+    seconds = clock.Seconds();
+    screen.Finish();
+    if (vcd)
+        vcd->Finish(seconds);
+
+    std::printf("ZelbinStopListen after %.2f s: %u press%s, toggled %s%s\n", seconds, analysis.Presses(),
+                analysis.Presses() == 1 ? "" : "es", toggled ? "on" : "off",
+                interrupted ? " (Ctrl+C)" : timeUp ? " (time up)" : "");
+    for (const std::string &line : FormatSummary(analysis, timing, options.intervalMs))
+        std::printf("%s\n", line.c_str());
+    for (const std::string &hint : LineHints(analysis, options.dtr))
+        std::printf("Hint: %s\n", hint.c_str());
+    FreeLibrary(libraries.dll);
+    if ((log && !logFile) || (vcd && !vcdFile))
+        return Fail("writing the log or the trace failed (disk full?): it is incomplete");
+    if (options.presses && analysis.Presses() < options.presses) {
+        std::printf("Fewer than the %u presses asked for.\n", options.presses);
+        return KeyTestPressesNotReached;
+    }
+    return KeyTestOk;
 }

@@ -4,39 +4,16 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-
 #include <vector>
 
 #include "StandInIo.h"
-#include "sim/KeyScript.h"
+#include "VirtualKeyOptions.h"
+#include "sim/Uart16550.h"
 
 namespace {
 
-const char *const Usage =
-    "Usage: zelbin-virtualkey COMMAND [PORT] [OPTIONS]\n"
-    "\n"
-    "Works the virtual key of the stand-in io.dll beside this program. Every\n"
-    "program in the same Windows session that uses the stand-in sees the same\n"
-    "UARTs: run a host (zelbin-keytest, or your own) and this side by side.\n"
-    "\n"
-    "  press [PORT]            close the key (CTS on)\n"
-    "  release [PORT]          open the key (CTS off)\n"
-    "  tap [PORT] [--ms N]     press, hold N ms (default 100), release\n"
-    "  script TEXT [PORT] [--ms N]\n"
-    "                          play a key script such as \"tap@300 tap@700\" or\n"
-    "                          \"press@0,release@250\" (times in ms, taps N ms\n"
-    "                          long), then exit\n"
-    "  show [PORT]             print the lines and registers\n"
-    "  watch [PORT] [--seconds S] [--interval MS]\n"
-    "                          print each change of CTS, RTS and DTR until Ctrl+C\n"
-    "                          or S seconds have passed (poll every MS, default 5)\n"
-    "  driver on|off           switch the simulated port-I/O driver\n"
-    "\n"
-    "PORT is COM1 to COM4 or a base address in hex (2F8, 2F8h). Without it, the\n"
-    "UART the host drives: the one last written to, else COM1's.\n";
+using Uart = sim::Uart16550;
 
 volatile LONG stopRequested = 0;
 
@@ -48,7 +25,7 @@ BOOL WINAPI OnConsoleControl(DWORD)
 
 template <typename Fn> Fn Export(HMODULE io, const char *name)
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(io, name)));
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)(void)>(GetProcAddress(io, name)));
 }
 
 struct StandIn {
@@ -56,36 +33,18 @@ struct StandIn {
     decltype(&SimGetUart) GetUart;
     decltype(&SimGetDriverInstalled) GetDriverInstalled;
     decltype(&SimSetDriverInstalled) SetDriverInstalled;
+    decltype(&SimFoundRunning) FoundRunning;
 };
-
-bool ParsePort(const std::string &text, WORD &port)
-{
-    static const struct {
-        const char *name;
-        WORD base;
-    } ports[] = {{"COM1", 0x3F8}, {"COM2", 0x2F8}, {"COM3", 0x3E8}, {"COM4", 0x2E8}};
-    for (const auto &p : ports)
-        if (_stricmp(text.c_str(), p.name) == 0) {
-            port = p.base;
-            return true;
-        }
-    std::string digits = text;
-    if (!digits.empty() && (digits.back() == 'h' || digits.back() == 'H'))
-        digits.pop_back();
-    if (digits.empty() || digits.size() > 4 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        return false;
-    port = static_cast<WORD>(std::strtoul(digits.c_str(), nullptr, 16));
-    return port != 0;
-}
 
 const char *OnOff(bool on) { return on ? "on " : "off"; }
 
 void Show(const SimUartState &u, bool driver)
 {
     const unsigned divisor = static_cast<unsigned>(u.divisorHigh << 8 | u.divisorLow);
+    const bool cts = u.modemStatus & Uart::MSR_CTS;
     std::printf("UART at %04Xh\n", u.base);
-    std::printf("  lines : CTS %s  RTS %s  DTR %s  (key %s)\n", OnOff(u.modemStatus & 0x10), OnOff(u.modemControl & 0x02),
-                OnOff(u.modemControl & 0x01), (u.modemStatus & 0x10) ? "pressed" : "released");
+    std::printf("  lines : CTS %s  RTS %s  DTR %s  (key %s)\n", OnOff(cts), OnOff(u.modemControl & Uart::MCR_RTS),
+                OnOff(u.modemControl & Uart::MCR_DTR), cts ? "pressed" : "released");
     std::printf("  MCR %02Xh  MSR %02Xh  LCR %02Xh  IER %02Xh  FCR %02Xh  divisor %u", u.modemControl, u.modemStatus,
                 u.lineControl, u.interruptEnable, u.fifoControl, divisor);
     if (divisor)
@@ -101,6 +60,12 @@ double Now()
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+int NoUart(WORD port)
+{
+    std::fprintf(stderr, "zelbin-virtualkey: no UART at %04Xh\n", port);
+    return 1;
+}
+
 int Watch(const StandIn &sim, WORD port, double seconds, DWORD intervalMs)
 {
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
@@ -109,18 +74,30 @@ int Watch(const StandIn &sim, WORD port, double seconds, DWORD intervalMs)
     bool first = true;
     while (!stopRequested && (seconds <= 0 || Now() - start < seconds)) {
         SimUartState u{};
-        if (!sim.GetUart(port, &u)) {
-            std::fprintf(stderr, "zelbin-virtualkey: no UART at %04Xh\n", port);
-            return 1;
-        }
-        const bool changed = first || u.base != last.base || ((u.modemStatus ^ last.modemStatus) & 0x10) ||
-                             ((u.modemControl ^ last.modemControl) & 0x03);
+        if (!sim.GetUart(port, &u))
+            return NoUart(port);
+        const bool changed = first || u.base != last.base || ((u.modemStatus ^ last.modemStatus) & Uart::MSR_CTS) ||
+                             ((u.modemControl ^ last.modemControl) & (Uart::MCR_DTR | Uart::MCR_RTS));
         if (changed)
-            std::printf("[%8.3f s] %04Xh  CTS %s  RTS %s  DTR %s\n", Now() - start, u.base, OnOff(u.modemStatus & 0x10),
-                        OnOff(u.modemControl & 0x02), OnOff(u.modemControl & 0x01));
+            std::printf("[%8.3f s] %04Xh  CTS %s  RTS %s  DTR %s\n", Now() - start, u.base,
+                        OnOff(u.modemStatus & Uart::MSR_CTS), OnOff(u.modemControl & Uart::MCR_RTS),
+                        OnOff(u.modemControl & Uart::MCR_DTR));
         last = u;
         first = false;
         Sleep(intervalMs);
+    }
+    return 0;
+}
+
+// Plays key events at their times (milliseconds from now).
+int Play(const StandIn &sim, WORD port, const std::vector<sim::KeyEvent> &events)
+{
+    const double start = Now();
+    for (const sim::KeyEvent &event : events) {
+        while (Now() - start < event.atMs / 1000.0)
+            Sleep(1);
+        if (!sim.SetKey(port, event.down ? 1 : 0))
+            return NoUart(port);
     }
     return 0;
 }
@@ -130,9 +107,15 @@ int Watch(const StandIn &sim, WORD port, double seconds, DWORD intervalMs)
 int main(int argc, char **argv)
 {
     setvbuf(stdout, nullptr, _IONBF, 0);
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
-        std::fputs(Usage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    VirtualKeyOptions options;
+    const std::string usageError = ParseVirtualKeyOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+    if (!usageError.empty()) {
+        std::fprintf(stderr, "zelbin-virtualkey: %s\n(--help explains the commands)\n", usageError.c_str());
+        return 2;
+    }
+    if (options.command == VirtualKeyCommand::Help) {
+        std::fputs(VirtualKeyUsage, stdout);
+        return 0;
     }
 
     char self[MAX_PATH];
@@ -146,91 +129,43 @@ int main(int argc, char **argv)
     }
     const StandIn sim{Export<decltype(&SimSetKey)>(io, "SimSetKey"), Export<decltype(&SimGetUart)>(io, "SimGetUart"),
                       Export<decltype(&SimGetDriverInstalled)>(io, "SimGetDriverInstalled"),
-                      Export<decltype(&SimSetDriverInstalled)>(io, "SimSetDriverInstalled")};
-    if (!sim.SetKey || !sim.GetUart || !sim.GetDriverInstalled || !sim.SetDriverInstalled) {
+                      Export<decltype(&SimSetDriverInstalled)>(io, "SimSetDriverInstalled"),
+                      Export<decltype(&SimFoundRunning)>(io, "SimFoundRunning")};
+    if (!sim.SetKey || !sim.GetUart || !sim.GetDriverInstalled || !sim.SetDriverInstalled || !sim.FoundRunning) {
         std::fprintf(stderr, "zelbin-virtualkey: %s is not the stand-in io.dll\n", ioPath.c_str());
         return 1;
     }
 
-    const std::string command = argv[1];
-    WORD port = 0;
-    std::string script;
-    double seconds = 0;
-    DWORD holdMs = 100, intervalMs = 5;
-    bool on = false;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto number = [&](double low, double high, double &value) {
-            if (i + 1 >= argc)
-                return false;
-            char *end = nullptr;
-            value = std::strtod(argv[++i], &end);
-            return *end == '\0' && value >= low && value <= high;
-        };
-        double value = 0;
-        if (arg == "--ms" && number(1, 60000, value)) {
-            holdMs = static_cast<DWORD>(value);
-        } else if (arg == "--seconds" && number(0.001, 1e6, value)) {
-            seconds = value;
-        } else if (arg == "--interval" && number(1, 10000, value)) {
-            intervalMs = static_cast<DWORD>(value);
-        } else if (command == "driver" && (arg == "on" || arg == "off")) {
-            on = arg == "on";
-        } else if (command == "script" && script.empty()) {
-            script = arg;
-        } else if (arg.compare(0, 2, "--") != 0 && ParsePort(arg, port)) {
-        } else {
-            std::fprintf(stderr, "zelbin-virtualkey: bad argument '%s' for %s\n", arg.c_str(), command.c_str());
-            return 2;
-        }
-    }
-
-    auto key = [&](bool down) {
-        if (!sim.SetKey(port, down ? 1 : 0)) {
-            std::fprintf(stderr, "zelbin-virtualkey: no UART at %04Xh\n", port);
-            return false;
-        }
-        return true;
-    };
-    if (command == "press" || command == "release")
-        return key(command == "press") ? 0 : 1;
-    if (command == "tap") {
-        if (!key(true))
+    const WORD port = options.port;
+    switch (options.command) {
+    case VirtualKeyCommand::Press:
+    case VirtualKeyCommand::Release:
+    case VirtualKeyCommand::Tap:
+    case VirtualKeyCommand::Script:
+        // The simulated PC lives as long as a process uses it: one that this
+        // program started ends with it, and its key with it.
+        if (!sim.FoundRunning()) {
+            std::fprintf(stderr, "zelbin-virtualkey: no program in this Windows session uses the stand-in "
+                                 "io.dll, so the key would reach nobody. Start the host first.\n");
             return 1;
-        Sleep(holdMs);
-        return key(false) ? 0 : 1;
-    }
-    if (command == "script") {
-        std::vector<sim::KeyEvent> events;
-        std::string error;
-        if (!sim::ParseKeyScript(script, events, error, holdMs)) {
-            std::fprintf(stderr, "zelbin-virtualkey: bad script: %s\n", error.c_str());
-            return 2;
         }
-        const double start = Now();
-        for (const sim::KeyEvent &event : events) {
-            while (Now() - start < event.atMs / 1000.0)
-                Sleep(1);
-            if (!key(event.down))
-                return 1;
-        }
-        return 0;
-    }
-    if (command == "show") {
+        if (options.command == VirtualKeyCommand::Press || options.command == VirtualKeyCommand::Release)
+            return sim.SetKey(port, options.command == VirtualKeyCommand::Press ? 1 : 0) ? 0 : NoUart(port);
+        return Play(sim, port, options.events);
+    case VirtualKeyCommand::Show: {
         SimUartState u{};
-        if (!sim.GetUart(port, &u)) {
-            std::fprintf(stderr, "zelbin-virtualkey: no UART at %04Xh\n", port);
-            return 1;
-        }
+        if (!sim.GetUart(port, &u))
+            return NoUart(port);
         Show(u, sim.GetDriverInstalled() != 0);
         return 0;
     }
-    if (command == "watch")
-        return Watch(sim, port, seconds, intervalMs);
-    if (command == "driver") {
-        sim.SetDriverInstalled(on ? 1 : 0);
+    case VirtualKeyCommand::Watch:
+        return Watch(sim, port, options.seconds, options.intervalMs);
+    case VirtualKeyCommand::Driver:
+        sim.SetDriverInstalled(options.driverOn ? 1 : 0);
         return 0;
+    case VirtualKeyCommand::Help:
+        break;
     }
-    std::fprintf(stderr, "zelbin-virtualkey: unknown command '%s'\n%s", command.c_str(), Usage);
-    return 2;
+    return 0;
 }

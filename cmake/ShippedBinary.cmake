@@ -1,0 +1,50 @@
+# What every binary that leaves the build folder gets: a version resource,
+# PE headers without a link timestamp, and, in release builds, its symbols
+# moved to NAME.debug beside it, linked by a debuglink, so that the shipped
+# file is stripped yet a crash in the field can still be read.
+#
+#   zelbin_shipped_binary(TARGET "Description")
+set(ZELBIN_COPYRIGHT_YEARS 2026)
+
+function(zelbin_shipped_binary target description)
+    get_target_property(type ${target} TYPE)
+    get_target_property(prefix ${target} PREFIX)
+    if(NOT prefix)
+        set(prefix "")
+    endif()
+    if(type STREQUAL "EXECUTABLE")
+        set(ZELBIN_RC_FILETYPE VFT_APP)
+        set(ZELBIN_RC_ORIGINAL_NAME "${prefix}${target}.exe")
+    else()
+        set(ZELBIN_RC_FILETYPE VFT_DLL)
+        set(ZELBIN_RC_ORIGINAL_NAME "${prefix}${target}.dll")
+    endif()
+    get_target_property(output_name ${target} OUTPUT_NAME)
+    if(output_name)
+        string(REGEX REPLACE "^[^.]*" "${output_name}" ZELBIN_RC_ORIGINAL_NAME "${ZELBIN_RC_ORIGINAL_NAME}")
+    endif()
+    string(REGEX REPLACE "\\.[a-z]+$" "" ZELBIN_RC_INTERNAL_NAME "${ZELBIN_RC_ORIGINAL_NAME}")
+    set(ZELBIN_RC_DESCRIPTION "${description}")
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/VersionInfo.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+
+    # Two builds of one commit must give the same bytes: no link time in the
+    # PE headers (the folders are kept out of the debug information for all
+    # Windows code, in the top-level CMakeLists.txt).
+    target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
+
+    if(CMAKE_BUILD_TYPE STREQUAL "Release")
+        set(file $<TARGET_FILE_NAME:${target}>)
+        add_custom_command(TARGET ${target} POST_BUILD
+            # objcopy stamps each PE file it writes with the time, unless
+            # SOURCE_DATE_EPOCH names one: 0, as the linker leaves it.
+            COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+                    ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
+            COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+                    ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${file}.debug ${file}
+            WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+            COMMENT "Symbols of ${file} into ${file}.debug"
+            VERBATIM)
+    endif()
+endfunction()

@@ -1,0 +1,12 @@
+// Windows' error texts made fit to print: the system's message tables hold
+// placeholders ("%1 is not a valid Win32 application") and end in a period
+// and a line break.
+#pragma once
+
+#include <string>
+
+// `raw` as FormatMessage gives it with FORMAT_MESSAGE_IGNORE_INSERTS (empty
+// when it has none for `code`); `subject` is what the call was about, such as
+// the file being loaded, and takes the place of %1. Other placeholders are
+// dropped. Ends with the code: "... (error 193)".
+std::string TidySystemMessage(const std::string &raw, const std::string &subject, unsigned long code);
