@@ -84,7 +84,7 @@ add_test(NAME shipped_version_info
 # instructions of one poll, in the bytes that ship.
 add_test(NAME shipped_dll_emulated
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-shipped-dll.py $<TARGET_FILE:Zelbin_Serial>
-            --budget 20)
+            --budget 20 --nm ${CMAKE_NM})
 
 # The same version resources through Windows' own GetFileVersionInfo.
 add_executable(read_version_info dll/ReadVersionInfo.cpp)

@@ -103,6 +103,11 @@ class EmulatedDll:
     def call(self, export, *args):
         """Calls an export the stdcall way; returns (EAX, instructions
         executed in the DLL's image, ESP balanced?)."""
+        return self.call_at(self.exports[export], *args, name=export)
+
+    def call_at(self, address, *args, name=None):
+        """Calls the stdcall function at `address`, as call() does."""
+        export = name or "%#x" % address
         esp = STACK + STACK_SIZE - 0x1000
         frame = struct.pack("<I", RETURN) + b"".join(struct.pack("<I", a & 0xFFFFFFFF) for a in args)
         esp -= len(frame)
@@ -113,7 +118,7 @@ class EmulatedDll:
         self.counted = 0
         self.error = None
         try:
-            self.uc.emu_start(self.exports[export], RETURN, count=1_000_000)
+            self.uc.emu_start(address, RETURN, count=1_000_000)
         except UcError as e:
             raise RuntimeError("%s faulted at %#x: %s" % (export, self.uc.reg_read(UC_X86_REG_EIP), e))
         if self.error:

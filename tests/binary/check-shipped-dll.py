@@ -4,10 +4,13 @@ CPU emulator with io.dll, kernel32 and the C runtime answered here: the
 calls it makes, its stack discipline, and how many of its own instructions
 one poll costs on the listening path.
 
-Usage: check-shipped-dll.py Zelbin_Serial.dll [--budget N]
+Usage: check-shipped-dll.py Zelbin_Serial.dll [--budget N] [--nm NM]
+With --nm, the loader callback (DllMain, found in Zelbin_Serial.dll.debug)
+is run too, for process and thread notifications.
 Prints 'N passed, N failed'; exits non-zero on any failure."""
 
 import struct
+import subprocess
 import sys
 
 sys.path.insert(0, __import__("os").path.dirname(__file__))
@@ -103,9 +106,22 @@ class World:
         return log
 
 
+DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH = 1, 2, 3
+
+
+def symbol_address(nm, path, name):
+    """The address of `name` in the symbols beside the DLL (NAME.debug)."""
+    for line in subprocess.run([nm, path + ".debug"], capture_output=True, text=True, check=True).stdout.splitlines():
+        fields = line.split()
+        if len(fields) == 3 and fields[2] == name:
+            return int(fields[0], 16)
+    raise LookupError("no symbol %s in %s.debug" % (name, path))
+
+
 def main():
     path = sys.argv[1]
     budget = int(sys.argv[sys.argv.index("--budget") + 1]) if "--budget" in sys.argv else 20
+    nm = sys.argv[sys.argv.index("--nm") + 1] if "--nm" in sys.argv else None
     world = World()
     dll = EmulatedDll(path, world.io())
     passed = failed = 0
@@ -128,6 +144,19 @@ def main():
     def text(value):
         return dll.put_string(value)
 
+    dll_main = symbol_address(nm, path, "_DllMain@12") if nm else None
+
+    def notify(reason):
+        result, _, balanced = dll.call_at(dll_main, dll.base, reason, 0, name="DllMain")
+        if not balanced:
+            check("DllMain removes exactly its arguments from the stack", False)
+        return result
+
+    if dll_main:
+        result = notify(DLL_PROCESS_ATTACH)
+        check("the load step answers TRUE and calls nothing: no port, no device", result == 1 and world.take() == [],
+              world.log)
+
     result, _ = call("ZelbinIsCustom")
     check("ZelbinIsCustom answers 1 and calls nothing", result == 1 and world.take() == [])
 
@@ -144,6 +173,11 @@ def main():
                 "PortOut(0x02FB, 0x0B)", "PortOut(0x02F9, 0x00)", "PortOut(0x02FA, 0xC1)",
                 "PortOut(0x02FC, 0x0A)"]
     check("a start on COM2 claims the device, then programs the UART at 2F8h", start == expected, start)
+    if dll_main:
+        notify(DLL_THREAD_ATTACH)
+        notify(DLL_THREAD_DETACH)
+        check("a thread starting and ending calls nothing (the polls below show the port state kept)",
+              world.take() == [], world.log)
 
     answers, counts = [], []
     for level in (False, True, True, False, True):
