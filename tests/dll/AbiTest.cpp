@@ -97,6 +97,13 @@ TEST_F(DllAbi, SetToggledReadsOnlyTheLowByteOfItsArgument)
     }
 }
 
+// What the loader callback calls would escape the record otherwise (see
+// LoadingAndUnloadingTouchNoPortAndNoDevice in the behaviour tests).
+TEST_F(DllAbi, DeviceCallsAreRoutedFromTheMomentTheLoaderBindsTheDll)
+{
+    EXPECT_TRUE(DeviceCallsRoutedFromBinding());
+}
+
 DWORD WINAPI ReturnAtOnce(LPVOID) { return 0; }
 
 // The loader tells the DLL of every thread that starts and ends in the
