@@ -52,6 +52,10 @@ public:
     std::vector<std::string> TakeCalls();
     std::uint64_t ModemStatusCalls() const { return modemStatusCalls_; }
     std::size_t HandlesHeld() const { return handles_.size(); }
+    bool IsOpen(commio::DeviceHandle handle) const
+    {
+        return handles_.count(reinterpret_cast<std::uintptr_t>(handle)) != 0;
+    }
     std::uint64_t Opens() const { return opens_; }
     std::uint64_t Closes() const { return closes_; }
     std::uint64_t BadCloses() const { return badCloses_; } // of a handle not open

@@ -64,3 +64,18 @@ add_test(NAME tools_end_to_end
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${ZELBIN_WINEPREFIX})
 set_tests_properties(tools_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 RESOURCE_LOCK virtual_key
     SKIP_RETURN_CODE 77)
+
+# The comm-port io.dll: its binary contract, and the real Zelbin_Serial.dll
+# over it under Wine (comm calls on simulated COM devices, then on the
+# prefix's COM1, a link to /dev/null).
+add_test(NAME commio_dll_contract
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/commio/check-commio-dll.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:commio_io>
+            ${PROJECT_BINARY_DIR}/commio ${PROJECT_BINARY_DIR}/sim/CMakeFiles/zelbin_uart_model.dir)
+
+add_executable(commio_dll_tests commio/wine/CommioDllTest.cpp dll/LoadedLibrary.cpp)
+target_include_directories(commio_dll_tests PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/library)
+target_link_libraries(commio_dll_tests PRIVATE gtest_main zelbin_sim zelbin_warnings)
+add_dependencies(commio_dll_tests Zelbin_Serial commio_io)
+add_test(NAME commio_dll_under_wine COMMAND commio_dll_tests --gtest_brief=1)
+set_tests_properties(commio_dll_under_wine PROPERTIES
+    FIXTURES_REQUIRED wine TIMEOUT 300 WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} SKIP_RETURN_CODE 77)
