@@ -13,6 +13,7 @@ void CommIo::Configure(const std::vector<PortMapping> &uarts)
 {
     count_ = explicit_ = open_ = 0;
     allOpen_ = false;
+    hotPort_ = NoHotPort;
     for (const PortMapping &map : uarts) {
         if (count_ == MaxUarts)
             break;
@@ -33,6 +34,7 @@ void CommIo::ConfigureFailed(const char *why)
 {
     count_ = explicit_ = open_ = 0;
     allOpen_ = false;
+    hotPort_ = NoHotPort;
     configured_ = false;
     std::snprintf(why_, sizeof why_, "%s", why);
 }
@@ -109,6 +111,8 @@ void CommIo::Lose(Uart &uart, const char *call, std::uint32_t error)
     uart.error = error;
     --open_;
     allOpen_ = false;
+    if (hotUart_ == &uart)
+        hotPort_ = NoHotPort;
 }
 
 void CommIo::Release()
@@ -123,6 +127,7 @@ void CommIo::Release()
         }
     }
     allOpen_ = false;
+    hotPort_ = NoHotPort;
     configured_ = false;
     std::snprintf(why_, sizeof why_, "released: io.dll is being unloaded");
 }
@@ -203,27 +208,37 @@ const sim::Uart16550 *CommIo::RegistersAt(std::uint16_t port) const
     return index < 0 ? nullptr : &uarts_[index].regs;
 }
 
+// The modem status register from the device's lines: deltas against the
+// levels of the previous read (CTS, DSR and DCD on any change, RI on its
+// trailing edge only, a change while it was set), cleared by this read.
+static inline std::uint8_t ModemStatusRead(Regs &regs, std::uint8_t lines)
+{
+    lines &= 0xF0;
+    const std::uint8_t before = regs.inputs;
+    const auto changed = static_cast<std::uint8_t>(before ^ lines);
+    const auto delta = static_cast<std::uint8_t>((changed & (0xB0 | (before & Regs::MSR_RI))) >> 4);
+    const auto value = static_cast<std::uint8_t>(lines | regs.msrDelta | delta);
+    regs.inputs = lines;
+    regs.msrDelta = 0;
+    return value;
+}
+
 std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg)
 {
     Regs &regs = uart.regs;
     if (reg != Regs::MSR || (regs.mcr & Regs::MCR_LOOP))
         return regs.Read(reg);
     std::uint8_t lines = 0;
-    if (const std::uint32_t error = api_.ModemStatus(uart.handle, lines)) {
-        Lose(uart, "GetCommModemStatus", error);
-        return 0;
-    }
-    lines &= 0xF0;
-    // Deltas against the levels of the previous read: CTS, DSR and DCD on
-    // any change, RI on its trailing edge only.
-    const auto changed = static_cast<std::uint8_t>(regs.inputs ^ lines);
-    auto delta = static_cast<std::uint8_t>((changed & (Regs::MSR_CTS | Regs::MSR_DSR | Regs::MSR_DCD)) >> 4);
-    if (changed & regs.inputs & Regs::MSR_RI)
-        delta |= Regs::MSR_TERI;
-    regs.inputs = lines;
-    const auto value = static_cast<std::uint8_t>(lines | regs.msrDelta | delta);
-    regs.msrDelta = 0;
-    return value;
+    const std::uint32_t error = api_.ModemStatus(uart.handle, lines);
+    if (error != 0)
+        return ModemStatusFailed(uart, error);
+    return ModemStatusRead(regs, lines);
+}
+
+std::uint8_t CommIo::ModemStatusFailed(Uart &uart, std::uint32_t error)
+{
+    Lose(uart, "GetCommModemStatus", error);
+    return 0; // bits read 0 while the device is gone
 }
 
 std::uint8_t CommIo::PeekRegister(const Uart &uart, std::uint8_t reg)
@@ -247,6 +262,8 @@ void CommIo::WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value)
     Regs &regs = uart.regs;
     regs.Write(reg, value);
     if (reg == Regs::MCR) {
+        if (hotUart_ == &uart && (regs.mcr & Regs::MCR_LOOP))
+            hotPort_ = NoHotPort;
         if (uart.link == Link::Open)
             SyncLines(uart);
         return;
@@ -282,9 +299,35 @@ std::uint8_t CommIo::PortIn(std::uint16_t port)
 
 std::uint16_t CommIo::GetPortBit(std::uint16_t port, std::uint8_t bit)
 {
-    if (bit > 7)
+    // The poll: a line level (bits 4 to 7) of the modem status register
+    // read last time, of a UART that is still open and not looped back. The
+    // read clears the deltas, and the next compares with these levels.
+    if (port == hotPort_ && static_cast<std::uint8_t>(bit - 4) < 4) {
+        std::uint8_t lines = 0;
+        const std::uint32_t error = api_.ModemStatus(hotUart_->handle, lines);
+        if (__builtin_expect(error != 0, 0))
+            return ModemStatusFailed(*hotUart_, error);
+        Regs &regs = hotUart_->regs;
+        regs.inputs = lines & 0xF0;
+        regs.msrDelta = 0;
+        return static_cast<std::uint16_t>((lines >> bit) & 1);
+    }
+    return GetPortBitAnyWay(port, bit);
+}
+
+std::uint16_t CommIo::GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit)
+{
+    std::uint8_t reg = 0;
+    Uart *uart = Find(port, reg);
+    if (!uart)
+        return bit <= 7; // a bit of FFh
+    if (uart->link != Link::Open || bit > 7)
         return 0;
-    return static_cast<std::uint16_t>((PortIn(port) >> bit) & 1);
+    if (reg == Regs::MSR && !(uart->regs.mcr & Regs::MCR_LOOP)) {
+        hotPort_ = port;
+        hotUart_ = uart;
+    }
+    return static_cast<std::uint16_t>((ReadRegister(*uart, reg) >> bit) & 1);
 }
 
 void CommIo::ChangeBit(std::uint16_t port, std::uint8_t bit, bool set)

@@ -86,8 +86,10 @@ private:
         return index < 0 ? nullptr : &uarts_[index];
     }
     std::uint8_t ReadRegister(Uart &uart, std::uint8_t reg);
+    __attribute__((noinline, cold)) std::uint8_t ModemStatusFailed(Uart &uart, std::uint32_t error);
     void WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value);
     static std::uint8_t PeekRegister(const Uart &uart, std::uint8_t reg);
+    __attribute__((noinline)) std::uint16_t GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit);
     void ChangeBit(std::uint16_t port, std::uint8_t bit, bool set);
 
     std::uint8_t ClaimOrRetry();
@@ -103,6 +105,11 @@ private:
     std::uint8_t explicit_ = 0; // of which the first `explicit_` have a base
     std::uint8_t open_ = 0;     // devices open now
     bool allOpen_ = false; // every mapped device open: the poll's fast answer
+    // The modem status port last read, while its UART is open and not looped
+    // back: a poll goes straight to the device.
+    static constexpr std::uint32_t NoHotPort = 0x10000;
+    std::uint32_t hotPort_ = NoHotPort;
+    Uart *hotUart_ = nullptr;
     bool configured_ = false;
     bool claimed_ = false;
     char why_[320] = "no port map read yet";

@@ -82,20 +82,37 @@ TEST_F(CommIoTest, ModemStatusDeltasCompareWithThePreviousRead)
     EXPECT_EQ(devices.ModemStatusCalls(), std::size(steps));
 }
 
-TEST_F(CommIoTest, CtsBitReadIsOneCallAndNothingElse)
+TEST_F(CommIoTest, BitReadsAreOneCallAndKeepTheDeltasOfTheRegister)
 {
     Claimed();
-    devices.SetInput("COM5", commio::ModemCts, true);
-    EXPECT_EQ(io.GetPortBit(0x3FE, 4), 1);
-    EXPECT_EQ(io.GetPortBit(0x3FE, 0), 0); // the delta was cleared by the first read
-    EXPECT_EQ(Taken(), (Calls{"GetCommModemStatus(c1) -> 10", "GetCommModemStatus(c1) -> 10"}));
+    struct Step {
+        bool cts;
+        std::uint8_t bit;
+        std::uint16_t answer;
+    };
+    const Step steps[] = {
+        {true, 4, 1}, {true, 4, 1}, {true, 0, 0}, // the first read cleared the delta
+        {false, 4, 0}, {false, 0, 0},              // so did the read of the level
+        {true, 0, 1}, {true, 4, 1}, {false, 4, 0}, {true, 4, 1}, {true, 0, 0},
+    };
+    for (const Step &step : steps) {
+        devices.SetInput("COM5", commio::ModemCts, step.cts);
+        EXPECT_EQ(io.GetPortBit(0x3FE, step.bit), step.answer) << step.cts << " bit " << int(step.bit);
+    }
+    EXPECT_EQ(devices.ModemStatusCalls(), std::size(steps));
+    EXPECT_EQ(Taken().size(), std::size(steps));
 }
 
 TEST_F(CommIoTest, LoopbackAnswersFromTheModemControlWithoutTheDevice)
 {
     Claimed();
     devices.SetInput("COM5", commio::ModemCts, true);
+    EXPECT_EQ(io.GetPortBit(0x3FE, 4), 1);
+    EXPECT_EQ(io.GetPortBit(0x3FE, 4), 1); // the poll's short way
+    EXPECT_EQ(Taken(), Calls(2, "GetCommModemStatus(c1) -> 10"));
+    devices.SetInput("COM5", commio::ModemCts, false);
     io.PortOut(0x3FC, 0x10);
+    EXPECT_EQ(io.GetPortBit(0x3FE, 4), 0);
     EXPECT_EQ(io.PortIn(0x3FE), 0x00);
     io.PortOut(0x3FC, 0x1F); // RTS, DTR, OUT1, OUT2 loop to CTS, DSR, RI, DCD
     EXPECT_EQ(io.PortIn(0x3FE), 0xFB);
