@@ -228,7 +228,8 @@ protected:
     void TearDown() override
     {
         if (key_) {
-            zelbin.StopListen();
+            if (zelbin.StopListen)
+                zelbin.StopListen();
             FreeLibrary(key_);
         }
         if (io_)
