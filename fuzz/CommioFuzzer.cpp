@@ -8,7 +8,8 @@
 // Then operations, each an opcode byte and its arguments:
 //   0 PortOut(port, value)   1 PortIn(port)   2 GetPortBit(port, bit)
 //   3 SetPortBit(port, bit)  4 ClrPortBit(port, bit)   5 IsDriverInstalled
-//   6 device event (device, what)   7 time passes (byte * 8 ms)
+//   6 device event (device, what[, calls before a fault])
+//   7 time passes (byte * 8 ms)
 // A port is two bytes: the first picks a base among 3F8h, 2F8h, D040h or
 // a raw 16-bit port, the second the register or the low byte.
 #include <cstddef>
@@ -189,7 +190,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             case 1: devices.Plug(name); break;
             case 2: devices.SetInput(name, static_cast<std::uint8_t>(0x10 << ((which >> 5) & 3)), true); break;
             case 3: devices.SetInput(name, static_cast<std::uint8_t>(0x10 << ((which >> 5) & 3)), false); break;
-            case 4: device->failNext = faults[(which >> 5) % 7]; break;
+            case 4: // a failing call, after 0 to 3 that succeed
+                device->failNext = faults[(which >> 5) % 7];
+                device->failAfter = input.Byte() & 3;
+                break;
             case 5: device->serial = !device->serial; break;
             case 6: device->maxBaud = device->maxBaud == 921600 ? 9600 : 921600; break;
             default: io.Status(); break;

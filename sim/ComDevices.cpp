@@ -114,6 +114,10 @@ std::uint32_t ComDevices::Reach(commio::DeviceHandle handle, Device *&device)
     if (!device->serial)
         return ErrorInvalidFunction;
     if (const std::uint32_t error = device->failNext) {
+        if (device->failAfter > 0) {
+            --device->failAfter;
+            return 0;
+        }
         device->failNext = 0;
         return error;
     }

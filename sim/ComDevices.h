@@ -32,7 +32,8 @@ public:
         std::uint8_t inputs = 0;      // commio::ModemCts | ModemDsr | ModemRing | ModemDcd
         bool hasLine = false;
         commio::LineSettings line{};
-        std::uint32_t failNext = 0;   // the next comm call on it fails with this code
+        std::uint32_t failNext = 0;   // the next comm call on it fails with this code...
+        std::uint32_t failAfter = 0;  // ...after this many more have succeeded
         std::uint32_t generation = 0; // bumped at every plug-in
         bool held = false;
     };

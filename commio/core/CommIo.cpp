@@ -96,8 +96,11 @@ void CommIo::OpenDevice(Uart &uart)
     uart.error = 0;
     ++open_;
     allOpen_ = open_ == count_;
-    if (uart.requested && !(uart.accepted && uart.wanted == uart.line))
+    if (uart.requested && !(uart.accepted && uart.wanted == uart.line)) {
         SendLineFormat(uart);
+        if (uart.link != Link::Open)
+            return; // gone again at once
+    }
     SyncLines(uart);
 }
 

@@ -95,6 +95,22 @@ TEST_F(HotPlug, AFailingLineCallAlsoGivesTheDeviceUp)
                               "EscapeCommFunction(c2, SETRTS)"}));
 }
 
+TEST_F(HotPlug, GoneDuringTheOpenIsClosedOnce)
+{
+    devices.Plug("COM5");
+    Map("any = COM5");
+    LibrarySetUp(0x3F8); // a format and RTS to carry at the claim
+    devices.Find("COM5")->failNext = 22;
+    devices.Find("COM5")->failAfter = 1; // the claim works, the format fails
+    EXPECT_EQ(io.IsDriverInstalled(), 0);
+    EXPECT_EQ(Taken(), (Calls{"CreateFile(\"\\\\.\\COM5\") -> c1", "SetCommState(c1, dtr off, rts off)",
+                              "SetCommState(c1, 2400 8O1, dtr off, rts off) fails 22", "CloseHandle(c1)"}));
+    EXPECT_EQ(devices.BadCloses(), 0u);
+    devices.Advance(500);
+    EXPECT_EQ(io.IsDriverInstalled(), 1);
+    EXPECT_TRUE(devices.Find("COM5")->rts);
+}
+
 TEST_F(HotPlug, ATickCountThatWrapsStillRetries)
 {
     devices.Advance(0xFFFFFF00u);
