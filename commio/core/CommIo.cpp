@@ -71,17 +71,24 @@ void CommIo::OpenDevice(Uart &uart)
 {
     uart.lastAttempt = api_.Ticks();
     DeviceHandle handle = nullptr;
-    if (const std::uint32_t error = api_.Open(uart.map.path.c_str(), handle)) {
+    if (const std::uint32_t openError = api_.Open(uart.map.path.c_str(), handle)) {
         uart.link = Link::Closed;
         uart.failedCall = "CreateFile";
-        uart.error = error;
+        uart.error = openError;
         return;
     }
     // Hand DTR and RTS to us, both off, before anything else: the driver
     // would otherwise raise them for the open. The line format is the one
     // the device last accepted, if any.
     const StateRequest claim{uart.accepted ? &uart.line : nullptr, false, false};
-    if (const std::uint32_t error = api_.SetState(handle, claim)) {
+    std::uint32_t error = api_.SetState(handle, claim);
+    if (error && claim.line) {
+        // Perhaps another adapter, which can't make that format: claim it
+        // with its own, and ask for ours again below (a refusal is kept).
+        error = api_.SetState(handle, StateRequest{nullptr, false, false});
+        uart.accepted = false;
+    }
+    if (error) {
         // Not a serial port we can drive: don't keep it.
         api_.Close(handle);
         uart.link = Link::Closed;

@@ -111,6 +111,24 @@ TEST_F(HotPlug, GoneDuringTheOpenIsClosedOnce)
     EXPECT_TRUE(devices.Find("COM5")->rts);
 }
 
+TEST_F(HotPlug, AnotherAdapterThatRefusesTheFormatIsStillClaimed)
+{
+    Claimed();
+    LibrarySetUp(0x3F8);
+    devices.Unplug("COM5");
+    Poll();
+    devices.Plug("COM5").maxBaud = 1200;
+    devices.Advance(500);
+    Taken();
+    EXPECT_EQ(io.IsDriverInstalled(), 1);
+    EXPECT_EQ(Taken(), (Calls{"CreateFile(\"\\\\.\\COM5\") -> c2", "SetCommState(c2, 2400 8O1, dtr off, rts off) fails 87",
+                              "SetCommState(c2, dtr off, rts off)", "SetCommState(c2, 2400 8O1, dtr off, rts off) fails 87",
+                              "EscapeCommFunction(c2, SETRTS)"}));
+    EXPECT_STREQ(io.Status(), "COM5 for any UART: held, 2400 baud refused by SetCommState (error 87)");
+    devices.SetInput("COM5", commio::ModemCts, true);
+    EXPECT_EQ(Poll(), 1);
+}
+
 TEST_F(HotPlug, ATickCountThatWrapsStillRetries)
 {
     devices.Advance(0xFFFFFF00u);
