@@ -4,7 +4,8 @@
 #   make demo      run the key tester under Wine against the virtual key
 #   make test      run every test: host (sanitizers on), the DLL and tools under Wine
 #   make bench     benchmarks and instructions per poll
-#   make fuzz      a fuzzing campaign of FUZZ_SECONDS (default 60)
+#   make fuzz      a fuzzing campaign of FUZZ_SECONDS (default 60) on FUZZ_TARGET
+#                  (library, the default, or commio)
 #   make coverage  line and branch coverage of library/ and platform/
 #   make memcheck  the host tests under valgrind
 #   make release   dist/Zelbin_Serial-VERSION-win32.zip, the same bytes for the same commit
@@ -12,6 +13,7 @@
 
 DIST := dist
 FUZZ_SECONDS ?= 60
+FUZZ_TARGET ?= library
 
 # $(call configure_and_build,SETUP_GROUPS,PRESET)
 define configure_and_build
@@ -58,7 +60,7 @@ bench:
 
 fuzz:
 	$(call configure_and_build,host tools,fuzz)
-	@scripts/fuzz.sh build/fuzz $(FUZZ_SECONDS)
+	@scripts/fuzz.sh build/fuzz $(FUZZ_SECONDS) $(FUZZ_TARGET)
 
 coverage:
 	$(call configure_and_build,host tools,coverage)

@@ -75,8 +75,8 @@ add_test(NAME header_hosts
 # The shipped binaries read by tools nobody here wrote. Debian's python3,
 # where setup.sh installs the PE reader and the CPU emulator.
 find_program(ZELBIN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
-set(ZELBIN_SHIPPED_BINARIES $<TARGET_FILE:Zelbin_Serial> $<TARGET_FILE:io> $<TARGET_FILE:zelbin-keytest>
-    $<TARGET_FILE:zelbin-virtualkey>)
+set(ZELBIN_SHIPPED_BINARIES $<TARGET_FILE:Zelbin_Serial> $<TARGET_FILE:io> $<TARGET_FILE:commio_io>
+    $<TARGET_FILE:zelbin-keytest> $<TARGET_FILE:zelbin-virtualkey>)
 add_test(NAME shipped_version_info
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-version-info.py ${PROJECT_VERSION}
             ${ZELBIN_SHIPPED_BINARIES})
@@ -90,7 +90,7 @@ add_test(NAME shipped_dll_emulated
 add_executable(read_version_info dll/ReadVersionInfo.cpp)
 target_link_libraries(read_version_info PRIVATE version zelbin_warnings)
 set(version_info_paths "")
-foreach(binary Zelbin_Serial io zelbin-keytest zelbin-virtualkey)
+foreach(binary Zelbin_Serial io commio_io zelbin-keytest zelbin-virtualkey)
     list(APPEND version_info_paths Z:$<TARGET_FILE:${binary}>)
 endforeach()
 add_test(NAME dll_version_info COMMAND read_version_info ${PROJECT_VERSION} ${version_info_paths})
@@ -105,3 +105,18 @@ set_tests_properties(release_reproducible PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE
 add_test(NAME wine_plain_run_is_safe COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/dll/check-plain-wine.sh ${ZELBIN_WINEPREFIX})
 set_tests_properties(wine_plain_run_is_safe PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 SKIP_RETURN_CODE 77
     RESOURCE_LOCK virtual_key)
+
+# The comm-port io.dll: its binary contract, and the real Zelbin_Serial.dll
+# over it under Wine (comm calls on simulated COM devices, then on the
+# prefix's COM1, a link to /dev/null).
+add_test(NAME commio_dll_contract
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/commio/check-commio-dll.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:commio_io>
+            ${PROJECT_BINARY_DIR}/commio ${PROJECT_BINARY_DIR}/sim/CMakeFiles/zelbin_uart_model.dir)
+
+add_executable(commio_dll_tests commio/wine/CommioDllTest.cpp dll/LoadedLibrary.cpp)
+target_include_directories(commio_dll_tests PRIVATE ${ZELBIN_DLL_TESTS_INCLUDE} ${ZELBIN_SIM_INCLUDE} ${PROJECT_SOURCE_DIR}/library)
+target_link_libraries(commio_dll_tests PRIVATE gtest_main zelbin_sim zelbin_platform_api zelbin_warnings)
+add_dependencies(commio_dll_tests Zelbin_Serial commio_io)
+add_test(NAME commio_dll_under_wine COMMAND commio_dll_tests --gtest_brief=1)
+set_tests_properties(commio_dll_under_wine PROPERTIES
+    FIXTURES_REQUIRED wine TIMEOUT 300 WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} SKIP_RETURN_CODE 77)

@@ -4,15 +4,7 @@
 
 #include <windows.h>
 
-extern "C" {
-// io.dll, imported by name. Its booleans are one byte (driver check) and
-// 16 bits (bit read); ports are 16-bit, values and bit numbers one byte.
-__declspec(dllimport) BYTE __stdcall IsDriverInstalled(void);
-__declspec(dllimport) void __stdcall PortOut(WORD port, BYTE value);
-__declspec(dllimport) WORD __stdcall GetPortBit(WORD port, BYTE bit);
-__declspec(dllimport) void __stdcall SetPortBit(WORD port, BYTE bit);
-__declspec(dllimport) void __stdcall ClrPortBit(WORD port, BYTE bit);
-}
+#include "platform/windows/IoDll.h"
 
 namespace platform {
 

@@ -14,16 +14,15 @@
 #define SIM_API __declspec(dllimport)
 #endif
 
+/* The port-I/O operations, declared once for every io.dll. */
+#ifndef IODLL_API
+#define IODLL_API SIM_API
+#endif
+#include "platform/windows/IoDll.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* The port-I/O operations. */
-SIM_API BYTE WINAPI IsDriverInstalled(void);
-SIM_API void WINAPI PortOut(WORD port, BYTE value);
-SIM_API WORD WINAPI GetPortBit(WORD port, BYTE bit);
-SIM_API void WINAPI SetPortBit(WORD port, BYTE bit);
-SIM_API void WINAPI ClrPortBit(WORD port, BYTE bit);
 
 /* The simulated PC is shared by every process in the Windows session that
  * loads the stand-in (named shared memory "Local\ZelbinVirtualKey"): its

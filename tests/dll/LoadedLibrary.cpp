@@ -161,6 +161,10 @@ private:
     DWORD old_ = 0;
 };
 
+template <typename Fn> FARPROC Proc(Fn fn) { return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(fn)); }
+
+} // namespace
+
 // Points one import of `module` at `replacement`; false when `module` does
 // not import `function` from `dll` by name.
 bool RedirectImport(HMODULE module, const char *dll, const char *function, FARPROC replacement)
@@ -170,10 +174,6 @@ bool RedirectImport(HMODULE module, const char *dll, const char *function, FARPR
         WriteSlot(slot, AddressOf(replacement));
     return slot != nullptr;
 }
-
-template <typename Fn> FARPROC Proc(Fn fn) { return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(fn)); }
-
-} // namespace
 
 const std::vector<SpiedCall> &SpiedDeviceCalls() { return spied; }
 

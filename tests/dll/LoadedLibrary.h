@@ -37,6 +37,10 @@ struct SpiedCall {
 };
 const std::vector<SpiedCall> &SpiedDeviceCalls();
 
+// Points one import of `module` at `replacement`; false when `module` does
+// not import `function` from `dll` by name.
+bool RedirectImport(HMODULE module, const char *dll, const char *function, FARPROC replacement);
+
 // The stand-in io.dll, loaded once and kept for the whole test program so
 // that its simulated PC outlives reloads of the key library.
 HMODULE StandInIo();

@@ -1,0 +1,30 @@
+// Polls the comm-port io.dll's core as the key library does (the driver
+// check, then the CTS bit), over a simulated COM device that records
+// nothing, for counting the instructions of one poll under callgrind.
+#include <cstdlib>
+
+#include "commio/core/CommIo.h"
+#include "commio/core/PortMap.h"
+#include "sim/ComDevices.h"
+
+int main(int argc, char **argv)
+{
+    const long polls = argc > 1 ? std::atol(argv[1]) : 100000;
+    sim::ComDevices devices;
+    devices.SetRecording(false);
+    devices.Plug("COM5");
+    commio::CommIo io(devices);
+    io.Configure(commio::ParsePortMap("any = COM5").uarts);
+    if (!io.IsDriverInstalled())
+        return 2;
+    // The key library's set-up of COM1's UART.
+    const unsigned char steps[][2] = {{3, 0x80}, {0, 0x30}, {1, 0x00}, {3, 0x0B}, {1, 0x00}, {2, 0xC1}, {4, 0x0A}};
+    for (const auto &step : steps)
+        io.PortOut(static_cast<std::uint16_t>(0x3F8 + step[0]), step[1]);
+    unsigned set = 0;
+    for (long i = 0; i < polls; ++i)
+        if (io.IsDriverInstalled())
+            set += io.GetPortBit(0x3FE, 4);
+    io.Release();
+    return set == 0 && devices.ModemStatusCalls() == static_cast<unsigned long>(polls) ? 0 : 1;
+}

@@ -1,0 +1,100 @@
+// Reading the port map file: what it accepts, and a clear word for what it
+// doesn't.
+#include <gtest/gtest.h>
+
+#include "commio/core/PortMap.h"
+
+namespace {
+
+using commio::ParsePortMap;
+
+struct Good {
+    const char *name;
+    std::string text;
+    std::string mappings; // "base=path" each, in lookup order
+};
+
+std::string Describe(const commio::PortMapResult &map)
+{
+    std::string out;
+    for (const commio::PortMapping &m : map.uarts) {
+        char base[8];
+        std::snprintf(base, sizeof base, "%04X", m.base);
+        out += (out.empty() ? "" : " ") + (m.any ? std::string("any") : std::string(base)) + "=" + m.path + "@" +
+               std::to_string(m.line);
+    }
+    return out;
+}
+
+class GoodMap : public ::testing::TestWithParam<Good> {};
+
+TEST_P(GoodMap, Reads)
+{
+    const commio::PortMapResult map = ParsePortMap(GetParam().text);
+    EXPECT_EQ(map.error, "");
+    EXPECT_EQ(Describe(map), GetParam().mappings);
+}
+
+const Good kGood[] = {
+    {"OneLine", "any = COM3\n", "any=\\\\.\\COM3@1"},
+    {"NoNewlineAtTheEnd", "any=COM3", "any=\\\\.\\COM3@1"},
+    {"CommentsBlanksAndCrLf", "# key\r\n\r\n  \tany\t=  com12  # the adapter\r\n", "any=\\\\.\\COM12@3"},
+    {"Utf8MarkFirst", "\xEF\xBB\xBF" "ANY = COM256", "any=\\\\.\\COM256@1"},
+    {"ExplicitBasesFirst", "any = COM3\n3f8h = COM4\nD040 = \\\\.\\COM17\n",
+     "03F8=\\\\.\\COM4@2 D040=\\\\.\\COM17@3 any=\\\\.\\COM3@1"},
+    {"RangeEnds", "100 = COM1\nFFF8H = COM2", "0100=\\\\.\\COM1@1 FFF8=\\\\.\\COM2@2"},
+};
+INSTANTIATE_TEST_SUITE_P(Table, GoodMap, ::testing::ValuesIn(kGood),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+struct Bad {
+    const char *name;
+    std::string text;
+    int line;
+    std::string error;
+};
+
+class BadMap : public ::testing::TestWithParam<Bad> {};
+
+TEST_P(BadMap, IsRefusedWithTheLineAndWhy)
+{
+    const commio::PortMapResult map = ParsePortMap(GetParam().text);
+    EXPECT_EQ(map.error, GetParam().error);
+    EXPECT_EQ(map.errorLine, GetParam().line);
+    EXPECT_TRUE(map.uarts.empty());
+}
+
+const Bad kBad[] = {
+    {"Empty", "", 0, "names no COM device; add a line such as 'any = COM3'"},
+    {"OnlyComments", "# any = COM3\n\n", 0, "names no COM device; add a line such as 'any = COM3'"},
+    {"Garbage", "any = COM3\nhello world\n", 2, "expected 'KEY = DEVICE', such as 'any = COM3', not 'hello world'"},
+    {"UnknownKey", "speed = 9600", 1, "unknown key 'speed'; the key is 'any' or a UART base such as 3F8"},
+    {"NoKey", " = COM3", 1, "nothing before '='; the key is 'any' or a UART base such as 3F8"},
+    {"NoDevice", "any =", 1, "no device after '='; name one such as COM3"},
+    {"BaseTooLow", "F8 = COM3", 1, "UART base 'F8' out of range; bases run from 100 to FFF8"},
+    {"BaseTooHigh", "FFF9 = COM3", 1, "UART base 'FFF9' out of range; bases run from 100 to FFF8"},
+    {"FiveDigits", "103F8 = COM3", 1, "unknown key '103F8'; the key is 'any' or a UART base such as 3F8"},
+    {"DuplicateBase", "3F8 = COM3\n3f8h = COM4", 2, "UART base given twice (line 1)"},
+    {"OverlappingBases", "3F8 = COM3\n3FC = COM4", 2, "UART registers overlap the base on line 1"},
+    {"TwoAny", "any = COM3\nany = COM4", 2, "a second 'any' (line 1)"},
+    {"OneDeviceTwice", "3F8 = COM3\n2F8 = com3", 2, "device 'com3' already carries another UART (line 1)"},
+    {"TwoDevices", "any = COM3 COM4", 1, "one device per line, not 'COM3 COM4'"},
+    {"NotACom", "any = LPT1", 1, "unknown device 'LPT1'; use COM1 to COM256 or a \\\\.\\ name"},
+    {"ComZero", "any = COM0", 1, "unknown device 'COM0'; use COM1 to COM256 or a \\\\.\\ name"},
+    {"ComTooHigh", "any = COM257", 1, "unknown device 'COM257'; use COM1 to COM256 or a \\\\.\\ name"},
+    {"FilePath", "any = \\\\.\\C:\\x", 1, "unknown device '\\\\.\\C:\\x'; use COM1 to COM256 or a \\\\.\\ name"},
+    {"NonAscii", "any = COM3\n# caf\xC3\xA9\n", 2, "byte C3h at column 6 is not plain ASCII text"},
+    {"NulByte", std::string("any = COM3\0", 11), 1, "byte 00h at column 11 is not plain ASCII text"},
+    {"Utf16", "\xFF\xFE" "a\0n\0y\0", 0, "saved as UTF-16; save it as ANSI or UTF-8"},
+    {"LongLine", "any = COM3\n#" + std::string(200, 'x'), 2, "longer than 200 characters"},
+    {"LongFile", std::string(16385, '\n'), 0, "longer than 16384 bytes"},
+    {"LongKeyIsShortenedInTheMessage", std::string(40, 'k') + " = COM3", 1,
+     "unknown key 'kkkkkkkkkkkkkkkkkkkkkkkk...'; the key is 'any' or a UART base such as 3F8"},
+    {"NineUarts",
+     "100=COM1\n108=COM2\n110=COM3\n118=COM4\n120=COM5\n128=COM6\n130=COM7\n138=COM8\n140=COM9\n", 9,
+     "more than 8 UARTs"},
+};
+INSTANTIATE_TEST_SUITE_P(Table, BadMap, ::testing::ValuesIn(kBad),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+} // namespace
