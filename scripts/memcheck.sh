@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The host tests under valgrind's memcheck: any error or leak fails.
+# The host tests (the library, its allocations, the comm-port io.dll core) and both fuzz corpora under valgrind's memcheck: any error or leak fails.
 # Usage: scripts/memcheck.sh MEMCHECK_BUILD_DIR
 set -euo pipefail
 build="$1"
 status=0
-for test in "$build/tests/host_tests" "$build/tests/alloc_tests" "$build/fuzz/fuzz_replay"; do
+for test in "$build/tests/host_tests" "$build/tests/alloc_tests" "$build/tests/commio_tests" \
+    "$build/fuzz/fuzz_replay" "$build/fuzz/commio_fuzz_replay"; do
     args=()
     [ "$(basename "$test")" = fuzz_replay ] && args=("$(dirname "$0")"/../fuzz/corpus/*)
+    [ "$(basename "$test")" = commio_fuzz_replay ] && args=("$(dirname "$0")"/../fuzz/commio-corpus/*)
     echo "== memcheck $(basename "$test")"
     # nouserintercepts: alloc_tests brings its own counting operator new,
     # which memcheck must leave in place.

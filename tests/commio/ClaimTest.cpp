@@ -45,6 +45,10 @@ struct Unusable {
     const char *status;
 };
 
+// Named in failure messages, instead of gtest's dump of the raw bytes
+// (padding included).
+std::ostream &operator<<(std::ostream &os, const Unusable &u) { return os << u.name; }
+
 class UnusableDevice : public CommIoTest, public ::testing::WithParamInterface<Unusable> {};
 
 TEST_P(UnusableDevice, LeavesTheLibraryIdleAndSaysWhy)

@@ -14,6 +14,8 @@ struct Good {
     std::string mappings; // "base=path" each, in lookup order
 };
 
+std::ostream &operator<<(std::ostream &os, const Good &g) { return os << g.name; }
+
 std::string Describe(const commio::PortMapResult &map)
 {
     std::string out;
@@ -53,6 +55,8 @@ struct Bad {
     int line;
     std::string error;
 };
+
+std::ostream &operator<<(std::ostream &os, const Bad &b) { return os << b.name; }
 
 class BadMap : public ::testing::TestWithParam<Bad> {};
 

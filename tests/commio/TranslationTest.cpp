@@ -15,6 +15,8 @@ struct WriteCase {
     Calls calls;
 };
 
+std::ostream &operator<<(std::ostream &os, const WriteCase &w) { return os << w.name; }
+
 class WriteTranslation : public CommIoTest, public ::testing::WithParamInterface<WriteCase> {};
 
 TEST_P(WriteTranslation, BecomesExactlyTheseCalls)
