@@ -29,6 +29,7 @@ bool foundRunning = false;
 
 sim::Machine *MapSharedMachine()
 {
+    SetLastError(0); // "already exists" must come from this call alone
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SharedBlock),
                                         SharedName);
     if (!mapping)

@@ -68,11 +68,15 @@ ZELBIN_KEY_SCRIPT="press@200" keytest --seconds 0.8 COM1
 check "a key held down is one press" $?
 
 # The control program, in a second process, sees the tester drive DTR.
-"$run" "$prefix" "$bin/zelbin-virtualkey.exe" watch COM2 --seconds 6 >watch.txt 2>&1 &
+# The watch runs until told to stop, so a slow start of the tester's own
+# Wine process can't outlast it; SIGINT is its Ctrl+C.
+"$run" "$prefix" "$bin/zelbin-virtualkey.exe" watch COM2 --seconds 60 >watch.txt 2>&1 &
 watcher=$!
 wait_for watch.txt 'CTS'
 ZELBIN_KEY_SCRIPT="press@300 release@550 press@800 release@1050" keytest --presses 2 COM2
 tester=$?
+sleep 0.5 # the watch polls every 5 ms: let it see the last change
+kill -INT "$watcher" 2>/dev/null
 wait "$watcher"
 cp watch.txt out.txt
 dtr="$(sed -n 's/.*RTS on  *DTR \(on\|off\).*/\1/p' watch.txt | uniq | tr '\n' ' ')"

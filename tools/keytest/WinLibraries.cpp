@@ -4,8 +4,6 @@
 
 namespace {
 
-using CommIoStatusFn = const char *(WINAPI *)(void);
-
 const char *const IoOperations[] = {"IsDriverInstalled", "PortOut", "GetPortBit", "SetPortBit", "ClrPortBit"};
 
 // Loads the io.dll given with --io, before Zelbin_Serial.dll looks for one.
@@ -29,11 +27,9 @@ std::string LoadIo(const std::string &given)
 
 void DescribeIo(HMODULE io, Libraries &libraries)
 {
-    if (const auto status = Export<CommIoStatusFn>(io, "CommIoStatus")) {
+    if ((libraries.commioStatus = Export<CommIoStatusFn>(io, "CommIoStatus"))) {
         libraries.commio = true;
-        const char *text = status();
-        libraries.ioKind =
-            std::string("commio io.dll, over the Windows serial driver: ") + (text ? text : "(no status)");
+        libraries.ioKind = "commio io.dll, over the Windows serial driver";
     } else if (GetProcAddress(io, "SimGetModemControl")) {
         libraries.ioKind = "stand-in io.dll: a simulated PC, no hardware";
     } else {

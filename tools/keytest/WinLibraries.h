@@ -11,6 +11,7 @@
 
 using IsDriverInstalledFn = BYTE(WINAPI *)(void);
 using GetPortBitFn = WORD(WINAPI *)(WORD, BYTE);
+using CommIoStatusFn = const char *(WINAPI *)(void);
 
 struct Libraries {
     HMODULE dll = nullptr;
@@ -20,6 +21,7 @@ struct Libraries {
     std::string ioPath;
     std::string ioKind;  // which io.dll it is, for the preflight
     bool commio = false; // the commio io.dll, which holds the device itself
+    CommIoStatusFn commioStatus = nullptr; // its status text: the device it holds, or why none
     IsDriverInstalledFn isDriverInstalled = nullptr;
     GetPortBitFn getPortBit = nullptr;
 };

@@ -51,7 +51,12 @@ void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
 
     std::vector<std::string> warnings = plan.warnings;
     if (libraries.commio) {
-        std::printf("  device : not checked: the commio io.dll holds it\n");
+        // The driver check above is what makes the commio io.dll claim its
+        // device, so its status is read after it: held, or why not.
+        const char *status = libraries.commioStatus();
+        std::printf("  device : %s\n", status ? status : "(the commio io.dll gives no status)");
+        if (!driver)
+            warnings.push_back("the commio io.dll holds no device: see its status above, and io-ports.txt beside it.");
     } else {
         const std::string problem = DeviceProblem(plan.portName);
         if (problem.empty()) {

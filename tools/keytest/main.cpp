@@ -76,7 +76,7 @@ int main(int argc, char **argv)
     PrintPreflight(libraries, plan);
 
     // The records, opened before listening starts so that a bad path ends
-    // the test before it touches the port.
+    // the test before the library claims the port.
     std::ofstream logFile, vcdFile;
     if (!options.logPath.empty()) {
         logFile.open(options.logPath, std::ios::out | std::ios::trunc);
@@ -91,6 +91,9 @@ int main(int argc, char **argv)
 
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     stoppedListening = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // Without them the poll couldn't wait and Ctrl+C couldn't end it.
+    if (!stopEvent || !stoppedListening)
+        return Fail("cannot create an event: " + ErrorText(GetLastError(), "event"));
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     const TimerResolution timer;
     const Clock clock;
