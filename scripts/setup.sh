@@ -33,7 +33,6 @@ for group in "$@"; do
         want_cmd clang clang
         want_cmd lld-link lld
         want_cmd wine wine
-        want_cmd pkill procps
         # Independent readers of the shipped bytes: a PE parser and a CPU
         # emulator, for Debian's python3.
         want_pkg python3-pefile
