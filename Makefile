@@ -6,7 +6,7 @@
 #   make bench     benchmarks and instructions per poll
 #   make fuzz      a fuzzing campaign of FUZZ_SECONDS (default 60) on FUZZ_TARGET
 #                  (library, the default, or commio)
-#   make coverage  line and branch coverage of library/ and platform/
+#   make coverage  line and branch coverage of src/library/ and the test backends
 #   make memcheck  the host tests under valgrind
 #   make release   dist/Zelbin_Serial-VERSION-win32.zip, the same bytes for the same commit
 .PHONY: all build demo test host windows dist release host-test windows-test bench fuzz coverage memcheck clean

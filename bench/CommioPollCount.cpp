@@ -3,9 +3,10 @@
 // nothing, for counting the instructions of one poll under callgrind.
 #include <cstdlib>
 
-#include "commio/core/CommIo.h"
-#include "commio/core/PortMap.h"
-#include "sim/ComDevices.h"
+#include "commio/CommIo.h"
+#include "commio/PortMap.h"
+#include "comdevices/ComDevices.h"
+#include "testsupport/LibraryUartSetUp.h"
 
 int main(int argc, char **argv)
 {
@@ -18,9 +19,8 @@ int main(int argc, char **argv)
     if (!io.IsDriverInstalled())
         return 2;
     // The key library's set-up of COM1's UART.
-    const unsigned char steps[][2] = {{3, 0x80}, {0, 0x30}, {1, 0x00}, {3, 0x0B}, {1, 0x00}, {2, 0xC1}, {4, 0x0A}};
-    for (const auto &step : steps)
-        io.PortOut(static_cast<std::uint16_t>(0x3F8 + step[0]), step[1]);
+    for (const testsupport::RegisterWrite &write : testsupport::LibraryUartSetUp)
+        io.PortOut(static_cast<std::uint16_t>(0x3F8 + write.offset), write.value);
     unsigned set = 0;
     for (long i = 0; i < polls; ++i)
         if (io.IsDriverInstalled())

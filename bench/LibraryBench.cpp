@@ -4,7 +4,7 @@
 #include <string>
 
 #include "Zelbin_Serial.h"
-#include "Zelbin_SerialCore.h"
+#include "library/Zelbin_SerialCore.h"
 
 namespace {
 

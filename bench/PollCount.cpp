@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "Zelbin_Serial.h"
-#include "Zelbin_SerialCore.h"
+#include "library/Zelbin_SerialCore.h"
 
 int main(int argc, char **argv)
 {

@@ -18,9 +18,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "commio/core/CommIo.h"
-#include "commio/core/PortMap.h"
-#include "sim/ComDevices.h"
+#include "commio/CommIo.h"
+#include "commio/PortMap.h"
+#include "comdevices/ComDevices.h"
 
 namespace {
 
@@ -101,8 +101,8 @@ public:
         // back. Ports 0 to 7 are always `any`'s: explicit bases start at 100h.
         for (const commio::PortMapping &m : map_.uarts) {
             const sim::ComDevices::Device *device = devices_.Find(DeviceOf(m));
-            const sim::Uart16550 *regs = io_.RegistersAt(m.any ? std::uint16_t{0} : m.base);
-            if (!device || !device->held || !regs || (regs->mcr & sim::Uart16550::MCR_LOOP))
+            const uart::Uart16550 *regs = io_.RegistersAt(m.any ? std::uint16_t{0} : m.base);
+            if (!device || !device->held || !regs || (regs->mcr & uart::Uart16550::MCR_LOOP))
                 continue;
             if (device->dtr != regs->Dtr() || device->rts != regs->Rts())
                 Broken("a held device's DTR or RTS differs from the modem control register", step);

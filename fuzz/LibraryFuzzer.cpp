@@ -24,8 +24,9 @@
 #include <vector>
 
 #include "Zelbin_Serial.h"
-#include "Zelbin_SerialCore.h"
+#include "library/Zelbin_SerialCore.h"
 #include "sim/World.h"
+#include "testsupport/LibraryUartSetUp.h"
 
 namespace {
 
@@ -173,7 +174,7 @@ public:
         case 'f': ZelbinSetToggled(0); break;
         case 'd':
         case 'u':
-            if (sim::Uart16550 *uart = world_.UartAt(selection_.base))
+            if (uart::Uart16550 *uart = world_.UartAt(selection_.base))
                 uart->SetCts(op == 'd');
             break;
         case 'D': world_.SetDriverInstalled(true); break;
@@ -242,11 +243,7 @@ private:
                            "then opens the selected device, exclusively, for reading and writing")
                     .handle;
         listening_ = true;
-        const struct {
-            unsigned offset;
-            std::uint8_t value;
-        } setUp[] = {{3, 0x80}, {0, 0x30}, {1, 0x00}, {3, 0x0B}, {1, 0x00}, {2, 0xC1}, {4, 0x0A}};
-        for (const auto &write : setUp)
+        for (const testsupport::RegisterWrite &write : testsupport::LibraryUartSetUp)
             calls.Next(RegisterCall(Op::PortOut, base, write.offset, write.value),
                        "then sets the UART at the selected base to 2400 8O1 with RTS and OUT2 on");
     }

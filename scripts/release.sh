@@ -22,8 +22,8 @@ put() { # source destination-in-package
     [ -f "$1" ] || { echo "release.sh: missing $1 (run make dist first)" >&2; exit 1; }
     cp "$1" "$pkg/$2"
 }
-for file in Zelbin_Serial.dll Zelbin_Serial.dll.debug Zelbin_Serial.h Zelbin_Serial.def libZelbin_Serial.dll.a \
-    Zelbin_Serial.lib zelbin-keytest.exe; do
+for file in Zelbin_Serial.dll Zelbin_Serial.dll.debug Zelbin_Serial.h Zelbin_SerialLoader.h IoDll.h CommPortIo.h \
+    Zelbin_Serial.def libZelbin_Serial.dll.a Zelbin_Serial.lib zelbin-keytest.exe; do
     put "$dist/$file" "$file"
 done
 for file in "$dist"/commio/*; do

@@ -4,43 +4,48 @@
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+# Debian's googletest package puts the sources in /usr/src/googletest;
+# elsewhere, pass ZELBIN_GOOGLETEST_SOURCE_DIR.
+find_path(ZELBIN_GOOGLETEST_SOURCE_DIR NAMES googletest/include/gtest/gtest.h PATHS /usr/src/googletest
+    NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+add_subdirectory(${ZELBIN_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 target_compile_options(gtest PUBLIC "SHELL:-include ${CMAKE_CURRENT_SOURCE_DIR}/dll/GtestWin32Notification.h")
 
+# Zelbin_Serial.dll and the stand-in loaded as a host loads them.
+add_library(zelbin_loaded_library STATIC dll/LoadedLibrary.cpp)
+target_include_directories(zelbin_loaded_library PUBLIC dll)
+target_link_libraries(zelbin_loaded_library PUBLIC zelbin_api gtest PRIVATE zelbin_sim zelbin_warnings)
+
 add_executable(dll_tests
-    ${ZELBIN_BEHAVIOUR_TESTS}
     dll/DllHarness.cpp
-    dll/LoadedLibrary.cpp
     dll/AbiTest.cpp
     dll/StackProbe.S)
-target_include_directories(dll_tests PRIVATE ${ZELBIN_BEHAVIOUR_INCLUDE} ${PROJECT_SOURCE_DIR}/library)
-target_link_libraries(dll_tests PRIVATE gtest_main zelbin_sim zelbin_warnings)
+target_link_libraries(dll_tests PRIVATE zelbin_behaviour_tests zelbin_loaded_library gtest_main zelbin_warnings)
 # Loaded at run time from the test program's folder, like a host does.
 add_dependencies(dll_tests Zelbin_Serial io)
 
 # A C host linked against the import library.
 add_executable(import_library_link dll/ImportLibraryLink.c)
-target_include_directories(import_library_link PRIVATE ${PROJECT_SOURCE_DIR}/library)
-target_link_libraries(import_library_link PRIVATE zelbin_import_library zelbin_warnings)
+target_link_libraries(import_library_link PRIVATE zelbin_import_library zelbin_api zelbin_warnings)
 add_dependencies(import_library_link Zelbin_Serial io)
 
 # A host of MSVC's ABI, built by clang and lld-link without any C runtime,
 # linked with the MSVC import library.
-find_program(ZELBIN_CLANG NAMES clang clang-14 REQUIRED)
-find_program(ZELBIN_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
+find_program(ZELBIN_CLANG NAMES clang REQUIRED)
+find_program(ZELBIN_LLD_LINK NAMES lld-link REQUIRED)
 set(msvc_host_dir ${CMAKE_CURRENT_BINARY_DIR}/msvc_host)
 set(msvc_host ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/msvc_style_host.exe)
 file(WRITE ${msvc_host_dir}/kernel32.def
     "LIBRARY KERNEL32.dll\nEXPORTS\n    ExitProcess@4\n    GetModuleHandleA@4\n    GetProcAddress@8\n")
 add_custom_command(OUTPUT ${msvc_host}
     COMMAND ${ZELBIN_CLANG} --target=i686-pc-windows-msvc -ffreestanding -fno-stack-protector -O1 -Wall -Werror
-            -I${PROJECT_SOURCE_DIR}/library -c ${CMAKE_CURRENT_SOURCE_DIR}/dll/MsvcStyleHost.c
+            -I${PROJECT_BINARY_DIR}/include -c ${CMAKE_CURRENT_SOURCE_DIR}/dll/MsvcStyleHost.c
             -o ${msvc_host_dir}/host.obj
     COMMAND ${ZELBIN_LLVM_DLLTOOL} -m i386 -k -d ${msvc_host_dir}/kernel32.def -l ${msvc_host_dir}/kernel32.lib
     COMMAND ${ZELBIN_LLD_LINK} /nologo /entry:HostEntry /subsystem:console /nodefaultlib /machine:x86 /safeseh:no
-            ${msvc_host_dir}/host.obj ${PROJECT_BINARY_DIR}/library/Zelbin_Serial.lib ${msvc_host_dir}/kernel32.lib
+            ${msvc_host_dir}/host.obj ${PROJECT_BINARY_DIR}/src/library/Zelbin_Serial.lib ${msvc_host_dir}/kernel32.lib
             /out:${msvc_host}
-    DEPENDS dll/MsvcStyleHost.c dll/HostSession.h ${PROJECT_SOURCE_DIR}/library/Zelbin_Serial.h
+    DEPENDS dll/MsvcStyleHost.c dll/HostSession.h ${PROJECT_SOURCE_DIR}/include/Zelbin_Serial.h.in
             zelbin_msvc_import_library
     COMMENT "MSVC-style host linked with Zelbin_Serial.lib")
 add_custom_target(msvc_style_host ALL DEPENDS ${msvc_host})
@@ -70,11 +75,10 @@ set_tests_properties(tools_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 
 # The header, compiled the ways hosts compile it.
 add_test(NAME header_hosts
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/header/check-header.sh ${CMAKE_C_COMPILER} ${ZELBIN_CLANG}
-            ${PROJECT_SOURCE_DIR}/library)
+            ${PROJECT_BINARY_DIR}/include ${PROJECT_SOURCE_DIR}/include)
 
 # The shipped binaries read by tools nobody here wrote. Debian's python3,
 # where setup.sh installs the PE reader and the CPU emulator.
-find_program(ZELBIN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 set(ZELBIN_SHIPPED_BINARIES $<TARGET_FILE:Zelbin_Serial> $<TARGET_FILE:io> $<TARGET_FILE:commio_io>
     $<TARGET_FILE:zelbin-keytest> $<TARGET_FILE:zelbin-virtualkey>)
 add_test(NAME shipped_version_info
@@ -111,11 +115,10 @@ set_tests_properties(wine_plain_run_is_safe PROPERTIES FIXTURES_REQUIRED wine TI
 # prefix's COM1, a link to /dev/null).
 add_test(NAME commio_dll_contract
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/commio/check-commio-dll.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:commio_io>
-            ${PROJECT_BINARY_DIR}/commio ${PROJECT_BINARY_DIR}/sim/CMakeFiles/zelbin_uart_model.dir)
+            "$<TARGET_OBJECTS:commio_io>" $<TARGET_FILE:commio_core> $<TARGET_FILE:zelbin_uart>)
 
-add_executable(commio_dll_tests commio/wine/CommioDllTest.cpp dll/LoadedLibrary.cpp)
-target_include_directories(commio_dll_tests PRIVATE ${ZELBIN_DLL_TESTS_INCLUDE} ${ZELBIN_SIM_INCLUDE} ${PROJECT_SOURCE_DIR}/library)
-target_link_libraries(commio_dll_tests PRIVATE gtest_main zelbin_sim zelbin_platform_api zelbin_warnings)
+add_executable(commio_dll_tests commio/wine/CommioDllTest.cpp)
+target_link_libraries(commio_dll_tests PRIVATE zelbin_loaded_library zelbin_comdevices gtest_main zelbin_warnings)
 add_dependencies(commio_dll_tests Zelbin_Serial commio_io)
 add_test(NAME commio_dll_under_wine COMMAND commio_dll_tests --gtest_brief=1)
 set_tests_properties(commio_dll_under_wine PROPERTIES

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "testsupport/LibraryUartSetUp.h"
+
 namespace {
 
 std::string Port(unsigned port)
@@ -16,15 +18,16 @@ std::string Port(unsigned port)
 std::vector<std::string> KeyLibraryTest::StartCalls(const std::string &device, std::uint16_t base,
                                                     const std::string &handle)
 {
-    auto out = [base](unsigned offset, const char *value) {
-        return "PortOut(" + Port(base + offset) + ", " + value + ")";
-    };
-    return {
+    std::vector<std::string> calls = {
         "IsDriverInstalled() -> 1",
         "CreateFileA(\"" + device + "\", 0xC0000000, 0, NULL, 3, 0, NULL) -> " + handle,
-        out(3, "0x80"), out(0, "0x30"), out(1, "0x00"), out(3, "0x0B"),
-        out(1, "0x00"), out(2, "0xC1"), out(4, "0x0A"),
     };
+    for (const testsupport::RegisterWrite &write : testsupport::LibraryUartSetUp) {
+        char value[8];
+        std::snprintf(value, sizeof value, "0x%02X", write.value);
+        calls.push_back("PortOut(" + Port(base + write.offset) + ", " + value + ")");
+    }
+    return calls;
 }
 
 std::vector<std::string> KeyLibraryTest::TakeCalls()

@@ -1,5 +1,5 @@
 // When and how devices are claimed and given back.
-#include "tests/commio/CommIoTest.h"
+#include "CommIoTest.h"
 
 namespace {
 

@@ -6,9 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "commio/core/CommIo.h"
-#include "commio/core/PortMap.h"
-#include "sim/ComDevices.h"
+#include "commio/CommIo.h"
+#include "commio/PortMap.h"
+#include "comdevices/ComDevices.h"
+#include "testsupport/LibraryUartSetUp.h"
 
 using Calls = std::vector<std::string>;
 
@@ -32,9 +33,8 @@ protected:
     // The key library's set-up of a UART at `base`: 2400 8O1, RTS and OUT2.
     void LibrarySetUp(std::uint16_t base)
     {
-        const std::uint8_t steps[][2] = {{3, 0x80}, {0, 0x30}, {1, 0x00}, {3, 0x0B}, {1, 0x00}, {2, 0xC1}, {4, 0x0A}};
-        for (const auto &step : steps)
-            io.PortOut(static_cast<std::uint16_t>(base + step[0]), step[1]);
+        for (const testsupport::RegisterWrite &write : testsupport::LibraryUartSetUp)
+            io.PortOut(static_cast<std::uint16_t>(base + write.offset), write.value);
     }
     Calls Taken() { return devices.TakeCalls(); }
 

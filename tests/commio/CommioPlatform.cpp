@@ -1,7 +1,7 @@
 // The key library's road outside for the end-to-end tests: its io.dll calls
 // go to a comm-port io.dll core, its device calls to the same simulated COM
 // devices that core drives.
-#include "tests/commio/CommioWorld.h"
+#include "CommioWorld.h"
 
 #include <memory>
 

@@ -2,8 +2,8 @@
 // behind the key library's platform functions (CommioPlatform.cpp).
 #pragma once
 
-#include "commio/core/CommIo.h"
-#include "sim/ComDevices.h"
+#include "commio/CommIo.h"
+#include "comdevices/ComDevices.h"
 
 sim::ComDevices &TheComDevices();
 commio::CommIo &TheCommIo();

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "Zelbin_Serial.h"
-#include "Zelbin_SerialCore.h"
-#include "commio/core/PortMap.h"
-#include "tests/commio/CommioWorld.h"
+#include "library/Zelbin_SerialCore.h"
+#include "commio/PortMap.h"
+#include "CommioWorld.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // A USB adapter pulled out and plugged in again while the host polls.
-#include "tests/commio/CommIoTest.h"
+#include "CommIoTest.h"
 
 namespace {
 

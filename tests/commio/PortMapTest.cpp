@@ -2,7 +2,7 @@
 // doesn't.
 #include <gtest/gtest.h>
 
-#include "commio/core/PortMap.h"
+#include "commio/PortMap.h"
 
 namespace {
 

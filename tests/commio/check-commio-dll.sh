@@ -2,8 +2,9 @@
 # Checks the comm-port io.dll's binary contract: exactly its seven
 # undecorated exports, imports from KERNEL32.dll and msvcrt.dll only (no
 # port driver), and no port instruction (in, out, ins, outs) in the code
-# built for it, read from its objects where functions have their bounds.
-# Usage: check-commio-dll.sh OBJDUMP DLL OBJECT_DIR...
+# built for it, read from its objects and archives, where functions have
+# their bounds.
+# Usage: check-commio-dll.sh OBJDUMP DLL OBJECTS_OR_ARCHIVES...
 set -euo pipefail
 objdump="$1"
 dll="$2"
@@ -21,13 +22,17 @@ expected="$(printf '%s\n' ClrPortBit CommIoStatus GetPortBit IsDriverInstalled P
 imports="$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | sort -u)"
 [ "$imports" = "$(printf '%s\n' KERNEL32.dll msvcrt.dll)" ] || fail "imports differ: $(echo $imports)"
 
-mapfile -t objects < <(find "$@" -type f \( -name '*.obj' -o -name '*.o' \) | sort)
-[ "${#objects[@]}" -gt 0 ] || fail "no objects under $*"
+# CMake passes a target's objects as one ;-separated list.
+mapfile -t objects < <(printf '%s\n' "$@" | tr ';' '\n' | sed '/^$/d')
+for object in "${objects[@]}"; do
+    [ -f "$object" ] || fail "no object or archive $object"
+done
+[ "${#objects[@]}" -gt 0 ] || fail "no objects given"
 if [ "${#objects[@]}" -gt 0 ]; then
     port_io="$("$objdump" -d "${objects[@]}" |
         grep -E $'\t(rep[a-z]* )?(in|out|ins[bwld]?|outs[bwld]?)[[:space:]]' || true)"
     [ -z "$port_io" ] || fail "port instructions:"$'\n'"$port_io"
 fi
 
-[ "$status" = 0 ] && echo "io.dll: 7 exports, imports KERNEL32.dll and msvcrt.dll, no port instruction in ${#objects[@]} objects"
+[ "$status" = 0 ] && echo "io.dll: 7 exports, imports KERNEL32.dll and msvcrt.dll, no port instruction in ${#objects[@]} objects and archives"
 exit "$status"

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "LoadedLibrary.h"
-#include "tests/behaviour/Harness.h"
+#include "Harness.h"
 
 extern "C" std::uint32_t ProbeStdcall(const void *fn, std::uint32_t argCount, const std::uint32_t *args,
                                       std::int32_t *stackDelta);

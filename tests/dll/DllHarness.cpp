@@ -1,6 +1,6 @@
 // Binds the behaviour tests to Zelbin_Serial.dll and the stand-in io.dll,
 // loaded under a real PE loader.
-#include "tests/behaviour/Harness.h"
+#include "Harness.h"
 
 #include <sstream>
 

@@ -161,7 +161,7 @@ private:
     DWORD old_ = 0;
 };
 
-template <typename Fn> FARPROC Proc(Fn fn) { return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(fn)); }
+template <typename Fn> FARPROC Proc(Fn fn) { return ZELBIN_PROC_CAST(FARPROC, fn); }
 
 } // namespace
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Zelbin_Serial.h"
+#include "Zelbin_SerialLoader.h"
 
 using Exports = ZelbinFunctions;
 
@@ -48,5 +48,5 @@ FARPROC StandInIoExport(const char *name);
 
 template <typename Fn> Fn StandInIoFunction(const char *name)
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void *>(StandInIoExport(name)));
+    return ZELBIN_PROC_CAST(Fn, StandInIoExport(name));
 }

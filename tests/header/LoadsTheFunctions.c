@@ -3,7 +3,7 @@
  * give no cast warning in either language. */
 #include <windows.h>
 
-#include "Zelbin_Serial.h"
+#include "Zelbin_SerialLoader.h"
 
 int LoadsTheFunctions(void)
 {

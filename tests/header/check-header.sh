@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Compiles hosts against Zelbin_Serial.h the ways hosts do: a 32-bit C and
-# C++ host with warnings as errors, and a 64-bit one, which must stop with
-# the header's own message.
-# Usage: check-header.sh MINGW_CC CLANG LIBRARY_DIR
+# Compiles hosts against the shipped headers the ways hosts do: a 32-bit C
+# and C++ host with warnings as errors, each header alone, the main header
+# without <windows.h>, and a 64-bit host, which must stop with the header's
+# own message.
+# Usage: check-header.sh MINGW_CC CLANG INCLUDE_DIR...
 set -uo pipefail
 cc="$1"
 clang="$2"
-include="$3"
+shift 2
+includes=()
+for dir in "$@"; do includes+=(-I"$dir"); done
 here="$(cd "$(dirname "$0")" && pwd)"
 warnings=(-Wall -Wextra -Wcast-function-type -Wpedantic -Werror)
 passed=0
@@ -15,12 +18,24 @@ check() { # name status
     if [ "$2" -eq 0 ]; then passed=$((passed + 1)); echo "ok   $1"; else failed=$((failed + 1)); echo "FAIL $1"; fi
 }
 
-"$cc" -fsyntax-only "${warnings[@]}" -I"$include" -x c "$here/LoadsTheFunctions.c"
+"$cc" -fsyntax-only "${warnings[@]}" "${includes[@]}" -x c "$here/LoadsTheFunctions.c"
 check "a C host loads the five functions without a warning" $?
-"$cc" -fsyntax-only "${warnings[@]}" -Wold-style-cast -I"$include" -x c++ "$here/LoadsTheFunctions.c"
+"$cc" -fsyntax-only "${warnings[@]}" -Wold-style-cast "${includes[@]}" -x c++ "$here/LoadsTheFunctions.c"
 check "a C++ host loads the five functions without a warning" $?
 
-out="$("$clang" --target=x86_64-pc-windows-msvc -fsyntax-only -I"$include" -x c "$include/Zelbin_Serial.h" 2>&1)"
+for header in Zelbin_Serial.h Zelbin_SerialLoader.h IoDll.h CommPortIo.h; do
+    for language in c c++; do
+        echo "#include \"$header\"" | "$cc" -fsyntax-only "${warnings[@]}" "${includes[@]}" -x "$language" -
+        check "$header compiles alone as $language" $?
+    done
+done
+
+# The main header declares the exports without Windows' headers.
+out="$(printf '#include "Zelbin_Serial.h"\n#ifdef _WINDOWS_\n#error windows.h came along\n#endif\n' |
+    "$cc" -fsyntax-only "${warnings[@]}" "${includes[@]}" -x c - 2>&1)"
+check "Zelbin_Serial.h needs and brings no <windows.h>" $?
+
+out="$(echo '#include "Zelbin_Serial.h"' | "$clang" --target=x86_64-pc-windows-msvc -fsyntax-only "${includes[@]}" -x c - 2>&1)"
 [ $? -ne 0 ] && grep -q 'Zelbin_Serial.dll is a 32-bit x86 DLL' <<<"$out"
 check "a 64-bit build stops with the header's message" $?
 

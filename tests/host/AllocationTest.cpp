@@ -1,35 +1,18 @@
 // Allocation behaviour of the library, with global operator new replaced
-// by a counting one that can also fail on demand. Runs over the do-nothing
+// by a counting one that can also fail on demand (testsupport). Runs over the do-nothing
 // backend, so every allocation counted is the library's own.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <string>
 
 #include "Zelbin_Serial.h"
-#include "Zelbin_SerialCore.h"
+#include "library/Zelbin_SerialCore.h"
+#include "testsupport/Allocations.h"
 
 namespace {
 
-long allocations = 0;
-long failAt = -1; // the allocation number that fails; -1: none
-
-} // namespace
-
-void *operator new(std::size_t size)
-{
-    if (allocations++ == failAt)
-        throw std::bad_alloc();
-    if (void *block = std::malloc(size ? size : 1))
-        return block;
-    throw std::bad_alloc();
-}
-
-void operator delete(void *block) noexcept { std::free(block); }
-void operator delete(void *block, std::size_t) noexcept { std::free(block); }
-
-namespace {
+using testsupport::AllocationCount;
+using testsupport::FailAllocationNumber;
 
 class Allocation : public ::testing::Test {
 protected:
@@ -37,11 +20,11 @@ protected:
     {
         ClearPortStateAsInANewProcess();
         LibraryLoad();
-        failAt = -1;
+        FailAllocationNumber(-1);
     }
     void TearDown() override
     {
-        failAt = -1;
+        FailAllocationNumber(-1);
         ZelbinStopListen();
     }
 };
@@ -50,21 +33,21 @@ TEST_F(Allocation, PollingAndTogglingAllocateNothing)
 {
     ZelbinStartListen("COM2");
     ASSERT_TRUE(PortOpen);
-    const long before = allocations;
+    const long before = AllocationCount();
     for (int i = 0; i < 1000; ++i) {
         ZelbinIsZBToggle();
         ZelbinSetToggled(static_cast<ZelbinBool>(i & 1));
     }
     ZelbinIsCustom();
-    EXPECT_EQ(allocations - before, 0);
+    EXPECT_EQ(AllocationCount() - before, 0);
 }
 
 TEST_F(Allocation, StopAllocatesNothing)
 {
     ZelbinStartListen("COM2");
-    const long before = allocations;
+    const long before = AllocationCount();
     ZelbinStopListen();
-    EXPECT_EQ(allocations - before, 0);
+    EXPECT_EQ(AllocationCount() - before, 0);
 }
 
 // Memory running out at any allocation of a start leaves the library idle
@@ -76,9 +59,9 @@ TEST_F(Allocation, StartThatRunsOutOfMemoryStaysIdleWithoutOpeningTheDevice)
     for (;; ++failing) {
         ClearPortStateAsInANewProcess();
         LibraryLoad();
-        failAt = allocations + failing;
+        FailAllocationNumber(AllocationCount() + failing);
         ZelbinStartListen(params.c_str());
-        failAt = -1;
+        FailAllocationNumber(-1);
         if (PortOpen)
             break; // no allocation failed this time: the start went through
         EXPECT_EQ(PortHandle, nullptr) << "allocation " << failing << " failed after the device open";

@@ -1,9 +1,9 @@
 // Binds the behaviour tests to the library and simulator linked into this
 // program.
-#include "tests/behaviour/Harness.h"
+#include "Harness.h"
 
 #include "Zelbin_Serial.h"
-#include "Zelbin_SerialCore.h"
+#include "library/Zelbin_SerialCore.h"
 #include "sim/World.h"
 
 namespace {

@@ -6,12 +6,12 @@
 #include <cmath>
 #include <sstream>
 
-#include "KeyAnalysis.h"
-#include "KeyReport.h"
-#include "PollTiming.h"
-#include "PortPlan.h"
-#include "SystemMessage.h"
-#include "VcdWriter.h"
+#include "keytest/KeyAnalysis.h"
+#include "keytest/KeyReport.h"
+#include "keytest/PollTiming.h"
+#include "keytest/PortPlan.h"
+#include "keytest/SystemMessage.h"
+#include "keytest/VcdWriter.h"
 
 namespace {
 

@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "CsvLog.h"
-#include "KeyAnalysis.h"
-#include "KeyReport.h"
-#include "ModemLines.h"
-#include "PortPlan.h"
-#include "VcdWriter.h"
+#include "keytest/CsvLog.h"
+#include "keytest/KeyAnalysis.h"
+#include "keytest/KeyReport.h"
+#include "keytest/ModemLines.h"
+#include "keytest/PortPlan.h"
+#include "keytest/VcdWriter.h"
 #include "Zelbin_Serial.h"
-#include "Zelbin_SerialCore.h"
+#include "library/Zelbin_SerialCore.h"
 #include "platform/Platform.h"
 #include "sim/ScriptedKey.h"
 #include "sim/World.h"

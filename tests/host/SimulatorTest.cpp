@@ -6,7 +6,7 @@
 
 namespace {
 
-using sim::Uart16550;
+using uart::Uart16550;
 
 TEST(Uart16550, DlabSwitchesOffsetsZeroAndOneToTheDivisorLatch)
 {

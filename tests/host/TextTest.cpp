@@ -2,8 +2,8 @@
 // splitting, and the decoding of addresses whose base the library refuses.
 #include <gtest/gtest.h>
 
-#include "ExStrUtils.h"
-#include "PortChoice.h"
+#include "library/ExStrUtils.h"
+#include "library/PortChoice.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // key.
 #include <gtest/gtest.h>
 
-#include "KeyTestOptions.h"
-#include "VirtualKeyOptions.h"
+#include "keytest/KeyTestOptions.h"
+#include "virtualkey/VirtualKeyOptions.h"
 #include "sim/KeyScript.h"
 #include "sim/ScriptedKey.h"
 
@@ -65,7 +65,7 @@ TEST(KeyScriptPlayer, PlaysEachEventOnceWhenItsTimeHasCome)
     std::string error;
     ASSERT_TRUE(sim::ParseKeyScript("tap@100 press@300", events, error));
     sim::KeyScriptPlayer player(events);
-    sim::Uart16550 uart = sim::Uart16550::PowerOn(0x3F8);
+    uart::Uart16550 uart = uart::Uart16550::PowerOn(0x3F8);
 
     EXPECT_EQ(player.Advance(99, uart), 0u);
     EXPECT_EQ(player.Advance(100, uart), 1u);

@@ -14,10 +14,10 @@
 
 #include <gtest/gtest.h>
 
-#include "Zelbin_Serial.h"
-#include "platform/windows/IoDll.h"
-#include "sim/ComDevices.h"
-#include "tests/dll/LoadedLibrary.h"
+#include "Zelbin_SerialLoader.h"
+#include "CommPortIo.h"
+#include "comdevices/ComDevices.h"
+#include "LoadedLibrary.h"
 
 namespace {
 
@@ -156,7 +156,7 @@ BOOL WINAPI FakeGetCommModemStatus(HANDLE handle, LPDWORD status)
 
 DWORD WINAPI FakeGetTickCount() { return devices.Ticks(); }
 
-template <typename Fn> FARPROC Proc(Fn function) { return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(function)); }
+template <typename Fn> FARPROC Proc(Fn function) { return ZELBIN_PROC_CAST(FARPROC, function); }
 
 std::string ProgramFolder()
 {
@@ -209,10 +209,8 @@ protected:
             EXPECT_TRUE(RedirectImport(key_, "KERNEL32.dll", "CreateFileA", Proc(FakeCreateFileA)));
             EXPECT_TRUE(RedirectImport(key_, "KERNEL32.dll", "CloseHandle", Proc(FakeCloseHandle)));
         }
-        driverInstalled = reinterpret_cast<decltype(&IsDriverInstalled)>(
-            reinterpret_cast<void *>(GetProcAddress(io_, "IsDriverInstalled")));
-        status = reinterpret_cast<decltype(&CommIoStatus)>(
-            reinterpret_cast<void *>(GetProcAddress(io_, "CommIoStatus")));
+        driverInstalled = ZELBIN_PROC_CAST(decltype(&IsDriverInstalled), GetProcAddress(io_, "IsDriverInstalled"));
+        status = ZELBIN_PROC_CAST(decltype(&CommIoStatus), GetProcAddress(io_, "CommIoStatus"));
         ASSERT_NE(driverInstalled, nullptr);
         ASSERT_NE(status, nullptr);
     }

@@ -1,0 +1,416 @@
+#include "commio/CommIo.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "commio/LineFormat.h"
+
+namespace commio {
+
+using Regs = uart::Uart16550;
+
+void CommIo::Configure(const std::vector<PortMapping> &uarts)
+{
+    count_ = explicit_ = open_ = 0;
+    allOpen_ = false;
+    hotPort_ = NoHotPort;
+    for (const PortMapping &map : uarts) {
+        if (count_ == MaxUarts)
+            break;
+        Uart &uart = uarts_[count_++];
+        uart = Uart{};
+        uart.regs = Regs::PowerOn(map.base);
+        uart.map = map;
+        if (!map.any)
+            ++explicit_;
+    }
+    configured_ = count_ > 0;
+    claimed_ = false;
+    if (!configured_)
+        ConfigureFailed("the port map names no COM device");
+}
+
+void CommIo::ConfigureFailed(const char *why)
+{
+    count_ = explicit_ = open_ = 0;
+    allOpen_ = false;
+    hotPort_ = NoHotPort;
+    configured_ = false;
+    std::snprintf(why_, sizeof why_, "%s", why);
+}
+
+// ---- Claim, loss and reopening ------------------------------------------
+
+std::uint8_t CommIo::IsDriverInstalled()
+{
+    if (allOpen_)
+        return 1;
+    return ClaimOrRetry();
+}
+
+std::uint8_t CommIo::ClaimOrRetry()
+{
+    if (!configured_)
+        return 0;
+    if (!claimed_) {
+        claimed_ = true;
+        for (std::uint8_t i = 0; i < count_; ++i)
+            OpenDevice(uarts_[i]);
+    } else {
+        const std::uint32_t now = api_.Ticks();
+        for (std::uint8_t i = 0; i < count_; ++i) {
+            Uart &uart = uarts_[i];
+            if (uart.link != Link::Open && now - uart.lastAttempt >= RetryIntervalMs)
+                OpenDevice(uart);
+        }
+    }
+    return open_ > 0 ? 1 : 0;
+}
+
+void CommIo::OpenDevice(Uart &uart)
+{
+    uart.lastAttempt = api_.Ticks();
+    DeviceHandle handle = nullptr;
+    if (const std::uint32_t openError = api_.Open(uart.map.path.c_str(), handle)) {
+        uart.link = Link::Closed;
+        uart.failedCall = "CreateFile";
+        uart.error = openError;
+        return;
+    }
+    // Hand DTR and RTS to us, both off, before anything else: the driver
+    // would otherwise raise them for the open. The line format is the one
+    // the device last accepted, if any.
+    const StateRequest claim{uart.accepted ? &uart.line : nullptr, false, false};
+    std::uint32_t error = api_.SetState(handle, claim);
+    if (error && claim.line) {
+        // Perhaps another adapter, which can't make that format: claim it
+        // with its own, and ask for ours again below (a refusal is kept).
+        error = api_.SetState(handle, StateRequest{nullptr, false, false});
+        uart.accepted = false;
+    }
+    if (error) {
+        // Not a serial port we can drive: don't keep it.
+        api_.Close(handle);
+        uart.link = Link::Closed;
+        uart.failedCall = "SetCommState";
+        uart.error = error;
+        return;
+    }
+    uart.handle = handle;
+    uart.link = Link::Open;
+    uart.dtr = uart.rts = false;
+    uart.failedCall = nullptr;
+    uart.error = 0;
+    ++open_;
+    allOpen_ = open_ == count_;
+    if (uart.requested && !(uart.accepted && uart.wanted == uart.line)) {
+        SendLineFormat(uart);
+        if (uart.link != Link::Open)
+            return; // gone again at once
+    }
+    SyncLines(uart);
+}
+
+void CommIo::Lose(Uart &uart, const char *call, std::uint32_t error)
+{
+    api_.Close(uart.handle);
+    uart.handle = nullptr;
+    uart.link = Link::Closed;
+    uart.lastAttempt = api_.Ticks();
+    uart.failedCall = call;
+    uart.error = error;
+    --open_;
+    allOpen_ = false;
+    if (hotUart_ == &uart)
+        hotPort_ = NoHotPort;
+}
+
+void CommIo::Release()
+{
+    for (std::uint8_t i = 0; i < count_; ++i) {
+        Uart &uart = uarts_[i];
+        if (uart.link == Link::Open) {
+            api_.Close(uart.handle);
+            uart.handle = nullptr;
+            uart.link = Link::Closed;
+            --open_;
+        }
+    }
+    allOpen_ = false;
+    hotPort_ = NoHotPort;
+    configured_ = false;
+    std::snprintf(why_, sizeof why_, "released: io.dll is being unloaded");
+}
+
+// ---- Carrying the register file to the device ---------------------------
+
+void CommIo::SendLineFormat(Uart &uart)
+{
+    const StateRequest request{&uart.wanted, uart.dtr, uart.rts};
+    const std::uint32_t error = api_.SetState(uart.handle, request);
+    if (error == 0) {
+        uart.accepted = true;
+        uart.line = uart.wanted;
+        uart.failedCall = nullptr;
+        uart.error = 0;
+        return;
+    }
+    // A refused format (a rate the adapter can't make) leaves the device as
+    // it was and usable; the status text says so. A failure of any other
+    // call means the device is gone, but a driver that refuses a format may
+    // use almost any code, so only these are taken as a removed device.
+    switch (error) {
+    case 5:    // ERROR_ACCESS_DENIED
+    case 6:    // ERROR_INVALID_HANDLE
+    case 22:   // ERROR_BAD_COMMAND
+    case 31:   // ERROR_GEN_FAILURE
+    case 995:  // ERROR_OPERATION_ABORTED
+    case 1167: // ERROR_DEVICE_NOT_CONNECTED
+    case 1617: // ERROR_DEVICE_REMOVED
+        Lose(uart, "SetCommState", error);
+        return;
+    default:
+        uart.failedCall = "SetCommState";
+        uart.error = error;
+    }
+}
+
+void CommIo::SyncLines(Uart &uart)
+{
+    if (uart.regs.mcr & Regs::MCR_LOOP)
+        return; // the outputs loop back inside the UART; the device's lines stay
+    const bool rts = (uart.regs.mcr & Regs::MCR_RTS) != 0;
+    if (rts != uart.rts) {
+        if (const std::uint32_t error = api_.EscapeFunction(uart.handle, rts ? Escape::SetRts : Escape::ClrRts))
+            return Lose(uart, "EscapeCommFunction", error);
+        uart.rts = rts;
+    }
+    const bool dtr = (uart.regs.mcr & Regs::MCR_DTR) != 0;
+    if (dtr != uart.dtr) {
+        if (const std::uint32_t error = api_.EscapeFunction(uart.handle, dtr ? Escape::SetDtr : Escape::ClrDtr))
+            return Lose(uart, "EscapeCommFunction", error);
+        uart.dtr = dtr;
+    }
+}
+
+// ---- Registers ------------------------------------------------------------
+
+int CommIo::IndexOf(std::uint16_t port, std::uint8_t &reg) const
+{
+    for (std::uint8_t i = 0; i < explicit_; ++i) {
+        const auto offset = static_cast<std::uint16_t>(port - uarts_[i].regs.base);
+        if (offset < Regs::RegisterCount) {
+            reg = static_cast<std::uint8_t>(offset);
+            return i;
+        }
+    }
+    if (explicit_ == count_)
+        return -1;
+    // `any`: every UART the host programs, at a base that is a multiple of 8.
+    reg = static_cast<std::uint8_t>(port & 7);
+    return explicit_;
+}
+
+const uart::Uart16550 *CommIo::RegistersAt(std::uint16_t port) const
+{
+    std::uint8_t reg = 0;
+    const int index = IndexOf(port, reg);
+    return index < 0 ? nullptr : &uarts_[index].regs;
+}
+
+// The modem status register from the device's lines: deltas against the
+// levels of the previous read (CTS, DSR and DCD on any change, RI on its
+// trailing edge only, a change while it was set), cleared by this read.
+static inline std::uint8_t ModemStatusRead(Regs &regs, std::uint8_t lines)
+{
+    lines &= 0xF0;
+    const std::uint8_t before = regs.inputs;
+    const auto changed = static_cast<std::uint8_t>(before ^ lines);
+    const auto delta = static_cast<std::uint8_t>((changed & (0xB0 | (before & Regs::MSR_RI))) >> 4);
+    const auto value = static_cast<std::uint8_t>(lines | regs.msrDelta | delta);
+    regs.inputs = lines;
+    regs.msrDelta = 0;
+    return value;
+}
+
+std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg)
+{
+    Regs &regs = uart.regs;
+    if (reg != Regs::MSR || (regs.mcr & Regs::MCR_LOOP))
+        return regs.Read(reg);
+    std::uint8_t lines = 0;
+    const std::uint32_t error = api_.ModemStatus(uart.handle, lines);
+    if (error != 0)
+        return ModemStatusFailed(uart, error);
+    return ModemStatusRead(regs, lines);
+}
+
+std::uint8_t CommIo::ModemStatusFailed(Uart &uart, std::uint32_t error)
+{
+    Lose(uart, "GetCommModemStatus", error);
+    return 0; // bits read 0 while the device is gone
+}
+
+std::uint8_t CommIo::PeekRegister(const Uart &uart, std::uint8_t reg)
+{
+    const Regs &regs = uart.regs;
+    const bool dlab = (regs.lcr & Regs::LCR_DLAB) != 0;
+    switch (reg) {
+    case Regs::RBR_THR_DLL: return dlab ? regs.dll : 0;
+    case Regs::IER_DLM: return dlab ? regs.dlm : regs.ier;
+    case Regs::IIR_FCR: return regs.fcr; // the value written, to change one bit of it
+    case Regs::LCR: return regs.lcr;
+    case Regs::MCR: return regs.mcr;
+    case Regs::LSR: return 0x60;
+    case Regs::MSR: return regs.PeekMsr();
+    default: return regs.scr;
+    }
+}
+
+void CommIo::WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value)
+{
+    Regs &regs = uart.regs;
+    regs.Write(reg, value);
+    if (reg == Regs::MCR) {
+        if (hotUart_ == &uart && (regs.mcr & Regs::MCR_LOOP))
+            hotPort_ = NoHotPort;
+        if (uart.link == Link::Open)
+            SyncLines(uart);
+        return;
+    }
+    if (reg != Regs::LCR || (regs.lcr & Regs::LCR_DLAB) || regs.Divisor() == 0)
+        return;
+    const LineSettings line = LineFromRegisters(regs.lcr, regs.Divisor());
+    if (uart.requested && line == uart.wanted)
+        return;
+    uart.requested = true;
+    uart.wanted = line;
+    if (uart.link == Link::Open)
+        SendLineFormat(uart);
+}
+
+void CommIo::PortOut(std::uint16_t port, std::uint8_t value)
+{
+    std::uint8_t reg = 0;
+    if (Uart *uart = Find(port, reg))
+        WriteRegister(*uart, reg, value);
+}
+
+std::uint8_t CommIo::PortIn(std::uint16_t port)
+{
+    std::uint8_t reg = 0;
+    Uart *uart = Find(port, reg);
+    if (!uart)
+        return 0xFF;
+    if (uart->link != Link::Open)
+        return 0;
+    return ReadRegister(*uart, reg);
+}
+
+std::uint16_t CommIo::GetPortBit(std::uint16_t port, std::uint8_t bit)
+{
+    // The poll: a line level (bits 4 to 7) of the modem status register
+    // read last time, of a UART that is still open and not looped back. The
+    // read clears the deltas, and the next compares with these levels.
+    if (port == hotPort_ && static_cast<std::uint8_t>(bit - 4) < 4) {
+        std::uint8_t lines = 0;
+        const std::uint32_t error = api_.ModemStatus(hotUart_->handle, lines);
+        if (__builtin_expect(error != 0, 0))
+            return ModemStatusFailed(*hotUart_, error);
+        Regs &regs = hotUart_->regs;
+        regs.inputs = lines & 0xF0;
+        regs.msrDelta = 0;
+        return static_cast<std::uint16_t>((lines >> bit) & 1);
+    }
+    return GetPortBitAnyWay(port, bit);
+}
+
+std::uint16_t CommIo::GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit)
+{
+    std::uint8_t reg = 0;
+    Uart *uart = Find(port, reg);
+    if (!uart)
+        return bit <= 7; // a bit of FFh
+    if (uart->link != Link::Open || bit > 7)
+        return 0;
+    if (reg == Regs::MSR && !(uart->regs.mcr & Regs::MCR_LOOP)) {
+        hotPort_ = port;
+        hotUart_ = uart;
+    }
+    return static_cast<std::uint16_t>((ReadRegister(*uart, reg) >> bit) & 1);
+}
+
+void CommIo::ChangeBit(std::uint16_t port, std::uint8_t bit, bool set)
+{
+    std::uint8_t reg = 0;
+    Uart *uart = Find(port, reg);
+    if (!uart || bit > 7)
+        return;
+    // Read-modify-write on the register file's view, so that changing one
+    // bit costs no device call; MSR and LSR are read-only anyway.
+    const std::uint8_t before = PeekRegister(*uart, reg);
+    const auto mask = static_cast<std::uint8_t>(1u << bit);
+    WriteRegister(*uart, reg, static_cast<std::uint8_t>(set ? before | mask : before & ~mask));
+}
+
+void CommIo::SetPortBit(std::uint16_t port, std::uint8_t bit) { ChangeBit(port, bit, true); }
+void CommIo::ClrPortBit(std::uint16_t port, std::uint8_t bit) { ChangeBit(port, bit, false); }
+
+// ---- Status ----------------------------------------------------------------
+
+namespace {
+
+struct Text {
+    char *buffer;
+    std::size_t size;
+    std::size_t used = 0;
+};
+
+__attribute__((format(printf, 2, 3))) void Append(Text &text, const char *format, ...)
+{
+    if (text.used >= text.size)
+        return;
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text.buffer + text.used, text.size - text.used, format, args);
+    va_end(args);
+    text.used += n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+} // namespace
+
+const char *CommIo::Status()
+{
+    if (!configured_) {
+        std::snprintf(status_, sizeof status_, "%s", why_);
+        return status_;
+    }
+    Text text{status_, sizeof status_};
+    for (std::uint8_t i = 0; i < count_; ++i) {
+        const Uart &uart = uarts_[i];
+        if (i > 0)
+            Append(text, "; ");
+        if (uart.map.any)
+            Append(text, "%s for any UART: ", uart.map.device.c_str());
+        else
+            Append(text, "%s for %04Xh: ", uart.map.device.c_str(), uart.map.base);
+        switch (uart.link) {
+        case Link::NotYetOpened: Append(text, "opens at the first IsDriverInstalled"); break;
+        case Link::Open:
+            Append(text, "held");
+            if (uart.failedCall)
+                Append(text, ", %u baud refused by %s (error %u)", static_cast<unsigned>(uart.wanted.baud), uart.failedCall,
+                    static_cast<unsigned>(uart.error));
+            break;
+        case Link::Closed:
+            Append(text, "not held, %s failed (error %u); retrying", uart.failedCall ? uart.failedCall : "open",
+                static_cast<unsigned>(uart.error));
+            break;
+        }
+    }
+    if (text.used >= sizeof status_)
+        std::snprintf(status_ + sizeof status_ - 4, 4, "...");
+    return status_;
+}
+
+} // namespace commio

@@ -1,0 +1,119 @@
+// The port-I/O operations over COM devices: a 16550 register file for each
+// mapped UART, whose modem lines and line format are carried to the COM
+// device that the port map names, through the serial driver's calls.
+//
+// - Modem control writes: a change of DTR or RTS becomes one
+//   EscapeCommFunction; OUT1, OUT2 and loopback stay in the register file.
+//   In loopback the outputs feed the modem status inside the model and the
+//   device's lines stay as they were.
+// - Line format: when a line control write leaves DLAB clear and the
+//   divisor and format differ from those last asked for, one SetCommState
+//   (a zero divisor is kept and not applied).
+// - Modem status reads: one GetCommModemStatus; the delta bits compare
+//   with the previous read and clear on read, as on a 16550.
+// - Ports no mapping covers: writes are dropped, reads answer FFh.
+//
+// The devices are claimed at the first IsDriverInstalled and held until
+// Release. A device whose call fails is closed and counted lost; while
+// lost its bit reads answer 0, and IsDriverInstalled tries to open it again
+// at most once per RetryIntervalMs. Once open, IsDriverInstalled makes no
+// call at all and a modem status read exactly one; neither allocates.
+//
+// One thread at a time, like the key library that calls it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "commio/CommApi.h"
+#include "commio/PortMap.h"
+#include "uart/Uart16550.h"
+
+namespace commio {
+
+class CommIo {
+public:
+    static constexpr std::uint32_t RetryIntervalMs = 500;
+
+    explicit CommIo(CommApi &api) : api_(api) {}
+    CommIo(const CommIo &) = delete;
+    CommIo &operator=(const CommIo &) = delete;
+
+    // The port map to serve. Opens nothing yet.
+    void Configure(const std::vector<PortMapping> &uarts);
+    // Why there is no port map: the library stays idle, IsDriverInstalled
+    // answers 0, and the status text is `why`. Allocates nothing.
+    void ConfigureFailed(const char *why);
+
+    std::uint8_t IsDriverInstalled();
+    void PortOut(std::uint16_t port, std::uint8_t value);
+    std::uint8_t PortIn(std::uint16_t port);
+    std::uint16_t GetPortBit(std::uint16_t port, std::uint8_t bit);
+    void SetPortBit(std::uint16_t port, std::uint8_t bit);
+    void ClrPortBit(std::uint16_t port, std::uint8_t bit);
+
+    // Which device is held, or why none is; valid until the next call.
+    const char *Status();
+
+    // Closes every device held; the io.dll is being unloaded.
+    void Release();
+
+    // For tests: the register file behind `port`, or null.
+    const uart::Uart16550 *RegistersAt(std::uint16_t port) const;
+
+private:
+    enum class Link : std::uint8_t { NotYetOpened, Open, Closed };
+
+    struct Uart {
+        uart::Uart16550 regs;
+        PortMapping map;
+        Link link = Link::NotYetOpened;
+        DeviceHandle handle = nullptr;
+        bool dtr = false, rts = false;  // the device's outputs as last set
+        bool accepted = false;          // the device took `line`
+        LineSettings line{};            // re-applied at every open
+        bool requested = false;         // the host asked for `wanted`
+        LineSettings wanted{};
+        std::uint32_t lastAttempt = 0;  // tick of the last open attempt
+        const char *failedCall = nullptr; // why it is closed, or what it refused
+        std::uint32_t error = 0;
+    };
+
+    int IndexOf(std::uint16_t port, std::uint8_t &reg) const; // -1 for no UART
+    Uart *Find(std::uint16_t port, std::uint8_t &reg)
+    {
+        const int index = IndexOf(port, reg);
+        return index < 0 ? nullptr : &uarts_[index];
+    }
+    std::uint8_t ReadRegister(Uart &uart, std::uint8_t reg);
+    __attribute__((noinline, cold)) std::uint8_t ModemStatusFailed(Uart &uart, std::uint32_t error);
+    void WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value);
+    static std::uint8_t PeekRegister(const Uart &uart, std::uint8_t reg);
+    __attribute__((noinline)) std::uint16_t GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit);
+    void ChangeBit(std::uint16_t port, std::uint8_t bit, bool set);
+
+    std::uint8_t ClaimOrRetry();
+    void OpenDevice(Uart &uart);
+    void SendLineFormat(Uart &uart);
+    void SyncLines(Uart &uart);
+    void Lose(Uart &uart, const char *call, std::uint32_t error);
+
+    static constexpr std::size_t MaxUarts = MaxMappedUarts;
+    CommApi &api_;
+    Uart uarts_[MaxUarts];
+    std::uint8_t count_ = 0;    // mapped UARTs
+    std::uint8_t explicit_ = 0; // of which the first `explicit_` have a base
+    std::uint8_t open_ = 0;     // devices open now
+    bool allOpen_ = false; // every mapped device open: the poll's fast answer
+    // The modem status port last read, while its UART is open and not looped
+    // back: a poll goes straight to the device.
+    static constexpr std::uint32_t NoHotPort = 0x10000;
+    std::uint32_t hotPort_ = NoHotPort;
+    Uart *hotUart_ = nullptr;
+    bool configured_ = false;
+    bool claimed_ = false;
+    char why_[320] = "no port map read yet";
+    char status_[320] = {};
+};
+
+} // namespace commio

@@ -1,0 +1,18 @@
+// The comm-port io.dll's view of the operating system, passed to kernel32.
+#pragma once
+
+#include "commio/CommApi.h"
+
+namespace commio {
+
+class Win32Comm final : public CommApi {
+public:
+    std::uint32_t Open(const char *path, DeviceHandle &handle) override;
+    std::uint32_t SetState(DeviceHandle handle, const StateRequest &request) override;
+    std::uint32_t EscapeFunction(DeviceHandle handle, Escape code) override;
+    std::uint32_t ModemStatus(DeviceHandle handle, std::uint8_t &lines) override;
+    void Close(DeviceHandle handle) override;
+    std::uint32_t Ticks() override;
+};
+
+} // namespace commio

@@ -1,0 +1,91 @@
+#include "keytest/KeyTestOptions.h"
+
+#include "cmdline/OptionValues.h"
+
+const char *const KeyTestUsage =
+    "Usage: zelbin-keytest [OPTIONS] [PARAMETERS]\n"
+    "\n"
+    "Tests a key on a serial port through Zelbin_Serial.dll, the way a host uses it:\n"
+    "checks the set-up, starts listening, polls for presses, flips a toggled state\n"
+    "at each press and drives it out on DTR, and stops listening at the end. On a\n"
+    "console a status line shows the modem lines live; every press and release is\n"
+    "printed with its time, and a summary closes the test.\n"
+    "\n"
+    "  PARAMETERS      the parameter text for ZelbinStartListen: COM1 to COM4, or\n"
+    "                  \"NAME;ADDRh\" for another device and UART base (\"COM9;2E8h\").\n"
+    "                  Without it the library picks its default, COM1 at 3F8h.\n"
+    "  --dll PATH      the Zelbin_Serial.dll to load (default: the one beside this\n"
+    "                  program)\n"
+    "  --io PATH       load this io.dll first, for example the stand-in in sim\\\n"
+    "                  (default: the one Windows finds for Zelbin_Serial.dll)\n"
+    "  --interval MS   poll every MS milliseconds, 1 to 10000 (default 10)\n"
+    "  --chatter MS    flag a press that comes less than MS milliseconds after the\n"
+    "                  previous release as chatter, 1 to 10000 (default 30)\n"
+    "  --presses N     end after N presses\n"
+    "  --seconds S     end after S seconds (fractions allowed)\n"
+    "  --dtr on|off    hold DTR on or off for the whole test, to check the output\n"
+    "                  device without the key (presses are counted, not toggled)\n"
+    "  --log FILE      write every event to FILE as CSV, with wall-clock times\n"
+    "  --vcd FILE      write a trace of CTS, DTR, RTS and the library's press\n"
+    "                  answers to FILE (Value Change Dump, for PulseView or GTKWave)\n"
+    "  --help          show this text\n"
+    "\n"
+    "Ctrl+C also ends the test; listening is always stopped before the tester\n"
+    "exits.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the test ran and ended cleanly (time up, presses reached or Ctrl+C)\n"
+    "  1  the test could not run: Zelbin_Serial.dll, io.dll or an export is\n"
+    "     missing or can't be loaded, or a --log or --vcd file can't be written\n"
+    "  2  bad command line\n"
+    "  3  --presses N was given and fewer than N presses came before the end\n";
+
+std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOptions &options)
+{
+    ArgCursor cursor(args);
+    while (!cursor.Done()) {
+        const std::string &arg = cursor.Next();
+        std::string text;
+        if (arg == "--help" || arg == "-h" || arg == "/?") {
+            options.help = true;
+        } else if (arg == "--dll") {
+            if (!cursor.Value(options.dllPath) || options.dllPath.empty())
+                return "--dll needs a path";
+        } else if (arg == "--io") {
+            if (!cursor.Value(options.ioPath) || options.ioPath.empty())
+                return "--io needs a path";
+        } else if (arg == "--log") {
+            if (!cursor.Value(options.logPath) || options.logPath.empty())
+                return "--log needs a file name";
+        } else if (arg == "--vcd") {
+            if (!cursor.Value(options.vcdPath) || options.vcdPath.empty())
+                return "--vcd needs a file name";
+        } else if (arg == "--interval") {
+            if (!cursor.Value(text) || !ParseUnsigned(text, 1, 10000, options.intervalMs))
+                return "--interval needs milliseconds from 1 to 10000";
+        } else if (arg == "--chatter") {
+            if (!cursor.Value(text) || !ParseUnsigned(text, 1, 10000, options.chatterMs))
+                return "--chatter needs milliseconds from 1 to 10000";
+        } else if (arg == "--presses") {
+            if (!cursor.Value(text) || !ParseUnsigned(text, 1, 1000000000, options.presses))
+                return "--presses needs a count of at least 1";
+        } else if (arg == "--seconds") {
+            if (!cursor.Value(text) || !ParseSeconds(text, options.seconds))
+                return "--seconds needs a number of seconds above 0";
+        } else if (arg == "--dtr") {
+            if (!cursor.Value(text) || (text != "on" && text != "off"))
+                return "--dtr needs on or off";
+            options.dtr = text == "on" ? DtrHold::On : DtrHold::Off;
+        } else if (IsOption(arg)) {
+            return "unknown option " + arg;
+        } else if (options.hasParameters) {
+            return "only one parameter text, please (quote it if it has spaces): " + arg;
+        } else {
+            options.hasParameters = true;
+            options.parameters = arg;
+        }
+    }
+    if (!options.logPath.empty() && options.logPath == options.vcdPath)
+        return "--log and --vcd need different files";
+    return {};
+}

@@ -1,0 +1,34 @@
+#include "keytest/SystemMessage.h"
+
+#include <cctype>
+
+std::string TidySystemMessage(const std::string &raw, const std::string &subject, unsigned long code)
+{
+    std::string message;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '%' && i + 1 < raw.size() && std::isdigit(static_cast<unsigned char>(raw[i + 1]))) {
+            std::size_t end = i + 1;
+            while (end < raw.size() && std::isdigit(static_cast<unsigned char>(raw[end])))
+                ++end;
+            // A placeholder may carry a format, "%1!s!".
+            if (end < raw.size() && raw[end] == '!') {
+                const std::size_t close = raw.find('!', end + 1);
+                if (close != std::string::npos)
+                    end = close + 1;
+            }
+            if (raw.compare(i, 2, "%1") == 0 && (i + 2 >= raw.size() || !std::isdigit(static_cast<unsigned char>(raw[i + 2]))))
+                message += subject;
+            i = end - 1;
+        } else if (raw[i] == '\r' || raw[i] == '\n') {
+            if (!message.empty() && message.back() != ' ')
+                message += ' ';
+        } else {
+            message += raw[i];
+        }
+    }
+    while (!message.empty() && (message.back() == ' ' || message.back() == '.'))
+        message.pop_back();
+    if (message.empty())
+        message = "system error";
+    return message + " (error " + std::to_string(code) + ")";
+}

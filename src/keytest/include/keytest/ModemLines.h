@@ -1,0 +1,44 @@
+// Where each modem line is read: its register's offset from the UART base
+// and its bit there, for io.dll's bit read.
+#pragma once
+
+#include <cstdint>
+
+#include "keytest/KeyAnalysis.h"
+#include "uart/Uart16550.h"
+
+struct ModemLineBit {
+    std::uint8_t offset; // from the UART base
+    std::uint8_t bit;    // 0..7
+};
+
+constexpr std::uint8_t BitNumber(std::uint8_t mask)
+{
+    std::uint8_t bit = 0;
+    while (mask > 1) {
+        mask = static_cast<std::uint8_t>(mask >> 1);
+        ++bit;
+    }
+    return bit;
+}
+
+// Indexed by Line: the status lines from the modem status register, RTS and
+// DTR from the modem control register.
+constexpr ModemLineBit ModemLineBits[LineCount] = {
+    {uart::Uart16550::MSR, BitNumber(uart::Uart16550::MSR_CTS)},
+    {uart::Uart16550::MSR, BitNumber(uart::Uart16550::MSR_DSR)},
+    {uart::Uart16550::MSR, BitNumber(uart::Uart16550::MSR_DCD)},
+    {uart::Uart16550::MSR, BitNumber(uart::Uart16550::MSR_RI)},
+    {uart::Uart16550::MCR, BitNumber(uart::Uart16550::MCR_RTS)},
+    {uart::Uart16550::MCR, BitNumber(uart::Uart16550::MCR_DTR)},
+};
+
+// The six lines through a bit read such as io.dll's GetPortBit.
+template <typename GetPortBit> LineLevels ReadModemLines(GetPortBit getPortBit, std::uint16_t base)
+{
+    LineLevels lines;
+    for (int line = 0; line < LineCount; ++line)
+        lines.on[line] = getPortBit(static_cast<std::uint16_t>(base + ModemLineBits[line].offset),
+                                    ModemLineBits[line].bit) != 0;
+    return lines;
+}

@@ -1,0 +1,80 @@
+#include "WinLibraries.h"
+
+#include "WinSupport.h"
+
+namespace {
+
+const char *const IoOperations[] = {"IsDriverInstalled", "PortOut", "GetPortBit", "SetPortBit", "ClrPortBit"};
+
+// Loads the io.dll given with --io, before Zelbin_Serial.dll looks for one.
+std::string LoadIo(const std::string &given)
+{
+    const std::string io = FullPath(given);
+    if (!FileExists(io))
+        return "io.dll not found: " + io;
+    // Windows binds Zelbin_Serial.dll's imports by module name: a library
+    // loaded under any other name would be passed over for another io.dll.
+    if (_stricmp(FileName(io).c_str(), "io.dll") != 0)
+        return "--io must name a file called io.dll (Zelbin_Serial.dll imports it by that name): " + io;
+    HMODULE module = LoadLibraryA(io.c_str());
+    if (!module)
+        return "cannot load " + io + " as io.dll: " + ErrorText(GetLastError(), io);
+    for (const char *name : IoOperations)
+        if (!GetProcAddress(module, name))
+            return io + " was loaded as io.dll but has no " + name + "; it is not a port-I/O library";
+    return {};
+}
+
+void DescribeIo(HMODULE io, Libraries &libraries)
+{
+    if ((libraries.commioStatus = ZelbinProc<CommIoStatusFn>(io, "CommIoStatus"))) {
+        libraries.commio = true;
+        libraries.ioKind = "commio io.dll, over the Windows serial driver";
+    } else if (GetProcAddress(io, "SimGetModemControl")) {
+        libraries.ioKind = "stand-in io.dll: a simulated PC, no hardware";
+    } else {
+        libraries.ioKind = "another io.dll (a port-I/O library with its own driver)";
+    }
+}
+
+} // namespace
+
+std::string LoadLibraries(const KeyTestOptions &options, Libraries &libraries)
+{
+    if (!options.ioPath.empty()) {
+        const std::string error = LoadIo(options.ioPath);
+        if (!error.empty())
+            return error;
+    }
+
+    const std::string dll = FullPath(options.dllPath.empty() ? BesideThisProgram("Zelbin_Serial.dll") : options.dllPath);
+    if (!FileExists(dll))
+        return "Zelbin_Serial.dll not found: " + dll;
+    HMODULE module = LoadLibraryExA(dll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!module) {
+        const DWORD error = GetLastError();
+        std::string message = "cannot load " + dll + ": " + ErrorText(error, dll);
+        if (error == ERROR_MOD_NOT_FOUND)
+            message += "\nIt needs io.dll beside it, beside this program or on PATH (or name one with --io).";
+        else if (error == ERROR_PROC_NOT_FOUND)
+            message += "\nThe io.dll that Windows found lacks an operation the library imports.";
+        return message;
+    }
+    libraries.dll = module;
+    libraries.dllPath = dll;
+    if (const char *missing = ZelbinLoadFunctions(module, &libraries.zelbin))
+        return dll + " has no export " + missing + "; is it Zelbin_Serial.dll?";
+
+    HMODULE io = GetModuleHandleA("io.dll");
+    if (io) {
+        libraries.isDriverInstalled = ZelbinProc<IsDriverInstalledFn>(io, "IsDriverInstalled");
+        libraries.getPortBit = ZelbinProc<GetPortBitFn>(io, "GetPortBit");
+    }
+    if (!libraries.isDriverInstalled || !libraries.getPortBit)
+        return "the io.dll that Zelbin_Serial.dll uses has no IsDriverInstalled or GetPortBit";
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(io, path, MAX_PATH);
+    libraries.ioPath = path;
+    DescribeIo(io, libraries);
+    return {};
+}

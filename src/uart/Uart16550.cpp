@@ -1,0 +1,92 @@
+#include "uart/Uart16550.h"
+
+namespace uart {
+
+Uart16550 Uart16550::PowerOn(std::uint16_t base)
+{
+    Uart16550 uart{};
+    uart.base = base;
+    return uart;
+}
+
+bool Uart16550::Decodes(std::uint16_t port) const
+{
+    return static_cast<std::uint16_t>(port - base) < RegisterCount;
+}
+
+std::uint8_t Uart16550::LineLevels() const
+{
+    if ((mcr & MCR_LOOP) == 0)
+        return inputs;
+    // Loopback wires the outputs back to the inputs inside the chip.
+    std::uint8_t levels = 0;
+    if (mcr & MCR_RTS) levels |= MSR_CTS;
+    if (mcr & MCR_DTR) levels |= MSR_DSR;
+    if (mcr & MCR_OUT1) levels |= MSR_RI;
+    if (mcr & MCR_OUT2) levels |= MSR_DCD;
+    return levels;
+}
+
+std::uint8_t Uart16550::PeekMsr() const { return static_cast<std::uint8_t>(LineLevels() | msrDelta); }
+
+void Uart16550::SetInput(std::uint8_t msrBit, bool level)
+{
+    const std::uint8_t before = LineLevels();
+    inputs = static_cast<std::uint8_t>(level ? (inputs | msrBit) : (inputs & ~msrBit));
+    const std::uint8_t after = LineLevels();
+    const std::uint8_t changed = before ^ after;
+    // Each level bit has its delta four bits lower; RI reports only its
+    // trailing edge.
+    std::uint8_t delta = static_cast<std::uint8_t>((changed & (MSR_CTS | MSR_DSR | MSR_DCD)) >> 4);
+    if ((changed & MSR_RI) && !(after & MSR_RI))
+        delta |= MSR_TERI;
+    msrDelta |= delta;
+}
+
+std::uint8_t Uart16550::Read(std::uint8_t offset)
+{
+    const bool dlab = (lcr & LCR_DLAB) != 0;
+    switch (offset & 7) {
+    case RBR_THR_DLL: return dlab ? dll : 0;
+    case IER_DLM: return dlab ? dlm : ier;
+    case IIR_FCR: return static_cast<std::uint8_t>(((fcr & 0x01) ? 0xC0 : 0x00) | 0x01); // no interrupt pending
+    case LCR: return lcr;
+    case MCR: return mcr;
+    case LSR: return 0x60; // transmitter idle, nothing received
+    case MSR: {
+        const std::uint8_t value = PeekMsr();
+        msrDelta = 0;
+        return value;
+    }
+    default: return scr;
+    }
+}
+
+void Uart16550::Write(std::uint8_t offset, std::uint8_t value)
+{
+    const bool dlab = (lcr & LCR_DLAB) != 0;
+    switch (offset & 7) {
+    case RBR_THR_DLL:
+        if (dlab) dll = value;
+        else ++txCount;
+        break;
+    case IER_DLM:
+        if (dlab) dlm = value;
+        else ier = value & 0x0F;
+        break;
+    case IIR_FCR: fcr = value & 0xC9; break; // the FIFO reset bits clear themselves
+    case LCR: lcr = value; break;
+    case MCR: {
+        const std::uint8_t before = LineLevels();
+        mcr = value & 0x1F;
+        const std::uint8_t changed = before ^ LineLevels();
+        msrDelta |= static_cast<std::uint8_t>((changed & (MSR_CTS | MSR_DSR | MSR_DCD)) >> 4);
+        break;
+    }
+    case LSR: break; // read-only
+    case MSR: break; // read-only
+    default: scr = value; break;
+    }
+}
+
+} // namespace uart

@@ -1,0 +1,213 @@
+#include "comdevices/ComDevices.h"
+
+#include <cstdio>
+
+namespace sim {
+
+namespace {
+constexpr std::uintptr_t kComHandleBase = 0x6C000000; // far from the other simulated handles
+}
+
+std::string DescribeLine(const commio::LineSettings &line)
+{
+    static const char parities[] = "NOEMS";
+    static const char *const stops[] = {"1", "1.5", "2"};
+    char text[40];
+    std::snprintf(text, sizeof text, "%u %u%c%s", static_cast<unsigned>(line.baud), static_cast<unsigned>(line.dataBits),
+                  line.parity < 5 ? parities[line.parity] : '?', line.stopBits < 3 ? stops[line.stopBits] : "?");
+    return text;
+}
+
+void ComDevices::Reset() { *this = ComDevices(); }
+
+ComDevices::Device &ComDevices::Plug(const std::string &name)
+{
+    Device &device = devices_[name];
+    const std::uint32_t generation = device.generation + 1;
+    const std::uint32_t maxBaud = device.maxBaud;
+    const bool serial = device.serial;
+    device = Device{};
+    device.generation = generation;
+    device.maxBaud = maxBaud;
+    device.serial = serial;
+    return device;
+}
+
+void ComDevices::Unplug(const std::string &name)
+{
+    if (Device *device = Find(name)) {
+        device->present = false;
+        device->held = false; // handles to it stay, dead
+    }
+}
+
+ComDevices::Device *ComDevices::Find(const std::string &name)
+{
+    auto it = devices_.find(name);
+    return it == devices_.end() ? nullptr : &it->second;
+}
+
+void ComDevices::SetInput(const std::string &name, std::uint8_t line, bool level)
+{
+    if (Device *device = Find(name))
+        device->inputs = static_cast<std::uint8_t>(level ? device->inputs | line : device->inputs & ~line);
+}
+
+std::vector<std::string> ComDevices::TakeCalls()
+{
+    std::vector<std::string> taken;
+    taken.swap(calls_);
+    return taken;
+}
+
+void ComDevices::Record(std::string line)
+{
+    if (recording_)
+        calls_.push_back(std::move(line));
+}
+
+std::string ComDevices::Key(const char *path)
+{
+    std::string name = path ? path : "";
+    if (name.compare(0, 4, "\\\\.\\") == 0)
+        name.erase(0, 4);
+    for (char &c : name)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 32);
+    return name;
+}
+
+std::uint32_t ComDevices::Open(const char *path, commio::DeviceHandle &handle)
+{
+    const std::string name = Key(path);
+    Device *device = Find(name);
+    std::uint32_t error = 0;
+    if (!device || !device->present)
+        error = ErrorFileNotFound;
+    else if (device->held)
+        error = ErrorAccessDenied; // serial devices are exclusive
+    const std::string call = std::string("CreateFile(\"") + (path ? path : "NULL") + "\")";
+    if (error) {
+        handle = Invalid();
+        Record(call + " fails " + std::to_string(error));
+        return error;
+    }
+    device->held = true;
+    nextHandle_ += 4;
+    const std::uintptr_t value = kComHandleBase + nextHandle_;
+    Held held{name, device->generation, "c" + std::to_string(nextHandle_ / 4)};
+    Record(call + " -> " + held.label);
+    handles_.emplace(value, std::move(held));
+    handle = reinterpret_cast<commio::DeviceHandle>(value);
+    ++opens_;
+    return 0;
+}
+
+std::uint32_t ComDevices::Reach(commio::DeviceHandle handle, Device *&device)
+{
+    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == handles_.end())
+        return ErrorInvalidHandle;
+    device = Find(it->second.name);
+    if (!device || !device->present || device->generation != it->second.generation)
+        return ErrorBadCommand; // pulled out under the handle
+    if (!device->serial)
+        return ErrorInvalidFunction;
+    if (const std::uint32_t error = device->failNext) {
+        if (device->failAfter > 0) {
+            --device->failAfter;
+            return 0;
+        }
+        device->failNext = 0;
+        return error;
+    }
+    return 0;
+}
+
+std::uint32_t ComDevices::SetState(commio::DeviceHandle handle, const commio::StateRequest &request)
+{
+    Device *device = nullptr;
+    std::uint32_t error = Reach(handle, device);
+    if (!error && request.line && request.line->baud > device->maxBaud)
+        error = ErrorInvalidParameter;
+    if (recording_) {
+        const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+        std::string call = "SetCommState(" + (it == handles_.end() ? std::string("?") : it->second.label) + ", ";
+        if (request.line)
+            call += DescribeLine(*request.line) + ", ";
+        call += std::string("dtr ") + (request.dtr ? "on" : "off") + ", rts " + (request.rts ? "on" : "off") + ")";
+        Record(error ? call + " fails " + std::to_string(error) : call);
+    }
+    if (error)
+        return error;
+    device->dtr = request.dtr;
+    device->rts = request.rts;
+    if (request.line) {
+        device->hasLine = true;
+        device->line = *request.line;
+    }
+    return 0;
+}
+
+std::uint32_t ComDevices::EscapeFunction(commio::DeviceHandle handle, commio::Escape code)
+{
+    Device *device = nullptr;
+    std::uint32_t error = Reach(handle, device);
+    if (!error) {
+        switch (code) {
+        case commio::Escape::SetRts: device->rts = true; break;
+        case commio::Escape::ClrRts: device->rts = false; break;
+        case commio::Escape::SetDtr: device->dtr = true; break;
+        case commio::Escape::ClrDtr: device->dtr = false; break;
+        default: error = ErrorInvalidParameter;
+        }
+    }
+    if (recording_) {
+        static const char *const names[] = {"SETRTS", "CLRRTS", "SETDTR", "CLRDTR"};
+        const auto index = static_cast<std::uint32_t>(code) - 3;
+        const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+        std::string call = "EscapeCommFunction(" + (it == handles_.end() ? std::string("?") : it->second.label) +
+                           ", " + (index < 4 ? names[index] : "?") + ")";
+        Record(error ? call + " fails " + std::to_string(error) : call);
+    }
+    return error;
+}
+
+std::uint32_t ComDevices::ModemStatus(commio::DeviceHandle handle, std::uint8_t &lines)
+{
+    ++modemStatusCalls_;
+    Device *device = nullptr;
+    const std::uint32_t error = Reach(handle, device);
+    lines = error ? 0 : device->inputs;
+    if (recording_) {
+        const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+        char tail[24];
+        if (error)
+            std::snprintf(tail, sizeof tail, " fails %u", static_cast<unsigned>(error));
+        else
+            std::snprintf(tail, sizeof tail, " -> %02X", lines);
+        Record("GetCommModemStatus(" + (it == handles_.end() ? std::string("?") : it->second.label) + ")" + tail);
+    }
+    return error;
+}
+
+void ComDevices::Close(commio::DeviceHandle handle)
+{
+    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == handles_.end()) {
+        if (handle != Invalid())
+            ++badCloses_;
+        Record(handle == Invalid() ? "CloseHandle(INVALID_HANDLE_VALUE)" : "CloseHandle(?)");
+        return;
+    }
+    Device *device = Find(it->second.name);
+    if (device && device->generation == it->second.generation) {
+        device->held = false;
+        device->dtr = device->rts = false; // the driver drops its outputs at the close
+    }
+    Record("CloseHandle(" + it->second.label + ")");
+    handles_.erase(it);
+    ++closes_;
+}
+
+} // namespace sim

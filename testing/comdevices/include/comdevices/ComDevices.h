@@ -1,0 +1,98 @@
+// Simulated COM devices as a serial driver serves them, behind the
+// comm-port io.dll's view of the operating system (commio::CommApi).
+//
+// A device has the modem lines of a serial port (DTR and RTS driven by its
+// holder, CTS, DSR, RI and DCD driven from outside), is held by at most one
+// handle at a time, can be unplugged and plugged in again, can refuse a
+// rate, can fail the next call, and can be a file that is no serial port
+// (a COM name linked to /dev/null). Every call is recorded, a line each;
+// the clock moves only when told.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "commio/CommApi.h"
+
+namespace sim {
+
+class ComDevices final : public commio::CommApi {
+public:
+    // Windows's codes for what the simulated driver reports.
+    static constexpr std::uint32_t ErrorFileNotFound = 2, ErrorAccessDenied = 5, ErrorInvalidHandle = 6,
+                                   ErrorBadCommand = 22, ErrorInvalidFunction = 1, ErrorInvalidParameter = 87;
+
+    struct Device {
+        bool present = true;
+        bool serial = true;           // false: opens, but every comm call fails
+        std::uint32_t maxBaud = 921600; // faster rates are refused
+        bool dtr = false, rts = false;
+        std::uint8_t inputs = 0;      // commio::ModemCts | ModemDsr | ModemRing | ModemDcd
+        bool hasLine = false;
+        commio::LineSettings line{};
+        std::uint32_t failNext = 0;   // the next comm call on it fails with this code...
+        std::uint32_t failAfter = 0;  // ...after this many more have succeeded
+        std::uint32_t generation = 0; // bumped at every plug-in
+        bool held = false;
+    };
+
+    // A new set of devices: none at all, nothing recorded, clock at 0.
+    void Reset();
+    // Plugs a device in (a new one, or one that was pulled out): lines low.
+    Device &Plug(const std::string &name);
+    void Unplug(const std::string &name);
+    Device *Find(const std::string &name);
+    void SetInput(const std::string &name, std::uint8_t line, bool level);
+
+    void Advance(std::uint32_t ms) { now_ += ms; }
+    void SetRecording(bool on) { recording_ = on; }
+
+    const std::vector<std::string> &Calls() const { return calls_; }
+    std::vector<std::string> TakeCalls();
+    std::uint64_t ModemStatusCalls() const { return modemStatusCalls_; }
+    std::size_t HandlesHeld() const { return handles_.size(); }
+    bool IsOpen(commio::DeviceHandle handle) const
+    {
+        return handles_.count(reinterpret_cast<std::uintptr_t>(handle)) != 0;
+    }
+    std::uint64_t Opens() const { return opens_; }
+    std::uint64_t Closes() const { return closes_; }
+    std::uint64_t BadCloses() const { return badCloses_; } // of a handle not open
+
+    // commio::CommApi
+    std::uint32_t Open(const char *path, commio::DeviceHandle &handle) override;
+    std::uint32_t SetState(commio::DeviceHandle handle, const commio::StateRequest &request) override;
+    std::uint32_t EscapeFunction(commio::DeviceHandle handle, commio::Escape code) override;
+    std::uint32_t ModemStatus(commio::DeviceHandle handle, std::uint8_t &lines) override;
+    void Close(commio::DeviceHandle handle) override;
+    std::uint32_t Ticks() override { return now_; }
+
+    // What an open that fails returns to a CreateFileA caller.
+    static commio::DeviceHandle Invalid() { return reinterpret_cast<commio::DeviceHandle>(~std::uintptr_t{0}); }
+
+private:
+    struct Held {
+        std::string name;
+        std::uint32_t generation;
+        std::string label; // "c1"
+    };
+    static std::string Key(const char *path);
+    // The device behind `handle` if it can take a comm call, else the error.
+    std::uint32_t Reach(commio::DeviceHandle handle, Device *&device);
+    void Record(std::string line);
+
+    std::map<std::string, Device> devices_;
+    std::map<std::uintptr_t, Held> handles_;
+    std::uintptr_t nextHandle_ = 0;
+    std::uint32_t now_ = 0;
+    bool recording_ = true;
+    std::vector<std::string> calls_;
+    std::uint64_t modemStatusCalls_ = 0, opens_ = 0, closes_ = 0, badCloses_ = 0;
+};
+
+// One line of the record for a line format: "2400 8O1".
+std::string DescribeLine(const commio::LineSettings &line);
+
+} // namespace sim
