@@ -106,7 +106,9 @@ void ZELBIN_CALL ZelbinStartListen(const char *params)
     } catch (...) {
         // Out of memory while preparing the texts: silent, like every other
         // failure. All allocation happens before the device open, so no
-        // handle is lost and the library is left idle.
+        // handle is lost; and a start releases the port it held whatever
+        // happens next, so the library is left idle, not on the old port.
+        ClosePort();
     }
 }
 

@@ -70,4 +70,18 @@ TEST_F(Allocation, StartThatRunsOutOfMemoryStaysIdleWithoutOpeningTheDevice)
     EXPECT_EQ(PortBase, 0x02F8);
 }
 
+// A start releases the port it holds first, whatever happens next: one
+// that runs out of memory while it reads its parameter text leaves the
+// library idle with the old device closed, not listening on the old port.
+TEST_F(Allocation, AStartThatRunsOutOfMemoryStillReleasesTheHeldPort)
+{
+    ZelbinStartListen("COM1");
+    ASSERT_TRUE(PortOpen);
+    FailAllocationNumber(AllocationCount());
+    ZelbinStartListen("COM2;2F8h");
+    FailAllocationNumber(-1);
+    EXPECT_FALSE(PortOpen) << "still listening on the old port";
+    EXPECT_EQ(ZelbinIsZBToggle(), 0);
+}
+
 } // namespace
