@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cstdio>
 
-#include "library/ExStrUtils.h"
 #include "library/PortChoice.h"
 
 std::string HexBase(std::uint16_t base)
@@ -24,16 +23,10 @@ PortPlan PlanPort(const char *params)
 
     // A single item is looked up in the table; one that isn't there is
     // quietly read as the default.
-    const TSplitArray items = Split(params ? params : "", ";");
-    if (items.size() == 1) {
-        bool inTable = false;
-        for (const TComPort &row : ComPortTable)
-            inTable = inTable || items[0] == row.Name;
-        if (!inTable)
-            plan.warnings.push_back("'" + items[0] + "' is not one of the names COM1 to COM4 (written exactly so), "
-                                    "so the library uses " + plan.portName + " at " + plan.addressText +
-                                    ". For another port give \"NAME;ADDRh\".");
-    }
+    if (choice.Source == TPortSource::UnknownName)
+        plan.warnings.push_back("'" + choice.UnknownName + "' is not one of the names COM1 to COM4 (written exactly "
+                                "so), so the library uses " + plan.portName + " at " + plan.addressText +
+                                ". For another port give \"NAME;ADDRh\".");
     const std::string &address = plan.addressText;
     if (!address.empty() && std::isxdigit(static_cast<unsigned char>(address.back())))
         plan.warnings.push_back("The address text '" + address + "' ends in a hex digit: the library drops the "

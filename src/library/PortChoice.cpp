@@ -1,5 +1,7 @@
 #include "library/PortChoice.h"
 
+#include <utility>
+
 #include "library/ExStrUtils.h"
 
 namespace {
@@ -61,19 +63,16 @@ const TComPort ComPortTable[4] = {
 
 TPortChoice ChoosePort(const char *params)
 {
-    const TSplitArray items = Split(params ? params : "", ";");
-    if (items.size() >= 2)
-        return {items[0], items[1]}; // items past the second are never looked at
-    TPortChoice choice{ComPortTable[0].Name, ComPortTable[0].AddressText};
+    TSplitArray items = Split(params ? params : "", ";");
+    if (items.size() >= 2) // items past the second are never looked at
+        return {std::move(items[0]), std::move(items[1]), TPortSource::Given, {}};
     if (items.size() == 1) {
-        for (const TComPort &row : ComPortTable) {
-            if (items[0] == row.Name) {
-                choice = {row.Name, row.AddressText};
-                break;
-            }
-        }
+        for (const TComPort &row : ComPortTable)
+            if (items[0] == row.Name)
+                return {row.Name, row.AddressText, TPortSource::TableRow, {}};
+        return {ComPortTable[0].Name, ComPortTable[0].AddressText, TPortSource::UnknownName, std::move(items[0])};
     }
-    return choice;
+    return {ComPortTable[0].Name, ComPortTable[0].AddressText, TPortSource::NoText, {}};
 }
 
 std::uint16_t DecodeBaseAddress(const std::string &addressText)

@@ -16,9 +16,19 @@ struct TComPort {
 // the two, so neither may be derived from the other.
 extern const TComPort ComPortTable[4];
 
+// Where a choice came from.
+enum class TPortSource {
+    Given,       // "NAME;ADDRh": both as written
+    TableRow,    // a single name that a table row holds
+    NoText,      // no item at all: row 0
+    UnknownName, // a single name no row holds: row 0 instead
+};
+
 struct TPortChoice {
     std::string PortName;
     std::string AddressText;
+    TPortSource Source = TPortSource::NoText;
+    std::string UnknownName; // the single name no row holds (UnknownName only)
 };
 
 // The device name and address text that `params` selects (null reads as
