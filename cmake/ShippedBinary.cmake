@@ -4,7 +4,20 @@
 # file is stripped yet a crash in the field can still be read.
 #
 #   zelbin_shipped_binary(TARGET "Description")
-set(ZELBIN_COPYRIGHT_YEARS 2026)
+# The copyright runs from the project's first year to the year of the commit
+# being built (not of the build, which would change the bytes from one day to
+# the next); outside a git checkout, SOURCE_DATE_EPOCH's year, else today's.
+set(ZELBIN_FIRST_YEAR 2026)
+execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 --format=%cd --date=format:%Y
+    OUTPUT_VARIABLE commit_year OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE git_failed)
+if(git_failed OR NOT commit_year MATCHES "^[0-9][0-9][0-9][0-9]$")
+    string(TIMESTAMP commit_year "%Y" UTC)
+endif()
+if(commit_year GREATER ZELBIN_FIRST_YEAR)
+    set(ZELBIN_COPYRIGHT_YEARS "${ZELBIN_FIRST_YEAR}-${commit_year}")
+else()
+    set(ZELBIN_COPYRIGHT_YEARS "${ZELBIN_FIRST_YEAR}")
+endif()
 
 function(zelbin_shipped_binary target description)
     get_target_property(type ${target} TYPE)

@@ -46,7 +46,7 @@ for group in "$@"; do
     tools)
         want_cmd valgrind valgrind
         want_cmd clang++ clang
-        want_pkg libclang-rt-14-dev
+        want_pkg libclang-rt-dev # the runtime of the default clang, whatever its version
         want_cmd gcovr gcovr
         want_pkg libbenchmark-dev
         ;;
