@@ -9,17 +9,24 @@
 #   make coverage  line and branch coverage of src/library/ and the test backends
 #   make memcheck  the host tests under valgrind
 #   make release   dist/Zelbin_Serial-VERSION-win32.zip, the same bytes for the same commit
-.PHONY: all build demo test host windows dist release host-test windows-test bench fuzz coverage memcheck clean
+#   make clean     remove build/ and dist/
+#   make help      this list
+.PHONY: all build demo test host windows dist release host-test windows-test bench fuzz coverage memcheck clean help
+
+# A failing build must fail the recipe through the filter below.
+SHELL := /bin/bash
+.SHELLFLAGS := -o pipefail -c
 
 DIST := dist
 FUZZ_SECONDS ?= 60
 FUZZ_TARGET ?= library
 
-# $(call configure_and_build,SETUP_GROUPS,PRESET)
+# $(call configure_and_build,SETUP_GROUPS,PRESET): quiet when there is
+# nothing to do, the build's own progress when there is.
 define configure_and_build
 	@scripts/setup.sh $(1)
 	@cmake --preset $(2) >/dev/null
-	@cmake --build --preset $(2)
+	@cmake --build --preset $(2) | { grep -v '^ninja: no work to do\.$$' || true; }
 endef
 
 all: build
@@ -35,7 +42,7 @@ windows:
 dist: windows
 	@rm -rf $(DIST)
 	@cmake --install build/windows --prefix $(DIST) >/dev/null
-	@echo "dist/:" && cd $(DIST) && find . -type f | sort | sed 's|^\./|  |'
+	@echo "dist/: the Windows files, $$(find $(DIST) -type f | wc -l) of them (ls -R $(DIST))"
 
 release: dist
 	@scripts/release.sh $(DIST) $(DIST) | sed 's|^$(CURDIR)/||'
@@ -72,3 +79,6 @@ memcheck:
 
 clean:
 	rm -rf build $(DIST)
+
+help:
+	@sed -n 's/^#   //p' Makefile
