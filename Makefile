@@ -26,7 +26,7 @@ FUZZ_TARGET ?= library
 define configure_and_build
 	@scripts/setup.sh $(1)
 	@cmake --preset $(2) >/dev/null
-	@cmake --build --preset $(2) | { grep -v '^ninja: no work to do\.$$' || true; }
+	@cmake --build --preset $(2) | { grep -v -e '^ninja: no work to do\.$$' -e '^\[0/[0-9]*\] Re-checking globbed directories\.\.\.$$' || true; }
 endef
 
 all: build
