@@ -232,8 +232,26 @@ INSTANTIATE_TEST_SUITE_P(Cases, PortPlanCases, ::testing::Values(
     PlanCase{"COM9;2E8H", "COM9", 0x2E8, true, {}},
     PlanCase{"COM9;3F8", "COM9", 0x003F, false, {"ends in a hex digit", "003Fh lies outside 0100h to FFF9h"}},
     PlanCase{"COM9;12345", "COM9", 0x1234, true, {"reads 1234h"}},
-    PlanCase{"COM9;0x3F8h", "COM9", 0x0000, false, {"0000h lies outside"}},
-    PlanCase{"COM9;FFFAh", "COM9", 0xFFFA, false, {"FFFAh lies outside"}}));
+    PlanCase{"COM9;0x3F8h", "COM9", 0x0000, false, {"starts with 0x", "0000h lies outside"}},
+    PlanCase{"COM9;FFFAh", "COM9", 0xFFFA, false, {"FFFAh lies outside"}},
+    // The last character is a suffix whatever it is, a hex letter too.
+    PlanCase{"COM9;3FA", "COM9", 0x003F, false, {"'3FA' ends in a hex digit", "003Fh lies outside"}},
+    PlanCase{"COM9;2E8F", "COM9", 0x02E8, true, {"'2E8F' ends in a hex digit: the library drops the last character "
+                                                 "as the suffix and reads 02E8h. Write it with a suffix, such as "
+                                                 "'2E8Fh'."}},
+    // Names are matched whole: a longer one is not its first four letters.
+    PlanCase{"COM10", "COM1", 0x3F8, true, {"'COM10' is not one of the names"}},
+    PlanCase{"COM2 ", "COM1", 0x3F8, true, {"'COM2 ' is not one of the names"}},
+    PlanCase{"COM2;0x2F8h", "COM2", 0x0000, false,
+             {"The address text '0x2F8h' starts with 0x: the library takes no prefix, and the 'x' ends its reading "
+              "at 0000h. Write it as '2F8h'.",
+              "0000h lies outside"}},
+    PlanCase{"COM9;0x3F8", "COM9", 0x0000, false, {"Write it as '3F8h'.", "0000h lies outside"}},
+    PlanCase{"COM2;;", "COM2", 0x0000, false,
+             {"The address is empty: a second item is the UART's base as written, and an empty one reads 0000h. "
+              "Give the base, such as 'COM2;2F8h', or the name alone for one of COM1 to COM4.",
+              "0000h lies outside"}},
+    PlanCase{"COM9;h", "COM9", 0x0000, false, {"'h' is only a suffix", "0000h lies outside"}}));
 
 // What a reader would reject or misread: times that don't rise, and a press
 // pulse left high at the end of the trace.
@@ -262,7 +280,8 @@ TEST(SystemMessage, FillsInTheSubjectAndDropsTheLineBreak)
               "Bad EXE format for C:\\k\\io.dll (error 193)");
     EXPECT_EQ(TidySystemMessage("%1 is not a valid Win32 application.\r\n", "x.dll", 193),
               "x.dll is not a valid Win32 application (error 193)");
-    EXPECT_EQ(TidySystemMessage("The file %1!s! and %2 differ.\r\n", "a", 1), "The file a and  differ (error 1)");
+    // A dropped placeholder takes one of the spaces around it along.
+    EXPECT_EQ(TidySystemMessage("The file %1!s! and %2 differ.\r\n", "a", 1), "The file a and differ (error 1)");
     EXPECT_EQ(TidySystemMessage("Access is denied.\r\n", "COM1", 5), "Access is denied (error 5)");
     EXPECT_EQ(TidySystemMessage("Two\r\nlines.\r\n", "", 7), "Two lines (error 7)");
     EXPECT_EQ(TidySystemMessage("", "x", 12345), "system error (error 12345)");
