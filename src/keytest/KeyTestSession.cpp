@@ -63,6 +63,13 @@ bool KeyTestSession::Start()
         output_.Line("The driver does not answer: no press can be seen until it does.");
         return true;
     }
+    if (!target_.UartAnswers(plan_.base)) {
+        noUart_ = true;
+        output_.Line("Warning: No UART answers at " + HexBase(plan_.base) + " (its modem control register reads "
+                     "FFh), so nothing can be tested: the base is not this PC's UART, or io-ports.txt maps no "
+                     "device to it.");
+        return true;
+    }
     lastLines_ = target_.ReadLines(plan_.base);
     if (lastLines_.on[LineCts])
         output_.Line("Warning: The key is already closed at start (CTS on): the first poll counts it as a press. "
@@ -118,6 +125,10 @@ void KeyTestSession::Poll()
     timing_.Poll(seconds);
     if (answers != driver_)
         DriverChange(answers, seconds);
+    if (noUart_) {
+        output_.Status("no UART at " + HexBase(plan_.base) + " | nothing to test");
+        return;
+    }
     LineLevels lines = lastLines_;
     if (answers) {
         polledWithDriver_ = true;
@@ -160,7 +171,7 @@ void KeyTestSession::Stop(KeyTestEnd end)
         target_.SetToggled(false);
         if (toggled_)
             output_.Line("ZelbinSetToggled(0): DTR off before stopping");
-        if (driver_ && vcd_) {
+        if (driver_ && !noUart_ && vcd_) {
             const LineLevels lines = target_.ReadLines(plan_.base);
             vcd_->Sample(clock_.Seconds(), lines.on[LineCts], lines.on[LineDtr], lines.on[LineRts], false);
         }
@@ -187,6 +198,8 @@ int KeyTestSession::Report()
     const bool nothingTested = !started_ || !polledWithDriver_;
     if (!started_)
         output_.Line("  nothing tested  the library refused the base " + HexBase(plan_.base) + " and stayed idle");
+    else if (noUart_)
+        output_.Line("  nothing tested  no UART answers at " + HexBase(plan_.base));
     else if (!polledWithDriver_)
         output_.Line("  nothing tested  the driver answered no poll (IsDriverInstalled -> 0)" + said);
     else if (driverLosses_ > 0 || awaySeconds_ > 0)

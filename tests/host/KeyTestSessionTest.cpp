@@ -28,6 +28,7 @@ public:
     std::uint32_t reads = 0;        // line reads through io.dll
     Step now{0, false, true, false};
     bool dtr = false;               // the modem control register's DTR
+    bool uart = true;               // a UART answers at the base
 
     void StartListen(const char *params) override
     {
@@ -56,6 +57,7 @@ public:
         lines.on[LineDtr] = dtr;
         return lines;
     }
+    bool UartAnswers(std::uint16_t) override { return uart; }
     std::string IoStatus() override { return "COM5 for any UART: not held, open failed (error 2: no such file)"; }
 };
 
@@ -253,6 +255,23 @@ INSTANTIATE_TEST_SUITE_P(Cases, KeyTestSessionCases, ::testing::Values(
                 {"ZelbinStopListen after 0.03 s: 2 presses, toggled off"},
                 {"(time up)"},
                 KeyTestOk}));
+
+// A base where no UART answers reads FFh: CTS "on", a press at once. None
+// of it is a line level.
+TEST(KeyTestSession, NoUartAtTheBaseTestsNothingAndJudgesNothing)
+{
+    SessionRun run;
+    run.target.uart = false;
+    run.Go(Options("COM9;1000h"), {{0, false, true, true}, {10, true, true, true}, {20, false, true, true}});
+    EXPECT_EQ(run.status, KeyTestNothingTested);
+    EXPECT_TRUE(run.output.Has("Warning: No UART answers at 1000h (its modem control register reads FFh)"));
+    EXPECT_TRUE(run.output.Has("  nothing tested  no UART answers at 1000h"));
+    EXPECT_FALSE(run.output.Has("already closed at start"));
+    EXPECT_FALSE(run.output.Has("Hint: "));
+    EXPECT_FALSE(run.output.Has("press 1")) << run.output.All();
+    EXPECT_EQ(run.target.reads, 0u);
+    EXPECT_EQ(run.CsvEvents(), std::vector<std::string>{});
+}
 
 TEST(KeyTestSession, TheStatusLineSaysWhenTheDriverDoesNotAnswer)
 {

@@ -35,6 +35,7 @@ public:
     void StopListen() override { ZelbinStopListen(); }
     bool DriverAnswers() override { return platform::IsDriverInstalled() != 0; }
     LineLevels ReadLines(std::uint16_t base) override { return ReadModemLines(platform::GetPortBit, base); }
+    bool UartAnswers(std::uint16_t base) override { return UartAnswersAt(platform::GetPortBit, base); }
 };
 
 // Simulated time from 09:00:00.000 on the day of the trace.

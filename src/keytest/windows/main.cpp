@@ -64,6 +64,7 @@ public:
     void StopListen() override { libraries_.zelbin.StopListen(); }
     bool DriverAnswers() override { return libraries_.isDriverInstalled() != 0; }
     LineLevels ReadLines(std::uint16_t base) override { return ReadModemLines(libraries_.getPortBit, base); }
+    bool UartAnswers(std::uint16_t base) override { return UartAnswersAt(libraries_.getPortBit, base); }
     std::string IoStatus() override
     {
         const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;

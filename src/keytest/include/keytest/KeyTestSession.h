@@ -35,6 +35,9 @@ public:
     virtual void StopListen() = 0;
     virtual bool DriverAnswers() = 0; // io.dll's IsDriverInstalled
     virtual LineLevels ReadLines(std::uint16_t base) = 0;
+    // Whether a UART answers at `base` (UartAnswersAt), asked once at the
+    // start where the driver answers.
+    virtual bool UartAnswers(std::uint16_t base) = 0;
     // Why the driver doesn't answer, as io.dll tells it (the comm-port
     // io.dll's status text, explained); empty when it has no such text.
     virtual std::string IoStatus() { return {}; }
@@ -103,6 +106,7 @@ private:
     bool toggled_ = false;
     bool started_ = false;     // listening, with a base the library accepts
     bool driver_ = false;      // at the last check
+    bool noUart_ = false; // no UART answers at the base: nothing read there is a line level
     bool polledWithDriver_ = false; // a poll found the driver answering: something was tested
     std::uint32_t driverLosses_ = 0; // while listening, after it had answered
     double awaySince_ = 0, awaySeconds_ = 0;
