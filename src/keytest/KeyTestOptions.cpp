@@ -44,8 +44,9 @@ const char *const KeyTestUsage =
     "     missing or can't be loaded, or a --log or --vcd file can't be written\n"
     "  2  bad command line\n"
     "  3  --presses N was given and fewer than N presses came before the end\n"
-    "  4  nothing could be tested: the library refused the base, or the driver\n"
-    "     never answered (with the comm-port io.dll: it held no device)\n";
+    "  4  nothing could be tested: the library refused the base, no UART answered\n"
+    "     there, or the driver never answered (with the comm-port io.dll: it held\n"
+    "     no device)\n";
 
 namespace {
 

@@ -11,7 +11,7 @@ enum KeyTestStatus : int {
     KeyTestCannotRun = 1,        // a DLL, io.dll, export or record file can't be used
     KeyTestBadCommandLine = 2,
     KeyTestPressesNotReached = 3, // --presses N given, fewer than N came before the end
-    KeyTestNothingTested = 4      // a refused base, or a driver that never answered
+    KeyTestNothingTested = 4      // a refused base, no UART there, or a driver that never answered
 };
 
 enum class DtrHold { None, On, Off };
