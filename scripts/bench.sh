@@ -7,7 +7,7 @@ build="$1"
 bench="$build/bench/library_bench"
 count="$build/bench/poll_count"
 
-echo "Machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
+echo "Machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | sed -n 1p)"
 echo "(Google Benchmark's 'Library was built as DEBUG' below is about Debian's build of"
 echo " the benchmark library itself; the code measured is built with -O3.)"
 echo
@@ -39,7 +39,9 @@ polls=100000
 out="$build/poll.callgrind"
 valgrind --tool=callgrind --callgrind-out-file="$out" --toggle-collect=ZelbinIsZBToggle "$count" "$polls" 2>/dev/null
 annotated="$(callgrind_annotate --inclusive=yes "$out" 2>/dev/null)"
-ir_of() { sed -n "s/^ *\([0-9,]*\) .*$1.*/\1/p" <<<"$annotated" | head -1 | tr -d ,; }
+# The first match, read with sed to the end: a head that quits early could
+# kill the writer with SIGPIPE, which pipefail turns into a failure.
+ir_of() { sed -n "s/^ *\([0-9,]*\) .*$1.*/\1/p" <<<"$annotated" | sed -n 1p | tr -d ,; }
 total="$(ir_of 'PROGRAM TOTALS')"
 driver="$(ir_of 'platform::IsDriverInstalled')"
 bit="$(ir_of 'platform::GetPortBit')"

@@ -9,7 +9,9 @@ missing=()
 need_i386=0
 
 have_cmd() { command -v "$1" >/dev/null 2>&1; }
-have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+# grep reads the whole answer (no -q): under pipefail, a grep that quits at
+# its first match can kill the writer with SIGPIPE and fail a good check.
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep 'install ok installed' >/dev/null; }
 want_cmd() { have_cmd "$1" || missing+=("$2"); }
 want_pkg() { have_pkg "$1" || missing+=("$1"); }
 
@@ -65,7 +67,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 echo "setup.sh: installing ${missing[*]}"
-if [ "$need_i386" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$need_i386" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -x i386 >/dev/null; then
     dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive

@@ -22,7 +22,12 @@ add_executable(dll_tests
     dll/StackProbe.S)
 target_link_libraries(dll_tests PRIVATE zelbin_behaviour_tests zelbin_loaded_library gtest_main zelbin_warnings)
 # Loaded at run time from the test program's folder, like a host does.
-add_dependencies(dll_tests Zelbin_Serial io)
+add_dependencies(dll_tests Zelbin_Serial io routing_probe)
+# A DLL whose loader callback opens a device, for the check that the tests'
+# routing of device calls is in place when the loader binds a DLL.
+add_library(routing_probe SHARED dll/RoutingProbe.c)
+set_target_properties(routing_probe PROPERTIES PREFIX "")
+target_link_libraries(routing_probe PRIVATE zelbin_warnings)
 
 # A C host linked against the import library.
 add_executable(import_library_link dll/ImportLibraryLink.c)

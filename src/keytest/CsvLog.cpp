@@ -21,11 +21,18 @@ CsvLog::CsvLog(std::ostream &out) : out_(out)
 
 void CsvLog::Write(const KeyEvent &event, const std::string &wallClock, bool dtr)
 {
-    const bool press = event.kind == KeyEvent::Kind::Press;
-    out_ << wallClock << ',' << Fixed(event.seconds, 3) << ',' << (press ? "press" : "release") << ','
-         << event.press << ',' << (event.heldMs >= 0 ? Fixed(event.heldMs, 1) : "") << ','
-         << (event.gapMs >= 0 ? Fixed(event.gapMs, 1) : "") << ',' << (event.chatter ? 1 : 0) << ','
-         << (dtr ? 1 : 0) << '\n';
+    out_ << wallClock << ',' << Fixed(event.seconds, 3) << ',';
+    if (event.kind == KeyEvent::Kind::DriverLost || event.kind == KeyEvent::Kind::DriverBack) {
+        // No key figures belong to it, and while the driver is away the
+        // lines read nothing: DTR is unknown, not off.
+        out_ << (event.kind == KeyEvent::Kind::DriverLost ? "driver_lost" : "driver_back") << ",,,,,\n";
+    } else {
+        const bool press = event.kind == KeyEvent::Kind::Press;
+        out_ << (press ? "press" : "release") << ',' << event.press << ','
+             << (event.heldMs >= 0 ? Fixed(event.heldMs, 1) : "") << ','
+             << (event.gapMs >= 0 ? Fixed(event.gapMs, 1) : "") << ',' << (event.chatter ? 1 : 0) << ','
+             << (dtr ? 1 : 0) << '\n';
+    }
     // A test may end by the console closing: each line is on disk at once.
     out_.flush();
 }

@@ -20,6 +20,11 @@ std::string Ms(double ms) { return Printf("%.1f ms", ms); }
 std::string FormatEvent(const KeyEvent &event, const std::string &state)
 {
     std::string line = Printf("[%9.3f s] ", event.seconds);
+    if (event.kind == KeyEvent::Kind::DriverLost)
+        return line + "driver lost: IsDriverInstalled -> 0, no press can be seen until it answers again" +
+               (state.empty() ? "" : " (" + state + ")");
+    if (event.kind == KeyEvent::Kind::DriverBack)
+        return line + "driver back: IsDriverInstalled -> 1";
     if (event.kind == KeyEvent::Kind::Release)
         return line + "release " + std::to_string(event.press) + ": held " + Ms(event.heldMs);
     line += "press " + std::to_string(event.press) + ": " + state;

@@ -1,5 +1,7 @@
 #include "keytest/KeyTestOptions.h"
 
+#include <cctype>
+
 #include "cmdline/OptionValues.h"
 
 const char *const KeyTestUsage =
@@ -16,13 +18,15 @@ const char *const KeyTestUsage =
     "                  Without it the library picks its default, COM1 at 3F8h.\n"
     "  --dll PATH      the Zelbin_Serial.dll to load (default: the one beside this\n"
     "                  program)\n"
-    "  --io PATH       load this io.dll first, for example the stand-in in sim\\\n"
-    "                  (default: the one Windows finds for Zelbin_Serial.dll)\n"
+    "  --io PATH       load this io.dll first, such as C:\\keys\\io.dll; the file\n"
+    "                  must be called io.dll (default: the one Windows finds for\n"
+    "                  Zelbin_Serial.dll)\n"
     "  --interval MS   poll every MS milliseconds, 1 to 10000 (default 10)\n"
     "  --chatter MS    flag a press that comes less than MS milliseconds after the\n"
     "                  previous release as chatter, 1 to 10000 (default 30)\n"
     "  --presses N     end after N presses\n"
-    "  --seconds S     end after S seconds (fractions allowed)\n"
+    "  --seconds S     end after S seconds, above 0 and up to 1000000 (fractions\n"
+    "                  allowed: 0.5)\n"
     "  --dtr on|off    hold DTR on or off for the whole test, to check the output\n"
     "                  device without the key (presses are counted, not toggled)\n"
     "  --log FILE      write every event to FILE as CSV, with wall-clock times\n"
@@ -30,51 +34,91 @@ const char *const KeyTestUsage =
     "                  answers to FILE (Value Change Dump, for PulseView or GTKWave)\n"
     "  --help          show this text\n"
     "\n"
+    "Options take their value after a space or an equals sign (--seconds=30).\n"
     "Ctrl+C also ends the test; listening is always stopped before the tester\n"
-    "exits.\n"
+    "exits, with DTR off unless --dtr on holds it.\n"
     "\n"
     "Exit status:\n"
     "  0  the test ran and ended cleanly (time up, presses reached or Ctrl+C)\n"
     "  1  the test could not run: Zelbin_Serial.dll, io.dll or an export is\n"
     "     missing or can't be loaded, or a --log or --vcd file can't be written\n"
     "  2  bad command line\n"
-    "  3  --presses N was given and fewer than N presses came before the end\n";
+    "  3  --presses N was given and fewer than N presses came before the end\n"
+    "  4  nothing could be tested: the library refused the base, no UART answered\n"
+    "     there, or the driver never answered (with the comm-port io.dll: it held\n"
+    "     no device)\n";
+
+namespace {
+
+std::string Quoted(const std::string &text) { return "'" + text + "'"; }
+
+// The complaint about a missing or bad value: the option's need, and the
+// value given, if any.
+std::string Needs(const std::string &need, bool given, const std::string &value)
+{
+    return given ? need + ", not " + Quoted(value) : need;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+} // namespace
 
 std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOptions &options)
 {
     ArgCursor cursor(args);
     while (!cursor.Done()) {
-        const std::string &arg = cursor.Next();
+        std::string arg = cursor.Next();
+        // "--seconds=1" is "--seconds 1", its value taken as written, even
+        // one that starts with "--".
+        std::string inlineValue;
+        bool hasInline = false;
+        const std::size_t equals = arg.find('=');
+        if (IsOption(arg) && equals != std::string::npos) {
+            inlineValue = arg.substr(equals + 1);
+            hasInline = true;
+            arg.erase(equals);
+        }
         std::string text;
+        bool given = false;
+        const auto value = [&](std::string &into) {
+            given = hasInline || cursor.Value(into);
+            if (hasInline)
+                into = inlineValue;
+            return given;
+        };
         if (arg == "--help" || arg == "-h" || arg == "/?") {
+            if (hasInline)
+                return arg + " takes no value";
             options.help = true;
         } else if (arg == "--dll") {
-            if (!cursor.Value(options.dllPath) || options.dllPath.empty())
+            if (!value(options.dllPath) || options.dllPath.empty())
                 return "--dll needs a path";
         } else if (arg == "--io") {
-            if (!cursor.Value(options.ioPath) || options.ioPath.empty())
+            if (!value(options.ioPath) || options.ioPath.empty())
                 return "--io needs a path";
         } else if (arg == "--log") {
-            if (!cursor.Value(options.logPath) || options.logPath.empty())
+            if (!value(options.logPath) || options.logPath.empty())
                 return "--log needs a file name";
         } else if (arg == "--vcd") {
-            if (!cursor.Value(options.vcdPath) || options.vcdPath.empty())
+            if (!value(options.vcdPath) || options.vcdPath.empty())
                 return "--vcd needs a file name";
         } else if (arg == "--interval") {
-            if (!cursor.Value(text) || !ParseUnsigned(text, 1, 10000, options.intervalMs))
-                return "--interval needs milliseconds from 1 to 10000";
+            if (!value(text) || !ParseUnsigned(text, 1, 10000, options.intervalMs))
+                return Needs("--interval needs milliseconds from 1 to 10000", given, text);
         } else if (arg == "--chatter") {
-            if (!cursor.Value(text) || !ParseUnsigned(text, 1, 10000, options.chatterMs))
-                return "--chatter needs milliseconds from 1 to 10000";
+            if (!value(text) || !ParseUnsigned(text, 1, 10000, options.chatterMs))
+                return Needs("--chatter needs milliseconds from 1 to 10000", given, text);
         } else if (arg == "--presses") {
-            if (!cursor.Value(text) || !ParseUnsigned(text, 1, 1000000000, options.presses))
-                return "--presses needs a count of at least 1";
+            if (!value(text) || !ParseUnsigned(text, 1, 999999999, options.presses))
+                return Needs("--presses needs a count from 1 to 999999999", given, text);
         } else if (arg == "--seconds") {
-            if (!cursor.Value(text) || !ParseSeconds(text, options.seconds))
-                return "--seconds needs a number of seconds above 0";
+            if (!value(text) || !ParseSeconds(text, options.seconds))
+                return Needs("--seconds needs a number of seconds above 0 and at most 1000000, in digits with "
+                             "an optional fraction (30, 0.5)",
+                             given, text);
         } else if (arg == "--dtr") {
-            if (!cursor.Value(text) || (text != "on" && text != "off"))
-                return "--dtr needs on or off";
+            if (!value(text) || (text != "on" && text != "off"))
+                return Needs("--dtr needs on or off", given, text);
             options.dtr = text == "on" ? DtrHold::On : DtrHold::Off;
         } else if (IsOption(arg)) {
             return "unknown option " + arg;
@@ -87,5 +131,31 @@ std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOpt
     }
     if (!options.logPath.empty() && options.logPath == options.vcdPath)
         return "--log and --vcd need different files";
+    if (!options.ioPath.empty())
+        return CheckIoPath(options.ioPath, IsSeparator(options.ioPath.back()));
+    return {};
+}
+
+std::string CheckIoPath(const std::string &path, bool isFolder)
+{
+    std::size_t nameAt = path.size();
+    while (nameAt > 0 && !IsSeparator(path[nameAt - 1]))
+        --nameAt;
+    if (isFolder) {
+        std::string folder = path;
+        while (!folder.empty() && IsSeparator(folder.back()))
+            folder.pop_back();
+        const bool slashes = path.find('/') != std::string::npos && path.find('\\') == std::string::npos;
+        return "--io names a folder, " + Quoted(path) + ": name the io.dll in it, such as " +
+               Quoted(folder + (slashes ? "/" : "\\") + "io.dll");
+    }
+    std::string name = path.substr(nameAt);
+    for (char &c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // Windows binds Zelbin_Serial.dll's imports by module name: a library
+    // loaded under any other name would be passed over for another io.dll.
+    if (name != "io.dll")
+        return "--io must name a file called io.dll (Zelbin_Serial.dll imports it by that name), not " +
+               Quoted(path.substr(nameAt));
     return {};
 }

@@ -15,6 +15,17 @@ std::uint32_t WaitBeforeNextPoll(std::uint32_t intervalMs, double elapsedSeconds
     return wait < intervalMs ? static_cast<std::uint32_t>(std::max(wait, 1.0)) : intervalMs;
 }
 
+std::uint32_t MsUntilNextPoll(std::uint32_t intervalMs, double lastPollSeconds, double nowSeconds,
+                              double limitSeconds)
+{
+    const double dueMs = (lastPollSeconds - nowSeconds) * 1000.0 + intervalMs;
+    const double wait = std::ceil(dueMs - 1e-6);
+    if (wait <= 0)
+        return 0;
+    return WaitBeforeNextPoll(static_cast<std::uint32_t>(std::min(wait, static_cast<double>(intervalMs))), nowSeconds,
+                              limitSeconds);
+}
+
 PollTiming::PollTiming() : bins_(Bins, 0) {}
 
 void PollTiming::Poll(double seconds)

@@ -28,7 +28,20 @@ PortPlan PlanPort(const char *params)
                                 "so), so the library uses " + plan.portName + " at " + plan.addressText +
                                 ". For another port give \"NAME;ADDRh\".");
     const std::string &address = plan.addressText;
-    if (!address.empty() && std::isxdigit(static_cast<unsigned char>(address.back())))
+    const bool hexPrefix = address.size() > 2 && address[0] == '0' && (address[1] == 'x' || address[1] == 'X');
+    if (choice.Source == TPortSource::Given && address.empty())
+        plan.warnings.push_back("The address is empty: a second item is the UART's base as written, and an empty "
+                                "one reads 0000h. Give the base, such as '" + plan.portName + ";2F8h', or the "
+                                "name alone for one of COM1 to COM4.");
+    else if (address.size() == 1 && !std::isxdigit(static_cast<unsigned char>(address[0])))
+        plan.warnings.push_back("The address text '" + address + "' is only a suffix, with no digits before it: "
+                                "it reads 0000h. Write the base before the suffix, such as '2F8" + address + "'.");
+    if (hexPrefix)
+        plan.warnings.push_back("The address text '" + address + "' starts with 0x: the library takes no prefix, "
+                                "and the 'x' ends its reading at " + HexBase(plan.base) + ". Write it as '" +
+                                address.substr(2) +
+                                (std::isxdigit(static_cast<unsigned char>(address.back())) ? "h" : "") + "'.");
+    else if (!address.empty() && std::isxdigit(static_cast<unsigned char>(address.back())))
         plan.warnings.push_back("The address text '" + address + "' ends in a hex digit: the library drops the "
                                 "last character as the suffix and reads " + HexBase(plan.base) + ". Write it "
                                 "with a suffix, such as '" + address + "h'.");

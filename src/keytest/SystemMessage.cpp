@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-std::string TidySystemMessage(const std::string &raw, const std::string &subject, unsigned long code)
+std::string TidySystemMessageText(const std::string &raw, const std::string &subject)
 {
     std::string message;
     for (std::size_t i = 0; i < raw.size(); ++i) {
@@ -22,12 +22,20 @@ std::string TidySystemMessage(const std::string &raw, const std::string &subject
         } else if (raw[i] == '\r' || raw[i] == '\n') {
             if (!message.empty() && message.back() != ' ')
                 message += ' ';
-        } else {
+        } else if (raw[i] != ' ' || (!message.empty() && message.back() != ' ')) {
+            // A dropped placeholder leaves its spaces on both sides: one is
+            // kept, as between any two words.
             message += raw[i];
         }
     }
     while (!message.empty() && (message.back() == ' ' || message.back() == '.'))
         message.pop_back();
+    return message;
+}
+
+std::string TidySystemMessage(const std::string &raw, const std::string &subject, unsigned long code)
+{
+    std::string message = TidySystemMessageText(raw, subject);
     if (message.empty())
         message = "system error";
     return message + " (error " + std::to_string(code) + ")";

@@ -98,10 +98,19 @@ TEST_F(DllAbi, SetToggledReadsOnlyTheLowByteOfItsArgument)
 }
 
 // What the loader callback calls would escape the record otherwise (see
-// LoadingAndUnloadingTouchNoPortAndNoDevice in the behaviour tests).
+// LoadingAndUnloadingTouchNoPortAndNoDevice in the behaviour tests). A
+// probe DLL whose loader callback opens a device, loaded through the same
+// routing, must show that open in the record.
 TEST_F(DllAbi, DeviceCallsAreRoutedFromTheMomentTheLoaderBindsTheDll)
 {
-    EXPECT_TRUE(DeviceCallsRoutedFromBinding());
+    const HMODULE probe = LoadRouted("routing_probe.dll", Devices::Spied);
+    ASSERT_NE(probe, nullptr) << "routing_probe.dll: " << GetLastError();
+    std::vector<std::string> lines;
+    for (const SpiedCall &call : SpiedDeviceCalls())
+        lines.push_back(call.line);
+    FreeLibrary(probe);
+    ASSERT_FALSE(lines.empty()) << "the probe's open escaped the record";
+    EXPECT_NE(lines[0].find("ZELBIN-ROUTING-PROBE"), std::string::npos) << lines[0];
 }
 
 DWORD WINAPI ReturnAtOnce(LPVOID) { return 0; }

@@ -20,7 +20,6 @@ using CreateFileAFn = HANDLE(WINAPI *)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUT
 using CloseHandleFn = BOOL(WINAPI *)(HANDLE);
 
 std::vector<SpiedCall> spied;
-bool routedFromBinding = false;
 std::vector<HANDLE> spiedHandles; // kernel32's, in the order the spy first saw them
 
 // The handles a device call of the key library can get: the simulator's,
@@ -177,8 +176,6 @@ bool RedirectImport(HMODULE module, const char *dll, const char *function, FARPR
 
 const std::vector<SpiedCall> &SpiedDeviceCalls() { return spied; }
 
-bool DeviceCallsRoutedFromBinding() { return routedFromBinding; }
-
 HMODULE StandInIo()
 {
     static HMODULE io = LoadLibraryA("io.dll");
@@ -187,7 +184,7 @@ HMODULE StandInIo()
 
 FARPROC StandInIoExport(const char *name) { return GetProcAddress(StandInIo(), name); }
 
-HMODULE LoadKeyLibrary(Devices devices, Exports &exports)
+HMODULE LoadRouted(const char *dll, Devices devices)
 {
     StandInIo(); // the key library must bind to the copy the tests control, loaded before the redirects
     const bool simulated = devices == Devices::Simulated;
@@ -199,19 +196,25 @@ HMODULE LoadKeyLibrary(Devices devices, Exports &exports)
     {
         const ExportRedirect createFile("CreateFileA", create);
         const ExportRedirect closeHandle("CloseHandle", close);
-        module = LoadLibraryA("Zelbin_Serial.dll");
+        module = LoadLibraryA(dll);
     }
+    if (!module)
+        return nullptr;
+    // Bound before the redirects ended, the imports point at them already;
+    // set again for a loader that bound them another way.
+    for (const auto &[function, replacement] : {std::pair{"CreateFileA", create}, std::pair{"CloseHandle", close}})
+        EXPECT_TRUE(RedirectImport(module, "KERNEL32.dll", function, replacement)) << dll << ": " << function;
+    return module;
+}
+
+HMODULE LoadKeyLibrary(Devices devices, Exports &exports)
+{
+    HMODULE module = LoadRouted("Zelbin_Serial.dll", devices);
     if (!module) {
         ADD_FAILURE() << "LoadLibrary(Zelbin_Serial.dll) failed: " << GetLastError();
         return nullptr;
     }
     if (const char *missing = ZelbinLoadFunctions(module, &exports))
         ADD_FAILURE() << "Zelbin_Serial.dll has no export " << missing;
-    routedFromBinding = true;
-    for (const auto &[function, replacement] : {std::pair{"CreateFileA", create}, std::pair{"CloseHandle", close}}) {
-        const DWORD *slot = ImportSlot(module, "KERNEL32.dll", function);
-        routedFromBinding = routedFromBinding && slot && *slot == AddressOf(replacement);
-        EXPECT_TRUE(RedirectImport(module, "KERNEL32.dll", function, replacement)) << function;
-    }
     return module;
 }

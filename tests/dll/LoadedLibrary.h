@@ -24,9 +24,10 @@ enum class Devices {
 // DLL opens for itself still reach kernel32 unrecorded.
 HMODULE LoadKeyLibrary(Devices devices, Exports &exports);
 
-// Whether the last load found the device imports already routed when the
-// loader had bound them, so that its loader callback's calls were routed too.
-bool DeviceCallsRoutedFromBinding();
+// Loads `dll` with its CreateFileA and CloseHandle routed as `devices` says
+// from the moment the loader binds it, as LoadKeyLibrary does; null when it
+// can't be loaded.
+HMODULE LoadRouted(const char *dll, Devices devices);
 
 // The device calls of the key library since it was loaded with Spied, one
 // line each, in the call record's form (sim::Describe); kernel32's handles

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "keytest/CsvLog.h"
 #include "keytest/KeyAnalysis.h"
 #include "keytest/KeyReport.h"
 #include "keytest/PollTiming.h"
@@ -197,6 +198,114 @@ TEST(KeyReport, TheSummaryGivesTheFigures)
         << summary;
 }
 
+// The median is the middle interval, not the least, the mean or the
+// greatest; with an even count, the lower of the two middle ones.
+TEST(PollTiming, TheMedianIsTheMiddleInterval)
+{
+    const struct {
+        std::vector<double> intervalsMs;
+        double median;
+    } cases[] = {
+        {{10}, 10},
+        {{10, 30, 31}, 30},
+        {{31, 10, 30}, 30},
+        {{10, 20, 30, 40}, 20},
+        {{5, 5, 40, 40, 40}, 40},
+        {{2.5, 12.3, 12.3, 99}, 12.3},
+        {{1, 1, 1, 15000, 15000, 15000, 15000}, 15000},
+    };
+    for (const auto &c : cases) {
+        PollTiming timing;
+        double at = 0;
+        timing.Poll(at);
+        for (double ms : c.intervalsMs)
+            timing.Poll(at += ms / 1000.0);
+        EXPECT_NEAR(timing.MedianMs(), c.median, 0.051) << ::testing::PrintToString(c.intervalsMs);
+    }
+}
+
+// Counts of one take the singular, every other count the plural.
+TEST(KeyReport, TheSummaryCountsInTheSingularAndThePlural)
+{
+    const struct {
+        std::vector<Poll> polls;
+        std::vector<std::string> lines; // the first line, and the chatter line
+    } cases[] = {
+        {{{0, false, false}}, {"Summary: 0 presses, 0 releases", "  chatter         none (no press came within 30 ms "
+                                                                 "of a release)"}},
+        {{{0, true, true}}, {"Summary: 1 press, 0 releases", "  chatter         none (no press came within 30 ms of "
+                                                             "a release)"}},
+        {{{0, true, true}, {10, false, false}, {20, true, true}},
+         {"Summary: 2 presses, 1 release", "  chatter         1 press within 30 ms of a release: the key bounces"}},
+        {{{0, true, true}, {10, false, false}, {20, true, true}, {30, false, false}, {40, true, true}},
+         {"Summary: 3 presses, 2 releases", "  chatter         2 presses within 30 ms of a release: the key bounces"}},
+    };
+    for (const auto &c : cases) {
+        KeyAnalysis analysis(30);
+        PollTiming timing;
+        for (const Poll &poll : c.polls) {
+            LineLevels lines;
+            lines.on[LineCts] = poll.cts;
+            analysis.Poll(poll.ms / 1000.0, poll.pressed, lines);
+        }
+        const std::vector<std::string> summary = FormatSummary(analysis, timing, 10);
+        ASSERT_GE(summary.size(), 4u);
+        EXPECT_EQ(summary[0], c.lines[0]);
+        EXPECT_EQ(summary[3], c.lines[1]);
+    }
+}
+
+// Rows as a spreadsheet reads them: a press held 0 ms has its length, the
+// wall clock keeps three digits of milliseconds, driver rows carry no key
+// figures.
+TEST(CsvLog, WritesARowForEachKindOfEvent)
+{
+    std::ostringstream out;
+    CsvLog log(out);
+    KeyEvent press;
+    press.seconds = 0.1;
+    press.press = 1;
+    KeyEvent release = press;
+    release.kind = KeyEvent::Kind::Release;
+    release.heldMs = 0;
+    KeyEvent chatter = press;
+    chatter.press = 2;
+    chatter.seconds = 0.125;
+    chatter.gapMs = 25;
+    chatter.chatter = true;
+    KeyEvent lost;
+    lost.kind = KeyEvent::Kind::DriverLost;
+    lost.seconds = 1.5;
+    KeyEvent back = lost;
+    back.kind = KeyEvent::Kind::DriverBack;
+    back.seconds = 2;
+    log.Write(press, FormatWallClock(2026, 1, 2, 3, 4, 5, 6), true);
+    log.Write(release, FormatWallClock(2026, 1, 2, 3, 4, 5, 60), true);
+    log.Write(chatter, FormatWallClock(2026, 12, 31, 23, 59, 59, 999), false);
+    log.Write(lost, FormatWallClock(2026, 1, 2, 3, 4, 7, 0), false);
+    log.Write(back, FormatWallClock(2026, 1, 2, 3, 4, 7, 500), false);
+    EXPECT_EQ(out.str(), "time,seconds,event,press,held_ms,gap_ms,chatter,dtr\n"
+                         "2026-01-02T03:04:05.006,0.100,press,1,,,0,1\n"
+                         "2026-01-02T03:04:05.060,0.100,release,1,0.0,,0,1\n"
+                         "2026-12-31T23:59:59.999,0.125,press,2,,25.0,1,0\n"
+                         "2026-01-02T03:04:07.000,1.500,driver_lost,,,,,\n"
+                         "2026-01-02T03:04:07.500,2.000,driver_back,,,,,\n");
+}
+
+TEST(KeyReport, TheDriverEventsSayWhatHappened)
+{
+    KeyEvent lost;
+    lost.kind = KeyEvent::Kind::DriverLost;
+    lost.seconds = 1.5;
+    EXPECT_EQ(FormatEvent(lost, "COM5: not held"), "[    1.500 s] driver lost: IsDriverInstalled -> 0, no press can "
+                                                   "be seen until it answers again (COM5: not held)");
+    EXPECT_EQ(FormatEvent(lost, ""), "[    1.500 s] driver lost: IsDriverInstalled -> 0, no press can be seen until "
+                                     "it answers again");
+    KeyEvent back = lost;
+    back.kind = KeyEvent::Kind::DriverBack;
+    EXPECT_EQ(FormatEvent(back, "ignored"), "[    1.500 s] driver back: IsDriverInstalled -> 1");
+}
+
 struct PlanCase {
     const char *params; // null: NULL
     const char *device;
@@ -232,8 +341,26 @@ INSTANTIATE_TEST_SUITE_P(Cases, PortPlanCases, ::testing::Values(
     PlanCase{"COM9;2E8H", "COM9", 0x2E8, true, {}},
     PlanCase{"COM9;3F8", "COM9", 0x003F, false, {"ends in a hex digit", "003Fh lies outside 0100h to FFF9h"}},
     PlanCase{"COM9;12345", "COM9", 0x1234, true, {"reads 1234h"}},
-    PlanCase{"COM9;0x3F8h", "COM9", 0x0000, false, {"0000h lies outside"}},
-    PlanCase{"COM9;FFFAh", "COM9", 0xFFFA, false, {"FFFAh lies outside"}}));
+    PlanCase{"COM9;0x3F8h", "COM9", 0x0000, false, {"starts with 0x", "0000h lies outside"}},
+    PlanCase{"COM9;FFFAh", "COM9", 0xFFFA, false, {"FFFAh lies outside"}},
+    // The last character is a suffix whatever it is, a hex letter too.
+    PlanCase{"COM9;3FA", "COM9", 0x003F, false, {"'3FA' ends in a hex digit", "003Fh lies outside"}},
+    PlanCase{"COM9;2E8F", "COM9", 0x02E8, true, {"'2E8F' ends in a hex digit: the library drops the last character "
+                                                 "as the suffix and reads 02E8h. Write it with a suffix, such as "
+                                                 "'2E8Fh'."}},
+    // Names are matched whole: a longer one is not its first four letters.
+    PlanCase{"COM10", "COM1", 0x3F8, true, {"'COM10' is not one of the names"}},
+    PlanCase{"COM2 ", "COM1", 0x3F8, true, {"'COM2 ' is not one of the names"}},
+    PlanCase{"COM2;0x2F8h", "COM2", 0x0000, false,
+             {"The address text '0x2F8h' starts with 0x: the library takes no prefix, and the 'x' ends its reading "
+              "at 0000h. Write it as '2F8h'.",
+              "0000h lies outside"}},
+    PlanCase{"COM9;0x3F8", "COM9", 0x0000, false, {"Write it as '3F8h'.", "0000h lies outside"}},
+    PlanCase{"COM2;;", "COM2", 0x0000, false,
+             {"The address is empty: a second item is the UART's base as written, and an empty one reads 0000h. "
+              "Give the base, such as 'COM2;2F8h', or the name alone for one of COM1 to COM4.",
+              "0000h lies outside"}},
+    PlanCase{"COM9;h", "COM9", 0x0000, false, {"'h' is only a suffix", "0000h lies outside"}}));
 
 // What a reader would reject or misread: times that don't rise, and a press
 // pulse left high at the end of the trace.
@@ -262,7 +389,8 @@ TEST(SystemMessage, FillsInTheSubjectAndDropsTheLineBreak)
               "Bad EXE format for C:\\k\\io.dll (error 193)");
     EXPECT_EQ(TidySystemMessage("%1 is not a valid Win32 application.\r\n", "x.dll", 193),
               "x.dll is not a valid Win32 application (error 193)");
-    EXPECT_EQ(TidySystemMessage("The file %1!s! and %2 differ.\r\n", "a", 1), "The file a and  differ (error 1)");
+    // A dropped placeholder takes one of the spaces around it along.
+    EXPECT_EQ(TidySystemMessage("The file %1!s! and %2 differ.\r\n", "a", 1), "The file a and differ (error 1)");
     EXPECT_EQ(TidySystemMessage("Access is denied.\r\n", "COM1", 5), "Access is denied (error 5)");
     EXPECT_EQ(TidySystemMessage("Two\r\nlines.\r\n", "", 7), "Two lines (error 7)");
     EXPECT_EQ(TidySystemMessage("", "x", 12345), "system error (error 12345)");

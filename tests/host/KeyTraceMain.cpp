@@ -1,10 +1,12 @@
 // key_trace: a key test on simulated time, for checking the key tester's
 // records with outside readers. The library (host build, over the simulator)
 // is polled every 5 ms of simulated time while a key script works the key;
-// the polls go through the tester's analysis, CSV log and VCD writer, and
-// each event is printed the way the tester prints it.
+// the polls go through the tester's own test session, so the events, the
+// CSV log, the VCD trace and the summary are the tester's.
 //
-// Usage: key_trace SCRIPT PARAMETERS SECONDS VCD_FILE CSV_FILE
+// Usage: key_trace SCRIPT PARAMETERS SECONDS VCD_FILE CSV_FILE [OFF_MS-ON_MS]
+// The last argument takes the driver away at OFF_MS and back at ON_MS.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,11 +14,9 @@
 #include <vector>
 
 #include "keytest/CsvLog.h"
-#include "keytest/KeyAnalysis.h"
-#include "keytest/KeyReport.h"
+#include "keytest/KeyTestSession.h"
 #include "keytest/ModemLines.h"
 #include "keytest/PortPlan.h"
-#include "keytest/VcdWriter.h"
 #include "Zelbin_Serial.h"
 #include "library/Zelbin_SerialCore.h"
 #include "platform/Platform.h"
@@ -27,18 +27,52 @@ namespace {
 
 constexpr int PollMs = 5;
 
+class SimulatedTarget : public KeyTestTarget {
+public:
+    void StartListen(const char *params) override { ZelbinStartListen(params); }
+    bool IsZBToggle() override { return ZelbinIsZBToggle() != 0; }
+    void SetToggled(bool on) override { ZelbinSetToggled(on ? 1 : 0); }
+    void StopListen() override { ZelbinStopListen(); }
+    bool DriverAnswers() override { return platform::IsDriverInstalled() != 0; }
+    LineLevels ReadLines(std::uint16_t base) override { return ReadModemLines(platform::GetPortBit, base); }
+    bool UartAnswers(std::uint16_t base) override { return UartAnswersAt(platform::GetPortBit, base); }
+};
+
+// Simulated time from 09:00:00.000 on the day of the trace.
+class SimulatedClock : public KeyTestClock {
+public:
+    int ms = 0;
+    double Seconds() override { return ms / 1000.0; }
+    std::string WallClock(double seconds) override
+    {
+        const long at = 9L * 3600 * 1000 + std::lround(seconds * 1000);
+        return FormatWallClock(2026, 12, 8, static_cast<int>(at / 3600000), static_cast<int>(at / 60000 % 60),
+                               static_cast<int>(at / 1000 % 60), static_cast<int>(at % 1000));
+    }
+};
+
+class PrintedOutput : public KeyTestOutput {
+public:
+    void Line(const std::string &text) override { std::printf("%s\n", text.c_str()); }
+};
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: key_trace SCRIPT PARAMETERS SECONDS VCD_FILE CSV_FILE\n");
+    if (argc != 6 && argc != 7) {
+        std::fprintf(stderr, "usage: key_trace SCRIPT PARAMETERS SECONDS VCD_FILE CSV_FILE [OFF_MS-ON_MS]\n");
         return 2;
     }
     std::vector<sim::KeyEvent> script;
     std::string error;
     if (!sim::ParseKeyScript(argv[1], script, error)) {
         std::fprintf(stderr, "key_trace: %s\n", error.c_str());
+        return 2;
+    }
+    int offMs = -1, onMs = -1;
+    if (argc == 7 && std::sscanf(argv[6], "%d-%d", &offMs, &onMs) != 2) {
+        std::fprintf(stderr, "key_trace: the driver's outage is OFF_MS-ON_MS, not '%s'\n", argv[6]);
         return 2;
     }
     const int totalMs = static_cast<int>(std::atof(argv[3]) * 1000);
@@ -52,36 +86,29 @@ int main(int argc, char **argv)
     world.Reset();
     ClearPortStateAsInANewProcess();
     LibraryLoad();
+    KeyTestOptions options;
+    options.hasParameters = true;
+    options.parameters = argv[2];
+    options.intervalMs = PollMs;
+    options.seconds = totalMs / 1000.0;
     const PortPlan plan = PlanPort(argv[2]);
-    ZelbinStartListen(argv[2]);
+    SimulatedTarget target;
+    SimulatedClock clock;
+    PrintedOutput output;
+    KeyTestSession session(options, plan, target, clock, output, &csvFile, &vcdFile, "2026-12-08T09:00:00.000");
     sim::ScriptedKey key(script);
-    key.NoteWrite(world.machine(), plan.base);
 
-    KeyAnalysis analysis(30);
-    CsvLog log(csvFile);
-    VcdWriter vcd(vcdFile, "2026-12-08T09:00:00.000");
-    bool toggled = false;
-    for (int ms = 0; ms <= totalMs; ms += PollMs) {
-        key.Advance(world.machine(), static_cast<std::uint64_t>(ms));
-        const double seconds = ms / 1000.0;
-        const bool pressed = ZelbinIsZBToggle() != 0;
-        if (pressed) {
-            toggled = !toggled;
-            ZelbinSetToggled(toggled ? 1 : 0);
+    if (session.Start()) {
+        key.NoteWrite(world.machine(), plan.base);
+        for (; clock.ms <= totalMs; clock.ms += PollMs) {
+            if (clock.ms == offMs || clock.ms == onMs)
+                world.SetDriverInstalled(clock.ms == onMs);
+            key.Advance(world.machine(), static_cast<std::uint64_t>(clock.ms));
+            session.Poll();
         }
-        const LineLevels lines = ReadModemLines(platform::GetPortBit, plan.base);
-        vcd.Sample(seconds, lines.on[LineCts], lines.on[LineDtr], lines.on[LineRts], pressed);
-        for (const KeyEvent &event : analysis.Poll(seconds, pressed, lines)) {
-            const std::string state = std::string("toggled ") + (toggled ? "on, " : "off,") + " DTR " +
-                                      (lines.on[LineDtr] ? "on" : "off");
-            std::printf("%s\n", FormatEvent(event, state).c_str());
-            const int at = 9 * 3600 * 1000 + ms;
-            log.Write(event,
-                      FormatWallClock(2026, 12, 8, at / 3600000, at / 60000 % 60, at / 1000 % 60, at % 1000),
-                      lines.on[LineDtr]);
-        }
+        clock.ms = totalMs;
     }
-    ZelbinStopListen();
-    vcd.Finish(totalMs / 1000.0);
-    return vcdFile && csvFile ? 0 : 1;
+    session.Stop(KeyTestEnd::TimeUp);
+    const int status = session.Report();
+    return vcdFile && csvFile ? status : 1;
 }

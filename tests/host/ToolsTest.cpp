@@ -3,6 +3,9 @@
 // key.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <sstream>
+
 #include "keytest/KeyTestOptions.h"
 #include "virtualkey/VirtualKeyOptions.h"
 #include "sim/KeyScript.h"
@@ -102,9 +105,22 @@ TEST(ScriptedKey, PressesTheKeyOfThePortTheHostStartsOnEvenAtTimeZero)
     EXPECT_TRUE(key.Finished());
 }
 
+// Every field of the key tester's options, so that a row can't pass with
+// one of them parsed wrong.
+std::string Describe(const KeyTestOptions &o)
+{
+    std::ostringstream text;
+    text << "help=" << o.help << " params=" << (o.hasParameters ? "'" + o.parameters + "'" : "none") << " dll='"
+         << o.dllPath << "' io='" << o.ioPath << "' log='" << o.logPath << "' vcd='" << o.vcdPath
+         << "' interval=" << o.intervalMs << " chatter=" << o.chatterMs << " presses=" << o.presses
+         << " seconds=" << o.seconds << " dtr=" << static_cast<int>(o.dtr);
+    return text.str();
+}
+
 struct OptionsCase {
     std::vector<std::string> args;
-    std::string error; // a fragment of the complaint; empty: accepted
+    std::string error;                          // the whole complaint; empty: accepted
+    std::function<void(KeyTestOptions &)> want = {}; // accepted: what the defaults become
 };
 
 std::ostream &operator<<(std::ostream &os, const OptionsCase &c)
@@ -120,37 +136,87 @@ TEST_P(KeyTestCommandLine, AcceptsOrNamesTheProblem)
 {
     KeyTestOptions options;
     const std::string error = ParseKeyTestOptions(GetParam().args, options);
-    if (GetParam().error.empty())
-        EXPECT_EQ(error, "");
-    else
-        EXPECT_NE(error.find(GetParam().error), std::string::npos) << "got: " << error;
+    EXPECT_EQ(error, GetParam().error);
+    if (GetParam().error.empty()) {
+        KeyTestOptions want;
+        if (GetParam().want)
+            GetParam().want(want);
+        EXPECT_EQ(Describe(options), Describe(want));
+    }
 }
+
+const std::string SecondsNeed = "--seconds needs a number of seconds above 0 and at most 1000000, in digits with an "
+                                "optional fraction (30, 0.5)";
 
 INSTANTIATE_TEST_SUITE_P(Cases, KeyTestCommandLine, ::testing::Values(
     OptionsCase{{}, ""},
-    OptionsCase{{"COM2", "--interval", "1", "--presses", "3", "--seconds", "0.5"}, ""},
-    OptionsCase{{"--interval", "0"}, "--interval"},
-    OptionsCase{{"--interval", "10001"}, "--interval"},
-    OptionsCase{{"--interval"}, "--interval"},
-    OptionsCase{{"--presses", "0"}, "--presses"},
-    OptionsCase{{"--presses", "-1"}, "--presses"},
-    OptionsCase{{"--seconds", "0"}, "--seconds"},
-    OptionsCase{{"--seconds", "nan"}, "--seconds"},
-    OptionsCase{{"--seconds", "1.5.2"}, "--seconds"},
-    OptionsCase{{"--dll"}, "--dll"},
+    OptionsCase{{"COM2", "--interval", "1", "--presses", "3", "--seconds", "0.5"}, "",
+                [](KeyTestOptions &o) { o.hasParameters = true; o.parameters = "COM2"; o.intervalMs = 1;
+                                        o.presses = 3; o.seconds = 0.5; }},
+    OptionsCase{{"--interval", "10000", "--chatter", "10000", "--presses", "999999999", "--seconds", "1000000"}, "",
+                [](KeyTestOptions &o) { o.intervalMs = 10000; o.chatterMs = 10000; o.presses = 999999999;
+                                        o.seconds = 1e6; }},
+    OptionsCase{{"--interval", "0"}, "--interval needs milliseconds from 1 to 10000, not '0'"},
+    OptionsCase{{"--interval", "10001"}, "--interval needs milliseconds from 1 to 10000, not '10001'"},
+    OptionsCase{{"--interval", "abc"}, "--interval needs milliseconds from 1 to 10000, not 'abc'"},
+    OptionsCase{{"--interval"}, "--interval needs milliseconds from 1 to 10000"},
+    OptionsCase{{"--presses", "0"}, "--presses needs a count from 1 to 999999999, not '0'"},
+    OptionsCase{{"--presses", "1000000000"}, "--presses needs a count from 1 to 999999999, not '1000000000'"},
+    OptionsCase{{"--presses", "-1"}, "--presses needs a count from 1 to 999999999, not '-1'"},
+    OptionsCase{{"--seconds", "0"}, SecondsNeed + ", not '0'"},
+    OptionsCase{{"--seconds", "nan"}, SecondsNeed + ", not 'nan'"},
+    OptionsCase{{"--seconds", "1.5.2"}, SecondsNeed + ", not '1.5.2'"},
+    OptionsCase{{"--seconds", "1e7"}, SecondsNeed + ", not '1e7'"},
+    OptionsCase{{"--seconds", "1000000.5"}, SecondsNeed + ", not '1000000.5'"},
+    OptionsCase{{"--dll"}, "--dll needs a path"},
     OptionsCase{{"--verbose"}, "unknown option --verbose"},
-    OptionsCase{{"COM1", "COM2"}, "only one parameter text"},
+    OptionsCase{{"--verbose=2"}, "unknown option --verbose"},
+    OptionsCase{{"COM1", "COM2"}, "only one parameter text, please (quote it if it has spaces): COM2"},
     // An option never takes the next option as its value.
     OptionsCase{{"--dll", "--io", "x"}, "--dll needs a path"},
     OptionsCase{{"--io", "--seconds", "1"}, "--io needs a path"},
     OptionsCase{{"--log", "--vcd", "t.vcd"}, "--log needs a file name"},
     OptionsCase{{"--vcd"}, "--vcd needs a file name"},
-    OptionsCase{{"--log", "same.txt", "--vcd", "same.txt"}, "different files"},
-    OptionsCase{{"--chatter", "0"}, "--chatter"},
-    OptionsCase{{"--chatter", "--presses", "2"}, "--chatter"},
-    OptionsCase{{"--dtr", "yes"}, "--dtr needs on or off"},
+    OptionsCase{{"--log", "same.txt", "--vcd", "same.txt"}, "--log and --vcd need different files"},
+    OptionsCase{{"--chatter", "0"}, "--chatter needs milliseconds from 1 to 10000, not '0'"},
+    OptionsCase{{"--chatter", "--presses", "2"}, "--chatter needs milliseconds from 1 to 10000"},
+    OptionsCase{{"--dtr", "yes"}, "--dtr needs on or off, not 'yes'"},
     OptionsCase{{"--dtr"}, "--dtr needs on or off"},
-    OptionsCase{{"--dtr", "on", "--chatter", "50", "--log", "k.csv", "--vcd", "k.vcd", "COM2"}, ""}));
+    OptionsCase{{"--dtr", "on", "--chatter", "50", "--log", "k.csv", "--vcd", "k.vcd", "COM2"}, "",
+                [](KeyTestOptions &o) { o.dtr = DtrHold::On; o.chatterMs = 50; o.logPath = "k.csv";
+                                        o.vcdPath = "k.vcd"; o.hasParameters = true; o.parameters = "COM2"; }},
+    // --option=value is --option value, the value taken as written.
+    OptionsCase{{"--seconds=1", "--interval=20", "--dtr=off", "--io=C:\\keys\\io.dll", "--log=--x.csv"}, "",
+                [](KeyTestOptions &o) { o.seconds = 1; o.intervalMs = 20; o.dtr = DtrHold::Off;
+                                        o.ioPath = "C:\\keys\\io.dll"; o.logPath = "--x.csv"; }},
+    OptionsCase{{"--seconds="}, SecondsNeed + ", not ''"},
+    OptionsCase{{"--dll="}, "--dll needs a path"},
+    OptionsCase{{"--help=yes"}, "--help takes no value"},
+    OptionsCase{{"--help"}, "", [](KeyTestOptions &o) { o.help = true; }},
+    OptionsCase{{"--dll", "x.dll", "--io", "sim\\io.dll", "COM9;2E8h"}, "",
+                [](KeyTestOptions &o) { o.dllPath = "x.dll"; o.ioPath = "sim\\io.dll"; o.hasParameters = true;
+                                        o.parameters = "COM9;2E8h"; }},
+    OptionsCase{{""}, "", [](KeyTestOptions &o) { o.hasParameters = true; }},
+    // Zelbin_Serial.dll imports io.dll by that name: another name, or a
+    // folder, is a mistake on the command line.
+    OptionsCase{{"--io", "Zelbin_Serial.dll"},
+                "--io must name a file called io.dll (Zelbin_Serial.dll imports it by that name), not "
+                "'Zelbin_Serial.dll'"},
+    OptionsCase{{"--io", "C:\\keys\\IO.DLL"}, "", [](KeyTestOptions &o) { o.ioPath = "C:\\keys\\IO.DLL"; }},
+    OptionsCase{{"--io", "dist\\sim\\"}, "--io names a folder, 'dist\\sim\\': name the io.dll in it, such as "
+                                          "'dist\\sim\\io.dll'"},
+    OptionsCase{{"--io=keys/"}, "--io names a folder, 'keys/': name the io.dll in it, such as 'keys/io.dll'"}));
+
+// A folder that doesn't end in a separator is known only to the file
+// system: the tester asks it and passes the answer.
+TEST(KeyTestCommandLine, AnIoPathThatIsAFolderIsNamedAsOne)
+{
+    EXPECT_EQ(CheckIoPath("C:\\keys", true), "--io names a folder, 'C:\\keys': name the io.dll in it, such as "
+                                             "'C:\\keys\\io.dll'");
+    EXPECT_EQ(CheckIoPath("C:\\keys\\io.dll", false), "");
+    EXPECT_EQ(CheckIoPath("io.dll.bak", false), "--io must name a file called io.dll (Zelbin_Serial.dll imports it "
+                                                "by that name), not 'io.dll.bak'");
+}
 
 TEST(KeyTestCommandLine, KeepsTheParameterTextAsGivenAndTellsNoneFromEmpty)
 {

@@ -84,5 +84,28 @@ check "every row is consistent: wall clock, press lengths, gaps, chatter" $? "$r
 [ "${rows#*|}" = "1=0 2=0 3=1 4=1 5=0 " ]
 check "the bounce's second and third closings are chatter" $? "${rows#*|}"
 
+# The test ends toggled on (five presses): DTR is turned off before the
+# stop, and the trace shows it.
+last_dtr="$(grep -E '^[01]"$' k.vcd | tail -n 1)"
+[ "$last_dtr" = '0"' ]
+check "DTR is off at the end of the trace" $? "$last_dtr"
+
+# The driver going away and coming back: rows of their own, in time order
+# among the presses, and a line in the summary.
+"$trace" "tap@100 tap@600" COM2 1.0 d.vcd d.csv 300-500 >driver.txt
+status=$?
+rows="$(tail -n +2 d.csv | cut -d, -f2,3 | tr '\n' ' ')"
+[ "$status" -eq 0 ] &&
+    [ "$rows" = "0.100,press 0.200,release 0.300,driver_lost 0.500,driver_back 0.600,press 0.700,release " ] &&
+    grep -q '^  driver          1 loss, 0.20 s without it in all' driver.txt
+check "the driver's outage is in the log and the summary" $? "status $status; $rows"
+
+# A refused base tests nothing: status 4, no row, no hint.
+"$trace" "tap@100" "COM9;2E8" 0.5 r.vcd r.csv >refused.txt
+status=$?
+[ "$status" -eq 4 ] && [ "$(wc -l <r.csv)" -eq 1 ] && grep -q '^  nothing tested  the library refused' refused.txt &&
+    ! grep -q '^Hint: ' refused.txt
+check "a refused base ends with status 4 and no hint" $? "status $status"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -116,6 +116,31 @@ cat show.txt >>out.txt
 [ "$status" -eq 0 ] && grep -q 'RTS on  *DTR on' show.txt && grep -q 'DTR held on' out.txt
 check "--dtr on shows on the stand-in's modem control register" $?
 
+# A test that ends toggled on turns DTR off before it stops, as README
+# advises hosts.
+ZELBIN_KEY_SCRIPT="press@200 release@450" keytest --presses 1 --seconds 5 COM2
+[ $? -eq 0 ] && grep -q 'press 1: toggled on,  DTR on' out.txt &&
+    grep -q '^ZelbinSetToggled(0): DTR off before stopping' out.txt
+check "a test that ends toggled on turns DTR off" $?
+
+# The driver going away and coming back mid-test are events, in the log
+# and the summary too.
+keytest_in_background --seconds 20 --log drv.csv COM1
+host=$!
+wait_for out.txt 'Polling every'
+virtualkey driver off >/dev/null 2>&1
+sleep 0.5
+virtualkey driver on >/dev/null 2>&1
+sleep 0.5
+kill -INT "$host"
+wait "$host"
+status=$?
+events="$(tr -d '\r' <drv.csv 2>/dev/null | tail -n +2 | cut -d, -f3 | tr '\n' ' ')"
+[ "$status" -eq 0 ] && grep -q '\] driver lost: IsDriverInstalled -> 0' out.txt &&
+    grep -q '\] driver back: IsDriverInstalled -> 1' out.txt && grep -q '^  driver          1 loss' out.txt &&
+    [ "$events" = "driver_lost driver_back " ]
+check "the driver going away and coming back are reported (log: $events)" $?
+
 # Ctrl+C (Wine turns SIGINT into it) stops listening at once, without
 # waiting out the poll interval, and ends cleanly. Only the wine process
 # this script started is signalled.
@@ -166,19 +191,34 @@ grep -q 'device "COM1", UART at 03F8h' out.txt && grep -q "^Warning: 'com2' is n
     grep -q 'stand-in io.dll' out.txt && grep -q 'driver : answers' out.txt
 check "a name not in the table is warned about" $?
 keytest --seconds 0.2 "COM9;3F8"
+status=$?
 grep -q 'ends in a hex digit' out.txt && grep -q '003Fh lies outside 0100h to FFF9h' out.txt &&
-    grep -q "Windows can't open the device \"COM9\"" out.txt && ! grep -q '%1' out.txt
-check "a missing suffix, a refused base and a device Windows can't open are warned about" $?
+    ! grep -q "Windows can't open the device" out.txt && grep -q '^  nothing tested  the library refused' out.txt &&
+    ! grep -q '^Hint: ' out.txt && [ "$status" -eq 4 ]
+check "a missing suffix and a refused base are warned about, the device isn't; status 4 (saw $status)" $?
+keytest --seconds 0.2 "COM9;2E8h"
+status=$?
+grep -q "Windows can't open the device \"COM9\"" out.txt && ! grep -q '%1' out.txt && [ "$status" -eq 0 ]
+check "a device Windows can't open is warned about" $?
+keytest --seconds 0.2 "COM2;0x2F8h"
+grep -q "starts with 0x: the library takes no prefix" out.txt && grep -q "Write it as '2F8h'" out.txt
+check "a 0x prefix is named for what it is" $?
 
 # The records: a CSV log with a row per event, a VCD trace for viewers.
+# The log is a Windows text file: its lines end in CR LF, which is read
+# here as one line end.
 ZELBIN_KEY_SCRIPT="press@300 release@600 press@900 release@1200" keytest --seconds 1.6 --log k.csv --vcd k.vcd COM1
 status=$?
-rows="$(tail -n +2 k.csv 2>/dev/null | cut -d, -f3 | tr '\n' ' ')"
-[ "$status" -eq 0 ] && [ "$(head -n 1 k.csv)" = "time,seconds,event,press,held_ms,gap_ms,chatter,dtr" ] &&
-    [ "$rows" = "press release press release " ]
-check "--log writes a row for each event (saw: $rows)" $?
+tr -d '\r' <k.csv >k.txt 2>/dev/null
+rows="$(tail -n +2 k.txt | cut -d, -f3 | tr '\n' ' ')"
+[ "$status" -eq 0 ] && [ "$(head -n 1 k.txt)" = "time,seconds,event,press,held_ms,gap_ms,chatter,dtr" ] &&
+    [ "$rows" = "press release press release " ] && [ "$(wc -l <k.txt)" -eq "$(grep -c $'\r$' k.csv)" ]
+check "--log writes a row for each event, each line ending in CR LF (saw: $rows)" $?
 if command -v sigrok-cli >/dev/null 2>&1; then
-    sigrok-cli -I vcd -i k.vcd -O vcd 2>/dev/null | grep -q '^\$var wire 1 . CTS \$end'
+    # The whole output to a file: a grep -q quitting early could kill
+    # sigrok-cli with SIGPIPE, failing a good trace under pipefail.
+    sigrok-cli -I vcd -i k.vcd -O vcd >sigrok.txt 2>/dev/null &&
+        grep -q '^\$var wire 1 . CTS \$end' sigrok.txt
     check "--vcd writes a trace that sigrok-cli reads" $?
 fi
 
@@ -202,8 +242,21 @@ keytest --io bad/io.dll
 check "a broken --io file is named as the io.dll being loaded, with no raw placeholder" $?
 
 keytest --interval 0
-[ $? -eq 2 ] && grep -q -- '--interval needs milliseconds' out.txt
+[ $? -eq 2 ] && grep -q -- "--interval needs milliseconds from 1 to 10000, not '0'" out.txt
 check "a bad option gives status 2 and says why" $?
+
+keytest --seconds=0.2 --interval=5 COM1
+[ $? -eq 0 ] && grep -q 'Polling every 5 ms' out.txt
+check "--option=value is accepted" $?
+
+keytest --io "$bin/Zelbin_Serial.dll"
+[ $? -eq 2 ] && grep -q -- "--io must name a file called io.dll" out.txt
+check "--io naming another file is a command-line mistake" $?
+
+mkdir -p adir
+keytest --io adir
+[ $? -eq 2 ] && grep -q -- "--io names a folder" out.txt
+check "--io naming a folder says so" $?
 
 keytest --dll --io x
 [ $? -eq 2 ] && grep -q -- '--dll needs a path' out.txt
@@ -218,7 +271,8 @@ virtualkey tap >out.txt 2>&1
 check "virtual key: a tap with no host running fails and says why" $?
 
 keytest --help
-[ $? -eq 0 ] && grep -q -- '--presses N' out.txt && grep -q '^  3  --presses N was given' out.txt
+[ $? -eq 0 ] && grep -q -- '--presses N' out.txt && grep -q '^  3  --presses N was given' out.txt &&
+    grep -q '^  4  nothing could be tested' out.txt && ! grep -q 'sim\\' out.txt
 check "--help explains the options and every exit status" $?
 
 echo "$passed passed, $failed failed"

@@ -11,14 +11,14 @@ Clock::Clock()
     GetSystemTimeAsFileTime(&wallStart_);
 }
 
-double Clock::Seconds() const
+double Clock::Seconds()
 {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return static_cast<double>(now.QuadPart - start_.QuadPart) / static_cast<double>(frequency_.QuadPart);
 }
 
-std::string Clock::WallClock(double seconds) const
+std::string Clock::WallClock(double seconds)
 {
     ULARGE_INTEGER utc;
     utc.LowPart = wallStart_.dwLowDateTime;

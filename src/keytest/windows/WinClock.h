@@ -7,12 +7,14 @@
 
 #include <string>
 
-class Clock {
+#include "keytest/KeyTestSession.h"
+
+class Clock : public KeyTestClock {
 public:
     Clock();
-    double Seconds() const;
+    double Seconds() override;
     // The local wall-clock time `seconds` after the start, for the log.
-    std::string WallClock(double seconds) const;
+    std::string WallClock(double seconds) override;
 
 private:
     LARGE_INTEGER frequency_, start_;

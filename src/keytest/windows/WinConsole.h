@@ -6,12 +6,14 @@
 #include <cstddef>
 #include <string>
 
-class Screen {
+#include "keytest/KeyTestSession.h"
+
+class Screen : public KeyTestOutput {
 public:
     Screen();
 
-    void Line(const std::string &text);
-    void Status(const std::string &text);
+    void Line(const std::string &text) override;
+    void Status(const std::string &text) override;
     // Clears the status line for good, before the closing lines.
     void Finish();
 

@@ -10,12 +10,10 @@ const char *const IoOperations[] = {"IsDriverInstalled", "PortOut", "GetPortBit"
 std::string LoadIo(const std::string &given)
 {
     const std::string io = FullPath(given);
+    // Its name and a folder in its place are command-line mistakes, told
+    // before this as such.
     if (!FileExists(io))
         return "io.dll not found: " + io;
-    // Windows binds Zelbin_Serial.dll's imports by module name: a library
-    // loaded under any other name would be passed over for another io.dll.
-    if (_stricmp(FileName(io).c_str(), "io.dll") != 0)
-        return "--io must name a file called io.dll (Zelbin_Serial.dll imports it by that name): " + io;
     HMODULE module = LoadLibraryA(io.c_str());
     if (!module)
         return "cannot load " + io + " as io.dll: " + ErrorText(GetLastError(), io);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "keytest/Preflight.h"
 #include "WinSupport.h"
 
 namespace {
@@ -39,35 +40,21 @@ std::string FileVersion(const std::string &path)
 
 void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
 {
-    const bool driver = libraries.isDriverInstalled() != 0;
-    std::printf("Key tester for Zelbin_Serial.dll\n");
-    std::printf("  library: %s\n", libraries.dllPath.c_str());
-    std::printf("  version: %s\n", FileVersion(libraries.dllPath).c_str());
-    std::printf("  io.dll : %s\n           %s\n", libraries.ioPath.c_str(), libraries.ioKind.c_str());
-    std::printf("  driver : %s\n", driver ? "answers (IsDriverInstalled -> 1)"
-                                          : "does not answer (IsDriverInstalled -> 0): the library will stay idle");
-    std::printf("  port   : device \"%s\", UART at %s (address text \"%s\")\n", plan.portName.c_str(),
-                HexBase(plan.base).c_str(), plan.addressText.c_str());
-
-    std::vector<std::string> warnings = plan.warnings;
+    PreflightFacts facts;
+    facts.dllPath = libraries.dllPath;
+    facts.dllVersion = FileVersion(libraries.dllPath);
+    facts.ioPath = libraries.ioPath;
+    facts.ioKind = libraries.ioKind;
+    facts.driver = libraries.isDriverInstalled() != 0;
+    facts.commio = libraries.commio;
     if (libraries.commio) {
-        // The driver check above is what makes the commio io.dll claim its
-        // device, so its status is read after it: held, or why not.
         const char *status = libraries.commioStatus();
-        std::printf("  device : %s\n", status ? status : "(the commio io.dll gives no status)");
-        if (!driver)
-            warnings.push_back("the commio io.dll holds no device: see its status above, and io-ports.txt beside it.");
-    } else {
-        const std::string problem = DeviceProblem(plan.portName);
-        if (problem.empty()) {
-            std::printf("  device : opens (tried exclusively and closed again)\n");
-        } else {
-            std::printf("  device : cannot be opened\n");
-            warnings.push_back("Windows can't open the device \"" + plan.portName + "\": " + problem +
-                               ". The library drives the UART all the same, but doesn't hold the port.");
-        }
+        facts.commioStatus = status ? status : "";
     }
-    std::printf("ZelbinIsCustom -> %d\n", libraries.zelbin.IsCustom());
-    for (const std::string &warning : warnings)
-        std::printf("Warning: %s\n", warning.c_str());
+    facts.deviceTried = PreflightTriesDevice(plan, facts.driver, facts.commio);
+    if (facts.deviceTried)
+        facts.deviceProblem = DeviceProblem(plan.portName);
+    facts.isCustom = libraries.zelbin.IsCustom();
+    for (const std::string &line : FormatPreflight(facts, plan, SystemMessageText))
+        std::printf("%s\n", line.c_str());
 }

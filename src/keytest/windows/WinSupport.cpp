@@ -2,7 +2,9 @@
 
 #include "keytest/SystemMessage.h"
 
-std::string ErrorText(DWORD error, const std::string &subject)
+namespace {
+
+std::string RawSystemMessage(DWORD error)
 {
     char *text = nullptr;
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -10,7 +12,16 @@ std::string ErrorText(DWORD error, const std::string &subject)
                                         nullptr, error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
     const std::string raw = length ? std::string(text, length) : std::string();
     LocalFree(text);
-    return TidySystemMessage(raw, subject, error);
+    return raw;
+}
+
+} // namespace
+
+std::string SystemMessageText(unsigned long error) { return TidySystemMessageText(RawSystemMessage(error), ""); }
+
+std::string ErrorText(DWORD error, const std::string &subject)
+{
+    return TidySystemMessage(RawSystemMessage(error), subject, error);
 }
 
 std::string FullPath(const std::string &path)
@@ -35,4 +46,10 @@ bool FileExists(const std::string &path)
 {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string &path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }

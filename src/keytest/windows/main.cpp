@@ -10,18 +10,15 @@
 
 #include <cstdio>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "keytest/CsvLog.h"
-#include "keytest/KeyAnalysis.h"
-#include "keytest/KeyReport.h"
+#include "keytest/IoStatus.h"
 #include "keytest/KeyTestOptions.h"
+#include "keytest/KeyTestSession.h"
 #include "keytest/ModemLines.h"
-#include "keytest/PollTiming.h"
 #include "keytest/PortPlan.h"
-#include "keytest/VcdWriter.h"
 #include "WinClock.h"
 #include "WinConsole.h"
 #include "WinLibraries.h"
@@ -51,19 +48,49 @@ int Fail(const std::string &message)
     return KeyTestCannotRun;
 }
 
+int BadCommandLine(const std::string &message)
+{
+    std::fprintf(stderr, "zelbin-keytest: %s\n(--help explains the options)\n", message.c_str());
+    return KeyTestBadCommandLine;
+}
+
+// The test session's calls, to the DLLs as loaded.
+class LoadedTarget : public KeyTestTarget {
+public:
+    explicit LoadedTarget(const Libraries &libraries) : libraries_(libraries) {}
+    void StartListen(const char *params) override { libraries_.zelbin.StartListen(params); }
+    bool IsZBToggle() override { return libraries_.zelbin.IsZBToggle() != 0; }
+    void SetToggled(bool on) override { libraries_.zelbin.SetToggled(on ? 1 : 0); }
+    void StopListen() override { libraries_.zelbin.StopListen(); }
+    bool DriverAnswers() override { return libraries_.isDriverInstalled() != 0; }
+    LineLevels ReadLines(std::uint16_t base) override { return ReadModemLines(libraries_.getPortBit, base); }
+    bool UartAnswers(std::uint16_t base) override { return UartAnswersAt(libraries_.getPortBit, base); }
+    std::string IoStatus() override
+    {
+        const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;
+        return status ? ExplainIoStatus(status, SystemMessageText).text : std::string();
+    }
+
+private:
+    const Libraries &libraries_;
+};
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     KeyTestOptions options;
     const std::string usageError = ParseKeyTestOptions(std::vector<std::string>(argv + 1, argv + argc), options);
-    if (!usageError.empty()) {
-        std::fprintf(stderr, "zelbin-keytest: %s\n(--help explains the options)\n", usageError.c_str());
-        return KeyTestBadCommandLine;
-    }
+    if (!usageError.empty())
+        return BadCommandLine(usageError);
     if (options.help) {
         std::fputs(KeyTestUsage, stdout);
         return KeyTestOk;
+    }
+    if (!options.ioPath.empty()) {
+        const std::string ioError = CheckIoPath(options.ioPath, FolderExists(FullPath(options.ioPath)));
+        if (!ioError.empty())
+            return BadCommandLine(ioError);
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
 
@@ -71,7 +98,6 @@ int main(int argc, char **argv)
     const std::string loadError = LoadLibraries(options, libraries);
     if (!loadError.empty())
         return Fail(loadError);
-    const ZelbinFunctions &lib = libraries.zelbin;
     const PortPlan plan = PlanPort(options.hasParameters ? options.parameters.c_str() : nullptr);
     PrintPreflight(libraries, plan);
 
@@ -96,106 +122,52 @@ int main(int argc, char **argv)
         return Fail("cannot create an event: " + ErrorText(GetLastError(), "event"));
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     const TimerResolution timer;
-    const Clock clock;
+    Clock clock;
     SYSTEMTIME now;
     GetLocalTime(&now);
     const std::string startedAt = FormatWallClock(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
                                                   now.wSecond, now.wMilliseconds);
-    std::optional<CsvLog> log;
-    std::optional<VcdWriter> vcd;
-    if (logFile.is_open())
-        log.emplace(logFile);
-    if (vcdFile.is_open())
-        vcd.emplace(vcdFile, startedAt);
-
-    if (options.hasParameters) {
-        std::printf("ZelbinStartListen(\"%s\")\n", options.parameters.c_str());
-        lib.StartListen(options.parameters.c_str());
-    } else {
-        std::printf("ZelbinStartListen(NULL): the library's default, COM1 at 3F8h\n");
-        lib.StartListen(nullptr);
-    }
-    bool toggled = options.dtr == DtrHold::On;
-    if (options.dtr != DtrHold::None) {
-        lib.SetToggled(toggled ? 1 : 0);
-        std::printf("ZelbinSetToggled(%d): DTR held %s for the whole test\n", toggled ? 1 : 0, toggled ? "on" : "off");
-    }
-    // Lines are read only at a base the library accepts: another base may
-    // belong to the motherboard's own devices.
-    const auto read = [&] {
-        return plan.baseAccepted ? ReadModemLines(libraries.getPortBit, plan.base) : LineLevels{};
-    };
-    const LineLevels atStart = read();
-    if (atStart.on[LineCts])
-        std::printf("Warning: The key is already closed at start (CTS on): the first poll counts it as a press. "
-                    "A key held down, or a CTS line stuck on, looks like this.\n");
-    const std::string resolution = timer.Period() ? std::to_string(timer.Period()) + " ms" : "not raised";
-    std::printf("Polling every %u ms (timer resolution %s); press the key. Ctrl+C ends.\n", options.intervalMs,
-                resolution.c_str());
-
-    // The lines as the start left them are where "never changed" counts from.
-    KeyAnalysis analysis(options.chatterMs);
-    analysis.Poll(clock.Seconds(), false, atStart);
-    PollTiming timing;
     Screen screen;
-    const auto state = [&](bool dtr) {
-        if (options.dtr != DtrHold::None)
-            return std::string("DTR held ") + (toggled ? "on" : "off");
-        return std::string("toggled ") + (toggled ? "on, " : "off,") + " DTR " + (dtr ? "on" : "off");
-    };
-    bool timeUp = false, interrupted = false;
-    double seconds = 0;
-    while (true) {
-        seconds = clock.Seconds();
-        const bool pressed = lib.IsZBToggle() != 0;
-        if (pressed && options.dtr == DtrHold::None) {
-            toggled = !toggled;
-            lib.SetToggled(toggled ? 1 : 0);
-        }
-        const LineLevels lines = read();
-        timing.Poll(seconds);
-        if (vcd)
-            vcd->Sample(seconds, lines.on[LineCts], lines.on[LineDtr], lines.on[LineRts], pressed);
-        for (const KeyEvent &event : analysis.Poll(seconds, pressed, lines)) {
-            screen.Line(FormatEvent(event, state(lines.on[LineDtr])));
-            if (log)
-                log->Write(event, clock.WallClock(event.seconds), lines.on[LineDtr]);
-        }
-        const std::string shortState =
-            options.dtr != DtrHold::None ? state(false) : std::string("toggled ") + (toggled ? "on" : "off");
-        screen.Status(FormatStatusLine(lines, analysis.Presses(), shortState));
-        if (options.presses && analysis.Presses() >= options.presses)
-            break;
-        const std::uint32_t wait = WaitBeforeNextPoll(options.intervalMs, clock.Seconds(), options.seconds);
-        if (options.seconds > 0 && wait == 0) {
-            timeUp = true;
-            break;
-        }
-        if (WaitForSingleObject(stopEvent, wait) == WAIT_OBJECT_0) {
-            interrupted = true;
-            break;
-        }
-    }
-    lib.StopListen();
-    SetEvent(stoppedListening);
-    seconds = clock.Seconds();
-    screen.Finish();
-    if (vcd)
-        vcd->Finish(seconds);
+    LoadedTarget target(libraries);
+    KeyTestSession session(options, plan, target, clock, screen, logFile.is_open() ? &logFile : nullptr,
+                           vcdFile.is_open() ? &vcdFile : nullptr, startedAt);
 
-    std::printf("ZelbinStopListen after %.2f s: %u press%s, toggled %s%s\n", seconds, analysis.Presses(),
-                analysis.Presses() == 1 ? "" : "es", toggled ? "on" : "off",
-                interrupted ? " (Ctrl+C)" : timeUp ? " (time up)" : "");
-    for (const std::string &line : FormatSummary(analysis, timing, options.intervalMs))
-        std::printf("%s\n", line.c_str());
-    for (const std::string &hint : LineHints(analysis, options.dtr))
-        std::printf("Hint: %s\n", hint.c_str());
-    FreeLibrary(libraries.dll);
-    if ((log && !logFile) || (vcd && !vcdFile))
-        return Fail("writing the log or the trace failed (disk full?): it is incomplete");
-    if (options.presses && analysis.Presses() < options.presses) {
-        std::printf("Fewer than the %u presses asked for.\n", options.presses);
-        return KeyTestPressesNotReached;
+    KeyTestEnd end = KeyTestEnd::TimeUp;
+    if (session.Start()) {
+        const std::string resolution = timer.Period() ? std::to_string(timer.Period()) + " ms" : "not raised";
+        screen.Line("Polling every " + std::to_string(options.intervalMs) + " ms (timer resolution " + resolution +
+                    "); press the key. Ctrl+C ends.");
+        bool over = false;
+        while (!over) {
+            session.Poll();
+            if (session.PressesReached()) {
+                end = KeyTestEnd::PressesReached;
+                break;
+            }
+            // A wait may end a little early: the rest of the interval is
+            // waited again, so that polls keep the interval asked for.
+            while (true) {
+                if (session.TimeUp()) {
+                    over = true;
+                    break;
+                }
+                const std::uint32_t wait = session.WaitMs();
+                if (wait == 0)
+                    break;
+                if (WaitForSingleObject(stopEvent, wait) == WAIT_OBJECT_0) {
+                    end = KeyTestEnd::Interrupted;
+                    over = true;
+                    break;
+                }
+            }
+        }
     }
-    return KeyTestOk;
+    session.Stop(end);
+    SetEvent(stoppedListening);
+    screen.Finish();
+    const int status = session.Report();
+    FreeLibrary(libraries.dll);
+    if ((logFile.is_open() && !logFile) || (vcdFile.is_open() && !vcdFile))
+        return Fail("writing the log or the trace failed (disk full?): it is incomplete");
+    return status;
 }

@@ -6,7 +6,9 @@
 //
 // time is the wall clock (local, to the millisecond), seconds counts from
 // the start of the test; held_ms belongs to releases, gap_ms to presses that
-// follow a release; chatter and dtr are 0 or 1.
+// follow a release; chatter and dtr are 0 or 1. The driver going away and
+// answering again are rows of their own, driver_lost and driver_back, with
+// the other fields empty.
 #pragma once
 
 #include <ostream>

@@ -14,7 +14,9 @@ struct LineLevels {
 };
 
 struct KeyEvent {
-    enum class Kind { Press, Release };
+    // Press and Release come from the polls; DriverLost and DriverBack from
+    // io.dll's driver check, which the test session makes after each poll.
+    enum class Kind { Press, Release, DriverLost, DriverBack };
     Kind kind = Kind::Press;
     double seconds = 0;      // since the start of the test
     std::uint32_t press = 0; // the press's number; a release carries its press's

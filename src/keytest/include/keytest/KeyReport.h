@@ -11,6 +11,8 @@
 
 // "[    0.405 s] press 1: toggled on,  DTR on" or "[    0.505 s] release 1:
 // held 100 ms"; `state` follows a press's number (the toggled state and DTR).
+// For the driver going away, `state` is what io.dll says of it (its status
+// text, or empty).
 std::string FormatEvent(const KeyEvent &event, const std::string &state);
 
 // The line rewritten in place on a console, within 79 columns up to a

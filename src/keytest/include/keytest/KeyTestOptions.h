@@ -10,7 +10,8 @@ enum KeyTestStatus : int {
     KeyTestOk = 0,               // the test ran and ended cleanly
     KeyTestCannotRun = 1,        // a DLL, io.dll, export or record file can't be used
     KeyTestBadCommandLine = 2,
-    KeyTestPressesNotReached = 3 // --presses N given, fewer than N came before the end
+    KeyTestPressesNotReached = 3, // --presses N given, fewer than N came before the end
+    KeyTestNothingTested = 4      // a refused base, no UART there, or a driver that never answered
 };
 
 enum class DtrHold { None, On, Off };
@@ -30,8 +31,14 @@ struct KeyTestOptions {
     DtrHold dtr = DtrHold::None; // None: DTR follows the toggled state
 };
 
-// Parses the arguments after the program name. Returns an empty text on
-// success, else what is wrong with them.
+// Parses the arguments after the program name, "--option value" or
+// "--option=value". Returns an empty text on success, else what is wrong
+// with them, the bad value quoted.
 std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOptions &options);
+
+// What is wrong with --io PATH as a command line (empty: nothing): a folder,
+// or a file not called io.dll. `isFolder` says whether PATH names one; the
+// parser passes whether it ends in a separator, the tester asks Windows.
+std::string CheckIoPath(const std::string &path, bool isFolder);
 
 extern const char *const KeyTestUsage;

@@ -42,3 +42,11 @@ template <typename GetPortBit> LineLevels ReadModemLines(GetPortBit getPortBit, 
                                     ModemLineBits[line].bit) != 0;
     return lines;
 }
+
+// A 16550's modem control register reads its top bit as 0; a port where no
+// UART answers reads FFh: an empty bus, or a base the comm-port io.dll's map
+// doesn't cover.
+template <typename GetPortBit> bool UartAnswersAt(GetPortBit getPortBit, std::uint16_t base)
+{
+    return getPortBit(static_cast<std::uint16_t>(base + uart::Uart16550::MCR), 7) == 0;
+}

@@ -10,6 +10,14 @@
 // time rather than up to one interval late; 0 once the time is up.
 std::uint32_t WaitBeforeNextPoll(std::uint32_t intervalMs, double elapsedSeconds, double limitSeconds);
 
+// Milliseconds to wait at `nowSeconds` before the poll that follows the one
+// at `lastPollSeconds`: the rest of the interval, so that a wait that ends
+// early (or a poll that took its time) is followed by another for what is
+// left, and no two polls come closer than the interval. Cut short like
+// WaitBeforeNextPoll; 0 when the poll is due or the time is up.
+std::uint32_t MsUntilNextPoll(std::uint32_t intervalMs, double lastPollSeconds, double nowSeconds,
+                              double limitSeconds);
+
 // The intervals between successive polls: exact minimum and maximum, and a
 // median to a tenth of a millisecond, in constant memory however long the
 // test runs.

@@ -10,3 +10,6 @@
 // the file being loaded, and takes the place of %1. Other placeholders are
 // dropped. Ends with the code: "... (error 193)".
 std::string TidySystemMessage(const std::string &raw, const std::string &subject, unsigned long code);
+
+// The same text without the code: "Access is denied"; empty when `raw` is.
+std::string TidySystemMessageText(const std::string &raw, const std::string &subject);

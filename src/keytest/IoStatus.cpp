@@ -1,0 +1,68 @@
+#include "keytest/IoStatus.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+struct Advice {
+    std::vector<unsigned long> codes;
+    const char *text;
+};
+
+// Windows' codes for the ways a COM device fails the io.dll.
+const Advice AdviceTable[] = {
+    {{2, 3, 123}, "no such port on this PC: see `zelbin-keytest --ports` for the ports it has, and name one of them "
+                  "in io-ports.txt"},
+    {{5}, "the port is in use: close the other program that holds it (a terminal, a modem or device tool); the io.dll "
+          "takes the port at its next try"},
+    {{6, 22, 31, 995, 1167, 1617}, "the device stopped answering, as an unplugged adapter does: plug it in again; "
+                                   "the io.dll tries again about twice a second"},
+    {{87}, "the adapter refuses the library's line format; the key lines still work, since no data flows"},
+};
+
+const char *AdviceFor(unsigned long code)
+{
+    for (const Advice &advice : AdviceTable)
+        if (std::find(advice.codes.begin(), advice.codes.end(), code) != advice.codes.end())
+            return advice.text;
+    return nullptr;
+}
+
+} // namespace
+
+ExplainedStatus ExplainIoStatus(const std::string &status, const SystemText &systemText)
+{
+    static const std::string marker = "(error ";
+    ExplainedStatus explained;
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t at = status.find(marker, from);
+        const std::size_t digits = at == std::string::npos ? at : at + marker.size();
+        std::size_t end = digits;
+        while (end != std::string::npos && end < status.size() && std::isdigit(static_cast<unsigned char>(status[end])))
+            ++end;
+        // Only a whole "(error N)" is a code: other text is kept as it is.
+        if (at == std::string::npos || end == digits || end >= status.size() || status[end] != ')' ||
+            end - digits > 9) {
+            if (at == std::string::npos) {
+                explained.text += status.substr(from);
+                break;
+            }
+            explained.text += status.substr(from, digits - from);
+            from = digits;
+            continue;
+        }
+        const unsigned long code = std::stoul(status.substr(digits, end - digits));
+        explained.text += status.substr(from, end - from);
+        const std::string message = systemText ? systemText(code) : std::string();
+        if (!message.empty())
+            explained.text += ": " + message;
+        explained.text += ')';
+        from = end + 1;
+        if (const char *advice = AdviceFor(code))
+            if (std::find(explained.advice.begin(), explained.advice.end(), advice) == explained.advice.end())
+                explained.advice.push_back(advice);
+    }
+    return explained;
+}

@@ -1,0 +1,20 @@
+// The comm-port io.dll's status text, made readable for a technician: it
+// gives Windows error codes as bare numbers ("CreateFile failed (error 2)").
+// Each gets the system's message beside the number, and the errors a
+// technician can act on get a line of advice.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// The system's message for an error code, without the number (empty when the
+// system has none).
+using SystemText = std::function<std::string(unsigned long code)>;
+
+struct ExplainedStatus {
+    std::string text;                // "... (error 2: The system cannot find the file specified) ..."
+    std::vector<std::string> advice; // what to do, one line for each kind of error met, in order
+};
+
+ExplainedStatus ExplainIoStatus(const std::string &status, const SystemText &systemText);

@@ -1,0 +1,31 @@
+// The key tester's check before it listens, as text: which libraries are in
+// use, whether the driver answers, what the parameter text selects, the
+// device, and the warnings. The front end gathers the facts; what they mean
+// for a technician is decided here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "keytest/IoStatus.h"
+#include "keytest/PortPlan.h"
+
+struct PreflightFacts {
+    std::string dllPath, dllVersion;
+    std::string ioPath, ioKind;
+    bool driver = false;       // IsDriverInstalled answered 1
+    bool commio = false;       // the comm-port io.dll, which holds the device itself
+    std::string commioStatus;  // its status text, as it gives it
+    bool deviceTried = false;  // the tester's own exclusive open of the device, closed again at once
+    std::string deviceProblem; // why that open failed, Windows' text; empty: it opened
+    int isCustom = 0;
+};
+
+// Whether the tester tries the device itself: only where the library would
+// open it, with a base it accepts and a driver that answers, and not with
+// the comm-port io.dll, which holds the device already.
+bool PreflightTriesDevice(const PortPlan &plan, bool driver, bool commio);
+
+// The lines to print, warnings last ("Warning: ...").
+std::vector<std::string> FormatPreflight(const PreflightFacts &facts, const PortPlan &plan,
+                                         const SystemText &systemText);

@@ -1,0 +1,306 @@
+// The key tester's test session over a scripted library, io.dll and clock:
+// what it calls and in which order, what it prints, what it records, and
+// the exit status a run earns.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <sstream>
+
+#include "keytest/CsvLog.h"
+#include "keytest/KeyReport.h"
+#include "keytest/KeyTestSession.h"
+
+namespace {
+
+// One moment of the script: the library's answer to the poll, whether the
+// driver answers, and CTS as io.dll reads it then.
+struct Step {
+    int ms;
+    bool pressed;
+    bool driver;
+    bool cts;
+};
+
+class ScriptedTarget : public KeyTestTarget {
+public:
+    std::vector<std::string> calls; // the library's calls, in order
+    std::uint32_t reads = 0;        // line reads through io.dll
+    Step now{0, false, true, false};
+    bool dtr = false;               // the modem control register's DTR
+    bool uart = true;               // a UART answers at the base
+
+    void StartListen(const char *params) override
+    {
+        calls.push_back(std::string("StartListen(") + (params ? params : "NULL") + ")");
+        dtr = false;
+    }
+    bool IsZBToggle() override
+    {
+        calls.push_back("IsZBToggle");
+        return now.pressed;
+    }
+    void SetToggled(bool on) override
+    {
+        calls.push_back(on ? "SetToggled(1)" : "SetToggled(0)");
+        if (now.driver)
+            dtr = on;
+    }
+    void StopListen() override { calls.push_back("StopListen"); }
+    bool DriverAnswers() override { return now.driver; }
+    LineLevels ReadLines(std::uint16_t) override
+    {
+        ++reads;
+        LineLevels lines;
+        lines.on[LineCts] = now.cts;
+        lines.on[LineRts] = true;
+        lines.on[LineDtr] = dtr;
+        return lines;
+    }
+    bool UartAnswers(std::uint16_t) override { return uart; }
+    std::string IoStatus() override { return "COM5 for any UART: not held, open failed (error 2: no such file)"; }
+};
+
+class ScriptedClock : public KeyTestClock {
+public:
+    int ms = 0;
+    double Seconds() override { return ms / 1000.0; }
+    std::string WallClock(double seconds) override
+    {
+        return FormatWallClock(2026, 12, 8, 9, 0, 0, static_cast<int>(std::lround(seconds * 1000)));
+    }
+};
+
+class Captured : public KeyTestOutput {
+public:
+    std::vector<std::string> lines;
+    std::string status;
+    void Line(const std::string &text) override { lines.push_back(text); }
+    void Status(const std::string &text) override { status = text; }
+    bool Has(const std::string &fragment) const
+    {
+        for (const std::string &line : lines)
+            if (line.find(fragment) != std::string::npos)
+                return true;
+        return false;
+    }
+    std::string All() const
+    {
+        std::string all;
+        for (const std::string &line : lines)
+            all += line + "\n";
+        return all;
+    }
+};
+
+struct SessionRun {
+    ScriptedTarget target;
+    ScriptedClock clock;
+    Captured output;
+    std::ostringstream csv, vcd;
+    int status = -1;
+
+    // Start at steps[0], a poll at each later step, then the stop at the
+    // last step's time.
+    void Go(const KeyTestOptions &options, const std::vector<Step> &steps)
+    {
+        const PortPlan plan = PlanPort(options.hasParameters ? options.parameters.c_str() : nullptr);
+        KeyTestSession session(options, plan, target, clock, output, &csv, &vcd, "now");
+        target.now = steps.front();
+        clock.ms = steps.front().ms;
+        if (session.Start())
+            for (std::size_t i = 1; i < steps.size() && !session.PressesReached(); ++i) {
+                target.now = steps[i];
+                clock.ms = steps[i].ms;
+                session.Poll();
+            }
+        session.Stop(session.PressesReached() ? KeyTestEnd::PressesReached : KeyTestEnd::TimeUp);
+        status = session.Report();
+    }
+    std::vector<std::string> CsvEvents() const
+    {
+        std::vector<std::string> rows;
+        std::istringstream in(csv.str());
+        std::string row;
+        std::getline(in, row); // the header
+        while (std::getline(in, row))
+            rows.push_back(row.substr(row.find(',') + 1)); // without the wall clock
+        return rows;
+    }
+    // The library's calls other than the polls.
+    std::vector<std::string> Calls() const
+    {
+        std::vector<std::string> calls;
+        for (const std::string &call : target.calls)
+            if (call != "IsZBToggle")
+                calls.push_back(call);
+        return calls;
+    }
+};
+
+KeyTestOptions Options(const char *params, std::function<void(KeyTestOptions &)> change = {})
+{
+    KeyTestOptions options;
+    if (params) {
+        options.hasParameters = true;
+        options.parameters = params;
+    }
+    if (change)
+        change(options);
+    return options;
+}
+
+struct SessionCase {
+    const char *name;
+    KeyTestOptions options;
+    std::vector<Step> steps;
+    std::vector<std::string> calls; // all but the polls
+    std::vector<std::string> csv;   // rows without the wall clock
+    std::vector<std::string> lines; // a fragment of lines that must be printed
+    std::vector<std::string> never; // fragments no line may hold
+    int status;
+};
+
+std::ostream &operator<<(std::ostream &os, const SessionCase &c) { return os << c.name; }
+
+class KeyTestSessionCases : public ::testing::TestWithParam<SessionCase> {};
+
+TEST_P(KeyTestSessionCases, CallsPrintsRecordsAndEndsAsAHostShould)
+{
+    SessionRun run;
+    run.Go(GetParam().options, GetParam().steps);
+    EXPECT_EQ(run.Calls(), GetParam().calls);
+    EXPECT_EQ(run.CsvEvents(), GetParam().csv);
+    for (const std::string &fragment : GetParam().lines)
+        EXPECT_TRUE(run.output.Has(fragment)) << "no line with: " << fragment << "\n" << run.output.All();
+    for (const std::string &fragment : GetParam().never)
+        EXPECT_FALSE(run.output.Has(fragment)) << "a line with: " << fragment << "\n" << run.output.All();
+    EXPECT_EQ(run.status, GetParam().status) << run.output.All();
+}
+
+const std::string Hint = "Hint: ";
+
+INSTANTIATE_TEST_SUITE_P(Cases, KeyTestSessionCases, ::testing::Values(
+    SessionCase{"a press toggles DTR on, and the end turns it off before the stop",
+                Options("COM2"),
+                {{0, false, true, false}, {10, true, true, true}, {20, false, true, false}, {30, false, true, false}},
+                {"StartListen(COM2)", "SetToggled(1)", "SetToggled(0)", "StopListen"},
+                {"0.010,press,1,,,0,1", "0.020,release,1,10.0,,0,1"},
+                {"press 1: toggled on,  DTR on", "ZelbinSetToggled(0): DTR off before stopping",
+                 "ZelbinStopListen after 0.03 s: 1 press, toggled on (time up)"},
+                {Hint},
+                KeyTestOk},
+    SessionCase{"--dtr on holds DTR to the end",
+                Options("COM2", [](KeyTestOptions &o) { o.dtr = DtrHold::On; }),
+                {{0, false, true, false}, {10, true, true, true}, {20, false, true, false}},
+                {"StartListen(COM2)", "SetToggled(1)", "StopListen"},
+                {"0.010,press,1,,,0,1", "0.020,release,1,10.0,,0,1"},
+                {"ZelbinSetToggled(1): DTR held on for the whole test", "press 1: DTR held on"},
+                {"DTR off before stopping"},
+                KeyTestOk},
+    SessionCase{"a press over before the line is read is a row held 0 ms",
+                Options(nullptr, [](KeyTestOptions &o) { o.dtr = DtrHold::Off; }),
+                {{0, false, true, false}, {10, true, true, false}},
+                {"StartListen(NULL)", "SetToggled(0)", "SetToggled(0)", "StopListen"},
+                {"0.010,press,1,,,0,0", "0.010,release,1,0.0,,0,0"},
+                {"ZelbinStartListen(NULL): the library's default", "release 1: held 0.0 ms"},
+                {"DTR off before stopping"},
+                KeyTestOk},
+    SessionCase{"the driver going away and coming back are events",
+                Options("COM1"),
+                {{0, false, true, false}, {10, true, true, true}, {20, false, false, true}, {30, false, false, false},
+                 {40, false, true, false}, {50, true, true, true}, {60, false, true, false}},
+                {"StartListen(COM1)", "SetToggled(1)", "SetToggled(0)", "SetToggled(0)", "StopListen"},
+                {"0.010,press,1,,,0,1", "0.020,driver_lost,,,,,", "0.040,driver_back,,,,,",
+                 "0.040,release,1,30.0,,0,1", "0.050,press,2,,10.0,1,0", "0.060,release,2,10.0,,0,0"},
+                {"[    0.020 s] driver lost: IsDriverInstalled -> 0, no press can be seen until it answers again "
+                 "(COM5 for any UART: not held, open failed (error 2: no such file))",
+                 "[    0.040 s] driver back: IsDriverInstalled -> 1",
+                 "  driver          1 loss, 0.02 s without it in all"},
+                {},
+                KeyTestOk},
+    SessionCase{"a driver that never answers tests nothing and gives no wiring hints",
+                Options("COM1", [](KeyTestOptions &o) { o.presses = 1; }),
+                {{0, false, false, true}, {10, false, false, true}, {20, false, false, true}},
+                {"StartListen(COM1)", "SetToggled(0)", "StopListen"},
+                {},
+                {"The driver does not answer: no press can be seen until it does.",
+                 "  nothing tested  the driver answered no poll (IsDriverInstalled -> 0) (io.dll: COM5 for any UART"},
+                {Hint, "already closed at start", "Fewer than"},
+                KeyTestNothingTested},
+    SessionCase{"a refused base tests nothing and reads no line",
+                Options("COM9;2E8", [](KeyTestOptions &o) { o.presses = 2; }),
+                {{0, false, true, true}, {10, true, true, true}},
+                {"StartListen(COM9;2E8)", "StopListen"},
+                {},
+                {"Nothing to test: the library refuses the base 002Eh, opens nothing and reports no press.",
+                 "(nothing to test)", "  nothing tested  the library refused the base 002Eh and stayed idle"},
+                {Hint, "press 1"},
+                KeyTestNothingTested},
+    SessionCase{"presses not reached, one asked",
+                Options("COM1", [](KeyTestOptions &o) { o.presses = 1; }),
+                {{0, false, true, true}, {10, false, true, true}},
+                {"StartListen(COM1)", "SetToggled(0)", "StopListen"},
+                {},
+                {"Warning: The key is already closed at start (CTS on)", "Fewer than the 1 press asked for.",
+                 "Hint: CTS stayed on the whole test"},
+                {},
+                KeyTestPressesNotReached},
+    SessionCase{"presses reached end the test",
+                Options("COM1", [](KeyTestOptions &o) { o.presses = 2; }),
+                {{0, false, true, false}, {10, true, true, true}, {20, false, true, false}, {30, true, true, true},
+                 {40, false, true, false}},
+                {"StartListen(COM1)", "SetToggled(1)", "SetToggled(0)", "SetToggled(0)", "StopListen"},
+                {"0.010,press,1,,,0,1", "0.020,release,1,10.0,,0,1", "0.030,press,2,,10.0,1,0"},
+                {"ZelbinStopListen after 0.03 s: 2 presses, toggled off"},
+                {"(time up)"},
+                KeyTestOk}));
+
+// A base where no UART answers reads FFh: CTS "on", a press at once. None
+// of it is a line level.
+TEST(KeyTestSession, NoUartAtTheBaseTestsNothingAndJudgesNothing)
+{
+    SessionRun run;
+    run.target.uart = false;
+    run.Go(Options("COM9;1000h"), {{0, false, true, true}, {10, true, true, true}, {20, false, true, true}});
+    EXPECT_EQ(run.status, KeyTestNothingTested);
+    EXPECT_TRUE(run.output.Has("Warning: No UART answers at 1000h (its modem control register reads FFh)"));
+    EXPECT_TRUE(run.output.Has("  nothing tested  no UART answers at 1000h"));
+    EXPECT_FALSE(run.output.Has("already closed at start"));
+    EXPECT_FALSE(run.output.Has("Hint: "));
+    EXPECT_FALSE(run.output.Has("press 1")) << run.output.All();
+    EXPECT_EQ(run.target.reads, 0u);
+    EXPECT_EQ(run.CsvEvents(), std::vector<std::string>{});
+}
+
+TEST(KeyTestSession, TheStatusLineSaysWhenTheDriverDoesNotAnswer)
+{
+    SessionRun run;
+    run.Go(Options("COM1"), {{0, false, true, false}, {10, false, false, false}});
+    EXPECT_EQ(run.output.status, "driver does not answer (IsDriverInstalled -> 0) | presses 0, toggled off");
+    SessionRun good;
+    good.Go(Options("COM1"), {{0, false, true, false}, {10, false, true, true}});
+    EXPECT_EQ(good.output.status, "CTS on  DSR off DCD off RI off | RTS on  DTR off | presses 0, toggled off");
+}
+
+struct WaitCase {
+    std::uint32_t intervalMs;
+    double lastPoll, now, limit;
+    std::uint32_t wait;
+};
+
+// The next poll comes a whole interval after the last, however early a
+// wait ended, and never after the time is up.
+TEST(KeyTestSession, WaitsOutTheRestOfTheInterval)
+{
+    const WaitCase cases[] = {
+        {10, 1.000, 1.000, 0, 10}, {10, 1.000, 1.004, 0, 6},  {10, 1.000, 1.0095, 0, 1}, {10, 1.000, 1.010, 0, 0},
+        {10, 1.000, 1.030, 0, 0},  {10, 1.000, 1.004, 1.005, 1}, {10, 1.000, 1.002, 1.005, 3},
+        {10, 1.000, 1.005, 1.005, 0}, {10000, 0.0, 0.1, 0.3, 200},
+    };
+    for (const WaitCase &c : cases)
+        EXPECT_EQ(MsUntilNextPoll(c.intervalMs, c.lastPoll, c.now, c.limit), c.wait)
+            << c.intervalMs << " ms, last " << c.lastPoll << ", now " << c.now << ", limit " << c.limit;
+}
+
+} // namespace
