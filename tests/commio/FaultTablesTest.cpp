@@ -242,9 +242,11 @@ TEST_P(RetryInterval, IsCountedFromTheLoss)
     EXPECT_EQ(io.GetPortBit(0x3FE, 4), 0);
     devices.Plug("COM5");
     Taken();
-    devices.Advance(commio::CommIo::RetryIntervalMs - 1);
-    EXPECT_EQ(io.IsDriverInstalled(), 0);
-    EXPECT_EQ(Taken(), Calls{});
+    for (const std::uint32_t step : {1u, commio::CommIo::RetryIntervalMs / 2, commio::CommIo::RetryIntervalMs / 2 - 2}) {
+        devices.Advance(step); // up to one tick before the interval is over
+        EXPECT_EQ(io.IsDriverInstalled(), 0);
+        EXPECT_EQ(Taken(), Calls{});
+    }
     devices.Advance(1);
     EXPECT_EQ(io.IsDriverInstalled(), 1);
     EXPECT_EQ(Taken(), (Calls{"CreateFile(\"\\\\.\\COM5\") -> c2", "SetCommState(c2, dtr off, rts off)"}));
