@@ -128,3 +128,11 @@ add_dependencies(commio_dll_tests Zelbin_Serial commio_io)
 add_test(NAME commio_dll_under_wine COMMAND commio_dll_tests --gtest_brief=1)
 set_tests_properties(commio_dll_under_wine PROPERTIES
     FIXTURES_REQUIRED wine TIMEOUT 300 WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} SKIP_RETURN_CODE 77)
+
+# The comm-port io.dll's own machine code in the CPU emulator, loaded with
+# its constructors and DllMain, over a simulated serial driver: the Win32
+# calls of a claim and a start, the DCB from settings filled with 00h and
+# FFh, a GetCommState failure, and the port map file's limits.
+add_test(NAME commio_dll_emulated
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-commio-emulated.py $<TARGET_FILE:commio_io>
+            --nm ${CMAKE_NM})

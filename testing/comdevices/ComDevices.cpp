@@ -18,6 +18,63 @@ std::string DescribeLine(const commio::LineSettings &line)
     return text;
 }
 
+// Every field of the settings block with its width in bits, in the DCB's
+// order.
+#define COMDEVICES_SETTINGS_FIELDS(X) \
+    X(BaudRate, 32) X(fBinary, 1) X(fParity, 1) X(fOutxCtsFlow, 1) X(fOutxDsrFlow, 1) X(fDtrControl, 2) \
+    X(fDsrSensitivity, 1) X(fTXContinueOnXoff, 1) X(fOutX, 1) X(fInX, 1) X(fErrorChar, 1) X(fNull, 1) \
+    X(fRtsControl, 2) X(fAbortOnError, 1) X(fDummy2, 17) X(wReserved, 16) X(XonLim, 16) X(XoffLim, 16) \
+    X(ByteSize, 8) X(Parity, 8) X(StopBits, 8) X(XonChar, 8) X(XoffChar, 8) X(ErrorChar, 8) X(EofChar, 8) \
+    X(EvtChar, 8) X(wReserved1, 16)
+
+std::string DescribeChanges(const commio::DeviceSettings &before, const commio::DeviceSettings &after)
+{
+    std::string out;
+    auto field = [&out](const char *name, unsigned long long a, unsigned long long b) {
+        if (a == b)
+            return;
+        char text[64];
+        std::snprintf(text, sizeof text, "%s%s %llu->%llu", out.empty() ? "" : ", ", name, a, b);
+        out += text;
+    };
+#define COMDEVICES_DESCRIBE(name, bits)                                                                         \
+    field(#name, static_cast<unsigned long long>(before.name) & ((1ull << bits) - 1),                          \
+          static_cast<unsigned long long>(after.name) & ((1ull << bits) - 1));
+    COMDEVICES_SETTINGS_FIELDS(COMDEVICES_DESCRIBE)
+#undef COMDEVICES_DESCRIBE
+    return out;
+}
+
+commio::DeviceSettings ComDevices::FilledWith(std::uint8_t byte)
+{
+    commio::DeviceSettings settings{};
+#define COMDEVICES_FILL(name, bits)                                                                             \
+    {                                                                                                           \
+        const unsigned long long ones = 0x0101010101010101ull * byte;                                          \
+        settings.name = static_cast<decltype(settings.name)>(ones & ((1ull << bits) - 1));                     \
+    }
+    COMDEVICES_SETTINGS_FIELDS(COMDEVICES_FILL)
+#undef COMDEVICES_FILL
+    return settings;
+}
+
+commio::DeviceSettings ComDevices::DriverDefaults()
+{
+    commio::DeviceSettings settings{};
+    settings.BaudRate = 9600;
+    settings.ByteSize = 8;
+    settings.Parity = commio::NoParity;
+    settings.StopBits = commio::OneStopBit;
+    settings.fBinary = 1;
+    settings.fDtrControl = commio::DtrControlEnable;
+    settings.fRtsControl = commio::RtsControlEnable;
+    settings.XonLim = 2048;
+    settings.XoffLim = 512;
+    settings.XonChar = 0x11;
+    settings.XoffChar = 0x13;
+    return settings;
+}
+
 void ComDevices::Reset() { *this = ComDevices(); }
 
 ComDevices::Device &ComDevices::Plug(const std::string &name)
@@ -27,6 +84,7 @@ ComDevices::Device &ComDevices::Plug(const std::string &name)
     const std::uint32_t maxBaud = device.maxBaud;
     const bool serial = device.serial;
     device = Device{};
+    device.settings = plugSettings_;
     device.generation = generation;
     device.maxBaud = maxBaud;
     device.serial = serial;
@@ -103,7 +161,13 @@ std::uint32_t ComDevices::Open(const char *path, commio::DeviceHandle &handle)
     return 0;
 }
 
-std::uint32_t ComDevices::Reach(commio::DeviceHandle handle, Device *&device)
+std::string ComDevices::LabelOf(commio::DeviceHandle handle) const
+{
+    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it == handles_.end() ? std::string("?") : it->second.label;
+}
+
+std::uint32_t ComDevices::Reach(commio::DeviceHandle handle, Device *&device, bool countsForFailNext)
 {
     const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
     if (it == handles_.end())
@@ -113,6 +177,8 @@ std::uint32_t ComDevices::Reach(commio::DeviceHandle handle, Device *&device)
         return ErrorBadCommand; // pulled out under the handle
     if (!device->serial)
         return ErrorInvalidFunction;
+    if (!countsForFailNext)
+        return device->failGetState;
     if (const std::uint32_t error = device->failNext) {
         if (device->failAfter > 0) {
             --device->failAfter;
@@ -124,28 +190,53 @@ std::uint32_t ComDevices::Reach(commio::DeviceHandle handle, Device *&device)
     return 0;
 }
 
-std::uint32_t ComDevices::SetState(commio::DeviceHandle handle, const commio::StateRequest &request)
+std::uint32_t ComDevices::GetState(commio::DeviceHandle handle, commio::DeviceSettings &settings)
+{
+    Device *device = nullptr;
+    const std::uint32_t error = Reach(handle, device, false);
+    if (!error)
+        settings = device->settings;
+    if (error || recordStateReads_)
+        Record("GetCommState(" + LabelOf(handle) + ")" + (error ? " fails " + std::to_string(error) : ""));
+    return error;
+}
+
+namespace {
+const char *ControlName(std::uint8_t control)
+{
+    static const char *const names[] = {"off", "on", "handshake", "toggle"};
+    return names[control & 3];
+}
+} // namespace
+
+std::uint32_t ComDevices::SetState(commio::DeviceHandle handle, const commio::DeviceSettings &settings)
 {
     Device *device = nullptr;
     std::uint32_t error = Reach(handle, device);
-    if (!error && request.line && request.line->baud > device->maxBaud)
+    // A driver takes its own settings back, but not a rate it can't make.
+    if (!error && settings.BaudRate != device->settings.BaudRate && settings.BaudRate > device->maxBaud)
         error = ErrorInvalidParameter;
     if (recording_) {
-        const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
-        std::string call = "SetCommState(" + (it == handles_.end() ? std::string("?") : it->second.label) + ", ";
-        if (request.line)
-            call += DescribeLine(*request.line) + ", ";
-        call += std::string("dtr ") + (request.dtr ? "on" : "off") + ", rts " + (request.rts ? "on" : "off") + ")";
+        std::string call = "SetCommState(" + LabelOf(handle) + ", ";
+        // The format is shown when it is not the one the device had, as the
+        // call asks for it then.
+        const bool sameLine = device && !(settings.Line() != device->settings.Line());
+        if (!sameLine)
+            call += DescribeLine(settings.Line()) + ", ";
+        call += std::string("dtr ") + ControlName(settings.fDtrControl) + ", rts " + ControlName(settings.fRtsControl) +
+                ")";
         Record(error ? call + " fails " + std::to_string(error) : call);
     }
     if (error)
         return error;
-    device->dtr = request.dtr;
-    device->rts = request.rts;
-    if (request.line) {
-        device->hasLine = true;
-        device->line = *request.line;
-    }
+    device->settings = settings;
+    ++device->setStates;
+    // Held by the driver when enabled; under handshake the driver raises
+    // it while it can take more.
+    device->dtr = (settings.fDtrControl & 3) == commio::DtrControlEnable ||
+                  (settings.fDtrControl & 3) == commio::DtrControlHandshake;
+    device->rts = (settings.fRtsControl & 3) == commio::RtsControlEnable ||
+                  (settings.fRtsControl & 3) == commio::RtsControlHandshake;
     return 0;
 }
 
@@ -153,6 +244,13 @@ std::uint32_t ComDevices::EscapeFunction(commio::DeviceHandle handle, commio::Es
 {
     Device *device = nullptr;
     std::uint32_t error = Reach(handle, device);
+    // A line under the driver's handshake isn't the holder's to drive.
+    if (!error && (code == commio::Escape::SetRts || code == commio::Escape::ClrRts) &&
+        (device->settings.fRtsControl & 3) == commio::RtsControlHandshake)
+        error = ErrorInvalidParameter;
+    if (!error && (code == commio::Escape::SetDtr || code == commio::Escape::ClrDtr) &&
+        (device->settings.fDtrControl & 3) == commio::DtrControlHandshake)
+        error = ErrorInvalidParameter;
     if (!error) {
         switch (code) {
         case commio::Escape::SetRts: device->rts = true; break;

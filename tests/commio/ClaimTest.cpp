@@ -68,8 +68,8 @@ const Unusable kUnusable[] = {
     {"Missing", false, true, {"CreateFile(\"\\\\.\\COM5\") fails 2"},
      "COM5 for any UART: not held, CreateFile failed (error 2); retrying"},
     {"NotASerialPort", true, false,
-     {"CreateFile(\"\\\\.\\COM5\") -> c1", "SetCommState(c1, dtr off, rts off) fails 1", "CloseHandle(c1)"},
-     "COM5 for any UART: not held, SetCommState failed (error 1); retrying"},
+     {"CreateFile(\"\\\\.\\COM5\") -> c1", "GetCommState(c1) fails 1", "CloseHandle(c1)"},
+     "COM5 for any UART: not held, GetCommState failed (error 1); retrying"},
 };
 INSTANTIATE_TEST_SUITE_P(Table, UnusableDevice, ::testing::ValuesIn(kUnusable),
                          [](const auto &row) { return std::string(row.param.name); });

@@ -13,6 +13,13 @@
 
 using Calls = std::vector<std::string>;
 
+// One register access from the host, at an offset from 3F8h.
+struct IoAccess {
+    char op;            // 'o' PortOut, 's' SetPortBit, 'c' ClrPortBit
+    std::uint8_t reg;   // offset from 3F8h
+    std::uint8_t value; // byte, or bit number
+};
+
 class CommIoTest : public ::testing::Test {
 protected:
     // Maps the ports as `portMap` says; the map must be good.
@@ -35,6 +42,15 @@ protected:
     {
         for (const testsupport::RegisterWrite &write : testsupport::LibraryUartSetUp)
             io.PortOut(static_cast<std::uint16_t>(base + write.offset), write.value);
+    }
+    void Apply(const std::vector<IoAccess> &accesses)
+    {
+        for (const IoAccess &a : accesses) {
+            const auto port = static_cast<std::uint16_t>(0x3F8 + a.reg);
+            if (a.op == 'o') io.PortOut(port, a.value);
+            else if (a.op == 's') io.SetPortBit(port, a.value);
+            else io.ClrPortBit(port, a.value);
+        }
     }
     Calls Taken() { return devices.TakeCalls(); }
 

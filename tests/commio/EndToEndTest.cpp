@@ -97,7 +97,7 @@ TEST_F(EndToEnd, PressesStopWhileTheAdapterIsOutAndComeBackWithIt)
     EXPECT_EQ(Polls(1), 0); // reopened by the driver check; the key is up
     EXPECT_TRUE(devices.Find("COM5")->rts);
     EXPECT_TRUE(devices.Find("COM5")->dtr); // as the host last set it
-    EXPECT_EQ(devices.Find("COM5")->line.baud, 2400u);
+    EXPECT_EQ(devices.Find("COM5")->settings.BaudRate, 2400u);
     Key(true);
     EXPECT_EQ(Polls(3), 1);
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "commio/LineFormat.h"
+#include "commio/WindowsErrors.h"
 
 namespace commio {
 
@@ -80,19 +81,20 @@ void CommIo::OpenDevice(Uart &uart)
     // Hand DTR and RTS to us, both off, before anything else: the driver
     // would otherwise raise them for the open. The line format is the one
     // the device last accepted, if any.
-    const StateRequest claim{uart.accepted ? &uart.line : nullptr, false, false};
-    std::uint32_t error = api_.SetState(handle, claim);
-    if (error && claim.line) {
+    const LineSettings *line = uart.accepted ? &uart.line : nullptr;
+    const char *call = nullptr;
+    std::uint32_t error = ApplyState(handle, line, false, false, call);
+    if (error && line && call == kSetCommState) {
         // Perhaps another adapter, which can't make that format: claim it
         // with its own, and ask for ours again below (a refusal is kept).
-        error = api_.SetState(handle, StateRequest{nullptr, false, false});
+        error = ApplyState(handle, nullptr, false, false, call);
         uart.accepted = false;
     }
     if (error) {
         // Not a serial port we can drive: don't keep it.
         api_.Close(handle);
         uart.link = Link::Closed;
-        uart.failedCall = "SetCommState";
+        uart.failedCall = call;
         uart.error = error;
         return;
     }
@@ -144,10 +146,51 @@ void CommIo::Release()
 
 // ---- Carrying the register file to the device ---------------------------
 
+// What this io.dll asks of a device it holds: the line format when `line`
+// is not null (else the device keeps its own), bytes passed through as they
+// are (fBinary), parity checked when there is parity, no flow control or
+// handshake of any kind (the lines are the key's and the host's, not a
+// handshake, and a line error must not stop the driver), and DTR and RTS
+// held at the given levels by the driver. Everything else (buffer limits,
+// special characters, fTXContinueOnXoff, which only matters with XON/XOFF)
+// stays as the driver has it.
+static void Ask(DeviceSettings &settings, const LineSettings *line, bool dtr, bool rts)
+{
+    if (line) {
+        settings.BaudRate = line->baud;
+        settings.ByteSize = line->dataBits;
+        settings.Parity = line->parity;
+        settings.StopBits = line->stopBits;
+    }
+    settings.fBinary = 1;
+    settings.fParity = settings.Parity != NoParity;
+    settings.fOutxCtsFlow = 0;
+    settings.fOutxDsrFlow = 0;
+    settings.fDsrSensitivity = 0;
+    settings.fOutX = 0;
+    settings.fInX = 0;
+    settings.fAbortOnError = 0;
+    settings.fDtrControl = dtr ? DtrControlEnable : DtrControlDisable;
+    settings.fRtsControl = rts ? RtsControlEnable : RtsControlDisable;
+}
+
+std::uint32_t CommIo::ApplyState(DeviceHandle handle, const LineSettings *line, bool dtr, bool rts, const char *&call)
+{
+    // Start from the device's own settings so that what this io.dll doesn't
+    // carry stays as the driver has it.
+    DeviceSettings settings{};
+    call = kGetCommState;
+    if (const std::uint32_t error = api_.GetState(handle, settings))
+        return error;
+    Ask(settings, line, dtr, rts);
+    call = kSetCommState;
+    return api_.SetState(handle, settings);
+}
+
 void CommIo::SendLineFormat(Uart &uart)
 {
-    const StateRequest request{&uart.wanted, uart.dtr, uart.rts};
-    const std::uint32_t error = api_.SetState(uart.handle, request);
+    const char *call = nullptr;
+    const std::uint32_t error = ApplyState(uart.handle, &uart.wanted, uart.dtr, uart.rts, call);
     if (error == 0) {
         uart.accepted = true;
         uart.line = uart.wanted;
@@ -156,23 +199,12 @@ void CommIo::SendLineFormat(Uart &uart)
         return;
     }
     // A refused format (a rate the adapter can't make) leaves the device as
-    // it was and usable; the status text says so. A failure of any other
-    // call means the device is gone, but a driver that refuses a format may
-    // use almost any code, so only these are taken as a removed device.
-    switch (error) {
-    case 5:    // ERROR_ACCESS_DENIED
-    case 6:    // ERROR_INVALID_HANDLE
-    case 22:   // ERROR_BAD_COMMAND
-    case 31:   // ERROR_GEN_FAILURE
-    case 995:  // ERROR_OPERATION_ABORTED
-    case 1167: // ERROR_DEVICE_NOT_CONNECTED
-    case 1617: // ERROR_DEVICE_REMOVED
-        Lose(uart, "SetCommState", error);
-        return;
-    default:
-        uart.failedCall = "SetCommState";
-        uart.error = error;
-    }
+    // it was and usable; the status text says so. A device whose settings
+    // can't even be read, or whose refusal says it is gone, is lost.
+    if (call == kGetCommState || MeansDeviceRemoved(error))
+        return Lose(uart, call, error);
+    uart.failedCall = call;
+    uart.error = error;
 }
 
 void CommIo::SyncLines(Uart &uart)

@@ -8,7 +8,8 @@ namespace commio {
 class Win32Comm final : public CommApi {
 public:
     std::uint32_t Open(const char *path, DeviceHandle &handle) override;
-    std::uint32_t SetState(DeviceHandle handle, const StateRequest &request) override;
+    std::uint32_t GetState(DeviceHandle handle, DeviceSettings &settings) override;
+    std::uint32_t SetState(DeviceHandle handle, const DeviceSettings &settings) override;
     std::uint32_t EscapeFunction(DeviceHandle handle, Escape code) override;
     std::uint32_t ModemStatus(DeviceHandle handle, std::uint8_t &lines) override;
     void Close(DeviceHandle handle) override;

@@ -3,8 +3,11 @@
 // Both DLLs' device and comm calls into kernel32 are pointed at simulated
 // COM devices, and each call is recorded with its arguments as Win32 sees
 // them: the open, the DCB, the escape codes and the modem status reads.
-// A second group lets io.dll reach the Wine prefix's own COM1, a link to
-// /dev/null on which every comm call fails.
+// The devices' settings blocks start from a driver's defaults, or filled
+// with 00h or FFh (every flow-control and handshake field set), and each
+// fake poisons the last error first, so that an error read from the wrong
+// call can't pass. A second group lets io.dll reach the Wine prefix's own
+// COM1, a link to /dev/null on which every comm call fails.
 #include <windows.h>
 
 #include <cstdio>
@@ -26,7 +29,77 @@ using Calls = std::vector<std::string>;
 sim::ComDevices devices;
 Calls calls;
 std::map<HANDLE, std::string> labels; // simulated handle -> "c1"
-std::map<HANDLE, DCB> states;         // what GetCommState answers per handle
+
+// What a fake leaves as the last error when it doesn't fail: no code the
+// io.dll could mistake for a real one.
+constexpr DWORD kPoison = 0xDEADBEEF;
+void Poison() { SetLastError(kPoison); }
+
+// The DCB and the simulated device's settings block, field by field: this
+// test's own conversion, against the io.dll's.
+commio::DeviceSettings FromDcb(const DCB &dcb)
+{
+    commio::DeviceSettings s{};
+    s.BaudRate = dcb.BaudRate;
+    s.fBinary = static_cast<std::uint8_t>(dcb.fBinary);
+    s.fParity = static_cast<std::uint8_t>(dcb.fParity);
+    s.fOutxCtsFlow = static_cast<std::uint8_t>(dcb.fOutxCtsFlow);
+    s.fOutxDsrFlow = static_cast<std::uint8_t>(dcb.fOutxDsrFlow);
+    s.fDtrControl = static_cast<std::uint8_t>(dcb.fDtrControl);
+    s.fDsrSensitivity = static_cast<std::uint8_t>(dcb.fDsrSensitivity);
+    s.fTXContinueOnXoff = static_cast<std::uint8_t>(dcb.fTXContinueOnXoff);
+    s.fOutX = static_cast<std::uint8_t>(dcb.fOutX);
+    s.fInX = static_cast<std::uint8_t>(dcb.fInX);
+    s.fErrorChar = static_cast<std::uint8_t>(dcb.fErrorChar);
+    s.fNull = static_cast<std::uint8_t>(dcb.fNull);
+    s.fRtsControl = static_cast<std::uint8_t>(dcb.fRtsControl);
+    s.fAbortOnError = static_cast<std::uint8_t>(dcb.fAbortOnError);
+    s.fDummy2 = dcb.fDummy2;
+    s.wReserved = dcb.wReserved;
+    s.XonLim = dcb.XonLim;
+    s.XoffLim = dcb.XoffLim;
+    s.ByteSize = dcb.ByteSize;
+    s.Parity = dcb.Parity;
+    s.StopBits = dcb.StopBits;
+    s.XonChar = dcb.XonChar;
+    s.XoffChar = dcb.XoffChar;
+    s.ErrorChar = dcb.ErrorChar;
+    s.EofChar = dcb.EofChar;
+    s.EvtChar = dcb.EvtChar;
+    s.wReserved1 = dcb.wReserved1;
+    return s;
+}
+
+void ToDcb(const commio::DeviceSettings &s, DCB &dcb)
+{
+    dcb.BaudRate = s.BaudRate;
+    dcb.fBinary = s.fBinary & 1u;
+    dcb.fParity = s.fParity & 1u;
+    dcb.fOutxCtsFlow = s.fOutxCtsFlow & 1u;
+    dcb.fOutxDsrFlow = s.fOutxDsrFlow & 1u;
+    dcb.fDtrControl = s.fDtrControl & 3u;
+    dcb.fDsrSensitivity = s.fDsrSensitivity & 1u;
+    dcb.fTXContinueOnXoff = s.fTXContinueOnXoff & 1u;
+    dcb.fOutX = s.fOutX & 1u;
+    dcb.fInX = s.fInX & 1u;
+    dcb.fErrorChar = s.fErrorChar & 1u;
+    dcb.fNull = s.fNull & 1u;
+    dcb.fRtsControl = s.fRtsControl & 3u;
+    dcb.fAbortOnError = s.fAbortOnError & 1u;
+    dcb.fDummy2 = s.fDummy2 & 0x1FFFFu;
+    dcb.wReserved = s.wReserved;
+    dcb.XonLim = s.XonLim;
+    dcb.XoffLim = s.XoffLim;
+    dcb.ByteSize = s.ByteSize;
+    dcb.Parity = s.Parity;
+    dcb.StopBits = s.StopBits;
+    dcb.XonChar = s.XonChar;
+    dcb.XoffChar = s.XoffChar;
+    dcb.ErrorChar = s.ErrorChar;
+    dcb.EofChar = s.EofChar;
+    dcb.EvtChar = s.EvtChar;
+    dcb.wReserved1 = s.wReserved1;
+}
 
 bool IsSimulated(HANDLE handle) { return devices.IsOpen(handle); }
 
@@ -57,6 +130,7 @@ HANDLE WINAPI FakeCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY
 {
     if (!NamesComDevice(name)) // the port map file, the runtime's own files
         return CreateFileA(name, access, share, security, disposition, flags, templateFile);
+    Poison();
     commio::DeviceHandle handle = nullptr;
     const std::uint32_t error = devices.Open(name, handle);
     char line[200];
@@ -67,14 +141,6 @@ HANDLE WINAPI FakeCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY
         return Failed(error, INVALID_HANDLE_VALUE);
     }
     labels[handle] = "c" + std::to_string(labels.size() + 1);
-    DCB initial{};
-    initial.DCBlength = sizeof initial;
-    initial.BaudRate = 9600;
-    initial.ByteSize = 8;
-    initial.fBinary = TRUE;
-    initial.fDtrControl = DTR_CONTROL_ENABLE; // a driver's usual defaults
-    initial.fRtsControl = RTS_CONTROL_ENABLE;
-    states[handle] = initial;
     calls.push_back(std::string(line) + " -> " + labels[handle]);
     return handle;
 }
@@ -94,15 +160,23 @@ BOOL WINAPI FakeCloseHandle(HANDLE handle)
 
 BOOL WINAPI FakeGetCommState(HANDLE handle, LPDCB dcb)
 {
+    Poison();
+    commio::DeviceSettings settings{};
+    const std::uint32_t error = IsSimulated(handle) ? devices.GetState(handle, settings) : ERROR_INVALID_HANDLE;
+    if (error) {
+        calls.push_back("GetCommState(" + Label(handle) + ") fails " + std::to_string(error));
+        return Failed(error, FALSE);
+    }
     calls.push_back("GetCommState(" + Label(handle) + ")");
-    if (!IsSimulated(handle))
-        return Failed(ERROR_INVALID_HANDLE, FALSE);
-    *dcb = states[handle];
+    if (dcb->DCBlength != sizeof(DCB))
+        calls.push_back("  (DCBlength " + std::to_string(dcb->DCBlength) + ")");
+    ToDcb(settings, *dcb);
     return TRUE;
 }
 
 BOOL WINAPI FakeSetCommState(HANDLE handle, LPDCB dcb)
 {
+    Poison();
     char line[320];
     std::snprintf(line, sizeof line,
                   "SetCommState(%s, BaudRate=%lu, ByteSize=%u, Parity=%u, StopBits=%u, fBinary=%u, fParity=%u, "
@@ -112,21 +186,20 @@ BOOL WINAPI FakeSetCommState(HANDLE handle, LPDCB dcb)
                   unsigned(dcb->fBinary), unsigned(dcb->fParity), unsigned(dcb->fOutxCtsFlow),
                   unsigned(dcb->fOutxDsrFlow), unsigned(dcb->fDtrControl), unsigned(dcb->fDsrSensitivity),
                   unsigned(dcb->fOutX), unsigned(dcb->fInX), unsigned(dcb->fRtsControl));
-    commio::LineSettings settings{dcb->BaudRate, dcb->ByteSize, dcb->Parity, dcb->StopBits};
-    const commio::StateRequest request{&settings, dcb->fDtrControl == DTR_CONTROL_ENABLE,
-                                       dcb->fRtsControl == RTS_CONTROL_ENABLE};
-    const std::uint32_t error = IsSimulated(handle) ? devices.SetState(handle, request) : ERROR_INVALID_HANDLE;
+    const std::uint32_t error = IsSimulated(handle) ? devices.SetState(handle, FromDcb(*dcb)) : ERROR_INVALID_HANDLE;
     if (error) {
         calls.push_back(std::string(line) + " fails " + std::to_string(error));
         return Failed(error, FALSE);
     }
-    states[handle] = *dcb;
     calls.push_back(line);
+    if (dcb->DCBlength != sizeof(DCB))
+        calls.push_back("  (DCBlength " + std::to_string(dcb->DCBlength) + ")");
     return TRUE;
 }
 
 BOOL WINAPI FakeEscapeCommFunction(HANDLE handle, DWORD code)
 {
+    Poison();
     static const char *const names[] = {"SETXOFF", "SETXON", "SETRTS", "CLRRTS", "SETDTR", "CLRDTR"};
     std::string line = "EscapeCommFunction(" + Label(handle) + ", " +
                        (code >= 1 && code <= 6 ? names[code - 1] : std::to_string(code)) + ")";
@@ -143,6 +216,7 @@ BOOL WINAPI FakeEscapeCommFunction(HANDLE handle, DWORD code)
 
 BOOL WINAPI FakeGetCommModemStatus(HANDLE handle, LPDWORD status)
 {
+    Poison();
     std::uint8_t lines = 0;
     const std::uint32_t error = IsSimulated(handle) ? devices.ModemStatus(handle, lines) : ERROR_INVALID_HANDLE;
     if (error) {
@@ -168,11 +242,11 @@ std::string ProgramFolder()
 
 std::string PortMapPath() { return ProgramFolder() + "commio\\io-ports.txt"; }
 
-void WritePortMap(const char *text)
+void WritePortMap(const std::string &text)
 {
     FILE *file = std::fopen(PortMapPath().c_str(), "wb");
     ASSERT_NE(file, nullptr) << PortMapPath();
-    std::fputs(text, file);
+    std::fwrite(text.data(), 1, text.size(), file);
     std::fclose(file);
 }
 
@@ -220,7 +294,6 @@ protected:
         devices.Reset();
         calls.clear();
         labels.clear();
-        states.clear();
     }
 
     void TearDown() override
@@ -337,5 +410,98 @@ TEST_F(CommioDll, AComPortWhoseCommCallsFailLeavesTheLibraryIdleWithoutHanging)
     EXPECT_EQ(presses, 0);
     EXPECT_LT(GetTickCount() - start, 5000u);
 }
+
+// The device's settings block before the claim, as a driver might leave it:
+// only the io.dll's own fields change, whatever was there, and DTR and RTS
+// are held by the driver at exactly ENABLE or DISABLE.
+struct FillCase {
+    const char *name;
+    std::uint8_t fill;
+    std::string changes; // sim::DescribeChanges after the start and the host's DTR on
+};
+
+std::ostream &operator<<(std::ostream &os, const FillCase &f) { return os << f.name; }
+
+class CommioDllFill : public CommioDll, public ::testing::WithParamInterface<FillCase> {};
+
+TEST_P(CommioDllFill, OnlyTheIoDllsFieldsChange)
+{
+    const commio::DeviceSettings before = sim::ComDevices::FilledWith(GetParam().fill);
+    devices.StartFrom(before);
+    devices.Plug("COM5");
+    Load("any = COM5", true);
+    zelbin.StartListen("COM5;3F8h");
+    zelbin.SetToggled(1);
+    const commio::DeviceSettings &now = devices.Find("COM5")->settings;
+    EXPECT_EQ(sim::DescribeChanges(before, now), GetParam().changes);
+    EXPECT_EQ(now.fDtrControl, DTR_CONTROL_DISABLE); // the last SetCommState; DTR by escape since
+    EXPECT_EQ(now.fRtsControl, RTS_CONTROL_DISABLE);
+    EXPECT_TRUE(devices.Find("COM5")->rts);
+    EXPECT_TRUE(devices.Find("COM5")->dtr);
+    EXPECT_STREQ(status(), "COM5 for any UART: held");
+    // A format while both lines are on carries them as ENABLE.
+    Take();
+    const auto portOut = ZELBIN_PROC_CAST(decltype(&PortOut), GetProcAddress(io_, "PortOut"));
+    ASSERT_NE(portOut, nullptr);
+    portOut(0x3FB, 0x80);
+    portOut(0x3F8, 0x01);
+    portOut(0x3FB, 0x03);
+    EXPECT_EQ(now.BaudRate, 115200u);
+    EXPECT_EQ(now.fDtrControl, DTR_CONTROL_ENABLE);
+    EXPECT_EQ(now.fRtsControl, RTS_CONTROL_ENABLE);
+    EXPECT_EQ(now.fOutxCtsFlow, 0);
+    EXPECT_EQ(now.fOutX, 0);
+    EXPECT_EQ(now.fInX, 0);
+    EXPECT_EQ(Take().size(), 2u); // GetCommState, SetCommState
+}
+
+const FillCase kFills[] = {
+    {"Zeros", 0x00, "BaudRate 0->2400, fBinary 0->1, fParity 0->1, ByteSize 0->8, Parity 0->1"},
+    {"Ones", 0xFF,
+     "BaudRate 4294967295->2400, fOutxCtsFlow 1->0, fOutxDsrFlow 1->0, fDtrControl 3->0, fDsrSensitivity 1->0, "
+     "fOutX 1->0, fInX 1->0, fRtsControl 3->0, fAbortOnError 1->0, ByteSize 255->8, Parity 255->1, StopBits 255->0"},
+};
+INSTANTIATE_TEST_SUITE_P(Table, CommioDllFill, ::testing::ValuesIn(kFills),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+TEST_F(CommioDll, AGetCommStateFailureIsReportedUnderItsName)
+{
+    devices.Plug("COM5").failGetState = ERROR_GEN_FAILURE;
+    Load("any = COM5", true);
+    EXPECT_EQ(driverInstalled(), 0);
+    EXPECT_EQ(Take(), (Calls{"CreateFileA(\"\\\\.\\COM5\", 0xC0000000, 0, NULL, 3, 0x0, NULL) -> c1",
+                             "GetCommState(c1) fails 31", "CloseHandle(c1)"}));
+    EXPECT_STREQ(status(), "COM5 for any UART: not held, GetCommState failed (error 31); retrying");
+}
+
+// The port map file as the real io.dll reads it, beside itself.
+struct MapFileCase {
+    const char *name;
+    std::string text;
+    const char *status;
+};
+
+std::ostream &operator<<(std::ostream &os, const MapFileCase &m) { return os << m.name; }
+
+class CommioDllMapFile : public CommioDll, public ::testing::WithParamInterface<MapFileCase> {};
+
+TEST_P(CommioDllMapFile, IsReadWholeAndRefusedWithWhereAndWhy)
+{
+    WritePortMap(GetParam().text);
+    Load(nullptr, true);
+    EXPECT_EQ(driverInstalled(), std::string(GetParam().status).rfind("COM5", 0) == 0 ? 1 : 0);
+    EXPECT_STREQ(status(), GetParam().status);
+}
+
+const MapFileCase kMapFiles[] = {
+    {"ExactlyTheLimit", "any = COM5\n" + std::string(16384 - 11, '\n'), "COM5 for any UART: held"},
+    {"OneByteTooLong", "any = COM5\n" + std::string(16384 - 10, '\n'), "io-ports.txt: longer than 16384 bytes"},
+    {"FarTooLong", "any = COM5\n" + std::string(100000, '#'), "io-ports.txt: longer than 16384 bytes"},
+    {"ABadLine", "any = COM5\r\nspeed = 9600\r\n",
+     "io-ports.txt line 2: unknown key 'speed'; the key is 'any' or a UART base such as 3F8"},
+    {"NoMapping", "# nothing yet\r\n", "io-ports.txt: names no COM device; add a line such as 'any = COM3'"},
+};
+INSTANTIATE_TEST_SUITE_P(Table, CommioDllMapFile, ::testing::ValuesIn(kMapFiles),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace

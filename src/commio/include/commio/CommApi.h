@@ -30,15 +30,45 @@ struct LineSettings {
     bool operator!=(const LineSettings &o) const { return !(*this == o); }
 };
 
-// One SetCommState: flow control always off, DTR and RTS held at the given
-// levels by the driver (DTR_CONTROL_ENABLE/DISABLE, RTS_CONTROL_ENABLE/
-// DISABLE), and the line format when `line` is not null; without it the
-// device keeps the format it has.
-struct StateRequest {
-    const LineSettings *line;
-    bool dtr;
-    bool rts;
+// A serial device's whole settings block as GetCommState answers it and
+// SetCommState takes it: the DCB field by field, its bitfields as plain
+// members, under the DCB's own names and numbering. The block's length
+// field is not a setting: the binding fills it in for every call.
+struct DeviceSettings {
+    std::uint32_t BaudRate;
+    std::uint8_t fBinary;           // 1 bit
+    std::uint8_t fParity;           // 1 bit
+    std::uint8_t fOutxCtsFlow;      // 1 bit
+    std::uint8_t fOutxDsrFlow;      // 1 bit
+    std::uint8_t fDtrControl;       // 2 bits: DtrControl
+    std::uint8_t fDsrSensitivity;   // 1 bit
+    std::uint8_t fTXContinueOnXoff; // 1 bit
+    std::uint8_t fOutX;             // 1 bit
+    std::uint8_t fInX;              // 1 bit
+    std::uint8_t fErrorChar;        // 1 bit
+    std::uint8_t fNull;             // 1 bit
+    std::uint8_t fRtsControl;       // 2 bits: RtsControl
+    std::uint8_t fAbortOnError;     // 1 bit
+    std::uint32_t fDummy2;          // 17 bits
+    std::uint16_t wReserved;
+    std::uint16_t XonLim;
+    std::uint16_t XoffLim;
+    std::uint8_t ByteSize;
+    std::uint8_t Parity;   // Parity
+    std::uint8_t StopBits; // StopBits
+    char XonChar;
+    char XoffChar;
+    char ErrorChar;
+    char EofChar;
+    char EvtChar;
+    std::uint16_t wReserved1;
+
+    LineSettings Line() const { return LineSettings{BaudRate, ByteSize, Parity, StopBits}; }
 };
+
+// The DCB's values for how the driver handles DTR and RTS.
+enum DtrControl : std::uint8_t { DtrControlDisable = 0, DtrControlEnable = 1, DtrControlHandshake = 2 };
+enum RtsControl : std::uint8_t { RtsControlDisable = 0, RtsControlEnable = 1, RtsControlHandshake = 2, RtsControlToggle = 3 };
 
 // EscapeCommFunction's codes for the two modem control outputs.
 enum class Escape : std::uint32_t { SetRts = 3, ClrRts = 4, SetDtr = 5, ClrDtr = 6 };
@@ -54,7 +84,9 @@ public:
     // CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
     // 0, NULL): an exclusive claim of the device.
     virtual std::uint32_t Open(const char *path, DeviceHandle &handle) = 0;
-    virtual std::uint32_t SetState(DeviceHandle handle, const StateRequest &request) = 0;
+    // GetCommState and SetCommState, the settings block passed whole.
+    virtual std::uint32_t GetState(DeviceHandle handle, DeviceSettings &settings) = 0;
+    virtual std::uint32_t SetState(DeviceHandle handle, const DeviceSettings &settings) = 0;
     virtual std::uint32_t EscapeFunction(DeviceHandle handle, Escape code) = 0;
     virtual std::uint32_t ModemStatus(DeviceHandle handle, std::uint8_t &lines) = 0;
     virtual void Close(DeviceHandle handle) = 0;

@@ -7,8 +7,8 @@
 //   In loopback the outputs feed the modem status inside the model and the
 //   device's lines stay as they were.
 // - Line format: when a line control write leaves DLAB clear and the
-//   divisor and format differ from those last asked for, one SetCommState
-//   (a zero divisor is kept and not applied).
+//   divisor and format differ from those last asked for, one GetCommState
+//   and one SetCommState (a zero divisor is kept and not applied).
 // - Modem status reads: one GetCommModemStatus; the delta bits compare
 //   with the previous read and clear on read, as on a 16550.
 // - Ports no mapping covers: writes are dropped, reads answer FFh.
@@ -95,6 +95,11 @@ private:
     std::uint8_t ClaimOrRetry();
     void OpenDevice(Uart &uart);
     void SendLineFormat(Uart &uart);
+    // GetCommState, this io.dll's fields changed, SetCommState. `call` is
+    // the one that failed, if any.
+    std::uint32_t ApplyState(DeviceHandle handle, const LineSettings *line, bool dtr, bool rts, const char *&call);
+    static constexpr const char *kGetCommState = "GetCommState";
+    static constexpr const char *kSetCommState = "SetCommState";
     void SyncLines(Uart &uart);
     void Lose(Uart &uart, const char *call, std::uint32_t error);
 

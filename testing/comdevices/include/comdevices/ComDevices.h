@@ -5,8 +5,11 @@
 // holder, CTS, DSR, RI and DCD driven from outside), is held by at most one
 // handle at a time, can be unplugged and plugged in again, can refuse a
 // rate, can fail the next call, and can be a file that is no serial port
-// (a COM name linked to /dev/null). Every call is recorded, a line each;
-// the clock moves only when told.
+// (a COM name linked to /dev/null). It keeps a whole settings block, as a
+// driver's DCB, that may start with every flow-control and handshake field
+// set. Every call is recorded, a line each (a GetCommState that works only
+// when asked for: each SetCommState follows one); the clock moves only when
+// told.
 #pragma once
 
 #include <cstdint>
@@ -15,14 +18,26 @@
 #include <vector>
 
 #include "commio/CommApi.h"
+#include "commio/WindowsErrors.h"
 
 namespace sim {
 
 class ComDevices final : public commio::CommApi {
 public:
     // Windows's codes for what the simulated driver reports.
-    static constexpr std::uint32_t ErrorFileNotFound = 2, ErrorAccessDenied = 5, ErrorInvalidHandle = 6,
-                                   ErrorBadCommand = 22, ErrorInvalidFunction = 1, ErrorInvalidParameter = 87;
+    static constexpr std::uint32_t ErrorFileNotFound = commio::ErrorFileNotFound,
+                                   ErrorAccessDenied = commio::ErrorAccessDenied,
+                                   ErrorInvalidHandle = commio::ErrorInvalidHandle,
+                                   ErrorBadCommand = commio::ErrorBadCommand,
+                                   ErrorInvalidFunction = commio::ErrorInvalidFunction,
+                                   ErrorInvalidParameter = commio::ErrorInvalidParameter;
+
+    // A driver's settings for a port nobody has set up: 9600 8N1, binary,
+    // DTR and RTS raised by the driver, no flow control.
+    static commio::DeviceSettings DriverDefaults();
+    // Every field filled with `byte`, each bitfield to its width: FFh sets
+    // every flow-control and handshake field (and DTR and RTS control 3).
+    static commio::DeviceSettings FilledWith(std::uint8_t byte);
 
     struct Device {
         bool present = true;
@@ -30,24 +45,29 @@ public:
         std::uint32_t maxBaud = 921600; // faster rates are refused
         bool dtr = false, rts = false;
         std::uint8_t inputs = 0;      // commio::ModemCts | ModemDsr | ModemRing | ModemDcd
-        bool hasLine = false;
-        commio::LineSettings line{};
+        commio::DeviceSettings settings{}; // as GetCommState answers
+        std::uint32_t setStates = 0;  // SetCommState calls it took
         std::uint32_t failNext = 0;   // the next comm call on it fails with this code...
-        std::uint32_t failAfter = 0;  // ...after this many more have succeeded
+        std::uint32_t failAfter = 0;  // ...after this many more have succeeded (GetCommState
+                                      // neither fails this way nor counts)
+        std::uint32_t failGetState = 0; // every GetCommState on it fails with this code
         std::uint32_t generation = 0; // bumped at every plug-in
         bool held = false;
     };
 
     // A new set of devices: none at all, nothing recorded, clock at 0.
     void Reset();
-    // Plugs a device in (a new one, or one that was pulled out): lines low.
+    // Plugs a device in (a new one, or one that was pulled out): lines low,
+    // settings as StartFrom last said (DriverDefaults if never).
     Device &Plug(const std::string &name);
+    void StartFrom(const commio::DeviceSettings &settings) { plugSettings_ = settings; }
     void Unplug(const std::string &name);
     Device *Find(const std::string &name);
     void SetInput(const std::string &name, std::uint8_t line, bool level);
 
     void Advance(std::uint32_t ms) { now_ += ms; }
     void SetRecording(bool on) { recording_ = on; }
+    void SetRecordingStateReads(bool on) { recordStateReads_ = on; }
 
     const std::vector<std::string> &Calls() const { return calls_; }
     std::vector<std::string> TakeCalls();
@@ -63,7 +83,8 @@ public:
 
     // commio::CommApi
     std::uint32_t Open(const char *path, commio::DeviceHandle &handle) override;
-    std::uint32_t SetState(commio::DeviceHandle handle, const commio::StateRequest &request) override;
+    std::uint32_t GetState(commio::DeviceHandle handle, commio::DeviceSettings &settings) override;
+    std::uint32_t SetState(commio::DeviceHandle handle, const commio::DeviceSettings &settings) override;
     std::uint32_t EscapeFunction(commio::DeviceHandle handle, commio::Escape code) override;
     std::uint32_t ModemStatus(commio::DeviceHandle handle, std::uint8_t &lines) override;
     void Close(commio::DeviceHandle handle) override;
@@ -80,7 +101,8 @@ private:
     };
     static std::string Key(const char *path);
     // The device behind `handle` if it can take a comm call, else the error.
-    std::uint32_t Reach(commio::DeviceHandle handle, Device *&device);
+    std::uint32_t Reach(commio::DeviceHandle handle, Device *&device, bool countsForFailNext = true);
+    std::string LabelOf(commio::DeviceHandle handle) const;
     void Record(std::string line);
 
     std::map<std::string, Device> devices_;
@@ -88,11 +110,16 @@ private:
     std::uintptr_t nextHandle_ = 0;
     std::uint32_t now_ = 0;
     bool recording_ = true;
+    bool recordStateReads_ = false;
+    commio::DeviceSettings plugSettings_ = DriverDefaults();
     std::vector<std::string> calls_;
     std::uint64_t modemStatusCalls_ = 0, opens_ = 0, closes_ = 0, badCloses_ = 0;
 };
 
 // One line of the record for a line format: "2400 8O1".
 std::string DescribeLine(const commio::LineSettings &line);
+// The fields that differ, "name before->after" each, comma-separated, in
+// the DCB's order ("" when none do).
+std::string DescribeChanges(const commio::DeviceSettings &before, const commio::DeviceSettings &after);
 
 } // namespace sim

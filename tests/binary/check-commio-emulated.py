@@ -1,0 +1,483 @@
+#!/usr/bin/env python3
+"""The shipped comm-port io.dll's machine code in a CPU emulator, loaded as
+the Windows loader would (its global constructors, then DllMain), with
+kernel32 and the C runtime answered here by a small simulated serial
+driver: the Win32 calls of a claim and a start, the device control block
+after each SetCommState from settings filled with 00h and with FFh, a
+GetCommState failure, and how the port map file is read.
+
+Every fake leaves 0xDEADBEEF as the last error unless it fails, so an error
+read from the wrong call shows in the status text.
+
+Usage: check-commio-emulated.py io.dll --nm NM
+Prints 'N passed, N failed'; exits non-zero on any failure."""
+
+import struct
+import subprocess
+import sys
+
+sys.path.insert(0, __import__("os").path.dirname(__file__))
+from EmulatedDll import EmulatedDll, UnexpectedImport  # noqa: E402
+
+INVALID_HANDLE = 0xFFFFFFFF
+POISON = 0xDEADBEEF
+MODULE_PATH = b"C:\\app\\commio\\io.dll"
+MAP_HANDLE = 0x7000
+DLL_PROCESS_ATTACH = 1
+
+# The DCB: DCBlength, BaudRate, the flag word, wReserved, XonLim, XoffLim,
+# ByteSize, Parity, StopBits, XonChar, XoffChar, ErrorChar, EofChar,
+# EvtChar, wReserved1: 28 bytes.
+DCB_FORMAT = "<III3H8BH"
+DCB_SIZE = struct.calcsize(DCB_FORMAT)
+FLAGS = [("fBinary", 0, 1), ("fParity", 1, 1), ("fOutxCtsFlow", 2, 1), ("fOutxDsrFlow", 3, 1),
+         ("fDtrControl", 4, 2), ("fDsrSensitivity", 6, 1), ("fTXContinueOnXoff", 7, 1), ("fOutX", 8, 1),
+         ("fInX", 9, 1), ("fErrorChar", 10, 1), ("fNull", 11, 1), ("fRtsControl", 12, 2),
+         ("fAbortOnError", 14, 1), ("fDummy2", 15, 17)]
+TAIL = ["wReserved", "XonLim", "XoffLim", "ByteSize", "Parity", "StopBits", "XonChar", "XoffChar", "ErrorChar",
+        "EofChar", "EvtChar", "wReserved1"]
+
+
+def decode_dcb(data):
+    words = struct.unpack(DCB_FORMAT, data)
+    fields = {"DCBlength": words[0], "BaudRate": words[1]}
+    for name, shift, width in FLAGS:
+        fields[name] = (words[2] >> shift) & ((1 << width) - 1)
+    fields.update(zip(TAIL, words[3:]))
+    return fields
+
+
+def changes(before, after):
+    return ", ".join("%s %d->%d" % (k, before[k], after[k]) for k in before if before[k] != after[k])
+
+
+class Device:
+    def __init__(self, fill):
+        data = bytearray([fill]) * DCB_SIZE
+        data[0:4] = struct.pack("<I", DCB_SIZE)
+        self.dcb = bytes(data)
+        self.fail_get = 0
+        self.held = False
+        self.lines = 0  # CTS 10h, DSR 20h, RI 40h, DCD 80h
+
+
+class World:
+    """kernel32 and msvcrt as the io.dll sees them; the log holds the Win32
+    calls of interest, a line each."""
+
+    def __init__(self, port_map, devices):
+        self.port_map = port_map  # bytes, or None for no file
+        self.devices = devices    # "COM5" -> Device
+        self.handles = {}         # handle -> device name
+        self.next_handle = 0x100
+        self.last_error = 0
+        self.ticks = 1000
+        self.log = []
+        self.sizes = {}           # heap block -> size, for realloc
+        self.tls = {}
+
+    def take(self):
+        log, self.log = self.log, []
+        return log
+
+    def fail(self, error, result=0):
+        self.last_error = error
+        return result
+
+    def ok(self, result=1):
+        self.last_error = POISON
+        return result
+
+    def imports(self):
+        def get_module_file_name(dll, module, buffer, size, *_):
+            self.log.append("GetModuleFileNameA(%d)" % size)
+            dll.uc.mem_write(buffer, MODULE_PATH + b"\0")
+            return self.ok(len(MODULE_PATH))
+
+        def create_file(dll, name, access, share, security, disposition, flags, template, *_):
+            path = dll.read_string(name).decode("latin-1")
+            line = 'CreateFileA("%s", 0x%08X, %d, %s, %d, 0x%X, %s)' % (
+                path, access, share, "NULL" if security == 0 else "?", disposition, flags,
+                "NULL" if template == 0 else "?")
+            if path.lower().endswith("io-ports.txt"):
+                if self.port_map is None:
+                    self.log.append(line + " fails 2")
+                    return self.fail(2, INVALID_HANDLE)
+                self.log.append(line + " -> map")
+                self.map_offset = 0
+                return self.ok(MAP_HANDLE)
+            bare = path[4:] if path.startswith("\\\\.\\") else path
+            device = self.devices.get(bare.upper())
+            if device is None or device.held:
+                error = 2 if device is None else 5
+                self.log.append(line + " fails %d" % error)
+                return self.fail(error, INVALID_HANDLE)
+            device.held = True
+            self.next_handle += 4
+            self.handles[self.next_handle] = bare.upper()
+            self.log.append(line + " -> h%d" % (self.next_handle // 4 - 64))
+            return self.ok(self.next_handle)
+
+        def label(handle):
+            return "map" if handle == MAP_HANDLE else "h%d" % (handle // 4 - 64)
+
+        def read_file(dll, handle, buffer, size, got, overlapped, *_):
+            data = self.port_map[self.map_offset:self.map_offset + size]
+            self.map_offset += len(data)
+            dll.uc.mem_write(buffer, data)
+            dll.uc.mem_write(got, struct.pack("<I", len(data)))
+            self.log.append("ReadFile(%s, %d) -> %d" % (label(handle), size, len(data)))
+            return self.ok(1)
+
+        def close_handle(dll, handle, *_):
+            self.log.append("CloseHandle(%s)" % label(handle))
+            if handle in self.handles:
+                self.devices[self.handles.pop(handle)].held = False
+            return self.ok(1)
+
+        def device_of(handle):
+            name = self.handles.get(handle)
+            return self.devices[name] if name else None
+
+        def get_comm_state(dll, handle, dcb, *_):
+            device = device_of(handle)
+            length = struct.unpack("<I", bytes(dll.uc.mem_read(dcb, 4)))[0]
+            if device is None or device.fail_get:
+                error = device.fail_get if device else 6
+                self.log.append("GetCommState(%s) fails %d" % (label(handle), error))
+                return self.fail(error)
+            self.log.append("GetCommState(%s)%s" % (label(handle), "" if length == DCB_SIZE else
+                                                    " with DCBlength %d" % length))
+            dll.uc.mem_write(dcb, device.dcb)
+            return self.ok(1)
+
+        def set_comm_state(dll, handle, dcb, *_):
+            device = device_of(handle)
+            data = bytes(dll.uc.mem_read(dcb, DCB_SIZE))
+            fields = decode_dcb(data)
+            self.log.append("SetCommState(%s, %d baud, dtr %d, rts %d)" % (
+                label(handle), fields["BaudRate"], fields["fDtrControl"], fields["fRtsControl"]))
+            if device is None:
+                return self.fail(6)
+            device.dcb = data
+            return self.ok(1)
+
+        def escape(dll, handle, code, *_):
+            names = {3: "SETRTS", 4: "CLRRTS", 5: "SETDTR", 6: "CLRDTR"}
+            self.log.append("EscapeCommFunction(%s, %s)" % (label(handle), names.get(code, str(code))))
+            return self.ok(1) if device_of(handle) else self.fail(6)
+
+        def modem_status(dll, handle, status, *_):
+            device = device_of(handle)
+            self.log.append("GetCommModemStatus(%s)" % label(handle))
+            if device is None:
+                return self.fail(6)
+            dll.uc.mem_write(status, struct.pack("<I", device.lines))
+            return self.ok(1)
+
+        def tick_count(dll, *_):
+            return self.ticks
+
+        def set_last_error(dll, error, *_):
+            self.last_error = error
+
+        def get_last_error(dll, *_):
+            return self.last_error
+
+        def disable_thread_calls(dll, module, *_):
+            self.log.append("DisableThreadLibraryCalls")
+            return self.ok(1)
+
+        def malloc(dll, size, *_):
+            address = dll.malloc(size)
+            self.sizes[address] = size
+            return address
+
+        def calloc(dll, count, size, *_):
+            address = malloc(dll, count * size)
+            dll.uc.mem_write(address, b"\0" * (count * size))
+            return address
+
+        def realloc(dll, block, size, *_):
+            address = malloc(dll, size)
+            if block:
+                old = self.sizes.get(block, 0)
+                dll.uc.mem_write(address, bytes(dll.uc.mem_read(block, min(old, size))))
+            return address
+
+        def memcpy(dll, dest, src, n, *_):
+            if n:
+                dll.uc.mem_write(dest, bytes(dll.uc.mem_read(src, n)))
+            return dest
+
+        def memcmp(dll, a, b, n, *_):
+            x, y = bytes(dll.uc.mem_read(a, n)), bytes(dll.uc.mem_read(b, n))
+            return 0 if x == y else (0xFFFFFFFF if x < y else 1)
+
+        def memset(dll, dest, c, n, *_):
+            if n:
+                dll.uc.mem_write(dest, bytes([c & 0xFF]) * n)
+            return dest
+
+        def memchr(dll, s, c, n, *_):
+            data = bytes(dll.uc.mem_read(s, n))
+            at = data.find(bytes([c & 0xFF]))
+            return 0 if at < 0 else s + at
+
+        def strlen(dll, s, *_):
+            return len(dll.read_string(s))
+
+        def strchr(dll, s, c, *_):
+            data = dll.read_string(s) + b"\0"
+            at = data.find(bytes([c & 0xFF]))
+            return 0 if at < 0 else s + at
+
+        def nothing(dll, *_):
+            return 0
+
+        def one(dll, *_):
+            return 1
+
+        self.lconv = None
+
+        def localeconv(dll, *_):
+            if self.lconv is None:
+                point = dll.put_string(b".")
+                empty = dll.put_string(b"")
+                self.lconv = dll.malloc(64)
+                dll.uc.mem_write(self.lconv, struct.pack("<3I", point, empty, empty) + b"\0" * 52)
+            return self.lconv
+
+        self.errno = None
+
+        def errno(dll, *_):
+            if self.errno is None:
+                self.errno = dll.malloc(4)
+            return self.errno
+
+        k, c = "kernel32.dll", "msvcrt.dll"
+        return {
+            (k, "GetModuleFileNameA"): (get_module_file_name, 12),
+            (k, "CreateFileA"): (create_file, 28),
+            (k, "ReadFile"): (read_file, 20),
+            (k, "CloseHandle"): (close_handle, 4),
+            (k, "GetCommState"): (get_comm_state, 8),
+            (k, "SetCommState"): (set_comm_state, 8),
+            (k, "EscapeCommFunction"): (escape, 8),
+            (k, "GetCommModemStatus"): (modem_status, 8),
+            (k, "GetTickCount"): (tick_count, 0),
+            (k, "SetLastError"): (set_last_error, 4),
+            (k, "GetLastError"): (get_last_error, 0),
+            (k, "DisableThreadLibraryCalls"): (disable_thread_calls, 4),
+            (k, "InitializeCriticalSection"): (nothing, 4),
+            (k, "DeleteCriticalSection"): (nothing, 4),
+            (k, "EnterCriticalSection"): (nothing, 4),
+            (k, "LeaveCriticalSection"): (nothing, 4),
+            (k, "GetCurrentThreadId"): (one, 0),
+            # The runtime looks for a shared unwinder and finds none: it
+            # uses its own.
+            (k, "GetModuleHandleA"): (nothing, 4),
+            (k, "GetModuleHandleW"): (nothing, 4),
+            (k, "GetProcAddress"): (nothing, 8),
+            # One thread: the runtime's locks are always free.
+            (k, "CreateSemaphoreW"): (lambda dll, *_: 0x5000, 16),
+            (k, "WaitForSingleObject"): (nothing, 8),
+            (k, "ReleaseSemaphore"): (one, 12),
+            (k, "TlsAlloc"): (one, 0),
+            (k, "TlsGetValue"): (lambda dll, index, *_: self.tls.get(index, 0), 4),
+            (k, "TlsSetValue"): (lambda dll, index, value, *_: self.tls.__setitem__(index, value) or 1, 8),
+            (c, "malloc"): (malloc, 0),
+            (c, "calloc"): (calloc, 0),
+            (c, "realloc"): (realloc, 0),
+            (c, "free"): (nothing, 0),
+            (c, "memcpy"): (memcpy, 0),
+            (c, "memmove"): (memcpy, 0),
+            (c, "memcmp"): (memcmp, 0),
+            (c, "memchr"): (memchr, 0),
+            (c, "memset"): (memset, 0),
+            (c, "strlen"): (strlen, 0),
+            (c, "strchr"): (strchr, 0),
+            (c, "_lock"): (nothing, 0),
+            (c, "_unlock"): (nothing, 0),
+            (c, "localeconv"): (localeconv, 0),
+            (c, "_errno"): (errno, 0),
+        }
+
+
+def symbol_address(nm, path, name):
+    """The address of `name` in the symbols beside the DLL (NAME.debug)."""
+    for line in subprocess.run([nm, path + ".debug"], capture_output=True, text=True, check=True).stdout.splitlines():
+        fields = line.split()
+        if len(fields) == 3 and fields[2] == name:
+            return int(fields[0], 16)
+    raise LookupError("no symbol %s in %s.debug" % (name, path))
+
+
+class LoadedIoDll:
+    """The io.dll once the loader is done with it: its data imports pointed
+    at data, its global constructors run, its DllMain told of the attach."""
+
+    def __init__(self, path, nm, world):
+        self.world = world
+        self.dll = EmulatedDll(path, world.imports())
+        self.point_data_imports()
+        ctors = symbol_address(nm, path, "__CTOR_LIST__")
+        words = []
+        at = ctors + 4  # the first word is a count or -1
+        while True:
+            (word,) = struct.unpack("<I", bytes(self.dll.uc.mem_read(at, 4)))
+            if word == 0:
+                break
+            words.append(word)
+            at += 4
+        for ctor in reversed(words):  # the order the runtime runs them in
+            self.dll.call_at(ctor, name="constructor %#x" % ctor)
+        self.attach, _, _ = self.dll.call_at(symbol_address(nm, path, "_DllMain@12"), self.dll.base,
+                                             DLL_PROCESS_ATTACH, 0, name="DllMain")
+
+    def point_data_imports(self):
+        # Variables imported by address: the slot must hold the variable's
+        # address, not a function's.
+        data = {"__mb_cur_max": struct.pack("<I", 1), "_iob": b"\0" * 32 * 20}
+        for entry in self.dll.pe.DIRECTORY_ENTRY_IMPORT:
+            for imp in entry.imports:
+                name = imp.name.decode() if imp.name else ""
+                if name in data:
+                    address = self.dll.malloc(len(data[name]))
+                    self.dll.uc.mem_write(address, data[name])
+                    self.dll.uc.mem_write(imp.address, struct.pack("<I", address))
+
+    def call(self, export, *args):
+        result, _, balanced = self.dll.call(export, *args)
+        if not balanced:
+            raise RuntimeError("%s did not remove exactly its arguments" % export)
+        return result
+
+    def status(self):
+        return self.dll.read_string(self.call("CommIoStatus")).decode("latin-1")
+
+
+LIBRARY_SET_UP = [(0x3FB, 0x80), (0x3F8, 0x30), (0x3F9, 0x00), (0x3FB, 0x0B), (0x3F9, 0x00), (0x3FA, 0xC1),
+                  (0x3FC, 0x0A)]
+
+# What the io.dll may change in the device control block, by fill, after the
+# claim and after the key library's set-up (2400 8O1).
+EXPECTED_CLAIM = {
+    0x00: "fBinary 0->1",
+    0xFF: "fOutxCtsFlow 1->0, fOutxDsrFlow 1->0, fDtrControl 3->0, fDsrSensitivity 1->0, fOutX 1->0, fInX 1->0, "
+          "fRtsControl 3->0, fAbortOnError 1->0",
+}
+EXPECTED_SET_UP = {
+    0x00: "BaudRate 0->2400, fParity 0->1, ByteSize 0->8, Parity 0->1",
+    0xFF: "BaudRate 4294967295->2400, ByteSize 255->8, Parity 255->1, StopBits 255->0",
+}
+CLAIM_CALLS = [
+    "GetModuleFileNameA(260)",
+    'CreateFileA("C:\\app\\commio\\io-ports.txt", 0x80000000, 1, NULL, 3, 0x0, NULL) -> map',
+    "ReadFile(map, 16385) -> %d",
+    "CloseHandle(map)",
+    'CreateFileA("\\\\.\\COM5", 0xC0000000, 0, NULL, 3, 0x0, NULL) -> h1',
+    "GetCommState(h1)",
+    "SetCommState(h1, %d baud, dtr 0, rts 0)",
+]
+
+
+def main():
+    path = sys.argv[1]
+    nm = sys.argv[sys.argv.index("--nm") + 1]
+    passed = failed = 0
+
+    def check(name, condition, detail=""):
+        nonlocal passed, failed
+        if condition:
+            passed += 1
+            print("ok   " + name)
+        else:
+            failed += 1
+            print("FAIL " + name + ("\n     " + str(detail) if detail else ""))
+
+    def load(port_map, devices):
+        world = World(port_map, devices)
+        return world, LoadedIoDll(path, nm, world)
+
+    for fill in (0x00, 0xFF):
+        port_map = b"any = COM5\r\n"
+        device = Device(fill)
+        world, io = load(port_map, {"COM5": device})
+        check("fill %02Xh: the load calls only DisableThreadLibraryCalls and answers TRUE" % fill,
+              io.attach == 1 and world.take() == ["DisableThreadLibraryCalls"], world.log)
+        before = decode_dcb(device.dcb)
+        result = io.call("IsDriverInstalled")
+        claim = world.take()
+        expected = list(CLAIM_CALLS)
+        expected[2] %= len(port_map)
+        expected[6] %= before["BaudRate"]
+        check("fill %02Xh: the claim reads the map, opens COM5, reads and sets its state" % fill,
+              result & 0xFF == 1 and claim == expected, claim)
+        after = decode_dcb(device.dcb)
+        check("fill %02Xh: the claim changes only the io.dll's own DCB fields" % fill,
+              changes(before, after) == EXPECTED_CLAIM[fill], changes(before, after))
+        for port, value in LIBRARY_SET_UP:
+            io.call("PortOut", port, value)
+        start = world.take()
+        check("fill %02Xh: the key library's set-up is one state change and RTS on" % fill,
+              start == ["GetCommState(h1)", "SetCommState(h1, 2400 baud, dtr 0, rts 0)",
+                        "EscapeCommFunction(h1, SETRTS)"], start)
+        set_up = decode_dcb(device.dcb)
+        check("fill %02Xh: the set-up changes only the line format and parity check" % fill,
+              changes(after, set_up) == EXPECTED_SET_UP[fill], changes(after, set_up))
+        io.call("SetPortBit", 0x3FC, 0)
+        io.call("PortOut", 0x3FB, 0x80)
+        io.call("PortOut", 0x3F8, 0x01)
+        io.call("PortOut", 0x3FB, 0x03)
+        lines_on = decode_dcb(device.dcb)
+        calls = world.take()
+        check("fill %02Xh: a format with DTR and RTS on holds both with ENABLE (1), no handshake" % fill,
+              calls == ["EscapeCommFunction(h1, SETDTR)", "GetCommState(h1)",
+                        "SetCommState(h1, 115200 baud, dtr 1, rts 1)"] and lines_on["fDtrControl"] == 1
+              and lines_on["fRtsControl"] == 1 and lines_on["fOutxCtsFlow"] == 0 and lines_on["fOutX"] == 0
+              and lines_on["fInX"] == 0, (calls, lines_on))
+        status = io.status()
+        check("fill %02Xh: the status text says COM5 is held" % fill, status == "COM5 for any UART: held", status)
+
+    device = Device(0x00)
+    device.fail_get = 31
+    world, io = load(b"any = COM5", {"COM5": device})
+    result = io.call("IsDriverInstalled") & 0xFF
+    calls = world.take()
+    status = io.status()
+    check("a GetCommState failure closes the device and sets nothing",
+          result == 0 and calls[-2:] == ["GetCommState(h1) fails 31", "CloseHandle(h1)"], calls)
+    check("the status text names GetCommState and its error",
+          status == "COM5 for any UART: not held, GetCommState failed (error 31); retrying", status)
+
+    maps = [
+        ("a map of exactly 16384 bytes is read", b"any = COM5\n" + b"\n" * (16384 - 11), "COM5 for any UART: held"),
+        ("a map one byte longer is refused, not cut short", b"any = COM5\n" + b"\n" * (16384 - 10),
+         "io-ports.txt: longer than 16384 bytes"),
+        ("a map far too long is refused", b"any = COM5\n" + b"#" * 100000, "io-ports.txt: longer than 16384 bytes"),
+        ("a bad line is named with its number", b"any = COM5\r\nspeed = 9600\r\n",
+         "io-ports.txt line 2: unknown key 'speed'; the key is 'any' or a UART base such as 3F8"),
+        ("a whole-file error names no line", b"# nothing\r\n",
+         "io-ports.txt: names no COM device; add a line such as 'any = COM3'"),
+        ("no map file says where to put one", None,
+         "no io-ports.txt beside io.dll in C:\\app\\commio\\: put one there naming the COM port, such as 'any = COM3'"),
+    ]
+    for name, port_map, expected in maps:
+        world, io = load(port_map, {"COM5": Device(0x00)})
+        installed = io.call("IsDriverInstalled") & 0xFF
+        status = io.status()
+        check(name, status == expected and installed == (1 if expected.startswith("COM5") else 0),
+              "%r, IsDriverInstalled %d" % (status, installed))
+
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main())
+    except UnexpectedImport as e:
+        print("FAIL the io.dll called an import this check doesn't provide: %s" % e)
+        print("0 passed, 1 failed")
+        sys.exit(1)
