@@ -21,6 +21,8 @@ void CommIo::Configure(const std::vector<PortMapping> &uarts)
         uart = Uart{};
         uart.regs = Regs::PowerOn(map.base);
         uart.map = map;
+        uart.wiring.Configure(map);
+        uart.wired = !PlainWiring(map);
         if (!map.any)
             ++explicit_;
     }
@@ -71,7 +73,14 @@ void CommIo::OpenDevice(Uart &uart)
 {
     uart.lastAttempt = api_.Ticks();
     DeviceHandle handle = nullptr;
-    if (const std::uint32_t openError = api_.Open(uart.map.path.c_str(), handle)) {
+    const char *path = FindAdapter(api_, uart.map, uart.adapter);
+    if (*path == '\0') { // an adapter that no port carries now, and no COM name beside it
+        uart.link = Link::Closed;
+        uart.failedCall = nullptr;
+        uart.error = 0;
+        return;
+    }
+    if (const std::uint32_t openError = api_.Open(path, handle)) {
         uart.link = Link::Closed;
         uart.failedCall = "CreateFile";
         uart.error = openError;
@@ -242,6 +251,8 @@ std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg)
     const std::uint32_t error = api_.ModemStatus(uart.handle, lines);
     if (error != 0)
         return ModemStatusFailed(uart, error);
+    if (uart.wired)
+        lines = uart.wiring.Apply(lines, api_);
     return ModemStatusRead(regs, lines);
 }
 
@@ -317,6 +328,8 @@ std::uint16_t CommIo::GetPortBit(std::uint16_t port, std::uint8_t bit)
         const std::uint32_t error = api_.ModemStatus(hotUart_->handle, lines);
         if (__builtin_expect(error != 0, 0))
             return ModemStatusFailed(*hotUart_, error);
+        if (__builtin_expect(hotUart_->wired, 0))
+            lines = hotUart_->wiring.Apply(lines, api_);
         Regs &regs = hotUart_->regs;
         regs.inputs = lines & 0xF0;
         regs.msrDelta = 0;
@@ -390,10 +403,17 @@ const char *CommIo::Status()
         const Uart &uart = uarts_[i];
         if (i > 0)
             Append(text, "; ");
+        char device[160];
+        DescribeDevice(device, sizeof device, uart.map, uart.adapter);
+        Append(text, "%s", device);
         if (uart.map.any)
-            Append(text, "%s for any UART: ", uart.map.device.c_str());
+            Append(text, " for any UART: ");
         else
-            Append(text, "%s for %04Xh: ", uart.map.device.c_str(), uart.map.base);
+            Append(text, " for %04Xh: ", uart.map.base);
+        if (uart.link == Link::Closed && uart.map.hasUsb && uart.map.device.empty() && !uart.failedCall) {
+            Append(text, "not held, no COM name beside the adapter; retrying");
+            continue;
+        }
         switch (uart.link) {
         case Link::NotYetOpened: Append(text, "opens at the first IsDriverInstalled"); break;
         case Link::Open:

@@ -5,8 +5,10 @@
 // holder, CTS, DSR, RI and DCD driven from outside), is held by at most one
 // handle at a time, can be unplugged and plugged in again, can refuse a
 // rate, can fail the next call, and can be a file that is no serial port
-// (a COM name linked to /dev/null). Every call is recorded, a line each;
-// the clock moves only when told.
+// (a COM name linked to /dev/null). A device may carry a device instance ID
+// (a USB adapter's identity), which the port list gives with its name; a
+// renumbered adapter is the same ID under another name. Every call is
+// recorded, a line each; the clock moves only when told.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +38,7 @@ public:
         std::uint32_t failAfter = 0;  // ...after this many more have succeeded
         std::uint32_t generation = 0; // bumped at every plug-in
         bool held = false;
+        std::string instanceId;       // kept across plug-ins; empty: not listed
     };
 
     // A new set of devices: none at all, nothing recorded, clock at 0.
@@ -45,6 +48,17 @@ public:
     void Unplug(const std::string &name);
     Device *Find(const std::string &name);
     void SetInput(const std::string &name, std::uint8_t line, bool level);
+    // Plugs in a USB adapter with this instance ID as `name`. Wherever the
+    // same ID was plugged in before, that device is pulled out: Windows
+    // gave the adapter another number.
+    Device &PlugAdapter(const std::string &name, const std::string &instanceId);
+    // The port list fails with this code (0: it answers); `listed` false:
+    // it answers with no ports at all, as a system without the list does.
+    void SetPortList(bool listed, std::uint32_t failure = 0)
+    {
+        listed_ = listed;
+        listFailure_ = failure;
+    }
 
     void Advance(std::uint32_t ms) { now_ += ms; }
     void SetRecording(bool on) { recording_ = on; }
@@ -67,6 +81,7 @@ public:
     std::uint32_t EscapeFunction(commio::DeviceHandle handle, commio::Escape code) override;
     std::uint32_t ModemStatus(commio::DeviceHandle handle, std::uint8_t &lines) override;
     void Close(commio::DeviceHandle handle) override;
+    std::uint32_t ListPorts(PortVisitor visit, void *context) override;
     std::uint32_t Ticks() override { return now_; }
 
     // What an open that fails returns to a CreateFileA caller.
@@ -88,6 +103,8 @@ private:
     std::uintptr_t nextHandle_ = 0;
     std::uint32_t now_ = 0;
     bool recording_ = true;
+    bool listed_ = true;
+    std::uint32_t listFailure_ = 0;
     std::vector<std::string> calls_;
     std::uint64_t modemStatusCalls_ = 0, opens_ = 0, closes_ = 0, badCloses_ = 0;
 };
