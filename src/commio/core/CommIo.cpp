@@ -74,7 +74,7 @@ void CommIo::OpenDevice(Uart &uart)
     uart.lastAttempt = api_.Ticks();
     DeviceHandle handle = nullptr;
     const char *path = FindAdapter(api_, uart.map, uart.adapter);
-    if (*path == '\0') { // an adapter that no port carries now, and no COM name beside it
+    if (*path == '\0') { // an adapter that no port carries now, and no COM name to use instead
         uart.link = Link::Closed;
         uart.failedCall = nullptr;
         uart.error = 0;
@@ -403,15 +403,15 @@ const char *CommIo::Status()
         const Uart &uart = uarts_[i];
         if (i > 0)
             Append(text, "; ");
-        char device[160];
+        char device[120], wiring[64];
         DescribeDevice(device, sizeof device, uart.map, uart.adapter);
-        Append(text, "%s", device);
+        DescribeWiring(wiring, sizeof wiring, uart.map);
         if (uart.map.any)
-            Append(text, " for any UART: ");
+            Append(text, "%s for any UART%s: ", device, wiring);
         else
-            Append(text, " for %04Xh: ", uart.map.base);
-        if (uart.link == Link::Closed && uart.map.hasUsb && uart.map.device.empty() && !uart.failedCall) {
-            Append(text, "not held, no COM name beside the adapter; retrying");
+            Append(text, "%s for %04Xh%s: ", device, uart.map.base, wiring);
+        if (uart.link == Link::Closed && uart.map.hasUsb && !uart.failedCall) {
+            Append(text, "not held; retrying");
             continue;
         }
         switch (uart.link) {

@@ -39,30 +39,39 @@ private:
     std::uint32_t since_ = 0;
 };
 
-// Where a USB adapter was found.
+// Where a USB adapter was found. A COM name beside the identity is used
+// when the system gives no answer (no port listed at all, or no list), and
+// when it is listed but carries no other adapter; never for a port that
+// another device now has.
 struct AdapterLookup {
     enum Outcome : std::uint8_t {
         NotAsked,  // the mapping names no adapter
         Found,     // one listed port carries it: `port`
-        NotListed, // the system lists no port that carries it
+        NotListed, // ports are listed, none carries it
         Several,   // more than one does: the identity doesn't say which
+        NoPorts,   // the system lists no port at all
         Failed,    // the system can't list its ports (`error`)
     };
     Outcome outcome = NotAsked;
     std::uint8_t matches = 0;
+    bool besideMatches = false; // the COM name beside is one that carries it
+    bool besideOther = false;   // the COM name beside is listed with another device
+    bool usedBeside = false;    // what is opened is the COM name beside
     std::uint32_t error = 0;
-    char port[8] = {};  // "COM7"
+    char port[8] = {};  // "COM7", the first that carries it
     char path[16] = {}; // "\\.\COM7"
 };
 
 // Looks the mapping's adapter up among the ports the system lists, and
 // answers what to open: the port that carries the adapter now, else the
-// COM name the mapping gives beside it, else nothing (an empty text).
+// COM name beside it where that is safe, else nothing (an empty text).
 const char *FindAdapter(CommApi &api, const PortMapping &mapping, AdapterLookup &lookup);
 
-// For the status text: the device a mapping names, where its adapter was
-// found, and its wiring, such as "COM5" or "usb=0403:6001:A1B2C3 on COM7,
-// key line DSR inverted, debounce 20 ms". Cut short to fit `size`.
+// For the status text, cut short to fit `size`: the device a mapping names
+// and where its adapter was found ("COM5", "usb=0403:6001:A1B2C3 on COM7"),
+// and its wiring (" (key line DSR inverted, debounce 20 ms)", nothing for
+// plain CTS).
 void DescribeDevice(char *out, std::size_t size, const PortMapping &mapping, const AdapterLookup &adapter);
+void DescribeWiring(char *out, std::size_t size, const PortMapping &mapping);
 
 } // namespace commio
