@@ -328,8 +328,6 @@ std::uint16_t CommIo::GetPortBit(std::uint16_t port, std::uint8_t bit)
         const std::uint32_t error = api_.ModemStatus(hotUart_->handle, lines);
         if (__builtin_expect(error != 0, 0))
             return ModemStatusFailed(*hotUart_, error);
-        if (__builtin_expect(hotUart_->wired, 0))
-            lines = hotUart_->wiring.Apply(lines, api_);
         Regs &regs = hotUart_->regs;
         regs.inputs = lines & 0xF0;
         regs.msrDelta = 0;
@@ -346,7 +344,9 @@ std::uint16_t CommIo::GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit)
         return bit <= 7; // a bit of FFh
     if (uart->link != Link::Open || bit > 7)
         return 0;
-    if (reg == Regs::MSR && !(uart->regs.mcr & Regs::MCR_LOOP)) {
+    // A wired key line (another line, inverted, debounced) takes the way
+    // through ReadRegister, which applies it; the fast answer stays plain.
+    if (reg == Regs::MSR && !(uart->regs.mcr & Regs::MCR_LOOP) && !uart->wired) {
         hotPort_ = port;
         hotUart_ = uart;
     }
