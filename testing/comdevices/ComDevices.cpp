@@ -39,8 +39,9 @@ ComDevices::Device &ComDevices::PlugAdapter(const std::string &name, const std::
 {
     for (auto &entry : devices_)
         if (entry.first != name && entry.second.instanceId == instanceId) {
-            Unplug(entry.first);
+            Unplug(entry.first); // the old number is gone with its lines
             entry.second.instanceId.clear();
+            entry.second.dtr = entry.second.rts = false;
         }
     Device &device = Plug(name);
     device.instanceId = instanceId;
