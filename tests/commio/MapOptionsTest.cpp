@@ -14,7 +14,10 @@ using commio::PortMapping;
 // The wiring and identity of a mapping, for comparing: "DSR invert 20 usb=0403:6001:A1B2C3 \\.\COM5".
 std::string Options(const PortMapping &m)
 {
-    const char *line = m.input == KeyLine::Cts ? "CTS" : m.input == KeyLine::Dsr ? "DSR" : m.input == KeyLine::Dcd ? "DCD" : "RI";
+    const char *line = m.input == KeyLine::Cts   ? "CTS"
+                       : m.input == KeyLine::Dsr ? "DSR"
+                       : m.input == KeyLine::Dcd ? "DCD"
+                                                 : "RI";
     std::string out = std::string(line) + (m.invert ? " invert " : " ") + std::to_string(m.debounceMs);
     if (m.hasUsb)
         out += " usb=" + commio::FormatUsbIdentity(m.usb);
@@ -65,6 +68,12 @@ struct Bad {
 
 std::ostream &operator<<(std::ostream &os, const Bad &b) { return os << b.name; }
 
+std::string Unreadable(const char *identity)
+{
+    return std::string("USB identity '") + identity +
+           "' unreadable; write usb=VID:PID:SERIAL in hexadecimal IDs, such as usb=0403:6001:A1B2C3";
+}
+
 class BadOptions : public ::testing::TestWithParam<Bad> {};
 
 TEST_P(BadOptions, AreRefusedWithTheLineAndWhy)
@@ -89,17 +98,18 @@ const Bad kBad[] = {
     {"UnknownOption", "any = COM5 pull=up", 1,
      "unknown option 'pull=up'; the options are line=CTS|DSR|DCD|RI, invert, debounce=MS, usb=VID:PID:SERIAL"},
     {"SecondDeviceAfterOptions", "any = COM5 invert COM6", 1, "one device per line, not 'COM5 invert COM6'"},
-    {"UnknownDeviceAmongOptions", "any = invert LPT1", 1, "unknown device 'LPT1'; use COM1 to COM256 or a \\\\.\\ name"},
+    {"UnknownDeviceAmongOptions", "any = invert LPT1", 1,
+     "unknown device 'LPT1'; use COM1 to COM256 or a \\\\.\\ name"},
     {"OnlyOptions", "any = line=DSR invert", 1,
      "no device among the options; name one such as COM3, or an adapter as usb=VID:PID:SERIAL"},
     {"UsbOneId", "any = usb=0403", 1,
-     "USB identity '0403' unreadable; write usb=VID:PID:SERIAL in hexadecimal IDs, such as usb=0403:6001:A1B2C3"},
+     Unreadable("0403")},
     {"UsbLongId", "any = usb=10403:6001:X", 1,
-     "USB identity '10403:6001:X' unreadable; write usb=VID:PID:SERIAL in hexadecimal IDs, such as usb=0403:6001:A1B2C3"},
+     Unreadable("10403:6001:X")},
     {"UsbEmptySerial", "any = usb=0403:6001:", 1,
-     "USB identity '0403:6001:' unreadable; write usb=VID:PID:SERIAL in hexadecimal IDs, such as usb=0403:6001:A1B2C3"},
+     Unreadable("0403:6001:")},
     {"UsbSerialWithBackslash", "any = usb=0403:6001:A\\B", 1,
-     "USB identity '0403:6001:A\\B' unreadable; write usb=VID:PID:SERIAL in hexadecimal IDs, such as usb=0403:6001:A1B2C3"},
+     Unreadable("0403:6001:A\\B")},
     {"UsbTwice", "any = usb=0403:6001:A usb=0403:6001:B", 1, "option 'usb' given twice"},
     {"OneAdapterForTwoUarts", "3F8 = usb=0403:6001:A1\n2F8 = usb=403:6001:a1", 2,
      "adapter usb=0403:6001:a1 already carries another UART (line 1)"},

@@ -89,16 +89,4 @@ TEST_F(WiredEndToEnd, EveryCleanPressCountsAndDtrFollowsTheToggle)
     EXPECT_TRUE(devices.Find("COM5")->rts);
 }
 
-TEST_F(WiredEndToEnd, AKeyHeldAtStartIsNotAPressUntilSeenOpen)
-{
-    Pressed();
-    ZelbinStopListen();
-    ZelbinStartListen("COM5;3F8h");
-    EXPECT_EQ(PollFor(100), 1); // the library's rule: the first poll that sees it closed
-    Released();
-    EXPECT_EQ(PollFor(100), 0);
-    Pressed();
-    EXPECT_EQ(PollFor(100), 1);
-}
-
 } // namespace

@@ -52,17 +52,6 @@ const LineCase kLines[] = {
 INSTANTIATE_TEST_SUITE_P(Table, InputLine, ::testing::ValuesIn(kLines),
                          [](const auto &row) { return std::string(row.param.name); });
 
-// With invert the key line reads set while the device line is low: a
-// normally closed key is open at rest, and the first read says so.
-TEST_F(CommIoTest, InvertedLineReadsSetFromTheFirstRead)
-{
-    Claimed("any = COM5 line=DSR invert");
-    LibrarySetUp(0x3F8);
-    EXPECT_EQ(io.PortIn(kMsr), 0x11);
-    EXPECT_EQ(io.GetPortBit(kMsr, 4), 1);
-    EXPECT_EQ(io.GetPortBit(kMsr, 5), 0); // DSR keeps its own meaning
-}
-
 // ---- Debounce --------------------------------------------------------------
 
 struct Edge {
@@ -107,10 +96,11 @@ TEST_P(Debounce, CountsPressesAsAFingerMadeThem)
 }
 
 // A press at 100 whose contacts bounce 3 ms apart, closing and opening.
-const std::vector<Edge> kBouncingPress = {{100, true}, {103, false}, {106, true}, {109, false}, {112, true},
-                                          {300, false}, {302, true}, {305, false}};
-const std::vector<Edge> kBouncingPressLow = {{0, true}, {100, false}, {103, true}, {106, false}, {109, true}, {112, false},
-                                             {300, true}, {302, false}, {305, true}};
+const std::vector<Edge> kBouncingPress = {{100, true},  {103, false}, {106, true}, {109, false},
+                                          {112, true},  {300, false}, {302, true}, {305, false}};
+// The same press of a normally closed key: the line rests high.
+const std::vector<Edge> kBouncingPressLow = {{0, true},    {100, false}, {103, true}, {106, false}, {109, true},
+                                             {112, false}, {300, true},  {302, false}, {305, true}};
 
 const BounceCase kBounces[] = {
     {"BouncingPressIsOnePress", "any = COM5 debounce=20", ModemCts, kBouncingPress, 1, 100},

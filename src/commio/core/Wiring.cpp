@@ -160,7 +160,10 @@ void DescribeWiring(char *out, std::size_t size, const PortMapping &map)
     out[0] = '\0';
     if (PlainWiring(map))
         return;
-    const char *line = map.input == KeyLine::Dsr ? "DSR" : map.input == KeyLine::Dcd ? "DCD" : map.input == KeyLine::Ri ? "RI" : "CTS";
+    const char *line = map.input == KeyLine::Dsr   ? "DSR"
+                       : map.input == KeyLine::Dcd ? "DCD"
+                       : map.input == KeyLine::Ri  ? "RI"
+                                                   : "CTS";
     char debounce[24] = "";
     if (map.debounceMs)
         std::snprintf(debounce, sizeof debounce, ", debounce %u ms", static_cast<unsigned>(map.debounceMs));
