@@ -1,6 +1,8 @@
 // Polls the comm-port io.dll's core as the key library does (the driver
 // check, then the CTS bit), over a simulated COM device that records
 // nothing, for counting the instructions of one poll under callgrind.
+// Usage: commio_poll_count [POLLS [PORT_MAP_TEXT]]; the map is "any = COM5"
+// unless given ("any = COM5 line=DSR invert debounce=20" counts a wired poll).
 #include <cstdlib>
 
 #include "commio/CommIo.h"
@@ -15,7 +17,10 @@ int main(int argc, char **argv)
     devices.SetRecording(false);
     devices.Plug("COM5");
     commio::CommIo io(devices);
-    io.Configure(commio::ParsePortMap("any = COM5").uarts);
+    const commio::PortMapResult map = commio::ParsePortMap(argc > 2 ? argv[2] : "any = COM5");
+    if (!map.error.empty())
+        return 2;
+    io.Configure(map.uarts);
     if (!io.IsDriverInstalled())
         return 2;
     // The key library's set-up of COM1's UART.

@@ -1,7 +1,9 @@
 // Fuzz target: the comm-port io.dll core over simulated COM devices. A port
 // map, then register accesses, driver checks and device faults (unplug,
-// replug, a failing next call, a port that is no serial port, a refused
-// rate, time passing), with the core's promises checked after every step.
+// replug, a USB adapter renumbered, a port list that fails or is empty, a
+// failing next call, a port that is no serial port, a refused rate, time
+// passing), with the core's promises checked after every step. Maps may
+// carry wiring options and USB identities.
 //
 // Input: one byte N; N > 0: the next N bytes are the port map's text,
 // N = 0: the map is picked by the following byte from a few good ones.
@@ -25,7 +27,12 @@
 namespace {
 
 const char *const kDevices[] = {"COM5", "COM6", "COM7", "COM8"};
-const char *const kMaps[] = {"any = COM5", "3F8 = COM5", "3F8 = COM5\n2F8 = COM6", "any = COM5\nD040 = COM6"};
+// COM5 and COM6 start as USB adapters with these instance IDs.
+const char *const kAdapters[] = {"USB\\VID_0403&PID_6001\\A5", "USB\\VID_0403&PID_6001\\A6"};
+const char *const kMaps[] = {"any = COM5", "3F8 = COM5", "3F8 = COM5\n2F8 = COM6", "any = COM5\nD040 = COM6",
+                             "any = COM5 line=DSR invert debounce=20", "any = usb=0403:6001:A5 COM5 debounce=8",
+                             "3F8 = usb=0403:6001:A6 line=DCD\n2F8 = COM7 invert", "any = usb=0403:6001 COM8 line=RI"};
+constexpr unsigned kMapCount = sizeof kMaps / sizeof kMaps[0];
 
 [[noreturn]] void Broken(const char *what, const std::string &detail = {})
 {
@@ -68,20 +75,32 @@ public:
     {
     }
 
-    // The device a mapping opens, as the simulator names it.
+    // The COM name a mapping gives, as the simulator names it; empty for
+    // an adapter alone.
     static std::string DeviceOf(const commio::PortMapping &m)
     {
-        std::string name = m.path.substr(4);
+        std::string name = m.path.size() > 4 ? m.path.substr(4) : std::string();
         for (char &c : name)
             if (c >= 'a' && c <= 'z')
                 c = static_cast<char>(c - 32);
         return name;
     }
 
+    // Whether the mapping may hold this device: by its COM name, or as the
+    // port that carries its adapter.
+    bool MayHold(const commio::PortMapping &m, const std::string &name) const
+    {
+        if (DeviceOf(m) == name)
+            return true;
+        const sim::ComDevices::Device *device = devices_.Find(name);
+        return m.hasUsb && device && !device->instanceId.empty() &&
+               commio::InstanceIdMatches(device->instanceId, m.usb);
+    }
+
     bool Mapped(const std::string &device) const
     {
         for (const commio::PortMapping &m : map_.uarts)
-            if (DeviceOf(m) == device)
+            if (MayHold(m, device))
                 return true;
         return false;
     }
@@ -98,21 +117,72 @@ public:
         if (wroteUnmapped && devices_.Calls().size() != callsBefore)
             Broken("a write to a port no line maps reached a device", step);
         // A held device's outputs are the register file's, unless looped
-        // back. Ports 0 to 7 are always `any`'s: explicit bases start at 100h.
-        for (const commio::PortMapping &m : map_.uarts) {
-            const sim::ComDevices::Device *device = devices_.Find(DeviceOf(m));
-            const uart::Uart16550 *regs = io_.RegistersAt(m.any ? std::uint16_t{0} : m.base);
-            if (!device || !device->held || !regs || (regs->mcr & uart::Uart16550::MCR_LOOP))
+        // back, where one mapping alone may hold it. Ports 0 to 7 are always
+        // `any`'s: explicit bases start at 100h.
+        for (const char *name : kDevices) {
+            const sim::ComDevices::Device *device = devices_.Find(name);
+            const commio::PortMapping *holder = nullptr;
+            int candidates = 0;
+            for (const commio::PortMapping &m : map_.uarts)
+                if (MayHold(m, name)) {
+                    holder = &m;
+                    ++candidates;
+                }
+            if (!device->held || candidates != 1)
+                continue;
+            const uart::Uart16550 *regs = io_.RegistersAt(holder->any ? std::uint16_t{0} : holder->base);
+            if (!regs || (regs->mcr & uart::Uart16550::MCR_LOOP))
                 continue;
             if (device->dtr != regs->Dtr() || device->rts != regs->Rts())
                 Broken("a held device's DTR or RTS differs from the modem control register", step);
         }
+        CheckDebounce(step);
+    }
+
+    // A debounced key line, as the UART shows it, changes at most once in
+    // any debounce interval. Loopback feeds the status from the outputs, so
+    // the watch starts again after it.
+    void CheckDebounce(const std::string &step)
+    {
+        const std::uint32_t now = devices_.Ticks();
+        for (std::size_t i = 0; i < map_.uarts.size() && i < kWatches; ++i) {
+            const commio::PortMapping &m = map_.uarts[i];
+            const uart::Uart16550 *regs = io_.RegistersAt(m.any ? std::uint16_t{0} : m.base);
+            Watch &watch = watches_[i];
+            if (!regs || m.debounceMs == 0)
+                continue;
+            if (regs->mcr & uart::Uart16550::MCR_LOOP) {
+                watch = Watch{};
+                watch.looped = true;
+                continue;
+            }
+            const bool cts = (regs->inputs & uart::Uart16550::MSR_CTS) != 0;
+            if (watch.looped) {
+                watch = Watch{};
+                watch.cts = cts;
+                continue;
+            }
+            if (cts == watch.cts)
+                continue;
+            if (watch.changed && now - watch.at < m.debounceMs)
+                Broken("a debounced key line changed twice within its debounce time",
+                       step + " at " + std::to_string(now) + " ms, last change at " + std::to_string(watch.at));
+            watch.cts = cts;
+            watch.changed = true;
+            watch.at = now;
+        }
     }
 
 private:
+    struct Watch {
+        bool cts = false, changed = false, looped = false;
+        std::uint32_t at = 0;
+    };
+    static constexpr std::size_t kWatches = commio::MaxMappedUarts;
     sim::ComDevices &devices_;
     commio::CommIo &io_;
     const commio::PortMapResult &map_;
+    Watch watches_[kWatches];
 };
 
 } // namespace
@@ -121,13 +191,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     Input input(data, size);
     const std::uint8_t mapLength = input.Byte();
-    const std::string mapText = mapLength ? input.Text(mapLength) : kMaps[input.Byte() % 4];
+    const std::string mapText = mapLength ? input.Text(mapLength) : kMaps[input.Byte() % kMapCount];
     const commio::PortMapResult map = commio::ParsePortMap(mapText);
 
     sim::ComDevices devices;
     devices.SetRecording(true);
     for (const char *name : kDevices)
         devices.Plug(name);
+    devices.PlugAdapter(kDevices[0], kAdapters[0]);
+    devices.PlugAdapter(kDevices[1], kAdapters[1]);
+    bool listed = true;
     commio::CommIo io(devices);
     if (map.error.empty())
         io.Configure(map.uarts);
@@ -187,7 +260,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             static const std::uint32_t faults[] = {22, 31, 87, 5, 1167, 995, 1};
             switch ((which >> 2) & 7) {
             case 0: devices.Unplug(name); break;
-            case 1: devices.Plug(name); break;
+            case 1: // plugged in again; with bit 5, as one of the adapters: renumbered
+                if (which & 0x20)
+                    devices.PlugAdapter(name, kAdapters[(which >> 6) & 1]);
+                else
+                    devices.Plug(name);
+                break;
             case 2: devices.SetInput(name, static_cast<std::uint8_t>(0x10 << ((which >> 5) & 3)), true); break;
             case 3: devices.SetInput(name, static_cast<std::uint8_t>(0x10 << ((which >> 5) & 3)), false); break;
             case 4: // a failing call, after 0 to 3 that succeed
@@ -196,7 +274,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 break;
             case 5: device->serial = !device->serial; break;
             case 6: device->maxBaud = device->maxBaud == 921600 ? 9600 : 921600; break;
-            default: io.Status(); break;
+            default: // with bit 5 the port list goes away or comes back; with 6 it fails
+                if (which & 0x20)
+                    listed = !listed;
+                devices.SetPortList(listed, (which & 0x40) ? 1168 : 0);
+                io.Status();
+                break;
             }
             step += " event " + std::to_string(which);
             break;

@@ -83,12 +83,44 @@ ComDevices::Device &ComDevices::Plug(const std::string &name)
     const std::uint32_t generation = device.generation + 1;
     const std::uint32_t maxBaud = device.maxBaud;
     const bool serial = device.serial;
+    std::string instanceId = std::move(device.instanceId);
     device = Device{};
     device.settings = plugSettings_;
+    device.instanceId = std::move(instanceId);
     device.generation = generation;
     device.maxBaud = maxBaud;
     device.serial = serial;
     return device;
+}
+
+ComDevices::Device &ComDevices::PlugAdapter(const std::string &name, const std::string &instanceId)
+{
+    for (auto &entry : devices_)
+        if (entry.first != name && entry.second.instanceId == instanceId) {
+            Unplug(entry.first); // the old number is gone with its lines
+            entry.second.instanceId.clear();
+            entry.second.dtr = entry.second.rts = false;
+        }
+    Device &device = Plug(name);
+    device.instanceId = instanceId;
+    return device;
+}
+
+std::uint32_t ComDevices::ListPorts(PortVisitor visit, void *context)
+{
+    if (listFailure_) {
+        Record("ListPorts fails " + std::to_string(listFailure_));
+        return listFailure_;
+    }
+    std::string listed;
+    if (listed_)
+        for (const auto &entry : devices_)
+            if (entry.second.present && !entry.second.instanceId.empty()) {
+                visit(context, entry.second.instanceId.c_str(), entry.first.c_str());
+                listed += " " + entry.first;
+            }
+    Record("ListPorts ->" + (listed.empty() ? std::string(" none") : listed));
+    return 0;
 }
 
 void ComDevices::Unplug(const std::string &name)

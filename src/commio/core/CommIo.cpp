@@ -22,6 +22,8 @@ void CommIo::Configure(const std::vector<PortMapping> &uarts)
         uart = Uart{};
         uart.regs = Regs::PowerOn(map.base);
         uart.map = map;
+        uart.wiring.Configure(map);
+        uart.wired = !PlainWiring(map);
         if (!map.any)
             ++explicit_;
     }
@@ -72,7 +74,14 @@ void CommIo::OpenDevice(Uart &uart)
 {
     uart.lastAttempt = api_.Ticks();
     DeviceHandle handle = nullptr;
-    if (const std::uint32_t openError = api_.Open(uart.map.path.c_str(), handle)) {
+    const char *path = FindAdapter(api_, uart.map, uart.adapter);
+    if (*path == '\0') { // an adapter that no port carries now, and no COM name to use instead
+        uart.link = Link::Closed;
+        uart.failedCall = nullptr;
+        uart.error = 0;
+        return;
+    }
+    if (const std::uint32_t openError = api_.Open(path, handle)) {
         uart.link = Link::Closed;
         uart.failedCall = "CreateFile";
         uart.error = openError;
@@ -274,6 +283,8 @@ std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg)
     const std::uint32_t error = api_.ModemStatus(uart.handle, lines);
     if (error != 0)
         return ModemStatusFailed(uart, error);
+    if (uart.wired)
+        lines = uart.wiring.Apply(lines, api_);
     return ModemStatusRead(regs, lines);
 }
 
@@ -365,7 +376,9 @@ std::uint16_t CommIo::GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit)
         return bit <= 7; // a bit of FFh
     if (uart->link != Link::Open || bit > 7)
         return 0;
-    if (reg == Regs::MSR && !(uart->regs.mcr & Regs::MCR_LOOP)) {
+    // A wired key line (another line, inverted, debounced) takes the way
+    // through ReadRegister, which applies it; the fast answer stays plain.
+    if (reg == Regs::MSR && !(uart->regs.mcr & Regs::MCR_LOOP) && !uart->wired) {
         hotPort_ = port;
         hotUart_ = uart;
     }
@@ -422,10 +435,17 @@ const char *CommIo::Status()
         const Uart &uart = uarts_[i];
         if (i > 0)
             Append(text, "; ");
+        char device[MaxPortMapLine + 80], wiring[64]; // a whole device name, as the map allows it
+        DescribeDevice(device, sizeof device, uart.map, uart.adapter);
+        DescribeWiring(wiring, sizeof wiring, uart.map);
         if (uart.map.any)
-            Append(text, "%s for any UART: ", uart.map.device.c_str());
+            Append(text, "%s for any UART%s: ", device, wiring);
         else
-            Append(text, "%s for %04Xh: ", uart.map.device.c_str(), uart.map.base);
+            Append(text, "%s for %04Xh%s: ", device, uart.map.base, wiring);
+        if (uart.link == Link::Closed && uart.map.hasUsb && !uart.failedCall) {
+            Append(text, "not held; retrying");
+            continue;
+        }
         switch (uart.link) {
         case Link::NotYetOpened: Append(text, "opens at the first IsDriverInstalled"); break;
         case Link::Open:

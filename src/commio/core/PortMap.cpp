@@ -1,6 +1,7 @@
 #include "commio/PortMap.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace commio {
 namespace {
@@ -84,6 +85,138 @@ bool DevicePath(std::string_view device, std::string &path)
     return true;
 }
 
+bool IsSerialCharacter(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-' ||
+           c == '.';
+}
+
+// 1 to 4 hex digits.
+bool ParseHex16(std::string_view text, std::uint16_t &value)
+{
+    if (text.empty() || text.size() > 4)
+        return false;
+    unsigned number = 0;
+    for (char c : text) {
+        const int digit = HexValue(c);
+        if (digit < 0)
+            return false;
+        number = number * 16 + static_cast<unsigned>(digit);
+    }
+    value = static_cast<std::uint16_t>(number);
+    return true;
+}
+
+// "0403:6001:A1B2C3" or "0403:6001".
+bool ParseUsb(std::string_view text, UsbIdentity &usb)
+{
+    const std::size_t first = text.find(':');
+    if (first == std::string_view::npos || !ParseHex16(text.substr(0, first), usb.vendor))
+        return false;
+    text.remove_prefix(first + 1);
+    const std::size_t second = text.find(':');
+    if (!ParseHex16(text.substr(0, second), usb.product))
+        return false;
+    if (second == std::string_view::npos)
+        return true;
+    const std::string_view serial = text.substr(second + 1);
+    if (serial.empty() || serial.size() > MaxUsbSerial)
+        return false;
+    for (char c : serial)
+        if (!IsSerialCharacter(c))
+            return false;
+    usb.serial = std::string(serial);
+    return true;
+}
+
+// 0 to 250, an optional "ms" after the number.
+bool ParseDebounce(std::string_view text, std::uint8_t &ms)
+{
+    if (text.size() > 2 && EqualsNoCase(text.substr(text.size() - 2), "ms"))
+        text.remove_suffix(2);
+    if (text.empty() || text.size() > 3)
+        return false;
+    unsigned number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        number = number * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (number > MaxDebounceMs)
+        return false;
+    ms = static_cast<std::uint8_t>(number);
+    return true;
+}
+
+bool ParseKeyLine(std::string_view text, KeyLine &line)
+{
+    static const struct {
+        const char *name;
+        KeyLine line;
+    } names[] = {{"CTS", KeyLine::Cts}, {"DSR", KeyLine::Dsr}, {"DCD", KeyLine::Dcd}, {"RI", KeyLine::Ri}};
+    for (const auto &entry : names)
+        if (EqualsNoCase(text, entry.name)) {
+            line = entry.line;
+            return true;
+        }
+    return false;
+}
+
+const char *const kOptions = "line=CTS|DSR|DCD|RI, invert, debounce=MS, usb=VID:PID:SERIAL";
+
+// One word after '=': the device, or an option. Returns an error, or empty.
+std::string ParseWord(std::string_view word, std::string_view rest, PortMapping &mapping, unsigned &seen)
+{
+    enum : unsigned { SeenDevice = 1, SeenLine = 2, SeenInvert = 4, SeenDebounce = 8, SeenUsb = 16 };
+    auto once = [&seen](unsigned flag, const char *name) -> std::string {
+        if (seen & flag)
+            return std::string("option '") + name + "' given twice";
+        seen |= flag;
+        return {};
+    };
+    const std::size_t equals = word.find('=');
+    if (equals == std::string_view::npos) {
+        if (EqualsNoCase(word, "invert")) {
+            mapping.invert = true;
+            return once(SeenInvert, "invert");
+        }
+        if (seen & SeenDevice)
+            return "one device per line, not " + Quoted(rest);
+        seen |= SeenDevice;
+        if (!DevicePath(word, mapping.path))
+            return "unknown device " + Quoted(word) + "; use COM1 to COM256 or a \\\\.\\ name";
+        mapping.device = std::string(word);
+        return {};
+    }
+    const std::string_view name = word.substr(0, equals);
+    const std::string_view value = word.substr(equals + 1);
+    if (EqualsNoCase(name, "line")) {
+        if (!ParseKeyLine(value, mapping.input))
+            return "input line " + Quoted(value) + " unknown; use line=CTS, DSR, DCD or RI";
+        return once(SeenLine, "line");
+    }
+    if (EqualsNoCase(name, "debounce")) {
+        if (!ParseDebounce(value, mapping.debounceMs))
+            return "debounce " + Quoted(value) + " is not 0 to " + std::to_string(MaxDebounceMs) + " milliseconds";
+        return once(SeenDebounce, "debounce");
+    }
+    if (EqualsNoCase(name, "usb")) {
+        if (!ParseUsb(value, mapping.usb))
+            return "USB identity " + Quoted(value) +
+                   " unreadable; write usb=VID:PID:SERIAL in hexadecimal IDs, such as usb=0403:6001:A1B2C3";
+        mapping.hasUsb = true;
+        return once(SeenUsb, "usb");
+    }
+    if (EqualsNoCase(name, "invert"))
+        return "'invert' takes no value";
+    // A second '=' after a device ("COM3=COM4", "COM3 = COM4") is a second
+    // device, not an option.
+    std::string path;
+    if (name.empty() || DevicePath(name, path))
+        return "one device per line, not " + Quoted(rest);
+    return "unknown option " + Quoted(word) + "; the options are " + kOptions;
+}
+
 // One mapping line, comments and blanks already gone.
 PortMapping ParseLine(std::string_view content, int lineNumber, std::string &error)
 {
@@ -95,12 +228,12 @@ PortMapping ParseLine(std::string_view content, int lineNumber, std::string &err
         return mapping;
     }
     const std::string_view key = Trim(content.substr(0, equals));
-    const std::string_view device = Trim(content.substr(equals + 1));
+    const std::string_view rest = Trim(content.substr(equals + 1));
     if (key.empty()) {
         error = "nothing before '='; the key is 'any' or a UART base such as 3F8";
         return mapping;
     }
-    if (device.empty()) {
+    if (rest.empty()) {
         error = "no device after '='; name one such as COM3";
         return mapping;
     }
@@ -118,16 +251,20 @@ PortMapping ParseLine(std::string_view content, int lineNumber, std::string &err
         }
         mapping.base = static_cast<std::uint16_t>(base);
     }
-    for (char c : device)
-        if (IsBlank(c) || c == '=') {
-            error = "one device per line, not " + Quoted(device);
+    // The device and the options, in any order.
+    unsigned seen = 0;
+    std::string_view words = rest;
+    while (!words.empty()) {
+        std::size_t end = 0;
+        while (end < words.size() && !IsBlank(words[end]))
+            ++end;
+        error = ParseWord(words.substr(0, end), rest, mapping, seen);
+        if (!error.empty())
             return mapping;
-        }
-    if (!DevicePath(device, mapping.path)) {
-        error = "unknown device " + Quoted(device) + "; use COM1 to COM256 or a \\\\.\\ name";
-        return mapping;
+        words = Trim(words.substr(end));
     }
-    mapping.device = std::string(device);
+    if (mapping.path.empty() && !mapping.hasUsb)
+        error = "no device among the options; name one such as COM3, or an adapter as usb=VID:PID:SERIAL";
     return mapping;
 }
 
@@ -145,8 +282,11 @@ std::string Conflict(const std::vector<PortMapping> &uarts, const PortMapping &n
             if (distance < 8)
                 return "UART registers overlap the base on line " + std::to_string(earlier.line);
         }
-        if (EqualsNoCase(earlier.path, next.path))
+        if (!next.path.empty() && EqualsNoCase(earlier.path, next.path))
             return "device " + Quoted(next.device) + " already carries another UART" + where;
+        if (earlier.hasUsb && next.hasUsb && earlier.usb.vendor == next.usb.vendor &&
+            earlier.usb.product == next.usb.product && EqualsNoCase(earlier.usb.serial, next.usb.serial))
+            return "adapter usb=" + FormatUsbIdentity(next.usb) + " already carries another UART" + where;
     }
     if (uarts.size() == MaxMappedUarts)
         return "more than " + std::to_string(MaxMappedUarts) + " UARTs";
@@ -154,6 +294,69 @@ std::string Conflict(const std::vector<PortMapping> &uarts, const PortMapping &n
 }
 
 } // namespace
+
+std::string FormatUsbIdentity(const UsbIdentity &usb)
+{
+    char ids[12];
+    std::snprintf(ids, sizeof ids, "%04X:%04X", usb.vendor, usb.product);
+    return usb.serial.empty() ? std::string(ids) : ids + (":" + usb.serial);
+}
+
+std::string FormatMapping(const PortMapping &mapping)
+{
+    std::string line;
+    if (mapping.any) {
+        line = "any";
+    } else {
+        char base[8];
+        std::snprintf(base, sizeof base, "%X", mapping.base);
+        line = base;
+    }
+    line += " =";
+    if (!mapping.device.empty())
+        line += " " + mapping.device;
+    if (mapping.input != KeyLine::Cts) {
+        static const char *const names[] = {"DSR", "RI", "DCD"};
+        const int index = mapping.input == KeyLine::Dsr ? 0 : mapping.input == KeyLine::Ri ? 1 : 2;
+        line += std::string(" line=") + names[index];
+    }
+    if (mapping.invert)
+        line += " invert";
+    if (mapping.debounceMs)
+        line += " debounce=" + std::to_string(mapping.debounceMs);
+    if (mapping.hasUsb)
+        line += " usb=" + FormatUsbIdentity(mapping.usb);
+    return line;
+}
+
+bool InstanceIdMatches(std::string_view id, const UsbIdentity &usb)
+{
+    // "VID_hhhh" then '&' or '+', then "PID_hhhh".
+    std::size_t at = 0;
+    while (at + 4 <= id.size() && !EqualsNoCase(id.substr(at, 4), "VID_"))
+        ++at;
+    std::uint16_t vendor = 0, product = 0;
+    if (at + 17 > id.size() || !ParseHex16(id.substr(at + 4, 4), vendor) || (id[at + 8] != '&' && id[at + 8] != '+') ||
+        !EqualsNoCase(id.substr(at + 9, 4), "PID_") || !ParseHex16(id.substr(at + 13, 4), product))
+        return false;
+    if (vendor != usb.vendor || product != usb.product)
+        return false;
+    if (usb.serial.empty())
+        return true;
+    std::string_view tail = id.substr(at + 17);
+    if (tail.empty() || (tail[0] != '\\' && tail[0] != '+'))
+        return false; // an interface of a composite device: no serial number here
+    const bool ownBus = tail[0] == '+';
+    tail.remove_prefix(1);
+    const std::string_view serial = tail.substr(0, tail.find('\\'));
+    if (EqualsNoCase(serial, usb.serial))
+        return true;
+    // On its own bus the serial number ends in the port's letter (A, B...).
+    const char letter = serial.empty() ? '\0' : serial.back();
+    return ownBus && serial.size() == usb.serial.size() + 1 &&
+           ((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')) &&
+           EqualsNoCase(serial.substr(0, usb.serial.size()), usb.serial);
+}
 
 PortMapResult ParsePortMap(std::string_view text)
 {

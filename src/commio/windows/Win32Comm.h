@@ -1,4 +1,5 @@
-// The comm-port io.dll's view of the operating system, passed to kernel32.
+// The comm-port io.dll's view of the operating system, passed to kernel32
+// (and the port list to SetupAPI).
 #pragma once
 
 #include "commio/CommApi.h"
@@ -13,6 +14,7 @@ public:
     std::uint32_t EscapeFunction(DeviceHandle handle, Escape code) override;
     std::uint32_t ModemStatus(DeviceHandle handle, std::uint8_t &lines) override;
     void Close(DeviceHandle handle) override;
+    std::uint32_t ListPorts(PortVisitor visit, void *context) override;
     std::uint32_t Ticks() override;
 };
 

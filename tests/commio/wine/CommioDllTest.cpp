@@ -368,6 +368,45 @@ TEST_F(CommioDll, APollIsOneModemStatusCallAndDtrFollowsTheToggle)
     EXPECT_EQ(Take(), Calls{});
 }
 
+// A normally closed key on DSR whose contacts bounce, with the map's
+// wiring: the unchanged library reports one press per press, the first
+// at the poll that sees the line fall.
+TEST_F(CommioDll, ABouncingNormallyClosedKeyOnDsrIsOnePressPerPress)
+{
+    devices.Plug("COM5");
+    devices.SetInput("COM5", commio::ModemDsr, true); // the key at rest holds DSR up
+    Load("any = COM5 line=DSR invert debounce=20\r\n", true);
+    zelbin.StartListen("COM5;3F8h");
+    EXPECT_STREQ(status(), "COM5 for any UART (key line DSR inverted, debounce 20 ms): held");
+    int presses = 0;
+    auto pollFor = [&](int ms) {
+        for (int t = 0; t < ms; ++t) {
+            presses += zelbin.IsZBToggle();
+            devices.Advance(1);
+        }
+    };
+    pollFor(50);
+    for (int press = 1; press <= 3; ++press) {
+        for (int edge = 0; edge < 5; ++edge) { // closing: 5 edges 3 ms apart, ending closed
+            devices.SetInput("COM5", commio::ModemDsr, edge % 2 == 1);
+            if (edge == 0) {
+                EXPECT_EQ(zelbin.IsZBToggle(), 1) << "press " << press;
+                devices.Advance(1);
+                pollFor(2);
+            } else {
+                pollFor(3);
+            }
+        }
+        pollFor(100);
+        for (int edge = 0; edge < 5; ++edge) { // opening: the same, ending open
+            devices.SetInput("COM5", commio::ModemDsr, edge % 2 == 0);
+            pollFor(3);
+        }
+        pollFor(100);
+    }
+    EXPECT_EQ(presses, 0); // beyond the three checked above
+}
+
 TEST_F(CommioDll, UnpluggedAndBackTheKeyWorksAgain)
 {
     devices.Plug("COM5");

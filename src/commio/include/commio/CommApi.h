@@ -1,5 +1,6 @@
 // What the comm-port io.dll needs from the operating system: the serial
-// driver's calls on a COM device, and a millisecond clock. The Windows
+// driver's calls on a COM device, the list of serial ports the system
+// knows, and a millisecond clock. The Windows
 // binding passes each call to kernel32; the simulator's COM devices stand in
 // for it on the host.
 //
@@ -90,6 +91,19 @@ public:
     virtual std::uint32_t EscapeFunction(DeviceHandle handle, Escape code) = 0;
     virtual std::uint32_t ModemStatus(DeviceHandle handle, std::uint8_t &lines) = 0;
     virtual void Close(DeviceHandle handle) = 0;
+
+    // The serial ports the system lists (the Ports device class): `visit`
+    // gets each one's device instance ID (USB\VID_0403&PID_6001\A1B2C3) and
+    // its PortName ("COM7"), both valid only during the call. 0 when the
+    // list was read, also when it is empty; a system that can't list its
+    // ports answers ERROR_NOT_SUPPORTED.
+    using PortVisitor = void (*)(void *context, const char *instanceId, const char *portName);
+    virtual std::uint32_t ListPorts(PortVisitor visit, void *context)
+    {
+        (void)visit;
+        (void)context;
+        return 50; // ERROR_NOT_SUPPORTED
+    }
 
     // A millisecond count that wraps at 2^32 (GetTickCount).
     virtual std::uint32_t Ticks() = 0;

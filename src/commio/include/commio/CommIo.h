@@ -12,6 +12,11 @@
 // - Modem status reads: one GetCommModemStatus; the delta bits compare
 //   with the previous read and clear on read, as on a 16550.
 // - Ports no mapping covers: writes are dropped, reads answer FFh.
+// - A mapping's wiring (input line, invert, debounce) is applied to the
+//   device's lines before the modem status register sees them, so the
+//   key line reads as CTS with its delta bit (KeyWiring).
+// - A mapping that names a USB adapter opens, at every open and reopen,
+//   the COM port that carries the adapter now (FindAdapter).
 //
 // The devices are claimed at the first IsDriverInstalled and held until
 // Release. A device whose call fails is closed and counted lost; while
@@ -27,6 +32,7 @@
 
 #include "commio/CommApi.h"
 #include "commio/PortMap.h"
+#include "commio/Wiring.h"
 #include "uart/Uart16550.h"
 
 namespace commio {
@@ -77,6 +83,9 @@ private:
         std::uint32_t lastAttempt = 0;  // tick of the last open attempt
         const char *failedCall = nullptr; // why it is closed, or what it refused
         std::uint32_t error = 0;
+        bool wired = false; // the key line is not plain CTS
+        KeyWiring wiring;
+        AdapterLookup adapter; // at the last open attempt
     };
 
     int IndexOf(std::uint16_t port, std::uint8_t &reg) const; // -1 for no UART

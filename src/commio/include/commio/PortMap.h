@@ -5,11 +5,25 @@
 //   any = COM5        every UART the host programs is carried by COM5
 //   3F8 = COM3        the UART at base 3F8h is carried by COM3
 //   D040h = \\.\COM12
+//   any = COM5 line=DSR invert debounce=20
+//   any = usb=0403:6001:A1B2C3 COM5
 //
 // Keys are `any` or a UART base in hexadecimal (1 to 4 digits, an optional
 // h), from 0100h to FFF8h so that all eight registers fit. Devices are
 // COM1 to COM256 or a name in the \\.\ namespace. Explicit bases come
 // before `any`: it carries every port that no explicit line claims.
+//
+// After the key, the device and options, in any order, separated by blanks:
+//   line=CTS|DSR|DCD|RI  the device line the host reads as the UART's CTS
+//                        bit (CTS when not given)
+//   invert               that line reads inverted: a key that opens when
+//                        pressed, or one that pulls the line low
+//   debounce=MS          0 to 250: after a change of the key line is shown,
+//                        further changes wait this long (0 when not given)
+//   usb=VID:PID[:SERIAL] the USB adapter with these IDs (hexadecimal) and
+//                        serial number, on whichever COM port it has now; a
+//                        COM name beside it is used when no port carries it
+// A line names a device, an adapter, or both.
 //
 // Reading it is a pure function: text in, mappings or one diagnostic out.
 #pragma once
@@ -22,13 +36,36 @@
 
 namespace commio {
 
-struct PortMapping {
-    bool any;           // carries every port no explicit line claims
-    std::uint16_t base; // explicit lines only
-    std::string device; // as written in the file ("COM5")
-    std::string path;   // what is opened ("\\.\COM5")
-    int line;           // line number in the file, from 1
+// The device line that carries the key, by its modem status bit.
+enum class KeyLine : std::uint8_t { Cts = 0x10, Dsr = 0x20, Ri = 0x40, Dcd = 0x80 };
+
+constexpr unsigned MaxDebounceMs = 250;
+constexpr std::size_t MaxUsbSerial = 32;
+
+// A USB serial adapter as Windows names it in a device instance ID
+// (USB\VID_0403&PID_6001\A1B2C3).
+struct UsbIdentity {
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    std::string serial; // empty: any adapter with these IDs
 };
+
+struct PortMapping {
+    bool any = false;       // carries every port no explicit line claims
+    std::uint16_t base = 0; // explicit lines only
+    std::string device;     // as written in the file ("COM5"); may be empty with `usb`
+    std::string path;       // what is opened ("\\.\COM5"); empty with the device
+    int line = 0;           // line number in the file, from 1
+    KeyLine input = KeyLine::Cts;
+    bool invert = false;
+    std::uint8_t debounceMs = 0;
+    bool hasUsb = false;
+    UsbIdentity usb;
+};
+
+// True when the mapping carries the key line as it is: CTS, not inverted,
+// not debounced.
+inline bool PlainWiring(const PortMapping &m) { return m.input == KeyLine::Cts && !m.invert && m.debounceMs == 0; }
 
 struct PortMapResult {
     std::vector<PortMapping> uarts; // explicit bases first, `any` last
@@ -41,5 +78,20 @@ constexpr std::size_t MaxPortMapLine = 200;
 constexpr std::size_t MaxMappedUarts = 8;
 
 PortMapResult ParsePortMap(std::string_view text);
+
+// One mapping as a line ParsePortMap reads back to the same mapping:
+// "any = COM5 line=DSR invert debounce=20 usb=0403:6001:A1B2C3". Options
+// at their defaults are left out; no line end.
+std::string FormatMapping(const PortMapping &mapping);
+
+// "0403:6001:A1B2C3", or "0403:6001" without a serial number.
+std::string FormatUsbIdentity(const UsbIdentity &usb);
+
+// Whether a device instance ID names this adapter. Reads the USB form
+// (USB\VID_0403&PID_6001\A1B2C3) and the form of adapters whose driver
+// lists each port on a bus of its own (FTDIBUS\VID_0403+PID_6001+A1B2C3A\0000,
+// where the serial number carries the port's letter). IDs and letters in
+// any case.
+bool InstanceIdMatches(std::string_view instanceId, const UsbIdentity &usb);
 
 } // namespace commio

@@ -7,9 +7,11 @@
 // rate, can fail the next call, and can be a file that is no serial port
 // (a COM name linked to /dev/null). It keeps a whole settings block, as a
 // driver's DCB, that may start with every flow-control and handshake field
-// set. Every call is recorded, a line each (a GetCommState that works only
-// when asked for: each SetCommState follows one); the clock moves only when
-// told.
+// set. A device may carry a device instance ID (a USB adapter's identity),
+// which the port list gives with its name; a renumbered adapter is the same
+// ID under another name. Every call is recorded, a line each (a GetCommState
+// that works only when asked for: each SetCommState follows one); the clock
+// moves only when told.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +55,7 @@ public:
         std::uint32_t failGetState = 0; // every GetCommState on it fails with this code
         std::uint32_t generation = 0; // bumped at every plug-in
         bool held = false;
+        std::string instanceId;       // kept across plug-ins; empty: not listed
     };
 
     // A new set of devices: none at all, nothing recorded, clock at 0.
@@ -64,6 +67,17 @@ public:
     void Unplug(const std::string &name);
     Device *Find(const std::string &name);
     void SetInput(const std::string &name, std::uint8_t line, bool level);
+    // Plugs in a USB adapter with this instance ID as `name`. Wherever the
+    // same ID was plugged in before, that device is pulled out: Windows
+    // gave the adapter another number.
+    Device &PlugAdapter(const std::string &name, const std::string &instanceId);
+    // The port list fails with this code (0: it answers); `listed` false:
+    // it answers with no ports at all, as a system without the list does.
+    void SetPortList(bool listed, std::uint32_t failure = 0)
+    {
+        listed_ = listed;
+        listFailure_ = failure;
+    }
 
     void Advance(std::uint32_t ms) { now_ += ms; }
     void SetRecording(bool on) { recording_ = on; }
@@ -88,6 +102,7 @@ public:
     std::uint32_t EscapeFunction(commio::DeviceHandle handle, commio::Escape code) override;
     std::uint32_t ModemStatus(commio::DeviceHandle handle, std::uint8_t &lines) override;
     void Close(commio::DeviceHandle handle) override;
+    std::uint32_t ListPorts(PortVisitor visit, void *context) override;
     std::uint32_t Ticks() override { return now_; }
 
     // What an open that fails returns to a CreateFileA caller.
@@ -112,6 +127,8 @@ private:
     bool recording_ = true;
     bool recordStateReads_ = false;
     commio::DeviceSettings plugSettings_ = DriverDefaults();
+    bool listed_ = true;
+    std::uint32_t listFailure_ = 0;
     std::vector<std::string> calls_;
     std::uint64_t modemStatusCalls_ = 0, opens_ = 0, closes_ = 0, badCloses_ = 0;
 };
