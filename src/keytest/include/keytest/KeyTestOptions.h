@@ -10,7 +10,8 @@ enum KeyTestStatus : int {
     KeyTestOk = 0,               // the test ran and ended cleanly
     KeyTestCannotRun = 1,        // a DLL, io.dll, export or record file can't be used
     KeyTestBadCommandLine = 2,
-    KeyTestPressesNotReached = 3 // --presses N given, fewer than N came before the end
+    KeyTestPressesNotReached = 3, // --presses N given, fewer than N came before the end
+    KeyTestNoKeyFound = 4         // --find: no key, or changes on several ports
 };
 
 enum class DtrHold { None, On, Off };
@@ -28,7 +29,14 @@ struct KeyTestOptions {
     std::uint32_t presses = 0;   // 0: no limit
     double seconds = 0;          // 0: no limit
     DtrHold dtr = DtrHold::None; // None: DTR follows the toggled state
+    bool listPorts = false;      // --ports: list the serial ports instead of testing
+    bool find = false;           // --find: find the key by pressing it
+    bool writeMap = false;       // --write-map, with --find: write io-ports.txt
 };
+
+// How long --find watches, unless --presses or --seconds say otherwise.
+constexpr std::uint32_t FindDefaultPresses = 3;
+constexpr double FindDefaultSeconds = 30;
 
 // Parses the arguments after the program name. Returns an empty text on
 // success, else what is wrong with them.
