@@ -150,7 +150,14 @@ INSTANTIATE_TEST_SUITE_P(Cases, KeyTestCommandLine, ::testing::Values(
     OptionsCase{{"--chatter", "--presses", "2"}, "--chatter"},
     OptionsCase{{"--dtr", "yes"}, "--dtr needs on or off"},
     OptionsCase{{"--dtr"}, "--dtr needs on or off"},
-    OptionsCase{{"--dtr", "on", "--chatter", "50", "--log", "k.csv", "--vcd", "k.vcd", "COM2"}, ""}));
+    OptionsCase{{"--dtr", "on", "--chatter", "50", "--log", "k.csv", "--vcd", "k.vcd", "COM2"}, ""},
+    OptionsCase{{"--ports"}, ""},
+    OptionsCase{{"--find", "--write-map", "--presses", "5", "--seconds", "60", "--io", "C:\\Host\\io.dll"}, ""},
+    OptionsCase{{"--write-map"}, "give both"},
+    OptionsCase{{"--ports", "--find"}, "one at a time"},
+    OptionsCase{{"--find", "COM5"}, "takes no parameter text"},
+    OptionsCase{{"--ports", "--dtr", "on"}, "--ports opens the ports itself"},
+    OptionsCase{{"--find", "--log", "k.csv"}, "--find opens the ports itself"}));
 
 TEST(KeyTestCommandLine, KeepsTheParameterTextAsGivenAndTellsNoneFromEmpty)
 {
