@@ -42,6 +42,19 @@ bool Exists(const std::string &path)
 
 } // namespace
 
+std::string ReadPortMapFile(const std::string &path, commio::PortMapResult &map)
+{
+    map = commio::PortMapResult{};
+    std::string text;
+    if (!ReadWhole(path, text))
+        return Exists(path) ? "can't be read" : "not there: without it the comm-port io.dll holds no port";
+    map = commio::ParsePortMap(text);
+    if (map.error.empty())
+        return {};
+    return (map.errorLine ? "line " + std::to_string(map.errorLine) + ": " : std::string()) + map.error +
+           " (the comm-port io.dll holds no port with it)";
+}
+
 std::string PortMapText(const Finding &finding)
 {
     const std::string device = DeviceDescription(finding.friendlyName, finding.port);

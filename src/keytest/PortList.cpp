@@ -173,6 +173,16 @@ void MarkMappedPorts(std::vector<PortInfo> &ports, const commio::PortMapResult &
     }
 }
 
+std::string MappedDevice(const commio::PortMapResult &map, std::uint16_t base)
+{
+    // Explicit bases come first in the parser's result, `any` last, and the
+    // io.dll looks them up in that order.
+    for (const commio::PortMapping &mapping : map.uarts)
+        if (mapping.any || mapping.base == base)
+            return ComName(mapping.path);
+    return {};
+}
+
 std::string IdentityText(const UsbIdentity &usb)
 {
     if (!usb.Known())

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "WinPorts.h"
 #include "WinSupport.h"
 
 namespace {
@@ -67,6 +68,9 @@ void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
                                ". The library drives the UART all the same, but doesn't hold the port.");
         }
     }
+    const std::string name = DeviceNameLine(plan.portName, libraries.commio, libraries.ioPath, plan.base);
+    if (!name.empty())
+        std::printf("  name   : %s\n", name.c_str());
     std::printf("ZelbinIsCustom -> %d\n", libraries.zelbin.IsCustom());
     for (const std::string &warning : warnings)
         std::printf("Warning: %s\n", warning.c_str());

@@ -24,7 +24,9 @@
 #include "keytest/VcdWriter.h"
 #include "WinClock.h"
 #include "WinConsole.h"
+#include "WinFinder.h"
 #include "WinLibraries.h"
+#include "WinPorts.h"
 #include "WinPreflight.h"
 #include "WinSupport.h"
 
@@ -66,6 +68,10 @@ int main(int argc, char **argv)
         return KeyTestOk;
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
+    if (options.listPorts)
+        return ListPorts(options);
+    if (options.find)
+        return FindKey(options);
 
     Libraries libraries;
     const std::string loadError = LoadLibraries(options, libraries);

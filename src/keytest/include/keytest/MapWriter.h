@@ -4,9 +4,15 @@
 
 #include <string>
 
+#include "commio/PortMap.h"
 #include "keytest/KeyFinder.h"
 
 namespace keytest {
+
+// Reads the port map at `path` through the io.dll's parser into `map`.
+// Returns an empty text when it was read, else why not, for the --ports
+// report: "not there", or the parser's complaint with its line.
+std::string ReadPortMapFile(const std::string &path, commio::PortMapResult &map);
 
 // The whole file for a finding of Finding::Kind::Found.
 std::string PortMapText(const Finding &finding);

@@ -91,6 +91,10 @@ std::string AccessText(PortAccess access, std::uint32_t error);
 // Sets mapLine from a port map read by the io.dll's own parser.
 void MarkMappedPorts(std::vector<PortInfo> &ports, const commio::PortMapResult &map);
 
+// The COM name of the device the comm-port io.dll uses for the UART at
+// `base`: its explicit line, else `any`; empty when none carries it.
+std::string MappedDevice(const commio::PortMapResult &map, std::uint16_t base);
+
 // "USB 1A86:7523, serial 12345" or "USB 1A86:7523, no serial number".
 std::string IdentityText(const UsbIdentity &usb);
 
