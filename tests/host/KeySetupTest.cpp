@@ -194,6 +194,25 @@ TEST(PortListReport, NamesTheMapLineOfEachPortAndWhatIsKnown)
     EXPECT_EQ(none[1], "io-ports.txt: line 1: unknown device");
 }
 
+TEST(PortListReport, TakesTheDeviceTheCommIoDllUsesForABase)
+{
+    const commio::PortMapResult both = commio::ParsePortMap("any = com5\n3F8 = COM3\n");
+    const commio::PortMapResult explicitOnly = commio::ParsePortMap("2F8 = \\\\.\\COM12\n");
+    const struct {
+        const commio::PortMapResult &map;
+        std::uint16_t base;
+        const char *device;
+    } cases[] = {
+        {both, 0x3F8, "COM3"}, // the explicit line, though `any` was written first
+        {both, 0x2F8, "COM5"},
+        {explicitOnly, 0x2F8, "COM12"},
+        {explicitOnly, 0x3F8, ""},
+        {commio::PortMapResult{}, 0x3F8, ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(keytest::MappedDevice(c.map, c.base), c.device) << std::hex << c.base;
+}
+
 // ---- Finding the key ------------------------------------------------------
 
 constexpr std::uint8_t Cts = commio::ModemCts, Dsr = commio::ModemDsr, Dcd = commio::ModemDcd;
@@ -556,6 +575,19 @@ TEST_F(MapFiles, AWiringOptionIsWrittenOnlyWhereTheParserTakesIt)
         EXPECT_NE(Read(path_).find("\nany = COM5 line=DSR invert\n"), std::string::npos);
     }
     EXPECT_FALSE(Exists(path_ + ".new"));
+}
+
+TEST_F(MapFiles, TheListReadsTheMapAsTheIoDllDoes)
+{
+    commio::PortMapResult map;
+    EXPECT_NE(keytest::ReadPortMapFile(path_, map).find("not there"), std::string::npos);
+    Write(path_, "# mine\nany = LPT1\n");
+    EXPECT_EQ(keytest::ReadPortMapFile(path_, map).rfind("line 2: unknown device 'LPT1'", 0), 0u);
+    EXPECT_TRUE(map.uarts.empty());
+    Write(path_, "\xEF\xBB\xBF" "3F8 = COM3\r\n");
+    EXPECT_EQ(keytest::ReadPortMapFile(path_, map), "");
+    ASSERT_EQ(map.uarts.size(), 1u);
+    EXPECT_EQ(map.uarts[0].line, 1);
 }
 
 TEST_F(MapFiles, AFolderThatCantBeWrittenChangesNothing)
