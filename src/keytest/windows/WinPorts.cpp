@@ -91,6 +91,16 @@ std::vector<keytest::DosPort> DosPorts()
         QueryDosDeviceA(name, target, sizeof target);
         ports.push_back({name, target});
     }
+    // Not every system lists its COM names in the whole list (Wine with its
+    // mount manager off keeps them as links of their own); each is then
+    // asked for by name, which opens nothing.
+    const bool listed = !ports.empty();
+    for (unsigned n = 1; !listed && n <= 256; ++n) {
+        const std::string name = "COM" + std::to_string(n);
+        char target[512] = "";
+        if (QueryDosDeviceA(name.c_str(), target, sizeof target))
+            ports.push_back({name, target});
+    }
     return ports;
 }
 
