@@ -47,7 +47,8 @@ const char *const KeyTestUsage =
     "Exit status:\n"
     "  0  the test ran and ended cleanly (time up, presses reached or Ctrl+C)\n"
     "  1  the test could not run: Zelbin_Serial.dll, io.dll or an export is\n"
-    "     missing or can't be loaded, or a --log or --vcd file can't be written\n"
+    "     missing or can't be loaded, or a --log or --vcd file, or the map of\n"
+    "     --write-map, can't be written\n"
     "  2  bad command line\n"
     "  3  --presses N was given and fewer than N presses came before the end\n"
     "  4  --find found no key, or lines changed on several ports\n";

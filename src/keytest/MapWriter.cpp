@@ -40,6 +40,21 @@ bool Exists(const std::string &path)
     return file != nullptr;
 }
 
+// A comment line the io.dll's parser takes: Windows' device names may be in
+// any language, but the map is plain ASCII, and its lines are short.
+std::string Comment(std::string text)
+{
+    for (char &c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte > 0x7E)
+            c = '?';
+    }
+    text = "# " + text;
+    if (text.size() > commio::MaxPortMapLine)
+        text.resize(commio::MaxPortMapLine);
+    return text + "\n";
+}
+
 } // namespace
 
 std::string ReadPortMapFile(const std::string &path, commio::PortMapResult &map)
@@ -61,10 +76,11 @@ std::string PortMapText(const Finding &finding)
     std::string text = "# Which COM port carries the serial key, written by zelbin-keytest --find --write-map.\n"
                        "# The file that was here before, if any, is io-ports.txt.bak.\n"
                        "#\n";
-    text += "# The key: " + finding.port + (device.empty() ? "" : ", " + device) + ", line " +
-            KeyLineName(finding.line) + ", " + (finding.opensWhenPressed ? "opens" : "closes") + " when pressed.\n";
+    text += Comment("The key: " + finding.port + (device.empty() ? "" : ", " + device) + ", line " +
+                    KeyLineName(finding.line) + ", " + (finding.opensWhenPressed ? "opens" : "closes") +
+                    " when pressed.");
     if (finding.usb.Known())
-        text += "# The adapter: " + IdentityText(finding.usb) + ".\n";
+        text += Comment("The adapter: " + IdentityText(finding.usb) + ".");
     text += MapLineFor(finding) + "\n";
     return text;
 }

@@ -535,6 +535,22 @@ TEST_F(MapFiles, AFreshMapIsReadBackByTheIoDllsParser)
     EXPECT_EQ(map.uarts[0].path, "\\\\.\\COM5");
 }
 
+TEST_F(MapFiles, DeviceNamesInAnyLanguageStillGiveAMapTheParserReads)
+{
+    // Windows names devices in the user's language and code page; a long
+    // name or a serial with odd bytes must not make the map unreadable.
+    const std::string names[] = {"P\xC3\xA9riph\xC3\xA9rique s\xC3\xA9rie USB (COM5)",
+                                 "Serieller USB-Anschlu\xDF (COM5)", std::string(300, 'x'), "tab\tand\rreturn"};
+    for (const std::string &name : names) {
+        Finding finding = Found(keytest::KeyCts, false);
+        finding.friendlyName = name;
+        finding.usb = {"1A86", "7523", "\x01\xFF"};
+        const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, finding);
+        EXPECT_TRUE(result.done) << name << ": " << result.message;
+        EXPECT_EQ(commio::ParsePortMap(Read(path_)).error, "") << name;
+    }
+}
+
 TEST_F(MapFiles, AnExistingMapIsKeptAsBak)
 {
     Write(path_, "3F8 = COM3\n");
