@@ -98,7 +98,13 @@ std::vector<PortInfo> MergePorts(const std::vector<ClassPort> &classPorts, const
         return &port;
     };
     for (const ClassPort &found : classPorts) {
-        PortInfo *port = entry(found.portName);
+        // A device without its PortName value still names its port at the
+        // end of its friendly name: "USB Serial Port (COM5)".
+        std::string_view name = found.portName;
+        const std::size_t open = found.friendlyName.rfind('(');
+        if (name.empty() && open != std::string::npos && found.friendlyName.back() == ')')
+            name = std::string_view(found.friendlyName).substr(open + 1, found.friendlyName.size() - open - 2);
+        PortInfo *port = entry(name);
         if (!port)
             continue;
         // A second device claiming the same name keeps the first one's

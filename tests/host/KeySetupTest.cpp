@@ -87,6 +87,11 @@ INSTANTIATE_TEST_SUITE_P(Sources, PortMerging, ::testing::Values(
         {{"\\Device\\X", "COM0"}, {"\\Device\\Y", "COM257"}, {"\\Device\\Z", "COMX"}},
         {{"COM05", "x"}, {"COM256", "\\Device\\Serial9"}},
         {"COM256|||4|\\Device\\Serial9"}},
+    MergeCase{"a device without its PortName value",
+        {{"", "USB Serial Port (COM7)", "USB\\VID_0403&PID_6015\\DK0"}, {"", "Odd Port (COM", "X"},
+         {"", "(COM8", "X"}, {"", ")", "X"}},
+        {}, {},
+        {"COM7|USB Serial Port (COM7)|0403:6015:DK0|1|"}},
     MergeCase{"nothing anywhere", {}, {}, {}, {}}));
 
 struct IdentityCase {
