@@ -234,7 +234,9 @@ done
 check "--ports lists the prefix's COM1 to COM4 as no serial ports" $?
 
 # --find over the same ports: nothing can be watched, said plainly, and with
-# --write-map nothing is written. The comm-port io.dll's folder is a copy,
+# --write-map nothing is written. A key found and its map written are
+# checked on the build machine, over simulated COM devices (KeySetupTest):
+# here the tester's serial calls reach only the prefix's /dev/null links. The comm-port io.dll's folder is a copy,
 # so the map written there is this test's own.
 mkdir -p find && cp "$bin/commio/io.dll" find/
 echo "any = COM3 # by hand" >find/io-ports.txt
