@@ -68,7 +68,8 @@ int FindKey(const KeyTestOptions &options)
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
     const std::vector<keytest::PortInfo> ports = ListWindowsPorts();
-    std::printf("Finding the key on %zu serial port%s.\n", ports.size(), ports.size() == 1 ? "" : "s");
+    std::printf("Finding the key on %u serial port%s.\n", static_cast<unsigned>(ports.size()),
+                ports.size() == 1 ? "" : "s");
     WinSerial serial;
     keytest::KeyFinder finder(serial);
     finder.Open(ports);

@@ -83,7 +83,7 @@ std::vector<keytest::DosPort> DosPorts()
     while ((length = QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size()))) == 0 &&
            GetLastError() == ERROR_INSUFFICIENT_BUFFER && names.size() < (1u << 22))
         names.resize(names.size() * 2);
-    for (const char *name = names.data(); length && *name && name < names.data() + length;
+    for (const char *name = names.data(); name < names.data() + length && *name;
          name += std::strlen(name) + 1) {
         if (keytest::ComName(name).empty())
             continue;
