@@ -120,7 +120,7 @@ set_tests_properties(wine_plain_run_is_safe PROPERTIES FIXTURES_REQUIRED wine TI
 # prefix's COM1, a link to /dev/null).
 add_test(NAME commio_dll_contract
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/commio/check-commio-dll.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:commio_io>
-            "$<TARGET_OBJECTS:commio_io>" $<TARGET_FILE:commio_core> $<TARGET_FILE:zelbin_uart>)
+            "$<TARGET_OBJECTS:commio_io>" $<TARGET_FILE:commio_win32> $<TARGET_FILE:commio_core> $<TARGET_FILE:zelbin_uart>)
 
 add_executable(commio_dll_tests commio/wine/CommioDllTest.cpp)
 target_link_libraries(commio_dll_tests PRIVATE zelbin_loaded_library zelbin_comdevices gtest_main zelbin_warnings)

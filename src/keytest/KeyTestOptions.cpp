@@ -6,6 +6,8 @@
 
 const char *const KeyTestUsage =
     "Usage: zelbin-keytest [OPTIONS] [PARAMETERS]\n"
+    "       zelbin-keytest --ports\n"
+    "       zelbin-keytest --find [--write-map] [--presses N] [--seconds S]\n"
     "\n"
     "Tests a key on a serial port through Zelbin_Serial.dll, the way a host uses it:\n"
     "checks the set-up, starts listening, polls for presses, flips a toggled state\n"
@@ -32,6 +34,15 @@ const char *const KeyTestUsage =
     "  --log FILE      write every event to FILE as CSV, with wall-clock times\n"
     "  --vcd FILE      write a trace of CTS, DTR, RTS and the library's press\n"
     "                  answers to FILE (Value Change Dump, for PulseView or GTKWave)\n"
+    "  --ports         list the serial ports Windows has: name, device, USB\n"
+    "                  identity, whether each opens now, and the line of\n"
+    "                  io-ports.txt that maps it\n"
+    "  --find          find the key: watches CTS, DSR, DCD and RI on every free port\n"
+    "                  while you press the key, then names its port, line and\n"
+    "                  polarity; ends after 3 presses or 30 s (--presses, --seconds)\n"
+    "  --write-map     with --find: write the finding to io-ports.txt beside the\n"
+    "                  comm-port io.dll (--io, else the one beside the DLL), keeping\n"
+    "                  the old file as io-ports.txt.bak\n"
     "  --help          show this text\n"
     "\n"
     "Options take their value after a space or an equals sign (--seconds=30).\n"
@@ -41,12 +52,14 @@ const char *const KeyTestUsage =
     "Exit status:\n"
     "  0  the test ran and ended cleanly (time up, presses reached or Ctrl+C)\n"
     "  1  the test could not run: Zelbin_Serial.dll, io.dll or an export is\n"
-    "     missing or can't be loaded, or a --log or --vcd file can't be written\n"
+    "     missing or can't be loaded, or a --log or --vcd file, or the map of\n"
+    "     --write-map, can't be written\n"
     "  2  bad command line\n"
     "  3  --presses N was given and fewer than N presses came before the end\n"
     "  4  nothing could be tested: the library refused the base, no UART answered\n"
     "     there, or the driver never answered (with the comm-port io.dll: it held\n"
-    "     no device)\n";
+    "     no device)\n"
+    "  5  --find found no key, or lines changed on several ports\n";
 
 namespace {
 
@@ -120,6 +133,12 @@ std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOpt
             if (!value(text) || (text != "on" && text != "off"))
                 return Needs("--dtr needs on or off", given, text);
             options.dtr = text == "on" ? DtrHold::On : DtrHold::Off;
+        } else if (arg == "--ports") {
+            options.listPorts = true;
+        } else if (arg == "--find") {
+            options.find = true;
+        } else if (arg == "--write-map") {
+            options.writeMap = true;
         } else if (IsOption(arg)) {
             return "unknown option " + arg;
         } else if (options.hasParameters) {
@@ -131,6 +150,15 @@ std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOpt
     }
     if (!options.logPath.empty() && options.logPath == options.vcdPath)
         return "--log and --vcd need different files";
+    if (options.writeMap && !options.find)
+        return "--write-map writes what --find finds: give both";
+    if (options.listPorts && options.find)
+        return "--ports or --find, one at a time";
+    if ((options.listPorts || options.find) &&
+        (options.hasParameters || options.dtr != DtrHold::None || !options.logPath.empty() ||
+         !options.vcdPath.empty()))
+        return std::string(options.find ? "--find" : "--ports") +
+               " opens the ports itself: it takes no parameter text, --dtr, --log or --vcd";
     if (!options.ioPath.empty())
         return CheckIoPath(options.ioPath, IsSeparator(options.ioPath.back()));
     return {};

@@ -45,6 +45,8 @@ std::vector<std::string> FormatPreflight(const PreflightFacts &facts, const Port
         warnings.push_back("Windows can't open the device \"" + plan.portName + "\": " + facts.deviceProblem +
                            ". The library drives the UART all the same, but doesn't hold the port.");
     }
+    if (!facts.deviceName.empty())
+        lines.push_back("  name   : " + facts.deviceName);
     lines.push_back("ZelbinIsCustom -> " + std::to_string(facts.isCustom));
     for (const std::string &warning : warnings)
         lines.push_back("Warning: " + warning);

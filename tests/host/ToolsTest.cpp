@@ -205,6 +205,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, KeyTestCommandLine, ::testing::Values(
     OptionsCase{{"--io", "C:\\keys\\IO.DLL"}, "", [](KeyTestOptions &o) { o.ioPath = "C:\\keys\\IO.DLL"; }},
     OptionsCase{{"--io", "dist\\sim\\"}, "--io names a folder, 'dist\\sim\\': name the io.dll in it, such as "
                                           "'dist\\sim\\io.dll'"},
+    // --ports and --find open the ports themselves; --write-map goes with --find.
+    OptionsCase{{"--ports"}, "", [](KeyTestOptions &o) { o.listPorts = true; }},
+    OptionsCase{{"--find", "--write-map", "--presses", "5", "--seconds", "60", "--io", "C:\\Host\\io.dll"}, "",
+                [](KeyTestOptions &o) { o.find = true; o.writeMap = true; o.presses = 5; o.seconds = 60;
+                                        o.ioPath = "C:\\Host\\io.dll"; }},
+    OptionsCase{{"--write-map"}, "--write-map writes what --find finds: give both"},
+    OptionsCase{{"--ports", "--find"}, "--ports or --find, one at a time"},
+    OptionsCase{{"--find", "COM5"}, "--find opens the ports itself: it takes no parameter text, --dtr, --log or --vcd"},
+    OptionsCase{{"--ports", "--dtr", "on"}, "--ports opens the ports itself: it takes no parameter text, --dtr, --log or --vcd"},
+    OptionsCase{{"--find", "--log", "k.csv"}, "--find opens the ports itself: it takes no parameter text, --dtr, --log or --vcd"},
     OptionsCase{{"--io=keys/"}, "--io names a folder, 'keys/': name the io.dll in it, such as 'keys/io.dll'"}));
 
 // A folder that doesn't end in a separator is known only to the file

@@ -275,5 +275,30 @@ keytest --help
     grep -q '^  4  nothing could be tested' out.txt && ! grep -q 'sim\\' out.txt
 check "--help explains the options and every exit status" $?
 
+# --ports from what Wine gives: no device class, the prefix's COM1 to COM4,
+# which are links to /dev/null: listed, and opened as no serial port.
+keytest --ports
+status=$?
+listed=0
+for n in 1 2 3 4; do
+    grep -q "^COM$n\$" out.txt && listed=$((listed + 1))
+done
+[ "$status" -eq 0 ] && [ "$listed" -eq 4 ] && [ "$(grep -c 'now     : opens, but is not a serial port' out.txt)" -eq 4 ] &&
+    grep -q 'io-ports.txt: not there' out.txt
+check "--ports lists the prefix's COM1 to COM4 as no serial ports" $?
+
+# --find over the same ports: nothing can be watched, said plainly, and with
+# --write-map nothing is written. A key found and its map written are
+# checked on the build machine, over simulated COM devices (KeySetupTest):
+# here the tester's serial calls reach only the prefix's /dev/null links. The comm-port io.dll's folder is a copy,
+# so the map written there is this test's own.
+mkdir -p find && cp "$bin/commio/io.dll" find/
+echo "any = COM3 # by hand" >find/io-ports.txt
+keytest --find --write-map --seconds 1 --io find/io.dll
+[ $? -eq 5 ] && [ "$(grep -c '^  skipped  COM[1-4]: not a serial port' out.txt)" -eq 4 ] &&
+    grep -q '^No port could be watched' out.txt && grep -q '^Every port searched is closed' out.txt &&
+    [ "$(cat find/io-ports.txt)" = "any = COM3 # by hand" ] && [ ! -e find/io-ports.txt.bak ]
+check "--find with no serial port says so, ends with status 5 and writes no map" $?
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

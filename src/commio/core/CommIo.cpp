@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "commio/DeviceState.h"
 #include "commio/LineFormat.h"
 #include "commio/WindowsErrors.h"
 
@@ -155,45 +156,9 @@ void CommIo::Release()
 
 // ---- Carrying the register file to the device ---------------------------
 
-// What this io.dll asks of a device it holds: the line format when `line`
-// is not null (else the device keeps its own), bytes passed through as they
-// are (fBinary), parity checked when there is parity, no flow control or
-// handshake of any kind (the lines are the key's and the host's, not a
-// handshake, and a line error must not stop the driver), and DTR and RTS
-// held at the given levels by the driver. Everything else (buffer limits,
-// special characters, fTXContinueOnXoff, which only matters with XON/XOFF)
-// stays as the driver has it.
-static void Ask(DeviceSettings &settings, const LineSettings *line, bool dtr, bool rts)
-{
-    if (line) {
-        settings.BaudRate = line->baud;
-        settings.ByteSize = line->dataBits;
-        settings.Parity = line->parity;
-        settings.StopBits = line->stopBits;
-    }
-    settings.fBinary = 1;
-    settings.fParity = settings.Parity != NoParity;
-    settings.fOutxCtsFlow = 0;
-    settings.fOutxDsrFlow = 0;
-    settings.fDsrSensitivity = 0;
-    settings.fOutX = 0;
-    settings.fInX = 0;
-    settings.fAbortOnError = 0;
-    settings.fDtrControl = dtr ? DtrControlEnable : DtrControlDisable;
-    settings.fRtsControl = rts ? RtsControlEnable : RtsControlDisable;
-}
-
 std::uint32_t CommIo::ApplyState(DeviceHandle handle, const LineSettings *line, bool dtr, bool rts, const char *&call)
 {
-    // Start from the device's own settings so that what this io.dll doesn't
-    // carry stays as the driver has it.
-    DeviceSettings settings{};
-    call = kGetCommState;
-    if (const std::uint32_t error = api_.GetState(handle, settings))
-        return error;
-    Ask(settings, line, dtr, rts);
-    call = kSetCommState;
-    return api_.SetState(handle, settings);
+    return ApplyKeyLineState(api_, handle, line, dtr, rts, call);
 }
 
 void CommIo::SendLineFormat(Uart &uart)

@@ -11,7 +11,7 @@
 #include "commio/CommIo.h"
 #include "commio/PortMap.h"
 #include "PortMapFile.h"
-#include "Win32Comm.h"
+#include "commio/Win32Comm.h"
 
 namespace {
 

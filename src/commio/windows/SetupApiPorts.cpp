@@ -1,6 +1,6 @@
 // The serial ports Windows lists: the Ports device class through SetupAPI,
 // each device's instance ID and the PortName value from its device key.
-#include "Win32Comm.h"
+#include "commio/Win32Comm.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "Win32Comm.h"
+#include "commio/Win32Comm.h"
 
 #include <windows.h>
 

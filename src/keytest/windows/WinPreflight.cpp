@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "keytest/Preflight.h"
+#include "WinPorts.h"
 #include "WinSupport.h"
 
 namespace {
@@ -54,6 +55,7 @@ void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
     facts.deviceTried = PreflightTriesDevice(plan, facts.driver, facts.commio);
     if (facts.deviceTried)
         facts.deviceProblem = DeviceProblem(plan.portName);
+    facts.deviceName = DeviceNameLine(plan.portName, libraries.commio, libraries.ioPath, plan.base);
     facts.isCustom = libraries.zelbin.IsCustom();
     for (const std::string &line : FormatPreflight(facts, plan, SystemMessageText))
         std::printf("%s\n", line.c_str());

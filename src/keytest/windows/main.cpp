@@ -21,7 +21,9 @@
 #include "keytest/PortPlan.h"
 #include "WinClock.h"
 #include "WinConsole.h"
+#include "WinFinder.h"
 #include "WinLibraries.h"
+#include "WinPorts.h"
 #include "WinPreflight.h"
 #include "WinSupport.h"
 
@@ -93,6 +95,10 @@ int main(int argc, char **argv)
             return BadCommandLine(ioError);
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
+    if (options.listPorts)
+        return ListPorts(options);
+    if (options.find)
+        return FindKey(options);
 
     Libraries libraries;
     const std::string loadError = LoadLibraries(options, libraries);

@@ -31,6 +31,7 @@
 #include <string>
 
 #include "commio/CommApi.h"
+#include "commio/DeviceState.h"
 #include "commio/PortMap.h"
 #include "commio/Wiring.h"
 #include "uart/Uart16550.h"
@@ -107,8 +108,8 @@ private:
     // GetCommState, this io.dll's fields changed, SetCommState. `call` is
     // the one that failed, if any.
     std::uint32_t ApplyState(DeviceHandle handle, const LineSettings *line, bool dtr, bool rts, const char *&call);
-    static constexpr const char *kGetCommState = "GetCommState";
-    static constexpr const char *kSetCommState = "SetCommState";
+    static constexpr const char *kGetCommState = commio::kGetCommState;
+    static constexpr const char *kSetCommState = commio::kSetCommState;
     void SyncLines(Uart &uart);
     void Lose(Uart &uart, const char *call, std::uint32_t error);
 

@@ -11,7 +11,8 @@ enum KeyTestStatus : int {
     KeyTestCannotRun = 1,        // a DLL, io.dll, export or record file can't be used
     KeyTestBadCommandLine = 2,
     KeyTestPressesNotReached = 3, // --presses N given, fewer than N came before the end
-    KeyTestNothingTested = 4      // a refused base, no UART there, or a driver that never answered
+    KeyTestNothingTested = 4,     // a refused base, no UART there, or a driver that never answered
+    KeyTestNoKeyFound = 5         // --find: no key, or changes on several ports
 };
 
 enum class DtrHold { None, On, Off };
@@ -29,7 +30,14 @@ struct KeyTestOptions {
     std::uint32_t presses = 0;   // 0: no limit
     double seconds = 0;          // 0: no limit
     DtrHold dtr = DtrHold::None; // None: DTR follows the toggled state
+    bool listPorts = false;      // --ports: list the serial ports instead of testing
+    bool find = false;           // --find: find the key by pressing it
+    bool writeMap = false;       // --write-map, with --find: write io-ports.txt
 };
+
+// How long --find watches, unless --presses or --seconds say otherwise.
+constexpr std::uint32_t FindDefaultPresses = 3;
+constexpr double FindDefaultSeconds = 30;
 
 // Parses the arguments after the program name, "--option value" or
 // "--option=value". Returns an empty text on success, else what is wrong

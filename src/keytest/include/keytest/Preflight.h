@@ -18,6 +18,7 @@ struct PreflightFacts {
     std::string commioStatus;  // its status text, as it gives it
     bool deviceTried = false;  // the tester's own exclusive open of the device, closed again at once
     std::string deviceProblem; // why that open failed, Windows' text; empty: it opened
+    std::string deviceName;    // what Windows calls the device in use ("COM5 is ..."); empty: nothing known
     int isCustom = 0;
 };
 

@@ -1,0 +1,42 @@
+#include "commio/DeviceState.h"
+
+namespace commio {
+
+const char kGetCommState[] = "GetCommState";
+const char kSetCommState[] = "SetCommState";
+
+void AskForKeyLines(DeviceSettings &settings, const LineSettings *line, bool dtr, bool rts)
+{
+    if (line) {
+        settings.BaudRate = line->baud;
+        settings.ByteSize = line->dataBits;
+        settings.Parity = line->parity;
+        settings.StopBits = line->stopBits;
+    }
+    settings.fBinary = 1;
+    settings.fParity = settings.Parity != NoParity;
+    settings.fOutxCtsFlow = 0;
+    settings.fOutxDsrFlow = 0;
+    settings.fDsrSensitivity = 0;
+    settings.fOutX = 0;
+    settings.fInX = 0;
+    settings.fAbortOnError = 0;
+    settings.fDtrControl = dtr ? DtrControlEnable : DtrControlDisable;
+    settings.fRtsControl = rts ? RtsControlEnable : RtsControlDisable;
+}
+
+std::uint32_t ApplyKeyLineState(CommApi &api, DeviceHandle handle, const LineSettings *line, bool dtr, bool rts,
+                                const char *&call)
+{
+    // Start from the device's own settings so that what is not asked for
+    // stays as the driver has it.
+    DeviceSettings settings{};
+    call = kGetCommState;
+    if (const std::uint32_t error = api.GetState(handle, settings))
+        return error;
+    AskForKeyLines(settings, line, dtr, rts);
+    call = kSetCommState;
+    return api.SetState(handle, settings);
+}
+
+} // namespace commio

@@ -1,0 +1,271 @@
+#include "keytest/KeyFinder.h"
+
+#include <algorithm>
+
+#include "commio/DeviceState.h"
+
+namespace keytest {
+namespace {
+
+constexpr std::uint8_t LineMask[KeyLineCount] = {commio::ModemCts, commio::ModemDsr, commio::ModemDcd,
+                                                 commio::ModemRing};
+
+std::string Plural(unsigned count, const char *one, const char *many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string JoinNames(const std::vector<std::string> &names)
+{
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return text;
+}
+
+// The line that changed most on a port; ties go to the earlier line.
+int BusiestLine(const WatchedPort &port)
+{
+    int best = KeyCts;
+    for (int line = 1; line < KeyLineCount; ++line)
+        if (port.presses[line] > port.presses[best])
+            best = line;
+    return best;
+}
+
+} // namespace
+
+const char *KeyLineName(int line)
+{
+    static const char *const names[KeyLineCount] = {"CTS", "DSR", "DCD", "RI"};
+    return line >= 0 && line < KeyLineCount ? names[line] : "?";
+}
+
+bool WatchedPort::Changed() const
+{
+    return std::any_of(std::begin(presses), std::end(presses), [](unsigned n) { return n > 0; });
+}
+
+void KeyFinder::Open(const std::vector<PortInfo> &ports)
+{
+    for (const PortInfo &info : ports) {
+        WatchedPort port;
+        port.name = info.name;
+        port.friendlyName = info.friendlyName;
+        port.usb = info.usb;
+        const std::string path = "\\\\.\\" + info.name;
+        commio::DeviceHandle handle = nullptr;
+        if (const std::uint32_t error = api_.Open(path.c_str(), handle)) {
+            port.why = error == 5 || error == 32 ? "held by another program"
+                       : error == 2 || error == 3 ? "missing (unplugged?)"
+                                                  : "can't be opened (error " + std::to_string(error) + ")";
+            ports_.push_back(std::move(port));
+            continue;
+        }
+        // DTR and RTS off in the same step as the open, as the comm-port
+        // io.dll claims its port; then RTS alone on.
+        std::uint32_t error = commio::ClaimWithLinesOff(api_, handle);
+        if (error) {
+            api_.Close(handle);
+            port.why = "not a serial port (error " + std::to_string(error) + " at its settings)";
+            ports_.push_back(std::move(port));
+            continue;
+        }
+        if ((error = api_.EscapeFunction(handle, commio::Escape::SetRts)) != 0) {
+            api_.Close(handle);
+            port.why = "RTS can't be turned on (error " + std::to_string(error) + ")";
+            ports_.push_back(std::move(port));
+            continue;
+        }
+        port.state = WatchedPort::State::Watching;
+        port.handle = handle;
+        port.openedAt = api_.Ticks();
+        ports_.push_back(std::move(port));
+    }
+}
+
+bool KeyFinder::Poll(unsigned presses)
+{
+    bool done = false;
+    const std::uint32_t now = api_.Ticks();
+    for (WatchedPort &port : ports_) {
+        if (port.state != WatchedPort::State::Watching)
+            continue;
+        std::uint8_t lines = 0;
+        if (const std::uint32_t error = api_.ModemStatus(port.handle, lines)) {
+            api_.Close(port.handle);
+            port.handle = nullptr;
+            port.state = WatchedPort::State::Vanished;
+            port.why = "stopped answering during the search (error " + std::to_string(error) + "): unplugged?";
+            continue;
+        }
+        if (!port.haveRest) {
+            if (now - port.openedAt < SettleMs)
+                continue;
+            port.haveRest = true;
+            port.rest = port.last = lines;
+            continue;
+        }
+        for (int line = 0; line < KeyLineCount; ++line) {
+            const std::uint8_t mask = LineMask[line];
+            const bool wasAtRest = (port.last & mask) == (port.rest & mask);
+            const bool atRest = (lines & mask) == (port.rest & mask);
+            if (wasAtRest && !atRest)
+                ++port.presses[line];
+            if (atRest && port.presses[line] >= presses)
+                done = true;
+        }
+        port.last = lines;
+    }
+    return done;
+}
+
+void KeyFinder::CloseAll()
+{
+    for (WatchedPort &port : ports_) {
+        if (port.state != WatchedPort::State::Watching)
+            continue;
+        // The lines are left off: the driver usually drops them at the
+        // close, but not every one does.
+        api_.EscapeFunction(port.handle, commio::Escape::ClrRts);
+        api_.Close(port.handle);
+        port.handle = nullptr;
+        port.state = WatchedPort::State::Closed;
+    }
+}
+
+unsigned KeyFinder::Watching() const
+{
+    return static_cast<unsigned>(std::count_if(ports_.begin(), ports_.end(), [](const WatchedPort &p) {
+        return p.state == WatchedPort::State::Watching;
+    }));
+}
+
+Finding KeyFinder::Result() const
+{
+    Finding finding;
+    std::vector<const WatchedPort *> changed;
+    for (const WatchedPort &port : ports_) {
+        if (port.state == WatchedPort::State::Skipped)
+            finding.skipped.push_back(port.name + ": " + port.why);
+        if (port.state == WatchedPort::State::Vanished)
+            finding.lost.push_back(port.name + ": " + port.why);
+        if (port.state != WatchedPort::State::Skipped)
+            finding.watched.push_back(port.name);
+        if (port.Changed())
+            changed.push_back(&port);
+    }
+    if (finding.watched.empty()) {
+        finding.kind = Finding::Kind::NothingToWatch;
+    } else if (changed.empty()) {
+        finding.kind = Finding::Kind::NoneChanged;
+    } else if (changed.size() > 1) {
+        finding.kind = Finding::Kind::SeveralPorts;
+        for (const WatchedPort *port : changed) {
+            std::string lines;
+            for (int line = 0; line < KeyLineCount; ++line)
+                if (port->presses[line])
+                    lines += std::string(lines.empty() ? "" : ", ") + KeyLineName(line) + " " +
+                             Plural(port->presses[line], "time", "times");
+            finding.changedPorts.push_back(port->name + " (" + lines + ")");
+        }
+    } else {
+        const WatchedPort &port = *changed.front();
+        finding.kind = Finding::Kind::Found;
+        finding.port = port.name;
+        finding.friendlyName = port.friendlyName;
+        finding.usb = port.usb;
+        finding.line = BusiestLine(port);
+        finding.presses = port.presses[finding.line];
+        finding.opensWhenPressed = (port.rest & LineMask[finding.line]) != 0;
+        for (int line = 0; line < KeyLineCount; ++line)
+            if (line != finding.line && port.presses[line])
+                finding.alsoChanged.push_back(line);
+    }
+    return finding;
+}
+
+std::string MapLineOptions(int line, bool opensWhenPressed)
+{
+    std::string options;
+    if (line != KeyCts)
+        options += std::string(" line=") + KeyLineName(line);
+    if (opensWhenPressed)
+        options += " invert";
+    return options;
+}
+
+std::string MapLineFor(const Finding &finding)
+{
+    return "any = " + finding.port + MapLineOptions(finding.line, finding.opensWhenPressed);
+}
+
+std::string DeviceDescription(const std::string &friendlyName, const std::string &port)
+{
+    const std::string suffix = " (" + port + ")";
+    if (friendlyName.size() > suffix.size() &&
+        friendlyName.compare(friendlyName.size() - suffix.size(), suffix.size(), suffix) == 0)
+        return friendlyName.substr(0, friendlyName.size() - suffix.size());
+    return friendlyName;
+}
+
+std::vector<std::string> DescribeFinding(const Finding &finding)
+{
+    std::vector<std::string> text;
+    switch (finding.kind) {
+    case Finding::Kind::Found: {
+        const std::string device = DeviceDescription(finding.friendlyName, finding.port);
+        text.push_back("The key is on " + finding.port + (device.empty() ? "" : ", " + device) + ", line " +
+                       KeyLineName(finding.line) + ", " +
+                       (finding.opensWhenPressed ? "opens when pressed" : "closes when pressed") + " (" +
+                       Plural(finding.presses, "press", "presses") + " seen).");
+        if (finding.usb.Known())
+            text.push_back("The adapter is " + IdentityText(finding.usb) + ".");
+        if (finding.line == KeyCts && !finding.opensWhenPressed) {
+            text.push_back("That is the wiring the key library reads. io-ports.txt beside the comm-port io.dll "
+                           "needs the line:");
+        } else {
+            text.push_back(std::string("The key library reads CTS closing; this key is ") +
+                           (finding.line != KeyCts ? std::string("on ") + KeyLineName(finding.line) : "") +
+                           (finding.line != KeyCts && finding.opensWhenPressed ? " and " : "") +
+                           (finding.opensWhenPressed ? "normally closed" : "") +
+                           ". The comm-port io.dll carries it with the line:");
+        }
+        text.push_back("  " + MapLineFor(finding));
+        if (!finding.alsoChanged.empty()) {
+            std::vector<std::string> names;
+            for (int line : finding.alsoChanged)
+                names.push_back(KeyLineName(line));
+            text.push_back(JoinNames(names) + " changed too, less often: a key wired to two lines, or a line "
+                           "that picks up the other. " + KeyLineName(finding.line) +
+                           " changed most; check the wiring if the key misbehaves.");
+        }
+        break;
+    }
+    case Finding::Kind::NoneChanged:
+        text.push_back("No line changed on " + JoinNames(finding.watched) + ".");
+        text.push_back("Check that the key is plugged into the port or the adapter, that the adapter is listed "
+                       "(zelbin-keytest --ports), and the key's wiring: a passive key takes its supply from RTS, "
+                       "which the search turns on. Then search again and press the key firmly a few times.");
+        break;
+    case Finding::Kind::SeveralPorts:
+        text.push_back("Lines changed on more than one port: " + JoinNames(finding.changedPorts) + ".");
+        text.push_back("Only the key's port should change. Unplug the other devices on these ports (a modem, a "
+                       "second key), or keep them still, and search again.");
+        break;
+    case Finding::Kind::NothingToWatch:
+        text.push_back("No port could be watched.");
+        text.push_back("Plug the adapter in and wait until Windows lists it (zelbin-keytest --ports); close any "
+                       "program that holds the port (a host, a terminal), then search again.");
+        break;
+    }
+    for (const std::string &skipped : finding.skipped)
+        text.push_back("Not searched: " + skipped + ".");
+    for (const std::string &lost : finding.lost)
+        text.push_back("Lost: " + lost);
+    if (!finding.skipped.empty() && finding.kind != Finding::Kind::Found)
+        text.push_back("If the key could be on a port not searched, free that port and search again.");
+    return text;
+}
+
+} // namespace keytest

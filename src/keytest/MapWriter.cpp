@@ -1,0 +1,146 @@
+#include "keytest/MapWriter.h"
+
+#include <cstdio>
+
+#include "commio/PortMap.h"
+
+namespace keytest {
+namespace {
+
+bool ReadWhole(const std::string &path, std::string &text)
+{
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    text.clear();
+    char buffer[4096];
+    std::size_t got = 0;
+    // One byte past the io.dll's limit is enough to tell a file too long.
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0 && text.size() <= commio::MaxPortMapBytes)
+        text.append(buffer, got);
+    const bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
+}
+
+bool WriteWhole(const std::string &path, const std::string &text)
+{
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
+bool Exists(const std::string &path)
+{
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (file)
+        std::fclose(file);
+    return file != nullptr;
+}
+
+// A comment line the io.dll's parser takes: Windows' device names may be in
+// any language, but the map is plain ASCII, and its lines are short.
+std::string Comment(std::string text)
+{
+    for (char &c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte > 0x7E)
+            c = '?';
+    }
+    text = "# " + text;
+    if (text.size() > commio::MaxPortMapLine)
+        text.resize(commio::MaxPortMapLine);
+    return text + "\n";
+}
+
+} // namespace
+
+std::string ReadPortMapFile(const std::string &path, commio::PortMapResult &map)
+{
+    map = commio::PortMapResult{};
+    std::string text;
+    if (!ReadWhole(path, text))
+        return Exists(path) ? "can't be read" : "not there: without it the comm-port io.dll holds no port";
+    map = commio::ParsePortMap(text);
+    if (map.error.empty())
+        return {};
+    return (map.errorLine ? "line " + std::to_string(map.errorLine) + ": " : std::string()) + map.error +
+           " (the comm-port io.dll holds no port with it)";
+}
+
+std::string PortMapText(const Finding &finding)
+{
+    const std::string device = DeviceDescription(finding.friendlyName, finding.port);
+    std::string text = "# Which COM port carries the serial key, written by zelbin-keytest --find --write-map.\n"
+                       "# The file that was here before, if any, is io-ports.txt.bak.\n"
+                       "#\n";
+    text += Comment("The key: " + finding.port + (device.empty() ? "" : ", " + device) + ", line " +
+                    KeyLineName(finding.line) + ", " + (finding.opensWhenPressed ? "opens" : "closes") +
+                    " when pressed.");
+    if (finding.usb.Known())
+        text += Comment("The adapter: " + IdentityText(finding.usb) + ".");
+    text += MapLineFor(finding) + "\n";
+    return text;
+}
+
+MapWriteResult WritePortMapFile(const std::string &path, const Finding &finding)
+{
+    MapWriteResult result;
+    const std::string fresh = path + ".new", backup = path + ".bak";
+    const std::string text = PortMapText(finding);
+    if (!WriteWhole(fresh, text)) {
+        std::remove(fresh.c_str());
+        result.message = "can't write " + fresh + ": is the folder read-only, or the disk full?";
+        return result;
+    }
+    if (Exists(path)) {
+        std::remove(backup.c_str()); // renaming onto a file fails on Windows
+        if (std::rename(path.c_str(), backup.c_str()) != 0) {
+            std::remove(fresh.c_str());
+            result.message = "can't keep the present " + path + " as " + backup + "; nothing was changed";
+            return result;
+        }
+        result.keptBackup = true;
+    }
+    // Puts back what was there before this call.
+    const auto undo = [&] {
+        std::remove(path.c_str());
+        if (result.keptBackup)
+            std::rename(backup.c_str(), path.c_str());
+        result.keptBackup = false;
+    };
+    if (std::rename(fresh.c_str(), path.c_str()) != 0) {
+        std::remove(fresh.c_str());
+        undo();
+        result.message = "can't put the new map in place as " + path + "; nothing was changed";
+        return result;
+    }
+
+    std::string readBack;
+    if (!ReadWhole(path, readBack) || readBack != text) {
+        undo();
+        result.message = path + " doesn't read back as written; the previous state is back";
+        return result;
+    }
+    const commio::PortMapResult map = commio::ParsePortMap(readBack);
+    bool mapsThePort = false;
+    for (const commio::PortMapping &mapping : map.uarts)
+        mapsThePort = mapsThePort || (mapping.any && ComName(mapping.path) == finding.port);
+    if (!map.error.empty() || !mapsThePort) {
+        undo();
+        result.message = "the comm-port io.dll would refuse the new map (" +
+                         (map.error.empty() ? std::string("it doesn't carry ") + finding.port
+                                            : "line " + std::to_string(map.errorLine) + ": " + map.error) +
+                         "), so the previous state is back. This io.dll may be too old for the line '" +
+                         MapLineFor(finding) + "'.";
+        return result;
+    }
+    result.done = true;
+    result.message = "Wrote " + path + (result.keptBackup ? " (the previous one is " + backup + ")" : "") +
+                     " and read it back as the comm-port io.dll reads it: " + finding.port + " carries the key.";
+    return result;
+}
+
+} // namespace keytest

@@ -1,0 +1,236 @@
+#include "keytest/PortList.h"
+
+#include <algorithm>
+
+#include "commio/DeviceState.h"
+#include <map>
+
+namespace keytest {
+namespace {
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+std::string UpperText(std::string_view text)
+{
+    std::string out(text);
+    for (char &c : out)
+        c = Upper(c);
+    return out;
+}
+
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (Upper(c) >= 'A' && Upper(c) <= 'F'); }
+
+// The number of a COM name, 0 when it is none.
+unsigned ComNumber(std::string_view name)
+{
+    const std::string com = ComName(name);
+    return com.empty() ? 0 : static_cast<unsigned>(std::stoul(com.substr(3)));
+}
+
+// The four hex digits after `tag` ("VID_") in an instance ID, or empty.
+std::string HexField(const std::string &upper, const char *tag)
+{
+    const std::size_t at = upper.find(tag);
+    if (at == std::string::npos)
+        return {};
+    const std::string digits = upper.substr(at + 4, 4);
+    if (digits.size() != 4 || !std::all_of(digits.begin(), digits.end(), IsHex))
+        return {};
+    return digits;
+}
+
+} // namespace
+
+std::string ComName(std::string_view name)
+{
+    if (name.substr(0, 4) == "\\\\.\\")
+        name.remove_prefix(4);
+    if (name.size() < 4 || name.size() > 6 || UpperText(name.substr(0, 3)) != "COM" || name[3] == '0')
+        return {};
+    unsigned number = 0;
+    for (char c : name.substr(3)) {
+        if (c < '0' || c > '9')
+            return {};
+        number = number * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (number < 1 || number > 256)
+        return {};
+    return "COM" + std::to_string(number);
+}
+
+UsbIdentity IdentityFromInstanceId(std::string_view instanceId)
+{
+    const std::string upper = UpperText(instanceId);
+    UsbIdentity usb;
+    usb.vendorId = HexField(upper, "VID_");
+    usb.productId = HexField(upper, "PID_");
+    if (!usb.Known())
+        return {};
+    // Bus\hardware part\instance part. Only a USB device's instance part is
+    // the adapter's own serial number, and only when Windows didn't make it
+    // up (its own have '&' in them). Some drivers put the serial in the
+    // hardware part after a '+' ("VID_1234+PID_5678+A1B2C3\0000").
+    const std::size_t first = upper.find('\\');
+    const std::size_t second = first == std::string::npos ? first : upper.find('\\', first + 1);
+    const std::string bus = upper.substr(0, first);
+    if (bus == "USB" && second != std::string::npos) {
+        const std::string last(instanceId.substr(second + 1));
+        if (!last.empty() && last.find('&') == std::string::npos && last.find('\\') == std::string::npos)
+            usb.serial = last;
+    } else if (first != std::string::npos) {
+        const std::string hardware(instanceId.substr(first + 1, second == std::string::npos ? std::string::npos
+                                                                                             : second - first - 1));
+        const std::size_t plus = hardware.rfind('+');
+        if (plus != std::string::npos && UpperText(hardware.substr(plus + 1)).find("PID_") != 0)
+            usb.serial = hardware.substr(plus + 1);
+    }
+    return usb;
+}
+
+std::vector<PortInfo> MergePorts(const std::vector<ClassPort> &classPorts, const std::vector<RegistryPort> &registry,
+                                 const std::vector<DosPort> &dosDevices)
+{
+    std::map<unsigned, PortInfo> byNumber;
+    const auto entry = [&byNumber](std::string_view name) -> PortInfo * {
+        const unsigned number = ComNumber(name);
+        if (!number)
+            return nullptr;
+        PortInfo &port = byNumber[number];
+        port.name = "COM" + std::to_string(number);
+        return &port;
+    };
+    for (const ClassPort &found : classPorts) {
+        // A device without its PortName value still names its port at the
+        // end of its friendly name: "USB Serial Port (COM5)".
+        std::string_view name = found.portName;
+        const std::size_t open = found.friendlyName.rfind('(');
+        if (name.empty() && open != std::string::npos && found.friendlyName.back() == ')')
+            name = std::string_view(found.friendlyName).substr(open + 1, found.friendlyName.size() - open - 2);
+        PortInfo *port = entry(name);
+        if (!port)
+            continue;
+        // A second device claiming the same name keeps the first one's
+        // details: Windows gives each name to one device at a time.
+        if (port->friendlyName.empty())
+            port->friendlyName = found.friendlyName;
+        if (port->instanceId.empty()) {
+            port->instanceId = found.instanceId;
+            port->usb = IdentityFromInstanceId(found.instanceId);
+        }
+        port->sources |= FromClass;
+    }
+    for (const RegistryPort &found : registry) {
+        if (PortInfo *port = entry(found.portName)) {
+            if (port->kernelDevice.empty())
+                port->kernelDevice = found.device;
+            port->sources |= FromRegistry;
+        }
+    }
+    for (const DosPort &found : dosDevices) {
+        if (PortInfo *port = entry(found.name)) {
+            if (port->kernelDevice.empty())
+                port->kernelDevice = found.target;
+            port->sources |= FromDosDevices;
+        }
+    }
+    std::vector<PortInfo> ports;
+    for (auto &item : byNumber)
+        ports.push_back(std::move(item.second));
+    return ports;
+}
+
+PortAccess ProbePort(commio::CommApi &api, const std::string &name, std::uint32_t &error)
+{
+    commio::DeviceHandle handle = nullptr;
+    const std::string path = "\\\\.\\" + name;
+    error = api.Open(path.c_str(), handle);
+    switch (error) {
+    case 0: break;
+    case 2: case 3: return PortAccess::Missing;          // file or path not found
+    case 5: case 32: return PortAccess::Held;            // access denied, sharing violation
+    default: return PortAccess::Failed;
+    }
+    error = commio::ClaimWithLinesOff(api, handle);
+    api.Close(handle);
+    return error ? PortAccess::NotSerial : PortAccess::Free;
+}
+
+std::string AccessText(PortAccess access, std::uint32_t error)
+{
+    switch (access) {
+    case PortAccess::Unknown: return "not tried";
+    case PortAccess::Free: return "free";
+    case PortAccess::Held: return "held by another program (a host or terminal has it open: close it first)";
+    case PortAccess::NotSerial:
+        return "opens, but is not a serial port (error " + std::to_string(error) + " at its settings)";
+    case PortAccess::Missing: return "missing: listed, but no such device now (unplugged?)";
+    case PortAccess::Failed: return "can't be opened (error " + std::to_string(error) + ")";
+    }
+    return {};
+}
+
+void MarkMappedPorts(std::vector<PortInfo> &ports, const commio::PortMapResult &map)
+{
+    for (PortInfo &port : ports) {
+        port.mapLine = 0;
+        for (const commio::PortMapping &mapping : map.uarts)
+            if (ComName(mapping.path) == port.name) {
+                port.mapLine = mapping.line;
+                break;
+            }
+    }
+}
+
+std::string MappedDevice(const commio::PortMapResult &map, std::uint16_t base)
+{
+    // Explicit bases come first in the parser's result, `any` last, and the
+    // io.dll looks them up in that order.
+    for (const commio::PortMapping &mapping : map.uarts)
+        if (mapping.any || mapping.base == base)
+            return ComName(mapping.path);
+    return {};
+}
+
+std::string IdentityText(const UsbIdentity &usb)
+{
+    if (!usb.Known())
+        return {};
+    return "USB " + usb.vendorId + ":" + usb.productId + ", " +
+           (usb.serial.empty() ? std::string("no serial number") : "serial " + usb.serial);
+}
+
+std::vector<std::string> FormatPortList(const std::vector<PortInfo> &ports, const std::string &mapPath,
+                                        const std::string &mapProblem)
+{
+    std::vector<std::string> lines;
+    if (ports.empty()) {
+        lines.push_back("Windows lists no serial port. Plug the adapter in, wait for Windows to set it up, and "
+                        "run this again.");
+    }
+    for (const PortInfo &port : ports) {
+        lines.push_back(port.name + (port.friendlyName.empty() ? "" : "  " + port.friendlyName));
+        if (port.usb.Known())
+            lines.push_back("  identity: " + IdentityText(port.usb));
+        else if (!port.kernelDevice.empty() && port.friendlyName.empty())
+            lines.push_back("  device  : " + port.kernelDevice);
+        lines.push_back("  now     : " + AccessText(port.access, port.accessError));
+        if (port.mapLine)
+            lines.push_back("  map     : line " + std::to_string(port.mapLine) + " of io-ports.txt");
+    }
+    if (!mapProblem.empty())
+        lines.push_back(mapPath + ": " + mapProblem);
+    else if (std::none_of(ports.begin(), ports.end(), [](const PortInfo &p) { return p.mapLine != 0; }))
+        lines.push_back(mapPath + " maps none of these ports.");
+    return lines;
+}
+
+std::string FriendlyNameOf(const std::vector<PortInfo> &ports, const std::string &name)
+{
+    const std::string com = ComName(name);
+    for (const PortInfo &port : ports)
+        if (port.name == com)
+            return port.friendlyName;
+    return {};
+}
+
+} // namespace keytest

@@ -1,0 +1,104 @@
+// Finding the key by pressing it: every free serial port is claimed as the
+// comm-port io.dll claims one (DTR and RTS off in the same step as the
+// open, then RTS on, the supply of a passive key), and CTS, DSR, DCD and RI
+// are watched on all of them while the technician presses the key. The line
+// that comes and goes is the key; its level at rest tells the polarity.
+//
+// It runs on commio::CommApi: the Windows binding passes the calls to the
+// serial driver, host tests to simulated COM devices. The clock is the
+// API's own millisecond count.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "commio/CommApi.h"
+#include "keytest/PortList.h"
+
+namespace keytest {
+
+// The status lines a key can be on, in the order a tie is settled: CTS is
+// what the key library reads.
+enum KeyLine : int { KeyCts, KeyDsr, KeyDcd, KeyRi, KeyLineCount };
+const char *KeyLineName(int line);
+
+struct WatchedPort {
+    enum class State { Watching, Skipped, Vanished, Closed };
+    std::string name;         // "COM5"
+    std::string friendlyName; // "USB Serial Port (COM5)", or empty
+    UsbIdentity usb;
+    State state = State::Skipped;
+    std::string why;          // skipped or vanished: the reason
+    commio::DeviceHandle handle = nullptr;
+    std::uint32_t openedAt = 0;
+    bool haveRest = false;
+    std::uint8_t rest = 0;    // the status lines at rest, once settled
+    std::uint8_t last = 0;
+    unsigned presses[KeyLineCount] = {}; // departures from the level at rest
+    bool Changed() const;
+};
+
+struct Finding {
+    enum class Kind { Found, NoneChanged, SeveralPorts, NothingToWatch };
+    Kind kind = Kind::NothingToWatch;
+    // Found:
+    std::string port;
+    std::string friendlyName;
+    UsbIdentity usb;
+    int line = KeyCts;
+    bool opensWhenPressed = false; // the line is on at rest and goes off
+    unsigned presses = 0;
+    std::vector<int> alsoChanged;  // other lines of the same port
+    // SeveralPorts: every port with a change, "COM3 (CTS 3)".
+    std::vector<std::string> changedPorts;
+    // Every kind: the ports not watched and those lost on the way, with
+    // why ("COM3: held by another program"), and the names of those watched.
+    std::vector<std::string> skipped;
+    std::vector<std::string> lost;
+    std::vector<std::string> watched;
+};
+
+class KeyFinder {
+public:
+    // A line's first reading after this long since the port's claim is its
+    // level at rest: an adapter reports its lines late, and a passive key's
+    // lines follow RTS only once it has come on.
+    static constexpr std::uint32_t SettleMs = 100;
+
+    explicit KeyFinder(commio::CommApi &api) : api_(api) {}
+    ~KeyFinder() { CloseAll(); }
+    KeyFinder(const KeyFinder &) = delete;
+    KeyFinder &operator=(const KeyFinder &) = delete;
+
+    // Claims every port of the list; those that can't be are kept as
+    // skipped, with the reason.
+    void Open(const std::vector<PortInfo> &ports);
+    // One reading of every watched port. True once a line has come and
+    // gone `presses` times and is back at rest.
+    bool Poll(unsigned presses);
+    // RTS off, then closed; each port once. Safe to call again.
+    void CloseAll();
+
+    unsigned Watching() const;
+    const std::vector<WatchedPort> &Ports() const { return ports_; }
+    Finding Result() const;
+
+private:
+    commio::CommApi &api_;
+    std::vector<WatchedPort> ports_;
+};
+
+// The options of a mapping line that carry a key on `line` with that
+// polarity to the library's CTS: "" for CTS closing, else such as
+// " line=DSR invert". The only place that knows their syntax.
+std::string MapLineOptions(int line, bool opensWhenPressed);
+// The mapping line for a finding: "any = COM5 line=DSR".
+std::string MapLineFor(const Finding &finding);
+// "USB Serial Port" from "USB Serial Port (COM5)".
+std::string DeviceDescription(const std::string &friendlyName, const std::string &port);
+
+// What the finding means, and what to do about it, a line each.
+std::vector<std::string> DescribeFinding(const Finding &finding);
+
+} // namespace keytest

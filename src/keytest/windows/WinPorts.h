@@ -1,0 +1,26 @@
+// The serial ports Windows has, read from its three lists, and the serial
+// driver's calls behind commio::CommApi for probing and searching them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "commio/CommApi.h"
+#include "keytest/KeyTestOptions.h"
+#include "keytest/PortList.h"
+
+// The Ports device class, the registry's serial devices and the DOS device
+// names, merged. Under Wine the first of them is empty.
+std::vector<keytest::PortInfo> ListWindowsPorts();
+
+// io-ports.txt beside the comm-port io.dll: the one --io names, else the
+// one beside Zelbin_Serial.dll (--dll, else beside this program).
+std::string PortMapPathFor(const KeyTestOptions &options);
+
+// For the preflight: the name Windows gives the device a test uses, such as
+// "COM5 is \"USB Serial Port (COM5)\"", or empty when it gives none. With the
+// comm-port io.dll that is the device its io-ports.txt names for `base`.
+std::string DeviceNameLine(const std::string &device, bool commio, const std::string &ioPath, std::uint16_t base);
+
+// --ports: the list, each port probed, and its line of io-ports.txt.
+int ListPorts(const KeyTestOptions &options);
