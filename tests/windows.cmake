@@ -123,3 +123,21 @@ add_dependencies(commio_dll_tests Zelbin_Serial commio_io)
 add_test(NAME commio_dll_under_wine COMMAND commio_dll_tests --gtest_brief=1)
 set_tests_properties(commio_dll_under_wine PROPERTIES
     FIXTURES_REQUIRED wine TIMEOUT 300 WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} SKIP_RETURN_CODE 77)
+
+# The hardening of every shipped binary, read with pefile: DYNAMIC_BASE,
+# NX_COMPAT, NO_SEH, the stack protector with its guard linked in, no
+# compiler runtime DLL, no writable and executable section. And a program
+# linked without the flags, which the check must refuse.
+add_test(NAME shipped_hardening
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-hardening.py --nm ${CMAKE_NM}
+            ${ZELBIN_SHIPPED_BINARIES})
+set(unhardened ${CMAKE_CURRENT_BINARY_DIR}/unhardened/unhardened.exe)
+add_custom_command(OUTPUT ${unhardened}
+    COMMAND ${CMAKE_C_COMPILER} -O2 -fno-stack-protector ${CMAKE_CURRENT_SOURCE_DIR}/binary/Unhardened.c -o ${unhardened}
+    DEPENDS binary/Unhardened.c
+    COMMENT "A program without the hardening flags")
+add_custom_target(unhardened_probe ALL DEPENDS ${unhardened})
+add_test(NAME shipped_hardening_refuses_a_plain_binary
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-hardening.py ${unhardened})
+set_tests_properties(shipped_hardening_refuses_a_plain_binary PROPERTIES
+    PASS_REGULAR_EXPRESSION "FAIL unhardened.exe: NO_SEH is not set")
