@@ -141,3 +141,25 @@ add_test(NAME shipped_hardening_refuses_a_plain_binary
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-hardening.py ${unhardened})
 set_tests_properties(shipped_hardening_refuses_a_plain_binary PROPERTIES
     PASS_REGULAR_EXPRESSION "FAIL unhardened.exe: NO_SEH is not set")
+
+# The host kits. The C# declaration class compiled for x86 by Mono's
+# compiler and its declarations read back from the assembly; the Pascal
+# units compiled by this machine's own Free Pascal (against a stand-in for
+# the Windows unit), then cross-compiled into a win32 host that drives a
+# session under Wine.
+find_program(ZELBIN_MCS mcs)
+find_program(ZELBIN_MONODIS monodis)
+find_program(ZELBIN_FPC fpc)
+add_test(NAME kit_csharp_declarations
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-csharp-kit.sh ${ZELBIN_MCS} ${ZELBIN_MONODIS}
+            ${PROJECT_SOURCE_DIR}/kits/csharp/ZelbinSerial.cs ${CMAKE_CURRENT_BINARY_DIR}/kit_csharp)
+add_test(NAME kit_pascal_compiles
+    COMMAND ${ZELBIN_FPC} -vew -Sew -Cn -FU${CMAKE_CURRENT_BINARY_DIR}/kit_pascal
+            -FE${CMAKE_CURRENT_BINARY_DIR}/kit_pascal -Fu${PROJECT_SOURCE_DIR}/kits/pascal
+            -Fu${CMAKE_CURRENT_SOURCE_DIR}/kits/stub ${CMAKE_CURRENT_SOURCE_DIR}/kits/PascalHost.pas)
+file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/kit_pascal)
+add_test(NAME kit_pascal_host_under_wine
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-pascal-host.sh ${PROJECT_SOURCE_DIR} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+            ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_pascal_host)
+set_tests_properties(kit_pascal_host_under_wine PROPERTIES
+    FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
