@@ -8,10 +8,13 @@
 #                  (library, the default, or commio)
 #   make coverage  line and branch coverage of src/library/ and the test backends
 #   make memcheck  the host tests under valgrind
-#   make release   dist/Zelbin_Serial-VERSION-win32.zip, the same bytes for the same commit
+#   make release   releases/Zelbin_Serial-VERSION-win32.zip, the same bytes for the same commit
 .PHONY: all build demo test host windows dist release host-test windows-test bench fuzz coverage memcheck clean
 
 DIST := dist
+# Release zips live apart from dist/, which every build empties and fills
+# again, so that a later `make` or `make demo` leaves them alone.
+RELEASES := releases
 FUZZ_SECONDS ?= 60
 FUZZ_TARGET ?= library
 
@@ -38,7 +41,7 @@ dist: windows
 	@echo "dist/:" && cd $(DIST) && find . -type f | sort | sed 's|^\./|  |'
 
 release: dist
-	@scripts/release.sh $(DIST) $(DIST) | sed 's|^$(CURDIR)/||'
+	@scripts/release.sh $(DIST) $(RELEASES) | sed 's|^$(CURDIR)/||'
 
 demo: dist
 	@scripts/demo.sh $(DIST) build/windows/wineprefix
@@ -71,4 +74,4 @@ memcheck:
 	@scripts/memcheck.sh build/memcheck
 
 clean:
-	rm -rf build $(DIST)
+	rm -rf build $(DIST) $(RELEASES)
