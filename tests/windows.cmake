@@ -163,3 +163,12 @@ add_test(NAME kit_pascal_host_under_wine
             ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_pascal_host)
 set_tests_properties(kit_pascal_host_under_wine PROPERTIES
     FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
+
+# The release zip as a host developer unzips it: its files, CR LF text, each
+# shipped header compiled from it alone, and the CMake package found by a
+# MinGW host and an MSVC-style one (clang, lld-link), both built; each runs
+# under Wine where Windows programs can run.
+add_test(NAME release_zip_hosts
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-release-zip.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+            ${ZELBIN_WINEPREFIX})
+set_tests_properties(release_zip_hosts PROPERTIES TIMEOUT 600 RESOURCE_LOCK virtual_key)
