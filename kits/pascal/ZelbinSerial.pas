@@ -13,8 +13,8 @@
   - Booleans are one byte. A result is 0 or 1. ByteBool reads any non-zero
     byte as True, so "if ZelbinIsZBToggle then" is right; never compare a
     result with "= True" or store it through a wider type. An argument of
-    any non-zero byte is true: a Boolean True (1) or a ByteBool True ($FF)
-    both set DTR.
+    any non-zero byte is true: a Boolean True (1) or a ByteBool True (which
+    the compiler may make $FF) both set DTR.
   - The parameter text is 8-bit (PAnsiChar), NUL-terminated, or nil. In a
     Unicode Delphi, string is UTF-16: pass PAnsiChar(AnsiString(Params)),
     never PChar(Params).
