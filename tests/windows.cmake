@@ -171,4 +171,4 @@ set_tests_properties(kit_pascal_host_under_wine PROPERTIES
 add_test(NAME release_zip_hosts
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-release-zip.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}
             ${ZELBIN_WINEPREFIX})
-set_tests_properties(release_zip_hosts PROPERTIES TIMEOUT 600 RESOURCE_LOCK virtual_key)
+set_tests_properties(release_zip_hosts PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key)
