@@ -8,8 +8,8 @@
 #                  (library, the default, or commio)
 #   make coverage  line and branch coverage of src/library/ and the test backends
 #   make memcheck  the host tests under valgrind
-#   make release   dist/Zelbin_Serial-VERSION-win32.zip, the same bytes for the same commit
-#   make clean     remove build/ and dist/
+#   make release   releases/Zelbin_Serial-VERSION-win32.zip, the same bytes for the same commit
+#   make clean     remove build/, dist/ and releases/
 #   make help      this list
 .PHONY: all build demo test host windows dist release host-test windows-test bench fuzz coverage memcheck clean help
 
@@ -18,6 +18,9 @@ SHELL := /bin/bash
 .SHELLFLAGS := -o pipefail -c
 
 DIST := dist
+# Release zips live apart from dist/, which every build empties and fills
+# again, so that a later `make` or `make demo` leaves them alone.
+RELEASES := releases
 FUZZ_SECONDS ?= 60
 FUZZ_TARGET ?= library
 
@@ -45,7 +48,7 @@ dist: windows
 	@echo "dist/: the Windows files, $$(find $(DIST) -type f | wc -l) of them (ls -R $(DIST))"
 
 release: dist
-	@scripts/release.sh $(DIST) $(DIST) | sed 's|^$(CURDIR)/||'
+	@scripts/release.sh $(DIST) $(RELEASES) | sed 's|^$(CURDIR)/||'
 
 demo: dist
 	@scripts/demo.sh $(DIST) build/windows/wineprefix
@@ -78,7 +81,7 @@ memcheck:
 	@scripts/memcheck.sh build/memcheck
 
 clean:
-	rm -rf build $(DIST)
+	rm -rf build $(DIST) $(RELEASES)
 
 help:
 	@sed -n 's/^#   //p' Makefile

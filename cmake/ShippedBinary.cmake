@@ -47,6 +47,15 @@ function(zelbin_shipped_binary target description)
     # Windows code, in the top-level CMakeLists.txt).
     target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
 
+    # Hardening that binary checkers look for: relocatable (ASLR) and
+    # non-executable data, said explicitly rather than left to the linker's
+    # defaults; and no SEH, since GCC's i686 exceptions unwind with DWARF
+    # tables and no code here registers an SEH frame handler, so Windows
+    # may refuse any handler found on the stack in this image. The stack
+    # protector's guard comes with it, seeded from kernel32 alone.
+    target_link_options(${target} PRIVATE -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-seh)
+    target_sources(${target} PRIVATE $<TARGET_OBJECTS:zelbin_stack_guard>)
+
     if(CMAKE_BUILD_TYPE STREQUAL "Release")
         set(file $<TARGET_FILE_NAME:${target}>)
         add_custom_command(TARGET ${target} POST_BUILD

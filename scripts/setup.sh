@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build needs and is missing, from Debian's packages.
-# Usage: scripts/setup.sh GROUP...   where GROUP is host, windows or tools.
+# Usage: scripts/setup.sh GROUP...   where GROUP is host, windows, pascal or tools.
 # Runs apt only when something is actually missing, so it costs nothing on a
 # machine that is ready.
 set -euo pipefail
@@ -40,10 +40,21 @@ for group in "$@"; do
         want_pkg python3-pefile
         want_pkg python3-unicorn
         want_cmd zip zip
+        # The host kits: the C# class compiled and read back, the Pascal
+        # units compiled by this machine's own Free Pascal.
+        want_cmd mcs mono-mcs
+        want_cmd monodis mono-utils
+        want_cmd fpc fp-compiler
+        want_pkg fp-units-rtl-3.2.2
         if ! have_pkg wine32:i386; then
             missing+=("wine32:i386")
             need_i386=1
         fi
+        ;;
+    pascal)
+        # The win32 run-time units' sources, for the Pascal host under Wine
+        # (scripts/pascal-win32.sh builds them into the build folder).
+        want_pkg fpc-source-3.2.2
         ;;
     tools)
         want_cmd valgrind valgrind

@@ -136,3 +136,52 @@ set_tests_properties(commio_dll_under_wine PROPERTIES
 add_test(NAME commio_dll_emulated
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-commio-emulated.py $<TARGET_FILE:commio_io>
             --nm ${CMAKE_NM})
+
+# The hardening of every shipped binary, read with pefile: DYNAMIC_BASE,
+# NX_COMPAT, NO_SEH, the stack protector with its guard linked in, no
+# compiler runtime DLL, no writable and executable section. And a program
+# linked without the flags, which the check must refuse.
+add_test(NAME shipped_hardening
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-hardening.py --nm ${CMAKE_NM}
+            ${ZELBIN_SHIPPED_BINARIES})
+set(unhardened ${CMAKE_CURRENT_BINARY_DIR}/unhardened/unhardened.exe)
+add_custom_command(OUTPUT ${unhardened}
+    COMMAND ${CMAKE_C_COMPILER} -O2 -fno-stack-protector ${CMAKE_CURRENT_SOURCE_DIR}/binary/Unhardened.c -o ${unhardened}
+    DEPENDS binary/Unhardened.c
+    COMMENT "A program without the hardening flags")
+add_custom_target(unhardened_probe ALL DEPENDS ${unhardened})
+add_test(NAME shipped_hardening_refuses_a_plain_binary
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-hardening.py ${unhardened})
+set_tests_properties(shipped_hardening_refuses_a_plain_binary PROPERTIES
+    PASS_REGULAR_EXPRESSION "FAIL unhardened.exe: NO_SEH is not set")
+
+# The host kits. The C# declaration class compiled for x86 by Mono's
+# compiler and its declarations read back from the assembly; the Pascal
+# units compiled by this machine's own Free Pascal (against a stand-in for
+# the Windows unit), then cross-compiled into a win32 host that drives a
+# session under Wine.
+find_program(ZELBIN_MCS mcs)
+find_program(ZELBIN_MONODIS monodis)
+find_program(ZELBIN_FPC fpc)
+add_test(NAME kit_csharp_declarations
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-csharp-kit.sh ${ZELBIN_MCS} ${ZELBIN_MONODIS}
+            ${PROJECT_SOURCE_DIR}/kits/csharp/ZelbinSerial.cs ${CMAKE_CURRENT_BINARY_DIR}/kit_csharp)
+add_test(NAME kit_pascal_compiles
+    COMMAND ${ZELBIN_FPC} -vew -Sew -Cn -FU${CMAKE_CURRENT_BINARY_DIR}/kit_pascal
+            -FE${CMAKE_CURRENT_BINARY_DIR}/kit_pascal -Fu${PROJECT_SOURCE_DIR}/kits/pascal
+            -Fu${CMAKE_CURRENT_SOURCE_DIR}/kits/stub ${CMAKE_CURRENT_SOURCE_DIR}/kits/PascalHost.pas)
+file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/kit_pascal)
+add_test(NAME kit_pascal_host_under_wine
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-pascal-host.sh ${PROJECT_SOURCE_DIR} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+            ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_pascal_host)
+set_tests_properties(kit_pascal_host_under_wine PROPERTIES
+    FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
+
+# The release zip as a host developer unzips it: its files, CR LF text, each
+# shipped header compiled from it alone, and the CMake package found by a
+# MinGW host and an MSVC-style one (clang, lld-link), both built; each runs
+# under Wine where Windows programs can run.
+add_test(NAME release_zip_hosts
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-release-zip.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+            ${ZELBIN_WINEPREFIX})
+set_tests_properties(release_zip_hosts PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key)

@@ -9,7 +9,8 @@ import struct
 
 import pefile
 from unicorn import Uc, UcError, UC_ARCH_X86, UC_MODE_32, UC_HOOK_CODE, UC_PROT_ALL
-from unicorn.x86_const import UC_X86_REG_EAX, UC_X86_REG_ESP, UC_X86_REG_EIP
+from unicorn.x86_const import (UC_X86_REG_DS, UC_X86_REG_EAX, UC_X86_REG_EIP, UC_X86_REG_ES, UC_X86_REG_ESP,
+                               UC_X86_REG_FS, UC_X86_REG_GDTR, UC_X86_REG_SS)
 
 STUBS = 0x10000000  # one byte per import: where its address points
 STACK = 0x20000000
@@ -17,6 +18,24 @@ STACK_SIZE = 0x100000
 HEAP = 0x30000000
 HEAP_SIZE = 0x1000000
 RETURN = STUBS + 0xFFFF0  # where an export returns to
+TEB = 0x40000000  # the thread's information block, at fs:0
+GDT = 0x41000000  # the descriptors that give fs its base
+INITTERM = 0x11000000  # the C runtime's constructor walker, as machine code
+
+# _initterm(first, last): calls each non-null function pointer in [first,
+# last). It must run as emulated code, since the constructors it calls are.
+INITTERM_CODE = bytes.fromhex(
+    "56" "57"  # push esi; push edi
+    "8b74240c" "8b7c2410"  # mov esi, [esp+12]; mov edi, [esp+16]
+    "39fe" "730d"  # loop: cmp esi, edi; jae done
+    "8b06" "85c0" "7402" "ffd0"  # mov eax, [esi]; test eax, eax; jz next; call eax
+    "83c604" "ebef"  # next: add esi, 4; jmp loop
+    "5f" "5e" "c3")  # done: pop edi; pop esi; ret
+
+
+def _descriptor(base, limit, access, flags):
+    return struct.pack("<HHBBBB", limit & 0xFFFF, base & 0xFFFF, (base >> 16) & 0xFF, access,
+                       ((limit >> 16) & 0xF) | (flags << 4), (base >> 24) & 0xFF)
 
 
 class UnexpectedImport(Exception):
@@ -55,6 +74,39 @@ class EmulatedDll:
         self.uc.hook_add(UC_HOOK_CODE, self._count, begin=self.base, end=self.base + self.size - 1)
         self.uc.hook_add(UC_HOOK_CODE, self._import, begin=STUBS, end=STUBS + 0xFFFFF)
         self.error = None
+        self._segments()
+
+    def _segments(self):
+        """Flat data segments and an fs that points at a thread information
+        block, as Windows gives every thread: start-up code reads fs:[18h]."""
+        uc = self.uc
+        uc.mem_map(TEB, 0x1000, UC_PROT_ALL)
+        uc.mem_write(TEB + 0x04, struct.pack("<I", STACK + STACK_SIZE))  # stack top
+        uc.mem_write(TEB + 0x08, struct.pack("<I", STACK))  # stack bottom
+        uc.mem_write(TEB + 0x18, struct.pack("<I", TEB))  # the block's own address
+        uc.mem_map(GDT, 0x1000, UC_PROT_ALL)
+        uc.mem_write(GDT + 8 * 2, _descriptor(0, 0xFFFFF, 0x93, 0xC))  # data, 4 GiB
+        uc.mem_write(GDT + 8 * 3, _descriptor(TEB, 0xFFF, 0xF3, 0x4))  # the TEB
+        uc.reg_write(UC_X86_REG_GDTR, (0, GDT, 0x1000, 0))
+        for register in (UC_X86_REG_DS, UC_X86_REG_ES, UC_X86_REG_SS):
+            uc.reg_write(register, 2 << 3)
+        uc.reg_write(UC_X86_REG_FS, (3 << 3) | 3)
+
+    def call_entry_point(self, reason):
+        """Runs the image's entry point as the loader does, the C runtime's
+        start-up included: _initterm runs the image's constructors here, so
+        the test answers only what they call. Returns EAX."""
+        self.uc.mem_map(INITTERM, 0x1000, UC_PROT_ALL)
+        self.uc.mem_write(INITTERM, INITTERM_CODE)
+        for entry in self.pe.DIRECTORY_ENTRY_IMPORT:
+            for imp in entry.imports:
+                if entry.dll.decode().lower() == "msvcrt.dll" and imp.name == b"_initterm":
+                    self.uc.mem_write(imp.address, struct.pack("<I", INITTERM))
+        entry_point = self.base + self.pe.OPTIONAL_HEADER.AddressOfEntryPoint
+        result, _, balanced = self.call_at(entry_point, self.base, reason, 0, name="the entry point")
+        if not balanced:
+            raise RuntimeError("the entry point left the stack unbalanced")
+        return result
 
     # Memory helpers for stand-ins.
     def read_string(self, address):
@@ -100,12 +152,13 @@ class EmulatedDll:
         uc.reg_write(UC_X86_REG_ESP, esp + 4 + arg_bytes)
         uc.reg_write(UC_X86_REG_EIP, ret)
 
-    def call(self, export, *args):
+    def call(self, export, *args, limit=1_000_000):
         """Calls an export the stdcall way; returns (EAX, instructions
-        executed in the DLL's image, ESP balanced?)."""
-        return self.call_at(self.exports[export], *args, name=export)
+        executed in the DLL's image, ESP balanced?). `limit`: instructions
+        (all of them, the imports' stubs included) before it counts as hung."""
+        return self.call_at(self.exports[export], *args, name=export, limit=limit)
 
-    def call_at(self, address, *args, name=None):
+    def call_at(self, address, *args, name=None, limit=1_000_000):
         """Calls the stdcall function at `address`, as call() does."""
         export = name or "%#x" % address
         esp = STACK + STACK_SIZE - 0x1000
@@ -118,12 +171,12 @@ class EmulatedDll:
         self.counted = 0
         self.error = None
         try:
-            self.uc.emu_start(address, RETURN, count=1_000_000)
+            self.uc.emu_start(address, RETURN, count=limit)
         except UcError as e:
             raise RuntimeError("%s faulted at %#x: %s" % (export, self.uc.reg_read(UC_X86_REG_EIP), e))
         if self.error:
             raise self.error
         if self.uc.reg_read(UC_X86_REG_EIP) != RETURN:
-            raise RuntimeError("%s did not return within a million instructions" % export)
+            raise RuntimeError("%s did not return within %d instructions" % (export, limit))
         balanced = self.uc.reg_read(UC_X86_REG_ESP) == esp + len(frame)
         return self.uc.reg_read(UC_X86_REG_EAX), self.counted, balanced

@@ -274,6 +274,10 @@ class World:
             (k, "EnterCriticalSection"): (nothing, 4),
             (k, "LeaveCriticalSection"): (nothing, 4),
             (k, "GetCurrentThreadId"): (one, 0),
+            # The stack guard's seed, at the image's start-up.
+            (k, "GetCurrentProcessId"): (one, 0),
+            (k, "GetSystemTimeAsFileTime"): (lambda dll, at, *_: dll.uc.mem_write(at, bytes(range(8))), 4),
+            (k, "QueryPerformanceCounter"): (lambda dll, at, *_: dll.uc.mem_write(at, bytes(range(8, 16))) or 1, 4),
             # The runtime looks for a shared unwinder and finds none: it
             # uses its own.
             (k, "GetModuleHandleA"): (nothing, 4),

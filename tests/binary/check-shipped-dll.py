@@ -27,6 +27,8 @@ class World:
         self.driver = 1
         self.cts = False
         self.next_handle = 0x100
+        self.failing_mallocs = 0  # how many of the next mallocs fail; -1: all of them
+        self.calloc_fails = False
 
     def io(self):
         def driver(dll, *_):
@@ -59,7 +61,17 @@ class World:
             return 1
 
         def malloc(dll, size, *_):
+            if self.failing_mallocs:
+                self.failing_mallocs -= 1 if self.failing_mallocs > 0 else 0
+                return 0
             return dll.malloc(size)
+
+        def calloc(dll, count, size, *_):
+            if self.calloc_fails:
+                return 0
+            address = dll.malloc(count * size)
+            dll.uc.mem_write(address, bytes(count * size))
+            return address
 
         def memcpy(dll, dest, src, n, *_):
             if n:
@@ -99,7 +111,39 @@ class World:
             ("msvcrt.dll", "memchr"): (memchr, 0),
             ("msvcrt.dll", "memset"): (memset, 0),
             ("msvcrt.dll", "strlen"): (strlen, 0),
+            ("msvcrt.dll", "calloc"): (calloc, 0),
         }
+
+    def start_up(self):
+        """What the C runtime's start-up and the compiler's unwinder call
+        besides the library's own imports: answered as a single thread
+        with no other module loaded."""
+        slots = {}
+
+        def tls_set(dll, index, value, *_):
+            slots[index] = value
+            return 1
+
+        answers = {
+            ("kernel32.dll", "TlsAlloc"): (lambda dll, *_: len(slots) + 1, 0),
+            ("kernel32.dll", "TlsGetValue"): (lambda dll, index, *_: slots.get(index, 0), 4),
+            ("kernel32.dll", "TlsSetValue"): (tls_set, 8),
+            ("kernel32.dll", "GetModuleHandleA"): (lambda dll, *_: 0, 4),  # no shared compiler runtime
+            ("kernel32.dll", "CreateSemaphoreW"): (lambda dll, *_: 0x44, 16),
+            ("kernel32.dll", "WaitForSingleObject"): (lambda dll, *_: 0, 8),
+            ("kernel32.dll", "ReleaseSemaphore"): (lambda dll, *_: 1, 12),
+            ("kernel32.dll", "GetCurrentThreadId"): (lambda dll, *_: 0x10, 0),
+            ("kernel32.dll", "GetCurrentProcessId"): (lambda dll, *_: 0x20, 0),
+            ("kernel32.dll", "GetTickCount"): (lambda dll, *_: 12345, 0),
+            ("kernel32.dll", "GetSystemTimeAsFileTime"): (lambda dll, *_: 0, 4),
+            ("kernel32.dll", "QueryPerformanceCounter"): (lambda dll, *_: 1, 4),
+            ("kernel32.dll", "GetLastError"): (lambda dll, *_: 0, 0),
+            ("kernel32.dll", "SetLastError"): (lambda dll, *_: 0, 4),
+            ("msvcrt.dll", "_lock"): (lambda dll, *_: 0, 0),
+            ("msvcrt.dll", "_unlock"): (lambda dll, *_: 0, 0),
+        }
+        answers.update(self.io())
+        return answers
 
     def take(self):
         log, self.log = self.log, []
@@ -206,6 +250,38 @@ def main():
     result, _ = call("ZelbinIsZBToggle")
     call("ZelbinStopListen")
     check("after a refused start the library is idle", result == 0 and world.take() == [], world.log)
+
+    # A start that runs out of memory, in a library started as Windows starts
+    # it (its constructors register the unwind tables and set aside the
+    # runtime's emergency pool for exception objects): the C++ exception must
+    # unwind through the DLL's own code to the export's handler, and the
+    # export return normally, with the library idle and no device held.
+    # A thread's first exception also allocates the thread's exception state
+    # (calloc and malloc), and the runtime aborts where that fails: so the
+    # first start has only the library's own first allocation fail, and the
+    # second, in the same thread, has every allocation fail.
+    oom = World()
+    fresh = EmulatedDll(path, oom.start_up())
+    check("the entry point, C runtime start-up included, answers TRUE for the process attach",
+          fresh.call_entry_point(DLL_PROCESS_ATTACH) == 1 and not fresh.error)
+    oom.take()
+    for what, mallocs, calloc_fails in (("the library's first allocation fails", 1, False),
+                                        ("every allocation fails, the thread's second exception", -1, True)):
+        oom.failing_mallocs, oom.calloc_fails = mallocs, calloc_fails
+        name = "a start where %s unwinds and returns, stack balanced, having opened nothing" % what
+        try:
+            # The first exception reads and sorts the image's unwind tables.
+            _, _, balanced = fresh.call("ZelbinStartListen", fresh.put_string(b"COM2"), limit=50_000_000)
+            unwound = oom.take()
+            check(name, balanced and not any(c.startswith(("CreateFileA", "PortOut")) for c in unwound), unwound)
+        except (UnexpectedImport, RuntimeError) as e:
+            check(name, False, "it did not return: %s" % e)
+        oom.failing_mallocs, oom.calloc_fails = 0, False
+        result, _, _ = fresh.call("ZelbinIsZBToggle")
+        check("after it the library is idle: a poll answers 0 and calls nothing",
+              result & 0xFF == 0 and oom.take() == [], oom.log)
+    fresh.call("ZelbinStartListen", fresh.put_string(b"COM2"))
+    check("with memory again, a start claims the device and programs the UART", oom.take() == expected, oom.log)
 
     print("Instructions per poll in the shipped DLL (listening, no io.dll): %d without a change, %d for a press"
           % (counts[2], counts[1]))

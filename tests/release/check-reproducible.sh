@@ -17,11 +17,12 @@ cmake -S "$src" -B "$again" --preset windows >/dev/null || exit 1
 cmake --build "$again" --target "${targets[@]}" >"$work/build.log" 2>&1 || { tail -20 "$work/build.log"; exit 1; }
 
 pack() { # build-dir name
-    cmake --install "$1" --prefix "$work/$2" >/dev/null 2>&1 || true
+    cmake --install "$1" --prefix "$work/$2" >"$work/$2-install.log" 2>&1 ||
+        { echo "FAIL installing $1:" >&2; tail -20 "$work/$2-install.log" >&2; return 1; }
     "$src/scripts/release.sh" "$work/$2" "$work/$2-zip"
 }
-zip1="$(pack "$first" one)" || exit 1
-zip2="$(pack "$again" two)" || exit 1
+zip1="$(pack "$first" one)" || { echo "0 passed, 1 failed"; exit 1; }
+zip2="$(pack "$again" two)" || { echo "0 passed, 1 failed"; exit 1; }
 
 passed=0
 failed=0
