@@ -89,7 +89,7 @@ std::string FormatUsbIdentity(const UsbIdentity &usb);
 
 // Whether a device instance ID names this adapter. Reads the USB form
 // (USB\VID_0403&PID_6001\A1B2C3) and the form of adapters whose driver
-// lists each port on a bus of its own (FTDIBUS\VID_0403+PID_6001+A1B2C3A\0000,
+// lists each port on a bus of its own (SERIALBUS\VID_0403+PID_6001+A1B2C3A\0000,
 // where the serial number carries the port's letter). IDs and letters in
 // any case.
 bool InstanceIdMatches(std::string_view instanceId, const UsbIdentity &usb);
