@@ -7,6 +7,8 @@
  *
  *     CommIoStatusFn status = ZELBIN_PROC_CAST(CommIoStatusFn,
  *         GetProcAddress(GetModuleHandleA("io.dll"), "CommIoStatus"));
+ *
+ * (ZELBIN_PROC_CAST is in Zelbin_SerialLoader.h.)
  */
 #ifndef ZELBIN_COMM_PORT_IO_H
 #define ZELBIN_COMM_PORT_IO_H

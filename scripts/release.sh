@@ -44,7 +44,9 @@ for item in "${manifest[@]}"; do
 done
 # A file the build installs but the list leaves out would silently not ship.
 while IFS= read -r file; do
-    printf '%s\n' "${listed[@]}" | grep -qxF "$file" ||
+    # grep reads all of its input here: an early quit would make printf's
+    # SIGPIPE fail the check under pipefail.
+    grep -qxF -- "$file" <<<"$(printf '%s\n' "${listed[@]}")" ||
         { echo "release.sh: $dist/$file is installed but not in the release's list" >&2; exit 1; }
 done < <(cd "$dist" && find . -type f ! -name '*.zip' | sed 's|^\./||' | LC_ALL=C sort)
 

@@ -60,7 +60,15 @@ ExplainedStatus ExplainIoStatus(const std::string &status, const SystemText &sys
             explained.text += ": " + message;
         explained.text += ')';
         from = end + 1;
-        if (const char *advice = AdviceFor(code))
+        // Access denied at the open means another program holds the port;
+        // from any later call it is how a removed device answers. The call
+        // is named in this UART's part of the text, after the last "; ".
+        const std::size_t part = status.rfind("; ", at);
+        const std::size_t partStart = part == std::string::npos ? 0 : part + 2;
+        const std::string said = status.substr(partStart, at - partStart);
+        const bool atTheOpen = said.find("CreateFile failed") != std::string::npos ||
+                               said.find("open failed") != std::string::npos;
+        if (const char *advice = code == 5 && !atTheOpen ? AdviceFor(6) : AdviceFor(code))
             if (std::find(explained.advice.begin(), explained.advice.end(), advice) == explained.advice.end())
                 explained.advice.push_back(advice);
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "commio/DeviceState.h"
+#include "commio/PortMap.h"
 
 namespace keytest {
 namespace {
@@ -195,9 +196,22 @@ std::string MapLineOptions(int line, bool opensWhenPressed)
     return options;
 }
 
+// The adapter's identity as a map option, so that the io.dll finds it again
+// when Windows gives it another COM number: with its serial number where
+// the map can hold that, else by vendor and product ID alone.
+std::string UsbOption(const UsbIdentity &usb)
+{
+    if (!usb.Known())
+        return {};
+    const std::string ids = " usb=" + usb.vendorId + ":" + usb.productId;
+    if (!usb.serial.empty() && commio::ParsePortMap("any = COM1" + ids + ":" + usb.serial).error.empty())
+        return ids + ":" + usb.serial;
+    return ids;
+}
+
 std::string MapLineFor(const Finding &finding)
 {
-    return "any = " + finding.port + MapLineOptions(finding.line, finding.opensWhenPressed);
+    return "any = " + finding.port + UsbOption(finding.usb) + MapLineOptions(finding.line, finding.opensWhenPressed);
 }
 
 std::string DeviceDescription(const std::string &friendlyName, const std::string &port)

@@ -130,11 +130,10 @@ MapWriteResult WritePortMapFile(const std::string &path, const Finding &finding)
         mapsThePort = mapsThePort || (mapping.any && ComName(mapping.path) == finding.port);
     if (!map.error.empty() || !mapsThePort) {
         undo();
-        result.message = "the comm-port io.dll would refuse the new map (" +
+        result.message = "the port map reader would refuse the new map (" +
                          (map.error.empty() ? std::string("it doesn't carry ") + finding.port
                                             : "line " + std::to_string(map.errorLine) + ": " + map.error) +
-                         "), so the previous state is back. This io.dll may be too old for the line '" +
-                         MapLineFor(finding) + "'.";
+                         "), so the previous state is back. The line was '" + MapLineFor(finding) + "'.";
         return result;
     }
     result.done = true;

@@ -541,6 +541,10 @@ TEST_F(MapFiles, AFreshMapIsReadBackByTheIoDllsParser)
     ASSERT_EQ(map.uarts.size(), 1u);
     EXPECT_TRUE(map.uarts[0].any);
     EXPECT_EQ(map.uarts[0].path, "\\\\.\\COM5");
+    // The adapter is named on the mapping line itself, so the io.dll finds
+    // it again after Windows gives it another COM number.
+    ASSERT_TRUE(map.uarts[0].hasUsb);
+    EXPECT_EQ(commio::FormatUsbIdentity(map.uarts[0].usb), "1A86:7523:A50285BI");
 }
 
 TEST_F(MapFiles, DeviceNamesInAnyLanguageStillGiveAMapTheParserReads)
@@ -555,7 +559,12 @@ TEST_F(MapFiles, DeviceNamesInAnyLanguageStillGiveAMapTheParserReads)
         finding.usb = {"1A86", "7523", "\x01\xFF"};
         const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, finding);
         EXPECT_TRUE(result.done) << name << ": " << result.message;
-        EXPECT_EQ(commio::ParsePortMap(Read(path_)).error, "") << name;
+        const commio::PortMapResult map = commio::ParsePortMap(Read(path_));
+        ASSERT_EQ(map.error, "") << name;
+        // A serial the map can't hold is left out; the IDs still find the adapter.
+        ASSERT_EQ(map.uarts.size(), 1u);
+        EXPECT_TRUE(map.uarts[0].hasUsb);
+        EXPECT_EQ(map.uarts[0].usb.serial, "");
     }
 }
 

@@ -49,6 +49,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, IoStatusCases, ::testing::Values(
                "held, GetCommModemStatus failed (error 22: The device does not recognize the command); retrying; "
                "COM6 for 03E8h: not held, open failed (error 5: Access is denied)",
                {"the port is in use", "the device stopped answering"}},
+    // Access denied after the open is how a removed device answers.
+    StatusCase{"COM5 for any UART: not held, GetCommModemStatus failed (error 5); retrying",
+               "COM5 for any UART: not held, GetCommModemStatus failed (error 5: Access is denied); retrying",
+               {"the device stopped answering"}},
     // A code the system has no text for keeps its number alone.
     StatusCase{"COM5 for any UART: held, 2400 baud refused by SetCommState (error 87)",
                "COM5 for any UART: held, 2400 baud refused by SetCommState (error 87)",

@@ -34,7 +34,7 @@ import tempfile
 SHIPPED = ("include", "src")
 TEST_ONLY = ("testing", "tests", "fuzz", "bench")
 SOURCES = (".h", ".hpp", ".c", ".cpp", ".in", ".S", ".rc")
-INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
+INCLUDE = re.compile(r'^\s*#\s*include\s*["<]([^">]+)[">]', re.M)
 
 
 def under(path, root, folders):
@@ -85,6 +85,8 @@ def check_includes(root, dirs, build, problems):
                     found = [os.path.join(d, included) for d in [folder] + dirs
                              if os.path.isfile(os.path.join(d, included))]
                     where = os.path.relpath(path, root)
+                    if not found and '"' + included + '"' not in open(path, errors="replace").read():
+                        continue  # <...>: a system header, on none of the project's include folders
                     if not found:
                         problems.append('%s includes "%s", which no include folder holds' % (where, included))
                     elif any(under(f, root, TEST_ONLY) for f in found):
