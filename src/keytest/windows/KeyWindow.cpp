@@ -29,6 +29,7 @@
 #include "keytest/MapWriter.h"
 #include "keytest/ModemLines.h"
 #include "keytest/PortList.h"
+#include "keytest/KeyWindowIds.h"
 #include "WinClock.h"
 #include "WinLibraries.h"
 #include "WinPorts.h"
@@ -36,22 +37,6 @@
 
 namespace {
 
-enum : int {
-    IdPorts = 101,
-    IdParams,
-    IdIo,
-    IdFind,
-    IdStart,
-    IdStop,
-    IdSaveLog,
-    IdSaveTrace,
-    IdPresses,
-    IdToggled,
-    IdStatus,
-    IdLog,
-    IdPortLabel,
-    IdParamsLabel,
-};
 enum : UINT_PTR { TimerTest = 1, TimerFind = 2 };
 
 const char *const LineNames[LineCount] = {"CTS", "DSR", "DCD", "RI", "RTS", "DTR"};
@@ -558,7 +543,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = "ZelbinKeyTester";
+    windowClass.lpszClassName = ZELBIN_KEY_WINDOW_CLASS;
     windowClass.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
     if (!RegisterClassExA(&windowClass))
         return KeyTestCannotRun;
