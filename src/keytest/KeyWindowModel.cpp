@@ -79,7 +79,7 @@ void KeyWindowModel::TestFinished(bool records)
 void KeyWindowModel::FindStarted()
 {
     phase_ = Phase::Finding;
-    status_ = "Press the key a few times...";
+    status_.clear();
 }
 
 void KeyWindowModel::FindFinished(const std::vector<std::string> &lines)

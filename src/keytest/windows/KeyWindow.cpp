@@ -231,6 +231,17 @@ void StartFind()
     app.finder = std::make_unique<keytest::KeyFinder>(*app.serial);
     app.finder->Open(ports);
     app.findStart = GetTickCount();
+    // What the console prints as the search starts.
+    app.model.Print("Finding the key on " + std::to_string(ports.size()) + " serial port" +
+                    (ports.size() == 1 ? "" : "s") + ".");
+    for (const keytest::WatchedPort &port : app.finder->Ports()) {
+        const std::string device = port.friendlyName.empty() ? "" : " (" + port.friendlyName + ")";
+        app.model.Print(port.state == keytest::WatchedPort::State::Watching
+                            ? "  watching " + port.name + device
+                            : "  skipped  " + port.name + device + ": " + port.why);
+    }
+    const unsigned presses = app.options.presses ? app.options.presses : FindDefaultPresses;
+    app.model.Status("Press the key " + std::to_string(presses) + " times now, about a second each time.");
     Show();
     SetTimer(app.window, TimerFind, 10, nullptr);
 }
