@@ -188,6 +188,9 @@ void StartTest()
     const std::string startedAt = FormatWallClock(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
                                                   now.wSecond, now.wMilliseconds);
     app.test.reset();
+    // A new test's list starts empty, however long the last one's was.
+    SendMessageA(Item(IdLog), LB_RESETCONTENT, 0, 0);
+    app.logShown = 0;
     app.test = std::make_unique<KeyWindowTest>(app.options, TextOf(IdParams), *app.target, *app.clock, app.model,
                                                startedAt);
     if (app.test->Start()) {
