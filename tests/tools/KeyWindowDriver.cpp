@@ -176,7 +176,10 @@ int main(int argc, char **argv)
     WaitForInputIdle(process.hProcess, 10000);
     HWND window = nullptr;
     for (int tries = 0; tries < 200 && !window; ++tries) {
+        // Shown only once its controls are made and the ports listed.
         window = FindWindowA(ZELBIN_KEY_WINDOW_CLASS, nullptr);
+        if (window && !IsWindowVisible(window))
+            window = nullptr;
         if (!window)
             Sleep(50);
     }
