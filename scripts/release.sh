@@ -23,7 +23,7 @@ pkg="$stage/$name"
 # What ships, as "installed path -> path in the zip". The stand-in and the
 # virtual key, in sim/ of an installed build, go apart from the product.
 manifest=(
-    Zelbin_Serial.dll Zelbin_Serial.dll.debug zelbin-keytest.exe
+    Zelbin_Serial.dll Zelbin_Serial.dll.debug zelbin-keytest.exe zelbin-keytest-gui.exe
     include/Zelbin_Serial.h include/Zelbin_SerialLoader.h include/IoDll.h include/CommPortIo.h
     lib/Zelbin_Serial.def lib/libZelbin_Serial.dll.a lib/Zelbin_Serial.lib
     lib/cmake/Zelbin_Serial/Zelbin_SerialConfig.cmake lib/cmake/Zelbin_Serial/Zelbin_SerialConfigVersion.cmake

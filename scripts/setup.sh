@@ -40,6 +40,8 @@ for group in "$@"; do
         want_pkg python3-pefile
         want_pkg python3-unicorn
         want_cmd zip zip
+        # A virtual X display for the key tester's window under Wine.
+        want_cmd Xvfb xvfb
         # The host kits: the C# class compiled and read back, the Pascal
         # units compiled by this machine's own Free Pascal.
         want_cmd mcs mono-mcs

@@ -77,6 +77,23 @@ add_test(NAME tools_end_to_end
 set_tests_properties(tools_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 RESOURCE_LOCK virtual_key
     SKIP_RETURN_CODE 77)
 
+# The key tester's window on a virtual X display, driven with window
+# messages; the screenshots stay in keytest-window/.
+add_executable(key_window_driver tools/KeyWindowDriver.cpp)
+target_link_libraries(key_window_driver PRIVATE zelbin_keytest_core gdi32 zelbin_warnings)
+add_dependencies(key_window_driver zelbin-keytest-gui Zelbin_Serial io)
+add_test(NAME keytest_window_under_wine
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tools/window-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${ZELBIN_WINEPREFIX}
+            ${CMAKE_BINARY_DIR}/keytest-window)
+set_tests_properties(keytest_window_under_wine PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
+    RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
+
+# The window's manifest: common controls 6, per-monitor DPI awareness with
+# its fallbacks, a GUI program.
+add_test(NAME keytest_window_manifest
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-window-manifest.py
+            $<TARGET_FILE:zelbin-keytest-gui>)
+
 # The header, compiled the ways hosts compile it.
 add_test(NAME header_hosts
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/header/check-header.sh ${CMAKE_C_COMPILER} ${ZELBIN_CLANG}
@@ -85,7 +102,7 @@ add_test(NAME header_hosts
 # The shipped binaries read by tools nobody here wrote. Debian's python3,
 # where setup.sh installs the PE reader and the CPU emulator.
 set(ZELBIN_SHIPPED_BINARIES $<TARGET_FILE:Zelbin_Serial> $<TARGET_FILE:io> $<TARGET_FILE:commio_io>
-    $<TARGET_FILE:zelbin-keytest> $<TARGET_FILE:zelbin-virtualkey>)
+    $<TARGET_FILE:zelbin-keytest> $<TARGET_FILE:zelbin-keytest-gui> $<TARGET_FILE:zelbin-virtualkey>)
 add_test(NAME shipped_version_info
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-version-info.py ${PROJECT_VERSION}
             ${ZELBIN_SHIPPED_BINARIES})
@@ -99,7 +116,7 @@ add_test(NAME shipped_dll_emulated
 add_executable(read_version_info dll/ReadVersionInfo.cpp)
 target_link_libraries(read_version_info PRIVATE version zelbin_warnings)
 set(version_info_paths "")
-foreach(binary Zelbin_Serial io commio_io zelbin-keytest zelbin-virtualkey)
+foreach(binary Zelbin_Serial io commio_io zelbin-keytest zelbin-keytest-gui zelbin-virtualkey)
     list(APPEND version_info_paths Z:$<TARGET_FILE:${binary}>)
 endforeach()
 add_test(NAME dll_version_info COMMAND read_version_info ${PROJECT_VERSION} ${version_info_paths})

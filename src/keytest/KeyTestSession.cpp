@@ -188,6 +188,7 @@ int KeyTestSession::Report()
 {
     const char *why = !started_                         ? " (nothing to test)"
                       : end_ == KeyTestEnd::Interrupted ? " (Ctrl+C)"
+                      : end_ == KeyTestEnd::Stopped     ? " (stopped)"
                       : end_ == KeyTestEnd::TimeUp      ? " (time up)"
                                                         : "";
     output_.Line(Printf("ZelbinStopListen after %.2f s: ", stoppedAt_) +

@@ -11,7 +11,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 # The shipped targets only: the second build skips the test programs.
-targets=(Zelbin_Serial io commio_io zelbin-keytest zelbin-virtualkey zelbin_import_library_file
+targets=(Zelbin_Serial io commio_io zelbin-keytest zelbin-keytest-gui zelbin-virtualkey zelbin_import_library_file
     zelbin_msvc_import_library)
 cmake -S "$src" -B "$again" --preset windows >/dev/null || exit 1
 cmake --build "$again" --target "${targets[@]}" >"$work/build.log" 2>&1 || { tail -20 "$work/build.log"; exit 1; }

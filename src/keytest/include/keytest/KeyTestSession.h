@@ -58,7 +58,8 @@ public:
     virtual void Status(const std::string &) {}
 };
 
-enum class KeyTestEnd { TimeUp, PressesReached, Interrupted };
+// Interrupted: Ctrl+C on a console; Stopped: a window's Stop button.
+enum class KeyTestEnd { TimeUp, PressesReached, Interrupted, Stopped };
 
 class KeyTestSession {
 public:

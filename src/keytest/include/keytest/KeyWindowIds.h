@@ -1,0 +1,29 @@
+// The key tester window's controls, by the ids a program driving the
+// window with messages finds them by.
+#pragma once
+
+enum KeyWindowId : int {
+    IdPorts = 101,
+    IdParams,
+    IdIo,
+    IdFind,
+    IdStart,
+    IdStop,
+    IdSaveLog,
+    IdSaveTrace,
+    IdPresses,
+    IdToggled,
+    IdStatus,
+    IdLog,
+    IdPortLabel,
+    IdParamsLabel,
+};
+
+// The window's class, for FindWindow.
+#define ZELBIN_KEY_WINDOW_CLASS "ZelbinKeyTester"
+
+// Where the CTS lamp's middle is in the client area at 96 dots per inch,
+// and the strip's rows (CTS, then DTR) from its top to its bottom; scaled by
+// the window's DPI over 96.
+constexpr int KeyWindowLampX = 19, KeyWindowLampY = 113;
+constexpr int KeyWindowStripLeft = 50, KeyWindowStripTop = 134, KeyWindowStripBottom = 216;

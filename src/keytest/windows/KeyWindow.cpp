@@ -1,0 +1,582 @@
+// zelbin-keytest-gui: the key tester in a window, for the technician
+// standing at the key. A program of its own rather than a mode of the
+// console tester: a GUI-subsystem program starts without a console window,
+// and a console program can't leave its console behind.
+//
+// Everything it shows, apart from the drawing, comes from KeyWindowModel,
+// and every test runs through the same KeyTestSession as the console. Polls
+// run on the window's own thread from a timer: a poll is a few port reads,
+// far shorter than the 10 ms the timer can resolve, and with one thread
+// the library is never called from two at once and closing the window
+// stops listening in order, before anything is freed.
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "commio/Win32Comm.h"
+#include "keytest/CsvLog.h"
+#include "keytest/IoStatus.h"
+#include "keytest/KeyFinder.h"
+#include "keytest/KeyTestOptions.h"
+#include "keytest/KeyWindowModel.h"
+#include "keytest/MapWriter.h"
+#include "keytest/ModemLines.h"
+#include "keytest/PortList.h"
+#include "keytest/KeyWindowIds.h"
+#include "WinClock.h"
+#include "WinLibraries.h"
+#include "WinPorts.h"
+#include "WinSupport.h"
+
+namespace {
+
+enum : UINT_PTR { TimerTest = 1, TimerFind = 2 };
+
+const char *const LineNames[LineCount] = {"CTS", "DSR", "DCD", "RI", "RTS", "DTR"};
+
+class LoadedTarget : public KeyTestTarget {
+public:
+    explicit LoadedTarget(const Libraries &libraries) : libraries_(libraries) {}
+    void StartListen(const char *params) override { libraries_.zelbin.StartListen(params); }
+    bool IsZBToggle() override { return libraries_.zelbin.IsZBToggle() != 0; }
+    void SetToggled(bool on) override { libraries_.zelbin.SetToggled(on ? 1 : 0); }
+    void StopListen() override { libraries_.zelbin.StopListen(); }
+    bool DriverAnswers() override { return libraries_.isDriverInstalled() != 0; }
+    LineLevels ReadLines(std::uint16_t base) override { return ReadModemLines(libraries_.getPortBit, base); }
+    bool UartAnswers(std::uint16_t base) override { return UartAnswersAt(libraries_.getPortBit, base); }
+    std::string IoStatus() override
+    {
+        const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;
+        return status ? ExplainIoStatus(status, SystemMessageText).text : std::string();
+    }
+
+private:
+    const Libraries &libraries_;
+};
+
+struct App {
+    HWND window = nullptr;
+    HFONT font = nullptr;
+    UINT dpi = 96;
+    KeyTestOptions options;
+    Libraries libraries;
+    std::string loadError;
+    std::unique_ptr<LoadedTarget> target;
+    std::vector<keytest::PortInfo> ports;
+    KeyWindowModel model;
+    std::unique_ptr<Clock> clock;
+    std::unique_ptr<TimerResolution> resolution;
+    std::unique_ptr<KeyWindowTest> test;
+    double shownUntil = 0; // the strip's right edge once a test has ended
+    DWORD lastPaint = 0;
+    std::size_t logShown = 0;
+
+    std::unique_ptr<commio::Win32Comm> serial;
+    std::unique_ptr<keytest::KeyFinder> finder;
+    DWORD findStart = 0;
+};
+
+App app;
+
+int Scale(int pixels) { return MulDiv(pixels, static_cast<int>(app.dpi), 96); }
+
+HWND Item(int id) { return GetDlgItem(app.window, id); }
+
+void SetText(int id, const std::string &text) { SetWindowTextA(Item(id), text.c_str()); }
+
+std::string TextOf(int id)
+{
+    const int length = GetWindowTextLengthA(Item(id));
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    GetWindowTextA(Item(id), &text[0], length + 1);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+// Where the lamps and the strip are drawn, below the controls.
+RECT DrawingArea()
+{
+    RECT client;
+    GetClientRect(app.window, &client);
+    return RECT{Scale(10), Scale(104), client.right - Scale(10), Scale(250)};
+}
+
+void Show()
+{
+    const WindowControls controls = app.model.Controls();
+    const bool loaded = app.loadError.empty();
+    EnableWindow(Item(IdPorts), controls.ports);
+    EnableWindow(Item(IdParams), controls.ports);
+    EnableWindow(Item(IdFind), controls.find);
+    EnableWindow(Item(IdStart), controls.start && loaded);
+    EnableWindow(Item(IdStop), controls.stop);
+    EnableWindow(Item(IdSaveLog), controls.save);
+    EnableWindow(Item(IdSaveTrace), controls.save);
+    SetText(IdPresses, app.model.PressText());
+    SetText(IdToggled, app.model.ToggledText());
+    SetText(IdStatus, app.model.StatusText());
+    const std::vector<std::string> &log = app.model.Log();
+    if (log.size() < app.logShown) {
+        SendMessageA(Item(IdLog), LB_RESETCONTENT, 0, 0);
+        app.logShown = 0;
+    }
+    for (; app.logShown < log.size(); ++app.logShown)
+        SendMessageA(Item(IdLog), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(log[app.logShown].c_str()));
+    if (!log.empty())
+        SendMessageA(Item(IdLog), LB_SETTOPINDEX, log.size() - 1, 0);
+    RECT area = DrawingArea();
+    InvalidateRect(app.window, &area, FALSE);
+}
+
+void FillPorts()
+{
+    app.ports = ListWindowsPorts();
+    SendMessageA(Item(IdPorts), CB_RESETCONTENT, 0, 0);
+    for (const keytest::PortInfo &port : app.ports) {
+        std::string item = port.name;
+        if (!port.friendlyName.empty())
+            item += "  " + port.friendlyName;
+        item += "  (" + keytest::AccessText(port.access, port.accessError) + ")";
+        SendMessageA(Item(IdPorts), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+    }
+}
+
+void ShowIo()
+{
+    if (!app.loadError.empty()) {
+        SetText(IdIo, "Cannot test: " + app.loadError);
+        return;
+    }
+    std::string text = "io.dll: " + app.libraries.ioPath;
+    if (!app.libraries.ioKind.empty())
+        text += " (" + app.libraries.ioKind + ")";
+    text += app.libraries.isDriverInstalled() ? ", driver answers" : ", driver does not answer";
+    if (app.libraries.commio) {
+        const char *status = app.libraries.commioStatus();
+        if (status)
+            text += "; " + ExplainIoStatus(status, SystemMessageText).text;
+    }
+    SetText(IdIo, text);
+}
+
+void ArmTestTimer(std::uint32_t ms) { SetTimer(app.window, TimerTest, std::max<std::uint32_t>(ms, 1), nullptr); }
+
+void TestEnded()
+{
+    KillTimer(app.window, TimerTest);
+    app.shownUntil = app.clock ? app.clock->Seconds() : 0;
+    app.resolution.reset();
+    ShowIo();
+    Show();
+}
+
+void StartTest()
+{
+    if (!app.loadError.empty() || (app.test && app.test->Running()))
+        return;
+    app.resolution = std::make_unique<TimerResolution>();
+    app.clock = std::make_unique<Clock>();
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const std::string startedAt = FormatWallClock(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                                                  now.wSecond, now.wMilliseconds);
+    app.test.reset();
+    // A new test's list starts empty, however long the last one's was.
+    SendMessageA(Item(IdLog), LB_RESETCONTENT, 0, 0);
+    app.logShown = 0;
+    app.test = std::make_unique<KeyWindowTest>(app.options, TextOf(IdParams), *app.target, *app.clock, app.model,
+                                               startedAt);
+    if (app.test->Start()) {
+        ArmTestTimer(0);
+        Show();
+        SetFocus(Item(IdStop));
+    } else {
+        TestEnded();
+    }
+}
+
+void StopTest()
+{
+    if (app.test && app.test->Running()) {
+        app.test->Stop();
+        TestEnded();
+    }
+}
+
+void TickTest()
+{
+    if (!app.test)
+        return;
+    const std::optional<std::uint32_t> next = app.test->Tick();
+    if (!next) {
+        TestEnded();
+        return;
+    }
+    ArmTestTimer(*next);
+    if (GetTickCount() - app.lastPaint >= 40) {
+        app.lastPaint = GetTickCount();
+        Show();
+    }
+}
+
+void StartFind()
+{
+    app.model.FindStarted();
+    const std::vector<keytest::PortInfo> ports = ListWindowsPorts();
+    app.serial = std::make_unique<commio::Win32Comm>();
+    app.finder = std::make_unique<keytest::KeyFinder>(*app.serial);
+    app.finder->Open(ports);
+    app.findStart = GetTickCount();
+    // What the console prints as the search starts.
+    app.model.Print("Finding the key on " + std::to_string(ports.size()) + " serial port" +
+                    (ports.size() == 1 ? "" : "s") + ".");
+    for (const keytest::WatchedPort &port : app.finder->Ports()) {
+        const std::string device = port.friendlyName.empty() ? "" : " (" + port.friendlyName + ")";
+        app.model.Print(port.state == keytest::WatchedPort::State::Watching
+                            ? "  watching " + port.name + device
+                            : "  skipped  " + port.name + device + ": " + port.why);
+    }
+    const unsigned presses = app.options.presses ? app.options.presses : FindDefaultPresses;
+    app.model.Status("Press the key " + std::to_string(presses) + " times now, about a second each time.");
+    Show();
+    SetTimer(app.window, TimerFind, 10, nullptr);
+}
+
+void EndFind()
+{
+    KillTimer(app.window, TimerFind);
+    app.finder->CloseAll();
+    const keytest::Finding finding = app.finder->Result();
+    std::vector<std::string> lines{"Every port searched is closed, its lines off."};
+    for (const std::string &line : keytest::DescribeFinding(finding))
+        lines.push_back(line);
+    app.finder.reset();
+    app.serial.reset();
+    app.model.FindFinished(lines);
+    Show();
+    if (finding.kind != keytest::Finding::Kind::Found)
+        return;
+    const std::string mapPath = PortMapPathFor(app.options);
+    const std::string ask = "Write this line to " + mapPath + "?\n\n" + keytest::MapLineFor(finding);
+    if (MessageBoxA(app.window, ask.c_str(), "Found the key", MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    const keytest::MapWriteResult written = keytest::WritePortMapFile(mapPath, finding);
+    app.model.Print(written.message);
+    Show();
+}
+
+void TickFind()
+{
+    const unsigned presses = app.options.presses ? app.options.presses : FindDefaultPresses;
+    const double seconds = app.options.seconds > 0 ? app.options.seconds : FindDefaultSeconds;
+    if (app.finder->Poll(presses) || app.finder->Watching() == 0 ||
+        GetTickCount() - app.findStart >= static_cast<DWORD>(seconds * 1000))
+        EndFind();
+}
+
+void Save(bool trace)
+{
+    if (!app.test)
+        return;
+    char path[MAX_PATH] = {};
+    std::snprintf(path, sizeof path, "%s", trace ? "keytest.vcd" : "keytest.csv");
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = app.window;
+    dialog.lpstrFilter = trace ? "Trace (*.vcd)\0*.vcd\0All files\0*.*\0" : "Log (*.csv)\0*.csv\0All files\0*.*\0";
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrDefExt = trace ? "vcd" : "csv";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    if (!GetSaveFileNameA(&dialog))
+        return;
+    std::ofstream file(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    file << (trace ? app.test->Vcd() : app.test->Csv());
+    file.close();
+    if (!file)
+        MessageBoxA(app.window, (std::string("Cannot write ") + path).c_str(), "Save", MB_OK | MB_ICONERROR);
+}
+
+COLORREF ColourOf(StripColour colour)
+{
+    switch (colour) {
+    case StripColour::High: return RGB(30, 160, 60);
+    case StripColour::Chatter: return RGB(220, 60, 30);
+    case StripColour::NoReading: return RGB(190, 190, 190);
+    case StripColour::Low: break;
+    }
+    return RGB(90, 90, 90);
+}
+
+void Fill(HDC dc, const RECT &rect, COLORREF colour)
+{
+    HBRUSH brush = CreateSolidBrush(colour);
+    FillRect(dc, &rect, brush);
+    DeleteObject(brush);
+}
+
+void DrawLampsAndStrip(HDC dc, const RECT &area)
+{
+    Fill(dc, area, GetSysColor(COLOR_BTNFACE));
+    SetBkMode(dc, TRANSPARENT);
+    SelectObject(dc, app.font);
+    const int lamp = Scale(18);
+    for (int line = 0; line < LineCount; ++line) {
+        const int x = area.left + line * Scale(70);
+        const Lamp state = app.model.LampOf(static_cast<Line>(line));
+        HBRUSH brush = CreateSolidBrush(state == Lamp::On    ? RGB(40, 200, 70)
+                                        : state == Lamp::Off ? RGB(60, 60, 60)
+                                                             : RGB(200, 200, 200));
+        HGDIOBJ old = SelectObject(dc, brush);
+        Ellipse(dc, x, area.top, x + lamp, area.top + lamp);
+        SelectObject(dc, old);
+        DeleteObject(brush);
+        TextOutA(dc, x + lamp + Scale(4), area.top + Scale(2), LineNames[line],
+                 static_cast<int>(std::char_traits<char>::length(LineNames[line])));
+    }
+
+    const double now = app.test && app.test->Running() && app.clock ? app.clock->Seconds() : app.shownUntil;
+    const int left = area.left + Scale(40), right = area.right;
+    const int width = std::max(1, right - left);
+    const auto xOf = [&](double seconds) {
+        const double from = now - KeyWindowModel::StripSeconds;
+        return left + static_cast<int>((seconds - from) / KeyWindowModel::StripSeconds * width);
+    };
+    const Line rows[] = {LineCts, LineDtr};
+    for (int row = 0; row < 2; ++row) {
+        const int top = area.top + Scale(34) + row * Scale(48), height = Scale(30);
+        TextOutA(dc, area.left, top + Scale(8), LineNames[rows[row]], 3);
+        Fill(dc, RECT{left, top, right, top + height}, RGB(250, 250, 250));
+        for (const StripSegment &segment : app.model.Strip(rows[row], now)) {
+            const bool high = segment.colour == StripColour::High || segment.colour == StripColour::Chatter;
+            const int y = high || segment.colour == StripColour::NoReading ? top : top + height - Scale(4);
+            Fill(dc, RECT{xOf(segment.from), y, std::max(xOf(segment.to), xOf(segment.from) + 1), top + height},
+                 ColourOf(segment.colour));
+        }
+    }
+    const int marksTop = area.top + Scale(30), marksBottom = area.top + Scale(34) + Scale(48) + Scale(30);
+    for (const PressMark &mark : app.model.Marks(now)) {
+        const int x = xOf(mark.seconds);
+        Fill(dc, RECT{x, marksTop, x + std::max(1, Scale(2)), marksBottom},
+             mark.chatter ? RGB(220, 60, 30) : RGB(30, 90, 220));
+        const std::string number = std::to_string(mark.press);
+        TextOutA(dc, x + Scale(3), marksBottom - Scale(14), number.c_str(), static_cast<int>(number.size()));
+    }
+    const char *const axis = "last 10 s";
+    TextOutA(dc, left, marksBottom + Scale(4), axis, 9);
+}
+
+void Paint()
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(app.window, &paint);
+    const RECT area = DrawingArea();
+    // Drawn off screen first, so that the strip's scrolling doesn't flicker.
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, area.right, area.bottom);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    DrawLampsAndStrip(memory, area);
+    BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, memory, area.left, area.top,
+           SRCCOPY);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    EndPaint(app.window, &paint);
+}
+
+void Layout()
+{
+    RECT client;
+    GetClientRect(app.window, &client);
+    const int w = client.right, h = client.bottom, row = Scale(24), gap = Scale(6);
+    const auto place = [](int id, int x, int y, int cx, int cy) { MoveWindow(Item(id), x, y, cx, cy, TRUE); };
+    place(IdPortLabel, Scale(10), Scale(12), Scale(40), row);
+    place(IdPorts, Scale(52), Scale(10), Scale(260), Scale(200));
+    place(IdParamsLabel, Scale(322), Scale(12), Scale(74), row);
+    place(IdParams, Scale(398), Scale(10), std::max(Scale(80), w - Scale(408)), row);
+    place(IdIo, Scale(10), Scale(40), w - Scale(20), row);
+    int x = Scale(10);
+    for (int id : {IdFind, IdStart, IdStop, IdSaveLog, IdSaveTrace}) {
+        place(id, x, Scale(68), Scale(96), row + Scale(4));
+        x += Scale(96) + gap;
+    }
+    place(IdPresses, x + gap, Scale(72), Scale(90), row);
+    place(IdToggled, x + gap + Scale(92), Scale(72), Scale(90), row);
+    place(IdStatus, Scale(10), Scale(256), w - Scale(20), row);
+    place(IdLog, Scale(10), Scale(284), w - Scale(20), std::max(row, h - Scale(294)));
+}
+
+void MakeFont()
+{
+    if (app.font)
+        DeleteObject(app.font);
+    NONCLIENTMETRICSA metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    LOGFONTA font = metrics.lfMessageFont;
+    font.lfHeight = -MulDiv(9, static_cast<int>(app.dpi), 72);
+    app.font = CreateFontIndirectA(&font);
+    for (HWND child = GetWindow(app.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(app.font), TRUE);
+}
+
+void Create(HWND window)
+{
+    app.window = window;
+    HDC dc = GetDC(window);
+    app.dpi = static_cast<UINT>(GetDeviceCaps(dc, LOGPIXELSY));
+    ReleaseDC(window, dc);
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    const auto make = [&](const char *kind, const char *text, DWORD style, int id) {
+        CreateWindowExA(std::string(kind) == "EDIT" || std::string(kind) == "LISTBOX" ? WS_EX_CLIENTEDGE : 0, kind,
+                        text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, window,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    };
+    // In tab order.
+    make("STATIC", "&Port:", SS_LEFT, IdPortLabel);
+    make(WC_COMBOBOXA, "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, IdPorts);
+    make("STATIC", "P&arameters:", SS_LEFT, IdParamsLabel);
+    make("EDIT", app.options.hasParameters ? app.options.parameters.c_str() : "", ES_AUTOHSCROLL | WS_TABSTOP,
+         IdParams);
+    make("STATIC", "", SS_LEFT | SS_ENDELLIPSIS, IdIo);
+    make("BUTTON", "&Find the key", BS_PUSHBUTTON | WS_TABSTOP, IdFind);
+    make("BUTTON", "&Start", BS_DEFPUSHBUTTON | WS_TABSTOP, IdStart);
+    make("BUTTON", "S&top", BS_PUSHBUTTON | WS_TABSTOP, IdStop);
+    make("BUTTON", "Save &log...", BS_PUSHBUTTON | WS_TABSTOP, IdSaveLog);
+    make("BUTTON", "Save t&race...", BS_PUSHBUTTON | WS_TABSTOP, IdSaveTrace);
+    make("STATIC", "", SS_LEFT, IdPresses);
+    make("STATIC", "", SS_LEFT, IdToggled);
+    make("STATIC", "", SS_LEFT | SS_ENDELLIPSIS, IdStatus);
+    make("LISTBOX", "", LBS_NOINTEGRALHEIGHT | LBS_NOSEL | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP, IdLog);
+    MakeFont();
+    Layout();
+
+    app.loadError = LoadLibraries(app.options, app.libraries);
+    if (app.loadError.empty())
+        app.target = std::make_unique<LoadedTarget>(app.libraries);
+    FillPorts();
+    ShowIo();
+    Show();
+    SetFocus(Item(IdPorts));
+}
+
+void Command(int id, int code)
+{
+    switch (id) {
+    case IdPorts:
+        if (code == CBN_SELCHANGE) {
+            const LRESULT index = SendMessageA(Item(IdPorts), CB_GETCURSEL, 0, 0);
+            if (index >= 0 && static_cast<std::size_t>(index) < app.ports.size())
+                SetText(IdParams, app.ports[static_cast<std::size_t>(index)].name);
+        }
+        break;
+    case IDOK: // Enter
+    case IdStart:
+        if (app.model.Controls().start)
+            StartTest();
+        break;
+    case IdStop: StopTest(); break;
+    case IDCANCEL: // Esc: stops a test; with none running, closes
+        if (app.test && app.test->Running())
+            StopTest();
+        else if (app.model.CurrentPhase() != KeyWindowModel::Phase::Finding)
+            PostMessageA(app.window, WM_CLOSE, 0, 0);
+        break;
+    case IdFind:
+        if (app.model.Controls().find)
+            StartFind();
+        break;
+    case IdSaveLog: Save(false); break;
+    case IdSaveTrace: Save(true); break;
+    default: break;
+    }
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE: Create(window); return 0;
+    case WM_SIZE: Layout(); InvalidateRect(window, nullptr, TRUE); return 0;
+    case WM_COMMAND: Command(LOWORD(wParam), HIWORD(wParam)); return 0;
+    case WM_TIMER:
+        if (wParam == TimerTest)
+            TickTest();
+        else if (wParam == TimerFind && app.finder)
+            TickFind();
+        return 0;
+    case WM_PAINT: Paint(); return 0;
+    case 0x02E0: { // WM_DPICHANGED: the window moved to a screen of another scale
+        app.dpi = HIWORD(wParam);
+        const RECT *suggested = reinterpret_cast<const RECT *>(lParam);
+        MakeFont();
+        SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_CLOSE:
+        // Listening stops, and the searched ports are given back, before the
+        // window and the DLLs go.
+        StopTest();
+        if (app.finder) {
+            KillTimer(window, TimerFind);
+            app.finder->CloseAll();
+        }
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        app.test.reset();
+        app.finder.reset();
+        PostQuitMessage(0);
+        return 0;
+    default: return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
+{
+    const std::string usageError = ParseKeyTestOptions(std::vector<std::string>(__argv + 1, __argv + __argc), app.options);
+    if (!usageError.empty()) {
+        MessageBoxA(nullptr, (usageError + "\n\n" + KeyTestUsage).c_str(), "Zelbin key tester", MB_OK | MB_ICONERROR);
+        return KeyTestBadCommandLine;
+    }
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = ZELBIN_KEY_WINDOW_CLASS;
+    windowClass.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+    if (!RegisterClassExA(&windowClass))
+        return KeyTestCannotRun;
+    HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Zelbin key tester", WS_OVERLAPPEDWINDOW,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, 760, 560, nullptr, nullptr, instance, nullptr);
+    if (!window)
+        return KeyTestCannotRun;
+    // The first size was given at 96 dots per inch.
+    SetWindowPos(window, nullptr, 0, 0, Scale(760), Scale(560), SWP_NOMOVE | SWP_NOZORDER);
+    ShowWindow(window, show);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        // Tab, the mnemonics, Enter and Esc, as in a dialog.
+        if (IsDialogMessageA(window, &message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    if (app.libraries.dll)
+        FreeLibrary(app.libraries.dll);
+    return KeyTestOk;
+}

@@ -1,0 +1,72 @@
+#!/usr/bin/python3
+"""The key tester window's manifest, as Windows reads it from the program:
+one RT_MANIFEST resource with id 1, asking for common controls 6 and
+per-monitor DPI awareness (v2, then v1, then the older true/pm), run as
+the invoker; and a GUI-subsystem program, so no console window opens.
+Usage: check-window-manifest.py PROGRAM.exe"""
+import sys
+import xml.etree.ElementTree as ET
+
+import pefile
+
+RT_MANIFEST = 24
+ASM1 = "{urn:schemas-microsoft-com:asm.v1}"
+ASM3 = "{urn:schemas-microsoft-com:asm.v3}"
+WS2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+WS2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+
+
+def manifests(pe):
+    found = []
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return found
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.id != RT_MANIFEST:
+            continue
+        for name in kind.directory.entries:
+            for language in name.directory.entries:
+                data = language.data.struct
+                found.append((name.id, pe.get_data(data.OffsetToData, data.Size)))
+    return found
+
+
+def problems_of(path):
+    pe = pefile.PE(path)
+    problems = []
+    if pe.OPTIONAL_HEADER.Subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"]:
+        problems.append("not a GUI-subsystem program: a console window would open")
+    found = manifests(pe)
+    if [name for name, _ in found] != [1]:
+        return problems + ["expected one manifest with id 1, found ids %s" % [name for name, _ in found]]
+    root = ET.fromstring(found[0][1])
+    controls = [a for a in root.iter(ASM1 + "assemblyIdentity")
+                if a.get("name") == "Microsoft.Windows.Common-Controls"]
+    if not controls or controls[0].get("version") != "6.0.0.0":
+        problems.append("no dependency on common controls 6.0.0.0")
+    awareness = [e.text.strip() for e in root.iter(WS2016 + "dpiAwareness")]
+    if not awareness or [v.strip() for v in awareness[0].split(",")] != ["PerMonitorV2", "PerMonitor"]:
+        problems.append("dpiAwareness is %s, not 'PerMonitorV2, PerMonitor'" % awareness)
+    aware = [e.text.strip().lower() for e in root.iter(WS2005 + "dpiAware")]
+    if aware != ["true/pm"]:
+        problems.append("dpiAware is %s, not true/pm" % aware)
+    level = [e.get("level") for e in root.iter(ASM3 + "requestedExecutionLevel")]
+    if level != ["asInvoker"]:
+        problems.append("the execution level is %s, not asInvoker" % level)
+    return problems
+
+
+def main():
+    failed = 0
+    for path in sys.argv[1:]:
+        problems = problems_of(path)
+        for problem in problems:
+            print("FAIL %s: %s" % (path, problem))
+        if not problems:
+            print("ok   %s: common controls 6, per-monitor DPI v2 with fallbacks, GUI subsystem" % path)
+        failed += bool(problems)
+    print("%d passed, %d failed" % (len(sys.argv) - 1 - failed, failed))
+    return 1 if failed or len(sys.argv) < 2 else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

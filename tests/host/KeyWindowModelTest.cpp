@@ -1,0 +1,250 @@
+// What the windowed key tester shows for a scripted key: the timing strip's
+// segments and colours, the press marks, the lamps, the texts and which
+// buttons work, through the same test session as the console tester.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "keytest/CsvLog.h"
+#include "keytest/KeyWindowModel.h"
+
+namespace {
+
+// One moment of the script: the library's answer, whether the driver
+// answers, and CTS as io.dll reads it.
+struct Step {
+    int ms;
+    bool pressed;
+    bool driver;
+    bool cts;
+};
+
+class ScriptedTarget : public KeyTestTarget {
+public:
+    std::vector<std::string> calls;
+    Step now{0, false, true, false};
+    bool dtr = false;
+
+    void StartListen(const char *) override { calls.push_back("StartListen"); }
+    bool IsZBToggle() override { return now.pressed; }
+    void SetToggled(bool on) override
+    {
+        calls.push_back(on ? "SetToggled(1)" : "SetToggled(0)");
+        dtr = on;
+    }
+    void StopListen() override { calls.push_back("StopListen"); }
+    bool DriverAnswers() override { return now.driver; }
+    LineLevels ReadLines(std::uint16_t) override
+    {
+        LineLevels lines;
+        lines.on[LineCts] = now.cts;
+        lines.on[LineDsr] = true;
+        lines.on[LineDtr] = dtr;
+        return lines;
+    }
+    bool UartAnswers(std::uint16_t) override { return true; }
+};
+
+class ScriptedClock : public KeyTestClock {
+public:
+    int ms = 0;
+    double Seconds() override { return ms / 1000.0; }
+    std::string WallClock(double seconds) override
+    {
+        return FormatWallClock(2026, 12, 9, 9, 0, 0, static_cast<int>(std::lround(seconds * 1000)));
+    }
+};
+
+double S(int ms) { return ms / 1000.0; }
+
+struct WindowRun {
+    ScriptedTarget target;
+    ScriptedClock clock;
+    KeyWindowModel model;
+    KeyTestOptions options;
+    std::unique_ptr<KeyWindowTest> test;
+
+    // Starts at steps[0] and ticks at each later step; the test keeps
+    // running at the last one.
+    void Go(const std::vector<Step> &steps)
+    {
+        test = std::make_unique<KeyWindowTest>(options, "", target, clock, model, "now");
+        target.now = steps.front();
+        clock.ms = steps.front().ms;
+        ASSERT_TRUE(test->Start());
+        for (std::size_t i = 1; i < steps.size() && test->Running(); ++i) {
+            target.now = steps[i];
+            clock.ms = steps[i].ms;
+            test->Tick();
+        }
+    }
+};
+
+struct StripCase {
+    const char *name;
+    std::vector<Step> steps;
+    std::vector<StripSegment> cts; // at the last step
+    std::vector<StripSegment> dtr;
+    std::vector<PressMark> marks;
+};
+
+std::vector<StripSegment> Segs(std::initializer_list<std::tuple<int, int, StripColour>> list)
+{
+    std::vector<StripSegment> segments;
+    for (const auto &[from, to, colour] : list)
+        segments.push_back({S(from), S(to), colour});
+    return segments;
+}
+
+constexpr StripColour Lo = StripColour::Low, Hi = StripColour::High, Ch = StripColour::Chatter,
+                      No = StripColour::NoReading;
+
+class KeyWindowStrip : public ::testing::TestWithParam<StripCase> {};
+
+TEST_P(KeyWindowStrip, ShowsTheLinesAndPressesOfTheLastTenSeconds)
+{
+    const StripCase &c = GetParam();
+    WindowRun run;
+    run.Go(c.steps);
+    const double now = S(c.steps.back().ms);
+    EXPECT_EQ(run.model.Strip(LineCts, now), c.cts);
+    EXPECT_EQ(run.model.Strip(LineDtr, now), c.dtr);
+    EXPECT_EQ(run.model.Marks(now), c.marks);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, KeyWindowStrip,
+    ::testing::Values(
+        StripCase{"OnePress",
+                  {{0, false, true, false}, {100, true, true, true}, {200, false, true, false}, {300, false, true, false}},
+                  Segs({{0, 100, Lo}, {100, 200, Hi}, {200, 300, Lo}}),
+                  Segs({{0, 100, Lo}, {100, 300, Hi}}),
+                  {{S(100), 1, false}}},
+        // The second press comes 10 ms after a release: less than the
+        // chatter time, so its level is flagged and so is its mark.
+        StripCase{"Chatter",
+                  {{0, false, true, false},
+                   {100, true, true, true},
+                   {200, false, true, false},
+                   {210, true, true, true},
+                   {400, false, true, false}},
+                  Segs({{0, 100, Lo}, {100, 200, Hi}, {200, 210, Lo}, {210, 400, Ch}}),
+                  Segs({{0, 100, Lo}, {100, 210, Hi}, {210, 400, Lo}}),
+                  {{S(100), 1, false}, {S(210), 2, true}}},
+        // While the driver is away nothing read is a level.
+        StripCase{"DriverAway",
+                  {{0, false, true, false}, {100, false, false, false}, {200, false, true, false}, {300, false, true, false}},
+                  Segs({{0, 100, Lo}, {100, 200, No}, {200, 300, Lo}}),
+                  Segs({{0, 100, Lo}, {100, 200, No}, {200, 300, Lo}}),
+                  {}},
+        // Twelve seconds in, the strip starts at two: the press at one
+        // second has scrolled off, the level it left runs from the edge.
+        StripCase{"ScrolledOff",
+                  {{0, false, true, false},
+                   {1000, true, true, true},
+                   {1100, false, true, false},
+                   {5000, false, true, false},
+                   {12000, false, true, false}},
+                  Segs({{2000, 12000, Lo}}),
+                  Segs({{2000, 12000, Hi}}),
+                  {}},
+        // A press held across the window's left edge: its mark is gone, its
+        // level stays, cut at the edge.
+        StripCase{"CutAtTheEdge",
+                  {{0, false, true, false},
+                   {1000, true, true, true},
+                   {10500, false, true, false},
+                   {11500, false, true, false}},
+                  Segs({{1500, 10500, Hi}, {10500, 11500, Lo}}),
+                  Segs({{1500, 11500, Hi}}),
+                  {}}),
+    [](const ::testing::TestParamInfo<StripCase> &param) { return std::string(param.param.name); });
+
+TEST(KeyWindowModelTest, LampsFollowTheLinesAndGoDarkWhenTheTestEnds)
+{
+    WindowRun run;
+    run.Go({{0, false, true, false}, {100, true, true, true}});
+    EXPECT_EQ(run.model.LampOf(LineCts), Lamp::On);
+    EXPECT_EQ(run.model.LampOf(LineDsr), Lamp::On);
+    EXPECT_EQ(run.model.LampOf(LineDcd), Lamp::Off);
+    EXPECT_EQ(run.model.LampOf(LineDtr), Lamp::On);
+    EXPECT_EQ(run.model.PressText(), "Presses: 1");
+    EXPECT_EQ(run.model.ToggledText(), "Toggled: on");
+
+    run.target.now = {200, false, false, false};
+    run.clock.ms = 200;
+    run.test->Tick();
+    EXPECT_EQ(run.model.LampOf(LineCts), Lamp::Unknown) << "the driver is away";
+
+    run.target.now = {300, false, true, false};
+    run.clock.ms = 300;
+    run.test->Tick();
+    EXPECT_EQ(run.model.LampOf(LineCts), Lamp::Off);
+    run.test->Stop();
+    for (int line = 0; line < LineCount; ++line)
+        EXPECT_EQ(run.model.LampOf(static_cast<Line>(line)), Lamp::Unknown) << line;
+}
+
+TEST(KeyWindowModelTest, ButtonsFollowTheTest)
+{
+    struct Expect {
+        bool ports, find, start, stop, save;
+    };
+    WindowRun run;
+    const auto check = [&](const char *when, Expect e) {
+        EXPECT_EQ(run.model.Controls(), (WindowControls{e.ports, e.find, e.start, e.stop, e.save})) << when;
+    };
+    check("before a test", {true, true, true, false, false});
+    run.Go({{0, false, true, false}, {100, true, true, true}});
+    check("while testing", {false, false, false, true, false});
+    run.test->Stop();
+    check("after the test", {true, true, true, false, true});
+    run.model.FindStarted();
+    check("while finding", {false, false, false, false, false});
+    run.model.FindFinished({"found"});
+    check("after finding", {true, true, true, false, true});
+}
+
+TEST(KeyWindowModelTest, StopEndsAsACarefulHostAndSaysSo)
+{
+    WindowRun run;
+    run.Go({{0, false, true, false}, {100, true, true, true}, {200, false, true, false}});
+    run.test->Stop();
+    EXPECT_FALSE(run.test->Running());
+    ASSERT_GE(run.target.calls.size(), 2u);
+    EXPECT_EQ(run.target.calls[run.target.calls.size() - 2], "SetToggled(0)");
+    EXPECT_EQ(run.target.calls.back(), "StopListen");
+    bool said = false;
+    for (const std::string &line : run.model.Log())
+        said = said || (line.find("ZelbinStopListen") != std::string::npos &&
+                        line.find("(stopped)") != std::string::npos);
+    EXPECT_TRUE(said) << "the Stop button is no Ctrl+C";
+    EXPECT_NE(run.test->Csv().find("press"), std::string::npos);
+    EXPECT_NE(run.test->Vcd().find("$enddefinitions"), std::string::npos);
+}
+
+TEST(KeyWindowModelTest, ClosingWhileTestingStopsListening)
+{
+    WindowRun run;
+    run.Go({{0, false, true, false}, {100, true, true, true}});
+    run.test.reset();
+    ASSERT_FALSE(run.target.calls.empty());
+    EXPECT_EQ(run.target.calls.back(), "StopListen");
+}
+
+TEST(KeyWindowModelTest, TickWaitsForTheIntervalAndEndsAtThePresses)
+{
+    WindowRun run;
+    run.options.presses = 1;
+    run.test = std::make_unique<KeyWindowTest>(run.options, "", run.target, run.clock, run.model, "now");
+    ASSERT_TRUE(run.test->Start());
+    run.clock.ms = 4;
+    EXPECT_EQ(run.test->Tick(), std::optional<std::uint32_t>(6)) << "no poll before the interval";
+    run.clock.ms = 10;
+    run.target.now = {10, true, true, true};
+    EXPECT_EQ(run.test->Tick(), std::nullopt);
+    EXPECT_FALSE(run.test->Running());
+    EXPECT_EQ(run.model.CurrentPhase(), KeyWindowModel::Phase::Finished);
+}
+
+} // namespace
