@@ -76,6 +76,9 @@ std::uint8_t CommIo::ClaimOrRetry()
         return 0;
     if (!claimed_) {
         claimed_ = true;
+        tickWord_ = api_.TickWord(refreshUnits_);
+        if (refreshUnits_ == 0)
+            tickWord_ = nullptr;
         for (std::uint8_t i = 0; i < count_; ++i)
             OpenDevice(uarts_[i]);
     } else {
@@ -149,6 +152,7 @@ void CommIo::StartWatching(Uart &uart)
 {
     uart.stale = true;
     uart.edge = false;
+    uart.quiet = false;
     uart.wait = CommWait{};
     uart.watchCall = nullptr;
     uart.watchError = 0;
@@ -171,6 +175,7 @@ void CommIo::WatchRefused(Uart &uart, const char *call, std::uint32_t error)
     // Not every driver has comm events: read the lines at every poll, as
     // before there were any.
     api_.EndWait(uart.handle, uart.wait);
+    uart.quiet = false;
     uart.watch = Uart::Watch::Refused;
     uart.watchCall = call;
     uart.watchError = error;
@@ -181,14 +186,8 @@ void CommIo::StopWatching(Uart &uart)
     if (uart.watch == Uart::Watch::Watching)
         api_.EndWait(uart.handle, uart.wait); // cancelled and collected: the handle and the record may go
     uart.watch = Uart::Watch::Off;
+    uart.quiet = false;
     uart.wait.armed = false;
-}
-
-std::uint32_t CommIo::ReadLines(Uart &uart)
-{
-    const std::uint32_t error = api_.ModemStatus(uart.handle, uart.lines);
-    lostCall_ = "GetCommModemStatus";
-    return error;
 }
 
 std::uint32_t CommIo::Refresh(Uart &uart)
@@ -221,7 +220,10 @@ std::uint32_t CommIo::Refresh(Uart &uart)
         uart.edge = true;
     uart.lines = lines;
     uart.stale = false;
-    uart.lastRead = api_.QuickTicks();
+    if (tickWord_)
+        uart.lastUnits = *tickWord_;
+    else
+        uart.lastRead = api_.Ticks();
     if (completed) {
         const std::uint32_t error = api_.StartWait(uart.handle, uart.wait);
         uart.wait.armed = error == 0;
@@ -359,6 +361,7 @@ std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg, bool keyRead)
     Regs &regs = uart.regs;
     if (reg != Regs::MSR || (regs.mcr & Regs::MCR_LOOP))
         return regs.Read(reg);
+    uart.quiet = false;
     if (const std::uint32_t error = Sample(uart))
         return ModemStatusFailed(uart, error);
     std::uint8_t lines = LinesToShow(uart, keyRead);
@@ -392,6 +395,7 @@ std::uint8_t CommIo::PeekRegister(const Uart &uart, std::uint8_t reg)
 void CommIo::WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value)
 {
     Regs &regs = uart.regs;
+    uart.quiet = false; // the poll's short answer leaves the register file alone
     regs.Write(reg, value);
     if (reg == Regs::MCR) {
         if (hotUart_ == &uart && (regs.mcr & Regs::MCR_LOOP))
@@ -436,16 +440,25 @@ std::uint16_t CommIo::GetPortBit(std::uint16_t port, std::uint8_t bit)
     // read clears the deltas, and the next compares with these levels.
     if (port == hotPort_ && static_cast<std::uint8_t>(bit - 4) < 4) {
         Uart &uart = *hotUart_;
-        const std::uint32_t error = Sample(uart);
-        if (__builtin_expect(error != 0, 0))
-            return ModemStatusFailed(uart, error);
-        const std::uint8_t lines = LinesToShow(uart, bit == 4);
-        Regs &regs = uart.regs;
-        regs.inputs = lines & 0xF0;
-        regs.msrDelta = 0;
-        return static_cast<std::uint16_t>((lines >> bit) & 1);
+        if (uart.quiet && !uart.wait.Completed() && *tickWord_ - uart.lastUnits < refreshUnits_)
+            return static_cast<std::uint16_t>((uart.lines >> bit) & 1);
+        return HotPoll(uart, bit);
     }
     return GetPortBitAnyWay(port, bit);
+}
+
+std::uint16_t CommIo::HotPoll(Uart &uart, std::uint8_t bit)
+{
+    const std::uint32_t error = Sample(uart);
+    if (__builtin_expect(error != 0, 0))
+        return ModemStatusFailed(uart, error);
+    const std::uint8_t lines = LinesToShow(uart, bit == 4);
+    Regs &regs = uart.regs;
+    regs.inputs = lines & 0xF0;
+    regs.msrDelta = 0;
+    // Only with the system's tick word: the short answer reads no clock call.
+    uart.quiet = bit == 4 && uart.watch == Uart::Watch::Watching && !uart.edge && tickWord_ != nullptr;
+    return static_cast<std::uint16_t>((lines >> bit) & 1);
 }
 
 std::uint16_t CommIo::GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit)

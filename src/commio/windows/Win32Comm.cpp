@@ -187,18 +187,15 @@ void Win32Comm::EndWait(DeviceHandle handle, CommWait &wait)
 }
 
 // GetTickCount's own source: the tick count the system keeps in the page
-// it shares with every process, read with no call.
-std::uint32_t Win32Comm::QuickTicks()
+// it shares with every process (its low word), and the multiplier that
+// makes its units milliseconds (2^24 per ms).
+const volatile std::uint32_t *Win32Comm::TickWord(std::uint32_t &per100ms)
 {
     const auto shared = reinterpret_cast<const volatile std::uint32_t *>(0x7FFE0000);
     const std::uint32_t multiplier = shared[0x004 / 4];
-    std::uint32_t high = 0, low = 0;
-    do {
-        high = shared[0x324 / 4];
-        low = shared[0x320 / 4];
-    } while (high != shared[0x328 / 4]);
-    const std::uint64_t ticks = (static_cast<std::uint64_t>(high) << 32) | low;
-    return static_cast<std::uint32_t>((ticks * multiplier) >> 24);
+    const std::uint64_t units = multiplier ? (std::uint64_t{100} << 24) / multiplier : 0;
+    per100ms = units == 0 ? 1 : (units > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(units));
+    return multiplier ? &shared[0x320 / 4] : nullptr;
 }
 
 } // namespace commio

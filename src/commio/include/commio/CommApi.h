@@ -165,9 +165,14 @@ public:
 
     // A millisecond count that wraps at 2^32 (GetTickCount).
     virtual std::uint32_t Ticks() = 0;
-    // The same clock where it can be read without a system call; a quiet
-    // poll reads only this one.
-    virtual std::uint32_t QuickTicks() { return Ticks(); }
+    // A tick counter that can be read with one load and no call, where the
+    // system keeps one, and how many of its units make about 100 ms (at
+    // least 1); null where there is none. A quiet poll reads only this.
+    virtual const volatile std::uint32_t *TickWord(std::uint32_t &per100ms)
+    {
+        per100ms = 0;
+        return nullptr;
+    }
 };
 
 } // namespace commio

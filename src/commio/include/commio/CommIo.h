@@ -112,7 +112,12 @@ private:
         std::uint8_t keySource = ModemCts;
         std::uint32_t keyEvent = EventCts;
         bool edge = false;              // a press or release the reads missed, to show next
-        std::uint32_t lastRead = 0;     // QuickTicks of the last device read
+        // The last poll read the key bit through the events and left the
+        // register file as `lines` show it: until the wait completes or a
+        // refresh falls due, a poll answers from `lines` alone.
+        bool quiet = false;
+        std::uint32_t lastRead = 0;     // Ticks of the last device read, without a tick word
+        std::uint32_t lastUnits = 0;    // the tick word at the last device read
         const char *watchCall = nullptr; // what refused the events
         std::uint32_t watchError = 0;
     };
@@ -130,6 +135,7 @@ private:
     void WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value);
     static std::uint8_t PeekRegister(const Uart &uart, std::uint8_t reg);
     __attribute__((noinline)) std::uint16_t GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit);
+    __attribute__((noinline)) std::uint16_t HotPoll(Uart &uart, std::uint8_t bit);
     void ChangeBit(std::uint16_t port, std::uint8_t bit, bool set);
 
     std::uint8_t ClaimOrRetry();
@@ -151,11 +157,21 @@ private:
     {
         if (uart.watch != Uart::Watch::Watching)
             return ReadLines(uart);
-        if (!uart.wait.Completed() && !uart.stale && api_.QuickTicks() - uart.lastRead < RefreshIntervalMs)
+        if (!uart.wait.Completed() && !uart.stale && !RefreshDue(uart))
             return 0;
         return Refresh(uart);
     }
-    std::uint32_t ReadLines(Uart &uart);
+    std::uint32_t ReadLines(Uart &uart)
+    {
+        lostCall_ = "GetCommModemStatus";
+        return api_.ModemStatus(uart.handle, uart.lines);
+    }
+    bool RefreshDue(const Uart &uart)
+    {
+        if (tickWord_)
+            return *tickWord_ - uart.lastUnits >= refreshUnits_;
+        return api_.Ticks() - uart.lastRead >= RefreshIntervalMs;
+    }
     // The lines to show: the device's, with a missed edge of the key line
     // in place of its level when the host reads the key bit.
     std::uint8_t LinesToShow(Uart &uart, bool keyRead)
@@ -189,6 +205,8 @@ private:
     bool configured_ = false;
     bool claimed_ = false;
     const char *lostCall_ = nullptr;
+    const volatile std::uint32_t *tickWord_ = nullptr; // the system's tick counter, read with no call
+    std::uint32_t refreshUnits_ = 0;                   // its units in RefreshIntervalMs
     std::uint32_t missedByEvents_ = 0; // refreshes that found a change no event told of
     std::uint32_t recovered_ = 0;      // presses and releases shown that fell between two reads
     char why_[320] = "no port map read yet";

@@ -22,7 +22,7 @@ public:
     std::uint32_t StartWait(DeviceHandle handle, CommWait &wait) override;
     std::uint32_t WaitResult(DeviceHandle handle, CommWait &wait) override;
     void EndWait(DeviceHandle handle, CommWait &wait) override;
-    std::uint32_t QuickTicks() override;
+    const volatile std::uint32_t *TickWord(std::uint32_t &per100ms) override;
 };
 
 } // namespace commio

@@ -124,6 +124,13 @@ public:
     void EndWait(commio::DeviceHandle handle, commio::CommWait &wait) override;
     std::uint32_t ListPorts(PortVisitor visit, void *context) override;
     std::uint32_t Ticks() override { return now_; }
+    // The clock itself, in milliseconds, unless a test asks for none.
+    const volatile std::uint32_t *TickWord(std::uint32_t &per100ms) override
+    {
+        per100ms = tickWord_ ? 100 : 0;
+        return tickWord_ ? &now_ : nullptr;
+    }
+    void SetTickWord(bool on) { tickWord_ = on; }
 
     // What an open that fails returns to a CreateFileA caller.
     static commio::DeviceHandle Invalid() { return reinterpret_cast<commio::DeviceHandle>(~std::uintptr_t{0}); }
@@ -158,6 +165,7 @@ private:
     bool recording_ = true;
     bool recordStateReads_ = false;
     bool recordEvents_ = false;
+    bool tickWord_ = true;
     std::uint64_t waitsStarted_ = 0, waitsCollected_ = 0, closedPending_ = 0;
     commio::DeviceSettings plugSettings_ = DriverDefaults();
     bool listed_ = true;
