@@ -200,6 +200,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         devices.Plug(name);
     devices.PlugAdapter(kDevices[0], kAdapters[0]);
     devices.PlugAdapter(kDevices[1], kAdapters[1]);
+    // Comm events: two devices signal their line changes, one takes waits
+    // and never completes them, one has none.
+    devices.Find(kDevices[0])->refuseEvents = 0;
+    devices.Find(kDevices[1])->refuseEvents = 0;
+    devices.Find(kDevices[2])->refuseEvents = 0;
+    devices.Find(kDevices[2])->silent = true;
     bool listed = true;
     commio::CommIo io(devices);
     if (map.error.empty())
@@ -272,7 +278,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 device->failNext = faults[(which >> 5) % 7];
                 device->failAfter = input.Byte() & 3;
                 break;
-            case 5: device->serial = !device->serial; break;
+            case 5: // with bit 5 the driver's comm events come or go (a wait pending stays so)
+                if (which & 0x20)
+                    device->refuseEvents = device->refuseEvents ? 0 : faults[(which >> 6) % 7];
+                else
+                    device->serial = !device->serial;
+                break;
             case 6: device->maxBaud = device->maxBaud == 921600 ? 9600 : 921600; break;
             default: // with bit 5 the port list goes away or comes back; with 6 it fails
                 if (which & 0x20)
@@ -287,10 +298,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         default: devices.Advance(static_cast<std::uint32_t>(input.Byte()) * 8); break;
         }
         checker.After(step, wroteUnmapped, callsBefore);
+        if (devices.ClosedWithWaitPending() != 0)
+            Broken("a handle was closed with its comm event wait still pending", step);
         if (devices.Calls().size() > 4096)
             devices.TakeCalls();
     }
     io.Release();
+    if (devices.WaitsPending() != 0 || devices.ClosedWithWaitPending() != 0)
+        Broken("a comm event wait outlived the release");
     if (devices.HandlesHeld() != 0 || devices.Opens() != devices.Closes() || devices.BadCloses() != 0)
         Broken("an open was not closed exactly once",
                std::to_string(devices.Opens()) + " opens, " + std::to_string(devices.Closes()) + " closes");

@@ -1,5 +1,7 @@
 #include "keytest/IoStatus.h"
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <cctype>
 
@@ -73,4 +75,45 @@ ExplainedStatus ExplainIoStatus(const std::string &status, const SystemText &sys
                 explained.advice.push_back(advice);
     }
     return explained;
+}
+
+namespace {
+
+// The number just before `words` in `status`, or 0.
+unsigned long CountBefore(const std::string &status, const char *words)
+{
+    const std::size_t at = status.find(words);
+    if (at == std::string::npos || at < 2 || status[at - 1] != ' ')
+        return 0;
+    std::size_t start = at - 1;
+    while (start > 0 && status[start - 1] >= '0' && status[start - 1] <= '9')
+        --start;
+    if (start == at - 1)
+        return 0;
+    return std::strtoul(status.substr(start, at - 1 - start).c_str(), nullptr, 10);
+}
+
+} // namespace
+
+LineEventsStatus ReadLineEvents(const std::string &status)
+{
+    LineEventsStatus events;
+    events.watched = status.find("line events watched") != std::string::npos;
+    events.refused = status.find("line events refused") != std::string::npos;
+    events.recovered = CountBefore(status, "edges recovered between polls");
+    events.refreshFinds = CountBefore(status, "changes found only by refresh");
+    return events;
+}
+
+std::string DescribeLineEvents(const LineEventsStatus &events)
+{
+    std::string text = events.watched   ? "watched (a poll makes no device call unless a line changed)"
+                       : events.refused ? "refused by the driver: one modem status read per poll"
+                                        : "not watched: one modem status read per poll";
+    text += ", " + std::to_string(events.recovered) + " edge" + (events.recovered == 1 ? "" : "s") +
+            " recovered between polls";
+    if (events.refreshFinds)
+        text += ", " + std::to_string(events.refreshFinds) + " change" + (events.refreshFinds == 1 ? "" : "s") +
+                " found only by the refresh (the driver did not signal them)";
+    return text;
 }

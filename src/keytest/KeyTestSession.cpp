@@ -1,5 +1,7 @@
 #include "keytest/KeyTestSession.h"
 
+#include "keytest/IoStatus.h"
+
 #include <cstdio>
 
 #include "keytest/KeyReport.h"
@@ -196,6 +198,12 @@ int KeyTestSession::Report()
     for (const std::string &line : FormatSummary(analysis_, timing_, options_.intervalMs))
         output_.Line(line);
     const std::string said = lastStatus_.empty() ? "" : " (io.dll: " + lastStatus_ + ")";
+    if (started_ && polledWithDriver_) {
+        // Only the comm-port io.dll says anything of line events.
+        const std::string now = target_.IoStatus();
+        if (now.find("line events") != std::string::npos)
+            output_.Line("  line events     " + DescribeLineEvents(ReadLineEvents(now)));
+    }
     const bool nothingTested = !started_ || !polledWithDriver_;
     if (!started_)
         output_.Line("  nothing tested  the library refused the base " + HexBase(plan_.base) + " and stayed idle");

@@ -83,6 +83,8 @@ ComDevices::Device &ComDevices::Plug(const std::string &name)
     const std::uint32_t generation = device.generation + 1;
     const std::uint32_t maxBaud = device.maxBaud;
     const bool serial = device.serial;
+    const std::uint32_t refuseEvents = device.refuseEvents;
+    const bool silent = device.silent;
     std::string instanceId = std::move(device.instanceId);
     device = Device{};
     device.settings = plugSettings_;
@@ -90,6 +92,8 @@ ComDevices::Device &ComDevices::Plug(const std::string &name)
     device.generation = generation;
     device.maxBaud = maxBaud;
     device.serial = serial;
+    device.refuseEvents = refuseEvents;
+    device.silent = silent;
     return device;
 }
 
@@ -128,6 +132,7 @@ void ComDevices::Unplug(const std::string &name)
     if (Device *device = Find(name)) {
         device->present = false;
         device->held = false; // handles to it stay, dead
+        CompleteWaits(name, 0, commio::ErrorDeviceNotConnected);
     }
 }
 
@@ -139,8 +144,126 @@ ComDevices::Device *ComDevices::Find(const std::string &name)
 
 void ComDevices::SetInput(const std::string &name, std::uint8_t line, bool level)
 {
-    if (Device *device = Find(name))
-        device->inputs = static_cast<std::uint8_t>(level ? device->inputs | line : device->inputs & ~line);
+    Device *device = Find(name);
+    if (!device)
+        return;
+    const std::uint8_t before = device->inputs;
+    device->inputs = static_cast<std::uint8_t>(level ? before | line : before & ~line);
+    const auto changed = static_cast<std::uint8_t>(before ^ device->inputs);
+    std::uint32_t events = 0;
+    if (changed & commio::ModemCts)
+        events |= commio::EventCts;
+    if (changed & commio::ModemDsr)
+        events |= commio::EventDsr;
+    if (changed & commio::ModemDcd)
+        events |= commio::EventRlsd;
+    if (changed & commio::ModemRing)
+        events |= commio::EventRing;
+    if (events && device->present && !device->silent)
+        CompleteWaits(name, events, 0);
+}
+
+void ComDevices::CompleteWaits(const std::string &name, std::uint32_t events, std::uint32_t error)
+{
+    for (auto &entry : handles_) {
+        Held &held = entry.second;
+        if (held.name != name || !held.wait || held.wait->Completed())
+            continue;
+        const Device *device = Find(name);
+        if (!error && (!device || device->generation != held.generation))
+            continue; // a dead handle's wait ended when its device went
+        held.wait->events = error ? 0 : events;
+        held.wait->status = error; // this driver's status word: the Windows code itself
+    }
+}
+
+std::size_t ComDevices::WaitsPending() const
+{
+    std::size_t pending = 0;
+    for (const auto &entry : handles_)
+        if (entry.second.wait && !entry.second.wait->Completed())
+            ++pending;
+    return pending;
+}
+
+std::uint32_t ComDevices::ReachForEvents(commio::DeviceHandle handle, Held *&held, Device *&device)
+{
+    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == handles_.end())
+        return ErrorInvalidHandle;
+    held = &it->second;
+    device = Find(held->name);
+    if (!device || !device->present || device->generation != held->generation)
+        return ErrorBadCommand;
+    if (!device->serial)
+        return ErrorInvalidFunction;
+    return device->refuseEvents;
+}
+
+std::uint32_t ComDevices::WatchLines(commio::DeviceHandle handle, commio::CommWait &wait)
+{
+    (void)wait;
+    Held *held = nullptr;
+    Device *device = nullptr;
+    const std::uint32_t error = ReachForEvents(handle, held, device);
+    if (!error)
+        held->masked = true;
+    RecordEvent("SetCommMask(" + LabelOf(handle) + ", CTS DSR RLSD RING)" +
+                (error ? " fails " + std::to_string(error) : ""));
+    return error;
+}
+
+std::uint32_t ComDevices::StartWait(commio::DeviceHandle handle, commio::CommWait &wait)
+{
+    Held *held = nullptr;
+    Device *device = nullptr;
+    std::uint32_t error = ReachForEvents(handle, held, device);
+    if (!error && !held->masked)
+        error = ErrorInvalidParameter; // no mask, nothing to wait for
+    if (!error && held->wait && !held->wait->Completed())
+        error = ErrorInvalidParameter; // one wait at a time
+    if (!error) {
+        wait.status = commio::CommWait::Pending;
+        wait.events = 0;
+        held->wait = &wait;
+        ++waitsStarted_;
+    }
+    RecordEvent("WaitCommEvent(" + LabelOf(handle) + ")" + (error ? " fails " + std::to_string(error) : ""));
+    return error;
+}
+
+std::uint32_t ComDevices::WaitResult(commio::DeviceHandle handle, commio::CommWait &wait)
+{
+    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    std::uint32_t error = 0;
+    if (it == handles_.end() || it->second.wait != &wait)
+        error = ErrorInvalidParameter;
+    else if (!wait.Completed())
+        error = 996; // ERROR_IO_INCOMPLETE
+    else {
+        error = static_cast<std::uint32_t>(wait.status);
+        it->second.wait = nullptr;
+        ++waitsCollected_;
+    }
+    RecordEvent("GetOverlappedResult(" + LabelOf(handle) + ")" +
+                (error ? " fails " + std::to_string(error) : " -> " + std::to_string(wait.events)));
+    return error;
+}
+
+void ComDevices::EndWait(commio::DeviceHandle handle, commio::CommWait &wait)
+{
+    wait.armed = false;
+    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == handles_.end() || it->second.wait != &wait)
+        return;
+    if (!wait.Completed()) {
+        RecordEvent("CancelIo(" + LabelOf(handle) + ")");
+        wait.status = commio::ErrorOperationAborted;
+        wait.events = 0;
+    }
+    RecordEvent("GetOverlappedResult(" + LabelOf(handle) + ", wait)");
+    it->second.wait = nullptr;
+    ++waitsCollected_;
 }
 
 std::vector<std::string> ComDevices::TakeCalls()
@@ -335,6 +458,8 @@ void ComDevices::Close(commio::DeviceHandle handle)
         device->held = false;
         device->dtr = device->rts = false; // the driver drops its outputs at the close
     }
+    if (it->second.wait && !it->second.wait->Completed())
+        ++closedPending_;
     Record("CloseHandle(" + it->second.label + ")");
     handles_.erase(it);
     ++closes_;

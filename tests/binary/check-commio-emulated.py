@@ -18,12 +18,17 @@ import sys
 
 sys.path.insert(0, __import__("os").path.dirname(__file__))
 from EmulatedDll import EmulatedDll, UnexpectedImport  # noqa: E402
+from unicorn import UC_PROT_READ  # noqa: E402
 
 INVALID_HANDLE = 0xFFFFFFFF
 POISON = 0xDEADBEEF
 MODULE_PATH = b"C:\\app\\commio\\io.dll"
 MAP_HANDLE = 0x7000
 DLL_PROCESS_ATTACH = 1
+DLL_PROCESS_DETACH = 0
+SHARED_PAGE = 0x7FFE0000  # the page the system shares with every process: its tick count
+STATUS_PENDING = 0x103
+STATUS_CANCELLED = 0xC0000120
 
 # The DCB: DCBlength, BaudRate, the flag word, wReserved, XonLim, XoffLim,
 # ByteSize, Parity, StopBits, XonChar, XoffChar, ErrorChar, EofChar,
@@ -75,6 +80,27 @@ class World:
         self.log = []
         self.sizes = {}           # heap block -> size, for realloc
         self.tls = {}
+        self.waits = {}           # handle -> (OVERLAPPED, event mask) of a WaitCommEvent started
+        self.next_event = 0x6000
+        self.uc = None            # the emulator, once loaded: the shared page's tick count
+
+    def set_ticks(self, ticks):
+        """GetTickCount's answer, and the same count in the shared page."""
+        self.ticks = ticks & 0xFFFFFFFF
+        if self.uc is not None:
+            self.uc.mem_write(SHARED_PAGE + 0x004, struct.pack("<I", 1 << 24))  # multiplier 1.0
+            self.uc.mem_write(SHARED_PAGE + 0x320, struct.pack("<III", self.ticks, 0, 0))
+
+    def change_lines(self, name, lines, events):
+        """The device's lines change: a pending wait completes with `events`."""
+        self.devices[name].lines = lines
+        for handle, (overlapped, mask) in self.waits.items():
+            if self.handles.get(handle) == name and self.status_word(overlapped) == STATUS_PENDING:
+                self.uc.mem_write(mask, struct.pack("<I", events))
+                self.uc.mem_write(overlapped, struct.pack("<I", 0))
+
+    def status_word(self, overlapped):
+        return struct.unpack("<I", bytes(self.uc.mem_read(overlapped, 4)))[0]
 
     def take(self):
         log, self.log = self.log, []
@@ -119,7 +145,11 @@ class World:
             return self.ok(self.next_handle)
 
         def label(handle):
-            return "map" if handle == MAP_HANDLE else "h%d" % (handle // 4 - 64)
+            if handle == MAP_HANDLE:
+                return "map"
+            if 0x6000 < handle < 0x7000:
+                return "event%d" % ((handle - 0x6000) // 4)
+            return "h%d" % (handle // 4 - 64)
 
         def read_file(dll, handle, buffer, size, got, overlapped, *_):
             data = self.port_map[self.map_offset:self.map_offset + size]
@@ -130,10 +160,53 @@ class World:
             return self.ok(1)
 
         def close_handle(dll, handle, *_):
-            self.log.append("CloseHandle(%s)" % label(handle))
+            pending = handle in self.waits and self.status_word(self.waits[handle][0]) == STATUS_PENDING
+            self.log.append("CloseHandle(%s)%s" % (label(handle), " with a wait pending" if pending else ""))
             if handle in self.handles:
                 self.devices[self.handles.pop(handle)].held = False
             return self.ok(1)
+
+        def create_event(dll, security, manual, initial, name, *_):
+            self.next_event += 4
+            self.log.append("CreateEventA(%s, %d, %d, %s)" % ("NULL" if security == 0 else "?", manual, initial,
+                                                            "NULL" if name == 0 else "?"))
+            return self.ok(self.next_event)
+
+        def set_comm_mask(dll, handle, mask, *_):
+            self.log.append("SetCommMask(%s, 0x%X)" % (label(handle), mask))
+            return self.ok(1) if handle in self.handles else self.fail(6)
+
+        def wait_comm_event(dll, handle, mask, overlapped, *_):
+            if overlapped == 0:
+                self.log.append("WaitCommEvent(%s) without an OVERLAPPED" % label(handle))
+                return self.fail(87)
+            event = struct.unpack("<I", bytes(dll.uc.mem_read(overlapped + 16, 4)))[0]
+            self.log.append("WaitCommEvent(%s%s)" % (label(handle), "" if event else ", no event"))
+            dll.uc.mem_write(overlapped, struct.pack("<I", STATUS_PENDING))
+            self.waits[handle] = (overlapped, mask)
+            return self.fail(997)  # ERROR_IO_PENDING
+
+        def get_overlapped_result(dll, handle, overlapped, transferred, wait, *_):
+            status = self.status_word(overlapped)
+            known = self.waits.get(handle, (None,))[0] == overlapped
+            self.log.append("GetOverlappedResult(%s, %s)%s" % (
+                label(handle), "TRUE" if wait else "FALSE",
+                "" if known else " of no wait started"))
+            if status == STATUS_PENDING:
+                if wait:
+                    self.log.append("  ...would wait for ever")
+                return self.fail(996)  # ERROR_IO_INCOMPLETE
+            self.waits.pop(handle, None)
+            if status == STATUS_CANCELLED:
+                return self.fail(995)
+            return self.ok(1)
+
+        def cancel_io_ex(dll, handle, overlapped, *_):
+            self.log.append("CancelIoEx(%s)" % label(handle))
+            if self.waits.get(handle, (None,))[0] == overlapped and self.status_word(overlapped) == STATUS_PENDING:
+                dll.uc.mem_write(overlapped, struct.pack("<I", STATUS_CANCELLED))
+                return self.ok(1)
+            return self.fail(1168)  # ERROR_NOT_FOUND
 
         def device_of(handle):
             name = self.handles.get(handle)
@@ -266,6 +339,11 @@ class World:
             (k, "EscapeCommFunction"): (escape, 8),
             (k, "GetCommModemStatus"): (modem_status, 8),
             (k, "GetTickCount"): (tick_count, 0),
+            (k, "CreateEventA"): (create_event, 16),
+            (k, "SetCommMask"): (set_comm_mask, 8),
+            (k, "WaitCommEvent"): (wait_comm_event, 12),
+            (k, "GetOverlappedResult"): (get_overlapped_result, 16),
+            (k, "CancelIoEx"): (cancel_io_ex, 8),
             (k, "SetLastError"): (set_last_error, 4),
             (k, "GetLastError"): (get_last_error, 0),
             (k, "DisableThreadLibraryCalls"): (disable_thread_calls, 4),
@@ -324,6 +402,9 @@ class LoadedIoDll:
     def __init__(self, path, nm, world):
         self.world = world
         self.dll = EmulatedDll(path, world.imports())
+        self.dll.uc.mem_map(SHARED_PAGE, 0x1000, UC_PROT_READ)
+        world.uc = self.dll.uc
+        world.set_ticks(world.ticks)
         self.point_data_imports()
         ctors = symbol_address(nm, path, "__CTOR_LIST__")
         words = []
@@ -336,8 +417,12 @@ class LoadedIoDll:
             at += 4
         for ctor in reversed(words):  # the order the runtime runs them in
             self.dll.call_at(ctor, name="constructor %#x" % ctor)
-        self.attach, _, _ = self.dll.call_at(symbol_address(nm, path, "_DllMain@12"), self.dll.base,
-                                             DLL_PROCESS_ATTACH, 0, name="DllMain")
+        self.dll_main = symbol_address(nm, path, "_DllMain@12")
+        self.attach, _, _ = self.dll.call_at(self.dll_main, self.dll.base, DLL_PROCESS_ATTACH, 0, name="DllMain")
+
+    def detach(self):
+        result, _, _ = self.dll.call_at(self.dll_main, self.dll.base, DLL_PROCESS_DETACH, 0, name="DllMain")
+        return result
 
     def point_data_imports(self):
         # Variables imported by address: the slot must hold the variable's
@@ -380,9 +465,12 @@ CLAIM_CALLS = [
     'CreateFileA("C:\\app\\commio\\io-ports.txt", 0x80000000, 1, NULL, 3, 0x0, NULL) -> map',
     "ReadFile(map, 16385) -> %d",
     "CloseHandle(map)",
-    'CreateFileA("\\\\.\\COM5", 0xC0000000, 0, NULL, 3, 0x0, NULL) -> h1',
+    'CreateFileA("\\\\.\\COM5", 0xC0000000, 0, NULL, 3, 0x40000000, NULL) -> h1',
     "GetCommState(h1)",
     "SetCommState(h1, %d baud, dtr 0, rts 0)",
+    "CreateEventA(NULL, 1, 0, NULL)",
+    "SetCommMask(h1, 0x138)",
+    "WaitCommEvent(h1)",
 ]
 
 
@@ -442,7 +530,49 @@ def main():
               and lines_on["fRtsControl"] == 1 and lines_on["fOutxCtsFlow"] == 0 and lines_on["fOutX"] == 0
               and lines_on["fInX"] == 0, (calls, lines_on))
         status = io.status()
-        check("fill %02Xh: the status text says COM5 is held" % fill, status == "COM5 for any UART: held", status)
+        check("fill %02Xh: the status text says COM5 is held and its events watched" % fill,
+              status == "COM5 for any UART: held, line events watched", status)
+
+    # Polls: the first reads the lines; then quiet ones make no kernel32 call
+    # at all; one after a change takes the wait's result, reads the lines
+    # once and starts the wait again.
+    world, io = load(b"any = COM5\r\n", {"COM5": Device(0x00)})
+    io.call("IsDriverInstalled")
+    world.take()
+    first = io.call("GetPortBit", 0x3FE, 4) & 0xFFFF
+    calls = world.take()
+    check("the first poll reads the lines once", first == 0 and calls == ["GetCommModemStatus(h1)"], calls)
+    quiet = []
+    for _ in range(10):
+        quiet.append(io.call("IsDriverInstalled") & 0xFF)
+        quiet.append(io.call("GetPortBit", 0x3FE, 4) & 0xFFFF)
+        world.set_ticks(world.ticks + 5)
+    calls = world.take()
+    check("quiet polls make no kernel32 call", quiet == [1, 0] * 10 and calls == [], (quiet, calls))
+    world.change_lines("COM5", 0x10, 0x08)
+    pressed = io.call("GetPortBit", 0x3FE, 4) & 0xFFFF
+    calls = world.take()
+    check("a poll after a change: the result, one line read, the wait again",
+          pressed == 1 and calls == ["GetOverlappedResult(h1, FALSE)", "GetCommModemStatus(h1)", "WaitCommEvent(h1)"],
+          (pressed, calls))
+    world.change_lines("COM5", 0x00, 0x08)
+    world.change_lines("COM5", 0x10, 0x08)  # released and pressed again before the wait was looked at
+    polls = [io.call("GetPortBit", 0x3FE, 4) & 0xFFFF for _ in range(3)]
+    check("a release and press between two polls shows up once, then the true level", polls == [0, 1, 1], polls)
+    world.take()
+    world.set_ticks(world.ticks + 99)
+    io.call("GetPortBit", 0x3FE, 4)
+    before = world.take()
+    world.set_ticks(world.ticks + 1)
+    io.call("GetPortBit", 0x3FE, 4)
+    refresh = world.take()
+    check("with nothing signalled the lines are read again after 100 ms by the shared tick count",
+          before == [] and refresh == ["GetCommModemStatus(h1)"], (before, refresh))
+    io.detach()
+    calls = world.take()
+    check("unload cancels the pending wait and collects it before the handle is closed",
+          calls == ["CancelIoEx(h1)", "GetOverlappedResult(h1, TRUE)", "CloseHandle(event1)", "CloseHandle(h1)"],
+          calls)
 
     device = Device(0x00)
     device.fail_get = 31
@@ -456,7 +586,8 @@ def main():
           status == "COM5 for any UART: not held, GetCommState failed (error 31); retrying", status)
 
     maps = [
-        ("a map of exactly 16384 bytes is read", b"any = COM5\n" + b"\n" * (16384 - 11), "COM5 for any UART: held"),
+        ("a map of exactly 16384 bytes is read", b"any = COM5\n" + b"\n" * (16384 - 11),
+         "COM5 for any UART: held, line events watched"),
         ("a map one byte longer is refused, not cut short", b"any = COM5\n" + b"\n" * (16384 - 10),
          "io-ports.txt: longer than 16384 bytes"),
         ("a map far too long is refused", b"any = COM5\n" + b"#" * 100000, "io-ports.txt: longer than 16384 bytes"),

@@ -11,6 +11,22 @@ namespace commio {
 
 using Regs = uart::Uart16550;
 
+namespace {
+
+std::uint32_t EventFor(std::uint8_t line)
+{
+    switch (line) {
+    case ModemDsr: return EventDsr;
+    case ModemRing: return EventRing;
+    case ModemDcd: return EventRlsd;
+    default: return EventCts;
+    }
+}
+
+constexpr std::uint32_t ErrorNotSupported = 50; // a driver without comm events: nothing to report
+
+} // namespace
+
 void CommIo::Configure(const std::vector<PortMapping> &uarts)
 {
     count_ = explicit_ = open_ = 0;
@@ -25,6 +41,8 @@ void CommIo::Configure(const std::vector<PortMapping> &uarts)
         uart.map = map;
         uart.wiring.Configure(map);
         uart.wired = !PlainWiring(map);
+        uart.keySource = static_cast<std::uint8_t>(map.input);
+        uart.keyEvent = EventFor(uart.keySource);
         if (!map.any)
             ++explicit_;
     }
@@ -58,6 +76,9 @@ std::uint8_t CommIo::ClaimOrRetry()
         return 0;
     if (!claimed_) {
         claimed_ = true;
+        tickWord_ = api_.TickWord(refreshUnits_);
+        if (refreshUnits_ == 0)
+            tickWord_ = nullptr;
         for (std::uint8_t i = 0; i < count_; ++i)
             OpenDevice(uarts_[i]);
     } else {
@@ -82,7 +103,7 @@ void CommIo::OpenDevice(Uart &uart)
         uart.error = 0;
         return;
     }
-    if (const std::uint32_t openError = api_.Open(path, handle)) {
+    if (const std::uint32_t openError = api_.OpenForEvents(path, handle)) {
         uart.link = Link::Closed;
         uart.failedCall = "CreateFile";
         uart.error = openError;
@@ -121,10 +142,105 @@ void CommIo::OpenDevice(Uart &uart)
             return; // gone again at once
     }
     SyncLines(uart);
+    if (uart.link == Link::Open)
+        StartWatching(uart);
+}
+
+// ---- Comm events ------------------------------------------------------------
+
+void CommIo::StartWatching(Uart &uart)
+{
+    uart.stale = true;
+    uart.edge = false;
+    uart.quiet = false;
+    uart.wait = CommWait{};
+    uart.watchCall = nullptr;
+    uart.watchError = 0;
+    const char *call = "SetCommMask";
+    std::uint32_t error = api_.WatchLines(uart.handle, uart.wait);
+    uart.watch = Uart::Watch::Watching; // EndWait from here on, whatever follows
+    if (error == 0) {
+        call = "WaitCommEvent";
+        error = api_.StartWait(uart.handle, uart.wait);
+        uart.wait.armed = error == 0;
+    }
+    // A refusal here keeps the device, whatever the code: it was just set up,
+    // and a device that is really gone fails its next line read.
+    if (error != 0)
+        WatchRefused(uart, call, error);
+}
+
+void CommIo::WatchRefused(Uart &uart, const char *call, std::uint32_t error)
+{
+    // Not every driver has comm events: read the lines at every poll, as
+    // before there were any.
+    api_.EndWait(uart.handle, uart.wait);
+    uart.quiet = false;
+    uart.watch = Uart::Watch::Refused;
+    uart.watchCall = call;
+    uart.watchError = error;
+}
+
+void CommIo::StopWatching(Uart &uart)
+{
+    if (uart.watch == Uart::Watch::Watching)
+        api_.EndWait(uart.handle, uart.wait); // cancelled and collected: the handle and the record may go
+    uart.watch = Uart::Watch::Off;
+    uart.quiet = false;
+    uart.wait.armed = false;
+}
+
+std::uint32_t CommIo::Refresh(Uart &uart)
+{
+    std::uint32_t events = 0;
+    const bool completed = uart.wait.Completed();
+    if (completed) {
+        uart.wait.armed = false;
+        const std::uint32_t error = api_.WaitResult(uart.handle, uart.wait);
+        if (error != 0) {
+            if (MeansDeviceRemoved(error)) {
+                lostCall_ = "WaitCommEvent";
+                return error;
+            }
+            WatchRefused(uart, "WaitCommEvent", error);
+            return ReadLines(uart);
+        }
+        events = uart.wait.events;
+    }
+    std::uint8_t lines = 0;
+    if (const std::uint32_t error = api_.ModemStatus(uart.handle, lines)) {
+        lostCall_ = "GetCommModemStatus";
+        return error;
+    }
+    if (!completed && !uart.stale && ((lines ^ uart.lines) & 0xF0))
+        ++missedByEvents_;
+    // The driver saw the key line change, yet it reads as the host last saw
+    // it: it changed and changed back between two reads.
+    if ((events & uart.keyEvent) && !uart.stale && !((lines ^ uart.shownKey) & uart.keySource))
+        uart.edge = true;
+    uart.lines = lines;
+    uart.stale = false;
+    if (tickWord_)
+        uart.lastUnits = *tickWord_;
+    else
+        uart.lastRead = api_.Ticks();
+    if (completed) {
+        const std::uint32_t error = api_.StartWait(uart.handle, uart.wait);
+        uart.wait.armed = error == 0;
+        if (error != 0) {
+            if (MeansDeviceRemoved(error)) {
+                lostCall_ = "WaitCommEvent";
+                return error;
+            }
+            WatchRefused(uart, "WaitCommEvent", error);
+        }
+    }
+    return 0;
 }
 
 void CommIo::Lose(Uart &uart, const char *call, std::uint32_t error)
 {
+    StopWatching(uart);
     api_.Close(uart.handle);
     uart.handle = nullptr;
     uart.link = Link::Closed;
@@ -142,6 +258,7 @@ void CommIo::Release()
     for (std::uint8_t i = 0; i < count_; ++i) {
         Uart &uart = uarts_[i];
         if (uart.link == Link::Open) {
+            StopWatching(uart);
             api_.Close(uart.handle);
             uart.handle = nullptr;
             uart.link = Link::Closed;
@@ -239,15 +356,15 @@ static inline std::uint8_t ModemStatusRead(Regs &regs, std::uint8_t lines)
     return value;
 }
 
-std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg)
+std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg, bool keyRead)
 {
     Regs &regs = uart.regs;
     if (reg != Regs::MSR || (regs.mcr & Regs::MCR_LOOP))
         return regs.Read(reg);
-    std::uint8_t lines = 0;
-    const std::uint32_t error = api_.ModemStatus(uart.handle, lines);
-    if (error != 0)
+    uart.quiet = false;
+    if (const std::uint32_t error = Sample(uart))
         return ModemStatusFailed(uart, error);
+    std::uint8_t lines = LinesToShow(uart, keyRead);
     if (uart.wired)
         lines = uart.wiring.Apply(lines, api_);
     return ModemStatusRead(regs, lines);
@@ -255,7 +372,7 @@ std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg)
 
 std::uint8_t CommIo::ModemStatusFailed(Uart &uart, std::uint32_t error)
 {
-    Lose(uart, "GetCommModemStatus", error);
+    Lose(uart, lostCall_, error);
     return 0; // bits read 0 while the device is gone
 }
 
@@ -278,6 +395,7 @@ std::uint8_t CommIo::PeekRegister(const Uart &uart, std::uint8_t reg)
 void CommIo::WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value)
 {
     Regs &regs = uart.regs;
+    uart.quiet = false; // the poll's short answer leaves the register file alone
     regs.Write(reg, value);
     if (reg == Regs::MCR) {
         if (hotUart_ == &uart && (regs.mcr & Regs::MCR_LOOP))
@@ -321,16 +439,26 @@ std::uint16_t CommIo::GetPortBit(std::uint16_t port, std::uint8_t bit)
     // read last time, of a UART that is still open and not looped back. The
     // read clears the deltas, and the next compares with these levels.
     if (port == hotPort_ && static_cast<std::uint8_t>(bit - 4) < 4) {
-        std::uint8_t lines = 0;
-        const std::uint32_t error = api_.ModemStatus(hotUart_->handle, lines);
-        if (__builtin_expect(error != 0, 0))
-            return ModemStatusFailed(*hotUart_, error);
-        Regs &regs = hotUart_->regs;
-        regs.inputs = lines & 0xF0;
-        regs.msrDelta = 0;
-        return static_cast<std::uint16_t>((lines >> bit) & 1);
+        Uart &uart = *hotUart_;
+        if (uart.quiet && !uart.wait.Completed() && *tickWord_ - uart.lastUnits < refreshUnits_)
+            return static_cast<std::uint16_t>((uart.lines >> bit) & 1);
+        return HotPoll(uart, bit);
     }
     return GetPortBitAnyWay(port, bit);
+}
+
+std::uint16_t CommIo::HotPoll(Uart &uart, std::uint8_t bit)
+{
+    const std::uint32_t error = Sample(uart);
+    if (__builtin_expect(error != 0, 0))
+        return ModemStatusFailed(uart, error);
+    const std::uint8_t lines = LinesToShow(uart, bit == 4);
+    Regs &regs = uart.regs;
+    regs.inputs = lines & 0xF0;
+    regs.msrDelta = 0;
+    // Only with the system's tick word: the short answer reads no clock call.
+    uart.quiet = bit == 4 && uart.watch == Uart::Watch::Watching && !uart.edge && tickWord_ != nullptr;
+    return static_cast<std::uint16_t>((lines >> bit) & 1);
 }
 
 std::uint16_t CommIo::GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit)
@@ -347,7 +475,7 @@ std::uint16_t CommIo::GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit)
         hotPort_ = port;
         hotUart_ = uart;
     }
-    return static_cast<std::uint16_t>((ReadRegister(*uart, reg) >> bit) & 1);
+    return static_cast<std::uint16_t>((ReadRegister(*uart, reg, bit == 4) >> bit) & 1);
 }
 
 void CommIo::ChangeBit(std::uint16_t port, std::uint8_t bit, bool set)
@@ -415,6 +543,11 @@ const char *CommIo::Status()
         case Link::NotYetOpened: Append(text, "opens at the first IsDriverInstalled"); break;
         case Link::Open:
             Append(text, "held");
+            if (uart.watch == Uart::Watch::Watching)
+                Append(text, ", line events watched");
+            else if (uart.watch == Uart::Watch::Refused && uart.watchError != ErrorNotSupported)
+                Append(text, ", line events refused by %s (error %u), lines read at every poll",
+                    uart.watchCall ? uart.watchCall : "the driver", static_cast<unsigned>(uart.watchError));
             if (uart.failedCall)
                 Append(text, ", %u baud refused by %s (error %u)", static_cast<unsigned>(uart.wanted.baud), uart.failedCall,
                     static_cast<unsigned>(uart.error));
@@ -425,6 +558,9 @@ const char *CommIo::Status()
             break;
         }
     }
+    if (missedByEvents_ || recovered_)
+        Append(text, "; %u edges recovered between polls, %u changes found only by refresh",
+            static_cast<unsigned>(recovered_), static_cast<unsigned>(missedByEvents_));
     if (text.used >= sizeof status_)
         std::snprintf(status_ + sizeof status_ - 4, 4, "...");
     return status_;

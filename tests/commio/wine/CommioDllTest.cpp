@@ -10,6 +10,7 @@
 // COM1, a link to /dev/null on which every comm call fails.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -28,6 +29,9 @@ using Calls = std::vector<std::string>;
 
 sim::ComDevices devices;
 Calls calls;
+// The comm event calls are recorded only when a test asks, as the
+// simulated devices do (their devices have no events unless asked).
+bool recordEvents = false;
 std::map<HANDLE, std::string> labels; // simulated handle -> "c1"
 
 // What a fake leaves as the last error when it doesn't fail: no code the
@@ -230,6 +234,59 @@ BOOL WINAPI FakeGetCommModemStatus(HANDLE handle, LPDWORD status)
 
 DWORD WINAPI FakeGetTickCount() { return devices.Ticks(); }
 
+void RecordEvent(const std::string &line, std::uint32_t error)
+{
+    if (recordEvents)
+        calls.push_back(error ? line + " fails " + std::to_string(error) : line);
+}
+
+// The io.dll's wait record is an OVERLAPPED followed by the event mask it
+// passes; the simulated devices complete it in place.
+commio::CommWait &WaitOf(LPOVERLAPPED overlapped) { return *reinterpret_cast<commio::CommWait *>(overlapped); }
+
+BOOL WINAPI FakeSetCommMask(HANDLE handle, DWORD mask)
+{
+    Poison();
+    commio::CommWait unused;
+    const std::uint32_t error = IsSimulated(handle) ? devices.WatchLines(handle, unused) : ERROR_INVALID_HANDLE;
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%lX", mask);
+    RecordEvent("SetCommMask(" + Label(handle) + ", " + text + ")", error);
+    return error ? Failed(error, FALSE) : TRUE;
+}
+
+BOOL WINAPI FakeWaitCommEvent(HANDLE handle, LPDWORD mask, LPOVERLAPPED overlapped)
+{
+    Poison();
+    std::uint32_t error = ERROR_INVALID_PARAMETER;
+    if (overlapped && reinterpret_cast<void *>(mask) == &WaitOf(overlapped).events)
+        error = IsSimulated(handle) ? devices.StartWait(handle, WaitOf(overlapped)) : ERROR_INVALID_HANDLE;
+    RecordEvent("WaitCommEvent(" + Label(handle) + ")", error);
+    return Failed(error ? error : ERROR_IO_PENDING, FALSE);
+}
+
+BOOL WINAPI FakeGetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD bytes, BOOL wait)
+{
+    Poison();
+    *bytes = 0;
+    const bool pending = !WaitOf(overlapped).Completed();
+    const std::uint32_t error = pending ? ERROR_IO_INCOMPLETE : devices.WaitResult(handle, WaitOf(overlapped));
+    RecordEvent("GetOverlappedResult(" + Label(handle) + (wait ? ", TRUE)" : ", FALSE)") +
+                    (pending && wait ? " would wait for ever" : ""),
+                error);
+    return error ? Failed(error, FALSE) : TRUE;
+}
+
+BOOL WINAPI FakeCancelIoEx(HANDLE handle, LPOVERLAPPED overlapped)
+{
+    Poison();
+    const bool pending = overlapped && !WaitOf(overlapped).Completed();
+    if (pending)
+        WaitOf(overlapped).status = ERROR_OPERATION_ABORTED; // the simulated driver's status word
+    RecordEvent("CancelIoEx(" + Label(handle) + ")", pending ? 0 : ERROR_NOT_FOUND);
+    return pending ? TRUE : Failed(ERROR_NOT_FOUND, FALSE);
+}
+
 template <typename Fn> FARPROC Proc(Fn function) { return ZELBIN_PROC_CAST(FARPROC, function); }
 
 std::string ProgramFolder()
@@ -272,6 +329,10 @@ protected:
                 {"EscapeCommFunction", Proc(FakeEscapeCommFunction)},
                 {"GetCommModemStatus", Proc(FakeGetCommModemStatus)},
                 {"GetTickCount", Proc(FakeGetTickCount)},
+                {"SetCommMask", Proc(FakeSetCommMask)},
+                {"WaitCommEvent", Proc(FakeWaitCommEvent)},
+                {"GetOverlappedResult", Proc(FakeGetOverlappedResult)},
+                {"CancelIoEx", Proc(FakeCancelIoEx)},
             };
             for (const auto &redirect : redirects)
                 EXPECT_TRUE(RedirectImport(io_, "KERNEL32.dll", redirect.name, redirect.fake)) << redirect.name;
@@ -292,6 +353,7 @@ protected:
     void SetUp() override
     {
         devices.Reset();
+        recordEvents = false;
         calls.clear();
         labels.clear();
     }
@@ -336,7 +398,7 @@ TEST_F(CommioDll, AStartClaimsSetsUpAndRaisesRts)
     Load("any = COM5\r\n", true);
     zelbin.StartListen("COM5;3F8h");
     EXPECT_EQ(Take(), (Calls{
-                          "CreateFileA(\"\\\\.\\COM5\", 0xC0000000, 0, NULL, 3, 0x0, NULL) -> c1",
+                          "CreateFileA(\"\\\\.\\COM5\", 0xC0000000, 0, NULL, 3, 0x40000000, NULL) -> c1",
                           "GetCommState(c1)",
                           kClaimDcb,
                           "CreateFileA(\"COM5\", 0xC0000000, 0, NULL, 3, 0x0, NULL) fails 5",
@@ -366,6 +428,42 @@ TEST_F(CommioDll, APollIsOneModemStatusCallAndDtrFollowsTheToggle)
     EXPECT_EQ(Take(), (Calls{"EscapeCommFunction(c1, SETDTR)", "EscapeCommFunction(c1, CLRDTR)"}));
     EXPECT_EQ(driverInstalled(), 1);
     EXPECT_EQ(Take(), Calls{});
+}
+
+TEST_F(CommioDll, WithLineEventsAQuietPollMakesNoCallAndAShortPressIsReportedOnce)
+{
+    devices.Plug("COM5").refuseEvents = 0;
+    recordEvents = true;
+    Load("any = COM5", true);
+    zelbin.StartListen("COM5;3F8h");
+    const Calls start = Take();
+    ASSERT_GE(start.size(), 2u);
+    EXPECT_EQ(start[0], "CreateFileA(\"\\\\.\\COM5\", 0xC0000000, 0, NULL, 3, 0x40000000, NULL) -> c1");
+    EXPECT_NE(std::find(start.begin(), start.end(), "SetCommMask(c1, 0x138)"), start.end());
+    EXPECT_NE(std::find(start.begin(), start.end(), "WaitCommEvent(c1)"), start.end());
+    EXPECT_STREQ(status(), "COM5 for any UART: held, line events watched");
+    EXPECT_EQ(zelbin.IsZBToggle(), 0);
+    Take();
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(zelbin.IsZBToggle(), 0);
+    EXPECT_EQ(Take(), Calls{});
+    devices.SetInput("COM5", commio::ModemCts, true);
+    devices.SetInput("COM5", commio::ModemCts, false);
+    int presses = 0;
+    for (int i = 0; i < 3; ++i)
+        presses += zelbin.IsZBToggle();
+    EXPECT_EQ(presses, 1);
+    const Calls change = Take();
+    ASSERT_GE(change.size(), 3u);
+    EXPECT_EQ(Calls(change.begin(), change.begin() + 3),
+              (Calls{"GetOverlappedResult(c1, FALSE)", "GetCommModemStatus(c1)", "WaitCommEvent(c1)"}));
+    FreeLibrary(key_);
+    key_ = nullptr;
+    FreeLibrary(io_);
+    io_ = nullptr;
+    const Calls unload = Take();
+    EXPECT_NE(std::find(unload.begin(), unload.end(), "CancelIoEx(c1)"), unload.end());
+    EXPECT_EQ(devices.ClosedWithWaitPending(), 0u);
 }
 
 // A normally closed key on DSR whose contacts bounce, with the map's
@@ -508,7 +606,7 @@ TEST_F(CommioDll, AGetCommStateFailureIsReportedUnderItsName)
     devices.Plug("COM5").failGetState = ERROR_GEN_FAILURE;
     Load("any = COM5", true);
     EXPECT_EQ(driverInstalled(), 0);
-    EXPECT_EQ(Take(), (Calls{"CreateFileA(\"\\\\.\\COM5\", 0xC0000000, 0, NULL, 3, 0x0, NULL) -> c1",
+    EXPECT_EQ(Take(), (Calls{"CreateFileA(\"\\\\.\\COM5\", 0xC0000000, 0, NULL, 3, 0x40000000, NULL) -> c1",
                              "GetCommState(c1) fails 31", "CloseHandle(c1)"}));
     EXPECT_STREQ(status(), "COM5 for any UART: not held, GetCommState failed (error 31); retrying");
 }

@@ -78,6 +78,27 @@ enum class Escape : std::uint32_t { SetRts = 3, ClrRts = 4, SetDtr = 5, ClrDtr =
 // has the same lines.
 constexpr std::uint8_t ModemCts = 0x10, ModemDsr = 0x20, ModemRing = 0x40, ModemDcd = 0x80;
 
+// SetCommMask's and WaitCommEvent's bits for a change of each input line.
+constexpr std::uint32_t EventCts = 0x0008, EventDsr = 0x0010, EventRlsd = 0x0020, EventRing = 0x0100;
+constexpr std::uint32_t LineEvents = EventCts | EventDsr | EventRlsd | EventRing;
+
+// A comm event wait the driver completes in place: an OVERLAPPED's layout
+// (its status word first, then the event it signals) followed by the mask
+// that WaitCommEvent fills in. Whoever started the wait can tell that it has
+// completed by reading the status word, with no call at all; the storage
+// must stay where it is until the wait is collected.
+struct CommWait {
+    static constexpr std::uintptr_t Pending = 0x103; // the status word while the driver holds it
+    std::uintptr_t status = 0;
+    std::uintptr_t information = 0;
+    std::uint32_t offset = 0, offsetHigh = 0;
+    void *event = nullptr;  // the binding's own, made by WatchLines
+    std::uint32_t events = 0; // which lines changed, once completed
+    bool armed = false;       // started and not yet collected
+
+    bool Completed() const { return *static_cast<const volatile std::uintptr_t *>(&status) != Pending; }
+};
+
 class CommApi {
 public:
     virtual ~CommApi() = default;
@@ -85,12 +106,49 @@ public:
     // CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
     // 0, NULL): an exclusive claim of the device.
     virtual std::uint32_t Open(const char *path, DeviceHandle &handle) = 0;
+    // The same with FILE_FLAG_OVERLAPPED, so that a comm event wait can stay
+    // pending on it; the comm calls above stay synchronous on such a handle.
+    virtual std::uint32_t OpenForEvents(const char *path, DeviceHandle &handle) { return Open(path, handle); }
     // GetCommState and SetCommState, the settings block passed whole.
     virtual std::uint32_t GetState(DeviceHandle handle, DeviceSettings &settings) = 0;
     virtual std::uint32_t SetState(DeviceHandle handle, const DeviceSettings &settings) = 0;
     virtual std::uint32_t EscapeFunction(DeviceHandle handle, Escape code) = 0;
     virtual std::uint32_t ModemStatus(DeviceHandle handle, std::uint8_t &lines) = 0;
     virtual void Close(DeviceHandle handle) = 0;
+
+    // Comm events. A driver (or system) that has none answers
+    // ERROR_NOT_SUPPORTED, and the io.dll reads the lines at every poll.
+    //
+    // WatchLines: SetCommMask(LineEvents), and whatever the wait needs
+    // (its event). StartWait: WaitCommEvent, overlapped, into `wait`: 0 once
+    // it is pending or already completed. WaitResult: the result of a
+    // completed wait (GetOverlappedResult, no waiting): 0 and wait.events, or
+    // the wait's error. EndWait: a wait still pending is cancelled and its
+    // completion collected before this returns; what WatchLines made is
+    // freed. Called before the handle is closed, whenever WatchLines was.
+    virtual std::uint32_t WatchLines(DeviceHandle handle, CommWait &wait)
+    {
+        (void)handle;
+        (void)wait;
+        return 50; // ERROR_NOT_SUPPORTED
+    }
+    virtual std::uint32_t StartWait(DeviceHandle handle, CommWait &wait)
+    {
+        (void)handle;
+        (void)wait;
+        return 50;
+    }
+    virtual std::uint32_t WaitResult(DeviceHandle handle, CommWait &wait)
+    {
+        (void)handle;
+        (void)wait;
+        return 50;
+    }
+    virtual void EndWait(DeviceHandle handle, CommWait &wait)
+    {
+        (void)handle;
+        wait.armed = false;
+    }
 
     // The serial ports the system lists (the Ports device class): `visit`
     // gets each one's device instance ID (USB\VID_0403&PID_6001\A1B2C3) and
@@ -107,6 +165,14 @@ public:
 
     // A millisecond count that wraps at 2^32 (GetTickCount).
     virtual std::uint32_t Ticks() = 0;
+    // A tick counter that can be read with one load and no call, where the
+    // system keeps one, and how many of its units make about 100 ms (at
+    // least 1); null where there is none. A quiet poll reads only this.
+    virtual const volatile std::uint32_t *TickWord(std::uint32_t &per100ms)
+    {
+        per100ms = 0;
+        return nullptr;
+    }
 };
 
 } // namespace commio

@@ -9,8 +9,17 @@
 // - Line format: when a line control write leaves DLAB clear and the
 //   divisor and format differ from those last asked for, one GetCommState
 //   and one SetCommState (a zero divisor is kept and not applied).
-// - Modem status reads: one GetCommModemStatus; the delta bits compare
-//   with the previous read and clear on read, as on a 16550.
+// - Modem status reads: the delta bits compare with the previous read and
+//   clear on read, as on a 16550. The device is opened for comm events and
+//   a WaitCommEvent on its input lines is kept pending: a read whose wait
+//   has not completed makes no call at all; one whose wait has completed
+//   reads GetCommModemStatus once and starts the wait again; and the lines
+//   are read at least every RefreshIntervalMs in any case. A driver that
+//   refuses the events gets one GetCommModemStatus per read.
+// - A press or release that came and went between two reads (a completed
+//   wait says the key line changed, but it reads as the host last saw it)
+//   is shown at the next read of the key bit, and the true level at the
+//   one after: the host sees it once.
 // - Ports no mapping covers: writes are dropped, reads answer FFh.
 // - A mapping's wiring (input line, invert, debounce) is applied to the
 //   device's lines before the modem status register sees them, so the
@@ -22,7 +31,9 @@
 // Release. A device whose call fails is closed and counted lost; while
 // lost its bit reads answer 0, and IsDriverInstalled tries to open it again
 // at most once per RetryIntervalMs. Once open, IsDriverInstalled makes no
-// call at all and a modem status read exactly one; neither allocates.
+// call at all, nor does a modem status read while the lines are quiet;
+// neither allocates, and nothing ever waits. A pending wait is cancelled
+// and collected before its device is closed.
 //
 // One thread at a time, like the key library that calls it.
 #pragma once
@@ -41,6 +52,9 @@ namespace commio {
 class CommIo {
 public:
     static constexpr std::uint32_t RetryIntervalMs = 500;
+    // While comm events are watched, the lines are read again at least this
+    // often, for a driver that signals nothing.
+    static constexpr std::uint32_t RefreshIntervalMs = 100;
 
     explicit CommIo(CommApi &api) : api_(api) {}
     CommIo(const CommIo &) = delete;
@@ -87,6 +101,25 @@ private:
         bool wired = false; // the key line is not plain CTS
         KeyWiring wiring;
         AdapterLookup adapter; // at the last open attempt
+
+        // Comm events: while `watch` is Watching, a wait stays pending and
+        // `lines` holds the device's lines as last read.
+        enum class Watch : std::uint8_t { Off, Watching, Refused } watch = Watch::Off;
+        CommWait wait;
+        bool stale = true;              // `lines` not read since the open
+        std::uint8_t lines = 0;         // the device's lines at the last read
+        std::uint8_t shownKey = 0;      // the key's source line as the host last saw it
+        std::uint8_t keySource = ModemCts;
+        std::uint32_t keyEvent = EventCts;
+        bool edge = false;              // a press or release the reads missed, to show next
+        // The last poll read the key bit through the events and left the
+        // register file as `lines` show it: until the wait completes or a
+        // refresh falls due, a poll answers from `lines` alone.
+        bool quiet = false;
+        std::uint32_t lastRead = 0;     // Ticks of the last device read, without a tick word
+        std::uint32_t lastUnits = 0;    // the tick word at the last device read
+        const char *watchCall = nullptr; // what refused the events
+        std::uint32_t watchError = 0;
     };
 
     int IndexOf(std::uint16_t port, std::uint8_t &reg) const; // -1 for no UART
@@ -95,11 +128,14 @@ private:
         const int index = IndexOf(port, reg);
         return index < 0 ? nullptr : &uarts_[index];
     }
-    std::uint8_t ReadRegister(Uart &uart, std::uint8_t reg);
+    // `keyRead`: the read shows the host the key bit (a missed edge is shown
+    // and used up); reads of the other status bits leave it waiting.
+    std::uint8_t ReadRegister(Uart &uart, std::uint8_t reg, bool keyRead = true);
     __attribute__((noinline, cold)) std::uint8_t ModemStatusFailed(Uart &uart, std::uint32_t error);
     void WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value);
     static std::uint8_t PeekRegister(const Uart &uart, std::uint8_t reg);
     __attribute__((noinline)) std::uint16_t GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit);
+    __attribute__((noinline)) std::uint16_t HotPoll(Uart &uart, std::uint8_t bit);
     void ChangeBit(std::uint16_t port, std::uint8_t bit, bool set);
 
     std::uint8_t ClaimOrRetry();
@@ -112,6 +148,47 @@ private:
     static constexpr const char *kSetCommState = commio::kSetCommState;
     void SyncLines(Uart &uart);
     void Lose(Uart &uart, const char *call, std::uint32_t error);
+    void StartWatching(Uart &uart);
+    void StopWatching(Uart &uart);
+    // Brings uart.lines up to date: no call at all while the wait is pending
+    // and the last read is recent. 0, or the error that loses the device
+    // (with lostCall_ naming the call).
+    std::uint32_t Sample(Uart &uart)
+    {
+        if (uart.watch != Uart::Watch::Watching)
+            return ReadLines(uart);
+        if (!uart.wait.Completed() && !uart.stale && !RefreshDue(uart))
+            return 0;
+        return Refresh(uart);
+    }
+    std::uint32_t ReadLines(Uart &uart)
+    {
+        lostCall_ = "GetCommModemStatus";
+        return api_.ModemStatus(uart.handle, uart.lines);
+    }
+    bool RefreshDue(const Uart &uart)
+    {
+        if (tickWord_)
+            return *tickWord_ - uart.lastUnits >= refreshUnits_;
+        return api_.Ticks() - uart.lastRead >= RefreshIntervalMs;
+    }
+    // The lines to show: the device's, with a missed edge of the key line
+    // in place of its level when the host reads the key bit.
+    std::uint8_t LinesToShow(Uart &uart, bool keyRead)
+    {
+        std::uint8_t lines = uart.lines;
+        if (keyRead) {
+            if (__builtin_expect(uart.edge, 0)) {
+                lines = static_cast<std::uint8_t>(lines ^ uart.keySource);
+                uart.edge = false;
+                ++recovered_;
+            }
+            uart.shownKey = lines;
+        }
+        return lines;
+    }
+    __attribute__((noinline)) std::uint32_t Refresh(Uart &uart);
+    void WatchRefused(Uart &uart, const char *call, std::uint32_t error);
 
     static constexpr std::size_t MaxUarts = MaxMappedUarts;
     CommApi &api_;
@@ -127,6 +204,11 @@ private:
     Uart *hotUart_ = nullptr;
     bool configured_ = false;
     bool claimed_ = false;
+    const char *lostCall_ = nullptr;
+    const volatile std::uint32_t *tickWord_ = nullptr; // the system's tick counter, read with no call
+    std::uint32_t refreshUnits_ = 0;                   // its units in RefreshIntervalMs
+    std::uint32_t missedByEvents_ = 0; // refreshes that found a change no event told of
+    std::uint32_t recovered_ = 0;      // presses and releases shown that fell between two reads
     char why_[320] = "no port map read yet";
     char status_[320] = {};
 };

@@ -16,6 +16,13 @@ public:
     void Close(DeviceHandle handle) override;
     std::uint32_t ListPorts(PortVisitor visit, void *context) override;
     std::uint32_t Ticks() override;
+
+    std::uint32_t OpenForEvents(const char *path, DeviceHandle &handle) override;
+    std::uint32_t WatchLines(DeviceHandle handle, CommWait &wait) override;
+    std::uint32_t StartWait(DeviceHandle handle, CommWait &wait) override;
+    std::uint32_t WaitResult(DeviceHandle handle, CommWait &wait) override;
+    void EndWait(DeviceHandle handle, CommWait &wait) override;
+    const volatile std::uint32_t *TickWord(std::uint32_t &per100ms) override;
 };
 
 } // namespace commio

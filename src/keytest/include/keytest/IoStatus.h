@@ -18,3 +18,19 @@ struct ExplainedStatus {
 };
 
 ExplainedStatus ExplainIoStatus(const std::string &status, const SystemText &systemText);
+
+// What the comm-port io.dll's status text says of the line events: whether
+// it watches the driver's comm events for a device it holds, how many
+// presses and releases it recovered that fell between two polls, and how
+// many changes only its periodic refresh found (a driver that signals
+// nothing). An io.dll that says nothing of them watches none.
+struct LineEventsStatus {
+    bool watched = false;
+    bool refused = false;     // the driver refused them: one read per poll
+    unsigned long recovered = 0;
+    unsigned long refreshFinds = 0;
+};
+
+LineEventsStatus ReadLineEvents(const std::string &status);
+// One line for a report: "watched, 2 edges recovered between polls, ...".
+std::string DescribeLineEvents(const LineEventsStatus &events);

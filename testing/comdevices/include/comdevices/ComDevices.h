@@ -56,6 +56,11 @@ public:
         std::uint32_t generation = 0; // bumped at every plug-in
         bool held = false;
         std::string instanceId;       // kept across plug-ins; empty: not listed
+        // Comm events: SetCommMask and WaitCommEvent fail with this code;
+        // a device has none unless a test sets it to 0 (Plug keeps what was
+        // set). `silent`: a wait is taken and never completes.
+        std::uint32_t refuseEvents = 50; // ERROR_NOT_SUPPORTED
+        bool silent = false;
     };
 
     // A new set of devices: none at all, nothing recorded, clock at 0.
@@ -82,6 +87,16 @@ public:
     void Advance(std::uint32_t ms) { now_ += ms; }
     void SetRecording(bool on) { recording_ = on; }
     void SetRecordingStateReads(bool on) { recordStateReads_ = on; }
+    // SetCommMask, WaitCommEvent, GetOverlappedResult and CancelIo are
+    // recorded only when asked for, like GetCommState.
+    void SetRecordingEvents(bool on) { recordEvents_ = on; }
+    // Comm event waits: started, collected (their result taken, or
+    // cancelled and collected), and handles closed with a wait still
+    // pending, which a real driver would complete into freed storage.
+    std::uint64_t WaitsStarted() const { return waitsStarted_; }
+    std::uint64_t WaitsCollected() const { return waitsCollected_; }
+    std::uint64_t ClosedWithWaitPending() const { return closedPending_; }
+    std::size_t WaitsPending() const;
 
     const std::vector<std::string> &Calls() const { return calls_; }
     std::vector<std::string> TakeCalls();
@@ -102,8 +117,20 @@ public:
     std::uint32_t EscapeFunction(commio::DeviceHandle handle, commio::Escape code) override;
     std::uint32_t ModemStatus(commio::DeviceHandle handle, std::uint8_t &lines) override;
     void Close(commio::DeviceHandle handle) override;
+    std::uint32_t OpenForEvents(const char *path, commio::DeviceHandle &handle) override { return Open(path, handle); }
+    std::uint32_t WatchLines(commio::DeviceHandle handle, commio::CommWait &wait) override;
+    std::uint32_t StartWait(commio::DeviceHandle handle, commio::CommWait &wait) override;
+    std::uint32_t WaitResult(commio::DeviceHandle handle, commio::CommWait &wait) override;
+    void EndWait(commio::DeviceHandle handle, commio::CommWait &wait) override;
     std::uint32_t ListPorts(PortVisitor visit, void *context) override;
     std::uint32_t Ticks() override { return now_; }
+    // The clock itself, in milliseconds, unless a test asks for none.
+    const volatile std::uint32_t *TickWord(std::uint32_t &per100ms) override
+    {
+        per100ms = tickWord_ ? 100 : 0;
+        return tickWord_ ? &now_ : nullptr;
+    }
+    void SetTickWord(bool on) { tickWord_ = on; }
 
     // What an open that fails returns to a CreateFileA caller.
     static commio::DeviceHandle Invalid() { return reinterpret_cast<commio::DeviceHandle>(~std::uintptr_t{0}); }
@@ -113,7 +140,18 @@ private:
         std::string name;
         std::uint32_t generation;
         std::string label; // "c1"
+        bool masked = false;             // SetCommMask took the line events
+        commio::CommWait *wait = nullptr; // started and not yet collected
     };
+    std::uint32_t ReachForEvents(commio::DeviceHandle handle, Held *&held, Device *&device);
+    // Completes every pending wait on `name`'s handles: with `events`, or
+    // with `error` when the device went away.
+    void CompleteWaits(const std::string &name, std::uint32_t events, std::uint32_t error);
+    void RecordEvent(std::string line)
+    {
+        if (recordEvents_)
+            Record(std::move(line));
+    }
     static std::string Key(const char *path);
     // The device behind `handle` if it can take a comm call, else the error.
     std::uint32_t Reach(commio::DeviceHandle handle, Device *&device, bool countsForFailNext = true);
@@ -126,6 +164,9 @@ private:
     std::uint32_t now_ = 0;
     bool recording_ = true;
     bool recordStateReads_ = false;
+    bool recordEvents_ = false;
+    bool tickWord_ = true;
+    std::uint64_t waitsStarted_ = 0, waitsCollected_ = 0, closedPending_ = 0;
     commio::DeviceSettings plugSettings_ = DriverDefaults();
     bool listed_ = true;
     std::uint32_t listFailure_ = 0;
