@@ -41,25 +41,6 @@ enum : UINT_PTR { TimerTest = 1, TimerFind = 2 };
 
 const char *const LineNames[LineCount] = {"CTS", "DSR", "DCD", "RI", "RTS", "DTR"};
 
-class LoadedTarget : public KeyTestTarget {
-public:
-    explicit LoadedTarget(const Libraries &libraries) : libraries_(libraries) {}
-    void StartListen(const char *params) override { libraries_.zelbin.StartListen(params); }
-    bool IsZBToggle() override { return libraries_.zelbin.IsZBToggle() != 0; }
-    void SetToggled(bool on) override { libraries_.zelbin.SetToggled(on ? 1 : 0); }
-    void StopListen() override { libraries_.zelbin.StopListen(); }
-    bool DriverAnswers() override { return libraries_.isDriverInstalled() != 0; }
-    LineLevels ReadLines(std::uint16_t base) override { return ReadModemLines(libraries_.getPortBit, base); }
-    bool UartAnswers(std::uint16_t base) override { return UartAnswersAt(libraries_.getPortBit, base); }
-    std::string IoStatus() override
-    {
-        const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;
-        return status ? ExplainIoStatus(status, SystemMessageText).text : std::string();
-    }
-
-private:
-    const Libraries &libraries_;
-};
 
 struct App {
     HWND window = nullptr;

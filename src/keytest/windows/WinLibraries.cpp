@@ -1,6 +1,8 @@
 #include "WinLibraries.h"
 
 #include "WinSupport.h"
+#include "keytest/IoStatus.h"
+#include "keytest/ModemLines.h"
 
 namespace {
 
@@ -75,4 +77,14 @@ std::string LoadLibraries(const KeyTestOptions &options, Libraries &libraries)
     libraries.ioPath = path;
     DescribeIo(io, libraries);
     return {};
+}
+
+LineLevels LoadedTarget::ReadLines(std::uint16_t base) { return ReadModemLines(libraries_.getPortBit, base); }
+
+bool LoadedTarget::UartAnswers(std::uint16_t base) { return UartAnswersAt(libraries_.getPortBit, base); }
+
+std::string LoadedTarget::IoStatus()
+{
+    const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;
+    return status ? ExplainIoStatus(status, SystemMessageText).text : std::string();
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "keytest/KeyTestOptions.h"
+#include "keytest/KeyTestSession.h"
 #include "CommPortIo.h"
 #include "Zelbin_SerialLoader.h"
 
@@ -26,3 +27,21 @@ struct Libraries {
 // Loads the io.dll of --io if given, then Zelbin_Serial.dll. Returns an
 // empty text on success, else the message for the technician.
 std::string LoadLibraries(const KeyTestOptions &options, Libraries &libraries);
+
+// A test session's calls, to the libraries as loaded: the console tester
+// and the window test through the same ones.
+class LoadedTarget : public KeyTestTarget {
+public:
+    explicit LoadedTarget(const Libraries &libraries) : libraries_(libraries) {}
+    void StartListen(const char *params) override { libraries_.zelbin.StartListen(params); }
+    bool IsZBToggle() override { return libraries_.zelbin.IsZBToggle() != 0; }
+    void SetToggled(bool on) override { libraries_.zelbin.SetToggled(on ? 1 : 0); }
+    void StopListen() override { libraries_.zelbin.StopListen(); }
+    bool DriverAnswers() override { return libraries_.isDriverInstalled() != 0; }
+    LineLevels ReadLines(std::uint16_t base) override;
+    bool UartAnswers(std::uint16_t base) override;
+    std::string IoStatus() override;
+
+private:
+    const Libraries &libraries_;
+};

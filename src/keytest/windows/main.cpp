@@ -56,26 +56,6 @@ int BadCommandLine(const std::string &message)
     return KeyTestBadCommandLine;
 }
 
-// The test session's calls, to the DLLs as loaded.
-class LoadedTarget : public KeyTestTarget {
-public:
-    explicit LoadedTarget(const Libraries &libraries) : libraries_(libraries) {}
-    void StartListen(const char *params) override { libraries_.zelbin.StartListen(params); }
-    bool IsZBToggle() override { return libraries_.zelbin.IsZBToggle() != 0; }
-    void SetToggled(bool on) override { libraries_.zelbin.SetToggled(on ? 1 : 0); }
-    void StopListen() override { libraries_.zelbin.StopListen(); }
-    bool DriverAnswers() override { return libraries_.isDriverInstalled() != 0; }
-    LineLevels ReadLines(std::uint16_t base) override { return ReadModemLines(libraries_.getPortBit, base); }
-    bool UartAnswers(std::uint16_t base) override { return UartAnswersAt(libraries_.getPortBit, base); }
-    std::string IoStatus() override
-    {
-        const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;
-        return status ? ExplainIoStatus(status, SystemMessageText).text : std::string();
-    }
-
-private:
-    const Libraries &libraries_;
-};
 
 } // namespace
 
