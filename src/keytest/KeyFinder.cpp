@@ -29,7 +29,7 @@ int BusiestLine(const WatchedPort &port)
 {
     int best = KeyCts;
     for (int line = 1; line < KeyLineCount; ++line)
-        if (port.presses[line] > port.presses[best])
+        if (port.Presses(line) > port.Presses(best))
             best = line;
     return best;
 }
@@ -42,9 +42,21 @@ const char *KeyLineName(int line)
     return line >= 0 && line < KeyLineCount ? names[line] : "?";
 }
 
+bool WatchedPort::RestsOn(int line) const
+{
+    if (onMs[line] != offMs[line])
+        return onMs[line] > offMs[line];
+    return (first & LineMask[line]) != 0;
+}
+
+unsigned WatchedPort::Presses(int line) const { return RestsOn(line) ? leftOn[line] : leftOff[line]; }
+
 bool WatchedPort::Changed() const
 {
-    return std::any_of(std::begin(presses), std::end(presses), [](unsigned n) { return n > 0; });
+    for (int line = 0; line < KeyLineCount; ++line)
+        if (leftOn[line] || leftOff[line])
+            return true;
+    return false;
 }
 
 void KeyFinder::Open(const std::vector<PortInfo> &ports)
@@ -100,23 +112,27 @@ bool KeyFinder::Poll(unsigned presses)
             port.why = "stopped answering during the search (error " + std::to_string(error) + "): unplugged?";
             continue;
         }
-        if (!port.haveRest) {
+        if (!port.settled) {
             if (now - port.openedAt < SettleMs)
                 continue;
-            port.haveRest = true;
-            port.rest = port.last = lines;
+            port.settled = true;
+            port.first = port.last = lines;
+            port.lastAt = now;
             continue;
         }
+        const std::uint32_t elapsed = now - port.lastAt;
         for (int line = 0; line < KeyLineCount; ++line) {
             const std::uint8_t mask = LineMask[line];
-            const bool wasAtRest = (port.last & mask) == (port.rest & mask);
-            const bool atRest = (lines & mask) == (port.rest & mask);
-            if (wasAtRest && !atRest)
-                ++port.presses[line];
-            if (atRest && port.presses[line] >= presses)
+            const bool wasOn = (port.last & mask) != 0;
+            (wasOn ? port.onMs : port.offMs)[line] += elapsed;
+            if (wasOn != ((lines & mask) != 0))
+                ++(wasOn ? port.leftOn : port.leftOff)[line];
+            const bool atRest = ((lines & mask) != 0) == port.RestsOn(line);
+            if (atRest && port.Presses(line) >= presses)
                 done = true;
         }
         port.last = lines;
+        port.lastAt = now;
     }
     return done;
 }
@@ -165,9 +181,9 @@ Finding KeyFinder::Result() const
         for (const WatchedPort *port : changed) {
             std::string lines;
             for (int line = 0; line < KeyLineCount; ++line)
-                if (port->presses[line])
+                if (port->Presses(line))
                     lines += std::string(lines.empty() ? "" : ", ") + KeyLineName(line) + " " +
-                             Plural(port->presses[line], "time", "times");
+                             Plural(port->Presses(line), "time", "times");
             finding.changedPorts.push_back(port->name + " (" + lines + ")");
         }
     } else {
@@ -177,10 +193,10 @@ Finding KeyFinder::Result() const
         finding.friendlyName = port.friendlyName;
         finding.usb = port.usb;
         finding.line = BusiestLine(port);
-        finding.presses = port.presses[finding.line];
-        finding.opensWhenPressed = (port.rest & LineMask[finding.line]) != 0;
+        finding.presses = port.Presses(finding.line);
+        finding.opensWhenPressed = port.RestsOn(finding.line);
         for (int line = 0; line < KeyLineCount; ++line)
-            if (line != finding.line && port.presses[line])
+            if (line != finding.line && (port.leftOn[line] || port.leftOff[line]))
                 finding.alsoChanged.push_back(line);
     }
     return finding;

@@ -390,6 +390,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, Finder, ::testing::Values(
     FinderCase{"the key's own port vanishes at the second press", {"COM5"}, Presses("COM5", Cts, 2), nullptr,
         nullptr, "COM5", Finding::Kind::Found, "COM5", keytest::KeyCts, false, "any = COM5", None,
         {"COM5: stopped answering during the search (error 22): unplugged?"}, false, 1},
+    // Held down as the search begins, let go at 150 ms, then pressed: the
+    // level the line holds longer is its level at rest, not the first one.
+    FinderCase{"a key held down as the search begins", {"COM5"},
+        std::vector<LineEvent>{{0, "COM5", Dsr, true}, {150, "COM5", Dsr, false}} + Presses("COM5", Dsr, 3, false, 400),
+        nullptr, nullptr, nullptr, Finding::Kind::Found, "COM5", keytest::KeyDsr, false, "any = COM5 line=DSR", None,
+        None, true},
+    FinderCase{"a normally closed key held open as the search begins", {"COM5"},
+        std::vector<LineEvent>{{150, "COM5", Cts, true}} + Presses("COM5", Cts, 3, true, 400), nullptr, nullptr,
+        nullptr, Finding::Kind::Found, "COM5", keytest::KeyCts, true, "any = COM5 invert", None, None, true},
     FinderCase{"every port held", {"COM3"}, Presses("COM3", Cts, 3), "COM3", nullptr, nullptr,
         Finding::Kind::NothingToWatch, "", 0, false, "", {"COM3: held by another program"}, None, false}));
 

@@ -46,8 +46,8 @@ void PrintChanges(const keytest::KeyFinder &finder, std::vector<unsigned> &seen)
     for (std::size_t p = 0; p < ports.size(); ++p)
         for (int line = 0; line < keytest::KeyLineCount; ++line) {
             unsigned &shown = seen[p * keytest::KeyLineCount + static_cast<std::size_t>(line)];
-            if (ports[p].presses[line] != shown) {
-                shown = ports[p].presses[line];
+            if (ports[p].Presses(line) != shown) {
+                shown = ports[p].Presses(line);
                 std::printf("  %s %s changed (%u)\n", ports[p].name.c_str(), keytest::KeyLineName(line), shown);
             }
         }
@@ -101,6 +101,10 @@ int FindKey(const KeyTestOptions &options)
     }
     finder.CloseAll();
     SetEvent(portsClosed);
+    // Ctrl+C ends the program again as usual while the map is written. The
+    // two events stay until the process ends: a handler that began before
+    // this may still be using them on its own thread.
+    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
     std::printf("%sEvery port searched is closed, its lines off.\n\n", interrupted ? "Stopped (Ctrl+C). " : "");
 
     const keytest::Finding finding = finder.Result();

@@ -32,10 +32,23 @@ struct WatchedPort {
     std::string why;          // skipped or vanished: the reason
     commio::DeviceHandle handle = nullptr;
     std::uint32_t openedAt = 0;
-    bool haveRest = false;
-    std::uint8_t rest = 0;    // the status lines at rest, once settled
-    std::uint8_t last = 0;
-    unsigned presses[KeyLineCount] = {}; // departures from the level at rest
+    bool settled = false;
+    std::uint8_t first = 0;   // the status lines at the first settled reading
+    std::uint8_t last = 0;    // and at the latest one
+    std::uint32_t lastAt = 0;
+    // Per line, from the first settled reading: how long it has been on
+    // and off, and how often it left each level.
+    std::uint32_t onMs[KeyLineCount] = {};
+    std::uint32_t offMs[KeyLineCount] = {};
+    unsigned leftOn[KeyLineCount] = {};
+    unsigned leftOff[KeyLineCount] = {};
+
+    // A line's level at rest is the one it has held longer: a press is
+    // short beside the pauses around it, so a key held down as the search
+    // begins still gets its polarity right. Even time: the first level.
+    bool RestsOn(int line) const;
+    // Departures from the level at rest: the presses seen on that line.
+    unsigned Presses(int line) const;
     bool Changed() const;
 };
 
