@@ -1,9 +1,11 @@
 #include "keytest/PortList.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
 
 #include "commio/DeviceState.h"
-#include <map>
+#include "commio/PortMap.h"
 
 namespace keytest {
 namespace {
@@ -18,25 +20,11 @@ std::string UpperText(std::string_view text)
     return out;
 }
 
-bool IsHex(char c) { return (c >= '0' && c <= '9') || (Upper(c) >= 'A' && Upper(c) <= 'F'); }
-
 // The number of a COM name, 0 when it is none.
 unsigned ComNumber(std::string_view name)
 {
     const std::string com = ComName(name);
     return com.empty() ? 0 : static_cast<unsigned>(std::stoul(com.substr(3)));
-}
-
-// The four hex digits after `tag` ("VID_") in an instance ID, or empty.
-std::string HexField(const std::string &upper, const char *tag)
-{
-    const std::size_t at = upper.find(tag);
-    if (at == std::string::npos)
-        return {};
-    const std::string digits = upper.substr(at + 4, 4);
-    if (digits.size() != 4 || !std::all_of(digits.begin(), digits.end(), IsHex))
-        return {};
-    return digits;
 }
 
 } // namespace
@@ -60,31 +48,13 @@ std::string ComName(std::string_view name)
 
 UsbIdentity IdentityFromInstanceId(std::string_view instanceId)
 {
-    const std::string upper = UpperText(instanceId);
-    UsbIdentity usb;
-    usb.vendorId = HexField(upper, "VID_");
-    usb.productId = HexField(upper, "PID_");
-    if (!usb.Known())
+    commio::InstanceIdParts parts;
+    if (!commio::ReadInstanceId(instanceId, parts))
         return {};
-    // Bus\hardware part\instance part. Only a USB device's instance part is
-    // the adapter's own serial number, and only when Windows didn't make it
-    // up (its own have '&' in them). Some drivers put the serial in the
-    // hardware part after a '+' ("VID_1234+PID_5678+A1B2C3\0000").
-    const std::size_t first = upper.find('\\');
-    const std::size_t second = first == std::string::npos ? first : upper.find('\\', first + 1);
-    const std::string bus = upper.substr(0, first);
-    if (bus == "USB" && second != std::string::npos) {
-        const std::string last(instanceId.substr(second + 1));
-        if (!last.empty() && last.find('&') == std::string::npos && last.find('\\') == std::string::npos)
-            usb.serial = last;
-    } else if (first != std::string::npos) {
-        const std::string hardware(instanceId.substr(first + 1, second == std::string::npos ? std::string::npos
-                                                                                             : second - first - 1));
-        const std::size_t plus = hardware.rfind('+');
-        if (plus != std::string::npos && UpperText(hardware.substr(plus + 1)).find("PID_") != 0)
-            usb.serial = hardware.substr(plus + 1);
-    }
-    return usb;
+    char ids[2][5];
+    std::snprintf(ids[0], sizeof ids[0], "%04X", parts.vendor);
+    std::snprintf(ids[1], sizeof ids[1], "%04X", parts.product);
+    return {ids[0], ids[1], std::string(parts.serial)};
 }
 
 std::vector<PortInfo> MergePorts(const std::vector<ClassPort> &classPorts, const std::vector<RegistryPort> &registry,

@@ -199,6 +199,9 @@ const Instance kInstances[] = {
     {"USB\\VID_1A86&PID_7523\\5&2A3B4C&0&2", {0x1A86, 0x7523, ""}, true},
     {"USB\\VID_1A86&PID_7523\\5&2A3B4C&0&2", {0x1A86, 0x7523, "5"}, false},
     {"USB\\VID_2341&PID_0043&MI_00\\6&1234&0&0000", {0x2341, 0x0043, "6"}, false},
+    // Only a USB device's instance part, and a port's bus after a '+', is a serial number.
+    {"SERIALBUS\\VID_0403+PID_6001\\0000", {0x0403, 0x6001, "0000"}, false},
+    {"USB\\VID_0403&PID_6001\\A1B2C3A", {0x0403, 0x6001, "A1B2C3"}, false},
     {"ACPI\\PNP0501\\1", {0x0403, 0x6001, ""}, false},
     {"USB\\VID_0403&PID_60", {0x0403, 0x6001, ""}, false},
     {"", {0, 0, ""}, false},

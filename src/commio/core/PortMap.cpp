@@ -329,31 +329,47 @@ std::string FormatMapping(const PortMapping &mapping)
     return line;
 }
 
-bool InstanceIdMatches(std::string_view id, const UsbIdentity &usb)
+bool ReadInstanceId(std::string_view id, InstanceIdParts &parts)
 {
+    parts = InstanceIdParts{};
     // "VID_hhhh" then '&' or '+', then "PID_hhhh".
     std::size_t at = 0;
     while (at + 4 <= id.size() && !EqualsNoCase(id.substr(at, 4), "VID_"))
         ++at;
-    std::uint16_t vendor = 0, product = 0;
-    if (at + 17 > id.size() || !ParseHex16(id.substr(at + 4, 4), vendor) || (id[at + 8] != '&' && id[at + 8] != '+') ||
-        !EqualsNoCase(id.substr(at + 9, 4), "PID_") || !ParseHex16(id.substr(at + 13, 4), product))
+    if (at + 17 > id.size() || !ParseHex16(id.substr(at + 4, 4), parts.vendor) ||
+        (id[at + 8] != '&' && id[at + 8] != '+') || !EqualsNoCase(id.substr(at + 9, 4), "PID_") ||
+        !ParseHex16(id.substr(at + 13, 4), parts.product)) {
+        parts = InstanceIdParts{};
         return false;
-    if (vendor != usb.vendor || product != usb.product)
+    }
+    std::string_view tail = id.substr(at + 17);
+    if (tail.empty())
+        return true;
+    const char mark = tail[0];
+    tail.remove_prefix(1);
+    const std::string_view part = tail.substr(0, tail.find('\\'));
+    if (mark == '+') {
+        parts.serial = part;
+        parts.portLetter = !part.empty();
+    } else if (mark == '\\' && at == 4 && EqualsNoCase(id.substr(0, 4), "USB\\") &&
+               part.find('&') == std::string_view::npos) {
+        parts.serial = part;
+    }
+    return true;
+}
+
+bool InstanceIdMatches(std::string_view id, const UsbIdentity &usb)
+{
+    InstanceIdParts parts;
+    if (!ReadInstanceId(id, parts) || parts.vendor != usb.vendor || parts.product != usb.product)
         return false;
     if (usb.serial.empty())
         return true;
-    std::string_view tail = id.substr(at + 17);
-    if (tail.empty() || (tail[0] != '\\' && tail[0] != '+'))
-        return false; // an interface of a composite device: no serial number here
-    const bool ownBus = tail[0] == '+';
-    tail.remove_prefix(1);
-    const std::string_view serial = tail.substr(0, tail.find('\\'));
-    if (EqualsNoCase(serial, usb.serial))
+    if (EqualsNoCase(parts.serial, usb.serial))
         return true;
-    // On its own bus the serial number ends in the port's letter (A, B...).
+    const std::string_view serial = parts.serial;
     const char letter = serial.empty() ? '\0' : serial.back();
-    return ownBus && serial.size() == usb.serial.size() + 1 &&
+    return parts.portLetter && serial.size() == usb.serial.size() + 1 &&
            ((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')) &&
            EqualsNoCase(serial.substr(0, usb.serial.size()), usb.serial);
 }

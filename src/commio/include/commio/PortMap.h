@@ -87,11 +87,25 @@ std::string FormatMapping(const PortMapping &mapping);
 // "0403:6001:A1B2C3", or "0403:6001" without a serial number.
 std::string FormatUsbIdentity(const UsbIdentity &usb);
 
-// Whether a device instance ID names this adapter. Reads the USB form
-// (USB\VID_0403&PID_6001\A1B2C3) and the form of adapters whose driver
-// lists each port on a bus of its own (SERIALBUS\VID_0403+PID_6001+A1B2C3A\0000,
-// where the serial number carries the port's letter). IDs and letters in
-// any case.
+// What a device instance ID says of a USB serial adapter, the one reading
+// of such IDs. Reads the USB form (USB\VID_0403&PID_6001\A1B2C3) and the
+// form of adapters whose driver lists each port on a bus of its own
+// (SERIALBUS\VID_0403+PID_6001+A1B2C3A\0000, where the serial number
+// carries the port's letter). Windows makes up the instance part of a USB
+// device without a serial number of its own ("5&2B3C&0&2"), and of an
+// interface of a composite device: that is no serial number. IDs and
+// letters in any case.
+struct InstanceIdParts {
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    std::string_view serial; // into the ID; empty where it carries none
+    bool portLetter = false; // the serial number ends in the port's letter
+};
+// False when the ID names no USB adapter.
+bool ReadInstanceId(std::string_view instanceId, InstanceIdParts &parts);
+
+// Whether a device instance ID names this adapter. A serial number given
+// without the port's letter matches every port of the adapter.
 bool InstanceIdMatches(std::string_view instanceId, const UsbIdentity &usb);
 
 } // namespace commio
