@@ -129,6 +129,20 @@ TEST_F(CommEvents, AWaitEndingInRemovalLosesTheDeviceAndTheReopenArmsAgain)
     EXPECT_EQ(reopen.back(), "WaitCommEvent(c2)");
 }
 
+TEST_F(CommEvents, AWaitCancelledWithItsThreadKeepsTheDeviceAndIsArmedAgain)
+{
+    Watched();
+    EXPECT_EQ(Poll(), 0);
+    Taken();
+    devices.EndWaitsWithTheirThread("COM5");
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Taken(), (Calls{"GetOverlappedResult(c1) fails 995", "GetCommModemStatus(c1) -> 00", "WaitCommEvent(c1)"}));
+    EXPECT_EQ(Status().rfind("COM5 for any UART: held,", 0), 0u) << Status();
+    Key(true);
+    EXPECT_EQ(Poll(), 1);
+    EXPECT_EQ(Taken(), (Calls{"GetOverlappedResult(c1) -> 8", "GetCommModemStatus(c1) -> 10", "WaitCommEvent(c1)"}));
+}
+
 TEST_F(CommEvents, ALostReadCancelsAndCollectsThePendingWaitBeforeTheClose)
 {
     Watched();

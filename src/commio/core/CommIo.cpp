@@ -197,15 +197,21 @@ std::uint32_t CommIo::Refresh(Uart &uart)
     if (completed) {
         uart.wait.armed = false;
         const std::uint32_t error = api_.WaitResult(uart.handle, uart.wait);
-        if (error != 0) {
+        if (error == ErrorOperationAborted) {
+            // Windows cancels a wait when the thread that started it exits
+            // (a host thread that polled and ended): that says nothing of
+            // the device. The read below tells, and the wait is armed again
+            // from this thread; what the wait would have said is unknown.
+        } else if (error != 0) {
             if (MeansDeviceRemoved(error)) {
                 lostCall_ = "WaitCommEvent";
                 return error;
             }
             WatchRefused(uart, "WaitCommEvent", error);
             return ReadLines(uart);
+        } else {
+            events = uart.wait.events;
         }
-        events = uart.wait.events;
     }
     std::uint8_t lines = 0;
     if (const std::uint32_t error = api_.ModemStatus(uart.handle, lines)) {

@@ -71,6 +71,12 @@ public:
     void StartFrom(const commio::DeviceSettings &settings) { plugSettings_ = settings; }
     void Unplug(const std::string &name);
     Device *Find(const std::string &name);
+    // Ends the pending waits on `name` as Windows does when the thread that
+    // started them exits: cancelled, the device itself untouched.
+    void EndWaitsWithTheirThread(const std::string &name)
+    {
+        CompleteWaits(name, 0, commio::ErrorOperationAborted);
+    }
     void SetInput(const std::string &name, std::uint8_t line, bool level);
     // Plugs in a USB adapter with this instance ID as `name`. Wherever the
     // same ID was plugged in before, that device is pulled out: Windows
