@@ -7,4 +7,5 @@
 # exactly the COM links that wine-prefix.sh makes.
 export WINEPREFIX="$(realpath -m "$1")"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml,mountmgr.sys="
+# ZELBIN_WINEDLLOVERRIDES adds a test's own overrides to these.
+export WINEDLLOVERRIDES="mscoree,mshtml,mountmgr.sys=${ZELBIN_WINEDLLOVERRIDES:+;$ZELBIN_WINEDLLOVERRIDES}"

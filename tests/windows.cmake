@@ -12,9 +12,14 @@ add_subdirectory(${ZELBIN_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest 
 target_compile_options(gtest PUBLIC "SHELL:-include ${CMAKE_CURRENT_SOURCE_DIR}/dll/GtestWin32Notification.h")
 
 # Zelbin_Serial.dll and the stand-in loaded as a host loads them.
+# A module's import slots, rewritten in place.
+add_library(zelbin_import_slots STATIC dll/ImportSlots.cpp)
+target_include_directories(zelbin_import_slots PUBLIC dll)
+target_link_libraries(zelbin_import_slots PRIVATE zelbin_warnings)
+
 add_library(zelbin_loaded_library STATIC dll/LoadedLibrary.cpp)
 target_include_directories(zelbin_loaded_library PUBLIC dll)
-target_link_libraries(zelbin_loaded_library PUBLIC zelbin_api gtest PRIVATE zelbin_sim zelbin_warnings)
+target_link_libraries(zelbin_loaded_library PUBLIC zelbin_api zelbin_import_slots gtest PRIVATE zelbin_sim zelbin_warnings)
 
 add_executable(dll_tests
     dll/DllHarness.cpp
@@ -70,6 +75,15 @@ add_test(NAME dll_pe_tables
 
 add_test(NAME wine_shutdown COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-stop.sh ${ZELBIN_WINEPREFIX})
 set_tests_properties(wine_shutdown PROPERTIES FIXTURES_CLEANUP wine)
+
+# For the key tester's search under Wine: a SETUPAPI.dll that lists a USB
+# adapter with a key on DSR and points the tester's serial calls at
+# simulated devices, loaded from the folder of a copy of the real tester.
+add_library(simulated_setupapi SHARED tools/SimulatedSetupApi.cpp tools/SimulatedSetupApi.def)
+set_target_properties(simulated_setupapi PROPERTIES PREFIX "" OUTPUT_NAME SETUPAPI
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/find-sim)
+target_link_libraries(simulated_setupapi PRIVATE zelbin_import_slots zelbin_dcb_fields zelbin_comdevices zelbin_api
+    zelbin_warnings)
 
 # The key tester and the virtual key, end to end.
 add_test(NAME tools_end_to_end
@@ -139,8 +153,13 @@ add_test(NAME commio_dll_contract
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/commio/check-commio-dll.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:commio_io>
             "$<TARGET_OBJECTS:commio_io>" $<TARGET_FILE:commio_win32> $<TARGET_FILE:commio_core> $<TARGET_FILE:zelbin_uart>)
 
+add_library(zelbin_dcb_fields STATIC commio/wine/DcbFields.cpp)
+target_include_directories(zelbin_dcb_fields PUBLIC commio/wine)
+target_link_libraries(zelbin_dcb_fields PUBLIC zelbin_comdevices PRIVATE zelbin_warnings)
+
 add_executable(commio_dll_tests commio/wine/CommioDllTest.cpp)
-target_link_libraries(commio_dll_tests PRIVATE zelbin_loaded_library zelbin_comdevices gtest_main zelbin_warnings)
+target_link_libraries(commio_dll_tests PRIVATE zelbin_loaded_library zelbin_dcb_fields zelbin_comdevices gtest_main
+    zelbin_warnings)
 add_dependencies(commio_dll_tests Zelbin_Serial commio_io)
 add_test(NAME commio_dll_under_wine COMMAND commio_dll_tests --gtest_brief=1)
 set_tests_properties(commio_dll_under_wine PROPERTIES

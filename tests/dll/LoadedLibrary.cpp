@@ -7,14 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include "ImportSlots.h"
 #include "sim/World.h"
 
 namespace {
-
-template <typename T> T *At(HMODULE module, DWORD rva)
-{
-    return reinterpret_cast<T *>(reinterpret_cast<BYTE *>(module) + rva);
-}
 
 using CreateFileAFn = HANDLE(WINAPI *)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 using CloseHandleFn = BOOL(WINAPI *)(HANDLE);
@@ -84,55 +80,6 @@ BOOL WINAPI SpyCloseHandle(HANDLE handle)
     return result;
 }
 
-// The import address slot through which `module` calls `function` of
-// `dll`, imported by name; null when there is none.
-DWORD *ImportSlot(HMODULE module, const char *dll, const char *function)
-{
-    auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(module);
-    auto *nt = At<IMAGE_NT_HEADERS32>(module, static_cast<DWORD>(dos->e_lfanew));
-    const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto *desc = At<IMAGE_IMPORT_DESCRIPTOR>(module, dir.VirtualAddress); desc->Name; ++desc) {
-        if (_stricmp(At<char>(module, desc->Name), dll) != 0)
-            continue;
-        auto *names = At<IMAGE_THUNK_DATA32>(module, desc->OriginalFirstThunk);
-        auto *slots = At<IMAGE_THUNK_DATA32>(module, desc->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal))
-                continue;
-            auto *byName = At<IMAGE_IMPORT_BY_NAME>(module, names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char *>(byName->Name), function) == 0)
-                return &slots->u1.Function;
-        }
-    }
-    return nullptr;
-}
-
-// The export address slot (an address relative to `module`) of `function`,
-// exported by name; null when there is none.
-DWORD *ExportSlot(HMODULE module, const char *function)
-{
-    auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(module);
-    auto *nt = At<IMAGE_NT_HEADERS32>(module, static_cast<DWORD>(dos->e_lfanew));
-    const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    auto *exports = At<IMAGE_EXPORT_DIRECTORY>(module, dir.VirtualAddress);
-    auto *names = At<DWORD>(module, exports->AddressOfNames);
-    auto *ordinals = At<WORD>(module, exports->AddressOfNameOrdinals);
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
-        if (std::strcmp(At<char>(module, names[i]), function) == 0)
-            return At<DWORD>(module, exports->AddressOfFunctions) + ordinals[i];
-    return nullptr;
-}
-
-void WriteSlot(DWORD *slot, DWORD value)
-{
-    DWORD old = 0;
-    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
-    *slot = value;
-    VirtualProtect(slot, sizeof *slot, old, &old);
-}
-
-DWORD AddressOf(FARPROC proc) { return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(proc)); }
-
 // While it lives, kernel32 exports `function` as `replacement`: a module
 // the loader binds meanwhile imports the replacement from the start, so
 // calls its loader callback makes are routed too.
@@ -163,16 +110,6 @@ private:
 template <typename Fn> FARPROC Proc(Fn fn) { return ZELBIN_PROC_CAST(FARPROC, fn); }
 
 } // namespace
-
-// Points one import of `module` at `replacement`; false when `module` does
-// not import `function` from `dll` by name.
-bool RedirectImport(HMODULE module, const char *dll, const char *function, FARPROC replacement)
-{
-    DWORD *slot = ImportSlot(module, dll, function);
-    if (slot)
-        WriteSlot(slot, AddressOf(replacement));
-    return slot != nullptr;
-}
 
 const std::vector<SpiedCall> &SpiedDeviceCalls() { return spied; }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ImportSlots.h"
 #include "Zelbin_SerialLoader.h"
 
 using Exports = ZelbinFunctions;
@@ -37,10 +38,6 @@ struct SpiedCall {
     HANDLE handle; // what CreateFileA returned or CloseHandle was given
 };
 const std::vector<SpiedCall> &SpiedDeviceCalls();
-
-// Points one import of `module` at `replacement`; false when `module` does
-// not import `function` from `dll` by name.
-bool RedirectImport(HMODULE module, const char *dll, const char *function, FARPROC replacement);
 
 // The stand-in io.dll, loaded once and kept for the whole test program so
 // that its simulated PC outlives reloads of the key library.

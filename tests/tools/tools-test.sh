@@ -300,5 +300,34 @@ keytest --find --write-map --seconds 1 --io find/io.dll
     [ "$(cat find/io-ports.txt)" = "any = COM3 # by hand" ] && [ ! -e find/io-ports.txt.bak ]
 check "--find with no serial port says so, ends with status 5 and writes no map" $?
 
+# --find and --write-map finding a key: a copy of the real tester beside a
+# SETUPAPI.dll that lists COM5 (a USB adapter) and COM6, and points the
+# tester's serial calls at simulated devices (SimulatedSetupApi.cpp). The
+# key is on COM5's DSR and is pressed three times; another program holds
+# COM6; COM1 to COM4 are the prefix's own. The transcript is kept beside
+# the test's binaries, as find-transcript.txt.
+mkdir -p findsim && cp "$bin/zelbin-keytest.exe" "$bin/find-sim/SETUPAPI.dll" findsim/
+echo "any = COM3 # by hand" >find/io-ports.txt
+rm -f find/io-ports.txt.bak find-calls.txt
+ZELBIN_FIND_LOG=find-calls.txt ZELBIN_WINEDLLOVERRIDES="setupapi=n" \
+    "$run" "$prefix" findsim/zelbin-keytest.exe --find --write-map --seconds 20 --io find/io.dll >out.txt 2>&1
+status=$?
+cp out.txt "$bin/find-transcript.txt"
+map_line='any = COM5 usb=1209:5A4B:ZK0001 line=DSR'
+opens="$(grep -c '^open c[0-9]* COM5$' find-calls.txt)"
+closes="$(grep -c '^close c[0-9]* COM5$' find-calls.txt)"
+[ "$status" -eq 0 ] && grep -q '^simulated: COM5' find-calls.txt && ! grep -q 'not redirected' find-calls.txt &&
+    grep -q '^  watching COM5 (USB Serial Port (COM5))' out.txt &&
+    grep -q '^  skipped  COM6 (Communications Port (COM6)): held by another program' out.txt &&
+    grep -q '^  COM5 DSR changed (3)' out.txt &&
+    grep -q '^The key is on COM5, USB Serial Port, line DSR, closes when pressed (3 presses seen)\.' out.txt &&
+    grep -qx "  $map_line" out.txt && grep -q '^Wrote .* (the previous one is .*io-ports.txt.bak)' out.txt &&
+    grep -qx "$map_line" find/io-ports.txt && [ "$(cat find/io-ports.txt.bak)" = "any = COM3 # by hand" ] &&
+    [ "$opens" -ge 1 ] && [ "$opens" -eq "$closes" ] && ! grep -q 'SETDTR' find-calls.txt &&
+    grep -q '^settings c[0-9]* COM5: dtr 0, rts 0' find-calls.txt &&
+    [ "$(grep 'COM5' find-calls.txt | tail -2 | head -1)" = "$(grep 'escape c[0-9]* COM5 CLRRTS' find-calls.txt | tail -1)" ]
+check "--find --write-map finds the key on COM5's DSR, writes its map line and gives every port back" $?
+[ -f find-calls.txt ] && sed 's/^/     calls | /' find-calls.txt | tail -12
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
