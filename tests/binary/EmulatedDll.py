@@ -6,6 +6,7 @@ Only the imports a test provides may be called; any other call stops the
 run with its name. Instructions are counted inside the DLL's own image."""
 
 import struct
+import subprocess
 
 import pefile
 from unicorn import Uc, UcError, UC_ARCH_X86, UC_MODE_32, UC_HOOK_CODE, UC_PROT_ALL
@@ -69,7 +70,9 @@ class EmulatedDll:
                 self.uc.mem_write(stub, b"\xc3")
                 self.stubs[stub] = (dll, name)
                 stub += 1
-        self.exports = {e.name.decode(): self.base + e.address for e in self.pe.DIRECTORY_ENTRY_EXPORT.symbols}
+        # A program has no exports; its functions are found by symbol.
+        exported = getattr(self.pe, "DIRECTORY_ENTRY_EXPORT", None)
+        self.exports = {e.name.decode(): self.base + e.address for e in exported.symbols} if exported else {}
         self.counted = 0
         self.uc.hook_add(UC_HOOK_CODE, self._count, begin=self.base, end=self.base + self.size - 1)
         self.uc.hook_add(UC_HOOK_CODE, self._import, begin=STUBS, end=STUBS + 0xFFFFF)
@@ -107,6 +110,21 @@ class EmulatedDll:
         if not balanced:
             raise RuntimeError("the entry point left the stack unbalanced")
         return result
+
+    def point_data_imports(self):
+        """Variables imported by address: the slot must hold the variable's
+        address, not a function's. The C runtime's FILE array (_iob: stdin,
+        stdout, stderr first) and its character size."""
+        data = {"__mb_cur_max": struct.pack("<I", 1), "_iob": b"\0" * 32 * 20}
+        self.data_imports = {}
+        for entry in self.pe.DIRECTORY_ENTRY_IMPORT:
+            for imp in entry.imports:
+                name = imp.name.decode() if imp.name else ""
+                if name in data:
+                    address = self.malloc(len(data[name]))
+                    self.uc.mem_write(address, data[name])
+                    self.uc.mem_write(imp.address, struct.pack("<I", address))
+                    self.data_imports[name] = address
 
     # Memory helpers for stand-ins.
     def read_string(self, address):
@@ -180,3 +198,12 @@ class EmulatedDll:
             raise RuntimeError("%s did not return within %d instructions" % (export, limit))
         balanced = self.uc.reg_read(UC_X86_REG_ESP) == esp + len(frame)
         return self.uc.reg_read(UC_X86_REG_EAX), self.counted, balanced
+
+
+def symbol_address(nm, path, name):
+    """The address of `name` in the symbols beside the image (NAME.debug)."""
+    for line in subprocess.run([nm, path + ".debug"], capture_output=True, text=True, check=True).stdout.splitlines():
+        fields = line.split()
+        if len(fields) == 3 and fields[2] == name:
+            return int(fields[0], 16)
+    raise LookupError("no symbol %s in %s.debug" % (name, path))

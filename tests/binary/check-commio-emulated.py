@@ -13,11 +13,11 @@ Usage: check-commio-emulated.py io.dll --nm NM
 Prints 'N passed, N failed'; exits non-zero on any failure."""
 
 import struct
-import subprocess
 import sys
 
 sys.path.insert(0, __import__("os").path.dirname(__file__))
-from EmulatedDll import EmulatedDll, UnexpectedImport  # noqa: E402
+from EmulatedDll import EmulatedDll, UnexpectedImport, symbol_address  # noqa: E402
+from EmulatedRuntime import Runtime  # noqa: E402
 from unicorn import UC_PROT_READ  # noqa: E402
 
 INVALID_HANDLE = 0xFFFFFFFF
@@ -78,8 +78,7 @@ class World:
         self.last_error = 0
         self.ticks = 1000
         self.log = []
-        self.sizes = {}           # heap block -> size, for realloc
-        self.tls = {}
+        self.runtime = Runtime()
         self.waits = {}           # handle -> (OVERLAPPED, event mask) of a WaitCommEvent started
         self.next_event = 0x6000
         self.uc = None            # the emulator, once loaded: the shared page's tick count
@@ -261,75 +260,9 @@ class World:
             self.log.append("DisableThreadLibraryCalls")
             return self.ok(1)
 
-        def malloc(dll, size, *_):
-            address = dll.malloc(size)
-            self.sizes[address] = size
-            return address
-
-        def calloc(dll, count, size, *_):
-            address = malloc(dll, count * size)
-            dll.uc.mem_write(address, b"\0" * (count * size))
-            return address
-
-        def realloc(dll, block, size, *_):
-            address = malloc(dll, size)
-            if block:
-                old = self.sizes.get(block, 0)
-                dll.uc.mem_write(address, bytes(dll.uc.mem_read(block, min(old, size))))
-            return address
-
-        def memcpy(dll, dest, src, n, *_):
-            if n:
-                dll.uc.mem_write(dest, bytes(dll.uc.mem_read(src, n)))
-            return dest
-
-        def memcmp(dll, a, b, n, *_):
-            x, y = bytes(dll.uc.mem_read(a, n)), bytes(dll.uc.mem_read(b, n))
-            return 0 if x == y else (0xFFFFFFFF if x < y else 1)
-
-        def memset(dll, dest, c, n, *_):
-            if n:
-                dll.uc.mem_write(dest, bytes([c & 0xFF]) * n)
-            return dest
-
-        def memchr(dll, s, c, n, *_):
-            data = bytes(dll.uc.mem_read(s, n))
-            at = data.find(bytes([c & 0xFF]))
-            return 0 if at < 0 else s + at
-
-        def strlen(dll, s, *_):
-            return len(dll.read_string(s))
-
-        def strchr(dll, s, c, *_):
-            data = dll.read_string(s) + b"\0"
-            at = data.find(bytes([c & 0xFF]))
-            return 0 if at < 0 else s + at
-
-        def nothing(dll, *_):
-            return 0
-
-        def one(dll, *_):
-            return 1
-
-        self.lconv = None
-
-        def localeconv(dll, *_):
-            if self.lconv is None:
-                point = dll.put_string(b".")
-                empty = dll.put_string(b"")
-                self.lconv = dll.malloc(64)
-                dll.uc.mem_write(self.lconv, struct.pack("<3I", point, empty, empty) + b"\0" * 52)
-            return self.lconv
-
-        self.errno = None
-
-        def errno(dll, *_):
-            if self.errno is None:
-                self.errno = dll.malloc(4)
-            return self.errno
-
-        k, c = "kernel32.dll", "msvcrt.dll"
+        k = "kernel32.dll"
         return {
+            **self.runtime.imports(),
             (k, "GetModuleFileNameA"): (get_module_file_name, 12),
             (k, "CreateFileA"): (create_file, 28),
             (k, "ReadFile"): (read_file, 20),
@@ -347,52 +280,7 @@ class World:
             (k, "SetLastError"): (set_last_error, 4),
             (k, "GetLastError"): (get_last_error, 0),
             (k, "DisableThreadLibraryCalls"): (disable_thread_calls, 4),
-            (k, "InitializeCriticalSection"): (nothing, 4),
-            (k, "DeleteCriticalSection"): (nothing, 4),
-            (k, "EnterCriticalSection"): (nothing, 4),
-            (k, "LeaveCriticalSection"): (nothing, 4),
-            (k, "GetCurrentThreadId"): (one, 0),
-            # The stack guard's seed, at the image's start-up.
-            (k, "GetCurrentProcessId"): (one, 0),
-            (k, "GetSystemTimeAsFileTime"): (lambda dll, at, *_: dll.uc.mem_write(at, bytes(range(8))), 4),
-            (k, "QueryPerformanceCounter"): (lambda dll, at, *_: dll.uc.mem_write(at, bytes(range(8, 16))) or 1, 4),
-            # The runtime looks for a shared unwinder and finds none: it
-            # uses its own.
-            (k, "GetModuleHandleA"): (nothing, 4),
-            (k, "GetModuleHandleW"): (nothing, 4),
-            (k, "GetProcAddress"): (nothing, 8),
-            # One thread: the runtime's locks are always free.
-            (k, "CreateSemaphoreW"): (lambda dll, *_: 0x5000, 16),
-            (k, "WaitForSingleObject"): (nothing, 8),
-            (k, "ReleaseSemaphore"): (one, 12),
-            (k, "TlsAlloc"): (one, 0),
-            (k, "TlsGetValue"): (lambda dll, index, *_: self.tls.get(index, 0), 4),
-            (k, "TlsSetValue"): (lambda dll, index, value, *_: self.tls.__setitem__(index, value) or 1, 8),
-            (c, "malloc"): (malloc, 0),
-            (c, "calloc"): (calloc, 0),
-            (c, "realloc"): (realloc, 0),
-            (c, "free"): (nothing, 0),
-            (c, "memcpy"): (memcpy, 0),
-            (c, "memmove"): (memcpy, 0),
-            (c, "memcmp"): (memcmp, 0),
-            (c, "memchr"): (memchr, 0),
-            (c, "memset"): (memset, 0),
-            (c, "strlen"): (strlen, 0),
-            (c, "strchr"): (strchr, 0),
-            (c, "_lock"): (nothing, 0),
-            (c, "_unlock"): (nothing, 0),
-            (c, "localeconv"): (localeconv, 0),
-            (c, "_errno"): (errno, 0),
         }
-
-
-def symbol_address(nm, path, name):
-    """The address of `name` in the symbols beside the DLL (NAME.debug)."""
-    for line in subprocess.run([nm, path + ".debug"], capture_output=True, text=True, check=True).stdout.splitlines():
-        fields = line.split()
-        if len(fields) == 3 and fields[2] == name:
-            return int(fields[0], 16)
-    raise LookupError("no symbol %s in %s.debug" % (name, path))
 
 
 class LoadedIoDll:
@@ -405,7 +293,7 @@ class LoadedIoDll:
         self.dll.uc.mem_map(SHARED_PAGE, 0x1000, UC_PROT_READ)
         world.uc = self.dll.uc
         world.set_ticks(world.ticks)
-        self.point_data_imports()
+        self.dll.point_data_imports()
         ctors = symbol_address(nm, path, "__CTOR_LIST__")
         words = []
         at = ctors + 4  # the first word is a count or -1
@@ -423,18 +311,6 @@ class LoadedIoDll:
     def detach(self):
         result, _, _ = self.dll.call_at(self.dll_main, self.dll.base, DLL_PROCESS_DETACH, 0, name="DllMain")
         return result
-
-    def point_data_imports(self):
-        # Variables imported by address: the slot must hold the variable's
-        # address, not a function's.
-        data = {"__mb_cur_max": struct.pack("<I", 1), "_iob": b"\0" * 32 * 20}
-        for entry in self.dll.pe.DIRECTORY_ENTRY_IMPORT:
-            for imp in entry.imports:
-                name = imp.name.decode() if imp.name else ""
-                if name in data:
-                    address = self.dll.malloc(len(data[name]))
-                    self.dll.uc.mem_write(address, data[name])
-                    self.dll.uc.mem_write(imp.address, struct.pack("<I", address))
 
     def call(self, export, *args):
         result, _, balanced = self.dll.call(export, *args)

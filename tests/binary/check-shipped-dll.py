@@ -10,11 +10,11 @@ is run too, for process and thread notifications.
 Prints 'N passed, N failed'; exits non-zero on any failure."""
 
 import struct
-import subprocess
 import sys
 
 sys.path.insert(0, __import__("os").path.dirname(__file__))
-from EmulatedDll import EmulatedDll, UnexpectedImport  # noqa: E402
+from EmulatedDll import EmulatedDll, UnexpectedImport, symbol_address  # noqa: E402
+from EmulatedRuntime import Runtime  # noqa: E402
 
 INVALID_HANDLE = 0xFFFFFFFF
 
@@ -73,29 +73,14 @@ class World:
             dll.uc.mem_write(address, bytes(count * size))
             return address
 
-        def memcpy(dll, dest, src, n, *_):
-            if n:
-                dll.uc.mem_write(dest, bytes(dll.uc.mem_read(src, n)))
-            return dest
-
-        def memcmp(dll, a, b, n, *_):
-            x, y = bytes(dll.uc.mem_read(a, n)), bytes(dll.uc.mem_read(b, n))
-            return 0 if x == y else (-1 if x < y else 1)
-
-        def memset(dll, dest, c, n, *_):
-            if n:
-                dll.uc.mem_write(dest, bytes([c & 0xFF]) * n)
-            return dest
-
-        def strlen(dll, s, *_):
-            return len(dll.read_string(s))
-
-        def memchr(dll, s, c, n, *_):
-            data = bytes(dll.uc.mem_read(s, n))
-            at = data.find(bytes([c & 0xFF]))
-            return 0 if at < 0 else s + at
+        # The memory and string functions as the shared runtime answers
+        # them; the heap is this check's own, for its failures.
+        shared = Runtime().imports()
+        strings = {key: shared[key] for key in shared
+                   if key[0] == "msvcrt.dll" and key[1] in ("memcpy", "memmove", "memcmp", "memchr", "memset", "strlen")}
 
         return {
+            **strings,
             ("io.dll", "IsDriverInstalled"): (driver, 0),
             ("io.dll", "PortOut"): (port_out, 8),
             ("io.dll", "GetPortBit"): (get_bit, 8),
@@ -105,12 +90,6 @@ class World:
             ("kernel32.dll", "CloseHandle"): (close_handle, 4),
             ("msvcrt.dll", "malloc"): (malloc, 0),
             ("msvcrt.dll", "free"): (lambda dll, *_: 0, 0),
-            ("msvcrt.dll", "memcpy"): (memcpy, 0),
-            ("msvcrt.dll", "memmove"): (memcpy, 0),
-            ("msvcrt.dll", "memcmp"): (memcmp, 0),
-            ("msvcrt.dll", "memchr"): (memchr, 0),
-            ("msvcrt.dll", "memset"): (memset, 0),
-            ("msvcrt.dll", "strlen"): (strlen, 0),
             ("msvcrt.dll", "calloc"): (calloc, 0),
         }
 
@@ -151,15 +130,6 @@ class World:
 
 
 DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH = 1, 2, 3
-
-
-def symbol_address(nm, path, name):
-    """The address of `name` in the symbols beside the DLL (NAME.debug)."""
-    for line in subprocess.run([nm, path + ".debug"], capture_output=True, text=True, check=True).stdout.splitlines():
-        fields = line.split()
-        if len(fields) == 3 and fields[2] == name:
-            return int(fields[0], 16)
-    raise LookupError("no symbol %s in %s.debug" % (name, path))
 
 
 def main():
