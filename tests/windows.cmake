@@ -173,6 +173,13 @@ add_test(NAME commio_dll_emulated
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-commio-emulated.py $<TARGET_FILE:commio_io>
             --nm ${CMAKE_NM})
 
+# The shipped key tester's --find and --write-map in the CPU emulator, over
+# a PC answered by the check: a key on a USB adapter's DSR found and its map
+# written, a normally closed key held open at the start, no key, Ctrl+C.
+add_test(NAME keytest_find_emulated
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-keytest-emulated.py
+            $<TARGET_FILE:zelbin-keytest> --nm ${CMAKE_NM})
+
 # The hardening of every shipped binary, read with pefile: DYNAMIC_BASE,
 # NX_COMPAT, NO_SEH, the stack protector with its guard linked in, no
 # compiler runtime DLL, no writable and executable section. And a program

@@ -59,7 +59,8 @@ const char *const KeyTestUsage =
     "  4  nothing could be tested: the library refused the base, no UART answered\n"
     "     there, or the driver never answered (with the comm-port io.dll: it held\n"
     "     no device)\n"
-    "  5  --find found no key, or lines changed on several ports\n";
+    "  5  --find found no key, or lines changed on several ports; or, with\n"
+    "     --write-map, Ctrl+C stopped the search and no map was written\n";
 
 namespace {
 

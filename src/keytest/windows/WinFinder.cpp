@@ -46,8 +46,8 @@ void PrintChanges(const keytest::KeyFinder &finder, std::vector<unsigned> &seen)
     for (std::size_t p = 0; p < ports.size(); ++p)
         for (int line = 0; line < keytest::KeyLineCount; ++line) {
             unsigned &shown = seen[p * keytest::KeyLineCount + static_cast<std::size_t>(line)];
-            if (ports[p].Presses(line) != shown) {
-                shown = ports[p].Presses(line);
+            if (ports[p].Swings(line) != shown) {
+                shown = ports[p].Swings(line);
                 std::printf("  %s %s changed (%u)\n", ports[p].name.c_str(), keytest::KeyLineName(line), shown);
             }
         }
@@ -115,6 +115,12 @@ int FindKey(const KeyTestOptions &options)
     if (!options.writeMap) {
         std::printf("zelbin-keytest --find --write-map writes that line to io-ports.txt for you.\n");
         return KeyTestOk;
+    }
+    // A search cut short is no finding to act on: the map stays as it was.
+    if (interrupted) {
+        std::printf("The search was stopped before its end, so io-ports.txt is left as it was; search again to "
+                    "write it.\n");
+        return KeyTestNoKeyFound;
     }
     const std::string mapPath = PortMapPathFor(options);
     if (!CommioBeside(mapPath))

@@ -49,6 +49,10 @@ struct WatchedPort {
     bool RestsOn(int line) const;
     // Departures from the level at rest: the presses seen on that line.
     unsigned Presses(int line) const;
+    // The count to show while the search runs: departures from the level
+    // left more often. It never goes down, whichever level turns out to be
+    // the one at rest.
+    unsigned Swings(int line) const { return leftOn[line] > leftOff[line] ? leftOn[line] : leftOff[line]; }
     bool Changed() const;
 };
 
