@@ -98,6 +98,12 @@ class World:
                 self.uc.mem_write(mask, struct.pack("<I", events))
                 self.uc.mem_write(overlapped, struct.pack("<I", 0))
 
+    def cancel_waits(self, name):
+        """The device's pending waits end cancelled, as at their thread's exit."""
+        for handle, (overlapped, _) in self.waits.items():
+            if self.handles.get(handle) == name and self.status_word(overlapped) == STATUS_PENDING:
+                self.uc.mem_write(overlapped, struct.pack("<I", STATUS_CANCELLED))
+
     def status_word(self, overlapped):
         return struct.unpack("<I", bytes(self.uc.mem_read(overlapped, 4)))[0]
 
@@ -444,6 +450,15 @@ def main():
     refresh = world.take()
     check("with nothing signalled the lines are read again after 100 ms by the shared tick count",
           before == [] and refresh == ["GetCommModemStatus(h1)"], (before, refresh))
+    # Windows ends a thread's pending waits when the thread exits: the wait
+    # reads as cancelled, and the device is as it was.
+    world.cancel_waits("COM5")
+    io.call("GetPortBit", 0x3FE, 4)
+    calls = world.take()
+    status = io.status()
+    check("a wait cancelled with its thread keeps the device: the lines read, the wait started again",
+          calls == ["GetOverlappedResult(h1, FALSE)", "GetCommModemStatus(h1)", "WaitCommEvent(h1)"] and
+          status.startswith("COM5 for any UART: held, line events watched"), (calls, status))
     io.detach()
     calls = world.take()
     check("unload cancels the pending wait and collects it before the handle is closed",
