@@ -173,9 +173,10 @@ add_test(NAME commio_dll_emulated
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-commio-emulated.py $<TARGET_FILE:commio_io>
             --nm ${CMAKE_NM})
 
-# The shipped key tester's --find and --write-map in the CPU emulator, over
-# a PC answered by the check: a key on a USB adapter's DSR found and its map
-# written, a normally closed key held open at the start, no key, Ctrl+C.
+# The shipped key tester's --find, --write-map and --ports in the CPU
+# emulator, over a PC answered by the check: a key on a USB adapter's DSR
+# found and its map written, a normally closed key held open at the start,
+# no key, Ctrl+C, and the port list.
 add_test(NAME keytest_find_emulated
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-keytest-emulated.py
             $<TARGET_FILE:zelbin-keytest> --nm ${CMAKE_NM})
