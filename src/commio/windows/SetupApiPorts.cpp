@@ -1,5 +1,7 @@
 // The serial ports Windows lists: the Ports device class through SetupAPI,
-// each device's instance ID and the PortName value from its device key.
+// each device's instance ID, the PortName value from its device key and,
+// when asked, its friendly name.
+#include "commio/PortsClass.h"
 #include "commio/Win32Comm.h"
 
 #include <windows.h>
@@ -12,26 +14,26 @@ namespace {
 // The Ports (COM & LPT) device setup class.
 const GUID kPortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
-// The device's PortName ("COM7"), or false where it has none (a printer
-// port may have one too; the caller keeps only COM names).
-bool PortName(HDEVINFO set, SP_DEVINFO_DATA &device, char (&name)[32])
+// A REG_SZ value of the device's key, or empty.
+void PortName(HDEVINFO set, SP_DEVINFO_DATA &device, char (&name)[256])
 {
+    name[0] = '\0';
     const HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
     if (key == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE))
-        return false;
+        return;
     DWORD type = 0;
     DWORD size = sizeof name - 1;
     const LONG result = RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE *>(name), &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS || type != REG_SZ)
-        return false;
-    name[size < sizeof name ? size : sizeof name - 1] = '\0';
-    return true;
+        name[0] = '\0';
+    else
+        name[size < sizeof name ? size : sizeof name - 1] = '\0';
 }
 
 } // namespace
 
-std::uint32_t Win32Comm::ListPorts(PortVisitor visit, void *context)
+std::uint32_t VisitPortsClass(PortsClassVisitor visit, void *context, bool withFriendlyNames)
 {
     const HDEVINFO set = SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
     if (set == INVALID_HANDLE_VALUE) {
@@ -41,13 +43,36 @@ std::uint32_t Win32Comm::ListPorts(PortVisitor visit, void *context)
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
-        char id[201]; // MAX_DEVICE_ID_LEN, and the NUL
-        char name[32];
-        if (SetupDiGetDeviceInstanceIdA(set, &device, id, sizeof id, nullptr) && PortName(set, device, name))
-            visit(context, id, name);
+        char id[201] = ""; // MAX_DEVICE_ID_LEN, and the NUL
+        char name[256];
+        char friendly[512] = "";
+        if (!SetupDiGetDeviceInstanceIdA(set, &device, id, sizeof id, nullptr))
+            id[0] = '\0';
+        PortName(set, device, name);
+        if (withFriendlyNames &&
+            !SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_FRIENDLYNAME, nullptr,
+                                               reinterpret_cast<BYTE *>(friendly), sizeof friendly - 1, nullptr))
+            friendly[0] = '\0';
+        visit(context, PortsClassDevice{id, name, friendly});
     }
     SetupDiDestroyDeviceInfoList(set);
     return 0;
+}
+
+std::uint32_t Win32Comm::ListPorts(PortVisitor visit, void *context)
+{
+    struct Forward {
+        PortVisitor visit;
+        void *context;
+    } forward{visit, context};
+    // The adapter lookup needs both: which adapter, and which COM name.
+    return VisitPortsClass(
+        [](void *to, const PortsClassDevice &device) {
+            const Forward &f = *static_cast<const Forward *>(to);
+            if (device.instanceId[0] && device.portName[0])
+                f.visit(f.context, device.instanceId, device.portName);
+        },
+        &forward, false);
 }
 
 } // namespace commio

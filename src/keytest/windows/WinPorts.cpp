@@ -1,56 +1,26 @@
 #include "WinPorts.h"
 
 #include <windows.h>
-#include <setupapi.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "commio/PortsClass.h"
 #include "commio/Win32Comm.h"
 #include "keytest/MapWriter.h"
 #include "WinSupport.h"
 
 namespace {
 
-// The Ports (COM & LPT) device class.
-const GUID PortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
-
-std::string RegistryText(HKEY key, const char *name)
-{
-    char value[256] = "";
-    DWORD type = 0, size = sizeof value - 1;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(value), &size) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return {};
-    value[size < sizeof value ? size : sizeof value - 1] = '\0';
-    return value;
-}
-
 std::vector<keytest::ClassPort> ClassPorts()
 {
     std::vector<keytest::ClassPort> ports;
-    HDEVINFO set = SetupDiGetClassDevsA(&PortsClass, nullptr, nullptr, DIGCF_PRESENT);
-    if (set == INVALID_HANDLE_VALUE)
-        return ports;
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof device;
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-        keytest::ClassPort port;
-        char text[512] = "";
-        if (SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_FRIENDLYNAME, nullptr,
-                                              reinterpret_cast<BYTE *>(text), sizeof text - 1, nullptr))
-            port.friendlyName = text;
-        text[0] = '\0';
-        if (SetupDiGetDeviceInstanceIdA(set, &device, text, sizeof text, nullptr))
-            port.instanceId = text;
-        HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
-        if (key != INVALID_HANDLE_VALUE) {
-            port.portName = RegistryText(key, "PortName");
-            RegCloseKey(key);
-        }
-        ports.push_back(std::move(port));
-    }
-    SetupDiDestroyDeviceInfoList(set);
+    commio::VisitPortsClass(
+        [](void *to, const commio::PortsClassDevice &device) {
+            static_cast<std::vector<keytest::ClassPort> *>(to)->push_back(
+                {device.portName, device.friendlyName, device.instanceId});
+        },
+        &ports, true);
     return ports;
 }
 
