@@ -168,7 +168,8 @@ set_tests_properties(commio_dll_under_wine PROPERTIES
 # The comm-port io.dll's own machine code in the CPU emulator, loaded with
 # its constructors and DllMain, over a simulated serial driver: the Win32
 # calls of a claim and a start, the DCB from settings filled with 00h and
-# FFh, a GetCommState failure, and the port map file's limits.
+# FFh, a GetCommState failure, an adapter found by its USB identity, and
+# the port map file's limits.
 add_test(NAME commio_dll_emulated
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-commio-emulated.py $<TARGET_FILE:commio_io>
             --nm ${CMAKE_NM})

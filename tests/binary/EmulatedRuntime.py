@@ -71,6 +71,13 @@ class Runtime:
             x, y = dll.read_string(a), dll.read_string(b)
             return 0 if x == y else (0xFFFFFFFF if x < y else 1)
 
+        def atoi(dll, s, *_):
+            text = dll.read_string(s).lstrip()
+            sign = -1 if text[:1] == b"-" else 1
+            digits = text.lstrip(b"+-")
+            digits = digits[:len(digits) - len(digits.lstrip(b"0123456789"))]
+            return sign * int(digits or b"0")
+
         def tolower(dll, c, *_):
             return c + 32 if ord("A") <= c <= ord("Z") else c
 
@@ -124,6 +131,7 @@ class Runtime:
             (c, "strchr"): (strchr, 0),
             (c, "strcmp"): (strcmp, 0),
             (c, "tolower"): (tolower, 0),
+            (c, "atoi"): (atoi, 0),
             (c, "_lock"): (nothing, 0),
             (c, "_unlock"): (nothing, 0),
             (c, "localeconv"): (localeconv, 0),

@@ -4,7 +4,9 @@ the Windows loader would (its global constructors, then DllMain), with
 kernel32 and the C runtime answered here by a small simulated serial
 driver: the Win32 calls of a claim and a start, the device control block
 after each SetCommState from settings filled with 00h and with FFh, a
-GetCommState failure, and how the port map file is read.
+GetCommState failure, an adapter found by its USB identity through SetupAPI
+(and the COM name beside it where no port is listed), and how the port map
+file is read.
 
 Every fake leaves 0xDEADBEEF as the last error unless it fails, so an error
 read from the wrong call shows in the status text.
@@ -24,6 +26,7 @@ INVALID_HANDLE = 0xFFFFFFFF
 POISON = 0xDEADBEEF
 MODULE_PATH = b"C:\\app\\commio\\io.dll"
 MAP_HANDLE = 0x7000
+DEVICE_SET = 0x7100
 DLL_PROCESS_ATTACH = 1
 DLL_PROCESS_DETACH = 0
 SHARED_PAGE = 0x7FFE0000  # the page the system shares with every process: its tick count
@@ -70,9 +73,10 @@ class World:
     """kernel32 and msvcrt as the io.dll sees them; the log holds the Win32
     calls of interest, a line each."""
 
-    def __init__(self, port_map, devices):
+    def __init__(self, port_map, devices, listed=()):
         self.port_map = port_map  # bytes, or None for no file
         self.devices = devices    # "COM5" -> Device
+        self.listed = list(listed)  # the Ports class: (instance ID, PortName) of each device
         self.handles = {}         # handle -> device name
         self.next_handle = 0x100
         self.last_error = 0
@@ -266,9 +270,49 @@ class World:
             self.log.append("DisableThreadLibraryCalls")
             return self.ok(1)
 
-        k = "kernel32.dll"
+        # SetupAPI's Ports class, and each device's PortName in its key.
+        def class_devs(dll, guid, *_):
+            self.log.append("SetupDiGetClassDevsA")
+            return self.ok(DEVICE_SET)
+
+        def enum_device(dll, device_set, index, data, *_):
+            if index >= len(self.listed):
+                return self.fail(259)  # ERROR_NO_MORE_ITEMS
+            dll.uc.mem_write(data + 20, struct.pack("<I", index + 1))  # DevInst, after cbSize and the GUID
+            return self.ok(1)
+
+        def listed(dll, data):
+            return self.listed[struct.unpack("<I", bytes(dll.uc.mem_read(data + 20, 4)))[0] - 1]
+
+        def instance_id(dll, device_set, data, buffer, size, *_):
+            text = listed(dll, data)[0].encode() + b"\0"
+            if size < len(text):
+                return self.fail(122)
+            dll.uc.mem_write(buffer, text)
+            return self.ok(1)
+
+        def device_key(dll, device_set, data, *_):
+            return self.ok(0x9000 + 4 * struct.unpack("<I", bytes(dll.uc.mem_read(data + 20, 4)))[0])
+
+        def reg_query(dll, key, name, reserved, kind, data, size, *_):
+            if dll.read_string(name) != b"PortName" or not 0x9000 < key <= 0x9000 + 4 * len(self.listed):
+                return 2
+            value = self.listed[(key - 0x9000) // 4 - 1][1].encode() + b"\0"
+            dll.uc.mem_write(kind, struct.pack("<I", 1))
+            dll.uc.mem_write(data, value)
+            dll.uc.mem_write(size, struct.pack("<I", len(value)))
+            return 0
+
+        k, s, a = "kernel32.dll", "setupapi.dll", "advapi32.dll"
         return {
             **self.runtime.imports(),
+            (s, "SetupDiGetClassDevsA"): (class_devs, 16),
+            (s, "SetupDiEnumDeviceInfo"): (enum_device, 12),
+            (s, "SetupDiGetDeviceInstanceIdA"): (instance_id, 20),
+            (s, "SetupDiOpenDevRegKey"): (device_key, 24),
+            (s, "SetupDiDestroyDeviceInfoList"): (lambda dll, *_: self.ok(1), 4),
+            (a, "RegQueryValueExA"): (reg_query, 24),
+            (a, "RegCloseKey"): (lambda dll, *_: 0, 4),
             (k, "GetModuleFileNameA"): (get_module_file_name, 12),
             (k, "CreateFileA"): (create_file, 28),
             (k, "ReadFile"): (read_file, 20),
@@ -370,8 +414,8 @@ def main():
             failed += 1
             print("FAIL " + name + ("\n     " + str(detail) if detail else ""))
 
-    def load(port_map, devices):
-        world = World(port_map, devices)
+    def load(port_map, devices, listed=()):
+        world = World(port_map, devices, listed)
         return world, LoadedIoDll(path, nm, world)
 
     for fill in (0x00, 0xFF):
@@ -464,6 +508,28 @@ def main():
     check("unload cancels the pending wait and collects it before the handle is closed",
           calls == ["CancelIoEx(h1)", "GetOverlappedResult(h1, TRUE)", "CloseHandle(event1)", "CloseHandle(h1)"],
           calls)
+
+    # An adapter named by its USB identity is looked up in the Ports class at
+    # the claim: Windows gave it COM7 now.
+    world, io = load(b"any = COM5 usb=1209:5A4B:ZK0001\r\n", {"COM5": Device(0x00), "COM7": Device(0x00)},
+                     [("ACPI\\PNP0501\\1", "COM1"), ("USB\\VID_1209&PID_5A4B\\ZK0001", "COM7")])
+    result = io.call("IsDriverInstalled") & 0xFF
+    calls = world.take()
+    status = io.status()
+    opens = [call for call in calls if call.startswith('CreateFileA("\\\\.\\')]
+    check("a usb= adapter renumbered by Windows is found in the Ports class and its new port opened",
+          result == 1 and "SetupDiGetClassDevsA" in calls and len(opens) == 1 and "COM7" in opens[0], calls)
+    check("the status text says which port carries the adapter now",
+          status.startswith("usb=1209:5A4B:ZK0001 on COM7 for any UART: held"), status)
+    # Where the class lists no port at all (as under Wine), the COM name
+    # beside the identity is used, and the status text says why.
+    world, io = load(b"any = COM5 usb=1209:5A4B:ZK0001\r\n", {"COM5": Device(0x00)}, [])
+    result = io.call("IsDriverInstalled") & 0xFF
+    calls = world.take()
+    status = io.status()
+    check("without a port list the COM name beside the identity is opened, and the status text says why",
+          result == 1 and any(call.startswith('CreateFileA("\\\\.\\COM5"') for call in calls) and
+          status.startswith("usb=1209:5A4B:ZK0001 (no ports listed, so COM5) for any UART: held"), (calls, status))
 
     device = Device(0x00)
     device.fail_get = 31
