@@ -42,14 +42,17 @@ const char *KeyLineName(int line)
     return line >= 0 && line < KeyLineCount ? names[line] : "?";
 }
 
-bool WatchedPort::RestsOn(int line) const
-{
-    if (onMs[line] != offMs[line])
-        return onMs[line] > offMs[line];
-    return (first & LineMask[line]) != 0;
-}
+bool WatchedPort::RestsOn(int line) const { return (resting & LineMask[line]) != 0; }
 
 unsigned WatchedPort::Presses(int line) const { return RestsOn(line) ? leftOn[line] : leftOff[line]; }
+
+bool WatchedPort::Pressed() const
+{
+    for (int line = 0; line < KeyLineCount; ++line)
+        if (Presses(line))
+            return true;
+    return false;
+}
 
 bool WatchedPort::Changed() const
 {
@@ -116,23 +119,23 @@ bool KeyFinder::Poll(unsigned presses)
             if (now - port.openedAt < SettleMs)
                 continue;
             port.settled = true;
-            port.first = port.last = lines;
-            port.lastAt = now;
+            port.last = port.resting = lines;
+            std::fill(std::begin(port.changedAt), std::end(port.changedAt), now);
             continue;
         }
-        const std::uint32_t elapsed = now - port.lastAt;
         for (int line = 0; line < KeyLineCount; ++line) {
             const std::uint8_t mask = LineMask[line];
-            const bool wasOn = (port.last & mask) != 0;
-            (wasOn ? port.onMs : port.offMs)[line] += elapsed;
-            if (wasOn != ((lines & mask) != 0))
-                ++(wasOn ? port.leftOn : port.leftOff)[line];
-            const bool atRest = ((lines & mask) != 0) == port.RestsOn(line);
-            if (atRest && port.Presses(line) >= presses)
-                done = true;
+            const bool on = (lines & mask) != 0;
+            if (on != ((port.last & mask) != 0)) {
+                ++(on ? port.leftOff : port.leftOn)[line];
+                port.changedAt[line] = now;
+            } else if (now - port.changedAt[line] >= QuietMs) {
+                port.resting = static_cast<std::uint8_t>((port.resting & ~mask) | (lines & mask));
+                if (port.Presses(line) >= presses)
+                    done = true;
+            }
         }
         port.last = lines;
-        port.lastAt = now;
     }
     return done;
 }
@@ -162,6 +165,7 @@ Finding KeyFinder::Result() const
 {
     Finding finding;
     std::vector<const WatchedPort *> changed;
+    std::vector<std::string> stuck;
     for (const WatchedPort &port : ports_) {
         if (port.state == WatchedPort::State::Skipped)
             finding.skipped.push_back(port.name + ": " + port.why);
@@ -169,13 +173,18 @@ Finding KeyFinder::Result() const
             finding.lost.push_back(port.name + ": " + port.why);
         if (port.state != WatchedPort::State::Skipped)
             finding.watched.push_back(port.name);
-        if (port.Changed())
+        if (port.Pressed())
             changed.push_back(&port);
+        else
+            for (int line = 0; line < KeyLineCount; ++line)
+                if (port.leftOn[line] || port.leftOff[line])
+                    stuck.push_back(port.name + " " + KeyLineName(line));
     }
     if (finding.watched.empty()) {
         finding.kind = Finding::Kind::NothingToWatch;
     } else if (changed.empty()) {
-        finding.kind = Finding::Kind::NoneChanged;
+        finding.kind = stuck.empty() ? Finding::Kind::NoneChanged : Finding::Kind::NoPress;
+        finding.stuckLines = std::move(stuck);
     } else if (changed.size() > 1) {
         finding.kind = Finding::Kind::SeveralPorts;
         for (const WatchedPort *port : changed) {
@@ -196,7 +205,7 @@ Finding KeyFinder::Result() const
         finding.presses = port.Presses(finding.line);
         finding.opensWhenPressed = port.RestsOn(finding.line);
         for (int line = 0; line < KeyLineCount; ++line)
-            if (line != finding.line && (port.leftOn[line] || port.leftOff[line]))
+            if (line != finding.line && port.Presses(line))
                 finding.alsoChanged.push_back(line);
     }
     return finding;
@@ -277,6 +286,11 @@ std::vector<std::string> DescribeFinding(const Finding &finding)
         text.push_back("Check that the key is plugged into the port or the adapter, that the adapter is listed "
                        "(zelbin-keytest --ports), and the key's wiring: a passive key takes its supply from RTS, "
                        "which the search turns on. Then search again and press the key firmly a few times.");
+        break;
+    case Finding::Kind::NoPress:
+        text.push_back("A line changed and didn't change back: " + JoinNames(finding.stuckLines) + ".");
+        text.push_back("That is a key held down, or a device that turned a line on or off, not a press. Let go of "
+                       "the key, search again, and press it briefly each time.");
         break;
     case Finding::Kind::SeveralPorts:
         text.push_back("Lines changed on more than one port: " + JoinNames(finding.changedPorts) + ".");

@@ -72,6 +72,14 @@ CASES = [
                "The key is on COM5, USB Serial Port, line CTS, opens when pressed (3 presses seen).",
                "  " + MAP_LINE + " invert",
                "zelbin-keytest --find --write-map writes that line to io-ports.txt for you."]),
+    Case("long presses, and one more before the search ends", ["--find", "--io", FOLDER + "\\io.dll"],
+         presses=(500, 2000, 3500, 5000), held_ms=1000,
+         says=["The key is on COM5, USB Serial Port, line DSR, closes when pressed (4 presses seen).",
+               "  " + MAP_LINE + " line=DSR"]),
+    Case("a key pressed and held to the end", ["--find", "--write-map", "--seconds", "3", "--io",
+                                               FOLDER + "\\io.dll"],
+         presses=(500,), held_ms=10000, status=5,
+         says=["A line changed and didn't change back: COM5 DSR.", "That is a key held down"]),
     Case("no key pressed", ["--find", "--write-map", "--seconds", "1", "--io", FOLDER + "\\io.dll"], presses=(),
          status=5, says=["Every port searched is closed, its lines off.", "No line changed on COM1 and COM5."]),
     Case("--ports lists every port with its state and its map line", ["--ports", "--io", FOLDER + "\\io.dll"],
@@ -450,14 +458,19 @@ def port_use(log):
         closes = sum(1 for line in mine if line == "close " + port)
         if closes != opened.count(port):
             return "%s opened %d times, closed %d" % (port, opened.count(port), closes)
-        rts = False
+        dtr = rts = False
         for before, after in zip(mine, mine[1:]):
             if before == "open " + port and not after.startswith("settings %s: dtr 0, rts 0" % port):
                 return "%s: '%s' after its open" % (port, after)
+            if after.startswith("settings "):  # "settings COM5: dtr D, rts R"; 1 is on
+                dtr, rts = after.endswith(("dtr 1, rts 0", "dtr 1, rts 1")), after.endswith("rts 1")
             rts = (rts or after == "escape %s SETRTS" % port) and after != "escape %s CLRRTS" % port
+            dtr = dtr or after == "escape %s SETDTR" % port
+            if dtr:
+                return "%s: DTR turned on" % port
             if after == "close " + port and rts:
                 return "%s: closed with RTS on" % port
-    return next(("DTR turned on: " + line for line in log if line.endswith("SETDTR")), "")
+    return ""
 
 
 def main():

@@ -120,6 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, InstanceIds, ::testing::Values(
     // A driver's own bus with the serial in the hardware part.
     IdentityCase{"VCPBUS\\VID_0403+PID_6001+A50285BIA\\0000", "0403", "6001", "A50285BIA"},
     IdentityCase{"VCPBUS\\VID_0403+PID_6001\\0000", "0403", "6001", ""},
+    IdentityCase{"VCPBUS\\VID_0403+PID_6001+5&1A2B\\0000", "0403", "6001", ""},
     IdentityCase{"ACPI\\PNP0501\\1", "", "", ""},
     IdentityCase{"USB\\VID_04&PID_6001\\X", "", "", ""},
     IdentityCase{"", "", "", ""}));
@@ -230,16 +231,16 @@ struct LineEvent {
     bool level;
 };
 
-// `count` presses of `line` on `port`, 200 ms apart, each held 80 ms, from
-// 300 ms; `restOn` for a key that opens the line when pressed.
+// `count` presses of `line` on `port`, `every` ms apart, each held `held`
+// ms, from `from`; `restOn` for a key that opens the line when pressed.
 std::vector<LineEvent> Presses(const char *port, std::uint8_t line, int count, bool restOn = false,
-                               std::uint32_t from = 300)
+                               std::uint32_t from = 300, std::uint32_t every = 200, std::uint32_t held = 80)
 {
     std::vector<LineEvent> events;
     for (int i = 0; i < count; ++i) {
-        const std::uint32_t at = from + 200u * static_cast<std::uint32_t>(i);
+        const std::uint32_t at = from + every * static_cast<std::uint32_t>(i);
         events.push_back({at, port, line, !restOn});
-        events.push_back({at + 80, port, line, restOn});
+        events.push_back({at + held, port, line, restOn});
     }
     return events;
 }
@@ -295,7 +296,7 @@ TEST_P(Finder, NamesTheKeyAndGivesEveryPortBack)
     const std::uint64_t opensBefore = devices.Opens();
     devices.TakeCalls();
 
-    constexpr std::uint32_t limitMs = 5000, stepMs = 10;
+    constexpr std::uint32_t limitMs = 6000, stepMs = 10;
     bool done = false;
     {
         keytest::KeyFinder finder(devices);
@@ -399,6 +400,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, Finder, ::testing::Values(
     FinderCase{"a normally closed key held open as the search begins", {"COM5"},
         std::vector<LineEvent>{{150, "COM5", Cts, true}} + Presses("COM5", Cts, 3, true, 400), nullptr, nullptr,
         nullptr, Finding::Kind::Found, "COM5", keytest::KeyCts, true, "any = COM5 invert", None, None, true},
+    // Presses held longer than the pauses between them: the key still rests
+    // released before the first and after the last.
+    FinderCase{"long presses with short pauses", {"COM5"}, Presses("COM5", Dsr, 3, false, 300, 1500, 1000), nullptr,
+        nullptr, nullptr, Finding::Kind::Found, "COM5", keytest::KeyDsr, false, "any = COM5 line=DSR", None, None,
+        true},
+    // Pressed once more before the search had ended: four presses.
+    FinderCase{"a fourth press before the end", {"COM5"}, Presses("COM5", Cts, 4, false, 300, 600, 300), nullptr,
+        nullptr, nullptr, Finding::Kind::Found, "COM5", keytest::KeyCts, false, "any = COM5", None, None, true, 4},
+    // Pressed and held to the end: a line that went and stayed is no press.
+    FinderCase{"a key pressed and held to the end", {"COM5"}, std::vector<LineEvent>{{500, "COM5", Dsr, true}},
+        nullptr, nullptr, nullptr, Finding::Kind::NoPress, "", 0, false, "", None, None, false},
     FinderCase{"every port held", {"COM3"}, Presses("COM3", Cts, 3), "COM3", nullptr, nullptr,
         Finding::Kind::NothingToWatch, "", 0, false, "", {"COM3: held by another program"}, None, false}));
 
@@ -423,6 +435,8 @@ TEST(FinderSettling, TakesTheLevelAtRestOnlyOnceThePortHasSettled)
     devices.SetInput("COM5", Dsr, false);
     finder.Poll(1);
     devices.SetInput("COM5", Dsr, true);
+    EXPECT_FALSE(finder.Poll(1)) << "the search ends only once the line has rested";
+    devices.Advance(keytest::KeyFinder::QuietMs);
     EXPECT_TRUE(finder.Poll(1));
     const Finding finding = finder.Result();
     EXPECT_EQ(finding.line, keytest::KeyDsr);
@@ -462,6 +476,7 @@ Finding Other(Finding::Kind kind)
     f.watched = {"COM1", "COM5"};
     f.skipped = {"COM3: held by another program"};
     f.changedPorts = {"COM1 (CTS 1 time)", "COM5 (DSR 3 times)"};
+    f.stuckLines = {"COM5 DSR"};
     return f;
 }
 
@@ -495,6 +510,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, FindingText, ::testing::Values(
          "Not searched: COM3: held by another program.", "free that port"}},
     DescribeCase{"none", Other(Finding::Kind::NoneChanged),
         {"No line changed on COM1 and COM5.", "--ports", "RTS", "Not searched: COM3"}},
+    DescribeCase{"a line that went and stayed", Other(Finding::Kind::NoPress),
+        {"didn't change back: COM5 DSR.", "a key held down", "press it briefly", "Not searched: COM3"}},
     DescribeCase{"nothing to watch", Other(Finding::Kind::NothingToWatch),
         {"No port could be watched.", "close any program that holds the port"}}));
 

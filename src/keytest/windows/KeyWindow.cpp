@@ -225,7 +225,7 @@ void StartFind()
                             : "  skipped  " + port.name + device + ": " + port.why);
     }
     const unsigned presses = app.options.presses ? app.options.presses : FindDefaultPresses;
-    app.model.Status("Press the key " + std::to_string(presses) + " times now, about a second each time.");
+    app.model.Status("Press the key " + std::to_string(presses) + " times now, briefly, with a pause between.");
     Show();
     SetTimer(app.window, TimerFind, 10, nullptr);
 }

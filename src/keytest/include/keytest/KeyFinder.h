@@ -33,19 +33,18 @@ struct WatchedPort {
     commio::DeviceHandle handle = nullptr;
     std::uint32_t openedAt = 0;
     bool settled = false;
-    std::uint8_t first = 0;   // the status lines at the first settled reading
-    std::uint8_t last = 0;    // and at the latest one
-    std::uint32_t lastAt = 0;
-    // Per line, from the first settled reading: how long it has been on
-    // and off, and how often it left each level.
-    std::uint32_t onMs[KeyLineCount] = {};
-    std::uint32_t offMs[KeyLineCount] = {};
+    std::uint8_t last = 0;     // the status lines at the latest reading
+    std::uint8_t resting = 0;  // each line's level at rest (its bit in the status lines)
+    // Per line, from the first settled reading: when it last changed, and
+    // how often it left each level.
+    std::uint32_t changedAt[KeyLineCount] = {};
     unsigned leftOn[KeyLineCount] = {};
     unsigned leftOff[KeyLineCount] = {};
 
-    // A line's level at rest is the one it has held longer: a press is
-    // short beside the pauses around it, so a key held down as the search
-    // begins still gets its polarity right. Even time: the first level.
+    // A line's level at rest is the last one it held for QuietMs, the first
+    // settled reading until then: the key lies still before the first press
+    // and after the last, however long the presses and however the search
+    // began (a key held down as it starts is let go and rests).
     bool RestsOn(int line) const;
     // Departures from the level at rest: the presses seen on that line.
     unsigned Presses(int line) const;
@@ -53,11 +52,14 @@ struct WatchedPort {
     // left more often. It never goes down, whichever level turns out to be
     // the one at rest.
     unsigned Swings(int line) const { return leftOn[line] > leftOff[line] ? leftOn[line] : leftOff[line]; }
+    // A line came and went: some line has a press.
+    bool Pressed() const;
+    // A line changed at all, a press or not.
     bool Changed() const;
 };
 
 struct Finding {
-    enum class Kind { Found, NoneChanged, SeveralPorts, NothingToWatch };
+    enum class Kind { Found, NoneChanged, NoPress, SeveralPorts, NothingToWatch };
     Kind kind = Kind::NothingToWatch;
     // Found:
     std::string port;
@@ -67,8 +69,10 @@ struct Finding {
     bool opensWhenPressed = false; // the line is on at rest and goes off
     unsigned presses = 0;
     std::vector<int> alsoChanged;  // other lines of the same port
-    // SeveralPorts: every port with a change, "COM3 (CTS 3)".
+    // SeveralPorts: every port with a press, "COM3 (CTS 3 times)".
     std::vector<std::string> changedPorts;
+    // NoPress: the lines that changed and stayed, "COM5 DSR".
+    std::vector<std::string> stuckLines;
     // Every kind: the ports not watched and those lost on the way, with
     // why ("COM3: held by another program"), and the names of those watched.
     std::vector<std::string> skipped;
@@ -82,6 +86,9 @@ public:
     // level at rest: an adapter reports its lines late, and a passive key's
     // lines follow RTS only once it has come on.
     static constexpr std::uint32_t SettleMs = 100;
+    // A line that keeps a level this long rests there. The search ends once
+    // the key's line has rested this long after its last press.
+    static constexpr std::uint32_t QuietMs = 1000;
 
     explicit KeyFinder(commio::CommApi &api) : api_(api) {}
     ~KeyFinder() { CloseAll(); }
@@ -92,7 +99,7 @@ public:
     // skipped, with the reason.
     void Open(const std::vector<PortInfo> &ports);
     // One reading of every watched port. True once a line has come and
-    // gone `presses` times and is back at rest.
+    // gone `presses` times and has rested for QuietMs since.
     bool Poll(unsigned presses);
     // RTS off, then closed; each port once. Safe to call again.
     void CloseAll();
