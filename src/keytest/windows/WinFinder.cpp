@@ -66,7 +66,15 @@ int FindKey(const KeyTestOptions &options)
                      ErrorText(GetLastError(), "event").c_str());
         return KeyTestCannotRun;
     }
+    // Until FindKey returns, Ctrl+C only ends the search: the map is then
+    // written whole, never cut off between its old and its new file. After
+    // that Ctrl+C ends the program again as usual. The two events stay
+    // until the process ends: a handler that began before may still be
+    // using them on its own thread.
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    struct HandlerRemoval {
+        ~HandlerRemoval() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+    } removal;
 
     const std::vector<keytest::PortInfo> ports = ListWindowsPorts();
     std::printf("Finding the key on %u serial port%s.\n", static_cast<unsigned>(ports.size()),
@@ -83,8 +91,8 @@ int FindKey(const KeyTestOptions &options)
     }
     bool interrupted = false;
     if (finder.Watching() > 0) {
-        std::printf("Press the key %u times now, about a second each time. The search ends after %u presses or "
-                    "%.0f s; Ctrl+C stops it.\n",
+        std::printf("Press the key %u times now, briefly, with a pause between. The search ends a second after "
+                    "press %u, or after %.0f s; Ctrl+C stops it.\n",
                     presses, presses, seconds);
         std::vector<unsigned> seen;
         const DWORD start = GetTickCount();
@@ -101,10 +109,6 @@ int FindKey(const KeyTestOptions &options)
     }
     finder.CloseAll();
     SetEvent(portsClosed);
-    // Ctrl+C ends the program again as usual while the map is written. The
-    // two events stay until the process ends: a handler that began before
-    // this may still be using them on its own thread.
-    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
     std::printf("%sEvery port searched is closed, its lines off.\n\n", interrupted ? "Stopped (Ctrl+C). " : "");
 
     const keytest::Finding finding = finder.Result();
