@@ -348,7 +348,7 @@ bool ReadInstanceId(std::string_view id, InstanceIdParts &parts)
     const char mark = tail[0];
     tail.remove_prefix(1);
     const std::string_view part = tail.substr(0, tail.find('\\'));
-    if (mark == '+') {
+    if (mark == '+' && part.find('&') == std::string_view::npos) {
         parts.serial = part;
         parts.portLetter = !part.empty();
     } else if (mark == '\\' && at == 4 && EqualsNoCase(id.substr(0, 4), "USB\\") &&
