@@ -1,6 +1,7 @@
-// A SETUPAPI.dll for the key tester's search under Wine, loaded in place of
-// Wine's own (WINEDLLOVERRIDES=setupapi=n) from a folder that holds a copy
-// of the real zelbin-keytest.exe.
+// A SETUPAPI.dll for the key tester's search under Wine. Put beside a copy
+// of the real zelbin-keytest.exe and run with WINEDLLOVERRIDES=setupapi=n,b,
+// the copy loads this one from its folder, while every other program keeps
+// Wine's own.
 //
 // It lists two ports in the Ports class, COM5 on a USB adapter and COM6,
 // and as it loads it points the tester's serial calls into kernel32 at
@@ -42,9 +43,10 @@ const struct {
 };
 constexpr DWORD kListedCount = sizeof kListed / sizeof kListed[0];
 // The presses, from the moment the search turns COM5's RTS on: DSR on for
-// 150 ms at 500, 900 and 1300 ms, long after the search has taken its level
-// at rest and far enough apart for a late poll under load.
-constexpr DWORD kFirstPressMs = 500, kPressEveryMs = 400, kHeldMs = 150, kPresses = 3;
+// 200 ms at 500, 1100 and 1700 ms, long after the search has taken its
+// level at rest, and far enough apart that a poll late by a few hundred
+// milliseconds under load still sees each press and each pause.
+constexpr DWORD kFirstPressMs = 500, kPressEveryMs = 600, kHeldMs = 200, kPresses = 3;
 
 const GUID kPortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 

@@ -309,7 +309,7 @@ check "--find with no serial port says so, ends with status 5 and writes no map"
 mkdir -p findsim && cp "$bin/zelbin-keytest.exe" "$bin/find-sim/SETUPAPI.dll" findsim/
 echo "any = COM3 # by hand" >find/io-ports.txt
 rm -f find/io-ports.txt.bak find-calls.txt
-ZELBIN_FIND_LOG=find-calls.txt ZELBIN_WINEDLLOVERRIDES="setupapi=n" \
+ZELBIN_FIND_LOG=find-calls.txt ZELBIN_WINEDLLOVERRIDES="setupapi=n,b" \
     "$run" "$prefix" findsim/zelbin-keytest.exe --find --write-map --seconds 20 --io find/io.dll >out.txt 2>&1
 status=$?
 cp out.txt "$bin/find-transcript.txt"
