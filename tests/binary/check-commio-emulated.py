@@ -497,12 +497,18 @@ def main():
     # Windows ends a thread's pending waits when the thread exits: the wait
     # reads as cancelled, and the device is as it was.
     world.cancel_waits("COM5")
-    io.call("GetPortBit", 0x3FE, 4)
+    held = io.call("GetPortBit", 0x3FE, 4) & 0xFFFF
     calls = world.take()
     status = io.status()
     check("a wait cancelled with its thread keeps the device: the lines read, the wait started again",
-          calls == ["GetOverlappedResult(h1, FALSE)", "GetCommModemStatus(h1)", "WaitCommEvent(h1)"] and
-          status.startswith("COM5 for any UART: held, line events watched"), (calls, status))
+          held == 1 and calls == ["GetOverlappedResult(h1, FALSE)", "GetCommModemStatus(h1)", "WaitCommEvent(h1)"]
+          and status.startswith("COM5 for any UART: held, line events watched"), (held, calls, status))
+    world.change_lines("COM5", 0x00, 0x08)
+    released = io.call("GetPortBit", 0x3FE, 4) & 0xFFFF
+    calls = world.take()
+    check("the wait started again reports the next change",
+          released == 0 and calls == ["GetOverlappedResult(h1, FALSE)", "GetCommModemStatus(h1)", "WaitCommEvent(h1)"],
+          (released, calls))
     io.detach()
     calls = world.take()
     check("unload cancels the pending wait and collects it before the handle is closed",
