@@ -1,9 +1,10 @@
 // Fuzz target: the comm-port io.dll core over simulated COM devices. A port
 // map, then register accesses, driver checks and device faults (unplug,
 // replug, a USB adapter renumbered, a port list that fails or is empty, a
-// failing next call, a port that is no serial port, a refused rate, time
-// passing), with the core's promises checked after every step. Maps may
-// carry wiring options and USB identities.
+// failing next call, a port that is no serial port, a refused rate, line
+// waits that end with their thread, time passing), with the core's promises
+// checked after every step. Maps may carry wiring options and USB
+// identities.
 //
 // Input: one byte N; N > 0: the next N bytes are the port map's text,
 // N = 0: the map is picked by the following byte from a few good ones.
@@ -284,7 +285,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 else
                     device->serial = !device->serial;
                 break;
-            case 6: device->maxBaud = device->maxBaud == 921600 ? 9600 : 921600; break;
+            case 6: // with bit 5 the waits end as their thread exits; else the rate limit changes
+                if (which & 0x20)
+                    devices.EndWaitsWithTheirThread(name);
+                else
+                    device->maxBaud = device->maxBaud == 921600 ? 9600 : 921600;
+                break;
             default: // with bit 5 the port list goes away or comes back; with 6 it fails
                 if (which & 0x20)
                     listed = !listed;
