@@ -18,7 +18,8 @@ import struct
 import sys
 
 sys.path.insert(0, __import__("os").path.dirname(__file__))
-from EmulatedDll import EmulatedDll, UnexpectedImport, symbol_address  # noqa: E402
+from Checks import Checks, run  # noqa: E402
+from EmulatedDll import EmulatedDll, symbol_address  # noqa: E402
 from EmulatedRuntime import Runtime  # noqa: E402
 from unicorn import UC_PROT_READ  # noqa: E402
 
@@ -403,16 +404,7 @@ CLAIM_CALLS = [
 def main():
     path = sys.argv[1]
     nm = sys.argv[sys.argv.index("--nm") + 1]
-    passed = failed = 0
-
-    def check(name, condition, detail=""):
-        nonlocal passed, failed
-        if condition:
-            passed += 1
-            print("ok   " + name)
-        else:
-            failed += 1
-            print("FAIL " + name + ("\n     " + str(detail) if detail else ""))
+    check = Checks()
 
     def load(port_map, devices, listed=()):
         world = World(port_map, devices, listed)
@@ -568,14 +560,8 @@ def main():
         check(name, status == expected and installed == (1 if expected.startswith("COM5") else 0),
               "%r, IsDriverInstalled %d" % (status, installed))
 
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return check.summary()
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except UnexpectedImport as e:
-        print("FAIL the io.dll called an import this check doesn't provide: %s" % e)
-        print("0 passed, 1 failed")
-        sys.exit(1)
+    run(main, "the io.dll")

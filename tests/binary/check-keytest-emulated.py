@@ -22,6 +22,7 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(__file__))
+from Checks import Checks  # noqa: E402
 from EmulatedDll import EmulatedDll, UnexpectedImport, symbol_address  # noqa: E402
 from EmulatedRuntime import Runtime  # noqa: E402
 
@@ -477,16 +478,7 @@ def main():
     path = sys.argv[1]
     nm = sys.argv[sys.argv.index("--nm") + 1]
     show = "--show" in sys.argv
-    passed = failed = 0
-
-    def check(name, condition, detail=""):
-        nonlocal passed, failed
-        if condition:
-            passed += 1
-            print("ok   " + name)
-        else:
-            failed += 1
-            print("FAIL " + name + (": " + detail if detail else ""))
+    check = Checks()
 
     for case in CASES:
         try:
@@ -525,8 +517,7 @@ def main():
                       len(pc.ctrl_handler) == 2 and pc.ctrl_handler[0][1] == 1 and pc.ctrl_handler[1] ==
                   (pc.ctrl_handler[0][0], 0), repr(pc.ctrl_handler))
 
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return check.summary()
 
 
 if __name__ == "__main__":

@@ -9,10 +9,10 @@ With --nm, the loader callback (DllMain, found in Zelbin_Serial.dll.debug)
 is run too, for process and thread notifications.
 Prints 'N passed, N failed'; exits non-zero on any failure."""
 
-import struct
 import sys
 
 sys.path.insert(0, __import__("os").path.dirname(__file__))
+from Checks import Checks, run  # noqa: E402
 from EmulatedDll import EmulatedDll, UnexpectedImport, symbol_address  # noqa: E402
 from EmulatedRuntime import Runtime  # noqa: E402
 
@@ -138,16 +138,7 @@ def main():
     nm = sys.argv[sys.argv.index("--nm") + 1] if "--nm" in sys.argv else None
     world = World()
     dll = EmulatedDll(path, world.io())
-    passed = failed = 0
-
-    def check(name, condition, detail=""):
-        nonlocal passed, failed
-        if condition:
-            passed += 1
-            print("ok   " + name)
-        else:
-            failed += 1
-            print("FAIL " + name + ("\n     " + str(detail) if detail else ""))
+    check = Checks()
 
     def call(export, *args):
         result, count, balanced = dll.call(export, *args)
@@ -255,14 +246,8 @@ def main():
 
     print("Instructions per poll in the shipped DLL (listening, no io.dll): %d without a change, %d for a press"
           % (counts[2], counts[1]))
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return check.summary()
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except UnexpectedImport as e:
-        print("FAIL the DLL called an import this check doesn't provide: %s" % e)
-        print("0 passed, 1 failed")
-        sys.exit(1)
+    run(main, "the DLL")
