@@ -37,6 +37,21 @@ SOURCES = (".h", ".hpp", ".c", ".cpp", ".in", ".S", ".rc")
 INCLUDE = re.compile(r'^\s*#\s*include\s*["<]([^">]+)[">]', re.M)
 
 
+# What a build, a release or git makes in the source tree; never walked. Only
+# the tree itself is: no link is followed out of it (a Wine prefix in a
+# build folder links to / as its drive Z:).
+GENERATED = ("build", "dist", "releases", ".git")
+
+
+def project_files(root, predicate):
+    """The files of the source tree whose names the predicate accepts."""
+    for folder, dirs, files in os.walk(root):
+        dirs[:] = [d for d in dirs if d not in GENERATED and not os.path.islink(os.path.join(folder, d))]
+        for name in files:
+            if predicate(name):
+                yield os.path.join(folder, name)
+
+
 def under(path, root, folders):
     rel = os.path.relpath(os.path.realpath(path), os.path.realpath(root))
     return not rel.startswith("..") and rel.split(os.sep)[0] in folders
@@ -158,7 +173,7 @@ def check_declarations(root, problems):
                             declared.add(os.path.relpath(path, root))
         if declared != {home}:
             problems.append("%s are declared in %s, not in %s alone" % (what, sorted(declared) or "no header", home))
-    uart = [p for p in glob.glob(os.path.join(root, "**", "*.h"), recursive=True)
+    uart = [p for p in project_files(root, lambda name: name.endswith(".h"))
             if re.search(r"^struct Uart16550\b", open(p, errors="replace").read(), re.M)]
     if [os.path.relpath(p, root) for p in uart] != ["src/uart/include/uart/Uart16550.h"]:
         problems.append("the UART register model is defined in %s" % [os.path.relpath(p, root) for p in uart])
@@ -169,11 +184,8 @@ def check_declarations(root, problems):
 
 def check_cmake(root, problems):
     climbing = re.compile(r"\$\{(PROJECT_SOURCE_DIR|CMAKE_SOURCE_DIR)\}|\.\./|^/")
-    for path in glob.glob(os.path.join(root, "**", "CMakeLists.txt"), recursive=True) + \
-            glob.glob(os.path.join(root, "**", "*.cmake"), recursive=True):
+    for path in project_files(root, lambda name: name == "CMakeLists.txt" or name.endswith(".cmake")):
         rel = os.path.relpath(path, root)
-        if rel.startswith("build"):
-            continue
         text = re.sub(r"#.*", "", open(path).read())
         for call in re.finditer(r"target_include_directories\s*\(([^)]*)\)", text):
             for word in call.group(1).split()[1:]:
@@ -183,7 +195,7 @@ def check_cmake(root, problems):
                     problems.append("%s: target_include_directories names %s, outside the target's folder" % (
                         rel, word))
     for folder, dirs, _ in os.walk(root):
-        dirs[:] = [d for d in dirs if d not in ("build", ".git")]
+        dirs[:] = [d for d in dirs if d not in GENERATED]
         for d in dirs:
             if os.path.islink(os.path.join(folder, d)):
                 problems.append("%s is a link to a folder" % os.path.relpath(os.path.join(folder, d), root))
