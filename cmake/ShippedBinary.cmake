@@ -49,11 +49,18 @@ function(zelbin_shipped_binary target description)
 
     # Hardening that binary checkers look for: relocatable (ASLR) and
     # non-executable data, said explicitly rather than left to the linker's
-    # defaults; and no SEH, since GCC's i686 exceptions unwind with DWARF
-    # tables and no code here registers an SEH frame handler, so Windows
-    # may refuse any handler found on the stack in this image. The stack
-    # protector's guard comes with it, seeded from kernel32 alone.
-    target_link_options(${target} PRIVATE -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-seh)
+    # defaults. On x86 also no SEH, since GCC's i686 exceptions unwind with
+    # DWARF tables and no code here registers an SEH frame handler, so
+    # Windows may refuse any handler found on the stack in this image. x64
+    # unwinds by the image's own tables (there NO_SEH would forbid them) and
+    # takes addresses from the whole 64-bit space (HIGH_ENTROPY_VA). The
+    # stack protector's guard comes with it, seeded from kernel32 alone.
+    target_link_options(${target} PRIVATE -Wl,--dynamicbase -Wl,--nxcompat)
+    if(ZELBIN_ARCH STREQUAL "x86")
+        target_link_options(${target} PRIVATE -Wl,--no-seh)
+    else()
+        target_link_options(${target} PRIVATE -Wl,--high-entropy-va)
+    endif()
     target_sources(${target} PRIVATE $<TARGET_OBJECTS:zelbin_stack_guard>)
 
     if(CMAKE_BUILD_TYPE STREQUAL "Release")

@@ -1,20 +1,4 @@
-# Cross build for 32-bit x86 Windows with Debian's MinGW-w64 toolchain, in
-# its win32-threads flavour: the DLL then carries no threading runtime and no
-# TLS callbacks of its own, so the loader runs nothing of ours but DllMain.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit x86 Windows: the edition existing hosts load.
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(ZELBIN_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${ZELBIN_MINGW_PREFIX}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${ZELBIN_MINGW_PREFIX}-g++-win32)
-set(CMAKE_RC_COMPILER ${ZELBIN_MINGW_PREFIX}-windres)
-set(CMAKE_DLLTOOL ${ZELBIN_MINGW_PREFIX}-dlltool)
-set(CMAKE_OBJDUMP ${ZELBIN_MINGW_PREFIX}-objdump)
-set(CMAKE_STRIP ${ZELBIN_MINGW_PREFIX}-strip)
-set(CMAKE_OBJCOPY ${ZELBIN_MINGW_PREFIX}-objcopy)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${ZELBIN_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Makes a Wine prefix for the project's tests and demos, and checks it.
+# Makes a Wine prefix for the project's tests and demos, and checks it. The
+# edition it runs is ZELBIN_ARCH's (x86, the default, or x64).
 # Usage: scripts/wine-prefix.sh PREFIX            make it if needed, then check
 #        scripts/wine-prefix.sh PREFIX --verify   only check
 #
@@ -42,13 +43,13 @@ if [ -f "$prefix/.zelbin-ready" ] && ports_ok && mount_manager_off; then
 fi
 
 mkdir -p "$prefix"
-if ! wineboot --init >/dev/null 2>&1; then
+if ! "$ZELBIN_WINE" wineboot --init >/dev/null 2>&1; then
     echo "wine-prefix.sh: wineboot failed in $prefix" >&2
     exit 1
 fi
 # An empty override disables the driver, as "mountmgr.sys=" does in
 # WINEDLLOVERRIDES; here it lasts for every later run.
-wine reg add 'HKCU\Software\Wine\DllOverrides' /v mountmgr.sys /t REG_SZ /d '' /f >/dev/null 2>&1
+"$ZELBIN_WINE" reg add 'HKCU\Software\Wine\DllOverrides' /v mountmgr.sys /t REG_SZ /d '' /f >/dev/null 2>&1
 wineserver -w
 
 rm -f "$prefix"/dosdevices/com*

@@ -24,7 +24,7 @@ target_link_libraries(zelbin_loaded_library PUBLIC zelbin_api zelbin_import_slot
 add_executable(dll_tests
     dll/DllHarness.cpp
     dll/AbiTest.cpp
-    dll/StackProbe.S)
+    dll/CallProbe-${ZELBIN_ARCH}.S)
 target_link_libraries(dll_tests PRIVATE zelbin_behaviour_tests zelbin_loaded_library gtest_main zelbin_warnings)
 # Loaded at run time from the test program's folder, like a host does.
 add_dependencies(dll_tests Zelbin_Serial io routing_probe)
@@ -45,14 +45,19 @@ find_program(ZELBIN_CLANG NAMES clang REQUIRED)
 find_program(ZELBIN_LLD_LINK NAMES lld-link REQUIRED)
 set(msvc_host_dir ${CMAKE_CURRENT_BINARY_DIR}/msvc_host)
 set(msvc_host ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/msvc_style_host.exe)
-file(WRITE ${msvc_host_dir}/kernel32.def
+file(WRITE ${msvc_host_dir}/kernel32-x86.def
     "LIBRARY KERNEL32.dll\nEXPORTS\n    ExitProcess@4\n    GetModuleHandleA@4\n    GetProcAddress@8\n")
+zelbin_module_definition(kernel32_def ${msvc_host_dir}/kernel32-x86.def)
+set(msvc_link_options /machine:${ZELBIN_LINK_MACHINE})
+if(ZELBIN_ARCH STREQUAL "x86")
+    list(APPEND msvc_link_options /safeseh:no)
+endif()
 add_custom_command(OUTPUT ${msvc_host}
-    COMMAND ${ZELBIN_CLANG} --target=i686-pc-windows-msvc -ffreestanding -fno-stack-protector -O1 -Wall -Werror
+    COMMAND ${ZELBIN_CLANG} --target=${ZELBIN_MSVC_TARGET} -ffreestanding -fno-stack-protector -O1 -Wall -Werror
             -I${PROJECT_BINARY_DIR}/include -c ${CMAKE_CURRENT_SOURCE_DIR}/dll/MsvcStyleHost.c
             -o ${msvc_host_dir}/host.obj
-    COMMAND ${ZELBIN_LLVM_DLLTOOL} -m i386 -k -d ${msvc_host_dir}/kernel32.def -l ${msvc_host_dir}/kernel32.lib
-    COMMAND ${ZELBIN_LLD_LINK} /nologo /entry:HostEntry /subsystem:console /nodefaultlib /machine:x86 /safeseh:no
+    COMMAND ${ZELBIN_LLVM_DLLTOOL} -m ${ZELBIN_LLVM_MACHINE} -k -d ${kernel32_def} -l ${msvc_host_dir}/kernel32.lib
+    COMMAND ${ZELBIN_LLD_LINK} /nologo /entry:HostEntry /subsystem:console /nodefaultlib ${msvc_link_options}
             ${msvc_host_dir}/host.obj ${PROJECT_BINARY_DIR}/src/library/Zelbin_Serial.lib ${msvc_host_dir}/kernel32.lib
             /out:${msvc_host}
     DEPENDS dll/MsvcStyleHost.c dll/HostSession.h ${PROJECT_SOURCE_DIR}/include/Zelbin_Serial.h.in
@@ -71,7 +76,8 @@ set_tests_properties(dll_conformance dll_import_library_link dll_msvc_import_lib
     RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
 
 add_test(NAME dll_pe_tables
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/dll/check-pe-tables.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:Zelbin_Serial>)
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/dll/check-pe-tables.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:Zelbin_Serial>
+            ${ZELBIN_ARCH})
 
 add_test(NAME wine_shutdown COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-stop.sh ${ZELBIN_WINEPREFIX})
 set_tests_properties(wine_shutdown PROPERTIES FIXTURES_CLEANUP wine)
@@ -79,7 +85,8 @@ set_tests_properties(wine_shutdown PROPERTIES FIXTURES_CLEANUP wine)
 # For the key tester's search under Wine: a SETUPAPI.dll that lists a USB
 # adapter with a key on DSR and points the tester's serial calls at
 # simulated devices, loaded from the folder of a copy of the real tester.
-add_library(simulated_setupapi SHARED tools/SimulatedSetupApi.cpp tools/SimulatedSetupApi.def)
+zelbin_module_definition(setupapi_def tools/SimulatedSetupApi.def)
+add_library(simulated_setupapi SHARED tools/SimulatedSetupApi.cpp ${setupapi_def})
 set_target_properties(simulated_setupapi PROPERTIES PREFIX "" OUTPUT_NAME SETUPAPI
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/find-sim)
 target_link_libraries(simulated_setupapi PRIVATE zelbin_import_slots zelbin_dcb_fields zelbin_comdevices zelbin_api
@@ -120,11 +127,6 @@ set(ZELBIN_SHIPPED_BINARIES $<TARGET_FILE:Zelbin_Serial> $<TARGET_FILE:io> $<TAR
 add_test(NAME shipped_version_info
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-version-info.py ${PROJECT_VERSION}
             ${ZELBIN_SHIPPED_BINARIES})
-# The DLL's exports run in a CPU emulator: its calls, its stack and the
-# instructions of one poll, in the bytes that ship.
-add_test(NAME shipped_dll_emulated
-    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-shipped-dll.py $<TARGET_FILE:Zelbin_Serial>
-            --budget 20 --nm ${CMAKE_NM})
 
 # The same version resources through Windows' own GetFileVersionInfo.
 add_executable(read_version_info dll/ReadVersionInfo.cpp)
@@ -135,12 +137,6 @@ foreach(binary Zelbin_Serial io commio_io zelbin-keytest zelbin-keytest-gui zelb
 endforeach()
 add_test(NAME dll_version_info COMMAND read_version_info ${PROJECT_VERSION} ${version_info_paths})
 set_tests_properties(dll_version_info PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120 SKIP_RETURN_CODE 77)
-
-# A second build of the shipped files, in another folder, gives the same
-# bytes, and so does the release zip made from it.
-add_test(NAME release_reproducible
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-reproducible.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
-set_tests_properties(release_reproducible PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
 
 add_test(NAME wine_plain_run_is_safe COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/dll/check-plain-wine.sh ${ZELBIN_WINEPREFIX})
 set_tests_properties(wine_plain_run_is_safe PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 SKIP_RETURN_CODE 77
@@ -165,23 +161,6 @@ add_test(NAME commio_dll_under_wine COMMAND commio_dll_tests --gtest_brief=1)
 set_tests_properties(commio_dll_under_wine PROPERTIES
     FIXTURES_REQUIRED wine TIMEOUT 300 WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} SKIP_RETURN_CODE 77)
 
-# The comm-port io.dll's own machine code in the CPU emulator, loaded with
-# its constructors and DllMain, over a simulated serial driver: the Win32
-# calls of a claim and a start, the DCB from settings filled with 00h and
-# FFh, a GetCommState failure, an adapter found by its USB identity, and
-# the port map file's limits.
-add_test(NAME commio_dll_emulated
-    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-commio-emulated.py $<TARGET_FILE:commio_io>
-            --nm ${CMAKE_NM})
-
-# The shipped key tester's --find, --write-map and --ports in the CPU
-# emulator, over a PC answered by the check: a key on a USB adapter's DSR
-# found and its map written, a normally closed key held open at the start,
-# no key, Ctrl+C, and the port list.
-add_test(NAME keytest_find_emulated
-    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-keytest-emulated.py
-            $<TARGET_FILE:zelbin-keytest> --nm ${CMAKE_NM})
-
 # The hardening of every shipped binary, read with pefile: DYNAMIC_BASE,
 # NX_COMPAT, NO_SEH, the stack protector with its guard linked in, no
 # compiler runtime DLL, no writable and executable section. And a program
@@ -189,44 +168,93 @@ add_test(NAME keytest_find_emulated
 add_test(NAME shipped_hardening
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-hardening.py --nm ${CMAKE_NM}
             ${ZELBIN_SHIPPED_BINARIES})
+# The linker's defaults: on x86 no NO_SEH; on x64 told to leave out the
+# high-entropy address space it would otherwise ask for.
 set(unhardened ${CMAKE_CURRENT_BINARY_DIR}/unhardened/unhardened.exe)
+if(ZELBIN_ARCH STREQUAL "x86")
+    set(unhardened_flags "")
+    set(unhardened_complaint "NO_SEH is not set")
+else()
+    set(unhardened_flags -Wl,--disable-high-entropy-va)
+    set(unhardened_complaint "HIGH_ENTROPY_VA is not set")
+endif()
 add_custom_command(OUTPUT ${unhardened}
-    COMMAND ${CMAKE_C_COMPILER} -O2 -fno-stack-protector ${CMAKE_CURRENT_SOURCE_DIR}/binary/Unhardened.c -o ${unhardened}
+    COMMAND ${CMAKE_C_COMPILER} -O2 -fno-stack-protector ${unhardened_flags}
+            ${CMAKE_CURRENT_SOURCE_DIR}/binary/Unhardened.c -o ${unhardened}
     DEPENDS binary/Unhardened.c
     COMMENT "A program without the hardening flags")
 add_custom_target(unhardened_probe ALL DEPENDS ${unhardened})
 add_test(NAME shipped_hardening_refuses_a_plain_binary
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-hardening.py ${unhardened})
 set_tests_properties(shipped_hardening_refuses_a_plain_binary PROPERTIES
-    PASS_REGULAR_EXPRESSION "FAIL unhardened.exe: NO_SEH is not set")
+    PASS_REGULAR_EXPRESSION "FAIL unhardened.exe: ${unhardened_complaint}")
 
-# The host kits. The C# declaration class compiled for x86 by Mono's
-# compiler and its declarations read back from the assembly; the Pascal
-# units compiled by this machine's own Free Pascal (against a stand-in for
-# the Windows unit), then cross-compiled into a win32 host that drives a
-# session under Wine.
-find_program(ZELBIN_MCS mcs)
-find_program(ZELBIN_MONODIS monodis)
-find_program(ZELBIN_FPC fpc)
-add_test(NAME kit_csharp_declarations
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-csharp-kit.sh ${ZELBIN_MCS} ${ZELBIN_MONODIS}
-            ${PROJECT_SOURCE_DIR}/kits/csharp/ZelbinSerial.cs ${CMAKE_CURRENT_BINARY_DIR}/kit_csharp)
-add_test(NAME kit_pascal_compiles
-    COMMAND ${ZELBIN_FPC} -vew -Sew -Cn -FU${CMAKE_CURRENT_BINARY_DIR}/kit_pascal
-            -FE${CMAKE_CURRENT_BINARY_DIR}/kit_pascal -Fu${PROJECT_SOURCE_DIR}/kits/pascal
-            -Fu${CMAKE_CURRENT_SOURCE_DIR}/kits/stub ${CMAKE_CURRENT_SOURCE_DIR}/kits/PascalHost.pas)
-file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/kit_pascal)
-add_test(NAME kit_pascal_host_under_wine
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-pascal-host.sh ${PROJECT_SOURCE_DIR} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
-            ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_pascal_host)
-set_tests_properties(kit_pascal_host_under_wine PROPERTIES
-    FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
+# What only the x86 edition has. The CPU emulator's checks read PE32 images:
+# they run the shipped x86 bytes, on every machine, 32-bit or not. The
+# release zip and the host kits are built from the x86 files.
+if(ZELBIN_ARCH STREQUAL "x86")
+    # The DLL's exports run in a CPU emulator: its calls, its stack and the
+    # instructions of one poll, in the bytes that ship.
+    add_test(NAME shipped_dll_emulated
+        COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-shipped-dll.py $<TARGET_FILE:Zelbin_Serial>
+                --budget 20 --nm ${CMAKE_NM})
 
-# The release zip as a host developer unzips it: its files, CR LF text, each
-# shipped header compiled from it alone, and the CMake package found by a
-# MinGW host and an MSVC-style one (clang, lld-link), both built; each runs
-# under Wine where Windows programs can run.
-add_test(NAME release_zip_hosts
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-release-zip.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}
-            ${ZELBIN_WINEPREFIX})
-set_tests_properties(release_zip_hosts PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key)
+    # A second build of the shipped files, in another folder, gives the same
+    # bytes, and so does the release zip made from it.
+    add_test(NAME release_reproducible
+        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-reproducible.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+    set_tests_properties(release_reproducible PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
+
+    # The comm-port io.dll's own machine code in the CPU emulator, loaded with
+    # its constructors and DllMain, over a simulated serial driver: the Win32
+    # calls of a claim and a start, the DCB from settings filled with 00h and
+    # FFh, a GetCommState failure, an adapter found by its USB identity, and
+    # the port map file's limits.
+    add_test(NAME commio_dll_emulated
+        COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-commio-emulated.py $<TARGET_FILE:commio_io>
+                --nm ${CMAKE_NM})
+
+    # The shipped key tester's --find, --write-map and --ports in the CPU
+    # emulator, over a PC answered by the check: a key on a USB adapter's DSR
+    # found and its map written, a normally closed key held open at the start,
+    # no key, Ctrl+C, and the port list.
+    add_test(NAME keytest_find_emulated
+        COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-keytest-emulated.py
+                $<TARGET_FILE:zelbin-keytest> --nm ${CMAKE_NM})
+
+    # The host kits. The C# declaration class compiled for x86 by Mono's
+    # compiler and its declarations read back from the assembly; the Pascal
+    # units compiled by this machine's own Free Pascal (against a stand-in for
+    # the Windows unit), then cross-compiled into a win32 host that drives a
+    # session under Wine.
+    find_program(ZELBIN_MCS mcs)
+    find_program(ZELBIN_MONODIS monodis)
+    find_program(ZELBIN_FPC fpc)
+    add_test(NAME kit_csharp_declarations
+        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-csharp-kit.sh ${ZELBIN_MCS} ${ZELBIN_MONODIS}
+                ${PROJECT_SOURCE_DIR}/kits/csharp/ZelbinSerial.cs ${CMAKE_CURRENT_BINARY_DIR}/kit_csharp)
+    add_test(NAME kit_pascal_compiles
+        COMMAND ${ZELBIN_FPC} -vew -Sew -Cn -FU${CMAKE_CURRENT_BINARY_DIR}/kit_pascal
+                -FE${CMAKE_CURRENT_BINARY_DIR}/kit_pascal -Fu${PROJECT_SOURCE_DIR}/kits/pascal
+                -Fu${CMAKE_CURRENT_SOURCE_DIR}/kits/stub ${CMAKE_CURRENT_SOURCE_DIR}/kits/PascalHost.pas)
+    file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/kit_pascal)
+    add_test(NAME kit_pascal_host_under_wine
+        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-pascal-host.sh ${PROJECT_SOURCE_DIR} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+                ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_pascal_host)
+    set_tests_properties(kit_pascal_host_under_wine PROPERTIES
+        FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
+
+    # The release zip as a host developer unzips it: its files, CR LF text, each
+    # shipped header compiled from it alone, and the CMake package found by a
+    # MinGW host and an MSVC-style one (clang, lld-link), both built; each runs
+    # under Wine where Windows programs can run.
+    add_test(NAME release_zip_hosts
+        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-release-zip.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+                ${ZELBIN_WINEPREFIX})
+    set_tests_properties(release_zip_hosts PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key)
+endif()
+
+# Every Windows test knows the edition it runs (scripts/wine-env.sh picks
+# the Wine loader and scripts/wine-usable.sh the reason for a skip by it).
+get_property(windows_tests DIRECTORY PROPERTY TESTS)
+set_property(TEST ${windows_tests} APPEND PROPERTY ENVIRONMENT ZELBIN_ARCH=${ZELBIN_ARCH})

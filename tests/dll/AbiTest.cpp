@@ -1,6 +1,6 @@
 // The DLL's binary contract, checked through a real PE loader: names and
-// ordinals, the stdcall convention, one-byte booleans, the imports it binds
-// and what the loader callback may do.
+// ordinals, the calling convention (stdcall on x86), one-byte booleans, the
+// imports it binds and what the loader callback may do.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,8 +8,10 @@
 #include "LoadedLibrary.h"
 #include "Harness.h"
 
-extern "C" std::uint32_t ProbeStdcall(const void *fn, std::uint32_t argCount, const std::uint32_t *args,
-                                      std::int32_t *stackDelta);
+// CallProbe-x86.S and CallProbe-x64.S: an export called with raw register
+// and stack contents, as a host compiled by anything calls it.
+extern "C" std::uint32_t ProbeCall(const void *fn, std::uint32_t argCount, const std::uintptr_t *args,
+                                   std::int32_t *stackDelta);
 
 namespace {
 
@@ -31,13 +33,15 @@ protected:
     {
         return reinterpret_cast<const void *>(GetProcAddress(Module(), name));
     }
-    // Calls an export with raw 32-bit arguments; checks the stack is balanced.
-    std::uint32_t Call(const char *name, std::initializer_list<std::uint32_t> args)
+    // Calls an export with raw pointer-sized arguments; checks the stack is
+    // balanced (on x86: the callee removed its own arguments).
+    std::uint32_t Call(const char *name, std::initializer_list<std::uintptr_t> args)
     {
         std::int32_t delta = -1;
         const std::uint32_t eax =
-            ProbeStdcall(Proc(name), static_cast<std::uint32_t>(args.size()), args.begin(), &delta);
-        EXPECT_EQ(delta, 0) << name << " must remove its own " << args.size() * 4 << " argument bytes";
+            ProbeCall(Proc(name), static_cast<std::uint32_t>(args.size()), args.begin(), &delta);
+        EXPECT_EQ(delta, 0) << name << " must leave the stack as it found it, its " << args.size() * sizeof(void *)
+                            << " argument bytes removed";
         return eax;
     }
 };
@@ -80,17 +84,20 @@ TEST_F(DllAbi, EveryExportRemovesItsArgumentsAndBooleansComeBackInAl)
 TEST_F(DllAbi, StartListenReadsItsPointerArgument)
 {
     const char *params = "COM3";
-    Call("ZelbinStartListen", {static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(params))});
+    Call("ZelbinStartListen", {reinterpret_cast<std::uintptr_t>(params)});
     EXPECT_EQ(TakeCalls(), StartCalls("COM3", 0x03E8));
 }
 
 TEST_F(DllAbi, SetToggledReadsOnlyTheLowByteOfItsArgument)
 {
     lib.StartListen("COM1");
+    // The upper bytes of the argument's stack slot or register are the
+    // caller's leftovers: all ones below, in every byte above the lowest.
+    constexpr std::uintptr_t kLeftovers = ~std::uintptr_t{0xFF};
     struct Case {
-        std::uint32_t argument;
+        std::uintptr_t argument;
         std::uint8_t mcr;
-    } cases[] = {{0x00000001, 0x0B}, {0x00000100, 0x0A}, {0xFFFFFF00, 0x0A}, {0xFFFFFF80, 0x0B}, {0x00000000, 0x0A}};
+    } cases[] = {{0x01, 0x0B}, {0x100, 0x0A}, {kLeftovers, 0x0A}, {kLeftovers | 0x80, 0x0B}, {0x00, 0x0A}};
     for (const Case &c : cases) {
         Call("ZelbinSetToggled", {c.argument});
         EXPECT_EQ(lib.Mcr(0x03F8), c.mcr) << std::hex << "argument 0x" << c.argument;

@@ -1,6 +1,6 @@
 /*
- * uint32_t ProbeStdcall(const void *fn, uint32_t argCount,
- *                       const uint32_t *args, int32_t *stackDelta)
+ * uint32_t ProbeCall(const void *fn, uint32_t argCount,
+ *                    const uintptr_t *args, int32_t *stackDelta)   (x86)
  *
  * Pushes argCount 32-bit arguments (args[0] last, as C does), calls fn, and
  * returns EAX as the callee left it. *stackDelta is ESP after the call minus
@@ -10,8 +10,8 @@
  * A callee that loses ESI (callee-saved) also shows up as a non-zero delta.
  */
     .text
-    .globl _ProbeStdcall
-_ProbeStdcall:
+    .globl _ProbeCall
+_ProbeCall:
     pushl %ebp
     movl %esp, %ebp
     pushl %ebx

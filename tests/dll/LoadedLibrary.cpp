@@ -80,33 +80,6 @@ BOOL WINAPI SpyCloseHandle(HANDLE handle)
     return result;
 }
 
-// While it lives, kernel32 exports `function` as `replacement`: a module
-// the loader binds meanwhile imports the replacement from the start, so
-// calls its loader callback makes are routed too.
-class ExportRedirect {
-public:
-    ExportRedirect(const char *function, FARPROC replacement)
-        : kernel32_(GetModuleHandleA("KERNEL32.dll")), slot_(ExportSlot(kernel32_, function))
-    {
-        if (!slot_)
-            return;
-        old_ = *slot_;
-        WriteSlot(slot_, AddressOf(replacement) - AddressOf(reinterpret_cast<FARPROC>(kernel32_)));
-    }
-    ~ExportRedirect()
-    {
-        if (slot_)
-            WriteSlot(slot_, old_);
-    }
-    ExportRedirect(const ExportRedirect &) = delete;
-    ExportRedirect &operator=(const ExportRedirect &) = delete;
-
-private:
-    HMODULE kernel32_;
-    DWORD *slot_;
-    DWORD old_ = 0;
-};
-
 template <typename Fn> FARPROC Proc(Fn fn) { return ZELBIN_PROC_CAST(FARPROC, fn); }
 
 } // namespace
@@ -131,8 +104,9 @@ HMODULE LoadRouted(const char *dll, Devices devices)
     spiedHandles.clear();
     HMODULE module = nullptr;
     {
-        const ExportRedirect createFile("CreateFileA", create);
-        const ExportRedirect closeHandle("CloseHandle", close);
+        const HMODULE kernel32 = GetModuleHandleA("KERNEL32.dll");
+        const ExportRedirect createFile(kernel32, "CreateFileA", create);
+        const ExportRedirect closeHandle(kernel32, "CloseHandle", close);
         module = LoadLibraryA(dll);
     }
     if (!module)

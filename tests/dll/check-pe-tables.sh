@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Reads Zelbin_Serial.dll's export and import tables and fails on any
-# difference from its contract: exactly five undecorated exports at fixed
-# ordinals, and imports from KERNEL32.dll, msvcrt.dll and io.dll only, with
-# io.dll's five operations and kernel32's device calls imported by name.
-# Usage: check-pe-tables.sh OBJDUMP DLL
+# difference from its contract: an image of the given edition, exactly five
+# undecorated exports at fixed ordinals (the same on x86 and x64), and
+# imports from KERNEL32.dll, msvcrt.dll and io.dll only, with io.dll's five
+# operations and kernel32's device calls imported by name.
+# Usage: check-pe-tables.sh OBJDUMP DLL x86|x64
 set -euo pipefail
 objdump="$1"
 dll="$2"
+arch="$3"
 dump="$("$objdump" -p "$dll")"
 status=0
 
@@ -22,8 +24,17 @@ same() { # what expected actual
     fi
 }
 
-grep -q '^Magic[[:space:]]*010b' <<<"$dump" || fail "not a PE32 (32-bit) image"
-grep -q 'file format pei-i386' <<<"$dump" || fail "not an x86 image"
+case "$arch" in
+x86)
+    grep -q '^Magic[[:space:]]*010b' <<<"$dump" || fail "not a PE32 (32-bit) image"
+    grep -q 'file format pei-i386' <<<"$dump" || fail "not an x86 image"
+    ;;
+x64)
+    grep -q '^Magic[[:space:]]*020b' <<<"$dump" || fail "not a PE32+ (64-bit) image"
+    grep -q 'file format pei-x86-64' <<<"$dump" || fail "not an x64 image"
+    ;;
+*) fail "unknown edition '$arch'" ;;
+esac
 
 # "[   i] Name" under the name pointer table: i + ordinal base is the ordinal.
 base="$(sed -n 's/^Export Address Table -- Ordinal Base \([0-9]*\).*/\1/p' <<<"$dump")"
@@ -65,6 +76,6 @@ for name in CreateFileA CloseHandle; do
 done
 
 if [ "$status" -eq 0 ]; then
-    echo "PE tables of $(basename "$dll"): 5 exports at ordinals 1-5; imports KERNEL32.dll, io.dll, msvcrt.dll"
+    echo "PE tables of $(basename "$dll") ($arch): 5 exports at ordinals 1-5; imports KERNEL32.dll, io.dll, msvcrt.dll"
 fi
 exit "$status"

@@ -7,7 +7,10 @@ set -uo pipefail
 scripts="$(cd "$(dirname "$0")/../../scripts" && pwd)"
 "$scripts/wine-prefix.sh" "$1" || exit $?
 prefix="$(realpath "$1")"
-env -u WINEDLLOVERRIDES WINEPREFIX="$prefix" WINEDEBUG=-all wine cmd.exe /c "echo plain run" >/dev/null 2>&1
+# The loader a developer would start for this prefix's edition (wine, or
+# wine64 where the kernel runs no 32-bit programs).
+wine="$(. "$scripts/wine-env.sh" "$prefix" && echo "$ZELBIN_WINE")"
+env -u WINEDLLOVERRIDES WINEPREFIX="$prefix" WINEDEBUG=-all "$wine" cmd.exe /c "echo plain run" >/dev/null 2>&1
 WINEPREFIX="$prefix" wineserver -w
 if "$scripts/wine-prefix.sh" "$1" --verify; then
     echo "ok   a plain wine run sees only COM1-COM4, each linked to /dev/null"
