@@ -78,7 +78,7 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 } // namespace
 
-std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOptions &options)
+std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOptions &options, IsFolderFn isFolder)
 {
     ArgCursor cursor(args);
     while (!cursor.Done()) {
@@ -162,7 +162,8 @@ std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOpt
         return std::string(options.find ? "--find" : "--ports") +
                " opens the ports itself: it takes no parameter text, --dtr, --log or --vcd";
     if (!options.ioPath.empty())
-        return CheckIoPath(options.ioPath, IsSeparator(options.ioPath.back()));
+        return CheckIoPath(options.ioPath,
+                           IsSeparator(options.ioPath.back()) || (isFolder && isFolder(options.ioPath)));
     return {};
 }
 

@@ -226,6 +226,15 @@ TEST(KeyTestCommandLine, AnIoPathThatIsAFolderIsNamedAsOne)
     EXPECT_EQ(CheckIoPath("C:\\keys\\io.dll", false), "");
     EXPECT_EQ(CheckIoPath("io.dll.bak", false), "--io must name a file called io.dll (Zelbin_Serial.dll imports it "
                                                 "by that name), not 'io.dll.bak'");
+    // The parser asks the file system's answer before it judges the name:
+    // a folder is named as one whatever it is called, io.dll included.
+    for (const char *folder : {"adir", "keys\\io.dll"}) {
+        KeyTestOptions options;
+        EXPECT_EQ(ParseKeyTestOptions({"--io", folder}, options, [](const std::string &) { return true; }),
+                  CheckIoPath(folder, true));
+    }
+    KeyTestOptions file;
+    EXPECT_EQ(ParseKeyTestOptions({"--io", "keys\\io.dll"}, file, [](const std::string &) { return false; }), "");
 }
 
 TEST(KeyTestCommandLine, KeepsTheParameterTextAsGivenAndTellsNoneFromEmpty)

@@ -118,7 +118,8 @@ void Show()
 
 void FillPorts()
 {
-    app.ports = ListWindowsPorts();
+    commio::Win32Comm serial;
+    app.ports = ListPortsToSearch(serial);
     SendMessageA(Item(IdPorts), CB_RESETCONTENT, 0, 0);
     for (const keytest::PortInfo &port : app.ports) {
         std::string item = port.name;
@@ -210,8 +211,8 @@ void TickTest()
 void StartFind()
 {
     app.model.FindStarted();
-    const std::vector<keytest::PortInfo> ports = ListWindowsPorts();
     app.serial = std::make_unique<commio::Win32Comm>();
+    const std::vector<keytest::PortInfo> ports = ListPortsToSearch(*app.serial);
     app.finder = std::make_unique<keytest::KeyFinder>(*app.serial);
     app.finder->Open(ports);
     app.findStart = GetTickCount();
@@ -524,7 +525,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
 {
-    const std::string usageError = ParseKeyTestOptions(std::vector<std::string>(__argv + 1, __argv + __argc), app.options);
+    const std::string usageError =
+        ParseKeyTestOptions(std::vector<std::string>(__argv + 1, __argv + __argc), app.options,
+                            [](const std::string &path) { return FolderExists(FullPath(path)); });
     if (!usageError.empty()) {
         MessageBoxA(nullptr, (usageError + "\n\n" + KeyTestUsage).c_str(), "Zelbin key tester", MB_OK | MB_ICONERROR);
         return KeyTestBadCommandLine;

@@ -62,17 +62,13 @@ int BadCommandLine(const std::string &message)
 int main(int argc, char **argv)
 {
     KeyTestOptions options;
-    const std::string usageError = ParseKeyTestOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+    const std::string usageError = ParseKeyTestOptions(std::vector<std::string>(argv + 1, argv + argc), options,
+                                                       [](const std::string &path) { return FolderExists(FullPath(path)); });
     if (!usageError.empty())
         return BadCommandLine(usageError);
     if (options.help) {
         std::fputs(KeyTestUsage, stdout);
         return KeyTestOk;
-    }
-    if (!options.ioPath.empty()) {
-        const std::string ioError = CheckIoPath(options.ioPath, FolderExists(FullPath(options.ioPath)));
-        if (!ioError.empty())
-            return BadCommandLine(ioError);
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
     if (options.listPorts)

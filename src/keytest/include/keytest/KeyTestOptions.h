@@ -39,14 +39,20 @@ struct KeyTestOptions {
 constexpr std::uint32_t FindDefaultPresses = 3;
 constexpr double FindDefaultSeconds = 30;
 
+// Whether a path names a folder. A path that ends in a separator always
+// does; one that doesn't is known only to the file system, which the
+// tester asks.
+using IsFolderFn = bool (*)(const std::string &path);
+
 // Parses the arguments after the program name, "--option value" or
 // "--option=value". Returns an empty text on success, else what is wrong
-// with them, the bad value quoted.
-std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOptions &options);
+// with them, the bad value quoted. `isFolder` judges the --io path; without
+// it, only a path ending in a separator is a folder.
+std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOptions &options,
+                                IsFolderFn isFolder = nullptr);
 
 // What is wrong with --io PATH as a command line (empty: nothing): a folder,
-// or a file not called io.dll. `isFolder` says whether PATH names one; the
-// parser passes whether it ends in a separator, the tester asks Windows.
+// or a file not called io.dll. `isFolder` says whether PATH names one.
 std::string CheckIoPath(const std::string &path, bool isFolder);
 
 extern const char *const KeyTestUsage;
