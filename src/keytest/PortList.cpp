@@ -6,6 +6,7 @@
 
 #include "commio/DeviceState.h"
 #include "commio/PortMap.h"
+#include "library/PortChoice.h"
 
 namespace keytest {
 namespace {
@@ -125,6 +126,23 @@ PortAccess ProbePort(commio::CommApi &api, const std::string &name, std::uint32_
     return error ? PortAccess::NotSerial : PortAccess::Free;
 }
 
+void AddUnlistedStandardPorts(std::vector<PortInfo> &ports, commio::CommApi &api)
+{
+    for (const TComPort &row : ComPortTable) {
+        const auto listed = [&row](const PortInfo &port) { return port.name == row.Name; };
+        if (std::any_of(ports.begin(), ports.end(), listed))
+            continue;
+        PortInfo port;
+        port.name = row.Name;
+        port.sources = ByStandardName;
+        port.access = ProbePort(api, port.name, port.accessError);
+        if (port.access == PortAccess::Missing)
+            continue;
+        const auto after = [&port](const PortInfo &other) { return ComNumber(other.name) > ComNumber(port.name); };
+        ports.insert(std::find_if(ports.begin(), ports.end(), after), port);
+    }
+}
+
 std::string AccessText(PortAccess access, std::uint32_t error)
 {
     switch (access) {
@@ -183,6 +201,8 @@ std::vector<std::string> FormatPortList(const std::vector<PortInfo> &ports, cons
             lines.push_back("  identity: " + IdentityText(port.usb));
         else if (!port.kernelDevice.empty() && port.friendlyName.empty())
             lines.push_back("  device  : " + port.kernelDevice);
+        else if (port.sources == ByStandardName)
+            lines.push_back("  device  : in none of Windows' lists; opened by its name, as the key library opens it");
         lines.push_back("  now     : " + AccessText(port.access, port.accessError));
         if (port.mapLine)
             lines.push_back("  map     : line " + std::to_string(port.mapLine) + " of io-ports.txt");

@@ -165,6 +165,34 @@ INSTANTIATE_TEST_SUITE_P(Cases, PortProbe, ::testing::Values(
     ProbeCase{"unplugged", [](sim::ComDevices &d) { d.Plug("COM5"); d.Unplug("COM5"); }, PortAccess::Missing},
     ProbeCase{"never there", [](sim::ComDevices &) {}, PortAccess::Missing}));
 
+// The library's standard names that no list holds are added when they open
+// (a Wine prefix's COM1 to COM4, links to a file), in number order among the
+// listed ones; a listed name is not opened again, a name with no device not
+// added, and a held one is added as held.
+TEST(UnlistedStandardPorts, AreAddedWhereTheyExistAndProbed)
+{
+    sim::ComDevices devices;
+    devices.Plug("COM1").serial = false;
+    devices.Plug("COM2"); // listed below: not probed here
+    devices.Plug("COM4");
+    commio::DeviceHandle other = nullptr;
+    devices.Open("\\\\.\\COM4", other);
+    devices.Plug("COM7").serial = false; // not a standard name
+    std::vector<PortInfo> ports = keytest::MergePorts({}, {{"\\Device\\Serial1", "COM2"}, {"\\Device\\X", "COM9"}}, {});
+    keytest::AddUnlistedStandardPorts(ports, devices);
+    std::vector<std::string> seen;
+    for (const PortInfo &port : ports)
+        seen.push_back(port.name + " " + std::to_string(port.sources) + " " +
+                       keytest::AccessText(port.access, 0).substr(0, 6));
+    EXPECT_EQ(seen, (std::vector<std::string>{"COM1 8 opens,", "COM2 2 not tr", "COM4 8 held b", "COM9 2 not tr"}));
+    const std::vector<std::string> report = keytest::FormatPortList(ports, "io-ports.txt", "");
+    EXPECT_NE(std::find(report.begin(), report.end(),
+                        "  device  : in none of Windows' lists; opened by its name, as the key library opens it"),
+              report.end());
+    for (const std::string &call : devices.Calls())
+        EXPECT_EQ(call.find("COM2"), std::string::npos) << "a listed port is left to the caller: " << call;
+}
+
 TEST(PortListReport, NamesTheMapLineOfEachPortAndWhatIsKnown)
 {
     std::vector<PortInfo> ports = keytest::MergePorts(

@@ -76,10 +76,10 @@ int FindKey(const KeyTestOptions &options)
         ~HandlerRemoval() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
     } removal;
 
-    const std::vector<keytest::PortInfo> ports = ListWindowsPorts();
+    commio::Win32Comm serial;
+    const std::vector<keytest::PortInfo> ports = ListPortsToSearch(serial);
     std::printf("Finding the key on %u serial port%s.\n", static_cast<unsigned>(ports.size()),
                 ports.size() == 1 ? "" : "s");
-    commio::Win32Comm serial;
     keytest::KeyFinder finder(serial);
     finder.Open(ports);
     for (const keytest::WatchedPort &port : finder.Ports()) {

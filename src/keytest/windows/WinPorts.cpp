@@ -81,6 +81,13 @@ std::string FolderOf(const std::string &path) { return path.substr(0, path.find_
 
 std::vector<keytest::PortInfo> ListWindowsPorts() { return keytest::MergePorts(ClassPorts(), RegistryPorts(), DosPorts()); }
 
+std::vector<keytest::PortInfo> ListPortsToSearch(commio::CommApi &serial)
+{
+    std::vector<keytest::PortInfo> ports = ListWindowsPorts();
+    keytest::AddUnlistedStandardPorts(ports, serial);
+    return ports;
+}
+
 std::string PortMapPathFor(const KeyTestOptions &options)
 {
     const std::string beside = !options.ioPath.empty()       ? options.ioPath
@@ -103,10 +110,11 @@ std::string DeviceNameLine(const std::string &device, bool commio, const std::st
 
 int ListPorts(const KeyTestOptions &options)
 {
-    std::vector<keytest::PortInfo> ports = ListWindowsPorts();
     commio::Win32Comm serial;
+    std::vector<keytest::PortInfo> ports = ListPortsToSearch(serial);
     for (keytest::PortInfo &port : ports)
-        port.access = keytest::ProbePort(serial, port.name, port.accessError);
+        if (port.access == keytest::PortAccess::Unknown)
+            port.access = keytest::ProbePort(serial, port.name, port.accessError);
     const std::string mapPath = PortMapPathFor(options);
     commio::PortMapResult map;
     const std::string problem = keytest::ReadPortMapFile(mapPath, map);

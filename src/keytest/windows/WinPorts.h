@@ -13,6 +13,11 @@
 // names, merged. Under Wine the first of them is empty.
 std::vector<keytest::PortInfo> ListWindowsPorts();
 
+// What --ports lists and a search watches: the ports Windows lists, and the
+// standard names COM1 to COM4 where they open though no list holds them
+// (those are probed already; the listed ones are not).
+std::vector<keytest::PortInfo> ListPortsToSearch(commio::CommApi &serial);
+
 // io-ports.txt beside the comm-port io.dll: the one --io names, else the
 // one beside Zelbin_Serial.dll (--dll, else beside this program).
 std::string PortMapPathFor(const KeyTestOptions &options);

@@ -62,7 +62,9 @@ enum class PortAccess {
     Failed,    // another error; see accessError
 };
 
-enum PortSource : unsigned { FromClass = 1, FromRegistry = 2, FromDosDevices = 4 };
+// ByStandardName: none of Windows' lists holds it, but it is one of the key
+// library's four standard names (COM1 to COM4) and it opened by name.
+enum PortSource : unsigned { FromClass = 1, FromRegistry = 2, FromDosDevices = 4, ByStandardName = 8 };
 
 struct PortInfo {
     std::string name;         // "COM5"
@@ -87,6 +89,13 @@ std::vector<PortInfo> MergePorts(const std::vector<ClassPort> &classPorts, const
 // lines never come on.
 PortAccess ProbePort(commio::CommApi &api, const std::string &name, std::uint32_t &error);
 std::string AccessText(PortAccess access, std::uint32_t error);
+
+// Adds the key library's standard names (COM1 to COM4, the rows of its port
+// table) that the lists leave out but that exist: each is probed as above,
+// and kept unless there is no such device. Such a port is what the library
+// opens when a host names it, listed or not; a Wine prefix, for one, keeps
+// its COM names out of every list Windows has.
+void AddUnlistedStandardPorts(std::vector<PortInfo> &ports, commio::CommApi &api);
 
 // Sets mapLine from a port map read by the io.dll's own parser.
 void MarkMappedPorts(std::vector<PortInfo> &ports, const commio::PortMapResult &map);
