@@ -142,18 +142,31 @@ bool AnswerSaveDialog(DWORD process, const std::string &path)
     return false;
 }
 
-bool FileHas(const std::string &path, const std::string &text)
+std::string FileText(const std::string &path)
 {
+    std::string all;
     FILE *in = std::fopen(path.c_str(), "rb");
     if (!in)
-        return false;
-    std::string all;
+        return all;
     char buffer[4096];
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
         all.append(buffer, n);
     std::fclose(in);
-    return all.find(text) != std::string::npos;
+    return all;
+}
+
+// Whether the file holds the text within 5 s: the window writes it once its
+// save dialog has closed, which takes Wine a while on a loaded machine.
+bool FileHas(const std::string &path, const std::string &text)
+{
+    const DWORD start = GetTickCount();
+    while (FileText(path).find(text) == std::string::npos) {
+        if (GetTickCount() - start > 5000)
+            return false;
+        Pump(100);
+    }
+    return true;
 }
 
 } // namespace
