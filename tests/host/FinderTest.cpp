@@ -1,0 +1,2 @@
+// Tests of the key finder.
+#include <gtest/gtest.h>

@@ -1,0 +1,2 @@
+// Tests of the UART register model.
+#include <gtest/gtest.h>
