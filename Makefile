@@ -11,7 +11,8 @@
 #                  (library, the default, or commio)
 #   make coverage  line and branch coverage of src/library/ and the test backends
 #   make memcheck  the host tests under valgrind
-#   make release   releases/Zelbin_Serial-VERSION-win32.zip, the same bytes for the same commit
+#   make release   releases/Zelbin_Serial-VERSION-windows.zip (both editions), the same bytes
+#                  for the same commit
 #   make clean     remove build/, dist/ and releases/
 #   make help      this list
 .PHONY: all build demo test host windows dist release host-test windows-test bench fuzz coverage memcheck clean help

@@ -1,13 +1,13 @@
 # What a Windows build installs besides the binaries and headers: the CMake
 # package that lets CMake hosts find_package(Zelbin_Serial), and the host
-# kits for Pascal and C#. The layout is the release zip's: the DLL at the
-# top, include/, lib/ with the import libraries and lib/cmake/.
-include(CMakePackageConfigHelpers)
-# Same major version: 1.2 serves hosts that asked for 1.0 to 1.2. The file
-# also records that the package is 32-bit, so a 64-bit project doesn't
-# take it.
-write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/Zelbin_SerialConfigVersion.cmake
-    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+# kits for Pascal and C#. The layout is one edition's folder of the release
+# zip (the DLL at the top, lib/ with the import libraries) with what the
+# editions share beside it (include/, lib/cmake/, kits/).
+# The version file is the same bytes for both editions (the release holds
+# both), which CMake's own generator can't give: it writes the size of a
+# pointer into the file even where it doesn't check it.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/package/Zelbin_SerialConfigVersion.cmake.in
+    ${CMAKE_BINARY_DIR}/package/Zelbin_SerialConfigVersion.cmake @ONLY)
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/package/Zelbin_SerialConfig.cmake
     ${CMAKE_BINARY_DIR}/package/Zelbin_SerialConfigVersion.cmake
     DESTINATION lib/cmake/Zelbin_Serial)

@@ -92,9 +92,16 @@ set_target_properties(simulated_setupapi PROPERTIES PREFIX "" OUTPUT_NAME SETUPA
 target_link_libraries(simulated_setupapi PRIVATE zelbin_import_slots zelbin_dcb_fields zelbin_comdevices zelbin_api
     zelbin_warnings)
 
-# The key tester and the virtual key, end to end.
+# The key tester and the virtual key, end to end; the other edition's
+# files, where they are built, for the tester to name as such.
+if(ZELBIN_ARCH STREQUAL "x86")
+    set(other_edition_bin ${PROJECT_SOURCE_DIR}/build/windows-x64/bin)
+else()
+    set(other_edition_bin ${PROJECT_SOURCE_DIR}/build/windows/bin)
+endif()
 add_test(NAME tools_end_to_end
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${ZELBIN_WINEPREFIX})
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${ZELBIN_WINEPREFIX}
+            ${other_edition_bin})
 set_tests_properties(tools_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 RESOURCE_LOCK virtual_key
     SKIP_RETURN_CODE 77)
 
@@ -189,21 +196,14 @@ add_test(NAME shipped_hardening_refuses_a_plain_binary
 set_tests_properties(shipped_hardening_refuses_a_plain_binary PROPERTIES
     PASS_REGULAR_EXPRESSION "FAIL unhardened.exe: ${unhardened_complaint}")
 
-# What only the x86 edition has. The CPU emulator's checks read PE32 images:
-# they run the shipped x86 bytes, on every machine, 32-bit or not. The
-# release zip and the host kits are built from the x86 files.
+# What only the x86 build runs. The CPU emulator's checks read PE32 images:
+# they run the shipped x86 bytes, on every machine, 32-bit or not.
 if(ZELBIN_ARCH STREQUAL "x86")
     # The DLL's exports run in a CPU emulator: its calls, its stack and the
     # instructions of one poll, in the bytes that ship.
     add_test(NAME shipped_dll_emulated
         COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-shipped-dll.py $<TARGET_FILE:Zelbin_Serial>
                 --budget 20 --nm ${CMAKE_NM})
-
-    # A second build of the shipped files, in another folder, gives the same
-    # bytes, and so does the release zip made from it.
-    add_test(NAME release_reproducible
-        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-reproducible.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
-    set_tests_properties(release_reproducible PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
 
     # The comm-port io.dll's own machine code in the CPU emulator, loaded with
     # its constructors and DllMain, over a simulated serial driver: the Win32
@@ -222,36 +222,59 @@ if(ZELBIN_ARCH STREQUAL "x86")
         COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-keytest-emulated.py
                 $<TARGET_FILE:zelbin-keytest> --nm ${CMAKE_NM})
 
-    # The host kits. The C# declaration class compiled for x86 by Mono's
-    # compiler and its declarations read back from the assembly; the Pascal
-    # units compiled by this machine's own Free Pascal (against a stand-in for
-    # the Windows unit), then cross-compiled into a win32 host that drives a
-    # session under Wine.
-    find_program(ZELBIN_MCS mcs)
-    find_program(ZELBIN_MONODIS monodis)
+    # The Pascal units compiled by this machine's own Free Pascal (against a
+    # stand-in for the Windows unit), once: what they declare doesn't depend
+    # on the edition.
     find_program(ZELBIN_FPC fpc)
-    add_test(NAME kit_csharp_declarations
-        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-csharp-kit.sh ${ZELBIN_MCS} ${ZELBIN_MONODIS}
-                ${PROJECT_SOURCE_DIR}/kits/csharp/ZelbinSerial.cs ${CMAKE_CURRENT_BINARY_DIR}/kit_csharp)
     add_test(NAME kit_pascal_compiles
         COMMAND ${ZELBIN_FPC} -vew -Sew -Cn -FU${CMAKE_CURRENT_BINARY_DIR}/kit_pascal
                 -FE${CMAKE_CURRENT_BINARY_DIR}/kit_pascal -Fu${PROJECT_SOURCE_DIR}/kits/pascal
                 -Fu${CMAKE_CURRENT_SOURCE_DIR}/kits/stub ${CMAKE_CURRENT_SOURCE_DIR}/kits/PascalHost.pas)
     file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/kit_pascal)
-    add_test(NAME kit_pascal_host_under_wine
-        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-pascal-host.sh ${PROJECT_SOURCE_DIR} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
-                ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_pascal_host)
-    set_tests_properties(kit_pascal_host_under_wine PROPERTIES
-        FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
+endif()
 
-    # The release zip as a host developer unzips it: its files, CR LF text, each
-    # shipped header compiled from it alone, and the CMake package found by a
-    # MinGW host and an MSVC-style one (clang, lld-link), both built; each runs
-    # under Wine where Windows programs can run.
+# The Pascal units in a host of this edition (win32 or win64), cross-compiled
+# by Free Pascal and driving a session under Wine.
+add_test(NAME kit_pascal_host_under_wine
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-pascal-host.sh ${PROJECT_SOURCE_DIR} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+            ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_pascal_host ${ZELBIN_ARCH})
+set_tests_properties(kit_pascal_host_under_wine PROPERTIES
+    FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
+
+# The release holds both editions. Its tests belong to the x64 build, whose
+# Wine runs on every machine, and take the x86 build from its preset's
+# folder (make windows builds both; without it they are skipped, saying so).
+if(ZELBIN_ARCH STREQUAL "x64")
+    set(ZELBIN_X86_BUILD_DIR ${PROJECT_SOURCE_DIR}/build/windows CACHE PATH "The x86 build the release takes")
+    # A second build of each edition's shipped files, in other folders, gives
+    # the same bytes, and so does the release zip made from them.
+    add_test(NAME release_reproducible
+        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-reproducible.sh ${PROJECT_SOURCE_DIR}
+                ${ZELBIN_X86_BUILD_DIR} ${CMAKE_BINARY_DIR})
+    set_tests_properties(release_reproducible PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE SKIP_RETURN_CODE 77)
+
+    # The release zip as a host developer unzips it: its files, CR LF text,
+    # each edition's export table, each shipped header compiled from it
+    # alone, and the CMake package found by MinGW and MSVC-style (clang,
+    # lld-link) hosts of both editions, each built and run under Wine where
+    # the machine runs its edition; a project handed the other edition's DLL
+    # is refused.
     add_test(NAME release_zip_hosts
-        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-release-zip.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}
-                ${ZELBIN_WINEPREFIX})
-    set_tests_properties(release_zip_hosts PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key)
+        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-release-zip.sh ${PROJECT_SOURCE_DIR}
+                ${ZELBIN_X86_BUILD_DIR} ${CMAKE_BINARY_DIR} ${ZELBIN_WINEPREFIX})
+    set_tests_properties(release_zip_hosts PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key
+        SKIP_RETURN_CODE 77)
+
+    # The C# class compiled for x86, x64 and AnyCPU by Mono's compiler, its
+    # declarations read back from the assembly, and its choice of file run
+    # by Mono over the DLLs of both editions.
+    find_program(ZELBIN_MCS mcs)
+    find_program(ZELBIN_MONODIS monodis)
+    add_test(NAME kit_csharp
+        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-csharp-kit.sh ${ZELBIN_MCS} ${ZELBIN_MONODIS}
+                ${PROJECT_SOURCE_DIR}/kits/csharp/ZelbinSerial.cs ${CMAKE_CURRENT_BINARY_DIR}/kit_csharp
+                ${ZELBIN_X86_BUILD_DIR}/bin/Zelbin_Serial.dll $<TARGET_FILE:Zelbin_Serial>)
+    set_tests_properties(kit_csharp PROPERTIES SKIP_RETURN_CODE 77)
 endif()
 
 # Every Windows test knows the edition it runs (scripts/wine-env.sh picks

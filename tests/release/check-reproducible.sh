@@ -1,28 +1,42 @@
 #!/usr/bin/env bash
-# Builds the shipped files a second time, in another folder, and checks that
-# the DLL, every other shipped binary and the release zip come out byte for
-# byte the same as those of the first build.
-# Usage: check-reproducible.sh SOURCE_DIR FIRST_BUILD_DIR
+# Builds the shipped files of both editions a second time, in other folders,
+# and checks that the DLL, every other shipped binary and the release zip
+# come out byte for byte the same as those of the first builds.
+# Usage: check-reproducible.sh SOURCE_DIR X86_BUILD_DIR X64_BUILD_DIR
 set -uo pipefail
 src="$(realpath "$1")"
-first="$(realpath "$2")"
-again="$first-again"
+firsts=("$(realpath -m "$2")" "$(realpath -m "$3")")
+for build in "${firsts[@]}"; do
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        echo "SKIPPED: the release needs both editions built, and $build is not (make windows builds both)." >&2
+        exit 77
+    fi
+done
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-# The shipped targets only: the second build skips the test programs.
+# The shipped targets only: the second builds skip the test programs.
 targets=(Zelbin_Serial io commio_io zelbin-keytest zelbin-keytest-gui zelbin-virtualkey zelbin_import_library_file
     zelbin_msvc_import_library)
-cmake -S "$src" -B "$again" --preset windows >/dev/null || exit 1
-cmake --build "$again" --target "${targets[@]}" >"$work/build.log" 2>&1 || { tail -20 "$work/build.log"; exit 1; }
+agains=()
+for first in "${firsts[@]}"; do
+    again="$first-again"
+    agains+=("$again")
+    cmake -S "$src" -B "$again" --preset "$(basename "$first")" >/dev/null || exit 1
+    cmake --build "$again" --target "${targets[@]}" >"$work/build.log" 2>&1 || { tail -20 "$work/build.log"; exit 1; }
+done
 
-pack() { # build-dir name
-    cmake --install "$1" --prefix "$work/$2" >"$work/$2-install.log" 2>&1 ||
-        { echo "FAIL installing $1:" >&2; tail -20 "$work/$2-install.log" >&2; return 1; }
-    "$src/scripts/release.sh" "$work/$2" "$work/$2-zip"
+pack() { # x86-build x64-build name
+    local from to
+    for from in "$1:" "$2:/x64"; do
+        to="$work/$3${from#*:}"
+        cmake --install "${from%%:*}" --prefix "$to" >"$work/$3-install.log" 2>&1 ||
+            { echo "FAIL installing ${from%%:*}:" >&2; tail -20 "$work/$3-install.log" >&2; return 1; }
+    done
+    "$src/scripts/release.sh" "$work/$3" "$work/$3-zip"
 }
-zip1="$(pack "$first" one)" || { echo "0 passed, 1 failed"; exit 1; }
-zip2="$(pack "$again" two)" || { echo "0 passed, 1 failed"; exit 1; }
+zip1="$(pack "${firsts[0]}" "${firsts[1]}" one)" || { echo "0 passed, 1 failed"; exit 1; }
+zip2="$(pack "${agains[0]}" "${agains[1]}" two)" || { echo "0 passed, 1 failed"; exit 1; }
 
 passed=0
 failed=0
