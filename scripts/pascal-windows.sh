@@ -1,38 +1,48 @@
 #!/usr/bin/env bash
-# Makes a Free Pascal compiler for 32-bit Windows programs in DIR, from
-# Debian's packages, without installing anything into the system: Debian
-# ships no Free Pascal units for Windows, so this takes the i386 compiler
-# (ppc386, which targets win32 too) out of its package and builds the
-# win32 run-time units that a console host needs (System, its start-up
-# units, Windows) from the fpc-source package's RTL.
-# Usage: scripts/pascal-win32.sh DIR     then DIR/ppc386 -Twin32 -Pi386 -FuDIR/units ...
-# Needs the i386 architecture in dpkg (Wine's set-up adds it), fpc-source,
-# and a machine that runs 32-bit programs: ppc386 is one.
+# Makes a Free Pascal compiler for Windows programs of one edition in DIR,
+# from Debian's packages, without installing anything into the system:
+# Debian ships no Free Pascal units for Windows, so this builds the run-time
+# units a console host needs (System, its start-up units, Windows) from the
+# fpc-source package's RTL.
+#   x86: the i386 compiler (ppc386, which targets win32 too), taken out of
+#        its package; it is a 32-bit program, so it needs a machine that runs
+#        those, and the i386 architecture in dpkg.
+#   x64: this machine's own compiler (ppcx64, which targets win64 too).
+# Usage: scripts/pascal-windows.sh x86|x64 DIR
+#        then DIR/ppc -T(win32|win64) -P(i386|x86_64) -FuDIR/units ...
 set -euo pipefail
-dir="$(realpath -m "$1")"
+arch="$1"
+dir="$(realpath -m "$2")"
 version=3.2.2
 rtl="/usr/share/fpcsrc/$version/rtl"
-ppc="$dir/ppc386"
+ppc="$dir/ppc"
 units="$dir/units"
 
+case "$arch" in
+x86) target=(-Twin32 -Pi386) cpu=i386 os=win32 startup=win32/sysinitpas.pp ;;
+x64) target=(-Twin64 -Px86_64) cpu=x86_64 os=win64 startup=win64/sysinit.pp ;;
+*) echo "pascal-windows.sh: unknown edition '$arch'" >&2; exit 2 ;;
+esac
 [ -x "$ppc" ] && [ -f "$units/windows.ppu" ] && exit 0
-[ -d "$rtl/win32" ] || { echo "pascal-win32.sh: no RTL sources in $rtl (package fpc-source)" >&2; exit 1; }
+[ -d "$rtl/$os" ] || { echo "pascal-windows.sh: no RTL sources in $rtl (package fpc-source)" >&2; exit 1; }
 
 mkdir -p "$dir/download" "$units"
-if [ ! -x "$ppc" ]; then
+if [ ! -x "$ppc" ] && [ "$arch" = x86 ]; then
     (cd "$dir/download" && apt-get download -q "fp-compiler-$version:i386" >/dev/null)
     dpkg-deb -x "$dir"/download/fp-compiler-"$version"_*_i386.deb "$dir/download/root"
     cp "$dir/download/root/usr/lib/i386-linux-gnu/fpc/$version/ppc386" "$ppc"
+elif [ ! -x "$ppc" ]; then
+    ln -sf "$(command -v ppcx64)" "$ppc"
 fi
 
-paths=(-Fi"$rtl/inc" -Fi"$rtl/i386" -Fi"$rtl/win" -Fi"$rtl/win/wininc" -Fi"$rtl/win32" -Fi"$rtl/objpas"
-    -Fu"$rtl/inc" -Fu"$rtl/objpas" -Fu"$rtl/win" -Fu"$rtl/win32" -Fu"$units")
+paths=(-Fi"$rtl/inc" -Fi"$rtl/$cpu" -Fi"$rtl/win" -Fi"$rtl/win/wininc" -Fi"$rtl/$os" -Fi"$rtl/objpas"
+    -Fu"$rtl/inc" -Fu"$rtl/objpas" -Fu"$rtl/win" -Fu"$rtl/$os" -Fu"$units")
 build() { # source [options]
-    "$ppc" -Twin32 -Pi386 -n -Sg -O2 -vew "${paths[@]}" -FU"$units" "${@:2}" "$1" >"$dir/build.log" 2>&1 ||
+    "$ppc" "${target[@]}" -n -Sg -O2 -vew "${paths[@]}" -FU"$units" "${@:2}" "$1" >"$dir/build.log" 2>&1 ||
         { tail -20 "$dir/build.log" >&2; exit 1; }
 }
-build "$rtl/win32/system.pp" -Us
-for unit in inc/fpintres.pp win32/sysinitpas.pp objpas/objpas.pp win32/windows.pp; do
+build "$rtl/$os/system.pp" -Us
+for unit in inc/fpintres.pp "$startup" objpas/objpas.pp "$os/windows.pp"; do
     build "$rtl/$unit"
 done
-echo "pascal-win32.sh: ppc386 and the win32 run-time units in $dir"
+echo "pascal-windows.sh: the $os compiler and run-time units in $dir"

@@ -71,8 +71,8 @@ for group in "$@"; do
         fi
         ;;
     pascal)
-        # The win32 run-time units' sources, for the Pascal host under Wine
-        # (scripts/pascal-win32.sh builds them into the build folder).
+        # The win32 and win64 run-time units sources, for the Pascal host under Wine
+        # (scripts/pascal-windows.sh builds them into the build folder).
         want_pkg fpc-source-3.2.2
         ;;
     tools)

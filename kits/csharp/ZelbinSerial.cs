@@ -4,16 +4,23 @@
 // the port's CTS line; the library holds RTS on while it listens and drives
 // DTR as the host's output line.
 //
-// - Build the host for x86 (<PlatformTarget>x86</PlatformTarget>, or
-//   csc -platform:x86). The DLL is 32-bit: an AnyCPU host on 64-bit Windows
-//   runs as a 64-bit process and gets a BadImageFormatException at the
-//   first call.
-// - All five functions are stdcall, exported under these undecorated names;
-//   the declarations below say both, so nothing depends on the defaults.
+// - Any platform target: x86, x64 or AnyCPU. A process loads a DLL of its
+//   own architecture only, and an AnyCPU host runs as a 64-bit process on
+//   64-bit Windows. Before the first call this class loads the edition of
+//   the running process: x86\Zelbin_Serial.dll or x64\Zelbin_Serial.dll
+//   beside the host's executable, else Zelbin_Serial.dll beside it. Ship the
+//   release's x86 and x64 folders with the host (each with its io.dll, which
+//   the DLL imports: the comm-port io.dll from the edition's commio folder,
+//   or, for x86 alone, a legacy port-I/O io.dll). A missing file, or one of
+//   the other architecture, ends in an exception whose message names the
+//   file and both architectures, never a bare BadImageFormatException.
+// - All five functions are stdcall on x86 (x64 has one convention), exported
+//   under these undecorated names; the declarations say both, so nothing
+//   depends on the defaults.
 // - Booleans are one byte (0 false, 1 true; on input any non-zero byte is
 //   true). The marshaller's default for bool is the four-byte Win32 BOOL:
 //   without UnmanagedType.U1 a result would be read from all of EAX, whose
-//   upper bytes the DLL doesn't set, and the argument would be pushed as
+//   upper bytes the DLL doesn't set, and the argument would be passed as
 //   four bytes where the DLL reads one.
 // - The parameter text is 8-bit and NUL-terminated (LPStr); null is the
 //   default port.
@@ -21,9 +28,6 @@
 //   nothing while the library is not listening or the port-I/O driver is
 //   missing. One process-wide port state, no lock: call from one thread at a
 //   time (a WinForms timer on the UI thread is fine).
-// - Zelbin_Serial.dll imports io.dll statically. A DllNotFoundException for
-//   Zelbin_Serial.dll while the file is there (Windows error 126) means
-//   io.dll is missing: put it beside the host's executable.
 // - Call StopListen before the host exits: unloading doesn't release a port
 //   that is still held.
 //
@@ -51,6 +55,9 @@
 // "COM9;2E8h", not "COM9;2E8" or "COM9;0x2E8h". A base outside
 // 0100h..FFF9h is refused and the library stays idle.
 
+using System;
+using System.ComponentModel;
+using System.IO;
 using System.Runtime.InteropServices;
 
 namespace Zelbin
@@ -58,6 +65,27 @@ namespace Zelbin
     public static class ZelbinSerial
     {
         public const string DllName = "Zelbin_Serial.dll";
+
+        /// <summary>The Zelbin_Serial.dll this process loaded.</summary>
+        public static string LoadedFrom { get; private set; }
+
+        // Runs before the first call of any function below: the DLL of the
+        // process's own architecture is loaded by its full path, and the
+        // declarations then bind to it by name.
+        static ZelbinSerial()
+        {
+            string path = ZelbinSerialFiles.Locate(AppDomain.CurrentDomain.BaseDirectory,
+                ZelbinSerialFiles.ProcessArchitecture);
+            // The DLL's own folder is searched first for its io.dll.
+            if (LoadLibraryExW(path, IntPtr.Zero, LoadWithAlteredSearchPath) == IntPtr.Zero)
+                throw ZelbinSerialFiles.LoadFailure(path, Marshal.GetLastWin32Error());
+            LoadedFrom = path;
+        }
+
+        const uint LoadWithAlteredSearchPath = 0x00000008;
+
+        [DllImport("kernel32.dll", CharSet = CharSet.Unicode, SetLastError = true, ExactSpelling = true)]
+        static extern IntPtr LoadLibraryExW(string path, IntPtr file, uint flags);
 
         /// <summary>Always true: this key library is a custom one. Ordinal 1.</summary>
         [DllImport(DllName, EntryPoint = "ZelbinIsCustom", CallingConvention = CallingConvention.StdCall,
@@ -88,5 +116,82 @@ namespace Zelbin
         [DllImport(DllName, EntryPoint = "ZelbinStartListen", CallingConvention = CallingConvention.StdCall,
             CharSet = CharSet.Ansi, BestFitMapping = false, ThrowOnUnmappableChar = true, ExactSpelling = true)]
         public static extern void StartListen([MarshalAs(UnmanagedType.LPStr)] string parameters);
+    }
+
+    /// <summary>Which Zelbin_Serial.dll a process loads, and what a file is.
+    /// Apart from ZelbinSerial, so that asking loads nothing.</summary>
+    public static class ZelbinSerialFiles
+    {
+        /// <summary>The running process's architecture: "x86" or "x64".</summary>
+        public static string ProcessArchitecture { get { return IntPtr.Size == 8 ? "x64" : "x86"; } }
+
+        /// <summary>The Zelbin_Serial.dll a process of the architecture ("x86" or
+        /// "x64") loads from the host's folder: ARCH\Zelbin_Serial.dll, else
+        /// Zelbin_Serial.dll beside the host. Throws DllNotFoundException when
+        /// neither is there, BadImageFormatException when the file is of the
+        /// other architecture; both messages name the file and the
+        /// architectures.</summary>
+        public static string Locate(string hostFolder, string architecture)
+        {
+            string inFolder = Path.Combine(Path.Combine(hostFolder, architecture), ZelbinSerial.DllName);
+            string beside = Path.Combine(hostFolder, ZelbinSerial.DllName);
+            string path = File.Exists(inFolder) ? inFolder : File.Exists(beside) ? beside : null;
+            if (path == null)
+                throw new DllNotFoundException(string.Format(
+                    "{0} for {1} processes is not there: looked for {2} and {3}. Ship the release's {1} folder "
+                        + "with the host.", ZelbinSerial.DllName, Describe(architecture), inFolder, beside));
+            string found = MachineOf(path);
+            if (found != architecture)
+                throw new BadImageFormatException(string.Format(
+                    "{0} is {1}, but this process is {2}: it needs the {3} edition's {4} there.",
+                    path, found == null ? "no Windows DLL of a known architecture" : "an " + Describe(found) + " DLL",
+                    Describe(architecture), architecture, ZelbinSerial.DllName), path);
+            return path;
+        }
+
+        /// <summary>"x86" or "x64" from a Windows image's PE header (the machine
+        /// field), or null for anything else.</summary>
+        public static string MachineOf(string path)
+        {
+            try {
+                using (var file = new BinaryReader(File.OpenRead(path))) {
+                    if (file.BaseStream.Length < 64 || file.ReadUInt16() != 0x5A4D) // "MZ"
+                        return null;
+                    file.BaseStream.Seek(60, SeekOrigin.Begin);
+                    long header = file.ReadUInt32();
+                    if (header + 6 > file.BaseStream.Length)
+                        return null;
+                    file.BaseStream.Seek(header, SeekOrigin.Begin);
+                    if (file.ReadUInt32() != 0x00004550) // "PE\0\0"
+                        return null;
+                    ushort machine = file.ReadUInt16();
+                    return machine == 0x014C ? "x86" : machine == 0x8664 ? "x64" : null;
+                }
+            } catch (IOException) {
+                return null;
+            }
+        }
+
+        static string Describe(string architecture)
+        {
+            return architecture == "x64" ? "x64 (64-bit)" : "x86 (32-bit)";
+        }
+
+        internal static Exception LoadFailure(string path, int error)
+        {
+            string folder = Path.GetDirectoryName(path);
+            string io = Path.Combine(folder, "io.dll");
+            if (error == 193 && File.Exists(io) && MachineOf(io) != ProcessArchitecture)
+                return new BadImageFormatException(string.Format(
+                    "{0} can't load: the io.dll beside it, {1}, is {2}, and this process is {3}: put the {4} "
+                        + "edition's io.dll there.", path, io,
+                    MachineOf(io) == null ? "not a Windows DLL" : "an " + Describe(MachineOf(io)) + " DLL",
+                    Describe(ProcessArchitecture), ProcessArchitecture), io);
+            if (error == 126)
+                return new DllNotFoundException(string.Format(
+                    "{0} can't load: it needs io.dll beside it ({1}), beside the host, or on PATH.", path, io));
+            return new DllNotFoundException(string.Format("{0} can't load: {1} (error {2})", path,
+                new Win32Exception(error).Message, error));
+        }
     }
 }

@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
-# Compiles the C# declaration class for x86 with Mono's compiler, together
-# with a host that uses it as its comment shows, and reads the built
-# assembly back with monodis: each method must bind the export by its
+# Compiles the C# class for x86, x64 and AnyCPU with Mono's compiler,
+# together with a host that uses it as its comment shows, and reads the
+# built assembly back with monodis: each method must bind the export by its
 # undecorated name, stdcall, with one-byte booleans and an 8-bit text, the
-# way Zelbin_Serial.dll needs. (Running it needs .NET on Windows; Wine's
-# Mono is not available here.)
-# Usage: check-csharp-kit.sh MCS MONODIS ZelbinSerial.cs WORK_DIR
+# way Zelbin_Serial.dll needs. Its choice of file runs under Mono over the
+# real DLLs of both editions (KitFiles.cs). (Calling the DLL needs .NET on
+# Windows; Wine's Mono is not available here.)
+# Usage: check-csharp-kit.sh MCS MONODIS ZelbinSerial.cs WORK_DIR X86_DLL X64_DLL
 set -uo pipefail
 mcs="$1"
 monodis="$2"
 source="$3"
 work="$4"
+x86_dll="$(realpath -m "$5")"
+x64_dll="$(realpath -m "$6")"
+here="$(cd "$(dirname "$0")" && pwd)"
+if [ ! -f "$x86_dll" ]; then
+    echo "SKIPPED: the C# class's choice of file needs both editions built, and $x86_dll is not (make windows builds both)." >&2
+    exit 77
+fi
 mkdir -p "$work"
 passed=0
 failed=0
@@ -22,8 +30,10 @@ check() { # name status [detail]
     fi
 }
 
-out="$("$mcs" -nologo -warnaserror+ -target:library -platform:x86 -out:"$work/ZelbinSerial.dll" "$source" 2>&1)"
-check "the class compiles for x86 without a warning" $? "$out"
+for platform in x86 x64 anycpu; do
+    out="$("$mcs" -nologo -warnaserror+ -target:library -platform:$platform -out:"$work/ZelbinSerial.dll" "$source" 2>&1)"
+    check "the class compiles for $platform without a warning" $? "$out"
+done
 
 cat >"$work/Host.cs" <<'EOF'
 using Zelbin;
@@ -41,8 +51,18 @@ static class Host {
     }
 }
 EOF
-out="$("$mcs" -nologo -warnaserror+ -platform:x86 -out:"$work/Host.exe" -r:"$work/ZelbinSerial.dll" "$work/Host.cs" 2>&1)"
-check "a host for x86 compiles against it" $? "$out"
+out="$("$mcs" -nologo -warnaserror+ -platform:anycpu -out:"$work/Host.exe" -r:"$work/ZelbinSerial.dll" "$work/Host.cs" 2>&1)"
+check "an AnyCPU host compiles against it" $? "$out"
+
+out="$("$mcs" -nologo -warnaserror+ -platform:anycpu -out:"$work/KitFiles.exe" -r:"$work/ZelbinSerial.dll" \
+    "$here/KitFiles.cs" 2>&1)"
+check "the file check compiles" $? "$out"
+rm -rf "$work/files" && mkdir -p "$work/files"
+out="$(cd "$work" && mono KitFiles.exe "$x86_dll" "$x64_dll" "$work/files" 2>&1)"
+check "Mono runs the file check" $? "$out"
+grep '^ok\|^FAIL' <<<"$out" | sed 's/^/     /'
+failed=$((failed + $(grep -c '^FAIL' <<<"$out")))
+passed=$((passed + $(grep -c '^ok' <<<"$out")))
 
 # Each method's declaration as monodis prints it, on one line.
 listing="$("$monodis" "$work/ZelbinSerial.dll" 2>&1 | tr -s ' \n' ' ' | sed 's/\.method /\n.method /g')"
@@ -61,7 +81,7 @@ ZelbinStopListen| stdcall nomangle|default void StopListen ()
 ZelbinStartListen|ansi stdcall nomangle bestfit:off charmaperror:on|default void StartListen (string marshal (lpstr) parameters)
 EOF
 
-count="$(grep -c '^\.method .*pinvokeimpl' <<<"$listing")"
+count="$(grep -c '^\.method .*pinvokeimpl ("Zelbin_Serial.dll"' <<<"$listing")"
 [ "$count" -eq 5 ]
 check "exactly five methods bind into the DLL (found $count)" $?
 
