@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # End-to-end tests of the key tester and the virtual key under Wine.
-# Usage: tools-test.sh BIN_DIR WINEPREFIX
+# Usage: tools-test.sh BIN_DIR WINEPREFIX [OTHER_BIN_DIR]
 # BIN_DIR holds zelbin-keytest.exe, zelbin-virtualkey.exe, Zelbin_Serial.dll
-# and the stand-in io.dll side by side.
+# and the stand-in io.dll side by side; OTHER_BIN_DIR the same of the other
+# edition, whose DLLs this tester must name as such (left out where that
+# edition isn't built).
 set -uo pipefail
 bin="$(realpath "$1")"
 prefix="$2"
+other="${3:+$(realpath -m "$3")}"
 scripts="$(cd "$(dirname "$0")/../../scripts" && pwd)"
 "$scripts/wine-usable.sh" || exit $?
 run="$scripts/wine-run.sh"
@@ -243,6 +246,23 @@ mkdir -p bad && echo "not a DLL" >bad/io.dll
 keytest --io bad/io.dll
 [ $? -eq 1 ] && grep -q 'cannot load .*bad.io.dll as io.dll: ' out.txt && ! grep -q '%1' out.txt
 check "a broken --io file is named as the io.dll being loaded, with no raw placeholder" $?
+
+# DLLs of the other edition: the file and both architectures are named,
+# not Windows' bare "not a valid Win32 application" (error 193).
+if [ -n "$other" ] && [ -f "$other/Zelbin_Serial.dll" ]; then
+    mine=x86 theirs=x64 bits=32-bit
+    [ "${ZELBIN_ARCH:-x86}" = x64 ] && mine=x64 theirs=x86 bits=64-bit
+    keytest --dll "$other/Zelbin_Serial.dll"
+    [ $? -eq 1 ] && grep -q "Zelbin_Serial.dll is an $theirs DLL, and this $bits process loads $mine DLLs only" out.txt
+    check "a key library of the other edition ($theirs) is named with both architectures" $?
+    mkdir -p mixed && cp "$bin/Zelbin_Serial.dll" mixed/ && cp "$other/io.dll" mixed/
+    keytest --dll mixed/Zelbin_Serial.dll
+    [ $? -eq 1 ] && grep -q "the io.dll it imports, .*mixed.io.dll, is an $theirs DLL, and this $bits process" out.txt
+    check "a key library beside an io.dll of the other edition names the io.dll and both architectures" $?
+    keytest --io "$other/io.dll"
+    [ $? -eq 1 ] && grep -q "as io.dll: .*io.dll is an $theirs DLL" out.txt
+    check "--io naming an io.dll of the other edition says so" $?
+fi
 
 keytest --interval 0
 [ $? -eq 2 ] && grep -q -- "--interval needs milliseconds from 1 to 10000, not '0'" out.txt

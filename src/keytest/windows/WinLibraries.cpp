@@ -8,6 +8,20 @@ namespace {
 
 const char *const IoOperations[] = {"IsDriverInstalled", "PortOut", "GetPortBit", "SetPortBit", "ClrPortBit"};
 
+// Whether a DLL failed to load for being of the other architecture, its own
+// file or its io.dll: then `why` names the file and both architectures,
+// where the system says only "not a valid Win32 application" (error 193),
+// or, passing an io.dll of the wrong kind over, that none was found (126).
+bool WrongEdition(DWORD error, const std::string &path, std::string &why)
+{
+    char text[1024];
+    if ((error != ERROR_BAD_EXE_FORMAT && error != ERROR_MOD_NOT_FOUND) ||
+        !ZelbinDescribeWrongEdition(path.c_str(), text, sizeof text))
+        return false;
+    why = text;
+    return true;
+}
+
 // Loads the io.dll given with --io, before Zelbin_Serial.dll looks for one.
 std::string LoadIo(const std::string &given)
 {
@@ -17,8 +31,11 @@ std::string LoadIo(const std::string &given)
     if (!FileExists(io))
         return "io.dll not found: " + io;
     HMODULE module = LoadLibraryA(io.c_str());
-    if (!module)
-        return "cannot load " + io + " as io.dll: " + ErrorText(GetLastError(), io);
+    if (!module) {
+        const DWORD error = GetLastError();
+        std::string why;
+        return "cannot load " + io + " as io.dll: " + (WrongEdition(error, io, why) ? why : ErrorText(error, io));
+    }
     for (const char *name : IoOperations)
         if (!GetProcAddress(module, name))
             return io + " was loaded as io.dll but has no " + name + "; it is not a port-I/O library";
@@ -53,6 +70,9 @@ std::string LoadLibraries(const KeyTestOptions &options, Libraries &libraries)
     HMODULE module = LoadLibraryExA(dll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!module) {
         const DWORD error = GetLastError();
+        std::string why;
+        if (WrongEdition(error, dll, why))
+            return "cannot load " + dll + ": " + why;
         std::string message = "cannot load " + dll + ": " + ErrorText(error, dll);
         if (error == ERROR_MOD_NOT_FOUND)
             message += "\nIt needs io.dll beside it, beside this program or on PATH (or name one with --io).";
