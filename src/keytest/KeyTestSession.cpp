@@ -88,6 +88,11 @@ std::string KeyTestSession::PressState(bool dtr) const
     return std::string("toggled ") + (toggled_ ? "on, " : "off,") + " DTR " + (dtr ? "on" : "off");
 }
 
+std::string KeyTestSession::StatusState() const
+{
+    return options_.dtr != DtrHold::None ? PressState(false) : std::string("toggled ") + (toggled_ ? "on" : "off");
+}
+
 void KeyTestSession::Event(const KeyEvent &event, const std::string &state, bool dtr)
 {
     output_.Line(FormatEvent(event, state));
@@ -146,8 +151,7 @@ void KeyTestSession::Poll()
     if (answers || pressed)
         for (const KeyEvent &event : analysis_.Poll(seconds, pressed, lines))
             Event(event, PressState(lines.on[LineDtr]), lines.on[LineDtr]);
-    const std::string state =
-        options_.dtr != DtrHold::None ? PressState(false) : std::string("toggled ") + (toggled_ ? "on" : "off");
+    const std::string state = StatusState();
     if (answers)
         output_.Status(FormatStatusLine(lines, analysis_.Presses(), state));
     else
@@ -173,10 +177,15 @@ void KeyTestSession::Stop(KeyTestEnd end)
         target_.SetToggled(false);
         if (toggled_)
             output_.Line("ZelbinSetToggled(0): DTR off before stopping");
-        if (driver_ && !noUart_ && vcd_) {
-            const LineLevels lines = target_.ReadLines(plan_.base);
+    }
+    // The lines as the test leaves them (DTR off now, as a rule): the last
+    // word of the status line and of the trace, so that neither still shows
+    // a DTR the log says was turned off.
+    if (started_ && driver_ && !noUart_) {
+        const LineLevels lines = target_.ReadLines(plan_.base);
+        if (vcd_)
             vcd_->Sample(clock_.Seconds(), lines.on[LineCts], lines.on[LineDtr], lines.on[LineRts], false);
-        }
+        output_.Status(FormatStatusLine(lines, analysis_.Presses(), StatusState()));
     }
     target_.StopListen();
     stoppedAt_ = clock_.Seconds();

@@ -283,6 +283,39 @@ TEST(KeyTestSession, TheStatusLineSaysWhenTheDriverDoesNotAnswer)
     EXPECT_EQ(good.output.status, "CTS on  DSR off DCD off RI off | RTS on  DTR off | presses 0, toggled off");
 }
 
+// The status line's last word is the lines as the test leaves them: after a
+// test that ended toggled on it shows DTR off, as the log says the stop
+// turned it off, and the lamps and the trace agree; DTR held on stays on;
+// with the driver gone nothing is read and the line says so.
+TEST(KeyTestSession, TheLastStatusShowsTheLinesAsTheStopLeavesThem)
+{
+    struct Case {
+        const char *name;
+        KeyTestOptions options;
+        std::vector<Step> steps;
+        const char *status;
+        const char *lastTrace; // the trace's last DTR sample ("0\"" off, "1\"" on), or null for none
+    } cases[] = {
+        {"ended toggled on", Options("COM1"), {{0, false, true, false}, {10, true, true, true}},
+         "CTS on  DSR off DCD off RI off | RTS on  DTR off | presses 1, toggled on", "0\""},
+        {"DTR held on", Options("COM1", [](KeyTestOptions &o) { o.dtr = DtrHold::On; }),
+         {{0, false, true, false}, {10, false, true, false}},
+         "CTS off DSR off DCD off RI off | RTS on  DTR on  | presses 0, DTR held on", "1\""},
+        {"driver gone at the end", Options("COM1"), {{0, false, true, false}, {10, true, false, true}},
+         "driver does not answer (IsDriverInstalled -> 0) | presses 1, toggled on", nullptr},
+    };
+    for (const Case &c : cases) {
+        SessionRun run;
+        run.Go(c.options, c.steps);
+        EXPECT_EQ(run.output.status, c.status) << c.name;
+        const std::string vcd = run.vcd.str();
+        const std::size_t lastDtr = vcd.rfind("\"\n");
+        if (c.lastTrace) {
+            EXPECT_EQ(vcd.substr(lastDtr - 1, 2), c.lastTrace) << c.name << "\n" << vcd;
+        }
+    }
+}
+
 struct WaitCase {
     std::uint32_t intervalMs;
     double lastPoll, now, limit;

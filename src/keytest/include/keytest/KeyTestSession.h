@@ -92,6 +92,8 @@ public:
 private:
     void Event(const KeyEvent &event, const std::string &state, bool dtr);
     std::string PressState(bool dtr) const;
+    // The status line's last part: the toggled state, or DTR held.
+    std::string StatusState() const;
     void DriverChange(bool answers, double seconds);
 
     const KeyTestOptions &options_;
