@@ -72,8 +72,8 @@ void KeyWindowModel::TestFinished(bool records)
 {
     phase_ = Phase::Finished;
     records_ = records;
-    for (Lamp &lamp : lamps_)
-        lamp = Lamp::Unknown; // nothing is read any more
+    // The lamps keep the last reading, the stop's own: the lines as the test
+    // left them (DTR off, as a rule), as the status line shows them too.
 }
 
 void KeyWindowModel::FindStarted()
@@ -100,7 +100,7 @@ WindowControls KeyWindowModel::Controls() const
     controls.ports = !busy;
     controls.find = !busy;
     controls.start = !busy;
-    controls.stop = phase_ == Phase::Running;
+    controls.stop = busy; // a test or a search
     controls.save = phase_ == Phase::Finished && records_;
     return controls;
 }

@@ -306,7 +306,9 @@ class Pc:
             return 0x20 if path in self.files else self.fail(2, INVALID)
 
         def load_library_ex(_, name, file, flags, *__):
-            return FAKE_IO_MODULE if text(name) == FOLDER + "\\io.dll" and flags == 1 else self.fail(126)
+            # Loaded as a host loads it, its own folder searched first
+            # (LOAD_WITH_ALTERED_SEARCH_PATH).
+            return FAKE_IO_MODULE if text(name) == FOLDER + "\\io.dll" and flags == 8 else self.fail(126)
 
         def get_proc(_, module, name, *__):
             return FAKE_IO_MODULE + 0x1000 if module == FAKE_IO_MODULE and text(name) == "CommIoStatus" else 0

@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {}}),
     [](const ::testing::TestParamInfo<StripCase> &param) { return std::string(param.param.name); });
 
-TEST(KeyWindowModelTest, LampsFollowTheLinesAndGoDarkWhenTheTestEnds)
+TEST(KeyWindowModelTest, LampsFollowTheLinesAndShowThemAsTheStopLeavesThem)
 {
     WindowRun run;
     run.Go({{0, false, true, false}, {100, true, true, true}});
@@ -180,9 +180,16 @@ TEST(KeyWindowModelTest, LampsFollowTheLinesAndGoDarkWhenTheTestEnds)
     run.clock.ms = 300;
     run.test->Tick();
     EXPECT_EQ(run.model.LampOf(LineCts), Lamp::Off);
+    ASSERT_EQ(run.model.LampOf(LineDtr), Lamp::On) << "toggled on by the press";
     run.test->Stop();
-    for (int line = 0; line < LineCount; ++line)
-        EXPECT_EQ(run.model.LampOf(static_cast<Line>(line)), Lamp::Unknown) << line;
+    // The stop turned DTR off and read the lines once more: the lamps and
+    // the status line show that, and agree with the log.
+    EXPECT_EQ(run.model.LampOf(LineDtr), Lamp::Off);
+    EXPECT_EQ(run.model.LampOf(LineDsr), Lamp::On);
+    EXPECT_EQ(run.model.LampOf(LineCts), Lamp::Off);
+    EXPECT_NE(run.model.StatusText().find("DTR off"), std::string::npos) << run.model.StatusText();
+    const std::vector<std::string> &log = run.model.Log();
+    EXPECT_NE(std::find(log.begin(), log.end(), "ZelbinSetToggled(0): DTR off before stopping"), log.end());
 }
 
 TEST(KeyWindowModelTest, ButtonsFollowTheTest)
@@ -200,7 +207,7 @@ TEST(KeyWindowModelTest, ButtonsFollowTheTest)
     run.test->Stop();
     check("after the test", {true, true, true, false, true});
     run.model.FindStarted();
-    check("while finding", {false, false, false, false, false});
+    check("while finding", {false, false, false, true, false});
     run.model.FindFinished({"found"});
     check("after finding", {true, true, true, false, true});
 }

@@ -23,7 +23,7 @@
 #include "commio/Win32Comm.h"
 #include "keytest/CsvLog.h"
 #include "keytest/IoStatus.h"
-#include "keytest/KeyFinder.h"
+#include "keytest/KeySearch.h"
 #include "keytest/KeyTestOptions.h"
 #include "keytest/KeyWindowModel.h"
 #include "keytest/MapWriter.h"
@@ -31,6 +31,7 @@
 #include "keytest/PortList.h"
 #include "keytest/KeyWindowIds.h"
 #include "WinClock.h"
+#include "WinFinder.h"
 #include "WinLibraries.h"
 #include "WinPorts.h"
 #include "WinSupport.h"
@@ -60,8 +61,7 @@ struct App {
     std::size_t logShown = 0;
 
     std::unique_ptr<commio::Win32Comm> serial;
-    std::unique_ptr<keytest::KeyFinder> finder;
-    DWORD findStart = 0;
+    std::unique_ptr<keytest::KeySearch> search;
 };
 
 App app;
@@ -212,55 +212,43 @@ void StartFind()
 {
     app.model.FindStarted();
     app.serial = std::make_unique<commio::Win32Comm>();
-    const std::vector<keytest::PortInfo> ports = ListPortsToSearch(*app.serial);
-    app.finder = std::make_unique<keytest::KeyFinder>(*app.serial);
-    app.finder->Open(ports);
-    app.findStart = GetTickCount();
-    // What the console prints as the search starts.
-    app.model.Print("Finding the key on " + std::to_string(ports.size()) + " serial port" +
-                    (ports.size() == 1 ? "" : "s") + ".");
-    for (const keytest::WatchedPort &port : app.finder->Ports()) {
-        const std::string device = port.friendlyName.empty() ? "" : " (" + port.friendlyName + ")";
-        app.model.Print(port.state == keytest::WatchedPort::State::Watching
-                            ? "  watching " + port.name + device
-                            : "  skipped  " + port.name + device + ": " + port.why);
-    }
     const unsigned presses = app.options.presses ? app.options.presses : FindDefaultPresses;
+    const double seconds = app.options.seconds > 0 ? app.options.seconds : FindDefaultSeconds;
+    // The console's search, its lines into the log.
+    app.search = std::make_unique<keytest::KeySearch>(*app.serial, presses, seconds, "Stop stops it.",
+                                                      [](const std::string &line) { app.model.Print(line); });
+    app.search->Begin(ListPortsToSearch(*app.serial), GetTickCount());
     app.model.Status("Press the key " + std::to_string(presses) + " times now, briefly, with a pause between.");
     Show();
     SetTimer(app.window, TimerFind, 10, nullptr);
 }
 
-void EndFind()
+// Ends the search (`stopped`: why it was cut short, or empty), and offers
+// to write the map line for a key it found, as --write-map writes it.
+void EndFind(const std::string &stopped)
 {
     KillTimer(app.window, TimerFind);
-    app.finder->CloseAll();
-    const keytest::Finding finding = app.finder->Result();
-    std::vector<std::string> lines{"Every port searched is closed, its lines off."};
-    for (const std::string &line : keytest::DescribeFinding(finding))
-        lines.push_back(line);
-    app.finder.reset();
+    const keytest::Finding finding = app.search->End(stopped);
+    app.search.reset();
     app.serial.reset();
-    app.model.FindFinished(lines);
+    app.model.FindFinished({});
     Show();
-    if (finding.kind != keytest::Finding::Kind::Found)
+    if (finding.kind != keytest::Finding::Kind::Found || !stopped.empty())
         return;
-    const std::string mapPath = PortMapPathFor(app.options);
-    const std::string ask = "Write this line to " + mapPath + "?\n\n" + keytest::MapLineFor(finding);
+    const std::string ask =
+        "Write this line to " + PortMapPathFor(app.options) + "?\n\n" + keytest::MapLineFor(finding);
     if (MessageBoxA(app.window, ask.c_str(), "Found the key", MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
-    const keytest::MapWriteResult written = keytest::WritePortMapFile(mapPath, finding);
-    app.model.Print(written.message);
+    WriteFoundMap(app.options, finding, [](const std::string &line) { app.model.Print(line); });
     Show();
 }
 
 void TickFind()
 {
-    const unsigned presses = app.options.presses ? app.options.presses : FindDefaultPresses;
-    const double seconds = app.options.seconds > 0 ? app.options.seconds : FindDefaultSeconds;
-    if (app.finder->Poll(presses) || app.finder->Watching() == 0 ||
-        GetTickCount() - app.findStart >= static_cast<DWORD>(seconds * 1000))
-        EndFind();
+    const bool over = app.search->Poll(GetTickCount());
+    Show();
+    if (over)
+        EndFind("");
 }
 
 void Save(bool trace)
@@ -464,11 +452,18 @@ void Command(int id, int code)
         if (app.model.Controls().start)
             StartTest();
         break;
-    case IdStop: StopTest(); break;
-    case IDCANCEL: // Esc: stops a test; with none running, closes
+    case IdStop:
+        if (app.search)
+            EndFind("Stopped. ");
+        else
+            StopTest();
+        break;
+    case IDCANCEL: // Esc: stops a test or a search; with neither running, closes
         if (app.test && app.test->Running())
             StopTest();
-        else if (app.model.CurrentPhase() != KeyWindowModel::Phase::Finding)
+        else if (app.search)
+            EndFind("Stopped. ");
+        else
             PostMessageA(app.window, WM_CLOSE, 0, 0);
         break;
     case IdFind:
@@ -490,7 +485,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_TIMER:
         if (wParam == TimerTest)
             TickTest();
-        else if (wParam == TimerFind && app.finder)
+        else if (wParam == TimerFind && app.search)
             TickFind();
         return 0;
     case WM_PAINT: Paint(); return 0;
@@ -506,15 +501,15 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         // Listening stops, and the searched ports are given back, before the
         // window and the DLLs go.
         StopTest();
-        if (app.finder) {
+        if (app.search) {
             KillTimer(window, TimerFind);
-            app.finder->CloseAll();
+            app.search->End("Stopped. ");
         }
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
         app.test.reset();
-        app.finder.reset();
+        app.search.reset();
         PostQuitMessage(0);
         return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "commio/Win32Comm.h"
-#include "keytest/KeyFinder.h"
+#include "keytest/KeySearch.h"
 #include "keytest/MapWriter.h"
 #include "WinPorts.h"
 #include "WinSupport.h"
@@ -26,31 +26,20 @@ BOOL WINAPI OnConsoleControl(DWORD event)
     return TRUE;
 }
 
-// Whether the io.dll in the map's folder is the comm-port one, which alone
-// reads io-ports.txt. Its exports are looked at without running it.
-bool CommioBeside(const std::string &mapPath)
+// What the io.dll in the map's folder is: only the comm-port one reads
+// io-ports.txt. Loaded as a host loads it, so a file that can't be loaded
+// is named as such.
+std::string IoBesideMap(const std::string &mapPath)
 {
     const std::string io = mapPath.substr(0, mapPath.find_last_of("\\/") + 1) + "io.dll";
-    HMODULE module = LoadLibraryExA(io.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    if (!FileExists(io))
+        return "there is no io.dll beside " + mapPath + ": only the comm-port io.dll reads io-ports.txt";
+    HMODULE module = LoadLibraryExA(io.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!module)
-        return false;
+        return io + " can't be loaded (" + ErrorText(GetLastError(), io) + ")";
     const bool commio = GetProcAddress(module, "CommIoStatus") != nullptr;
     FreeLibrary(module);
-    return commio;
-}
-
-void PrintChanges(const keytest::KeyFinder &finder, std::vector<unsigned> &seen)
-{
-    const auto &ports = finder.Ports();
-    seen.resize(ports.size() * keytest::KeyLineCount);
-    for (std::size_t p = 0; p < ports.size(); ++p)
-        for (int line = 0; line < keytest::KeyLineCount; ++line) {
-            unsigned &shown = seen[p * keytest::KeyLineCount + static_cast<std::size_t>(line)];
-            if (ports[p].Swings(line) != shown) {
-                shown = ports[p].Swings(line);
-                std::printf("  %s %s changed (%u)\n", ports[p].name.c_str(), keytest::KeyLineName(line), shown);
-            }
-        }
+    return commio ? "" : io + " is not the comm-port io.dll: only that one reads io-ports.txt";
 }
 
 } // namespace
@@ -77,43 +66,17 @@ int FindKey(const KeyTestOptions &options)
     } removal;
 
     commio::Win32Comm serial;
-    const std::vector<keytest::PortInfo> ports = ListPortsToSearch(serial);
-    std::printf("Finding the key on %u serial port%s.\n", static_cast<unsigned>(ports.size()),
-                ports.size() == 1 ? "" : "s");
-    keytest::KeyFinder finder(serial);
-    finder.Open(ports);
-    for (const keytest::WatchedPort &port : finder.Ports()) {
-        const std::string device = port.friendlyName.empty() ? "" : " (" + port.friendlyName + ")";
-        if (port.state == keytest::WatchedPort::State::Watching)
-            std::printf("  watching %s%s\n", port.name.c_str(), device.c_str());
-        else
-            std::printf("  skipped  %s%s: %s\n", port.name.c_str(), device.c_str(), port.why.c_str());
-    }
+    keytest::KeySearch search(serial, presses, seconds, "Ctrl+C stops it.",
+                              [](const std::string &line) { std::printf("%s\n", line.c_str()); });
+    search.Begin(ListPortsToSearch(serial), GetTickCount());
     bool interrupted = false;
-    if (finder.Watching() > 0) {
-        std::printf("Press the key %u times now, briefly, with a pause between. The search ends a second after "
-                    "press %u, or after %.0f s; Ctrl+C stops it.\n",
-                    presses, presses, seconds);
-        std::vector<unsigned> seen;
-        const DWORD start = GetTickCount();
-        while (!finder.Poll(presses) && finder.Watching() > 0) {
-            PrintChanges(finder, seen);
-            if (GetTickCount() - start >= static_cast<DWORD>(seconds * 1000))
-                break;
-            if (WaitForSingleObject(stopSearch, 10) == WAIT_OBJECT_0) {
-                interrupted = true;
-                break;
-            }
+    while (!search.Poll(GetTickCount()))
+        if (WaitForSingleObject(stopSearch, 10) == WAIT_OBJECT_0) {
+            interrupted = true;
+            break;
         }
-        PrintChanges(finder, seen);
-    }
-    finder.CloseAll();
+    const keytest::Finding finding = search.End(interrupted ? "Stopped (Ctrl+C). " : "");
     SetEvent(portsClosed);
-    std::printf("%sEvery port searched is closed, its lines off.\n\n", interrupted ? "Stopped (Ctrl+C). " : "");
-
-    const keytest::Finding finding = finder.Result();
-    for (const std::string &line : keytest::DescribeFinding(finding))
-        std::printf("%s\n", line.c_str());
     if (finding.kind != keytest::Finding::Kind::Found)
         return KeyTestNoKeyFound;
     if (!options.writeMap) {
@@ -126,12 +89,19 @@ int FindKey(const KeyTestOptions &options)
                     "write it.\n");
         return KeyTestNoKeyFound;
     }
+    return WriteFoundMap(options, finding, [](const std::string &line) { std::printf("%s\n", line.c_str()); })
+               ? KeyTestOk
+               : KeyTestCannotRun;
+}
+
+bool WriteFoundMap(const KeyTestOptions &options, const keytest::Finding &finding,
+                   const std::function<void(const std::string &)> &print)
+{
     const std::string mapPath = PortMapPathFor(options);
-    if (!CommioBeside(mapPath))
-        std::printf("Warning: the io.dll beside %s is not the comm-port io.dll (or there is none): only that one "
-                    "reads io-ports.txt. Put dist\\commio\\io.dll there.\n",
-                    mapPath.c_str());
+    const std::string io = IoBesideMap(mapPath);
+    if (!io.empty())
+        print("Warning: " + io + ". Put the comm-port io.dll of this edition there (commio\\io.dll).");
     const keytest::MapWriteResult written = keytest::WritePortMapFile(mapPath, finding);
-    std::printf("%s\n", written.message.c_str());
-    return written.done ? KeyTestOk : KeyTestCannotRun;
+    print(written.message);
+    return written.done;
 }

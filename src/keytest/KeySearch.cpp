@@ -1,0 +1,69 @@
+#include "keytest/KeySearch.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace keytest {
+
+KeySearch::KeySearch(commio::CommApi &api, unsigned presses, double seconds, std::string hint, Print print)
+    : finder_(api), presses_(presses), seconds_(seconds), hint_(std::move(hint)), print_(std::move(print))
+{
+}
+
+void KeySearch::Begin(const std::vector<PortInfo> &ports, std::uint32_t nowMs)
+{
+    startMs_ = nowMs;
+    print_("Finding the key on " + std::to_string(ports.size()) + " serial port" + (ports.size() == 1 ? "" : "s") +
+           ".");
+    finder_.Open(ports);
+    for (const WatchedPort &port : finder_.Ports()) {
+        const std::string device = port.friendlyName.empty() ? "" : " (" + port.friendlyName + ")";
+        print_(port.state == WatchedPort::State::Watching ? "  watching " + port.name + device
+                                                          : "  skipped  " + port.name + device + ": " + port.why);
+    }
+    if (finder_.Watching() == 0)
+        return;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.0f", seconds_);
+    print_("Press the key " + std::to_string(presses_) + " times now, briefly, with a pause between. The search "
+           "ends a second after press " + std::to_string(presses_) + ", or after " + seconds + " s; " + hint_);
+}
+
+bool KeySearch::Poll(std::uint32_t nowMs)
+{
+    if (finder_.Watching() == 0)
+        return true;
+    const bool found = finder_.Poll(presses_);
+    PrintChanges();
+    // Unsigned: the tick's wrap leaves the difference right.
+    const double elapsed = static_cast<double>(nowMs - startMs_) / 1000.0;
+    return found || finder_.Watching() == 0 || elapsed >= seconds_;
+}
+
+Finding KeySearch::End(const std::string &stopped)
+{
+    PrintChanges();
+    finder_.CloseAll();
+    print_(stopped + "Every port searched is closed, its lines off.");
+    print_("");
+    const Finding finding = finder_.Result();
+    for (const std::string &line : DescribeFinding(finding))
+        print_(line);
+    return finding;
+}
+
+void KeySearch::PrintChanges()
+{
+    const auto &ports = finder_.Ports();
+    shown_.resize(ports.size() * KeyLineCount);
+    for (std::size_t p = 0; p < ports.size(); ++p)
+        for (int line = 0; line < KeyLineCount; ++line) {
+            unsigned &shown = shown_[p * KeyLineCount + static_cast<std::size_t>(line)];
+            if (ports[p].Swings(line) != shown) {
+                shown = ports[p].Swings(line);
+                print_("  " + ports[p].name + " " + KeyLineName(line) + " changed (" + std::to_string(shown) + ")");
+            }
+        }
+}
+
+} // namespace keytest

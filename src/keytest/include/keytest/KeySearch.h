@@ -1,0 +1,49 @@
+// One search for the key, as the console's --find and the window's "Find
+// the key" both run it: the ports opened and what was skipped, the presses
+// asked for, each line's changes as they come, the ports given back and
+// what was found. The caller supplies the clock (a 32-bit millisecond tick,
+// which may wrap) and where the lines go, and polls when it likes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "commio/CommApi.h"
+#include "keytest/KeyFinder.h"
+#include "keytest/PortList.h"
+
+namespace keytest {
+
+class KeySearch {
+public:
+    using Print = std::function<void(const std::string &line)>;
+
+    // `presses` ends the search a second after that press; `seconds` ends
+    // it in any case. `hint` follows the instruction to press: how to stop.
+    KeySearch(commio::CommApi &api, unsigned presses, double seconds, std::string hint, Print print);
+
+    // Opens the ports and says which are watched and which skipped, then
+    // what to do. `nowMs`: the tick the search's time counts from.
+    void Begin(const std::vector<PortInfo> &ports, std::uint32_t nowMs);
+    // One poll: prints the lines' new changes. True once the search is over:
+    // the key found and rested, no port left to watch, or the time up.
+    bool Poll(std::uint32_t nowMs);
+    // Gives every port back, says so (after `stopped`, what stopped a search
+    // cut short: empty when it ran to its end), and says what was found.
+    Finding End(const std::string &stopped = {});
+
+private:
+    void PrintChanges();
+
+    KeyFinder finder_;
+    unsigned presses_;
+    double seconds_;
+    std::string hint_;
+    Print print_;
+    std::uint32_t startMs_ = 0;
+    std::vector<unsigned> shown_; // each port's and line's changes, as last printed
+};
+
+} // namespace keytest
