@@ -1,12 +1,17 @@
 // Drives the key tester's window with window messages, as a technician
-// would with the mouse: starts it, picks the port, starts a test while the
-// scripted key (ZELBIN_KEY_SCRIPT, inherited) is worked, looks at the
-// window while the key is held and after the test, stops and saves the log
-// and the trace.
-// Usage: key_window_driver GUI.exe IO.dll PARAMETERS OUT_DIR
-//   The key script must hold the key down from 1.5 s to 3.5 s after the
-//   window opens and tap it later; the test is stopped at 6.5 s.
-// Writes OUT_DIR/window-held.bmp, window-after.bmp, key.csv and key.vcd.
+// would with the mouse and the keyboard.
+// Usage: key_window_driver test GUI.exe IO.dll PARAMETERS OUT_DIR
+//   Picks a port from the list, types the parameters over it and starts a
+//   test while the scripted key (ZELBIN_KEY_SCRIPT, inherited) is worked;
+//   looks at the window while the key is held and after the test, stops
+//   and saves the log and the trace. The key script must hold the key down
+//   from 1.5 s to 3.5 s after the window opens and tap it twice later; the
+//   test is stopped at 6.5 s. Writes OUT_DIR/window-held.bmp,
+//   window-after.bmp, key.csv and key.vcd.
+// Usage: key_window_driver find GUI.exe IO.dll PORT OUT_DIR
+//   Under the tests' simulated SETUPAPI.dll: the port list names PORT as
+//   Windows does, a search finds the key there, and the map line is written
+//   when the window offers it. Writes OUT_DIR/window-find.bmp.
 #include <windows.h>
 
 #include <cstdio>
@@ -169,80 +174,236 @@ bool FileHas(const std::string &path, const std::string &text)
     return true;
 }
 
+// Texts are read from the other process's controls in UTF-16, the form the
+// system carries between processes, and kept as the ASCII they are.
+std::string Narrow(const wchar_t *text)
+{
+    std::string narrow;
+    for (; *text; ++text)
+        narrow += *text < 0x80 ? static_cast<char>(*text) : '?';
+    return narrow;
+}
+
+// WM_GETTEXT itself: GetWindowText reads another process's window caption
+// only, which an edit control's text is not.
+std::string TextOf(HWND window, int id)
+{
+    wchar_t text[1024] = L"";
+    SendMessageW(GetDlgItem(window, id), WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+    return Narrow(text);
+}
+
+// Item `index` of a list box (LB_GETTEXT) or a combo box (CB_GETLBTEXT).
+std::string ItemOf(HWND list, UINT lengthMessage, UINT textMessage, LRESULT index)
+{
+    wchar_t item[1024] = L"";
+    if (SendMessageW(list, lengthMessage, static_cast<WPARAM>(index), 0) < 1024)
+        SendMessageW(list, textMessage, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(item));
+    return Narrow(item);
+}
+
+std::vector<std::string> PortItems(HWND window)
+{
+    HWND ports = GetDlgItem(window, IdPorts);
+    std::vector<std::string> items;
+    const LRESULT count = SendMessageW(ports, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i)
+        items.push_back(ItemOf(ports, CB_GETLBTEXTLEN, CB_GETLBTEXT, i));
+    return items;
+}
+
+bool LogHas(HWND window, const std::string &text)
+{
+    HWND log = GetDlgItem(window, IdLog);
+    const LRESULT count = SendMessageW(log, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i)
+        if (ItemOf(log, LB_GETTEXTLEN, LB_GETTEXT, i).find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
+// Picks item `index` of the port list as a click does; true when the
+// parameter text then names that port.
+bool PickPort(HWND window, int index, const std::string &port)
+{
+    HWND ports = GetDlgItem(window, IdPorts);
+    SendMessageA(ports, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IdPorts, CBN_SELCHANGE), reinterpret_cast<LPARAM>(ports));
+    Pump(300);
+    return TextOf(window, IdParams) == port;
+}
+
+// The message box the window opens: answered with `button` (IDYES, IDOK...).
+bool AnswerMessageBox(DWORD process, int button, DWORD waitMs)
+{
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < waitMs) {
+        for (HWND w = FindWindowExA(nullptr, nullptr, "#32770", nullptr); w; w = FindWindowExA(nullptr, w, "#32770", nullptr)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner == process && IsWindowVisible(w)) {
+                PostMessageA(w, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+                Pump(500);
+                return true;
+            }
+        }
+        Pump(100);
+    }
+    return false;
+}
+
+// Every button has an access key, and Tab goes through the enabled controls
+// in the order they are laid out: the port, the parameters, the buttons,
+// the log.
+void CheckKeyboard(HWND window)
+{
+    bool keys = true;
+    for (int id : {IdFind, IdStart, IdStop, IdSaveLog, IdSaveTrace})
+        keys = keys && TextOf(window, id).find('&') != std::string::npos;
+    Check(keys, "every button has an access key");
+    std::vector<int> order;
+    HWND at = GetDlgItem(window, IdPorts);
+    for (int i = 0; i < 8 && at; ++i) {
+        order.push_back(GetDlgCtrlID(at));
+        at = GetNextDlgTabItem(window, at, FALSE);
+        if (at == GetDlgItem(window, IdPorts))
+            break;
+    }
+    Check(order == std::vector<int>{IdPorts, IdParams, IdFind, IdStart, IdLog},
+          "Tab goes from the port list through the parameters and the usable buttons to the log");
+}
+
+struct Launched {
+    PROCESS_INFORMATION process{};
+    HWND window = nullptr;
+    int dpi = 96;
+    DWORD opened = 0;
+    int Scale(int v) const { return MulDiv(v, dpi, 96); }
+};
+
+bool Launch(const std::string &gui, const std::string &io, Launched &launched)
+{
+    std::string command = "\"" + gui + "\" --io \"" + io + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &launched.process)) {
+        std::printf("FAIL cannot start %s (error %lu)\n", gui.c_str(), GetLastError());
+        return false;
+    }
+    WaitForInputIdle(launched.process.hProcess, 10000);
+    for (int tries = 0; tries < 200 && !launched.window; ++tries) {
+        // Shown only once its controls are made and the ports listed.
+        launched.window = FindWindowA(ZELBIN_KEY_WINDOW_CLASS, nullptr);
+        if (launched.window && !IsWindowVisible(launched.window))
+            launched.window = nullptr;
+        if (!launched.window)
+            Sleep(50);
+    }
+    Check(launched.window != nullptr, "the window opens");
+    if (!launched.window) {
+        TerminateProcess(launched.process.hProcess, 1);
+        return false;
+    }
+    launched.opened = GetTickCount();
+    HDC dc = GetDC(launched.window);
+    launched.dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(launched.window, dc);
+    return true;
+}
+
+void Close(Launched &launched)
+{
+    PostMessageA(launched.window, WM_CLOSE, 0, 0);
+    const bool ended = WaitForSingleObject(launched.process.hProcess, 10000) == WAIT_OBJECT_0;
+    Check(ended, "closing the window ends the tester");
+    if (!ended)
+        TerminateProcess(launched.process.hProcess, 1);
+    CloseHandle(launched.process.hThread);
+    CloseHandle(launched.process.hProcess);
+}
+
+void RunTest(Launched &w, const std::string &parameters, const std::string &out)
+{
+    CheckKeyboard(w.window);
+    // The Wine prefix's COM1 to COM4, the library's standard names: listed
+    // although no list of Windows holds them, and picking one names it.
+    const std::vector<std::string> items = PortItems(w.window);
+    Check(items.size() >= 4 && items[0].rfind("COM1", 0) == 0 && items[1].rfind("COM2", 0) == 0,
+          "the port list has the prefix's COM1 to COM4 (" + std::to_string(items.size()) + " items, the first '" +
+              (items.empty() ? "" : items[0]) + "')");
+    Check(items.size() >= 2 && PickPort(w.window, 1, "COM2"), "picking COM2 from the list names it in the parameters");
+    SendMessageA(GetDlgItem(w.window, IdParams), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(parameters.c_str()));
+    Click(w.window, IdStart);
+
+    const int lampY = w.Scale(KeyWindowLampY);
+    const int cts = w.Scale(KeyWindowLampX), dtr = w.Scale(KeyWindowLampX + 5 * KeyWindowLampStep);
+    Until(w.opened, 2500); // the key is held from 1.5 s to 3.5 s
+    const Shot held = Capture(w.window, out + "\\window-held.bmp");
+    Check(Greenish(held.At(cts, lampY)), "the CTS lamp is lit while the key is down");
+    Check(Greenish(held.At(dtr, lampY)), "the DTR lamp is lit once the press has toggled it on");
+
+    Until(w.opened, 6500); // three presses: toggled on at the end
+    Click(w.window, IdStop);
+    Pump(700);
+    const Shot after = Capture(w.window, out + "\\window-after.bmp");
+    Check(!Greenish(after.At(cts, lampY)), "the CTS lamp is dark after the test");
+    const std::string status = TextOf(w.window, IdStatus);
+    Check(!Greenish(after.At(dtr, lampY)) && status.find("DTR off") != std::string::npos &&
+              LogHas(w.window, "ZelbinSetToggled(0): DTR off before stopping"),
+          "after Stop the DTR lamp, the status line and the log agree: DTR off (status: " + status + ")");
+    const int marks = CountMarks(after, w.dpi);
+    Check(marks >= 2, "the strip marks the presses (" + std::to_string(marks) + " marks)");
+
+    Click(w.window, IdSaveLog);
+    Check(AnswerSaveDialog(w.process.dwProcessId, out + "\\key.csv"), "the log's save dialog answers");
+    Click(w.window, IdSaveTrace);
+    Check(AnswerSaveDialog(w.process.dwProcessId, out + "\\key.vcd"), "the trace's save dialog answers");
+    Check(FileHas(out + "\\key.csv", "press"), "the saved log has the presses");
+    Check(FileHas(out + "\\key.vcd", "$enddefinitions"), "the saved trace is a VCD");
+}
+
+void RunFind(Launched &w, const std::string &port, const std::string &out)
+{
+    const std::vector<std::string> items = PortItems(w.window);
+    int index = -1;
+    bool held = false;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].rfind(port + "  ", 0) == 0)
+            index = static_cast<int>(i);
+        held = held || items[i].find("held by another program") != std::string::npos;
+    }
+    Check(index >= 0 && items[static_cast<std::size_t>(index)].find("(" + port + ")") != std::string::npos,
+          "the port list names " + port + " as Windows does");
+    Check(held, "the port list says which port another program holds");
+    Check(index >= 0 && PickPort(w.window, index, port), "picking " + port + " names it in the parameters");
+
+    Click(w.window, IdFind);
+    Pump(1500);
+    Capture(w.window, out + "\\window-find.bmp");
+    Check(AnswerMessageBox(w.process.dwProcessId, IDYES, 20000), "the window offers to write the map line");
+    Check(LogHas(w.window, "The key is on " + port), "the log names the port the key is on");
+    Check(LogHas(w.window, "Wrote "), "the map line is written, as --write-map writes it");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: key_window_driver GUI.exe IO.dll PARAMETERS OUT_DIR\n");
+    const std::string mode = argc == 6 ? argv[1] : "";
+    if (mode != "test" && mode != "find") {
+        std::fprintf(stderr, "usage: key_window_driver test|find GUI.exe IO.dll PARAMETERS|PORT OUT_DIR\n");
         return 2;
     }
-    const std::string gui = argv[1], io = argv[2], parameters = argv[3], out = argv[4];
-    std::string command = "\"" + gui + "\" --io \"" + io + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        std::printf("FAIL cannot start %s (error %lu)\n", gui.c_str(), GetLastError());
+    const std::string gui = argv[2], io = argv[3], what = argv[4], out = argv[5];
+    Launched launched;
+    if (!Launch(gui, io, launched))
         return 1;
-    }
-    WaitForInputIdle(process.hProcess, 10000);
-    HWND window = nullptr;
-    for (int tries = 0; tries < 200 && !window; ++tries) {
-        // Shown only once its controls are made and the ports listed.
-        window = FindWindowA(ZELBIN_KEY_WINDOW_CLASS, nullptr);
-        if (window && !IsWindowVisible(window))
-            window = nullptr;
-        if (!window)
-            Sleep(50);
-    }
-    Check(window != nullptr, "the window opens");
-    if (!window) {
-        TerminateProcess(process.hProcess, 1);
-        return 1;
-    }
-    const DWORD opened = GetTickCount();
-    HDC dc = GetDC(window);
-    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-    ReleaseDC(window, dc);
-
-    // The port picked from the list, then the parameters typed over it.
-    HWND ports = GetDlgItem(window, IdPorts);
-    if (SendMessageA(ports, CB_GETCOUNT, 0, 0) > 0) {
-        SendMessageA(ports, CB_SETCURSEL, 0, 0);
-        PostMessageA(window, WM_COMMAND, MAKEWPARAM(IdPorts, CBN_SELCHANGE), reinterpret_cast<LPARAM>(ports));
-        Pump(200);
-    }
-    SendMessageA(GetDlgItem(window, IdParams), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(parameters.c_str()));
-    Click(window, IdStart);
-
-    Until(opened, 2500); // the key is held from 1.5 s to 3.5 s
-    const auto scale = [dpi](int v) { return MulDiv(v, dpi, 96); };
-    const Shot held = Capture(window, out + "\\window-held.bmp");
-    Check(Greenish(held.At(scale(KeyWindowLampX), scale(KeyWindowLampY))), "the CTS lamp is lit while the key is down");
-
-    Until(opened, 6500);
-    Click(window, IdStop);
-    Pump(500);
-    const Shot after = Capture(window, out + "\\window-after.bmp");
-    Check(!Greenish(after.At(scale(KeyWindowLampX), scale(KeyWindowLampY))), "the CTS lamp is dark after the test");
-    const int marks = CountMarks(after, dpi);
-    Check(marks >= 2, "the strip marks the presses (" + std::to_string(marks) + " marks)");
-
-    Click(window, IdSaveLog);
-    Check(AnswerSaveDialog(process.dwProcessId, out + "\\key.csv"), "the log's save dialog answers");
-    Click(window, IdSaveTrace);
-    Check(AnswerSaveDialog(process.dwProcessId, out + "\\key.vcd"), "the trace's save dialog answers");
-    Check(FileHas(out + "\\key.csv", "press"), "the saved log has the presses");
-    Check(FileHas(out + "\\key.vcd", "$enddefinitions"), "the saved trace is a VCD");
-
-    PostMessageA(window, WM_CLOSE, 0, 0);
-    const bool ended = WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0;
-    Check(ended, "closing the window ends the tester");
-    if (!ended)
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (mode == "test")
+        RunTest(launched, what, out);
+    else
+        RunFind(launched, what, out);
+    Close(launched);
     std::printf("%d failed\n", failures);
     return failures ? 1 : 0;
 }

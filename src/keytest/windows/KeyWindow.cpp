@@ -119,13 +119,16 @@ void Show()
 void FillPorts()
 {
     commio::Win32Comm serial;
-    app.ports = ListPortsToSearch(serial);
+    std::string mapProblem;
+    app.ports = ListAndProbePorts(serial, PortMapPathFor(app.options), mapProblem);
     SendMessageA(Item(IdPorts), CB_RESETCONTENT, 0, 0);
     for (const keytest::PortInfo &port : app.ports) {
         std::string item = port.name;
         if (!port.friendlyName.empty())
             item += "  " + port.friendlyName;
         item += "  (" + keytest::AccessText(port.access, port.accessError) + ")";
+        if (port.mapLine)
+            item += "  io-ports.txt line " + std::to_string(port.mapLine);
         SendMessageA(Item(IdPorts), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
     }
 }
@@ -299,7 +302,7 @@ void DrawLampsAndStrip(HDC dc, const RECT &area)
     SelectObject(dc, app.font);
     const int lamp = Scale(18);
     for (int line = 0; line < LineCount; ++line) {
-        const int x = area.left + line * Scale(70);
+        const int x = area.left + line * Scale(KeyWindowLampStep);
         const Lamp state = app.model.LampOf(static_cast<Line>(line));
         HBRUSH brush = CreateSolidBrush(state == Lamp::On    ? RGB(40, 200, 70)
                                         : state == Lamp::Off ? RGB(60, 60, 60)

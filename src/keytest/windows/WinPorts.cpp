@@ -108,17 +108,25 @@ std::string DeviceNameLine(const std::string &device, bool commio, const std::st
     return friendly.empty() ? "" : keytest::ComName(used) + " is \"" + friendly + "\"";
 }
 
-int ListPorts(const KeyTestOptions &options)
+std::vector<keytest::PortInfo> ListAndProbePorts(commio::CommApi &serial, const std::string &mapPath,
+                                                 std::string &mapProblem)
 {
-    commio::Win32Comm serial;
     std::vector<keytest::PortInfo> ports = ListPortsToSearch(serial);
     for (keytest::PortInfo &port : ports)
         if (port.access == keytest::PortAccess::Unknown)
             port.access = keytest::ProbePort(serial, port.name, port.accessError);
-    const std::string mapPath = PortMapPathFor(options);
     commio::PortMapResult map;
-    const std::string problem = keytest::ReadPortMapFile(mapPath, map);
+    mapProblem = keytest::ReadPortMapFile(mapPath, map);
     keytest::MarkMappedPorts(ports, map);
+    return ports;
+}
+
+int ListPorts(const KeyTestOptions &options)
+{
+    commio::Win32Comm serial;
+    const std::string mapPath = PortMapPathFor(options);
+    std::string problem;
+    const std::vector<keytest::PortInfo> ports = ListAndProbePorts(serial, mapPath, problem);
     std::printf("Serial ports (the device class, the registry and the DOS device names):\n");
     for (const std::string &line : keytest::FormatPortList(ports, mapPath, problem))
         std::printf("%s\n", line.c_str());

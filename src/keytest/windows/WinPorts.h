@@ -18,6 +18,12 @@ std::vector<keytest::PortInfo> ListWindowsPorts();
 // (those are probed already; the listed ones are not).
 std::vector<keytest::PortInfo> ListPortsToSearch(commio::CommApi &serial);
 
+// The port list as --ports and the window's port picker show it: the same
+// ports, each probed (free, held by another program, not a serial port...),
+// with the line of io-ports.txt that maps it.
+std::vector<keytest::PortInfo> ListAndProbePorts(commio::CommApi &serial, const std::string &mapPath,
+                                                 std::string &mapProblem);
+
 // io-ports.txt beside the comm-port io.dll: the one --io names, else the
 // one beside Zelbin_Serial.dll (--dll, else beside this program).
 std::string PortMapPathFor(const KeyTestOptions &options);

@@ -22,8 +22,9 @@ enum KeyWindowId : int {
 // The window's class, for FindWindow.
 #define ZELBIN_KEY_WINDOW_CLASS "ZelbinKeyTester"
 
-// Where the CTS lamp's middle is in the client area at 96 dots per inch,
-// and the strip's rows (CTS, then DTR) from its top to its bottom; scaled by
-// the window's DPI over 96.
-constexpr int KeyWindowLampX = 19, KeyWindowLampY = 113;
+// Where the CTS lamp's middle is in the client area at 96 dots per inch, how
+// far apart the six lamps are (CTS, DSR, DCD, RI, RTS, DTR), and the strip's
+// rows (CTS, then DTR) from its top to its bottom; scaled by the window's
+// DPI over 96.
+constexpr int KeyWindowLampX = 19, KeyWindowLampY = 113, KeyWindowLampStep = 70;
 constexpr int KeyWindowStripLeft = 50, KeyWindowStripTop = 134, KeyWindowStripBottom = 216;
