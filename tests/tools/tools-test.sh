@@ -122,8 +122,8 @@ cat show.txt >>out.txt
 [ "$status" -eq 0 ] && grep -q 'RTS on  *DTR on' show.txt && grep -q 'DTR held on' out.txt
 check "--dtr on shows on the stand-in's modem control register" $?
 
-# A test that ends toggled on turns DTR off before it stops, as README
-# advises hosts.
+# A test that ends toggled on turns DTR off before it stops, as README.md
+# ("How a key is wired") advises hosts.
 ZELBIN_KEY_SCRIPT="press@200 release@450" keytest --presses 1 --seconds 5 COM2
 [ $? -eq 0 ] && grep -q 'press 1: toggled on,  DTR on' out.txt &&
     grep -q '^ZelbinSetToggled(0): DTR off before stopping' out.txt

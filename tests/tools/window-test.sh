@@ -73,7 +73,8 @@ check "the window's search over the comm-port io.dll passes its checks" test "$f
 check "the map beside the comm-port io.dll carries the key found" \
     grep -qx 'any = COM5 usb=1209:5A4B:ZK0001 line=DSR' <(tr -d '\r' <"$find/commio/io-ports.txt")
 check "the old map is kept" grep -qx 'any = COM3 # by hand' "$find/commio/io-ports.txt.bak"
-# The picture of the window for the README: taken while the key is held.
+# The picture of the window in docs/technician.md and README.md
+# (docs/keytest-window.png): taken while the key is held.
 check "the screenshot shows the window" /usr/bin/python3 "$here/bmp-to-png.py" "$out/window-held.bmp" \
     "$out/keytest-window.png" 24
 for shot in after find; do
