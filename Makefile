@@ -9,7 +9,7 @@
 #   make bench     benchmarks and instructions per poll
 #   make fuzz      a fuzzing campaign of FUZZ_SECONDS (default 60) on FUZZ_TARGET
 #                  (library, the default, or commio)
-#   make coverage  line and branch coverage of src/library/ and the test backends
+#   make coverage  line and branch coverage of src/ (per folder) and the test backends; fails on a drop
 #   make memcheck  the host, allocation and comm-port tests and both fuzz corpora under valgrind
 #   make release   releases/Zelbin_Serial-VERSION-windows.zip (both editions), the same bytes
 #                  for the same commit

@@ -1,22 +1,37 @@
 #!/usr/bin/env bash
-# Line and branch coverage of src/library/ and the test backends in testing/platform/ by the host tests.
-# Fails unless every line of src/library/ is covered.
+# Line and branch coverage of everything in src/ that the host build
+# compiles (the library, the UART model, the comm-port io.dll's core, the key
+# tester's core, the command line), and of the test backends in
+# testing/platform/, by the host tests; a summary per folder of src/.
+# Fails unless every line of src/library/ is covered, and where src/ as a
+# whole falls below the figures it has reached (a drop is a test lost or
+# code added untested).
 # Usage: scripts/coverage.sh COVERAGE_BUILD_DIR
 set -euo pipefail
 build="$(realpath "$1")"
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# What src/ as a whole has reached; raise them as tests catch up.
+least_lines=96.6
+least_branches=85.6
 find "$build" -name '*.gcda' -delete
 ctest --test-dir "$build" --output-on-failure -j2 | tail -n 3
 mkdir -p "$build/coverage-html"
 common=(--root "$root" --object-directory "$build" --exclude-unreachable-branches --exclude-throw-branches)
 
-echo "== lines and branches of src/library/ and the test backends in testing/platform/"
-gcovr "${common[@]}" --filter "$root/src/library/" --filter "$root/testing/platform/" \
+echo "== lines and branches of src/ and the test backends in testing/platform/"
+gcovr "${common[@]}" --filter "$root/src/" --filter "$root/testing/platform/" \
     --html-details "$build/coverage-html/index.html" --print-summary
-echo "== lines"
-gcovr "${common[@]}" --filter "$root/src/library/" --filter "$root/testing/platform/" --txt | sed -n '/^File/,$p'
-echo "== branches"
-gcovr "${common[@]}" --filter "$root/src/library/" --filter "$root/testing/platform/" --txt --branches | sed -n '/^File/,$p'
+echo "== per folder of src/: lines, branches"
+for folder in "$root"/src/*/; do
+    summary="$(gcovr "${common[@]}" --filter "$folder" --print-summary -o /dev/null 2>/dev/null |
+        sed -n 's/^\(lines\|branches\): \([0-9.]*%\).*/\2/p' | tr '\n' ' ')"
+    [ -n "$summary" ] && printf '  %-16s %s\n' "src/$(basename "$folder")/" "$summary"
+done
+echo "== branches by file"
+gcovr "${common[@]}" --filter "$root/src/" --txt --branches | sed -n '/^File/,$p'
 gcovr "${common[@]}" --filter "$root/src/library/" --fail-under-line 100 -o /dev/null ||
     { echo "FAILED: src/library/ is not fully covered by line"; exit 1; }
+gcovr "${common[@]}" --filter "$root/src/" --fail-under-line "$least_lines" --fail-under-branch "$least_branches" \
+    -o /dev/null ||
+    { echo "FAILED: src/ fell below ${least_lines} % of its lines or ${least_branches} % of its branches"; exit 1; }
 echo "HTML report: $build/coverage-html/index.html"

@@ -17,6 +17,9 @@ struct EventsCase {
     unsigned long recovered, refreshFinds;
 };
 
+// Printed by its name, not its bytes (padding included).
+std::ostream &operator<<(std::ostream &os, const EventsCase &c) { return os << c.name; }
+
 class LineEventsText : public ::testing::TestWithParam<EventsCase> {};
 
 TEST_P(LineEventsText, AreReadFromTheStatus)
