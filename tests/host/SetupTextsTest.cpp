@@ -13,6 +13,7 @@
 #include "commio/PortMap.h"
 #include "keytest/IoStatus.h"
 #include "keytest/KeyFinder.h"
+#include "keytest/KeyReport.h"
 #include "keytest/KeyTestOptions.h"
 #include "keytest/MapWriter.h"
 #include "keytest/PortList.h"
@@ -512,6 +513,32 @@ TEST(KeyTestNumbers, ABadValueIsQuotedWhole)
         EXPECT_EQ(CheckIoPath(value, true),
                   "--io names a folder, '" + value + "': name the io.dll in it, such as '" + value + "\\io.dll'");
     }
+}
+
+// ---- The summary's poll intervals -------------------------------------------
+
+std::string PollIntervalLine(const std::vector<double> &pollsMs, std::uint32_t askedMs)
+{
+    KeyAnalysis analysis(30);
+    PollTiming timing;
+    for (double ms : pollsMs) {
+        timing.Poll(ms / 1000.0);
+        analysis.Poll(ms / 1000.0, false, LineLevels{});
+    }
+    for (const std::string &line : FormatSummary(analysis, timing, askedMs))
+        if (line.rfind("  poll interval", 0) == 0)
+            return line;
+    return "(none)";
+}
+
+TEST(SummaryPollIntervals, GiveMinimumMedianAndMaximumOnceThereIsAnInterval)
+{
+    EXPECT_EQ(PollIntervalLine({}, 10), "  poll interval   - (fewer than two polls)");
+    EXPECT_EQ(PollIntervalLine({0}, 10), "  poll interval   - (fewer than two polls)");
+    EXPECT_EQ(PollIntervalLine({0, 12}, 25),
+              "  poll interval   min 12.0 ms, median 12.0 ms, max 12.0 ms over 1 interval (asked: 25 ms)");
+    EXPECT_EQ(PollIntervalLine({100, 110, 130.05, 170.05}, 7),
+              "  poll interval   min 10.0 ms, median 20.1 ms, max 40.0 ms over 3 intervals (asked: 7 ms)");
 }
 
 } // namespace
