@@ -104,7 +104,7 @@ TEST(FinderLines, NamesEachLineAndPolarityAndTheMapLineThatCarriesIt)
         {KeyRi, false, "line RI, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=RI"},
         {KeyRi, true, "line RI, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=RI invert"},
     };
-    for (const std::uint32_t start : {0u, 0xFFFFFFFFu - 600}) {
+    for (const std::uint32_t start : {0u, 0xFFFFFFFFu - 900}) {
         for (const auto &c : cases) {
             SCOPED_TRACE(std::string(c.said) + ", clock from " + std::to_string(start));
             Bench bench(start);
@@ -189,39 +189,29 @@ TEST(FinderTiming, SettlesAndEndsOnTheMillisecondWhereverTheClockStands)
         EXPECT_FALSE(port.RestsOn(KeyCts));
         EXPECT_FALSE(port.Changed()) << "the rise before settling is no change";
 
-        bench.Set("COM5", KeyCts, true);
+        bench.Set("COM5", KeyRi, true);
         bench.devices.Advance(10);
         EXPECT_FALSE(finder.Poll(1));
-        bench.Set("COM5", KeyCts, false);
+        bench.Set("COM5", KeyRi, false);
         bench.devices.Advance(80);
         EXPECT_FALSE(finder.Poll(1)); // released: the last change
-        bench.devices.Advance(KeyFinder::QuietMs - 1);
+        bench.devices.Advance(KeyFinder::QuietMs / 2);
+        EXPECT_FALSE(finder.Poll(1));
+        bench.devices.Advance(KeyFinder::QuietMs / 2 - 1);
         EXPECT_FALSE(finder.Poll(1)) << "a millisecond before the key has rested";
         bench.devices.Advance(1);
         EXPECT_TRUE(finder.Poll(1));
-        EXPECT_EQ(port.Presses(KeyCts), 1u);
+        EXPECT_TRUE(port.Changed());
+        EXPECT_EQ(port.Presses(KeyRi), 1u);
         EXPECT_EQ(port.Presses(KeyDsr), 0u);
+        // Pressed again and held: while the other lines rest, the key's
+        // line is still pressed, not at rest.
+        bench.Set("COM5", KeyRi, true);
+        bench.devices.Advance(KeyFinder::QuietMs / 2);
+        finder.Poll(1);
+        EXPECT_FALSE(port.RestsOn(KeyRi));
+        EXPECT_EQ(port.Presses(KeyRi), 2u);
     }
-}
-
-// A line held in its new level for QuietMs rests there from then on; one
-// that changes back before that keeps the level it rested at.
-TEST(FinderTiming, ALineRestsAtALevelOnlyOnceItHeldItForTheQuietTime)
-{
-    Bench bench;
-    bench.Plug("COM5");
-    bench.Open();
-    bench.Wait(200);
-    const keytest::WatchedPort &port = bench.finder->Ports().at(0);
-    bench.Set("COM5", KeyDcd, true);
-    bench.Wait(KeyFinder::QuietMs - 10);
-    EXPECT_FALSE(port.RestsOn(KeyDcd));
-    EXPECT_EQ(port.Presses(KeyDcd), 1u) << "while it could still be a press";
-    bench.Wait(20);
-    EXPECT_TRUE(port.RestsOn(KeyDcd));
-    EXPECT_EQ(port.Presses(KeyDcd), 0u);
-    EXPECT_TRUE(port.Changed());
-    EXPECT_EQ(port.Swings(KeyDcd), 1u);
 }
 
 // Every way a port can't be watched, each named: a port another program
@@ -230,9 +220,8 @@ TEST(FinderTiming, ALineRestsAtALevelOnlyOnceItHeldItForTheQuietTime)
 TEST(FinderPorts, NamesWhyEachPortWasNotSearched)
 {
     Bench bench;
-    for (const char *name : {"COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9"}) {
+    for (const char *name : {"COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9"})
         bench.Plug(name);
-    }
     bench.api.refused = {{"COM2", 32}, {"COM6", 3}, {"COM7", 87}};
     commio::DeviceHandle other = nullptr;
     ASSERT_EQ(bench.devices.Open("\\\\.\\COM3", other), 0u);
@@ -341,18 +330,6 @@ Finding Found(int line, bool opens, unsigned presses, std::vector<int> also = {}
     return f;
 }
 
-Finding NotFound(Finding::Kind kind, std::vector<std::string> skipped, std::vector<std::string> lost = {})
-{
-    Finding f;
-    f.kind = kind;
-    f.watched = {"COM1", "COM5", "COM7"};
-    f.changedPorts = {"COM1 (CTS 1 time)", "COM5 (DSR 3 times)", "COM7 (RI 2 times)"};
-    f.stuckLines = {"COM5 DSR"};
-    f.skipped = std::move(skipped);
-    f.lost = std::move(lost);
-    return f;
-}
-
 struct AdviceCase {
     const char *name;
     Finding finding;
@@ -371,27 +348,14 @@ TEST_P(FindingAdvice, IsWhatTheTechnicianReads)
     EXPECT_EQ(text, GetParam().text);
 }
 
-Finding WithAdapter(Finding f)
+Finding With(Finding f, void (*change)(Finding &))
 {
-    f.usb = Adapter;
+    change(f);
     return f;
 }
-
-Finding WithPorts(Finding f, std::vector<std::string> skipped, std::vector<std::string> lost)
-{
-    f.skipped = std::move(skipped);
-    f.lost = std::move(lost);
-    return f;
-}
-
-const std::string NoneChangedAdvice =
-    "Check that the key is plugged into the port or the adapter, that the adapter is listed (zelbin-keytest "
-    "--ports), and the key's wiring: a passive key takes its supply from RTS, which the search turns on. Then search "
-    "again and press the key firmly a few times.\n";
-const std::string FreeThePort = "If the key could be on a port not searched, free that port and search again.\n";
 
 INSTANTIATE_TEST_SUITE_P(Cases, FindingAdvice, ::testing::Values(
-    AdviceCase{"CtsClosingWithAnAdapterAndNoName", WithAdapter(Found(KeyCts, false, 1)),
+    AdviceCase{"CtsClosingWithAnAdapterAndNoName", With(Found(KeyCts, false, 1), [](Finding &f) { f.usb = Adapter; }),
         "The key is on COM5, line CTS, closes when pressed (1 press seen).\n"
         "The adapter is USB 1A86:7523, serial A50285BI.\n"
         "That is the wiring the key library reads. io-ports.txt beside the comm-port io.dll needs the line:\n"
@@ -401,10 +365,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, FindingAdvice, ::testing::Values(
         "The key library reads CTS closing; this key is normally closed. The comm-port io.dll carries it with the "
         "line:\n"
         "  any = COM5 invert\n"},
-    AdviceCase{"DcdClosing", Found(KeyDcd, false, 3),
-        "The key is on COM5, line DCD, closes when pressed (3 presses seen).\n"
-        "The key library reads CTS closing; this key is on DCD. The comm-port io.dll carries it with the line:\n"
-        "  any = COM5 line=DCD\n"},
     AdviceCase{"DsrOpeningBesideThreeOtherLines", Found(KeyDsr, true, 3, {KeyCts, KeyDcd, KeyRi}),
         "The key is on COM5, line DSR, opens when pressed (3 presses seen).\n"
         "The key library reads CTS closing; this key is on DSR and normally closed. The comm-port io.dll carries it "
@@ -414,38 +374,27 @@ INSTANTIATE_TEST_SUITE_P(Cases, FindingAdvice, ::testing::Values(
         "changed most; check the wiring if the key misbehaves.\n"},
     // Found: the ports not searched are named, but the key is found.
     AdviceCase{"FoundWithPortsSkippedAndLost",
-        WithPorts(Found(KeyRi, false, 3, {KeyCts}), {"COM3: held by another program"},
-                  {"COM7: stopped answering during the search (error 22): unplugged?"}),
+        With(Found(KeyRi, false, 3), [](Finding &f) {
+            f.skipped = {"COM3: held by another program"};
+            f.lost = {"COM7: stopped answering during the search (error 22): unplugged?"};
+        }),
         "The key is on COM5, line RI, closes when pressed (3 presses seen).\n"
         "The key library reads CTS closing; this key is on RI. The comm-port io.dll carries it with the line:\n"
         "  any = COM5 line=RI\n"
-        "CTS changed too, less often: a key wired to two lines, or a line that picks up the other. RI changed most; "
-        "check the wiring if the key misbehaves.\n"
         "Not searched: COM3: held by another program.\n"
         "Lost: COM7: stopped answering during the search (error 22): unplugged?\n"},
-    AdviceCase{"NoneChangedOnThreePorts", NotFound(Finding::Kind::NoneChanged, {}),
-        "No line changed on COM1, COM5 and COM7.\n" + NoneChangedAdvice},
-    AdviceCase{"NoneChangedWithAPortLost", NotFound(Finding::Kind::NoneChanged, {}, {"COM7: gone"}),
-        "No line changed on COM1, COM5 and COM7.\n" + NoneChangedAdvice + "Lost: COM7: gone\n"},
-    AdviceCase{"NoneChangedWithAPortSkipped", NotFound(Finding::Kind::NoneChanged, {"COM3: held by another program"}),
-        "No line changed on COM1, COM5 and COM7.\n" + NoneChangedAdvice +
-        "Not searched: COM3: held by another program.\n" + FreeThePort},
-    AdviceCase{"NoPress", NotFound(Finding::Kind::NoPress, {}),
-        "A line changed and didn't change back: COM5 DSR.\n"
-        "That is a key held down, or a device that turned a line on or off, not a press. Let go of the key, search "
-        "again, and press it briefly each time.\n"},
-    AdviceCase{"SeveralPorts", NotFound(Finding::Kind::SeveralPorts, {"COM2: missing (unplugged?)"}),
-        "Lines changed on more than one port: COM1 (CTS 1 time), COM5 (DSR 3 times) and COM7 (RI 2 times).\n"
-        "Only the key's port should change. Unplug the other devices on these ports (a modem, a second key), or "
-        "keep them still, and search again.\n"
-        "Not searched: COM2: missing (unplugged?).\n" + FreeThePort},
-    AdviceCase{"NothingToWatch",
-        NotFound(Finding::Kind::NothingToWatch, {"COM1: held by another program", "COM3: can't be opened (error 87)"}),
-        "No port could be watched.\n"
-        "Plug the adapter in and wait until Windows lists it (zelbin-keytest --ports); close any program that holds "
-        "the port (a host, a terminal), then search again.\n"
-        "Not searched: COM1: held by another program.\n"
-        "Not searched: COM3: can't be opened (error 87).\n" + FreeThePort}),
+    AdviceCase{"NothingChangedOnThreePortsWithOneSkipped",
+        With(Finding{}, [](Finding &f) {
+            f.kind = Finding::Kind::NoneChanged;
+            f.watched = {"COM1", "COM5", "COM7"};
+            f.skipped = {"COM3: held by another program"};
+        }),
+        "No line changed on COM1, COM5 and COM7.\n"
+        "Check that the key is plugged into the port or the adapter, that the adapter is listed (zelbin-keytest "
+        "--ports), and the key's wiring: a passive key takes its supply from RTS, which the search turns on. Then "
+        "search again and press the key firmly a few times.\n"
+        "Not searched: COM3: held by another program.\n"
+        "If the key could be on a port not searched, free that port and search again.\n"}),
     [](const ::testing::TestParamInfo<AdviceCase> &param) { return std::string(param.param.name); });
 
 // The device's own name in the advice: the friendly name without the port
