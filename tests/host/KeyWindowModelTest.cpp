@@ -173,7 +173,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {{S(100), 1, false}, {S(210), 2, true}, {S(400), 3, false}}},
         // A press exactly ten seconds back is still on the strip.
         StripCase{"MarkAtTheEdge",
-                  {{0, false, true, false}, {1000, true, true, true}, {1100, false, true, false}, {11000, false, true, false}},
+                  {{0, false, true, false},
+                   {1000, true, true, true},
+                   {1100, false, true, false},
+                   {11000, false, true, false}},
                   Segs({{1000, 1100, Hi}, {1100, 11000, Lo}}),
                   Segs({{1000, 11000, Hi}}),
                   {{S(1000), 1, false}}}),
@@ -231,7 +234,7 @@ TEST(KeyWindowModelTest, ANewTestStartsFromNothingOfTheLast)
     WindowRun run;
     run.Go({{0, false, true, false}, {100, true, true, true}, {200, false, true, false}});
     run.test->Stop();
-    ASSERT_EQ(run.model.Marks(S(300)).size(), 1u);
+    EXPECT_EQ(run.model.Marks(S(100)).size(), 1u) << "a press at the strip's right edge is on it";
     ASSERT_EQ(run.model.ToggledText(), "Toggled: on");
     ASSERT_FALSE(run.model.StatusText().empty());
     run.Go({{1000, false, true, false}});
@@ -255,10 +258,15 @@ TEST(KeyWindowModelTest, SaveIsOfferedOnlyForATestThatPolled)
 {
     const WindowControls idle{true, true, true, false, false};
     WindowRun run;
+    run.model.Print("Finding the key on 1 serial port");
     run.model.FindStarted();
+    run.model.Status("Press the key 3 times now");
     run.model.FindFinished({"No line changed on COM1."});
     EXPECT_EQ(run.model.CurrentPhase(), KeyWindowModel::Phase::Idle);
     EXPECT_EQ(run.model.Controls(), idle);
+    EXPECT_EQ(run.model.StatusText(), "") << "the search is over";
+    EXPECT_EQ(run.model.Log(),
+              (std::vector<std::string>{"Finding the key on 1 serial port", "No line changed on COM1."}));
 
     KeyWindowTest refused(run.options, "COM9;3F8", run.target, run.clock, run.model, "now");
     EXPECT_FALSE(refused.Start());
