@@ -74,7 +74,8 @@ std::vector<std::string> FormatSummary(const KeyAnalysis &analysis, const PollTi
     else
         lines.push_back(Printf("  poll interval   min %.1f ms, median %.1f ms, max %.1f ms", timing.MinMs(),
                                timing.MedianMs(), timing.MaxMs()) +
-                        " over " + std::to_string(timing.Intervals()) + " intervals (asked: " +
+                        " over " + std::to_string(timing.Intervals()) + " interval" +
+                        (timing.Intervals() == 1 ? "" : "s") + " (asked: " +
                         std::to_string(intervalMs) + " ms)");
     return lines;
 }

@@ -157,7 +157,29 @@ INSTANTIATE_TEST_SUITE_P(
                    {11500, false, true, false}},
                   Segs({{1500, 10500, Hi}, {10500, 11500, Lo}}),
                   Segs({{1500, 11500, Hi}}),
-                  {}}),
+                  {}},
+        // Only the press that came too soon is chatter: the next one, after
+        // a proper pause, is a clean press again.
+        StripCase{"ChatterThenClean",
+                  {{0, false, true, false},
+                   {100, true, true, true},
+                   {200, false, true, false},
+                   {210, true, true, true},
+                   {300, false, true, false},
+                   {400, true, true, true},
+                   {500, false, true, false}},
+                  Segs({{0, 100, Lo}, {100, 200, Hi}, {200, 210, Lo}, {210, 300, Ch}, {300, 400, Lo}, {400, 500, Hi}}),
+                  Segs({{0, 100, Lo}, {100, 210, Hi}, {210, 400, Lo}, {400, 500, Hi}}),
+                  {{S(100), 1, false}, {S(210), 2, true}, {S(400), 3, false}}},
+        // A press exactly ten seconds back is still on the strip.
+        StripCase{"MarkAtTheEdge",
+                  {{0, false, true, false},
+                   {1000, true, true, true},
+                   {1100, false, true, false},
+                   {11000, false, true, false}},
+                  Segs({{1000, 1100, Hi}, {1100, 11000, Lo}}),
+                  Segs({{1000, 11000, Hi}}),
+                  {{S(1000), 1, false}}}),
     [](const ::testing::TestParamInfo<StripCase> &param) { return std::string(param.param.name); });
 
 TEST(KeyWindowModelTest, LampsFollowTheLinesAndShowThemAsTheStopLeavesThem)
@@ -210,6 +232,56 @@ TEST(KeyWindowModelTest, ButtonsFollowTheTest)
     check("while finding", {false, false, false, true, false});
     run.model.FindFinished({"found"});
     check("after finding", {true, true, true, false, true});
+}
+
+// The window keeps one model for every test: a new test shows nothing of
+// the last one, neither its marks and levels nor its counts and texts.
+TEST(KeyWindowModelTest, ANewTestStartsFromNothingOfTheLast)
+{
+    WindowRun run;
+    run.Go({{0, false, true, false}, {100, true, true, true}, {200, false, true, false}});
+    run.test->Stop();
+    EXPECT_EQ(run.model.Marks(S(100)).size(), 1u) << "a press at the strip's right edge is on it";
+    ASSERT_EQ(run.model.ToggledText(), "Toggled: on");
+    ASSERT_FALSE(run.model.StatusText().empty());
+    run.Go({{1000, false, true, false}});
+    EXPECT_EQ(run.model.PressText(), "Presses: 0");
+    EXPECT_EQ(run.model.ToggledText(), "Toggled: off");
+    EXPECT_EQ(run.model.StatusText(), "");
+    for (const std::string &line : run.model.Log())
+        EXPECT_EQ(line.find("press 1"), std::string::npos) << line;
+    EXPECT_FALSE(run.model.Controls().save);
+    run.target.now = {1100, false, true, false};
+    run.clock.ms = 1100;
+    run.test->Tick();
+    EXPECT_EQ(run.model.Marks(S(1100)), std::vector<PressMark>{});
+    EXPECT_EQ(run.model.Strip(LineCts, S(1100)), Segs({{1000, 1100, Lo}}));
+    EXPECT_EQ(run.model.Strip(LineDtr, S(1100)), Segs({{1000, 1100, Lo}}));
+}
+
+// Save is offered only for a test that read the lines: one the library
+// refused at the start has nothing worth saving, nor has a search alone.
+TEST(KeyWindowModelTest, SaveIsOfferedOnlyForATestThatPolled)
+{
+    const WindowControls idle{true, true, true, false, false};
+    WindowRun run;
+    run.model.Print("Finding the key on 1 serial port");
+    run.model.FindStarted();
+    run.model.Status("Press the key 3 times now");
+    run.model.FindFinished({"No line changed on COM1."});
+    EXPECT_EQ(run.model.CurrentPhase(), KeyWindowModel::Phase::Idle);
+    EXPECT_EQ(run.model.Controls(), idle);
+    EXPECT_EQ(run.model.StatusText(), "") << "the search is over";
+    EXPECT_EQ(run.model.Log(),
+              (std::vector<std::string>{"Finding the key on 1 serial port", "No line changed on COM1."}));
+
+    KeyWindowTest refused(run.options, "COM9;3F8", run.target, run.clock, run.model, "now");
+    EXPECT_FALSE(refused.Start());
+    EXPECT_EQ(run.model.CurrentPhase(), KeyWindowModel::Phase::Finished);
+    EXPECT_EQ(run.model.Controls(), idle);
+    run.model.FindStarted();
+    run.model.FindFinished({});
+    EXPECT_EQ(run.model.Controls(), idle);
 }
 
 TEST(KeyWindowModelTest, StopEndsAsACarefulHostAndSaysSo)
