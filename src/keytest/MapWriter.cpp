@@ -88,17 +88,29 @@ std::string PortMapText(const Finding &finding)
 MapWriteResult WritePortMapFile(const std::string &path, const Finding &finding)
 {
     MapWriteResult result;
-    const std::string fresh = path + ".new", backup = path + ".bak";
+    const std::string fresh = path + ".new", backup = path + ".bak", older = path + ".bak.old";
     const std::string text = PortMapText(finding);
     if (!WriteWhole(fresh, text)) {
         std::remove(fresh.c_str());
         result.message = "can't write " + fresh + ": is the folder read-only, or the disk full?";
         return result;
     }
+    // The .bak already there stays until the new map is kept: a map the
+    // reader refuses puts back the old map and the old .bak alike. (Renaming
+    // onto a file fails on Windows, so it moves aside rather than being
+    // overwritten.)
+    std::remove(older.c_str()); // left by a write that was cut off
+    const bool hadBackup = Exists(backup);
+    if (hadBackup && std::rename(backup.c_str(), older.c_str()) != 0) {
+        std::remove(fresh.c_str());
+        result.message = "can't move the earlier " + backup + " aside; nothing was changed";
+        return result;
+    }
     if (Exists(path)) {
-        std::remove(backup.c_str()); // renaming onto a file fails on Windows
         if (std::rename(path.c_str(), backup.c_str()) != 0) {
             std::remove(fresh.c_str());
+            if (hadBackup)
+                std::rename(older.c_str(), backup.c_str());
             result.message = "can't keep the present " + path + " as " + backup + "; nothing was changed";
             return result;
         }
@@ -109,6 +121,8 @@ MapWriteResult WritePortMapFile(const std::string &path, const Finding &finding)
         std::remove(path.c_str());
         if (result.keptBackup)
             std::rename(backup.c_str(), path.c_str());
+        if (hadBackup)
+            std::rename(older.c_str(), backup.c_str());
         result.keptBackup = false;
     };
     if (std::rename(fresh.c_str(), path.c_str()) != 0) {
@@ -136,6 +150,7 @@ MapWriteResult WritePortMapFile(const std::string &path, const Finding &finding)
                          "), so the previous state is back. The line was '" + MapLineFor(finding) + "'.";
         return result;
     }
+    std::remove(older.c_str());
     result.done = true;
     result.message = "Wrote " + path + (result.keptBackup ? " (the previous one is " + backup + ")" : "") +
                      " and read it back as the comm-port io.dll reads it: " + finding.port + " carries the key.";

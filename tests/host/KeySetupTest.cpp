@@ -637,16 +637,26 @@ TEST_F(MapFiles, AnExistingMapIsKeptAsBak)
 TEST_F(MapFiles, AMapTheParserRefusesIsTakenBackAndTheOldOneRestored)
 {
     // A port name the io.dll can't open: whatever the parser learns, it
-    // refuses this line, and the technician's file must come back intact.
-    Write(path_, "any = COM3  # by hand\n");
-    Finding finding = Found(keytest::KeyCts, false);
-    finding.port = "COM300";
-    const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, finding);
-    EXPECT_FALSE(result.done);
-    EXPECT_FALSE(result.keptBackup);
-    EXPECT_NE(result.message.find("would refuse"), std::string::npos) << result.message;
-    EXPECT_EQ(Read(path_), "any = COM3  # by hand\n");
-    EXPECT_EQ(Files(), std::vector<std::string>{"io-ports.txt"});
+    // refuses this line, and the technician's file must come back intact,
+    // and so must the backup of an earlier map, where there is one.
+    for (const bool earlierBackup : {false, true}) {
+        Write(path_, "any = COM3  # by hand\n");
+        if (earlierBackup)
+            Write(path_ + ".bak", "any = COM2  # the map before\n");
+        Finding finding = Found(keytest::KeyCts, false);
+        finding.port = "COM300";
+        const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, finding);
+        EXPECT_FALSE(result.done);
+        EXPECT_FALSE(result.keptBackup);
+        EXPECT_NE(result.message.find("would refuse"), std::string::npos) << result.message;
+        EXPECT_EQ(Read(path_), "any = COM3  # by hand\n");
+        if (earlierBackup) {
+            EXPECT_EQ(Read(path_ + ".bak"), "any = COM2  # the map before\n");
+            EXPECT_EQ(Files(), (std::vector<std::string>{"io-ports.txt", "io-ports.txt.bak"}));
+        } else {
+            EXPECT_EQ(Files(), std::vector<std::string>{"io-ports.txt"});
+        }
+    }
 }
 
 TEST_F(MapFiles, AWiringOptionIsWrittenOnlyWhereTheParserTakesIt)

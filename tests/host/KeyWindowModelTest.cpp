@@ -88,6 +88,9 @@ struct StripCase {
     std::vector<PressMark> marks;
 };
 
+// Printed by its name, not its bytes (padding included).
+std::ostream &operator<<(std::ostream &os, const StripCase &c) { return os << c.name; }
+
 std::vector<StripSegment> Segs(std::initializer_list<std::tuple<int, int, StripColour>> list)
 {
     std::vector<StripSegment> segments;

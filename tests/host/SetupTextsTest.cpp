@@ -163,17 +163,21 @@ TEST_F(MapFolder, AnOlderBackupInTheWayMakesRoomForTheMapBeingReplaced)
     EXPECT_EQ(Lines(Read(path_)).back(), "any = COM5");
 }
 
-TEST_F(MapFolder, ABackupThatCantBeReplacedChangesNothing)
+// An earlier backup that can't be moved aside (here: its place is taken by a
+// folder that can't be removed) stops the write before anything changes: it
+// is never overwritten by the present map.
+TEST_F(MapFolder, AnEarlierBackupThatCantBeMovedAsideChangesNothing)
 {
     Write(path_, "3F8 = COM3\n");
-    std::filesystem::create_directories(path_ + ".bak/kept");
+    Write(path_ + ".bak", "any = COM2\n");
+    std::filesystem::create_directories(path_ + ".bak.old/kept");
     const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::KeyCts, false));
     EXPECT_FALSE(result.done);
     EXPECT_FALSE(result.keptBackup);
-    EXPECT_EQ(result.message, "can't keep the present " + path_ + " as " + path_ + ".bak; nothing was changed");
+    EXPECT_EQ(result.message, "can't move the earlier " + path_ + ".bak aside; nothing was changed");
     EXPECT_EQ(Read(path_), "3F8 = COM3\n");
+    EXPECT_EQ(Read(path_ + ".bak"), "any = COM2\n");
     EXPECT_FALSE(std::filesystem::exists(path_ + ".new"));
-    EXPECT_TRUE(std::filesystem::exists(path_ + ".bak/kept"));
 }
 
 TEST_F(MapFolder, AFreshMapSaysSoAndOneTheReaderWouldRefuseIsTakenBackWithWhy)
