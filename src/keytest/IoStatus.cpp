@@ -5,29 +5,29 @@
 #include <algorithm>
 #include <cctype>
 
+#include "commio/WindowsErrors.h"
+
 namespace {
 
-struct Advice {
-    std::vector<unsigned long> codes;
-    const char *text;
-};
-
-// Windows' codes for the ways a COM device fails the io.dll.
-const Advice AdviceTable[] = {
-    {{2, 3, 123}, "no such port on this PC: see `zelbin-keytest --ports` for the ports it has, and name one of them "
-                  "in io-ports.txt"},
-    {{5}, "the port is in use: close the other program that holds it (a terminal, a modem or device tool); the io.dll "
-          "takes the port at its next try"},
-    {{6, 22, 31, 995, 1167, 1617}, "the device stopped answering, as an unplugged adapter does: plug it in again; "
-                                   "the io.dll tries again about twice a second"},
-    {{87}, "the adapter refuses the library's line format; the key lines still work, since no data flows"},
-};
-
-const char *AdviceFor(unsigned long code)
+// What to do about a code the io.dll names. At the open, the code says
+// whether there is such a device and whether another program holds it;
+// from any later call, access denied is how a removed device answers, as
+// the io.dll itself takes it.
+const char *AdviceFor(unsigned long code, bool atTheOpen)
 {
-    for (const Advice &advice : AdviceTable)
-        if (std::find(advice.codes.begin(), advice.codes.end(), code) != advice.codes.end())
-            return advice.text;
+    const std::uint32_t error = code > 0xFFFFFFFFul ? 0 : static_cast<std::uint32_t>(code);
+    const commio::OpenFailure open = commio::ClassifyOpenFailure(error);
+    if (open == commio::OpenFailure::NoSuchDevice)
+        return "no such port on this PC: see `zelbin-keytest --ports` for the ports it has, and name one of them "
+               "in io-ports.txt";
+    if (open == commio::OpenFailure::HeldElsewhere && atTheOpen)
+        return "the port is in use: close the other program that holds it (a terminal, a modem or device tool); "
+               "the io.dll takes the port at its next try";
+    if (commio::MeansDeviceRemoved(error))
+        return "the device stopped answering, as an unplugged adapter does: plug it in again; the io.dll tries "
+               "again about twice a second";
+    if (error == commio::ErrorInvalidParameter)
+        return "the adapter refuses the library's line format; the key lines still work, since no data flows";
     return nullptr;
 }
 
@@ -62,15 +62,14 @@ ExplainedStatus ExplainIoStatus(const std::string &status, const SystemText &sys
             explained.text += ": " + message;
         explained.text += ')';
         from = end + 1;
-        // Access denied at the open means another program holds the port;
-        // from any later call it is how a removed device answers. The call
-        // is named in this UART's part of the text, after the last "; ".
+        // The call that failed is named in this UART's part of the text,
+        // after the last "; ".
         const std::size_t part = status.rfind("; ", at);
         const std::size_t partStart = part == std::string::npos ? 0 : part + 2;
         const std::string said = status.substr(partStart, at - partStart);
         const bool atTheOpen = said.find("CreateFile failed") != std::string::npos ||
                                said.find("open failed") != std::string::npos;
-        if (const char *advice = code == 5 && !atTheOpen ? AdviceFor(6) : AdviceFor(code))
+        if (const char *advice = AdviceFor(code, atTheOpen))
             if (std::find(explained.advice.begin(), explained.advice.end(), advice) == explained.advice.end())
                 explained.advice.push_back(advice);
     }

@@ -4,6 +4,7 @@
 
 #include "commio/DeviceState.h"
 #include "commio/PortMap.h"
+#include "commio/WindowsErrors.h"
 
 namespace keytest {
 namespace {
@@ -72,9 +73,11 @@ void KeyFinder::Open(const std::vector<PortInfo> &ports)
         const std::string path = "\\\\.\\" + info.name;
         commio::DeviceHandle handle = nullptr;
         if (const std::uint32_t error = api_.Open(path.c_str(), handle)) {
-            port.why = error == 5 || error == 32 ? "held by another program"
-                       : error == 2 || error == 3 ? "missing (unplugged?)"
-                                                  : "can't be opened (error " + std::to_string(error) + ")";
+            const commio::OpenFailure failure = commio::ClassifyOpenFailure(error);
+            port.why = failure == commio::OpenFailure::HeldElsewhere  ? "held by another program"
+                       : failure == commio::OpenFailure::NoSuchDevice ? "missing (unplugged?)"
+                                                                      : "can't be opened (error " +
+                                                                            std::to_string(error) + ")";
             ports_.push_back(std::move(port));
             continue;
         }

@@ -6,6 +6,7 @@
 
 #include "commio/DeviceState.h"
 #include "commio/PortMap.h"
+#include "commio/WindowsErrors.h"
 #include "library/PortChoice.h"
 
 namespace keytest {
@@ -115,11 +116,12 @@ PortAccess ProbePort(commio::CommApi &api, const std::string &name, std::uint32_
     commio::DeviceHandle handle = nullptr;
     const std::string path = "\\\\.\\" + name;
     error = api.Open(path.c_str(), handle);
-    switch (error) {
-    case 0: break;
-    case 2: case 3: return PortAccess::Missing;          // file or path not found
-    case 5: case 32: return PortAccess::Held;            // access denied, sharing violation
-    default: return PortAccess::Failed;
+    if (error) {
+        switch (commio::ClassifyOpenFailure(error)) {
+        case commio::OpenFailure::NoSuchDevice: return PortAccess::Missing;
+        case commio::OpenFailure::HeldElsewhere: return PortAccess::Held;
+        case commio::OpenFailure::Other: return PortAccess::Failed;
+        }
     }
     error = commio::ClaimWithLinesOff(api, handle);
     api.Close(handle);

@@ -343,6 +343,10 @@ TEST(IoStatusAdvice, AccessDeniedIsReadFromItsOwnUartsCall)
         std::vector<std::string> advice;
     } cases[] = {
         {"COM5 for any UART: not held, CreateFile failed (error 5); retrying", {InUse}},
+        // A sharing violation says the same of the open, as the port list and
+        // the search read it.
+        {"COM5 for any UART: not held, CreateFile failed (error 32); retrying", {InUse}},
+        {"COM5 for any UART: not held, SetCommState failed (error 32); retrying", {}},
         {"COM5 for any UART: held, GetCommState failed (error 5)", {Unplugged}},
         {"COM4 for 02F8h: not held, GetCommModemStatus failed (error 5); retrying; COM3 for 03F8h: not held, open "
          "failed (error 5); retrying",

@@ -17,7 +17,9 @@ constexpr std::uint32_t ErrorAccessDenied = 5;        // ERROR_ACCESS_DENIED
 constexpr std::uint32_t ErrorInvalidHandle = 6;       // ERROR_INVALID_HANDLE
 constexpr std::uint32_t ErrorBadCommand = 22;         // ERROR_BAD_COMMAND
 constexpr std::uint32_t ErrorGenFailure = 31;         // ERROR_GEN_FAILURE
+constexpr std::uint32_t ErrorSharingViolation = 32;   // ERROR_SHARING_VIOLATION
 constexpr std::uint32_t ErrorInvalidParameter = 87;   // ERROR_INVALID_PARAMETER
+constexpr std::uint32_t ErrorInvalidName = 123;       // ERROR_INVALID_NAME
 constexpr std::uint32_t ErrorOperationAborted = 995;  // ERROR_OPERATION_ABORTED
 constexpr std::uint32_t ErrorDeviceNotConnected = 1167; // ERROR_DEVICE_NOT_CONNECTED
 constexpr std::uint32_t ErrorDeviceRemoved = 1617;    // ERROR_DEVICE_REMOVED
@@ -40,6 +42,26 @@ constexpr bool MeansDeviceRemoved(std::uint32_t error)
         return true;
     default:
         return false;
+    }
+}
+
+// What a failed open of a COM device says, for every reader of it (the
+// io.dll's status, the key tester's port list and search): no such device,
+// or another program holds it (serial devices are exclusive), or else.
+enum class OpenFailure { NoSuchDevice, HeldElsewhere, Other };
+
+constexpr OpenFailure ClassifyOpenFailure(std::uint32_t error)
+{
+    switch (error) {
+    case ErrorFileNotFound:
+    case ErrorPathNotFound:
+    case ErrorInvalidName:
+        return OpenFailure::NoSuchDevice;
+    case ErrorAccessDenied:
+    case ErrorSharingViolation:
+        return OpenFailure::HeldElsewhere;
+    default:
+        return OpenFailure::Other;
     }
 }
 
