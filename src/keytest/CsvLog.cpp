@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace keytest {
+
 namespace {
 
 std::string Fixed(double value, int decimals)
@@ -44,3 +46,5 @@ std::string FormatWallClock(int year, int month, int day, int hour, int minute, 
                   millisecond);
     return text;
 }
+
+} // namespace keytest

@@ -7,6 +7,8 @@
 
 #include "commio/WindowsErrors.h"
 
+namespace keytest {
+
 namespace {
 
 // What to do about a code the io.dll names. At the open, the code says
@@ -116,3 +118,5 @@ std::string DescribeLineEvents(const LineEventsStatus &events)
                 " found only by the refresh (the driver did not signal them)";
     return text;
 }
+
+} // namespace keytest

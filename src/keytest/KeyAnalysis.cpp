@@ -1,5 +1,7 @@
 #include "keytest/KeyAnalysis.h"
 
+namespace keytest {
+
 namespace {
 
 void KeepShortest(double &shortest, double value)
@@ -59,3 +61,5 @@ std::vector<KeyEvent> KeyAnalysis::Poll(double seconds, bool pressed, const Line
     }
     return events;
 }
+
+} // namespace keytest

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace keytest {
+
 namespace {
 
 const char *OnOff(bool on) { return on ? "on " : "off"; }
@@ -108,3 +110,5 @@ std::vector<std::string> LineHints(const KeyAnalysis &analysis, DtrHold dtr)
     }
     return hints;
 }
+
+} // namespace keytest

@@ -4,6 +4,8 @@
 
 #include "cmdline/OptionValues.h"
 
+namespace keytest {
+
 const char *const KeyTestUsage =
     "Usage: zelbin-keytest [OPTIONS] [PARAMETERS]\n"
     "       zelbin-keytest --ports\n"
@@ -190,3 +192,5 @@ std::string CheckIoPath(const std::string &path, bool isFolder)
                Quoted(path.substr(nameAt));
     return {};
 }
+
+} // namespace keytest

@@ -6,6 +6,8 @@
 
 #include "keytest/KeyReport.h"
 
+namespace keytest {
+
 namespace {
 
 std::string Printf(const char *format, double value)
@@ -234,3 +236,5 @@ int KeyTestSession::Report()
     }
     return KeyTestOk;
 }
+
+} // namespace keytest

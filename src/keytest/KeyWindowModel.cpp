@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace keytest {
+
 void KeyWindowModel::TestStarted()
 {
     phase_ = Phase::Running;
@@ -240,3 +242,5 @@ void KeyWindowTest::End(KeyTestEnd end)
 void KeyWindowTest::Line(const std::string &text) { model_.Print(text); }
 
 void KeyWindowTest::Status(const std::string &text) { model_.Status(text); }
+
+} // namespace keytest

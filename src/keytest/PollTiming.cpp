@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace keytest {
+
 std::uint32_t WaitBeforeNextPoll(std::uint32_t intervalMs, double elapsedSeconds, double limitSeconds)
 {
     if (limitSeconds <= 0)
@@ -57,3 +59,5 @@ double PollTiming::MedianMs() const
     }
     return maxMs_;
 }
+
+} // namespace keytest

@@ -5,6 +5,8 @@
 
 #include "library/PortChoice.h"
 
+namespace keytest {
+
 std::string HexBase(std::uint16_t base)
 {
     char text[8];
@@ -51,3 +53,5 @@ PortPlan PlanPort(const char *params)
                                 "reports no press.");
     return plan;
 }
+
+} // namespace keytest

@@ -1,5 +1,7 @@
 #include "keytest/Preflight.h"
 
+namespace keytest {
+
 bool PreflightTriesDevice(const PortPlan &plan, bool driver, bool commio)
 {
     return plan.baseAccepted && driver && !commio;
@@ -54,3 +56,5 @@ std::vector<std::string> FormatPreflight(const PreflightFacts &facts, const Port
         lines.push_back("Warning: " + warning);
     return lines;
 }
+
+} // namespace keytest

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+namespace keytest {
+
 std::string TidySystemMessageText(const std::string &raw, const std::string &subject)
 {
     std::string message;
@@ -40,3 +42,5 @@ std::string TidySystemMessage(const std::string &raw, const std::string &subject
         message = "system error";
     return message + " (error " + std::to_string(code) + ")";
 }
+
+} // namespace keytest

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace keytest {
+
 namespace {
 
 // Identifier codes and names of the signals, in the writer's signal order.
@@ -71,3 +73,5 @@ void VcdWriter::Finish(double seconds)
     }
     out_.flush();
 }
+
+} // namespace keytest

@@ -11,6 +11,8 @@
 #include "keytest/KeyFinder.h"
 #include "testsupport/RefusedOpens.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 using keytest::Finding;

@@ -9,6 +9,8 @@
 #include "comdevices/ComDevices.h"
 #include "keytest/KeySearch.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 using keytest::PortInfo;

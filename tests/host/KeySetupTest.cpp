@@ -16,6 +16,8 @@
 #include "keytest/MapWriter.h"
 #include "keytest/PortList.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 using keytest::ClassPort;

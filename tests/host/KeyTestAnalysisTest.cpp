@@ -14,6 +14,8 @@
 #include "keytest/SystemMessage.h"
 #include "keytest/VcdWriter.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 struct Poll {

@@ -8,6 +8,8 @@
 #include "keytest/PortPlan.h"
 #include "keytest/Preflight.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 struct EventsCase {

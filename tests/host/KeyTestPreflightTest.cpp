@@ -6,6 +6,8 @@
 #include "keytest/IoStatus.h"
 #include "keytest/Preflight.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 std::string FakeSystemText(unsigned long code)

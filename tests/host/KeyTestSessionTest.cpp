@@ -11,6 +11,8 @@
 #include "keytest/KeyReport.h"
 #include "keytest/KeyTestSession.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 // One moment of the script: the library's answer to the poll, whether the

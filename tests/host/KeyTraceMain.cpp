@@ -23,6 +23,8 @@
 #include "sim/ScriptedKey.h"
 #include "sim/World.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 constexpr int PollMs = 5;

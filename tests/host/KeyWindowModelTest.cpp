@@ -8,6 +8,8 @@
 #include "keytest/CsvLog.h"
 #include "keytest/KeyWindowModel.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 // One moment of the script: the library's answer, whether the driver

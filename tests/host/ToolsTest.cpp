@@ -11,6 +11,8 @@
 #include "sim/KeyScript.h"
 #include "sim/ScriptedKey.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 struct ScriptCase {

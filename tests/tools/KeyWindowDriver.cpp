@@ -20,6 +20,8 @@
 
 #include "keytest/KeyWindowIds.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 int failures = 0;

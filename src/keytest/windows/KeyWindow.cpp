@@ -36,6 +36,8 @@
 #include "WinPorts.h"
 #include "WinSupport.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 enum : UINT_PTR { TimerTest = 1, TimerFind = 2 };

@@ -4,6 +4,8 @@
 
 #include "keytest/CsvLog.h"
 
+namespace keytest {
+
 Clock::Clock()
 {
     QueryPerformanceFrequency(&frequency_);
@@ -47,3 +49,5 @@ TimerResolution::~TimerResolution()
     if (period_)
         timeEndPeriod(period_);
 }
+
+} // namespace keytest

@@ -9,6 +9,8 @@
 
 #include "keytest/KeyTestSession.h"
 
+namespace keytest {
+
 class Clock : public KeyTestClock {
 public:
     Clock();
@@ -35,3 +37,5 @@ public:
 private:
     UINT period_ = 0;
 };
+
+} // namespace keytest

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+namespace keytest {
+
 Screen::Screen()
 {
     DWORD mode;
@@ -49,3 +51,5 @@ void Screen::Finish()
     Clear();
     status_.clear();
 }
+
+} // namespace keytest

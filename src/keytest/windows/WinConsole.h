@@ -8,6 +8,8 @@
 
 #include "keytest/KeyTestSession.h"
 
+namespace keytest {
+
 class Screen : public KeyTestOutput {
 public:
     Screen();
@@ -24,3 +26,5 @@ private:
     std::string status_;
     std::size_t shownLength_ = 0; // columns the status line occupies now
 };
+
+} // namespace keytest

@@ -11,6 +11,8 @@
 #include "WinPorts.h"
 #include "WinSupport.h"
 
+namespace keytest {
+
 namespace {
 
 HANDLE stopSearch = nullptr;  // Ctrl+C, Ctrl+Break, the console closing
@@ -105,3 +107,5 @@ bool WriteFoundMap(const KeyTestOptions &options, const keytest::Finding &findin
     print(written.message);
     return written.done;
 }
+
+} // namespace keytest

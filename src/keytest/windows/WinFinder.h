@@ -8,6 +8,8 @@
 #include "keytest/KeyFinder.h"
 #include "keytest/KeyTestOptions.h"
 
+namespace keytest {
+
 int FindKey(const KeyTestOptions &options);
 
 // The line for the key found, written into io-ports.txt beside the io.dll
@@ -17,3 +19,5 @@ int FindKey(const KeyTestOptions &options);
 // could be written.
 bool WriteFoundMap(const KeyTestOptions &options, const keytest::Finding &finding,
                    const std::function<void(const std::string &)> &print);
+
+} // namespace keytest

@@ -4,6 +4,8 @@
 #include "keytest/IoStatus.h"
 #include "keytest/ModemLines.h"
 
+namespace keytest {
+
 namespace {
 
 const char *const IoOperations[] = {"IsDriverInstalled", "PortOut", "GetPortBit", "SetPortBit", "ClrPortBit"};
@@ -108,3 +110,5 @@ std::string LoadedTarget::IoStatus()
     const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;
     return status ? ExplainIoStatus(status, SystemMessageText).text : std::string();
 }
+
+} // namespace keytest

@@ -11,6 +11,8 @@
 #include "CommPortIo.h"
 #include "Zelbin_SerialLoader.h"
 
+namespace keytest {
+
 struct Libraries {
     HMODULE dll = nullptr;
     std::string dllPath;
@@ -45,3 +47,5 @@ public:
 private:
     const Libraries &libraries_;
 };
+
+} // namespace keytest

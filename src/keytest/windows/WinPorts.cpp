@@ -10,6 +10,8 @@
 #include "keytest/MapWriter.h"
 #include "WinSupport.h"
 
+namespace keytest {
+
 namespace {
 
 std::vector<keytest::ClassPort> ClassPorts()
@@ -132,3 +134,5 @@ int ListPorts(const KeyTestOptions &options)
         std::printf("%s\n", line.c_str());
     return KeyTestOk;
 }
+
+} // namespace keytest

@@ -9,6 +9,8 @@
 #include "keytest/KeyTestOptions.h"
 #include "keytest/PortList.h"
 
+namespace keytest {
+
 // The Ports device class, the registry's serial devices and the DOS device
 // names, merged. Under Wine the first of them is empty.
 std::vector<keytest::PortInfo> ListWindowsPorts();
@@ -35,3 +37,5 @@ std::string DeviceNameLine(const std::string &device, bool commio, const std::st
 
 // --ports: the list, each port probed, and its line of io-ports.txt.
 int ListPorts(const KeyTestOptions &options);
+
+} // namespace keytest

@@ -8,6 +8,8 @@
 #include "WinPorts.h"
 #include "WinSupport.h"
 
+namespace keytest {
+
 namespace {
 
 // The library opens the device for exclusive use and never looks at the
@@ -60,3 +62,5 @@ void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
     for (const std::string &line : FormatPreflight(facts, plan, SystemMessageText))
         std::printf("%s\n", line.c_str());
 }
+
+} // namespace keytest

@@ -6,4 +6,8 @@
 #include "keytest/PortPlan.h"
 #include "WinLibraries.h"
 
+namespace keytest {
+
 void PrintPreflight(const Libraries &libraries, const PortPlan &plan);
+
+} // namespace keytest

@@ -2,6 +2,8 @@
 
 #include "keytest/SystemMessage.h"
 
+namespace keytest {
+
 namespace {
 
 std::string RawSystemMessage(DWORD error)
@@ -53,3 +55,5 @@ bool FolderExists(const std::string &path)
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+} // namespace keytest

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace keytest {
+
 // Windows' message for `error`, with `subject` (the file or device the call
 // was about) in place of its %1: "... is not a valid Win32 application
 // (error 193)".
@@ -17,3 +19,5 @@ std::string FileName(const std::string &path);
 std::string BesideThisProgram(const char *name);
 bool FileExists(const std::string &path);
 bool FolderExists(const std::string &path);
+
+} // namespace keytest

@@ -27,6 +27,8 @@
 #include "WinPreflight.h"
 #include "WinSupport.h"
 
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
 namespace {
 
 HANDLE stopEvent = nullptr;        // set to end the test: Ctrl+C, Ctrl+Break, closing

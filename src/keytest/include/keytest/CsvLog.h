@@ -16,6 +16,8 @@
 
 #include "keytest/KeyAnalysis.h"
 
+namespace keytest {
+
 class CsvLog {
 public:
     explicit CsvLog(std::ostream &out);
@@ -28,3 +30,5 @@ private:
 
 // "2026-12-08T16:30:01.234"
 std::string FormatWallClock(int year, int month, int day, int hour, int minute, int second, int millisecond);
+
+} // namespace keytest

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace keytest {
+
 // The system's message for an error code, without the number (empty when the
 // system has none).
 using SystemText = std::function<std::string(unsigned long code)>;
@@ -34,3 +36,5 @@ struct LineEventsStatus {
 LineEventsStatus ReadLineEvents(const std::string &status);
 // One line for a report: "watched, 2 edges recovered between polls, ...".
 std::string DescribeLineEvents(const LineEventsStatus &events);
+
+} // namespace keytest

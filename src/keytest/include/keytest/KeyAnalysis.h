@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace keytest {
+
 enum Line { LineCts, LineDsr, LineDcd, LineRi, LineRts, LineDtr, LineCount };
 
 // Levels of the modem lines at one poll, true for on.
@@ -56,3 +58,5 @@ private:
     std::uint32_t presses_ = 0, releases_ = 0, chatter_ = 0;
     double shortestPressMs_ = -1, shortestGapMs_ = -1;
 };
+
+} // namespace keytest

@@ -9,6 +9,8 @@
 #include "keytest/KeyTestOptions.h"
 #include "keytest/PollTiming.h"
 
+namespace keytest {
+
 // "[    0.405 s] press 1: toggled on,  DTR on" or "[    0.505 s] release 1:
 // held 100 ms"; `state` follows a press's number (the toggled state and DTR).
 // For the driver going away, `state` is what io.dll says of it (its status
@@ -25,3 +27,5 @@ std::vector<std::string> FormatSummary(const KeyAnalysis &analysis, const PollTi
 
 // A hint for each line whose never changing says something is wrong.
 std::vector<std::string> LineHints(const KeyAnalysis &analysis, DtrHold dtr);
+
+} // namespace keytest

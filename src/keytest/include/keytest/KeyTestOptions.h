@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace keytest {
+
 // The tester's exit statuses, each documented in its --help.
 enum KeyTestStatus : int {
     KeyTestOk = 0,               // the test ran and ended cleanly
@@ -56,3 +58,5 @@ std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOpt
 std::string CheckIoPath(const std::string &path, bool isFolder);
 
 extern const char *const KeyTestUsage;
+
+} // namespace keytest

@@ -25,6 +25,8 @@
 #include "keytest/PortPlan.h"
 #include "keytest/VcdWriter.h"
 
+namespace keytest {
+
 // The library's calls a host makes while it tests, and io.dll's own reads.
 class KeyTestTarget {
 public:
@@ -119,3 +121,5 @@ private:
     double stoppedAt_ = 0;
     KeyTestEnd end_ = KeyTestEnd::TimeUp;
 };
+
+} // namespace keytest

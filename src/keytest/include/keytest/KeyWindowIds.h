@@ -2,6 +2,8 @@
 // window with messages finds them by.
 #pragma once
 
+namespace keytest {
+
 enum KeyWindowId : int {
     IdPorts = 101,
     IdParams,
@@ -28,3 +30,5 @@ enum KeyWindowId : int {
 // DPI over 96.
 constexpr int KeyWindowLampX = 19, KeyWindowLampY = 113, KeyWindowLampStep = 70;
 constexpr int KeyWindowStripLeft = 50, KeyWindowStripTop = 134, KeyWindowStripBottom = 216;
+
+} // namespace keytest

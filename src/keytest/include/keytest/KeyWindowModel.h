@@ -21,6 +21,8 @@
 #include "keytest/KeyTestSession.h"
 #include "keytest/PortPlan.h"
 
+namespace keytest {
+
 enum class Lamp { Unknown, Off, On }; // Unknown: no reading yet, or the driver is away
 
 enum class StripColour { Low, High, Chatter, NoReading };
@@ -149,3 +151,5 @@ private:
     bool running_ = false;
     std::uint32_t presses_ = 0, chatter_ = 0;
 };
+
+} // namespace keytest

@@ -7,6 +7,8 @@
 #include "keytest/KeyAnalysis.h"
 #include "uart/Uart16550.h"
 
+namespace keytest {
+
 struct ModemLineBit {
     std::uint8_t offset; // from the UART base
     std::uint8_t bit;    // 0..7
@@ -50,3 +52,5 @@ template <typename GetPortBit> bool UartAnswersAt(GetPortBit getPortBit, std::ui
 {
     return getPortBit(static_cast<std::uint16_t>(base + uart::Uart16550::MCR), 7) == 0;
 }
+
+} // namespace keytest

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace keytest {
+
 // Milliseconds to wait after a poll at `elapsedSeconds`: the poll interval,
 // cut short so that a test limited to `limitSeconds` (0: no limit) ends on
 // time rather than up to one interval late; 0 once the time is up.
@@ -42,3 +44,5 @@ private:
     double last_ = -1;
     double minMs_ = 0, maxMs_ = 0;
 };
+
+} // namespace keytest

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace keytest {
+
 struct PortPlan {
     std::string portName;
     std::string addressText;
@@ -21,3 +23,5 @@ PortPlan PlanPort(const char *params);
 
 // "03F8h"
 std::string HexBase(std::uint16_t base);
+
+} // namespace keytest

@@ -10,6 +10,8 @@
 #include "keytest/IoStatus.h"
 #include "keytest/PortPlan.h"
 
+namespace keytest {
+
 struct PreflightFacts {
     std::string dllPath, dllVersion;
     std::string ioPath, ioKind;
@@ -30,3 +32,5 @@ bool PreflightTriesDevice(const PortPlan &plan, bool driver, bool commio);
 // The lines to print, warnings last ("Warning: ...").
 std::vector<std::string> FormatPreflight(const PreflightFacts &facts, const PortPlan &plan,
                                          const SystemText &systemText);
+
+} // namespace keytest

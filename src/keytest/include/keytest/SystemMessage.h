@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace keytest {
+
 // `raw` as FormatMessage gives it with FORMAT_MESSAGE_IGNORE_INSERTS (empty
 // when it has none for `code`); `subject` is what the call was about, such as
 // the file being loaded, and takes the place of %1. Other placeholders are
@@ -13,3 +15,5 @@ std::string TidySystemMessage(const std::string &raw, const std::string &subject
 
 // The same text without the code: "Access is denied"; empty when `raw` is.
 std::string TidySystemMessageText(const std::string &raw, const std::string &subject);
+
+} // namespace keytest

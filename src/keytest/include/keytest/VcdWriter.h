@@ -8,6 +8,8 @@
 #include <ostream>
 #include <string>
 
+namespace keytest {
+
 class VcdWriter {
 public:
     // `date` goes into the header as it is.
@@ -28,3 +30,5 @@ private:
     std::uint64_t last_ = 0;
     bool level_[SignalCount] = {};
 };
+
+} // namespace keytest
