@@ -10,6 +10,7 @@
 #include "comdevices/ComDevices.h"
 #include "keytest/KeyFinder.h"
 #include "testsupport/RefusedOpens.h"
+#include "testsupport/KeyFindings.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
 
@@ -319,17 +320,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, FinderResult, ::testing::Values(
 
 // ---- What the finding says ------------------------------------------------
 
+// A key found on COM5 of an adapter Windows gives no name.
 Finding Found(int line, bool opens, unsigned presses, std::vector<int> also = {})
 {
-    Finding f;
-    f.kind = Finding::Kind::Found;
-    f.port = "COM5";
-    f.line = line;
-    f.opensWhenPressed = opens;
-    f.presses = presses;
-    f.alsoChanged = std::move(also);
-    f.watched = {"COM5"};
-    return f;
+    return testsupport::FoundOnCom5(line, opens, presses, "", std::move(also));
 }
 
 struct AdviceCase {

@@ -15,6 +15,8 @@
 #include "keytest/KeyFinder.h"
 #include "keytest/MapWriter.h"
 #include "keytest/PortList.h"
+#include "testsupport/MapFolder.h"
+#include "testsupport/KeyFindings.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
 
@@ -487,16 +489,7 @@ std::ostream &operator<<(std::ostream &os, const DescribeCase &c) { return os <<
 
 Finding Found(int line, bool opens, std::vector<int> also = {})
 {
-    Finding f;
-    f.kind = Finding::Kind::Found;
-    f.port = "COM5";
-    f.friendlyName = "USB Serial Port (COM5)";
-    f.line = line;
-    f.opensWhenPressed = opens;
-    f.presses = 3;
-    f.alsoChanged = std::move(also);
-    f.watched = {"COM5"};
-    return f;
+    return testsupport::FoundOnCom5(line, opens, 3, "USB Serial Port (COM5)", std::move(also));
 }
 
 Finding Other(Finding::Kind kind)
@@ -547,40 +540,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FindingText, ::testing::Values(
 
 // ---- Writing the map ------------------------------------------------------
 
-class MapFiles : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char name[] = "/tmp/keysetup-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        folder_ = name;
-        path_ = folder_ + "/io-ports.txt";
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
-    static std::string Read(const std::string &path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    static void Write(const std::string &path, const std::string &text)
-    {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    static bool Exists(const std::string &path) { return std::filesystem::exists(path); }
-    std::vector<std::string> Files() const
-    {
-        std::vector<std::string> names;
-        for (const auto &entry : std::filesystem::directory_iterator(folder_))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    std::string folder_, path_;
-};
+class MapFiles : public testsupport::MapFolderTest {};
 
 TEST_F(MapFiles, AFreshMapIsReadBackByTheIoDllsParser)
 {

@@ -19,6 +19,8 @@
 #include "keytest/PortList.h"
 #include "keytest/PortPlan.h"
 #include "testsupport/RefusedOpens.h"
+#include "testsupport/MapFolder.h"
+#include "testsupport/KeyFindings.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
 
@@ -41,15 +43,7 @@ std::vector<std::string> Lines(const std::string &text)
 
 Finding Found(int line, bool opens, const std::string &friendlyName = "USB Serial Port (COM5)")
 {
-    Finding f;
-    f.kind = Finding::Kind::Found;
-    f.port = "COM5";
-    f.friendlyName = friendlyName;
-    f.line = line;
-    f.opensWhenPressed = opens;
-    f.presses = 3;
-    f.watched = {"COM5"};
-    return f;
+    return testsupport::FoundOnCom5(line, opens, 3, friendlyName);
 }
 
 TEST(MapText, ItsCommentsSayThePolarityAndTheAdapter)
@@ -93,31 +87,7 @@ TEST(MapText, ACommentIsCutToTheLongestLineTheReaderTakesAndMaskedToAscii)
     }
 }
 
-class MapFolder : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char name[] = "/tmp/setuptexts-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        folder_ = name;
-        path_ = folder_ + "/io-ports.txt";
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
-    static std::string Read(const std::string &path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    static void Write(const std::string &path, const std::string &text)
-    {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-
-    std::string folder_, path_;
-};
+class MapFolder : public testsupport::MapFolderTest {};
 
 // A map of exactly `size` bytes the io.dll reads: comment lines, then the
 // mapping.
