@@ -89,7 +89,7 @@ zelbin_module_definition(setupapi_def tools/SimulatedSetupApi.def)
 add_library(simulated_setupapi SHARED tools/SimulatedSetupApi.cpp ${setupapi_def})
 set_target_properties(simulated_setupapi PROPERTIES PREFIX "" OUTPUT_NAME SETUPAPI
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/find-sim)
-target_link_libraries(simulated_setupapi PRIVATE zelbin_import_slots zelbin_dcb_fields zelbin_comdevices zelbin_api
+target_link_libraries(simulated_setupapi PRIVATE zelbin_import_slots commio_dcb zelbin_comdevices zelbin_api
     zelbin_warnings)
 
 # The key tester and the virtual key, end to end; the other edition's
@@ -156,12 +156,9 @@ add_test(NAME commio_dll_contract
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/commio/check-commio-dll.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:commio_io>
             "$<TARGET_OBJECTS:commio_io>" $<TARGET_FILE:commio_win32> $<TARGET_FILE:commio_core> $<TARGET_FILE:zelbin_uart>)
 
-add_library(zelbin_dcb_fields STATIC commio/wine/DcbFields.cpp)
-target_include_directories(zelbin_dcb_fields PUBLIC commio/wine)
-target_link_libraries(zelbin_dcb_fields PUBLIC zelbin_comdevices PRIVATE zelbin_warnings)
 
 add_executable(commio_dll_tests commio/wine/CommioDllTest.cpp)
-target_link_libraries(commio_dll_tests PRIVATE zelbin_loaded_library zelbin_dcb_fields zelbin_comdevices gtest_main
+target_link_libraries(commio_dll_tests PRIVATE zelbin_loaded_library commio_dcb zelbin_comdevices gtest_main
     zelbin_warnings)
 add_dependencies(commio_dll_tests Zelbin_Serial commio_io)
 add_test(NAME commio_dll_under_wine COMMAND commio_dll_tests --gtest_brief=1)

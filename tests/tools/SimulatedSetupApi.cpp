@@ -21,7 +21,7 @@
 #include <map>
 #include <string>
 
-#include "DcbFields.h"
+#include "commio/Dcb.h"
 #include "ImportSlots.h"
 #include "Zelbin_SerialLoader.h"
 #include "comdevices/ComDevices.h"
@@ -132,7 +132,7 @@ BOOL WINAPI SimGetCommState(HANDLE handle, LPDCB dcb)
     commio::DeviceSettings settings{};
     if (const std::uint32_t error = devices.GetState(handle, settings))
         return Fail(error);
-    ToDcb(settings, *dcb);
+    *dcb = commio::ToDcb(settings);
     return TRUE;
 }
 
@@ -144,7 +144,7 @@ BOOL WINAPI SimSetCommState(HANDLE handle, LPDCB dcb)
     std::snprintf(line, sizeof line, "settings %s: dtr %u, rts %u", labels[handle].c_str(),
                   unsigned(dcb->fDtrControl), unsigned(dcb->fRtsControl));
     Log(line);
-    const std::uint32_t error = devices.SetState(handle, FromDcb(*dcb));
+    const std::uint32_t error = devices.SetState(handle, commio::FromDcb(*dcb));
     return error ? Fail(error) : TRUE;
 }
 

@@ -21,7 +21,7 @@
 #include "Zelbin_SerialLoader.h"
 #include "CommPortIo.h"
 #include "comdevices/ComDevices.h"
-#include "DcbFields.h"
+#include "commio/Dcb.h"
 #include "LoadedLibrary.h"
 
 namespace {
@@ -109,7 +109,7 @@ BOOL WINAPI FakeGetCommState(HANDLE handle, LPDCB dcb)
     calls.push_back("GetCommState(" + Label(handle) + ")");
     if (dcb->DCBlength != sizeof(DCB))
         calls.push_back("  (DCBlength " + std::to_string(dcb->DCBlength) + ")");
-    ToDcb(settings, *dcb);
+    *dcb = commio::ToDcb(settings);
     return TRUE;
 }
 
@@ -125,7 +125,7 @@ BOOL WINAPI FakeSetCommState(HANDLE handle, LPDCB dcb)
                   unsigned(dcb->fBinary), unsigned(dcb->fParity), unsigned(dcb->fOutxCtsFlow),
                   unsigned(dcb->fOutxDsrFlow), unsigned(dcb->fDtrControl), unsigned(dcb->fDsrSensitivity),
                   unsigned(dcb->fOutX), unsigned(dcb->fInX), unsigned(dcb->fRtsControl));
-    const std::uint32_t error = IsSimulated(handle) ? devices.SetState(handle, FromDcb(*dcb)) : ERROR_INVALID_HANDLE;
+    const std::uint32_t error = IsSimulated(handle) ? devices.SetState(handle, commio::FromDcb(*dcb)) : ERROR_INVALID_HANDLE;
     if (error) {
         calls.push_back(std::string(line) + " fails " + std::to_string(error));
         return Failed(error, FALSE);

@@ -1,10 +1,12 @@
-// The DCB and the simulated device's settings block, field by field: the
-// Windows tests' own conversion, against the one the io.dll ships with.
-#include "DcbFields.h"
+// The DCB and the comm-port io.dll's portable settings block, field by field;
+// the settings themselves are the core's business.
+#include "commio/Dcb.h"
 
-commio::DeviceSettings FromDcb(const DCB &dcb)
+namespace commio {
+
+DeviceSettings FromDcb(const DCB &dcb)
 {
-    commio::DeviceSettings s{};
+    DeviceSettings s{};
     s.BaudRate = dcb.BaudRate;
     s.fBinary = static_cast<std::uint8_t>(dcb.fBinary);
     s.fParity = static_cast<std::uint8_t>(dcb.fParity);
@@ -35,8 +37,10 @@ commio::DeviceSettings FromDcb(const DCB &dcb)
     return s;
 }
 
-void ToDcb(const commio::DeviceSettings &s, DCB &dcb)
+DCB ToDcb(const DeviceSettings &s)
 {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
     dcb.BaudRate = s.BaudRate;
     dcb.fBinary = s.fBinary & 1u;
     dcb.fParity = s.fParity & 1u;
@@ -64,4 +68,7 @@ void ToDcb(const commio::DeviceSettings &s, DCB &dcb)
     dcb.EofChar = s.EofChar;
     dcb.EvtChar = s.EvtChar;
     dcb.wReserved1 = s.wReserved1;
+    return dcb;
 }
+
+} // namespace commio
