@@ -10,68 +10,15 @@
 #include "keytest/CsvLog.h"
 #include "keytest/KeyReport.h"
 #include "keytest/KeyTestSession.h"
+#include "testsupport/ScriptedKeyTarget.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
 
 namespace {
 
-// One moment of the script: the library's answer to the poll, whether the
-// driver answers, and CTS as io.dll reads it then.
-struct Step {
-    int ms;
-    bool pressed;
-    bool driver;
-    bool cts;
-};
-
-class ScriptedTarget : public KeyTestTarget {
-public:
-    std::vector<std::string> calls; // the library's calls, in order
-    std::uint32_t reads = 0;        // line reads through io.dll
-    Step now{0, false, true, false};
-    bool dtr = false;               // the modem control register's DTR
-    bool uart = true;               // a UART answers at the base
-
-    void StartListen(const char *params) override
-    {
-        calls.push_back(std::string("StartListen(") + (params ? params : "NULL") + ")");
-        dtr = false;
-    }
-    bool IsZBToggle() override
-    {
-        calls.push_back("IsZBToggle");
-        return now.pressed;
-    }
-    void SetToggled(bool on) override
-    {
-        calls.push_back(on ? "SetToggled(1)" : "SetToggled(0)");
-        if (now.driver)
-            dtr = on;
-    }
-    void StopListen() override { calls.push_back("StopListen"); }
-    bool DriverAnswers() override { return now.driver; }
-    LineLevels ReadLines(std::uint16_t) override
-    {
-        ++reads;
-        LineLevels lines;
-        lines.on[LineCts] = now.cts;
-        lines.on[LineRts] = true;
-        lines.on[LineDtr] = dtr;
-        return lines;
-    }
-    bool UartAnswers(std::uint16_t) override { return uart; }
-    std::string IoStatus() override { return "COM5 for any UART: not held, open failed (error 2: no such file)"; }
-};
-
-class ScriptedClock : public KeyTestClock {
-public:
-    int ms = 0;
-    double Seconds() override { return ms / 1000.0; }
-    std::string WallClock(double seconds) override
-    {
-        return FormatWallClock(2026, 12, 8, 9, 0, 0, static_cast<int>(std::lround(seconds * 1000)));
-    }
-};
+using testsupport::ScriptedClock;
+using testsupport::ScriptedTarget;
+using testsupport::Step;
 
 class Captured : public KeyTestOutput {
 public:

@@ -7,54 +7,18 @@
 
 #include "keytest/CsvLog.h"
 #include "keytest/KeyWindowModel.h"
+#include "testsupport/ScriptedKeyTarget.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
 
 namespace {
 
-// One moment of the script: the library's answer, whether the driver
-// answers, and CTS as io.dll reads it.
-struct Step {
-    int ms;
-    bool pressed;
-    bool driver;
-    bool cts;
-};
+using testsupport::ScriptedClock;
+using testsupport::Step;
 
-class ScriptedTarget : public KeyTestTarget {
-public:
-    std::vector<std::string> calls;
-    Step now{0, false, true, false};
-    bool dtr = false;
-
-    void StartListen(const char *) override { calls.push_back("StartListen"); }
-    bool IsZBToggle() override { return now.pressed; }
-    void SetToggled(bool on) override
-    {
-        calls.push_back(on ? "SetToggled(1)" : "SetToggled(0)");
-        dtr = on;
-    }
-    void StopListen() override { calls.push_back("StopListen"); }
-    bool DriverAnswers() override { return now.driver; }
-    LineLevels ReadLines(std::uint16_t) override
-    {
-        LineLevels lines;
-        lines.on[LineCts] = now.cts;
-        lines.on[LineDsr] = true;
-        lines.on[LineDtr] = dtr;
-        return lines;
-    }
-    bool UartAnswers(std::uint16_t) override { return true; }
-};
-
-class ScriptedClock : public KeyTestClock {
-public:
-    int ms = 0;
-    double Seconds() override { return ms / 1000.0; }
-    std::string WallClock(double seconds) override
-    {
-        return FormatWallClock(2026, 12, 9, 9, 0, 0, static_cast<int>(std::lround(seconds * 1000)));
-    }
+// A DSR that is on throughout, to tell from the lines that are off.
+struct ScriptedTarget : testsupport::ScriptedTarget {
+    ScriptedTarget() { dsr = true; }
 };
 
 double S(int ms) { return ms / 1000.0; }
