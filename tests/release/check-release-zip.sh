@@ -9,15 +9,8 @@
 # Usage: check-release-zip.sh SOURCE_DIR X86_BUILD_DIR X64_BUILD_DIR WINEPREFIX
 set -uo pipefail
 src="$(realpath "$1")"
-x86_build="$(realpath -m "$2")"
-x64_build="$(realpath -m "$3")"
 prefix="$4"
-for build in "$x86_build" "$x64_build"; do
-    if [ ! -f "$build/CMakeCache.txt" ]; then
-        echo "SKIPPED: the release needs both editions built, and $build is not (make windows builds both)." >&2
-        exit 77
-    fi
-done
+. "$(dirname "$0")/both-editions.sh" "$2" "$3"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 passed=0

@@ -5,13 +5,8 @@
 # Usage: check-reproducible.sh SOURCE_DIR X86_BUILD_DIR X64_BUILD_DIR
 set -uo pipefail
 src="$(realpath "$1")"
-firsts=("$(realpath -m "$2")" "$(realpath -m "$3")")
-for build in "${firsts[@]}"; do
-    if [ ! -f "$build/CMakeCache.txt" ]; then
-        echo "SKIPPED: the release needs both editions built, and $build is not (make windows builds both)." >&2
-        exit 77
-    fi
-done
+. "$(dirname "$0")/both-editions.sh" "$2" "$3"
+firsts=("$x86_build" "$x64_build")
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
