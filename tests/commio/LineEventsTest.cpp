@@ -61,7 +61,31 @@ std::ostream &operator<<(std::ostream &os, const KeyLineCase &c) { return os << 
 class EachKeyLine : public LineEvents, public ::testing::WithParamInterface<KeyLineCase> {
 protected:
     void Key(bool down) { Set(GetParam().line, down != GetParam().invert); }
+    std::vector<int> Polls(int n)
+    {
+        std::vector<int> answers;
+        for (int i = 0; i < n; ++i)
+            answers.push_back(Poll());
+        return answers;
+    }
 };
+
+TEST_P(EachKeyLine, PressesBetweenTwoPollsAreSeenOnce)
+{
+    Open(GetParam().map);
+    Key(false);
+    EXPECT_EQ(Poll(), 0);
+    Key(true);
+    Key(false);
+    EXPECT_EQ(Polls(3), (std::vector<int>{1, 0, 0})) << "a tap between two polls";
+    Key(true);
+    EXPECT_EQ(Polls(2), (std::vector<int>{1, 1})) << "held";
+    Key(false);
+    Key(true);
+    EXPECT_EQ(Polls(2), (std::vector<int>{0, 1})) << "let go and pressed again between two polls";
+    Key(false);
+    EXPECT_EQ(Polls(2), (std::vector<int>{0, 0}));
+}
 
 TEST_P(EachKeyLine, ChangesOfTheOtherLinesAreNoPress)
 {
