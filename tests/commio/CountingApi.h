@@ -1,11 +1,13 @@
-// The simulated COM devices as the io.dll core sees them, with two things
-// the devices themselves don't offer: a count of the core's clock reads
-// (the millisecond clock is a call on Windows, and the poll's short ways
-// promise to make none), and a comm event wait that ends in an error of the
-// test's choosing.
+// The simulated COM devices as the io.dll core sees them, with what the
+// devices themselves don't offer: a count of the core's clock reads (the
+// millisecond clock is a call on Windows, and the poll's short ways promise
+// to make none), comm event waits that fail as the test chooses, and a check
+// of the wait's `armed` flag, by which the Windows binding alone decides
+// whether a wait must be cancelled and collected before its handle closes.
 #pragma once
 
 #include <cstdint>
+#include <set>
 
 #include "commio/CommApi.h"
 #include "comdevices/ComDevices.h"
@@ -19,6 +21,11 @@ public:
     // driver's answer (0: as the driver says). The driver still hands it
     // back, so its own count of waits stays right.
     std::uint32_t nextWaitFails = 0;
+    // The next wait the core starts fails at once with this error.
+    std::uint32_t nextStartFails = 0;
+    // Waits ended while `armed` said otherwise than whether one was started
+    // and not yet collected.
+    std::uint64_t armedWrong = 0;
 
     std::uint32_t Open(const char *path, commio::DeviceHandle &handle) override { return devices_.Open(path, handle); }
     std::uint32_t OpenForEvents(const char *path, commio::DeviceHandle &handle) override
@@ -48,16 +55,31 @@ public:
     }
     std::uint32_t StartWait(commio::DeviceHandle handle, commio::CommWait &wait) override
     {
-        return devices_.StartWait(handle, wait);
+        if (const std::uint32_t injected = nextStartFails) {
+            nextStartFails = 0;
+            return injected;
+        }
+        const std::uint32_t error = devices_.StartWait(handle, wait);
+        if (error == 0)
+            started_.insert(&wait);
+        return error;
     }
     std::uint32_t WaitResult(commio::DeviceHandle handle, commio::CommWait &wait) override
     {
         const std::uint32_t error = devices_.WaitResult(handle, wait);
+        if (wait.Completed())
+            started_.erase(&wait); // collected
         const std::uint32_t injected = nextWaitFails;
         nextWaitFails = 0;
         return injected ? injected : error;
     }
-    void EndWait(commio::DeviceHandle handle, commio::CommWait &wait) override { devices_.EndWait(handle, wait); }
+    void EndWait(commio::DeviceHandle handle, commio::CommWait &wait) override
+    {
+        const bool pending = started_.erase(&wait) != 0;
+        if (wait.armed != pending)
+            ++armedWrong;
+        devices_.EndWait(handle, wait);
+    }
     std::uint32_t ListPorts(PortVisitor visit, void *context) override { return devices_.ListPorts(visit, context); }
     std::uint32_t Ticks() override
     {
@@ -68,4 +90,5 @@ public:
 
 private:
     sim::ComDevices &devices_;
+    std::set<const commio::CommWait *> started_;
 };

@@ -41,6 +41,13 @@ protected:
     void Set(std::uint8_t line, bool level) { devices.SetInput("COM5", line, level); }
     Calls Taken() { return devices.TakeCalls(); }
     std::string Status() { return io.Status(); }
+    void TearDown() override
+    {
+        io.Release();
+        EXPECT_EQ(devices.HandlesHeld(), 0u);
+        EXPECT_EQ(devices.ClosedWithWaitPending(), 0u);
+        EXPECT_EQ(api.armedWrong, 0u) << "a wait ended with its armed flag wrong";
+    }
 
     sim::ComDevices devices;
     CountingApi api{devices};
@@ -164,6 +171,19 @@ const Script kScripts[] = {
 INSTANTIATE_TEST_SUITE_P(Table, WhatTheHostSaw, ::testing::ValuesIn(kScripts),
                          [](const auto &row) { return std::string(row.param.name); });
 
+// The register read after a poll that showed a missed press compares with
+// what that poll showed.
+TEST_F(LineEvents, ARegisterReadAfterAShownPressShowsItsRelease)
+{
+    Open();
+    EXPECT_EQ(Poll(), 0);
+    Set(ModemCts, true);
+    Set(ModemCts, false);
+    EXPECT_EQ(Poll(), 1);
+    EXPECT_EQ(io.PortIn(kMsr), 0x01);
+    EXPECT_EQ(io.PortIn(kMsr), 0x00);
+}
+
 // ---- Where an open and a reopen start ----------------------------------------
 
 TEST_F(LineEvents, ChangesBeforeTheFirstReadAfterTheOpenAreNoPress)
@@ -232,7 +252,7 @@ TEST_F(LineEvents, APressMissedBeforeALossIsNotShownAfterTheReopen)
 
 struct WaitEnd {
     const char *name;
-    bool rearm; // the error comes from starting the next wait, not from the one that ended
+    char where; // 'w' the wait ends in it, 'r' the next wait can't start, 'o' the open's wait can't
     std::uint32_t error;
     bool kept;  // the device stays held, its lines read at every poll
 };
@@ -244,11 +264,13 @@ class WaitError : public LineEvents, public ::testing::WithParamInterface<WaitEn
 TEST_P(WaitError, KeepsTheDeviceUnlessItSaysTheDeviceIsGone)
 {
     const WaitEnd &w = GetParam();
+    if (w.where == 'o')
+        api.nextStartFails = w.error;
     Open();
     EXPECT_EQ(Poll(), 0);
-    if (w.rearm)
+    if (w.where == 'r')
         devices.Find("COM5")->refuseEvents = w.error;
-    else
+    else if (w.where == 'w')
         api.nextWaitFails = w.error;
     Set(ModemCts, true);
     Taken();
@@ -273,22 +295,35 @@ TEST_P(WaitError, KeepsTheDeviceUnlessItSaysTheDeviceIsGone)
 }
 
 const WaitEnd kWaitEnds[] = {
-    {"InvalidFunction", false, commio::ErrorInvalidFunction, true},
-    {"InvalidParameter", false, commio::ErrorInvalidParameter, true},
-    {"SemaphoreTimeout", false, 121, true},
-    {"AccessDenied", false, commio::ErrorAccessDenied, false},
-    {"InvalidHandle", false, commio::ErrorInvalidHandle, false},
-    {"BadCommand", false, commio::ErrorBadCommand, false},
-    {"GenFailure", false, commio::ErrorGenFailure, false},
-    {"DeviceNotConnected", false, commio::ErrorDeviceNotConnected, false},
-    {"DeviceRemoved", false, commio::ErrorDeviceRemoved, false},
-    {"RearmInvalidFunction", true, commio::ErrorInvalidFunction, true},
-    {"RearmInvalidParameter", true, commio::ErrorInvalidParameter, true},
-    {"RearmGenFailure", true, commio::ErrorGenFailure, false},
-    {"RearmDeviceRemoved", true, commio::ErrorDeviceRemoved, false},
+    {"InvalidFunction", 'w', commio::ErrorInvalidFunction, true},
+    {"InvalidParameter", 'w', commio::ErrorInvalidParameter, true},
+    {"SemaphoreTimeout", 'w', 121, true},
+    {"AccessDenied", 'w', commio::ErrorAccessDenied, false},
+    {"InvalidHandle", 'w', commio::ErrorInvalidHandle, false},
+    {"BadCommand", 'w', commio::ErrorBadCommand, false},
+    {"GenFailure", 'w', commio::ErrorGenFailure, false},
+    {"DeviceNotConnected", 'w', commio::ErrorDeviceNotConnected, false},
+    {"DeviceRemoved", 'w', commio::ErrorDeviceRemoved, false},
+    {"RearmInvalidFunction", 'r', commio::ErrorInvalidFunction, true},
+    {"RearmInvalidParameter", 'r', commio::ErrorInvalidParameter, true},
+    {"RearmGenFailure", 'r', commio::ErrorGenFailure, false},
+    {"RearmDeviceRemoved", 'r', commio::ErrorDeviceRemoved, false},
+    // the device was just set up: whatever the code, it is kept
+    {"AtTheOpenInvalidParameter", 'o', commio::ErrorInvalidParameter, true},
+    {"AtTheOpenGenFailure", 'o', commio::ErrorGenFailure, true},
 };
 INSTANTIATE_TEST_SUITE_P(Table, WaitError, ::testing::ValuesIn(kWaitEnds),
                          [](const auto &row) { return std::string(row.param.name); });
+
+TEST_F(LineEvents, AFailingReadAfterACompletedWaitIsNamedInTheStatus)
+{
+    Open();
+    EXPECT_EQ(Poll(), 0);
+    Set(ModemCts, true);
+    devices.Find("COM5")->failNext = commio::ErrorGenFailure;
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Status(), "COM5 for any UART: not held, GetCommModemStatus failed (error 31); retrying");
+}
 
 // ---- The refresh of a driver that signals nothing -----------------------------
 
@@ -329,6 +364,10 @@ TEST_P(Refresh, ComesEveryIntervalToTheMillisecondAlsoAcrossTheWrap)
     if (GetParam().tickWord) {
         EXPECT_EQ(api.clockReads, 0u) << "the tick word is there to spare the clock call";
     }
+    // A pause in the polls: the first read after it is long past the interval.
+    Set(ModemCts, true);
+    devices.Advance(4 * commio::CommIo::RefreshIntervalMs);
+    EXPECT_EQ(Read(), 1);
 }
 
 const RefreshCase kRefreshes[] = {
@@ -340,6 +379,8 @@ const RefreshCase kRefreshes[] = {
     {"ClockRegister", false, 1000, true},
     {"ClockPollAcrossTheWrap", false, 0xFFFFFFC0u, false},
     {"ClockRegisterAcrossTheWrap", false, 0xFFFFFFC0u, true},
+    {"TickWordPollPausedAcrossTheWrap", true, 0xFFFFFE00u, false},
+    {"ClockPollPausedAcrossTheWrap", false, 0xFFFFFE00u, false},
 };
 INSTANTIATE_TEST_SUITE_P(Table, Refresh, ::testing::ValuesIn(kRefreshes),
                          [](const auto &row) { return std::string(row.param.name); });
