@@ -163,6 +163,9 @@ const Prefix kPrefixes[] = {
     {"SERIALBUS\\VID_0403+PID_6001+5&2A3B&0&2\\0000", "5", false},
     {"SERIALBUS\\VID_0403+PID_6001+5&2A3B&0&2\\0000", "", true},
     {"HID\\VID_0403&PID_6001\\A1B2C3", "A1B2C3", false},
+    // Serial numbers compare in any case, to the ends of the alphabet.
+    {"USB\\VID_0403&PID_6001\\az", "AZ", true},
+    {"USB\\VID_0403&PID_6001\\AZ", "az", true},
     // Vendor and product alone, with nothing after them.
     {"USB\\VID_0403&PID_6001", "", true},
     {"USB\\VID_0403&PID_6001", "A1B2C3", false},
@@ -208,6 +211,7 @@ const Listed kListed[] = {
     {"OnCom05", "any = usb=0403:6001:A1B2C3", {{"COM05", kAdapter}}, nullptr, kNotCarried},
     {"OnCom0", "any = usb=0403:6001:A1B2C3", {{"COM0", kAdapter}}, nullptr, kNotCarried},
     {"OnAPortWithoutANumber", "any = usb=0403:6001:A1B2C3", {{"COM", kAdapter}}, nullptr, kNotCarried},
+    {"OnAPrinterPort", "any = usb=0403:6001:A1B2C3", {{"LPT1", kAdapter}}, nullptr, kNotCarried},
     {"BesideAnotherWhoseSerialItBegins", "any = usb=0403:6001:A1B2C3",
      {{"COM5", "USB\\VID_0403&PID_6001\\A1B2C34"}, {"COM6", kAdapter}}, "COM6",
      "usb=0403:6001:A1B2C3 on COM6 for any UART: held"},
@@ -219,7 +223,26 @@ const Listed kListed[] = {
     {"ComNameBesideIsNotAmongSeveral", "any = usb=0403:6001 COM7",
      {{"COM5", kAdapter}, {"COM6", "USB\\VID_0403&PID_6001\\ZZZ"}, {"COM7", "USB\\VID_2341&PID_0043\\99"}}, nullptr,
      "usb=0403:6001 (2 ports carry it: give its serial number) for any UART: not held; retrying"},
+    // The COM name beside listed before the other ports: what is found there still counts.
+    {"ComNameBesideIsFirstAmongSeveral", "any = usb=0403:6001 COM5",
+     {{"COM5", kAdapter}, {"COM6", "USB\\VID_0403&PID_6001\\ZZZ"}}, "COM5",
+     "usb=0403:6001 (2 ports carry it: give its serial number, so COM5) for any UART: held"},
+    {"ComNameBesideIsAnotherDeviceListedFirst", "any = usb=0403:6001:A1B2C3 COM5",
+     {{"COM5", "USB\\VID_2341&PID_0043\\99"}, {"COM6", "USB\\VID_0403&PID_6001\\ZZZ"}}, nullptr,
+     "usb=0403:6001:A1B2C3 (no port carries it; COM5 is another device) for any UART: not held; retrying"},
 };
+
+// More ports than the count holds: still several, never none.
+TEST_F(CommIoTest, TwoHundredAndFiftySixPortsCarryingTheAdapterAreSeveral)
+{
+    for (int n = 1; n <= 256; ++n)
+        devices.PlugAdapter("COM" + std::to_string(n), "USB\\VID_0403&PID_6001\\S" + std::to_string(n));
+    devices.SetRecording(false);
+    Map("any = usb=0403:6001");
+    EXPECT_EQ(io.IsDriverInstalled(), 0);
+    EXPECT_STREQ(io.Status(),
+                 "usb=0403:6001 (255 ports carry it: give its serial number) for any UART: not held; retrying");
+}
 INSTANTIATE_TEST_SUITE_P(Table, ListedAdapter, ::testing::ValuesIn(kListed),
                          [](const auto &row) { return std::string(row.param.name); });
 
@@ -266,7 +289,8 @@ commio::PortMapping Mapping(const char *text)
 
 struct Hold {
     const char *name;
-    std::uint32_t start; // the clock when the press is shown
+    std::uint8_t debounce; // ms
+    std::uint32_t start;   // the clock when the press is shown
 };
 
 std::ostream &operator<<(std::ostream &os, const Hold &h) { return os << h.name; }
@@ -285,29 +309,31 @@ class DebounceHold : public Wiring, public ::testing::WithParamInterface<Hold> {
 
 TEST_P(DebounceHold, HoldsOffForItsTimeToTheMillisecondAcrossTheWrap)
 {
-    wiring.Configure(Mapping("any = COM5 debounce=20"));
+    const std::uint32_t hold = GetParam().debounce;
+    wiring.Configure(Mapping(("any = COM5 debounce=" + std::to_string(hold)).c_str()));
     devices.Advance(GetParam().start);
-    EXPECT_EQ(Key(true), 1); // shown at once
-    devices.Advance(5);
-    EXPECT_EQ(Key(false), 1); // held off
-    devices.Advance(14);
-    EXPECT_EQ(Key(false), 1) << "19 ms after the press";
+    EXPECT_EQ(Key(true), 1) << "shown at once";
+    devices.Advance(hold - 1);
+    EXPECT_EQ(Key(false), 1) << "a millisecond short of the hold";
     devices.Advance(1);
-    EXPECT_EQ(Key(false), 0) << "20 ms after the press";
-    devices.Advance(19);
-    EXPECT_EQ(Key(true), 0) << "19 ms after the release";
+    EXPECT_EQ(Key(false), 0);
+    devices.Advance(hold - 1);
+    EXPECT_EQ(Key(true), 0) << "the next press, as long after the release";
     devices.Advance(1);
     EXPECT_EQ(Key(true), 1);
-    devices.Advance(20);
+    devices.Advance(hold);
     EXPECT_EQ(Key(true), 1); // quiet for a whole hold: the next change passes at once
     EXPECT_EQ(Key(false), 0);
 }
 
 const Hold kHolds[] = {
-    {"FromZero", 0},
-    {"WrapWhileHeld", 0xFFFFFFF8u},
-    {"WrapAtTheHoldsEnd", 0xFFFFFFECu},
-    {"PressAtTheLastTick", 0xFFFFFFFFu},
+    {"FromZero", 20, 0},
+    {"WrapWhileHeld", 20, 0xFFFFFFF8u},
+    {"WrapAtTheHoldsEnd", 20, 0xFFFFFFECu},
+    {"PressAtTheLastTick", 20, 0xFFFFFFFFu},
+    {"Shortest", 1, 1000},
+    {"ShortestAcrossTheWrap", 1, 0xFFFFFFFFu},
+    {"Longest", 250, 0xFFFFFF80u},
 };
 INSTANTIATE_TEST_SUITE_P(Table, DebounceHold, ::testing::ValuesIn(kHolds),
                          [](const auto &row) { return std::string(row.param.name); });
