@@ -441,6 +441,38 @@ TEST_F(LineEvents, ReadingABitPastSevenOfThePolledPortLeavesTheLinesToTheNextRea
     EXPECT_EQ(io.PortIn(kMsr), 0x11) << "the change, with its delta";
 }
 
+// The poll's short answer, for each status bit of the port it polls.
+TEST_F(LineEvents, EveryStatusBitOfThePolledPortAnswersItsOwnLine)
+{
+    Open();
+    for (const unsigned lines : {0xA0u, 0x50u, 0xF0u, 0x00u}) {
+        for (const std::uint8_t line : kInputs)
+            Set(line, (lines & line) != 0);
+        EXPECT_EQ(Poll(), (lines >> 4) & 1);
+        EXPECT_EQ(Poll(), (lines >> 4) & 1); // the short way from here
+        Taken();
+        for (std::uint8_t bit = 5; bit < 8; ++bit)
+            EXPECT_EQ(io.GetPortBit(kMsr, bit), (lines >> bit) & 1) << lines << " bit " << int(bit);
+        EXPECT_EQ(Taken(), Calls{});
+    }
+}
+
+TEST_F(LineEvents, SettingAndClearingBitsZeroToSevenChangesThatBitAlone)
+{
+    Open();
+    for (std::uint8_t bit = 0; bit < 8; ++bit) {
+        const auto mask = static_cast<std::uint8_t>(1u << bit);
+        io.PortOut(0x3FF, 0x00);
+        io.SetPortBit(0x3FF, bit);
+        EXPECT_EQ(io.PortIn(0x3FF), mask);
+        EXPECT_EQ(io.GetPortBit(0x3FF, bit), 1);
+        io.PortOut(0x3FF, 0xFF);
+        io.ClrPortBit(0x3FF, bit);
+        EXPECT_EQ(io.PortIn(0x3FF), 0xFF ^ mask);
+        EXPECT_EQ(io.GetPortBit(0x3FF, bit), 0);
+    }
+}
+
 TEST_F(LineEvents, SettingOrClearingABitPastSevenChangesNoRegister)
 {
     Open("any = COM5", false);
