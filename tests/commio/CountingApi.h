@@ -1,9 +1,11 @@
 // The simulated COM devices as the io.dll core sees them, with what the
 // devices themselves don't offer: a count of the core's clock reads (the
 // millisecond clock is a call on Windows, and the poll's short ways promise
-// to make none), comm event waits that fail as the test chooses, and a check
-// of the wait's `armed` flag, by which the Windows binding alone decides
-// whether a wait must be cancelled and collected before its handle closes.
+// to make none), comm event waits that fail as the test chooses, and checks
+// of what the Windows binding alone relies on: the wait's `armed` flag,
+// which says whether a wait must be cancelled and collected before its
+// handle closes, and an end of the watch (which frees its event) before the
+// close of every handle whose lines were watched.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +28,8 @@ public:
     // Waits ended while `armed` said otherwise than whether one was started
     // and not yet collected.
     std::uint64_t armedWrong = 0;
+    // Handles closed with their watch not ended.
+    std::uint64_t closedWatched = 0;
 
     std::uint32_t Open(const char *path, commio::DeviceHandle &handle) override { return devices_.Open(path, handle); }
     std::uint32_t OpenForEvents(const char *path, commio::DeviceHandle &handle) override
@@ -48,9 +52,14 @@ public:
     {
         return devices_.ModemStatus(handle, lines);
     }
-    void Close(commio::DeviceHandle handle) override { devices_.Close(handle); }
+    void Close(commio::DeviceHandle handle) override
+    {
+        closedWatched += watched_.erase(handle);
+        devices_.Close(handle);
+    }
     std::uint32_t WatchLines(commio::DeviceHandle handle, commio::CommWait &wait) override
     {
+        watched_.insert(handle); // to be ended even where it fails
         return devices_.WatchLines(handle, wait);
     }
     std::uint32_t StartWait(commio::DeviceHandle handle, commio::CommWait &wait) override
@@ -78,6 +87,7 @@ public:
         const bool pending = started_.erase(&wait) != 0;
         if (wait.armed != pending)
             ++armedWrong;
+        watched_.erase(handle);
         devices_.EndWait(handle, wait);
     }
     std::uint32_t ListPorts(PortVisitor visit, void *context) override { return devices_.ListPorts(visit, context); }
@@ -91,4 +101,5 @@ public:
 private:
     sim::ComDevices &devices_;
     std::set<const commio::CommWait *> started_;
+    std::set<commio::DeviceHandle> watched_;
 };

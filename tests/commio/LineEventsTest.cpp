@@ -47,6 +47,7 @@ protected:
         EXPECT_EQ(devices.HandlesHeld(), 0u);
         EXPECT_EQ(devices.ClosedWithWaitPending(), 0u);
         EXPECT_EQ(api.armedWrong, 0u) << "a wait ended with its armed flag wrong";
+        EXPECT_EQ(api.closedWatched, 0u) << "a handle closed before its watch ended";
     }
 
     sim::ComDevices devices;
