@@ -44,6 +44,7 @@ const Spelling kSpellings[] = {
     {"UnitMixedOneDigit", "any = COM5 debounce=5Ms", "any = COM5 debounce=5"},
     {"UnitMixedAtTheLimit", "any = COM5 debounce=250mS", "any = COM5 debounce=250"},
     {"ZeroWithUnitIsNone", "any = COM5 debounce=0ms", "any = COM5"},
+    {"DebounceDigitsAtBothEnds", "any = COM5 debounce=109", "any = COM5 debounce=109"},
     {"LineWordCapitalised", "any = COM5 Line=dsr", "any = COM5 line=DSR"},
     {"RiMixed", "any = COM5 line=rI", "any = COM5 line=RI"},
     {"CtsLowerIsPlain", "any = COM5 line=cts", "any = COM5"},
@@ -180,7 +181,7 @@ const char *const kNotCarried = "usb=0403:6001:A1B2C3 (no port carries it) for a
 struct Listed {
     const char *name;
     const char *map;
-    std::vector<std::pair<const char *, const char *>> ports; // PortName, instance ID
+    std::vector<std::pair<const char *, const char *>> ports; // PortName, instance ID ("": not listed)
     const char *held;                                          // the device held, or null
     const char *status;
 };
@@ -192,7 +193,10 @@ class ListedAdapter : public CommIoTest, public ::testing::WithParamInterface<Li
 TEST_P(ListedAdapter, IsHeldOnlyOnAPortItCanBe)
 {
     for (const auto &port : GetParam().ports)
-        devices.PlugAdapter(port.first, port.second);
+        if (*port.second)
+            devices.PlugAdapter(port.first, port.second);
+        else
+            devices.Plug(port.first); // not listed
     Map(GetParam().map);
     EXPECT_EQ(io.IsDriverInstalled(), GetParam().held ? 1 : 0);
     for (const auto &port : GetParam().ports)
@@ -223,6 +227,9 @@ const Listed kListed[] = {
     {"ComNameBesideIsNotAmongSeveral", "any = usb=0403:6001 COM7",
      {{"COM5", kAdapter}, {"COM6", "USB\\VID_0403&PID_6001\\ZZZ"}, {"COM7", "USB\\VID_2341&PID_0043\\99"}}, nullptr,
      "usb=0403:6001 (2 ports carry it: give its serial number) for any UART: not held; retrying"},
+    {"ComNameBesideIsAPrefixOfAnother", "any = usb=0403:6001:A1B2C3 COM5",
+     {{"COM5", ""}, {"COM56", "USB\\VID_2341&PID_0043\\99"}}, "COM5",
+     "usb=0403:6001:A1B2C3 (no port carries it, so COM5) for any UART: held"},
     // The COM name beside listed before the other ports: what is found there still counts.
     {"ComNameBesideIsFirstAmongSeveral", "any = usb=0403:6001 COM5",
      {{"COM5", kAdapter}, {"COM6", "USB\\VID_0403&PID_6001\\ZZZ"}}, "COM5",
