@@ -2,6 +2,23 @@
 
 namespace uart {
 
+namespace {
+
+// The delta bits a change of the line levels latches: each level bit has its
+// delta four bits lower; RI reports only its trailing edge. Loopback's
+// outputs are lines like the inputs: a 16550 latches their edges alike.
+std::uint8_t Deltas(std::uint8_t before, std::uint8_t after)
+{
+    const auto changed = static_cast<std::uint8_t>(before ^ after);
+    auto delta = static_cast<std::uint8_t>(
+        (changed & (Uart16550::MSR_CTS | Uart16550::MSR_DSR | Uart16550::MSR_DCD)) >> 4);
+    if ((changed & Uart16550::MSR_RI) && !(after & Uart16550::MSR_RI))
+        delta |= Uart16550::MSR_TERI;
+    return delta;
+}
+
+} // namespace
+
 Uart16550 Uart16550::PowerOn(std::uint16_t base)
 {
     Uart16550 uart{};
@@ -33,14 +50,7 @@ void Uart16550::SetInput(std::uint8_t msrBit, bool level)
 {
     const std::uint8_t before = LineLevels();
     inputs = static_cast<std::uint8_t>(level ? (inputs | msrBit) : (inputs & ~msrBit));
-    const std::uint8_t after = LineLevels();
-    const std::uint8_t changed = before ^ after;
-    // Each level bit has its delta four bits lower; RI reports only its
-    // trailing edge.
-    std::uint8_t delta = static_cast<std::uint8_t>((changed & (MSR_CTS | MSR_DSR | MSR_DCD)) >> 4);
-    if ((changed & MSR_RI) && !(after & MSR_RI))
-        delta |= MSR_TERI;
-    msrDelta |= delta;
+    msrDelta |= Deltas(before, LineLevels());
 }
 
 std::uint8_t Uart16550::Read(std::uint8_t offset)
@@ -79,8 +89,7 @@ void Uart16550::Write(std::uint8_t offset, std::uint8_t value)
     case MCR: {
         const std::uint8_t before = LineLevels();
         mcr = value & 0x1F;
-        const std::uint8_t changed = before ^ LineLevels();
-        msrDelta |= static_cast<std::uint8_t>((changed & (MSR_CTS | MSR_DSR | MSR_DCD)) >> 4);
+        msrDelta |= Deltas(before, LineLevels());
         break;
     }
     case LSR: break; // read-only

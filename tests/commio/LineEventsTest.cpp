@@ -1,2 +1,501 @@
-// Tests of the comm-port io.dll's line events.
-#include <gtest/gtest.h>
+// The key line learnt from the driver's comm events, for every line a key
+// can be wired to: the event each line waits on, presses missed between two
+// reads and judged against what the host last saw, the state an open and a
+// reopen start from, waits that end in errors, the refresh on a wrapping
+// clock; and the driver check's and the poll's short ways, which read no
+// clock and leave bit numbers past 7 alone.
+#include <string>
+#include <vector>
+
+#include "CommIoTest.h"
+#include "CountingApi.h"
+
+namespace {
+
+using commio::ModemCts;
+using commio::ModemDcd;
+using commio::ModemDsr;
+using commio::ModemRing;
+
+constexpr std::uint16_t kMsr = 0x3FE;
+constexpr std::uint8_t kInputs[] = {ModemCts, ModemDsr, ModemDcd, ModemRing};
+
+class LineEvents : public ::testing::Test {
+protected:
+    // COM5 mapped as `portMap` and claimed, its driver with comm events
+    // unless `events` is false; the record cleared.
+    void Open(const char *portMap = "any = COM5", bool events = true)
+    {
+        sim::ComDevices::Device &device = devices.Plug("COM5");
+        if (events)
+            device.refuseEvents = 0;
+        devices.SetRecordingEvents(true);
+        const commio::PortMapResult map = commio::ParsePortMap(portMap);
+        ASSERT_EQ(map.error, "");
+        io.Configure(map.uarts);
+        ASSERT_EQ(io.IsDriverInstalled(), 1);
+        devices.TakeCalls();
+    }
+    int Poll() { return io.GetPortBit(kMsr, 4); }
+    int RegisterCts() { return (io.PortIn(kMsr) >> 4) & 1; }
+    void Set(std::uint8_t line, bool level) { devices.SetInput("COM5", line, level); }
+    Calls Taken() { return devices.TakeCalls(); }
+    std::string Status() { return io.Status(); }
+    void TearDown() override
+    {
+        io.Release();
+        EXPECT_EQ(devices.HandlesHeld(), 0u);
+        EXPECT_EQ(devices.ClosedWithWaitPending(), 0u);
+        EXPECT_EQ(api.armedWrong, 0u) << "a wait ended with its armed flag wrong";
+        EXPECT_EQ(api.closedWatched, 0u) << "a handle closed before its watch ended";
+    }
+
+    sim::ComDevices devices;
+    CountingApi api{devices};
+    commio::CommIo io{api};
+};
+
+// ---- Every line a key can be wired to, either way round --------------------
+
+struct KeyLineCase {
+    const char *name;
+    const char *map;
+    std::uint8_t line;
+    bool invert; // the line rests high and a press takes it low
+};
+
+std::ostream &operator<<(std::ostream &os, const KeyLineCase &c) { return os << c.name; }
+
+class EachKeyLine : public LineEvents, public ::testing::WithParamInterface<KeyLineCase> {
+protected:
+    void Key(bool down) { Set(GetParam().line, down != GetParam().invert); }
+    std::vector<int> Polls(int n)
+    {
+        std::vector<int> answers;
+        for (int i = 0; i < n; ++i)
+            answers.push_back(Poll());
+        return answers;
+    }
+};
+
+TEST_P(EachKeyLine, PressesBetweenTwoPollsAreSeenOnce)
+{
+    Open(GetParam().map);
+    Key(false);
+    EXPECT_EQ(Poll(), 0);
+    Key(true);
+    Key(false);
+    EXPECT_EQ(Polls(3), (std::vector<int>{1, 0, 0})) << "a tap between two polls";
+    Key(true);
+    EXPECT_EQ(Polls(2), (std::vector<int>{1, 1})) << "held";
+    Key(false);
+    Key(true);
+    EXPECT_EQ(Polls(2), (std::vector<int>{0, 1})) << "let go and pressed again between two polls";
+    Key(false);
+    EXPECT_EQ(Polls(2), (std::vector<int>{0, 0}));
+}
+
+TEST_P(EachKeyLine, ChangesOfTheOtherLinesAreNoPress)
+{
+    Open(GetParam().map);
+    Key(false);
+    EXPECT_EQ(Poll(), 0);
+    for (const std::uint8_t other : kInputs) {
+        if (other == GetParam().line)
+            continue;
+        Set(other, true);
+        Set(other, false);
+        EXPECT_EQ(Poll(), 0) << "a pulse of line " << int(other);
+        Set(other, true);
+        EXPECT_EQ(Poll(), 0) << "line " << int(other) << " high";
+        Set(other, false);
+        EXPECT_EQ(Poll(), 0);
+    }
+    EXPECT_EQ(Status().find("edges recovered"), std::string::npos) << Status();
+}
+
+const KeyLineCase kKeyLines[] = {
+    {"Cts", "any = COM5", ModemCts, false},
+    {"CtsInverted", "any = COM5 invert", ModemCts, true},
+    {"Dsr", "any = COM5 line=DSR", ModemDsr, false},
+    {"DsrInverted", "any = COM5 line=DSR invert", ModemDsr, true},
+    {"Dcd", "any = COM5 line=DCD", ModemDcd, false},
+    {"DcdInverted", "any = COM5 line=DCD invert", ModemDcd, true},
+    {"Ri", "any = COM5 line=RI", ModemRing, false},
+    {"RiInverted", "any = COM5 line=RI invert", ModemRing, true},
+};
+INSTANTIATE_TEST_SUITE_P(Table, EachKeyLine, ::testing::ValuesIn(kKeyLines),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+// ---- Missed presses, judged against what the host last saw ------------------
+
+// Steps: 'd' key down, 'u' key up, 'k' the poll of the key bit, 'r' a read of
+// the whole modem status register (the host sees the key bit too), 'o' a
+// read of another status bit only (DSR). `answers`: the key bit at each 'k'
+// and 'r'.
+struct Script {
+    const char *name;
+    const char *map;
+    std::uint8_t line;
+    const char *steps;
+    const char *answers;
+};
+
+std::ostream &operator<<(std::ostream &os, const Script &s) { return os << s.name; }
+
+class WhatTheHostSaw : public LineEvents, public ::testing::WithParamInterface<Script> {};
+
+TEST_P(WhatTheHostSaw, DecidesWhetherAPressWasMissed)
+{
+    Open(GetParam().map);
+    std::string answers;
+    for (const char *step = GetParam().steps; *step; ++step) {
+        switch (*step) {
+        case 'd': Set(GetParam().line, true); break;
+        case 'u': Set(GetParam().line, false); break;
+        case 'k': answers += static_cast<char>('0' + Poll()); break;
+        case 'r': answers += static_cast<char>('0' + RegisterCts()); break;
+        case 'o': io.GetPortBit(kMsr, 5); break;
+        }
+    }
+    EXPECT_EQ(answers, GetParam().answers);
+}
+
+const Script kScripts[] = {
+    {"PressSeenOnlyByAnotherBitsRead", "any = COM5", ModemCts, "kdoukk", "010"},
+    {"ReleaseAndPressAcrossAnotherBitsRead", "any = COM5", ModemCts, "dkuodkk", "101"},
+    {"ARegisterReadShowsAMissedPress", "any = COM5", ModemCts, "kdurk", "010"},
+    {"ARegisterReadIsWhatTheHostSaw", "any = COM5", ModemCts, "kdrukk", "0100"},
+    {"WiredPressSeenOnlyByAnotherBitsRead", "any = COM5 line=DCD", ModemDcd, "kdoukk", "010"},
+    {"WiredReleaseAndPressAcrossAnotherBitsRead", "any = COM5 line=RI", ModemRing, "dkuodkk", "101"},
+};
+INSTANTIATE_TEST_SUITE_P(Table, WhatTheHostSaw, ::testing::ValuesIn(kScripts),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+// The register read after a poll that showed a missed press compares with
+// what that poll showed.
+TEST_F(LineEvents, ARegisterReadAfterAShownPressShowsItsRelease)
+{
+    Open();
+    EXPECT_EQ(Poll(), 0);
+    Set(ModemCts, true);
+    Set(ModemCts, false);
+    EXPECT_EQ(Poll(), 1);
+    EXPECT_EQ(io.PortIn(kMsr), 0x01);
+    EXPECT_EQ(io.PortIn(kMsr), 0x00);
+}
+
+// ---- Where an open and a reopen start ----------------------------------------
+
+TEST_F(LineEvents, ChangesBeforeTheFirstReadAfterTheOpenAreNoPress)
+{
+    Open();
+    Set(ModemCts, true); // the wait completes before the host has read anything
+    Set(ModemCts, false);
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Status(), "COM5 for any UART: held, line events watched");
+}
+
+struct ReopenCase {
+    const char *name;
+    bool beforeLoss, atReopen; // the key
+};
+
+std::ostream &operator<<(std::ostream &os, const ReopenCase &c) { return os << c.name; }
+
+class Reopen : public LineEvents, public ::testing::WithParamInterface<ReopenCase> {};
+
+TEST_P(Reopen, StartsFromTheDevicesLinesNotFromBeforeTheLoss)
+{
+    Open();
+    Set(ModemCts, GetParam().beforeLoss);
+    EXPECT_EQ(Poll(), GetParam().beforeLoss ? 1 : 0);
+    devices.Unplug("COM5");
+    EXPECT_EQ(Poll(), 0);
+    devices.Plug("COM5");
+    Set(ModemCts, GetParam().atReopen); // before the open: no event will tell of it
+    devices.Advance(commio::CommIo::RetryIntervalMs);
+    ASSERT_EQ(io.IsDriverInstalled(), 1);
+    const int level = GetParam().atReopen ? 1 : 0;
+    EXPECT_EQ(Poll(), level);
+    EXPECT_EQ(Poll(), level);
+    EXPECT_EQ(RegisterCts(), level);
+    EXPECT_EQ(Status(), "COM5 for any UART: held, line events watched");
+}
+
+const ReopenCase kReopens[] = {
+    {"UpThenDown", false, true},
+    {"DownThenUp", true, false},
+    {"DownBoth", true, true},
+    {"UpBoth", false, false},
+};
+INSTANTIATE_TEST_SUITE_P(Table, Reopen, ::testing::ValuesIn(kReopens),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+TEST_F(LineEvents, APressMissedBeforeALossIsNotShownAfterTheReopen)
+{
+    Open();
+    EXPECT_EQ(Poll(), 0);
+    Set(ModemCts, true);
+    Set(ModemCts, false);
+    io.GetPortBit(kMsr, 5); // the press is learnt, not yet shown
+    devices.Find("COM5")->failNext = commio::ErrorGenFailure;
+    io.PortOut(0x3FC, 0x01); // the DTR call fails: the device is lost
+    ASSERT_EQ(io.IsDriverInstalled(), 0);
+    devices.Advance(commio::CommIo::RetryIntervalMs);
+    ASSERT_EQ(io.IsDriverInstalled(), 1);
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Poll(), 0);
+}
+
+// ---- Waits that end in an error ------------------------------------------------
+
+struct WaitEnd {
+    const char *name;
+    char where; // 'w' the wait ends in it, 'r' the next wait can't start, 'o' the open's wait can't
+    std::uint32_t error;
+    bool kept;  // the device stays held, its lines read at every poll
+};
+
+std::ostream &operator<<(std::ostream &os, const WaitEnd &w) { return os << w.name; }
+
+class WaitError : public LineEvents, public ::testing::WithParamInterface<WaitEnd> {};
+
+TEST_P(WaitError, KeepsTheDeviceUnlessItSaysTheDeviceIsGone)
+{
+    const WaitEnd &w = GetParam();
+    if (w.where == 'o')
+        api.nextStartFails = w.error;
+    Open();
+    EXPECT_EQ(Poll(), 0);
+    if (w.where == 'r')
+        devices.Find("COM5")->refuseEvents = w.error;
+    else if (w.where == 'w')
+        api.nextWaitFails = w.error;
+    Set(ModemCts, true);
+    Taken();
+    const std::string error = std::to_string(w.error);
+    if (w.kept) {
+        EXPECT_EQ(Poll(), 1);
+        EXPECT_EQ(Status(), "COM5 for any UART: held, line events refused by WaitCommEvent (error " + error +
+                                "), lines read at every poll");
+        Taken();
+        EXPECT_EQ(Poll(), 1);
+        Set(ModemCts, false);
+        EXPECT_EQ(Poll(), 0);
+        EXPECT_EQ(Taken(), (Calls{"GetCommModemStatus(c1) -> 10", "GetCommModemStatus(c1) -> 00"}));
+        EXPECT_EQ(devices.WaitsPending(), 0u);
+    } else {
+        EXPECT_EQ(Poll(), 0);
+        EXPECT_EQ(Status(), "COM5 for any UART: not held, WaitCommEvent failed (error " + error + "); retrying");
+        EXPECT_EQ(devices.HandlesHeld(), 0u);
+        EXPECT_EQ(devices.ClosedWithWaitPending(), 0u);
+        EXPECT_EQ(io.IsDriverInstalled(), 0);
+    }
+}
+
+const WaitEnd kWaitEnds[] = {
+    {"InvalidFunction", 'w', commio::ErrorInvalidFunction, true},
+    {"InvalidParameter", 'w', commio::ErrorInvalidParameter, true},
+    {"SemaphoreTimeout", 'w', 121, true},
+    {"AccessDenied", 'w', commio::ErrorAccessDenied, false},
+    {"InvalidHandle", 'w', commio::ErrorInvalidHandle, false},
+    {"BadCommand", 'w', commio::ErrorBadCommand, false},
+    {"GenFailure", 'w', commio::ErrorGenFailure, false},
+    {"DeviceNotConnected", 'w', commio::ErrorDeviceNotConnected, false},
+    {"DeviceRemoved", 'w', commio::ErrorDeviceRemoved, false},
+    {"RearmInvalidFunction", 'r', commio::ErrorInvalidFunction, true},
+    {"RearmInvalidParameter", 'r', commio::ErrorInvalidParameter, true},
+    {"RearmGenFailure", 'r', commio::ErrorGenFailure, false},
+    {"RearmDeviceRemoved", 'r', commio::ErrorDeviceRemoved, false},
+    // the device was just set up: whatever the code, it is kept
+    {"AtTheOpenInvalidParameter", 'o', commio::ErrorInvalidParameter, true},
+    {"AtTheOpenGenFailure", 'o', commio::ErrorGenFailure, true},
+};
+INSTANTIATE_TEST_SUITE_P(Table, WaitError, ::testing::ValuesIn(kWaitEnds),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+TEST_F(LineEvents, AFailingReadAfterACompletedWaitIsNamedInTheStatus)
+{
+    Open();
+    EXPECT_EQ(Poll(), 0);
+    Set(ModemCts, true);
+    devices.Find("COM5")->failNext = commio::ErrorGenFailure;
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Status(), "COM5 for any UART: not held, GetCommModemStatus failed (error 31); retrying");
+}
+
+// ---- The refresh of a driver that signals nothing -----------------------------
+
+struct RefreshCase {
+    const char *name;
+    bool tickWord;      // the system's tick word, read with no call; else the clock call
+    std::uint32_t start; // the clock at the open
+    bool registerReads; // the whole register, else the poll of the key bit
+};
+
+std::ostream &operator<<(std::ostream &os, const RefreshCase &c) { return os << c.name; }
+
+class Refresh : public LineEvents, public ::testing::WithParamInterface<RefreshCase> {
+protected:
+    int Read() { return GetParam().registerReads ? RegisterCts() : Poll(); }
+};
+
+TEST_P(Refresh, ComesEveryIntervalToTheMillisecondAlsoAcrossTheWrap)
+{
+    devices.SetTickWord(GetParam().tickWord);
+    devices.Advance(GetParam().start);
+    devices.Plug("COM5").silent = true;
+    Open();
+    EXPECT_EQ(Read(), 0);
+    api.clockReads = 0;
+    for (const bool level : {true, false}) {
+        Set(ModemCts, level); // no event tells of it
+        const std::uint64_t calls = devices.ModemStatusCalls();
+        for (std::uint32_t ms = 1; ms < commio::CommIo::RefreshIntervalMs; ++ms) {
+            devices.Advance(1);
+            ASSERT_EQ(Read(), level ? 0 : 1) << ms << " ms after the last read";
+        }
+        EXPECT_EQ(devices.ModemStatusCalls(), calls);
+        devices.Advance(1);
+        EXPECT_EQ(Read(), level ? 1 : 0);
+        EXPECT_EQ(devices.ModemStatusCalls(), calls + 1);
+    }
+    if (GetParam().tickWord) {
+        EXPECT_EQ(api.clockReads, 0u) << "the tick word is there to spare the clock call";
+    }
+    // A pause in the polls: the first read after it is long past the interval.
+    Set(ModemCts, true);
+    devices.Advance(4 * commio::CommIo::RefreshIntervalMs);
+    EXPECT_EQ(Read(), 1);
+}
+
+const RefreshCase kRefreshes[] = {
+    {"TickWordPoll", true, 1000, false},
+    {"TickWordRegister", true, 1000, true},
+    {"TickWordPollAcrossTheWrap", true, 0xFFFFFFC0u, false},
+    {"TickWordRegisterAcrossTheWrap", true, 0xFFFFFFC0u, true},
+    {"ClockPoll", false, 1000, false},
+    {"ClockRegister", false, 1000, true},
+    {"ClockPollAcrossTheWrap", false, 0xFFFFFFC0u, false},
+    {"ClockRegisterAcrossTheWrap", false, 0xFFFFFFC0u, true},
+    {"TickWordPollPausedAcrossTheWrap", true, 0xFFFFFE00u, false},
+    {"ClockPollPausedAcrossTheWrap", false, 0xFFFFFE00u, false},
+};
+INSTANTIATE_TEST_SUITE_P(Table, Refresh, ::testing::ValuesIn(kRefreshes),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+TEST_F(LineEvents, AChangeOfAnyLineThatOnlyTheRefreshFoundIsCounted)
+{
+    devices.Plug("COM5").silent = true;
+    Open();
+    EXPECT_EQ(Poll(), 0);
+    Set(ModemDcd, true);
+    devices.Advance(commio::CommIo::RefreshIntervalMs);
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Status(), "COM5 for any UART: held, line events watched; "
+                        "0 edges recovered between polls, 1 changes found only by refresh");
+}
+
+// ---- The short ways: no clock, and nothing for bits past 7 --------------------
+
+TEST_F(LineEvents, WhileEveryDeviceIsHeldTheDriverCheckAndQuietPollsReadNoClock)
+{
+    devices.Plug("COM5").refuseEvents = 0;
+    devices.Plug("COM6").refuseEvents = 0;
+    const commio::PortMapResult map = commio::ParsePortMap("3F8 = COM5\n2F8 = COM6");
+    ASSERT_EQ(map.error, "");
+    io.Configure(map.uarts);
+    ASSERT_EQ(io.IsDriverInstalled(), 1);
+    auto quietSecond = [this] {
+        api.clockReads = 0;
+        const std::uint64_t reads = devices.ModemStatusCalls();
+        for (int ms = 0; ms < 1000; ++ms) {
+            ASSERT_EQ(io.IsDriverInstalled(), 1);
+            Poll();
+            devices.Advance(1);
+        }
+        EXPECT_EQ(api.clockReads, 0u);
+        EXPECT_LE(devices.ModemStatusCalls() - reads, 11u); // the refreshes only
+    };
+    quietSecond();
+
+    devices.Unplug("COM6");
+    EXPECT_EQ(io.GetPortBit(0x2FE, 4), 0);
+    devices.Plug("COM6");
+    devices.Advance(commio::CommIo::RetryIntervalMs);
+    ASSERT_EQ(io.IsDriverInstalled(), 1);
+    ASSERT_TRUE(devices.Find("COM6")->held);
+    quietSecond(); // the short way back once both are held again
+}
+
+TEST_F(LineEvents, ReadingABitPastSevenOfThePolledPortLeavesTheLinesToTheNextRead)
+{
+    Open("any = COM5", false); // every read of the lines is a call
+    EXPECT_EQ(Poll(), 0);      // the poll's short way to the device from here on
+    Set(ModemCts, true);
+    Taken();
+    for (unsigned bit = 8; bit < 256; ++bit)
+        ASSERT_EQ(io.GetPortBit(kMsr, static_cast<std::uint8_t>(bit)), 0) << bit;
+    EXPECT_EQ(Taken(), Calls{});
+    EXPECT_EQ(io.PortIn(kMsr), 0x11) << "the change, with its delta";
+}
+
+// The poll's short answer, for each status bit of the port it polls.
+TEST_F(LineEvents, EveryStatusBitOfThePolledPortAnswersItsOwnLine)
+{
+    Open();
+    for (const unsigned lines : {0xA0u, 0x50u, 0xF0u, 0x00u}) {
+        for (const std::uint8_t line : kInputs)
+            Set(line, (lines & line) != 0);
+        EXPECT_EQ(Poll(), (lines >> 4) & 1);
+        EXPECT_EQ(Poll(), (lines >> 4) & 1); // the short way from here
+        Taken();
+        for (std::uint8_t bit = 5; bit < 8; ++bit)
+            EXPECT_EQ(io.GetPortBit(kMsr, bit), (lines >> bit) & 1) << lines << " bit " << int(bit);
+        EXPECT_EQ(Taken(), Calls{});
+    }
+}
+
+TEST_F(LineEvents, SettingAndClearingBitsZeroToSevenChangesThatBitAlone)
+{
+    Open();
+    for (std::uint8_t bit = 0; bit < 8; ++bit) {
+        const auto mask = static_cast<std::uint8_t>(1u << bit);
+        io.PortOut(0x3FF, 0x00);
+        io.SetPortBit(0x3FF, bit);
+        EXPECT_EQ(io.PortIn(0x3FF), mask);
+        EXPECT_EQ(io.GetPortBit(0x3FF, bit), 1);
+        io.PortOut(0x3FF, 0xFF);
+        io.ClrPortBit(0x3FF, bit);
+        EXPECT_EQ(io.PortIn(0x3FF), 0xFF ^ mask);
+        EXPECT_EQ(io.GetPortBit(0x3FF, bit), 0);
+    }
+}
+
+TEST_F(LineEvents, SettingOrClearingABitPastSevenChangesNoRegister)
+{
+    Open("any = COM5", false);
+    for (const testsupport::RegisterWrite &write : testsupport::LibraryUartSetUp)
+        io.PortOut(static_cast<std::uint16_t>(0x3F8 + write.offset), write.value);
+    io.PortOut(0x3FF, 0x5A);
+    EXPECT_EQ(Poll(), 0);
+    Taken();
+    const uart::Uart16550 before = *io.RegistersAt(0x3F8);
+    for (std::uint16_t port = 0x3F8; port < 0x400; ++port)
+        for (unsigned bit = 8; bit < 256; ++bit) {
+            io.SetPortBit(port, static_cast<std::uint8_t>(bit));
+            io.ClrPortBit(port, static_cast<std::uint8_t>(bit));
+        }
+    const uart::Uart16550 &after = *io.RegistersAt(0x3F8);
+    EXPECT_EQ(Taken(), Calls{});
+    const std::uint8_t registers[][2] = {{before.dll, after.dll}, {before.dlm, after.dlm}, {before.ier, after.ier},
+                                         {before.fcr, after.fcr}, {before.lcr, after.lcr}, {before.mcr, after.mcr},
+                                         {before.scr, after.scr}, {before.msrDelta, after.msrDelta}};
+    for (const auto &pair : registers)
+        EXPECT_EQ(pair[0], pair[1]) << "register " << &pair - registers;
+    EXPECT_EQ(before.txCount, after.txCount) << "nothing sent";
+}
+
+} // namespace

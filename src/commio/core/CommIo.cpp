@@ -463,7 +463,10 @@ std::uint16_t CommIo::HotPoll(Uart &uart, std::uint8_t bit)
     regs.inputs = lines & 0xF0;
     regs.msrDelta = 0;
     // Only with the system's tick word: the short answer reads no clock call.
-    uart.quiet = bit == 4 && uart.watch == Uart::Watch::Watching && !uart.edge && tickWord_ != nullptr;
+    // Not after showing a missed press or release either: the register file
+    // then differs from `lines`, and the next poll must come this way to show
+    // the true level and take it as what the host saw.
+    uart.quiet = bit == 4 && uart.watch == Uart::Watch::Watching && lines == uart.lines && tickWord_ != nullptr;
     return static_cast<std::uint16_t>((lines >> bit) & 1);
 }
 

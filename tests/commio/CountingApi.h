@@ -1,0 +1,105 @@
+// The simulated COM devices as the io.dll core sees them, with what the
+// devices themselves don't offer: a count of the core's clock reads (the
+// millisecond clock is a call on Windows, and the poll's short ways promise
+// to make none), comm event waits that fail as the test chooses, and checks
+// of what the Windows binding alone relies on: the wait's `armed` flag,
+// which says whether a wait must be cancelled and collected before its
+// handle closes, and an end of the watch (which frees its event) before the
+// close of every handle whose lines were watched.
+#pragma once
+
+#include <cstdint>
+#include <set>
+
+#include "commio/CommApi.h"
+#include "comdevices/ComDevices.h"
+
+class CountingApi final : public commio::CommApi {
+public:
+    explicit CountingApi(sim::ComDevices &devices) : devices_(devices) {}
+
+    std::uint64_t clockReads = 0; // Ticks() calls
+    // The next wait the core collects ends in this error instead of the
+    // driver's answer (0: as the driver says). The driver still hands it
+    // back, so its own count of waits stays right.
+    std::uint32_t nextWaitFails = 0;
+    // The next wait the core starts fails at once with this error.
+    std::uint32_t nextStartFails = 0;
+    // Waits ended while `armed` said otherwise than whether one was started
+    // and not yet collected.
+    std::uint64_t armedWrong = 0;
+    // Handles closed with their watch not ended.
+    std::uint64_t closedWatched = 0;
+
+    std::uint32_t Open(const char *path, commio::DeviceHandle &handle) override { return devices_.Open(path, handle); }
+    std::uint32_t OpenForEvents(const char *path, commio::DeviceHandle &handle) override
+    {
+        return devices_.OpenForEvents(path, handle);
+    }
+    std::uint32_t GetState(commio::DeviceHandle handle, commio::DeviceSettings &settings) override
+    {
+        return devices_.GetState(handle, settings);
+    }
+    std::uint32_t SetState(commio::DeviceHandle handle, const commio::DeviceSettings &settings) override
+    {
+        return devices_.SetState(handle, settings);
+    }
+    std::uint32_t EscapeFunction(commio::DeviceHandle handle, commio::Escape code) override
+    {
+        return devices_.EscapeFunction(handle, code);
+    }
+    std::uint32_t ModemStatus(commio::DeviceHandle handle, std::uint8_t &lines) override
+    {
+        return devices_.ModemStatus(handle, lines);
+    }
+    void Close(commio::DeviceHandle handle) override
+    {
+        closedWatched += watched_.erase(handle);
+        devices_.Close(handle);
+    }
+    std::uint32_t WatchLines(commio::DeviceHandle handle, commio::CommWait &wait) override
+    {
+        watched_.insert(handle); // to be ended even where it fails
+        return devices_.WatchLines(handle, wait);
+    }
+    std::uint32_t StartWait(commio::DeviceHandle handle, commio::CommWait &wait) override
+    {
+        if (const std::uint32_t injected = nextStartFails) {
+            nextStartFails = 0;
+            return injected;
+        }
+        const std::uint32_t error = devices_.StartWait(handle, wait);
+        if (error == 0)
+            started_.insert(&wait);
+        return error;
+    }
+    std::uint32_t WaitResult(commio::DeviceHandle handle, commio::CommWait &wait) override
+    {
+        const std::uint32_t error = devices_.WaitResult(handle, wait);
+        if (wait.Completed())
+            started_.erase(&wait); // collected
+        const std::uint32_t injected = nextWaitFails;
+        nextWaitFails = 0;
+        return injected ? injected : error;
+    }
+    void EndWait(commio::DeviceHandle handle, commio::CommWait &wait) override
+    {
+        const bool pending = started_.erase(&wait) != 0;
+        if (wait.armed != pending)
+            ++armedWrong;
+        watched_.erase(handle);
+        devices_.EndWait(handle, wait);
+    }
+    std::uint32_t ListPorts(PortVisitor visit, void *context) override { return devices_.ListPorts(visit, context); }
+    std::uint32_t Ticks() override
+    {
+        ++clockReads;
+        return devices_.Ticks();
+    }
+    const volatile std::uint32_t *TickWord(std::uint32_t &per100ms) override { return devices_.TickWord(per100ms); }
+
+private:
+    sim::ComDevices &devices_;
+    std::set<const commio::CommWait *> started_;
+    std::set<commio::DeviceHandle> watched_;
+};
