@@ -32,12 +32,18 @@ int main(int argc, char **argv)
     for (const testsupport::RegisterWrite &write : testsupport::LibraryUartSetUp)
         io.PortOut(static_cast<std::uint16_t>(0x3F8 + write.offset), write.value);
     unsigned set = 0;
+    const std::uint64_t clockBefore = devices.ClockReads();
+    const std::uint64_t readsBefore = devices.ModemStatusCalls();
     for (long i = 0; i < polls; ++i)
         if (io.IsDriverInstalled())
             set += io.GetPortBit(0x3FE, 4);
+    const std::uint64_t clockReads = devices.ClockReads() - clockBefore;
+    const std::uint64_t deviceReads = devices.ModemStatusCalls() - readsBefore;
     io.Release();
-    // With events: the first poll's read only (the clock stands still, so
-    // no refresh falls due); without: one read per poll.
-    const unsigned long reads = events ? 1 : static_cast<unsigned long>(polls);
-    return set == 0 && devices.ModemStatusCalls() == reads ? 0 : 1;
+    // With events: the first poll's read, then the refresh at every
+    // RefreshReads-th read and no call in between; without: one read per
+    // poll. No poll reads the clock.
+    const unsigned long reads = events ? 1 + static_cast<unsigned long>(polls - 1) / commio::CommIo::RefreshReads
+                                       : static_cast<unsigned long>(polls);
+    return set == 0 && deviceReads == reads && clockReads == 0 ? 0 : 1;
 }

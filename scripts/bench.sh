@@ -55,9 +55,10 @@ awk -v total="$total" -v driver="${driver:-0}" -v bit="${bit:-0}" -v polls="$pol
 # The comm-port io.dll's core polled as the library polls it (the driver
 # check, then the CTS bit) over a simulated COM device: instructions inside
 # its IsDriverInstalled and GetPortBit, the device's modem status call left
-# out. Once over a device that signals its line changes (a quiet poll: no
-# device call at all), once over a driver without comm events (one read per
-# poll).
+# out, reported, not gated; what is gated is the calls (the poll program
+# fails where a quiet poll makes one). Once over a device that signals its
+# line changes (a quiet poll: no device call and no clock read at all), once
+# over a driver without comm events (one read per poll).
 for mode in events no-events; do
     out="$build/commio-poll-$mode.callgrind"
     valgrind --tool=callgrind --callgrind-out-file="$out" --collect-atstart=no \
@@ -66,11 +67,8 @@ for mode in events no-events; do
     annotated="$(callgrind_annotate --inclusive=yes "$out" 2>/dev/null)"
     total="$(ir_of 'PROGRAM TOTALS')"
     device="$(ir_of 'sim::ComDevices::ModemStatus')"
-    target=$([ "$mode" = events ] && echo 30 || echo 60)
-    awk -v total="$total" -v device="${device:-0}" -v polls="$polls" -v mode="$mode" -v target="$target" 'BEGIN {
-        own = (total - device) / polls
-        printf "Comm-port io.dll (%s), instructions per poll (callgrind, %d polls): %.1f; target: <= %d\n",
-            mode, polls, own, target
-        exit !(own <= target) }' || status=1
+    awk -v total="$total" -v device="${device:-0}" -v polls="$polls" -v mode="$mode" 'BEGIN {
+        printf "Comm-port io.dll (%s), instructions per poll (callgrind, %d polls): %.1f\n",
+            mode, polls, (total - device) / polls }'
 done
 exit "$status"

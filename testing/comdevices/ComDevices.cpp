@@ -163,17 +163,25 @@ void ComDevices::SetInput(const std::string &name, std::uint8_t line, bool level
         CompleteWaits(name, events, 0);
 }
 
+void ComDevices::Complete(Wait &wait, std::uint32_t events, std::uint32_t error)
+{
+    wait.pending = false;
+    wait.completedEvents = error ? 0 : events;
+    wait.status = error; // this driver's status word: the Windows code itself
+    if (onComplete)
+        onComplete(wait);
+}
+
 void ComDevices::CompleteWaits(const std::string &name, std::uint32_t events, std::uint32_t error)
 {
     for (auto &entry : handles_) {
         Held &held = entry.second;
-        if (held.name != name || !held.wait || held.wait->Completed())
+        if (held.name != name || !held.wait || !held.wait->pending)
             continue;
         const Device *device = Find(name);
         if (!error && (!device || device->generation != held.generation))
             continue; // a dead handle's wait ended when its device went
-        held.wait->events = error ? 0 : events;
-        held.wait->status = error; // this driver's status word: the Windows code itself
+        Complete(*held.wait, events, error);
     }
 }
 
@@ -181,7 +189,7 @@ std::size_t ComDevices::WaitsPending() const
 {
     std::size_t pending = 0;
     for (const auto &entry : handles_)
-        if (entry.second.wait && !entry.second.wait->Completed())
+        if (entry.second.wait && entry.second.wait->pending)
             ++pending;
     return pending;
 }
@@ -200,14 +208,17 @@ std::uint32_t ComDevices::ReachForEvents(commio::DeviceHandle handle, Held *&hel
     return device->refuseEvents;
 }
 
-std::uint32_t ComDevices::WatchLines(commio::DeviceHandle handle, commio::CommWait &wait)
+std::uint32_t ComDevices::WatchLines(commio::DeviceHandle handle, commio::CommWait *&wait)
 {
-    (void)wait;
     Held *held = nullptr;
     Device *device = nullptr;
     const std::uint32_t error = ReachForEvents(handle, held, device);
     if (!error)
         held->masked = true;
+    if (!wait) {
+        records_.push_back(std::make_unique<Wait>());
+        wait = records_.back().get();
+    }
     RecordEvent("SetCommMask(" + LabelOf(handle) + ", CTS DSR RLSD RING)" +
                 (error ? " fails " + std::to_string(error) : ""));
     return error;
@@ -220,12 +231,13 @@ std::uint32_t ComDevices::StartWait(commio::DeviceHandle handle, commio::CommWai
     std::uint32_t error = ReachForEvents(handle, held, device);
     if (!error && !held->masked)
         error = ErrorInvalidParameter; // no mask, nothing to wait for
-    if (!error && held->wait && !held->wait->Completed())
+    if (!error && held->wait && held->wait->pending)
         error = ErrorInvalidParameter; // one wait at a time
     if (!error) {
-        wait.status = commio::CommWait::Pending;
-        wait.events = 0;
-        held->wait = &wait;
+        Wait &record = static_cast<Wait &>(wait);
+        record.pending = true;
+        record.events = 0;
+        held->wait = &record;
         ++waitsStarted_;
     }
     RecordEvent("WaitCommEvent(" + LabelOf(handle) + ")" + (error ? " fails " + std::to_string(error) : ""));
@@ -234,14 +246,16 @@ std::uint32_t ComDevices::StartWait(commio::DeviceHandle handle, commio::CommWai
 
 std::uint32_t ComDevices::WaitResult(commio::DeviceHandle handle, commio::CommWait &wait)
 {
+    Wait &record = static_cast<Wait &>(wait);
     const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
     std::uint32_t error = 0;
-    if (it == handles_.end() || it->second.wait != &wait)
+    if (it == handles_.end() || it->second.wait != &record)
         error = ErrorInvalidParameter;
-    else if (!wait.Completed())
+    else if (record.pending)
         error = 996; // ERROR_IO_INCOMPLETE
     else {
-        error = static_cast<std::uint32_t>(wait.status);
+        error = record.status;
+        wait.events = record.completedEvents;
         it->second.wait = nullptr;
         ++waitsCollected_;
     }
@@ -250,20 +264,48 @@ std::uint32_t ComDevices::WaitResult(commio::DeviceHandle handle, commio::CommWa
     return error;
 }
 
-void ComDevices::EndWait(commio::DeviceHandle handle, commio::CommWait &wait)
+void ComDevices::EndWait(commio::DeviceHandle handle, commio::CommWait *&wait, bool mayBlock)
 {
-    wait.armed = false;
-    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (it == handles_.end() || it->second.wait != &wait)
+    if (!wait)
         return;
-    if (!wait.Completed()) {
-        RecordEvent("CancelIo(" + LabelOf(handle) + ")");
-        wait.status = commio::ErrorOperationAborted;
-        wait.events = 0;
+    Wait *record = static_cast<Wait *>(wait);
+    wait = nullptr;
+    record->armed = false;
+    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it != handles_.end() && it->second.wait == record) {
+        if (record->pending)
+            Cancel(handle);
+        if (record->pending && !mayBlock) {
+            RecordEvent("left to the driver (" + LabelOf(handle) + ")");
+            it->second.wait = nullptr;
+        } else {
+            if (record->pending)
+                Complete(*record, 0, commio::ErrorOperationAborted); // what waiting for it gives
+            RecordEvent("GetOverlappedResult(" + LabelOf(handle) + ", wait)");
+            it->second.wait = nullptr;
+            ++waitsCollected_;
+        }
     }
-    RecordEvent("GetOverlappedResult(" + LabelOf(handle) + ", wait)");
-    it->second.wait = nullptr;
-    ++waitsCollected_;
+    // Given back: freed, unless the driver still holds it.
+    for (auto r = records_.begin(); r != records_.end(); ++r)
+        if (r->get() == record) {
+            if (record->pending)
+                abandoned_.push_back(std::move(*r));
+            records_.erase(r);
+            break;
+        }
+}
+
+bool ComDevices::Cancel(commio::DeviceHandle handle)
+{
+    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == handles_.end() || !it->second.wait || !it->second.wait->pending)
+        return false;
+    RecordEvent("CancelIo(" + LabelOf(handle) + ")");
+    const Device *device = Find(it->second.name);
+    if (!device || !device->slowCancel)
+        Complete(*it->second.wait, 0, commio::ErrorOperationAborted);
+    return true;
 }
 
 std::vector<std::string> ComDevices::TakeCalls()
@@ -458,7 +500,7 @@ void ComDevices::Close(commio::DeviceHandle handle)
         device->held = false;
         device->dtr = device->rts = false; // the driver drops its outputs at the close
     }
-    if (it->second.wait && !it->second.wait->Completed())
+    if (it->second.wait && it->second.wait->pending)
         ++closedPending_;
     Record("CloseHandle(" + it->second.label + ")");
     handles_.erase(it);

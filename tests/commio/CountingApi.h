@@ -57,7 +57,7 @@ public:
         closedWatched += watched_.erase(handle);
         devices_.Close(handle);
     }
-    std::uint32_t WatchLines(commio::DeviceHandle handle, commio::CommWait &wait) override
+    std::uint32_t WatchLines(commio::DeviceHandle handle, commio::CommWait *&wait) override
     {
         watched_.insert(handle); // to be ended even where it fails
         return devices_.WatchLines(handle, wait);
@@ -73,22 +73,25 @@ public:
             started_.insert(&wait);
         return error;
     }
+    bool WaitPending(const commio::CommWait &wait) override { return devices_.WaitPending(wait); }
     std::uint32_t WaitResult(commio::DeviceHandle handle, commio::CommWait &wait) override
     {
         const std::uint32_t error = devices_.WaitResult(handle, wait);
-        if (wait.Completed())
+        if (!devices_.WaitPending(wait))
             started_.erase(&wait); // collected
         const std::uint32_t injected = nextWaitFails;
         nextWaitFails = 0;
         return injected ? injected : error;
     }
-    void EndWait(commio::DeviceHandle handle, commio::CommWait &wait) override
+    void EndWait(commio::DeviceHandle handle, commio::CommWait *&wait, bool mayBlock) override
     {
-        const bool pending = started_.erase(&wait) != 0;
-        if (wait.armed != pending)
-            ++armedWrong;
+        if (wait) {
+            const bool pending = started_.erase(wait) != 0;
+            if (wait->armed != pending)
+                ++armedWrong;
+        }
         watched_.erase(handle);
-        devices_.EndWait(handle, wait);
+        devices_.EndWait(handle, wait, mayBlock);
     }
     std::uint32_t ListPorts(PortVisitor visit, void *context) override { return devices_.ListPorts(visit, context); }
     std::uint32_t Ticks() override
@@ -96,7 +99,6 @@ public:
         ++clockReads;
         return devices_.Ticks();
     }
-    const volatile std::uint32_t *TickWord(std::uint32_t &per100ms) override { return devices_.TickWord(per100ms); }
 
 private:
     sim::ComDevices &devices_;

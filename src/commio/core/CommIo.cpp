@@ -23,15 +23,12 @@ std::uint32_t EventFor(std::uint8_t line)
     }
 }
 
-constexpr std::uint32_t ErrorNotSupported = 50; // a driver without comm events: nothing to report
-
 } // namespace
 
 void CommIo::Configure(const std::vector<PortMapping> &uarts)
 {
     count_ = explicit_ = open_ = 0;
     allOpen_ = false;
-    hotPort_ = NoHotPort;
     for (const PortMapping &map : uarts) {
         if (count_ == MaxUarts)
             break;
@@ -56,7 +53,6 @@ void CommIo::ConfigureFailed(const char *why)
 {
     count_ = explicit_ = open_ = 0;
     allOpen_ = false;
-    hotPort_ = NoHotPort;
     configured_ = false;
     std::snprintf(why_, sizeof why_, "%s", why);
 }
@@ -76,9 +72,6 @@ std::uint8_t CommIo::ClaimOrRetry()
         return 0;
     if (!claimed_) {
         claimed_ = true;
-        tickWord_ = api_.TickWord(refreshUnits_);
-        if (refreshUnits_ == 0)
-            tickWord_ = nullptr;
         for (std::uint8_t i = 0; i < count_; ++i)
             OpenDevice(uarts_[i]);
     } else {
@@ -152,8 +145,7 @@ void CommIo::StartWatching(Uart &uart)
 {
     uart.stale = true;
     uart.edge = false;
-    uart.quiet = false;
-    uart.wait = CommWait{};
+    uart.quietReads = 0;
     uart.watchCall = nullptr;
     uart.watchError = 0;
     const char *call = "SetCommMask";
@@ -161,8 +153,8 @@ void CommIo::StartWatching(Uart &uart)
     uart.watch = Uart::Watch::Watching; // EndWait from here on, whatever follows
     if (error == 0) {
         call = "WaitCommEvent";
-        error = api_.StartWait(uart.handle, uart.wait);
-        uart.wait.armed = error == 0;
+        error = api_.StartWait(uart.handle, *uart.wait);
+        uart.wait->armed = error == 0;
     }
     // A refusal here keeps the device, whatever the code: it was just set up,
     // and a device that is really gone fails its next line read.
@@ -174,29 +166,27 @@ void CommIo::WatchRefused(Uart &uart, const char *call, std::uint32_t error)
 {
     // Not every driver has comm events: read the lines at every poll, as
     // before there were any.
-    api_.EndWait(uart.handle, uart.wait);
-    uart.quiet = false;
+    api_.EndWait(uart.handle, uart.wait, true);
     uart.watch = Uart::Watch::Refused;
     uart.watchCall = call;
     uart.watchError = error;
 }
 
-void CommIo::StopWatching(Uart &uart)
+void CommIo::StopWatching(Uart &uart, bool mayBlock)
 {
+    // Cancelled, and (where it may wait) collected: then the handle may go.
     if (uart.watch == Uart::Watch::Watching)
-        api_.EndWait(uart.handle, uart.wait); // cancelled and collected: the handle and the record may go
+        api_.EndWait(uart.handle, uart.wait, mayBlock);
     uart.watch = Uart::Watch::Off;
-    uart.quiet = false;
-    uart.wait.armed = false;
 }
 
 std::uint32_t CommIo::Refresh(Uart &uart)
 {
     std::uint32_t events = 0;
-    const bool completed = uart.wait.Completed();
+    const bool completed = !api_.WaitPending(*uart.wait);
     if (completed) {
-        uart.wait.armed = false;
-        const std::uint32_t error = api_.WaitResult(uart.handle, uart.wait);
+        uart.wait->armed = false;
+        const std::uint32_t error = api_.WaitResult(uart.handle, *uart.wait);
         if (error == ErrorOperationAborted) {
             // Windows cancels a wait when the thread that started it exits
             // (a host thread that polled and ended): that says nothing of
@@ -210,7 +200,7 @@ std::uint32_t CommIo::Refresh(Uart &uart)
             WatchRefused(uart, "WaitCommEvent", error);
             return ReadLines(uart);
         } else {
-            events = uart.wait.events;
+            events = uart.wait->events;
         }
     }
     std::uint8_t lines = 0;
@@ -226,13 +216,10 @@ std::uint32_t CommIo::Refresh(Uart &uart)
         uart.edge = true;
     uart.lines = lines;
     uart.stale = false;
-    if (tickWord_)
-        uart.lastUnits = *tickWord_;
-    else
-        uart.lastRead = api_.Ticks();
+    uart.quietReads = 0;
     if (completed) {
-        const std::uint32_t error = api_.StartWait(uart.handle, uart.wait);
-        uart.wait.armed = error == 0;
+        const std::uint32_t error = api_.StartWait(uart.handle, *uart.wait);
+        uart.wait->armed = error == 0;
         if (error != 0) {
             if (MeansDeviceRemoved(error)) {
                 lostCall_ = "WaitCommEvent";
@@ -255,16 +242,14 @@ void CommIo::Lose(Uart &uart, const char *call, std::uint32_t error)
     uart.error = error;
     --open_;
     allOpen_ = false;
-    if (hotUart_ == &uart)
-        hotPort_ = NoHotPort;
 }
 
-void CommIo::Release()
+void CommIo::Release(bool unloading)
 {
     for (std::uint8_t i = 0; i < count_; ++i) {
         Uart &uart = uarts_[i];
         if (uart.link == Link::Open) {
-            StopWatching(uart);
+            StopWatching(uart, !unloading);
             api_.Close(uart.handle);
             uart.handle = nullptr;
             uart.link = Link::Closed;
@@ -272,7 +257,6 @@ void CommIo::Release()
         }
     }
     allOpen_ = false;
-    hotPort_ = NoHotPort;
     configured_ = false;
     std::snprintf(why_, sizeof why_, "released: io.dll is being unloaded");
 }
@@ -367,7 +351,6 @@ std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg, bool keyRead)
     Regs &regs = uart.regs;
     if (reg != Regs::MSR || (regs.mcr & Regs::MCR_LOOP))
         return regs.Read(reg);
-    uart.quiet = false;
     if (const std::uint32_t error = Sample(uart))
         return ModemStatusFailed(uart, error);
     std::uint8_t lines = LinesToShow(uart, keyRead);
@@ -401,11 +384,8 @@ std::uint8_t CommIo::PeekRegister(const Uart &uart, std::uint8_t reg)
 void CommIo::WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value)
 {
     Regs &regs = uart.regs;
-    uart.quiet = false; // the poll's short answer leaves the register file alone
     regs.Write(reg, value);
     if (reg == Regs::MCR) {
-        if (hotUart_ == &uart && (regs.mcr & Regs::MCR_LOOP))
-            hotPort_ = NoHotPort;
         if (uart.link == Link::Open)
             SyncLines(uart);
         return;
@@ -441,49 +421,15 @@ std::uint8_t CommIo::PortIn(std::uint16_t port)
 
 std::uint16_t CommIo::GetPortBit(std::uint16_t port, std::uint8_t bit)
 {
-    // The poll: a line level (bits 4 to 7) of the modem status register
-    // read last time, of a UART that is still open and not looped back. The
-    // read clears the deltas, and the next compares with these levels.
-    if (port == hotPort_ && static_cast<std::uint8_t>(bit - 4) < 4) {
-        Uart &uart = *hotUart_;
-        if (uart.quiet && !uart.wait.Completed() && *tickWord_ - uart.lastUnits < refreshUnits_)
-            return static_cast<std::uint16_t>((uart.lines >> bit) & 1);
-        return HotPoll(uart, bit);
-    }
-    return GetPortBitAnyWay(port, bit);
-}
-
-std::uint16_t CommIo::HotPoll(Uart &uart, std::uint8_t bit)
-{
-    const std::uint32_t error = Sample(uart);
-    if (__builtin_expect(error != 0, 0))
-        return ModemStatusFailed(uart, error);
-    const std::uint8_t lines = LinesToShow(uart, bit == 4);
-    Regs &regs = uart.regs;
-    regs.inputs = lines & 0xF0;
-    regs.msrDelta = 0;
-    // Only with the system's tick word: the short answer reads no clock call.
-    // Not after showing a missed press or release either: the register file
-    // then differs from `lines`, and the next poll must come this way to show
-    // the true level and take it as what the host saw.
-    uart.quiet = bit == 4 && uart.watch == Uart::Watch::Watching && lines == uart.lines && tickWord_ != nullptr;
-    return static_cast<std::uint16_t>((lines >> bit) & 1);
-}
-
-std::uint16_t CommIo::GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit)
-{
+    // The poll, one way for every bit: a read of the register it lies in.
+    // Of the modem status register, while the lines are quiet, that read
+    // answers from the lines last read and makes no call (Sample).
     std::uint8_t reg = 0;
     Uart *uart = Find(port, reg);
     if (!uart)
         return bit <= 7; // a bit of FFh
     if (uart->link != Link::Open || bit > 7)
         return 0;
-    // A wired key line (another line, inverted, debounced) takes the way
-    // through ReadRegister, which applies it; the fast answer stays plain.
-    if (reg == Regs::MSR && !(uart->regs.mcr & Regs::MCR_LOOP) && !uart->wired) {
-        hotPort_ = port;
-        hotUart_ = uart;
-    }
     return static_cast<std::uint16_t>((ReadRegister(*uart, reg, bit == 4) >> bit) & 1);
 }
 

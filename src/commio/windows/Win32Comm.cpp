@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include <cstddef>
+#include <new>
 
 namespace commio {
 namespace {
@@ -60,15 +60,20 @@ std::uint32_t Win32Comm::Ticks() { return GetTickCount(); }
 
 // ---- Comm events ------------------------------------------------------------
 
-// The wait record is the OVERLAPPED itself, so that the core reads its
-// status word as HasOverlappedIoCompleted does.
-static_assert(offsetof(CommWait, status) == offsetof(OVERLAPPED, Internal), "status word");
-static_assert(offsetof(CommWait, information) == offsetof(OVERLAPPED, InternalHigh), "byte count");
-static_assert(offsetof(CommWait, event) == offsetof(OVERLAPPED, hEvent), "event");
-static_assert(sizeof(std::uintptr_t) == sizeof(ULONG_PTR) && CommWait::Pending == STATUS_PENDING, "pending");
-static_assert(sizeof(std::uint32_t) == sizeof(DWORD), "event mask");
+namespace {
 
-static OVERLAPPED *AsOverlapped(CommWait &wait) { return reinterpret_cast<OVERLAPPED *>(&wait); }
+// The wait record: a real OVERLAPPED, with an event of its own so that
+// collecting it never depends on the handle's state (the synchronous comm
+// calls use the handle too), and the mask WaitCommEvent fills in. On the
+// heap, so that one the driver still holds at unload can outlive the DLL.
+struct Win32Wait : CommWait {
+    OVERLAPPED overlapped{};
+    DWORD mask = 0;
+};
+
+Win32Wait &Of(CommWait &wait) { return static_cast<Win32Wait &>(wait); }
+
+} // namespace
 
 std::uint32_t Win32Comm::OpenForEvents(const char *path, DeviceHandle &handle)
 {
@@ -76,59 +81,64 @@ std::uint32_t Win32Comm::OpenForEvents(const char *path, DeviceHandle &handle)
     return handle == INVALID_HANDLE_VALUE ? LastError() : 0;
 }
 
-std::uint32_t Win32Comm::WatchLines(DeviceHandle handle, CommWait &wait)
+std::uint32_t Win32Comm::WatchLines(DeviceHandle handle, CommWait *&wait)
 {
-    // An event of the wait's own, so that collecting it never depends on
-    // the handle's state, which the synchronous comm calls also use.
-    if (!wait.event) {
-        wait.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        if (!wait.event)
-            return LastError();
+    if (!wait) {
+        auto *made = new (std::nothrow) Win32Wait;
+        if (!made)
+            return ERROR_NOT_ENOUGH_MEMORY;
+        made->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (!made->overlapped.hEvent) {
+            const std::uint32_t error = LastError();
+            delete made;
+            return error;
+        }
+        wait = made;
     }
     return SetCommMask(handle, EV_CTS | EV_DSR | EV_RLSD | EV_RING) ? 0 : LastError();
 }
 
 std::uint32_t Win32Comm::StartWait(DeviceHandle handle, CommWait &wait)
 {
-    if (WaitCommEvent(handle, reinterpret_cast<DWORD *>(&wait.events), AsOverlapped(wait)))
-        return 0; // completed at once: the status word says so
+    Win32Wait &record = Of(wait);
+    if (WaitCommEvent(handle, &record.mask, &record.overlapped))
+        return 0; // completed at once: the record says so
     const DWORD error = GetLastError();
     return error == ERROR_IO_PENDING ? 0 : (error ? error : ERROR_GEN_FAILURE);
 }
 
+bool Win32Comm::WaitPending(const CommWait &wait)
+{
+    return !HasOverlappedIoCompleted(&static_cast<const Win32Wait &>(wait).overlapped);
+}
+
 std::uint32_t Win32Comm::WaitResult(DeviceHandle handle, CommWait &wait)
 {
+    Win32Wait &record = Of(wait);
     DWORD bytes = 0;
-    return GetOverlappedResult(handle, AsOverlapped(wait), &bytes, FALSE) ? 0 : LastError();
+    if (!GetOverlappedResult(handle, &record.overlapped, &bytes, FALSE))
+        return LastError();
+    wait.events = record.mask;
+    return 0;
 }
 
-void Win32Comm::EndWait(DeviceHandle handle, CommWait &wait)
+void Win32Comm::EndWait(DeviceHandle handle, CommWait *&wait, bool mayBlock)
 {
-    if (wait.armed) {
+    if (!wait)
+        return;
+    Win32Wait *record = &Of(*wait);
+    wait = nullptr;
+    if (record->armed && !HasOverlappedIoCompleted(&record->overlapped)) {
         // Whichever thread started it; then its completion is collected,
         // so that the driver no longer writes into the record.
-        if (!wait.Completed())
-            CancelIoEx(handle, AsOverlapped(wait));
+        CancelIoEx(handle, &record->overlapped);
+        if (!mayBlock && !HasOverlappedIoCompleted(&record->overlapped))
+            return; // the driver still holds it: the record (and its event) stay, never freed
         DWORD bytes = 0;
-        GetOverlappedResult(handle, AsOverlapped(wait), &bytes, TRUE);
-        wait.armed = false;
+        GetOverlappedResult(handle, &record->overlapped, &bytes, TRUE);
     }
-    if (wait.event) {
-        CloseHandle(wait.event);
-        wait.event = nullptr;
-    }
-}
-
-// GetTickCount's own source: the tick count the system keeps in the page
-// it shares with every process (its low word), and the multiplier that
-// makes its units milliseconds (2^24 per ms).
-const volatile std::uint32_t *Win32Comm::TickWord(std::uint32_t &per100ms)
-{
-    const auto shared = reinterpret_cast<const volatile std::uint32_t *>(0x7FFE0000);
-    const std::uint32_t multiplier = shared[0x004 / 4];
-    const std::uint64_t units = multiplier ? (std::uint64_t{100} << 24) / multiplier : 0;
-    per100ms = units == 0 ? 1 : (units > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(units));
-    return multiplier ? &shared[0x320 / 4] : nullptr;
+    CloseHandle(record->overlapped.hEvent);
+    delete record;
 }
 
 } // namespace commio

@@ -21,6 +21,7 @@
 #include "Zelbin_SerialLoader.h"
 #include "CommPortIo.h"
 #include "comdevices/ComDevices.h"
+#include "commio/CommIo.h"
 #include "commio/Dcb.h"
 #include "LoadedLibrary.h"
 
@@ -175,15 +176,41 @@ void RecordEvent(const std::string &line, std::uint32_t error)
         calls.push_back(error ? line + " fails " + std::to_string(error) : line);
 }
 
-// The io.dll's wait record is an OVERLAPPED followed by the event mask it
-// passes; the simulated devices complete it in place.
-commio::CommWait &WaitOf(LPOVERLAPPED overlapped) { return *reinterpret_cast<commio::CommWait *>(overlapped); }
+// The io.dll's wait records are real OVERLAPPEDs. Each watched handle has a
+// simulated driver's record standing for the io.dll's: the simulated
+// driver completes it, and the completion is mirrored into the OVERLAPPED
+// and the mask the io.dll passed, as a driver completes them in place.
+std::map<HANDLE, commio::CommWait *> simulatedWaits; // by handle, made at SetCommMask
+struct Mirrored {
+    LPOVERLAPPED overlapped;
+    LPDWORD mask;
+};
+std::map<const commio::CommWait *, Mirrored> mirrors; // the io.dll's record a simulated one stands for
+
+void Mirror(const sim::ComDevices::Wait &wait)
+{
+    const auto it = mirrors.find(&wait);
+    if (it == mirrors.end())
+        return;
+    *it->second.mask = wait.completedEvents;
+    it->second.overlapped->Internal = wait.status; // no longer STATUS_PENDING
+    if (it->second.overlapped->hEvent)
+        SetEvent(it->second.overlapped->hEvent);
+}
+
+sim::ComDevices::Wait *SimulatedFor(LPOVERLAPPED overlapped)
+{
+    for (const auto &[wait, mirror] : mirrors)
+        if (mirror.overlapped == overlapped)
+            return static_cast<sim::ComDevices::Wait *>(const_cast<commio::CommWait *>(wait));
+    return nullptr;
+}
 
 BOOL WINAPI FakeSetCommMask(HANDLE handle, DWORD mask)
 {
     Poison();
-    commio::CommWait unused;
-    const std::uint32_t error = IsSimulated(handle) ? devices.WatchLines(handle, unused) : ERROR_INVALID_HANDLE;
+    const std::uint32_t error =
+        IsSimulated(handle) ? devices.WatchLines(handle, simulatedWaits[handle]) : ERROR_INVALID_HANDLE;
     char text[16];
     std::snprintf(text, sizeof text, "0x%lX", mask);
     RecordEvent("SetCommMask(" + Label(handle) + ", " + text + ")", error);
@@ -194,8 +221,14 @@ BOOL WINAPI FakeWaitCommEvent(HANDLE handle, LPDWORD mask, LPOVERLAPPED overlapp
 {
     Poison();
     std::uint32_t error = ERROR_INVALID_PARAMETER;
-    if (overlapped && reinterpret_cast<void *>(mask) == &WaitOf(overlapped).events)
-        error = IsSimulated(handle) ? devices.StartWait(handle, WaitOf(overlapped)) : ERROR_INVALID_HANDLE;
+    const auto simulated = simulatedWaits.find(handle);
+    if (overlapped && mask && simulated != simulatedWaits.end() && simulated->second) {
+        mirrors[simulated->second] = {overlapped, mask};
+        overlapped->Internal = STATUS_PENDING;
+        error = IsSimulated(handle) ? devices.StartWait(handle, *simulated->second) : ERROR_INVALID_HANDLE;
+        if (error)
+            overlapped->Internal = error;
+    }
     RecordEvent("WaitCommEvent(" + Label(handle) + ")", error);
     return Failed(error ? error : ERROR_IO_PENDING, FALSE);
 }
@@ -204,8 +237,11 @@ BOOL WINAPI FakeGetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDW
 {
     Poison();
     *bytes = 0;
-    const bool pending = !WaitOf(overlapped).Completed();
-    const std::uint32_t error = pending ? ERROR_IO_INCOMPLETE : devices.WaitResult(handle, WaitOf(overlapped));
+    sim::ComDevices::Wait *simulated = SimulatedFor(overlapped);
+    const bool pending = simulated && simulated->pending;
+    const std::uint32_t error = !simulated ? ERROR_INVALID_PARAMETER
+                                : pending  ? ERROR_IO_INCOMPLETE
+                                           : devices.WaitResult(handle, *simulated);
     RecordEvent("GetOverlappedResult(" + Label(handle) + (wait ? ", TRUE)" : ", FALSE)") +
                     (pending && wait ? " would wait for ever" : ""),
                 error);
@@ -215,9 +251,7 @@ BOOL WINAPI FakeGetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDW
 BOOL WINAPI FakeCancelIoEx(HANDLE handle, LPOVERLAPPED overlapped)
 {
     Poison();
-    const bool pending = overlapped && !WaitOf(overlapped).Completed();
-    if (pending)
-        WaitOf(overlapped).status = ERROR_OPERATION_ABORTED; // the simulated driver's status word
+    const bool pending = overlapped && SimulatedFor(overlapped) && devices.Cancel(handle);
     RecordEvent("CancelIoEx(" + Label(handle) + ")", pending ? 0 : ERROR_NOT_FOUND);
     return pending ? TRUE : Failed(ERROR_NOT_FOUND, FALSE);
 }
@@ -288,6 +322,9 @@ protected:
     void SetUp() override
     {
         devices.Reset();
+        devices.onComplete = Mirror;
+        simulatedWaits.clear();
+        mirrors.clear();
         recordEvents = false;
         calls.clear();
         labels.clear();
@@ -379,9 +416,9 @@ TEST_F(CommioDll, WithLineEventsAQuietPollMakesNoCallAndAShortPressIsReportedOnc
     EXPECT_STREQ(status(), "COM5 for any UART: held, line events watched");
     EXPECT_EQ(zelbin.IsZBToggle(), 0);
     Take();
-    for (int i = 0; i < 10; ++i)
+    for (int i = 1; i < commio::CommIo::RefreshReads; ++i)
         EXPECT_EQ(zelbin.IsZBToggle(), 0);
-    EXPECT_EQ(Take(), Calls{});
+    EXPECT_EQ(Take(), Calls{}) << "quiet polls make no call, not even for the time";
     devices.SetInput("COM5", commio::ModemCts, true);
     devices.SetInput("COM5", commio::ModemCts, false);
     int presses = 0;
@@ -399,6 +436,59 @@ TEST_F(CommioDll, WithLineEventsAQuietPollMakesNoCallAndAShortPressIsReportedOnc
     const Calls unload = Take();
     EXPECT_NE(std::find(unload.begin(), unload.end(), "CancelIoEx(c1)"), unload.end());
     EXPECT_EQ(devices.ClosedWithWaitPending(), 0u);
+}
+
+// The io.dll unloaded while its wait is pending and the driver slow to give
+// it up: its loader callback waits for nothing, the wait's record lies
+// outside the io.dll's image and is left to the driver, which completes it
+// there after the unload; then memory is allocated and the io.dll loaded
+// again, and a press is a press.
+TEST_F(CommioDll, UnloadedWithAWaitPendingItWaitsForNothingAndLeavesTheRecordToTheDriver)
+{
+    devices.Plug("COM5").refuseEvents = 0;
+    devices.Find("COM5")->slowCancel = true;
+    recordEvents = true;
+    Load("any = COM5", true);
+    zelbin.StartListen("COM5;3F8h");
+    EXPECT_EQ(zelbin.IsZBToggle(), 0);
+    ASSERT_EQ(mirrors.size(), 1u);
+    const LPOVERLAPPED record = mirrors.begin()->second.overlapped;
+    const LPDWORD mask = mirrors.begin()->second.mask;
+    const auto base = reinterpret_cast<std::uintptr_t>(io_);
+    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(io_);
+    const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + static_cast<std::uintptr_t>(dos->e_lfanew));
+    const auto at = reinterpret_cast<std::uintptr_t>(record);
+    EXPECT_FALSE(at >= base && at < base + nt->OptionalHeader.SizeOfImage) << "the record in the io.dll's own image";
+
+    zelbin.StopListen();
+    Take();
+    FreeLibrary(key_);
+    key_ = nullptr;
+    FreeLibrary(io_);
+    io_ = nullptr;
+    const Calls unload = Take();
+    EXPECT_NE(std::find(unload.begin(), unload.end(), "CancelIoEx(c1)"), unload.end());
+    for (const std::string &call : unload)
+        EXPECT_EQ(call.rfind("GetOverlappedResult", 0), std::string::npos) << "waited under the loader lock: " << call;
+    EXPECT_EQ(devices.ClosedWithWaitPending(), 1u) << "the driver completes it at the close, into the record left to it";
+
+    // The driver's late completion, where the record was.
+    record->Internal = ERROR_OPERATION_ABORTED;
+    *mask = 0;
+    std::vector<std::vector<char>> blocks;
+    for (int i = 0; i < 1000; ++i)
+        blocks.emplace_back(static_cast<std::size_t>(16 + i % 200), static_cast<char>(i));
+    mirrors.clear();
+    simulatedWaits.clear();
+    devices.Find("COM5")->slowCancel = false;
+    Load(nullptr, true);
+    zelbin.StartListen("COM5;3F8h");
+    EXPECT_EQ(zelbin.IsZBToggle(), 0);
+    devices.SetInput("COM5", commio::ModemCts, true);
+    EXPECT_EQ(zelbin.IsZBToggle(), 1);
+    EXPECT_STREQ(status(), "COM5 for any UART: held, line events watched");
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        EXPECT_EQ(blocks[i].back(), static_cast<char>(i)) << "memory allocated after the unload changed";
 }
 
 // A normally closed key on DSR whose contacts bounce, with the map's

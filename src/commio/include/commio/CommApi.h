@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "commio/WindowsErrors.h"
+
 namespace commio {
 
 using DeviceHandle = void *;
@@ -82,21 +84,12 @@ constexpr std::uint8_t ModemCts = 0x10, ModemDsr = 0x20, ModemRing = 0x40, Modem
 constexpr std::uint32_t EventCts = 0x0008, EventDsr = 0x0010, EventRlsd = 0x0020, EventRing = 0x0100;
 constexpr std::uint32_t LineEvents = EventCts | EventDsr | EventRlsd | EventRing;
 
-// A comm event wait the driver completes in place: an OVERLAPPED's layout
-// (its status word first, then the event it signals) followed by the mask
-// that WaitCommEvent fills in. Whoever started the wait can tell that it has
-// completed by reading the status word, with no call at all; the storage
-// must stay where it is until the wait is collected.
+// A comm event wait: the binding's own record (on Windows a real OVERLAPPED,
+// which the driver completes in place), made by WatchLines and given back
+// by EndWait; the core keeps only this part of it.
 struct CommWait {
-    static constexpr std::uintptr_t Pending = 0x103; // the status word while the driver holds it
-    std::uintptr_t status = 0;
-    std::uintptr_t information = 0;
-    std::uint32_t offset = 0, offsetHigh = 0;
-    void *event = nullptr;  // the binding's own, made by WatchLines
-    std::uint32_t events = 0; // which lines changed, once completed
+    std::uint32_t events = 0; // which lines changed, once WaitResult took them
     bool armed = false;       // started and not yet collected
-
-    bool Completed() const { return *static_cast<const volatile std::uintptr_t *>(&status) != Pending; }
 };
 
 class CommApi {
@@ -117,37 +110,49 @@ public:
     virtual void Close(DeviceHandle handle) = 0;
 
     // Comm events. A driver (or system) that has none answers
-    // ERROR_NOT_SUPPORTED, and the io.dll reads the lines at every poll.
+    // ErrorNotSupported, and the io.dll reads the lines at every poll.
     //
-    // WatchLines: SetCommMask(LineEvents), and whatever the wait needs
-    // (its event). StartWait: WaitCommEvent, overlapped, into `wait`: 0 once
-    // it is pending or already completed. WaitResult: the result of a
-    // completed wait (GetOverlappedResult, no waiting): 0 and wait.events, or
-    // the wait's error. EndWait: a wait still pending is cancelled and its
-    // completion collected before this returns; what WatchLines made is
-    // freed. Called before the handle is closed, whenever WatchLines was.
-    virtual std::uint32_t WatchLines(DeviceHandle handle, CommWait &wait)
+    // WatchLines: SetCommMask(LineEvents), and the wait record if `wait` is
+    // null (on the heap: see EndWait). StartWait: WaitCommEvent, overlapped,
+    // into the record: 0 once it is pending or already completed.
+    // WaitPending: whether the driver still holds the wait, read from the
+    // record alone with no call (HasOverlappedIoCompleted): a quiet poll
+    // asks only this. WaitResult: the result of a completed wait
+    // (GetOverlappedResult, no waiting): 0 and wait.events, or the wait's
+    // error. EndWait: a wait still pending is cancelled; where `mayBlock`,
+    // its completion is collected and the record freed. Without it (the
+    // io.dll is being unloaded, under the loader lock, where nothing may
+    // wait) a wait the cancel hasn't ended yet keeps its record, never
+    // freed, for the driver still to write into. `wait` is null afterwards.
+    // Called before the handle is closed, whenever WatchLines was.
+    virtual std::uint32_t WatchLines(DeviceHandle handle, CommWait *&wait)
     {
         (void)handle;
         (void)wait;
-        return 50; // ERROR_NOT_SUPPORTED
+        return ErrorNotSupported;
     }
     virtual std::uint32_t StartWait(DeviceHandle handle, CommWait &wait)
     {
         (void)handle;
         (void)wait;
-        return 50;
+        return ErrorNotSupported;
+    }
+    virtual bool WaitPending(const CommWait &wait)
+    {
+        (void)wait;
+        return false;
     }
     virtual std::uint32_t WaitResult(DeviceHandle handle, CommWait &wait)
     {
         (void)handle;
         (void)wait;
-        return 50;
+        return ErrorNotSupported;
     }
-    virtual void EndWait(DeviceHandle handle, CommWait &wait)
+    virtual void EndWait(DeviceHandle handle, CommWait *&wait, bool mayBlock)
     {
         (void)handle;
-        wait.armed = false;
+        (void)mayBlock;
+        wait = nullptr;
     }
 
     // The serial ports the system lists (the Ports device class): `visit`
@@ -160,19 +165,11 @@ public:
     {
         (void)visit;
         (void)context;
-        return 50; // ERROR_NOT_SUPPORTED
+        return ErrorNotSupported;
     }
 
     // A millisecond count that wraps at 2^32 (GetTickCount).
     virtual std::uint32_t Ticks() = 0;
-    // A tick counter that can be read with one load and no call, where the
-    // system keeps one, and how many of its units make about 100 ms (at
-    // least 1); null where there is none. A quiet poll reads only this.
-    virtual const volatile std::uint32_t *TickWord(std::uint32_t &per100ms)
-    {
-        per100ms = 0;
-        return nullptr;
-    }
 };
 
 } // namespace commio

@@ -12,10 +12,11 @@
 // - Modem status reads: the delta bits compare with the previous read and
 //   clear on read, as on a 16550. The device is opened for comm events and
 //   a WaitCommEvent on its input lines is kept pending: a read whose wait
-//   has not completed makes no call at all; one whose wait has completed
-//   reads GetCommModemStatus once and starts the wait again; and the lines
-//   are read at least every RefreshIntervalMs in any case. A driver that
-//   refuses the events gets one GetCommModemStatus per read.
+//   has not completed makes no call at all (the wait's record says so);
+//   one whose wait has completed reads GetCommModemStatus once and starts
+//   the wait again; and every RefreshReads-th read reads the lines in any
+//   case, for a driver that signals nothing. A driver that refuses the
+//   events gets one GetCommModemStatus per read.
 // - A press or release that came and went between two reads (a completed
 //   wait says the key line changed, but it reads as the host last saw it)
 //   is shown at the next read of the key bit, and the true level at the
@@ -33,7 +34,8 @@
 // at most once per RetryIntervalMs. Once open, IsDriverInstalled makes no
 // call at all, nor does a modem status read while the lines are quiet;
 // neither allocates, and nothing ever waits. A pending wait is cancelled
-// and collected before its device is closed.
+// and collected before its device is closed; when the io.dll is unloaded,
+// where nothing may wait, it is cancelled and left to the driver.
 //
 // One thread at a time, like the key library that calls it.
 #pragma once
@@ -52,9 +54,10 @@ namespace commio {
 class CommIo {
 public:
     static constexpr std::uint32_t RetryIntervalMs = 500;
-    // While comm events are watched, the lines are read again at least this
-    // often, for a driver that signals nothing.
-    static constexpr std::uint32_t RefreshIntervalMs = 100;
+    // While comm events are watched, every this many reads of the modem
+    // status read the lines anyway, for a driver that signals nothing: a
+    // tenth of a second at the usual poll every 10 ms, with no clock read.
+    static constexpr std::uint8_t RefreshReads = 10;
 
     explicit CommIo(CommApi &api) : api_(api) {}
     CommIo(const CommIo &) = delete;
@@ -76,8 +79,9 @@ public:
     // Which device is held, or why none is; valid until the next call.
     const char *Status();
 
-    // Closes every device held; the io.dll is being unloaded.
-    void Release();
+    // Closes every device held. `unloading`: the io.dll is being unloaded,
+    // under the loader lock: a pending wait is cancelled but not waited for.
+    void Release(bool unloading = false);
 
     // For tests: the register file behind `port`, or null.
     const uart::Uart16550 *RegistersAt(std::uint16_t port) const;
@@ -105,19 +109,14 @@ private:
         // Comm events: while `watch` is Watching, a wait stays pending and
         // `lines` holds the device's lines as last read.
         enum class Watch : std::uint8_t { Off, Watching, Refused } watch = Watch::Off;
-        CommWait wait;
+        CommWait *wait = nullptr;       // the binding's record, while watching
         bool stale = true;              // `lines` not read since the open
         std::uint8_t lines = 0;         // the device's lines at the last read
         std::uint8_t shownKey = 0;      // the key's source line as the host last saw it
         std::uint8_t keySource = ModemCts;
         std::uint32_t keyEvent = EventCts;
         bool edge = false;              // a press or release the reads missed, to show next
-        // The last poll read the key bit through the events and left the
-        // register file as `lines` show it: until the wait completes or a
-        // refresh falls due, a poll answers from `lines` alone.
-        bool quiet = false;
-        std::uint32_t lastRead = 0;     // Ticks of the last device read, without a tick word
-        std::uint32_t lastUnits = 0;    // the tick word at the last device read
+        std::uint8_t quietReads = 0;    // reads answered from `lines` since the last device read
         const char *watchCall = nullptr; // what refused the events
         std::uint32_t watchError = 0;
     };
@@ -134,8 +133,6 @@ private:
     __attribute__((noinline, cold)) std::uint8_t ModemStatusFailed(Uart &uart, std::uint32_t error);
     void WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value);
     static std::uint8_t PeekRegister(const Uart &uart, std::uint8_t reg);
-    __attribute__((noinline)) std::uint16_t GetPortBitAnyWay(std::uint16_t port, std::uint8_t bit);
-    __attribute__((noinline)) std::uint16_t HotPoll(Uart &uart, std::uint8_t bit);
     void ChangeBit(std::uint16_t port, std::uint8_t bit, bool set);
 
     std::uint8_t ClaimOrRetry();
@@ -149,15 +146,15 @@ private:
     void SyncLines(Uart &uart);
     void Lose(Uart &uart, const char *call, std::uint32_t error);
     void StartWatching(Uart &uart);
-    void StopWatching(Uart &uart);
+    void StopWatching(Uart &uart, bool mayBlock = true);
     // Brings uart.lines up to date: no call at all while the wait is pending
-    // and the last read is recent. 0, or the error that loses the device
-    // (with lostCall_ naming the call).
+    // and no refresh is due. 0, or the error that loses the device (with
+    // lostCall_ naming the call).
     std::uint32_t Sample(Uart &uart)
     {
         if (uart.watch != Uart::Watch::Watching)
             return ReadLines(uart);
-        if (!uart.wait.Completed() && !uart.stale && !RefreshDue(uart))
+        if (!uart.stale && api_.WaitPending(*uart.wait) && ++uart.quietReads < RefreshReads)
             return 0;
         return Refresh(uart);
     }
@@ -165,12 +162,6 @@ private:
     {
         lostCall_ = "GetCommModemStatus";
         return api_.ModemStatus(uart.handle, uart.lines);
-    }
-    bool RefreshDue(const Uart &uart)
-    {
-        if (tickWord_)
-            return *tickWord_ - uart.lastUnits >= refreshUnits_;
-        return api_.Ticks() - uart.lastRead >= RefreshIntervalMs;
     }
     // The lines to show: the device's, with a missed edge of the key line
     // in place of its level when the host reads the key bit.
@@ -196,17 +187,10 @@ private:
     std::uint8_t count_ = 0;    // mapped UARTs
     std::uint8_t explicit_ = 0; // of which the first `explicit_` have a base
     std::uint8_t open_ = 0;     // devices open now
-    bool allOpen_ = false; // every mapped device open: the poll's fast answer
-    // The modem status port last read, while its UART is open and not looped
-    // back: a poll goes straight to the device.
-    static constexpr std::uint32_t NoHotPort = 0x10000;
-    std::uint32_t hotPort_ = NoHotPort;
-    Uart *hotUart_ = nullptr;
+    bool allOpen_ = false; // every mapped device open: IsDriverInstalled's answer without a call
     bool configured_ = false;
     bool claimed_ = false;
     const char *lostCall_ = nullptr;
-    const volatile std::uint32_t *tickWord_ = nullptr; // the system's tick counter, read with no call
-    std::uint32_t refreshUnits_ = 0;                   // its units in RefreshIntervalMs
     std::uint32_t missedByEvents_ = 0; // refreshes that found a change no event told of
     std::uint32_t recovered_ = 0;      // presses and releases shown that fell between two reads
     char why_[320] = "no port map read yet";

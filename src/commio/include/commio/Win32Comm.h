@@ -18,11 +18,11 @@ public:
     std::uint32_t Ticks() override;
 
     std::uint32_t OpenForEvents(const char *path, DeviceHandle &handle) override;
-    std::uint32_t WatchLines(DeviceHandle handle, CommWait &wait) override;
+    std::uint32_t WatchLines(DeviceHandle handle, CommWait *&wait) override;
     std::uint32_t StartWait(DeviceHandle handle, CommWait &wait) override;
+    bool WaitPending(const CommWait &wait) override;
     std::uint32_t WaitResult(DeviceHandle handle, CommWait &wait) override;
-    void EndWait(DeviceHandle handle, CommWait &wait) override;
-    const volatile std::uint32_t *TickWord(std::uint32_t &per100ms) override;
+    void EndWait(DeviceHandle handle, CommWait *&wait, bool mayBlock) override;
 };
 
 } // namespace commio

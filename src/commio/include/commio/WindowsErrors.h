@@ -18,6 +18,7 @@ constexpr std::uint32_t ErrorInvalidHandle = 6;       // ERROR_INVALID_HANDLE
 constexpr std::uint32_t ErrorBadCommand = 22;         // ERROR_BAD_COMMAND
 constexpr std::uint32_t ErrorGenFailure = 31;         // ERROR_GEN_FAILURE
 constexpr std::uint32_t ErrorSharingViolation = 32;   // ERROR_SHARING_VIOLATION
+constexpr std::uint32_t ErrorNotSupported = 50;       // ERROR_NOT_SUPPORTED: a driver without comm events
 constexpr std::uint32_t ErrorInvalidParameter = 87;   // ERROR_INVALID_PARAMETER
 constexpr std::uint32_t ErrorInvalidName = 123;       // ERROR_INVALID_NAME
 constexpr std::uint32_t ErrorOperationAborted = 995;  // ERROR_OPERATION_ABORTED

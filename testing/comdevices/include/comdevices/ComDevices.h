@@ -15,7 +15,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,7 +63,21 @@ public:
         // set). `silent`: a wait is taken and never completes.
         std::uint32_t refuseEvents = 50; // ERROR_NOT_SUPPORTED
         bool silent = false;
+        // A cancel the driver takes its time over: the wait stays pending
+        // after it, until the handle closes.
+        bool slowCancel = false;
     };
+
+    // The simulated driver's wait record, completed in place as a driver
+    // completes an OVERLAPPED.
+    struct Wait : commio::CommWait {
+        bool pending = false;
+        std::uint32_t status = 0;          // the driver's result, once completed
+        std::uint32_t completedEvents = 0; // and the lines that changed
+    };
+    // Called as a wait completes (a change, a removal, a cancel): a fake of
+    // kernel32 mirrors the record into the real OVERLAPPED it stands for.
+    std::function<void(const Wait &)> onComplete;
 
     // A new set of devices: none at all, nothing recorded, clock at 0.
     void Reset();
@@ -101,8 +117,14 @@ public:
     // pending, which a real driver would complete into freed storage.
     std::uint64_t WaitsStarted() const { return waitsStarted_; }
     std::uint64_t WaitsCollected() const { return waitsCollected_; }
+    // Closed with a wait pending whose record its owner still had: the
+    // driver would complete it into storage about to be freed.
     std::uint64_t ClosedWithWaitPending() const { return closedPending_; }
     std::size_t WaitsPending() const;
+    // Records given up still pending (at an unload): kept alive here, as
+    // they must be for the driver; and the records given back at all.
+    std::size_t WaitsAbandoned() const { return abandoned_.size(); }
+    std::size_t WaitRecordsLive() const { return records_.size(); }
 
     const std::vector<std::string> &Calls() const { return calls_; }
     std::vector<std::string> TakeCalls();
@@ -124,19 +146,21 @@ public:
     std::uint32_t ModemStatus(commio::DeviceHandle handle, std::uint8_t &lines) override;
     void Close(commio::DeviceHandle handle) override;
     std::uint32_t OpenForEvents(const char *path, commio::DeviceHandle &handle) override { return Open(path, handle); }
-    std::uint32_t WatchLines(commio::DeviceHandle handle, commio::CommWait &wait) override;
+    std::uint32_t WatchLines(commio::DeviceHandle handle, commio::CommWait *&wait) override;
     std::uint32_t StartWait(commio::DeviceHandle handle, commio::CommWait &wait) override;
+    bool WaitPending(const commio::CommWait &wait) override { return static_cast<const Wait &>(wait).pending; }
     std::uint32_t WaitResult(commio::DeviceHandle handle, commio::CommWait &wait) override;
-    void EndWait(commio::DeviceHandle handle, commio::CommWait &wait) override;
+    void EndWait(commio::DeviceHandle handle, commio::CommWait *&wait, bool mayBlock) override;
+    // CancelIoEx on the handle's pending wait: completed as cancelled at
+    // once, unless its device cancels slowly. False: no wait was pending.
+    bool Cancel(commio::DeviceHandle handle);
     std::uint32_t ListPorts(PortVisitor visit, void *context) override;
-    std::uint32_t Ticks() override { return now_; }
-    // The clock itself, in milliseconds, unless a test asks for none.
-    const volatile std::uint32_t *TickWord(std::uint32_t &per100ms) override
+    std::uint32_t Ticks() override
     {
-        per100ms = tickWord_ ? 100 : 0;
-        return tickWord_ ? &now_ : nullptr;
+        ++clockReads_;
+        return now_;
     }
-    void SetTickWord(bool on) { tickWord_ = on; }
+    std::uint64_t ClockReads() const { return clockReads_; }
 
     // What an open that fails returns to a CreateFileA caller.
     static commio::DeviceHandle Invalid() { return reinterpret_cast<commio::DeviceHandle>(~std::uintptr_t{0}); }
@@ -147,12 +171,13 @@ private:
         std::uint32_t generation;
         std::string label; // "c1"
         bool masked = false;             // SetCommMask took the line events
-        commio::CommWait *wait = nullptr; // started and not yet collected
+        Wait *wait = nullptr; // started and not yet collected
     };
     std::uint32_t ReachForEvents(commio::DeviceHandle handle, Held *&held, Device *&device);
     // Completes every pending wait on `name`'s handles: with `events`, or
     // with `error` when the device went away.
     void CompleteWaits(const std::string &name, std::uint32_t events, std::uint32_t error);
+    void Complete(Wait &wait, std::uint32_t events, std::uint32_t error);
     void RecordEvent(std::string line)
     {
         if (recordEvents_)
@@ -171,13 +196,14 @@ private:
     bool recording_ = true;
     bool recordStateReads_ = false;
     bool recordEvents_ = false;
-    bool tickWord_ = true;
     std::uint64_t waitsStarted_ = 0, waitsCollected_ = 0, closedPending_ = 0;
+    std::vector<std::unique_ptr<Wait>> records_;   // made by WatchLines, not yet given back
+    std::vector<std::unique_ptr<Wait>> abandoned_; // given back still pending
     commio::DeviceSettings plugSettings_ = DriverDefaults();
     bool listed_ = true;
     std::uint32_t listFailure_ = 0;
     std::vector<std::string> calls_;
-    std::uint64_t modemStatusCalls_ = 0, opens_ = 0, closes_ = 0, badCloses_ = 0;
+    std::uint64_t modemStatusCalls_ = 0, opens_ = 0, closes_ = 0, badCloses_ = 0, clockReads_ = 0;
 };
 
 // One line of the record for a line format: "2400 8O1".
