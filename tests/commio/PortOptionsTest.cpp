@@ -238,6 +238,8 @@ const Listed kListed[] = {
      {{"COM5", "USB\\VID_2341&PID_0043\\99"}, {"COM6", "USB\\VID_0403&PID_6001\\ZZZ"}}, nullptr,
      "usb=0403:6001:A1B2C3 (no port carries it; COM5 is another device) for any UART: not held; retrying"},
 };
+INSTANTIATE_TEST_SUITE_P(Table, ListedAdapter, ::testing::ValuesIn(kListed),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 // More ports than the count holds: still several, never none.
 TEST_F(CommIoTest, TwoHundredAndFiftySixPortsCarryingTheAdapterAreSeveral)
@@ -250,8 +252,6 @@ TEST_F(CommIoTest, TwoHundredAndFiftySixPortsCarryingTheAdapterAreSeveral)
     EXPECT_STREQ(io.Status(),
                  "usb=0403:6001 (255 ports carry it: give its serial number) for any UART: not held; retrying");
 }
-INSTANTIATE_TEST_SUITE_P(Table, ListedAdapter, ::testing::ValuesIn(kListed),
-                         [](const auto &row) { return std::string(row.param.name); });
 
 // ---- The key line's name in the status text -----------------------------------
 
