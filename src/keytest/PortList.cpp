@@ -10,42 +10,10 @@
 #include "library/PortChoice.h"
 
 namespace keytest {
-namespace {
-
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-
-std::string UpperText(std::string_view text)
-{
-    std::string out(text);
-    for (char &c : out)
-        c = Upper(c);
-    return out;
-}
-
-// The number of a COM name, 0 when it is none.
-unsigned ComNumber(std::string_view name)
-{
-    const std::string com = ComName(name);
-    return com.empty() ? 0 : static_cast<unsigned>(std::stoul(com.substr(3)));
-}
-
-} // namespace
-
 std::string ComName(std::string_view name)
 {
-    if (name.substr(0, 4) == "\\\\.\\")
-        name.remove_prefix(4);
-    if (name.size() < 4 || name.size() > 6 || UpperText(name.substr(0, 3)) != "COM" || name[3] == '0')
-        return {};
-    unsigned number = 0;
-    for (char c : name.substr(3)) {
-        if (c < '0' || c > '9')
-            return {};
-        number = number * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (number < 1 || number > 256)
-        return {};
-    return "COM" + std::to_string(number);
+    const unsigned number = commio::ComNumber(name);
+    return number ? "COM" + std::to_string(number) : std::string();
 }
 
 UsbIdentity IdentityFromInstanceId(std::string_view instanceId)
@@ -64,7 +32,7 @@ std::vector<PortInfo> MergePorts(const std::vector<ClassPort> &classPorts, const
 {
     std::map<unsigned, PortInfo> byNumber;
     const auto entry = [&byNumber](std::string_view name) -> PortInfo * {
-        const unsigned number = ComNumber(name);
+        const unsigned number = commio::ComNumber(name);
         if (!number)
             return nullptr;
         PortInfo &port = byNumber[number];
@@ -140,7 +108,7 @@ void AddUnlistedStandardPorts(std::vector<PortInfo> &ports, commio::CommApi &api
         port.access = ProbePort(api, port.name, port.accessError);
         if (port.access == PortAccess::Missing)
             continue;
-        const auto after = [&port](const PortInfo &other) { return ComNumber(other.name) > ComNumber(port.name); };
+        const auto after = [&port](const PortInfo &other) { return commio::ComNumber(other.name) > commio::ComNumber(port.name); };
         ports.insert(std::find_if(ports.begin(), ports.end(), after), port);
     }
 }

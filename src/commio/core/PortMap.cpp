@@ -71,15 +71,8 @@ bool DevicePath(std::string_view device, std::string &path)
         path = std::string(device);
         return true;
     }
-    if (device.size() < 4 || device.size() > 6 || !EqualsNoCase(device.substr(0, 3), "COM") || device[3] == '0')
-        return false;
-    unsigned number = 0;
-    for (char c : device.substr(3)) {
-        if (c < '0' || c > '9')
-            return false;
-        number = number * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (number < 1 || number > 256)
+    const unsigned number = ComNumber(device);
+    if (number == 0)
         return false;
     path = "\\\\.\\COM" + std::to_string(number);
     return true;
@@ -372,6 +365,21 @@ bool InstanceIdMatches(std::string_view id, const UsbIdentity &usb)
     return parts.portLetter && serial.size() == usb.serial.size() + 1 &&
            ((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')) &&
            EqualsNoCase(serial.substr(0, usb.serial.size()), usb.serial);
+}
+
+unsigned ComNumber(std::string_view name)
+{
+    if (name.substr(0, 4) == "\\\\.\\")
+        name.remove_prefix(4);
+    if (name.size() < 4 || name.size() > 6 || !EqualsNoCase(name.substr(0, 3), "COM") || name[3] == '0')
+        return 0;
+    unsigned number = 0;
+    for (char c : name.substr(3)) {
+        if (c < '0' || c > '9')
+            return 0;
+        number = number * 10 + static_cast<unsigned>(c - '0');
+    }
+    return number <= 256 ? number : 0;
 }
 
 PortMapResult ParsePortMap(std::string_view text)

@@ -28,18 +28,6 @@ std::uint8_t KeyWiring::Apply(std::uint8_t lines, CommApi &clock)
 
 namespace {
 
-// COM1 to COM256, as a PortName value holds it.
-bool IsComName(const char *name)
-{
-    const std::size_t length = std::strlen(name);
-    if (length < 4 || length > 6 || std::strncmp(name, "COM", 3) != 0 || name[3] == '0')
-        return false;
-    for (std::size_t i = 3; i < length; ++i)
-        if (name[i] < '0' || name[i] > '9')
-            return false;
-    return std::atoi(name + 3) <= 256;
-}
-
 bool SameName(const char *a, const char *b)
 {
     for (;; ++a, ++b) {
@@ -67,7 +55,7 @@ void Visit(void *context, const char *instanceId, const char *portName)
     ++search.listed;
     AdapterLookup &lookup = *search.lookup;
     const bool beside = search.beside && SameName(portName, search.beside);
-    if (!instanceId || !IsComName(portName) || !InstanceIdMatches(instanceId, *search.usb)) {
+    if (!instanceId || ComNumber(portName) == 0 || !InstanceIdMatches(instanceId, *search.usb)) {
         lookup.besideOther |= beside;
         return;
     }

@@ -79,6 +79,12 @@ constexpr std::size_t MaxMappedUarts = 8;
 
 PortMapResult ParsePortMap(std::string_view text);
 
+// The number of a COM device's name: 1 to 256 for COM1 to COM256, in any
+// case, with or without the \\.\ prefix, without leading zeros; 0 for
+// anything else. The one reading of a COM name, for the map, the adapter
+// lookup and the key tester.
+unsigned ComNumber(std::string_view name);
+
 // One mapping as a line ParsePortMap reads back to the same mapping:
 // "any = COM5 line=DSR invert debounce=20 usb=0403:6001:A1B2C3". Options
 // at their defaults are left out; no line end.
