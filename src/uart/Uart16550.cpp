@@ -53,6 +53,14 @@ void Uart16550::SetInput(std::uint8_t msrBit, bool level)
     msrDelta |= Deltas(before, LineLevels());
 }
 
+std::uint8_t Uart16550::ReadMsrWith(std::uint8_t levels)
+{
+    const std::uint8_t before = LineLevels();
+    inputs = static_cast<std::uint8_t>(levels & 0xF0);
+    msrDelta |= Deltas(before, LineLevels());
+    return Read(MSR);
+}
+
 std::uint8_t Uart16550::Read(std::uint8_t offset)
 {
     const bool dlab = (lcr & LCR_DLAB) != 0;

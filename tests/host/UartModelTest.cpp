@@ -98,6 +98,25 @@ TEST(UartModel, DeltasOfSeveralChangesGatherUntilTheRead)
     EXPECT_EQ(uart.Read(kMsr), 0xA9) << "...kept through the writes that change CTS";
 }
 
+// A read after the lines moved by themselves (the comm-port io.dll's read
+// of a device): the same deltas as the lines moved one by one, the low
+// nibble of the levels ignored, and cleared by the read.
+TEST(UartModel, AReadWithNewLevelsLatchesTheirDeltasAndClearsThem)
+{
+    const struct {
+        std::uint8_t before, after, msr;
+    } cases[] = {
+        {0x00, 0x10, 0x11}, {0x10, 0x00, 0x01}, {0x00, 0xB0, 0xBB}, {0x00, 0x40, 0x40},
+        {0x40, 0x00, 0x04}, {0x50, 0x1F, 0x14}, {0xF0, 0xF0, 0xF0},
+    };
+    for (const auto &c : cases) {
+        Uart16550 uart = Uart16550::PowerOn(0x3F8);
+        uart.ReadMsrWith(c.before);
+        EXPECT_EQ(uart.ReadMsrWith(c.after), c.msr) << std::hex << int(c.before) << " -> " << int(c.after);
+        EXPECT_EQ(uart.Read(kMsr), c.after & 0xF0) << "cleared by the read";
+    }
+}
+
 TEST(UartModel, TheFifoBitsReadBackInTheInterruptIdentification)
 {
     Uart16550 uart = Uart16550::PowerOn(0x3F8);

@@ -331,21 +331,6 @@ const uart::Uart16550 *CommIo::RegistersAt(std::uint16_t port) const
     return index < 0 ? nullptr : &uarts_[index].regs;
 }
 
-// The modem status register from the device's lines: deltas against the
-// levels of the previous read (CTS, DSR and DCD on any change, RI on its
-// trailing edge only, a change while it was set), cleared by this read.
-static inline std::uint8_t ModemStatusRead(Regs &regs, std::uint8_t lines)
-{
-    lines &= 0xF0;
-    const std::uint8_t before = regs.inputs;
-    const auto changed = static_cast<std::uint8_t>(before ^ lines);
-    const auto delta = static_cast<std::uint8_t>((changed & (0xB0 | (before & Regs::MSR_RI))) >> 4);
-    const auto value = static_cast<std::uint8_t>(lines | regs.msrDelta | delta);
-    regs.inputs = lines;
-    regs.msrDelta = 0;
-    return value;
-}
-
 std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg, bool keyRead)
 {
     Regs &regs = uart.regs;
@@ -356,7 +341,7 @@ std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg, bool keyRead)
     std::uint8_t lines = LinesToShow(uart, keyRead);
     if (uart.wired)
         lines = uart.wiring.Apply(lines, api_);
-    return ModemStatusRead(regs, lines);
+    return regs.ReadMsrWith(lines); // the deltas against the previous read, cleared by this one
 }
 
 std::uint8_t CommIo::ModemStatusFailed(Uart &uart, std::uint32_t error)

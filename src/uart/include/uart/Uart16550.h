@@ -44,6 +44,10 @@ struct Uart16550 {
 
     // Drives an input line (one of the MSR level bits) from outside.
     void SetInput(std::uint8_t msrBit, bool level);
+    // Reads MSR once the input lines stand at `levels` (its high nibble):
+    // their deltas latched against the levels before, then cleared by the
+    // read, as a poll of a chip whose lines moved meanwhile sees them.
+    std::uint8_t ReadMsrWith(std::uint8_t levels);
     void SetCts(bool level) { SetInput(MSR_CTS, level); }
 
     bool Cts() const { return (PeekMsr() & MSR_CTS) != 0; }
