@@ -11,8 +11,8 @@ set -euo pipefail
 build="$(realpath "$1")"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # What src/ as a whole has reached; raise them as tests catch up.
-least_lines=96.6
-least_branches=85.6
+least_lines=97.5
+least_branches=89.5
 find "$build" -name '*.gcda' -delete
 ctest --test-dir "$build" --output-on-failure -j2 | tail -n 3
 mkdir -p "$build/coverage-html"
@@ -26,9 +26,13 @@ gcovr "${common[@]}" --filter "$root/src/" --filter "$root/testing/platform/" \
     --html-details "$build/coverage-html/index.html" --print-summary
 echo "== per folder of src/: lines, branches"
 for folder in "$root"/src/*/; do
-    summary="$(gcovr "${common[@]}" --filter "$folder" --print-summary -o "$scratch" 2>&1 |
-        sed -n 's/^\(lines\|branches\): \([0-9.]*%\).*/\2/p' | tr '\n' ' ')"
-    [ -n "$summary" ] && printf '  %-16s %s\n' "src/$(basename "$folder")/" "$summary"
+    summary="$(gcovr "${common[@]}" --filter "$folder" --print-summary -o "$scratch" 2>&1)"
+    if grep -q '^lines: .*(0 out of 0)' <<<"$summary"; then
+        summary="Windows code, not built on the host"
+    else
+        summary="$(sed -n 's/^\(lines\|branches\): \([0-9.]*%\).*/\1 \2/p' <<<"$summary" | tr '\n' ' ')"
+    fi
+    printf '  %-16s %s\n' "src/$(basename "$folder")/" "$summary"
 done
 echo "== branches by file"
 gcovr "${common[@]}" --filter "$root/src/" --txt --branches | sed -n '/^File/,$p'
