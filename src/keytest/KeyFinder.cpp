@@ -214,32 +214,31 @@ Finding KeyFinder::Result() const
     return finding;
 }
 
-std::string MapLineOptions(int line, bool opensWhenPressed)
+// The key's line as the map names it.
+commio::KeyLine MapKeyLine(int line)
 {
-    std::string options;
-    if (line != KeyCts)
-        options += std::string(" line=") + KeyLineName(line);
-    if (opensWhenPressed)
-        options += " invert";
-    return options;
+    static const commio::KeyLine lines[KeyLineCount] = {commio::KeyLine::Cts, commio::KeyLine::Dsr,
+                                                        commio::KeyLine::Dcd, commio::KeyLine::Ri};
+    return line >= 0 && line < KeyLineCount ? lines[line] : commio::KeyLine::Cts;
 }
 
-// The adapter's identity as a map option, so that the io.dll finds it again
-// when Windows gives it another COM number: with its serial number where
-// the map can hold that, else by vendor and product ID alone.
-std::string UsbOption(const UsbIdentity &usb)
-{
-    if (!usb.Known())
-        return {};
-    const std::string ids = " usb=" + usb.vendorId + ":" + usb.productId;
-    if (!usb.serial.empty() && commio::ParsePortMap("any = COM1" + ids + ":" + usb.serial).error.empty())
-        return ids + ":" + usb.serial;
-    return ids;
-}
-
+// The map line for what was found, written by the map's own module. The
+// adapter's identity goes in, so that the io.dll finds it again when
+// Windows gives it another COM number: with its serial number where the
+// map can hold that, else by vendor and product ID alone.
 std::string MapLineFor(const Finding &finding)
 {
-    return "any = " + finding.port + UsbOption(finding.usb) + MapLineOptions(finding.line, finding.opensWhenPressed);
+    commio::PortMapping mapping;
+    mapping.any = true;
+    mapping.device = finding.port;
+    mapping.input = MapKeyLine(finding.line);
+    mapping.invert = finding.opensWhenPressed;
+    mapping.hasUsb = finding.usb.Known();
+    mapping.usb = finding.usb;
+    if (mapping.hasUsb && !mapping.usb.serial.empty() &&
+        !commio::ParsePortMap(commio::FormatMapping(mapping)).error.empty())
+        mapping.usb.serial.clear();
+    return commio::FormatMapping(mapping);
 }
 
 std::string DeviceDescription(const std::string &friendlyName, const std::string &port)

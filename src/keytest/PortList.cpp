@@ -21,10 +21,7 @@ UsbIdentity IdentityFromInstanceId(std::string_view instanceId)
     commio::InstanceIdParts parts;
     if (!commio::ReadInstanceId(instanceId, parts))
         return {};
-    char ids[2][5];
-    std::snprintf(ids[0], sizeof ids[0], "%04X", parts.vendor);
-    std::snprintf(ids[1], sizeof ids[1], "%04X", parts.product);
-    return {ids[0], ids[1], std::string(parts.serial)};
+    return {parts.vendor, parts.product, std::string(parts.serial)};
 }
 
 std::vector<PortInfo> MergePorts(const std::vector<ClassPort> &classPorts, const std::vector<RegistryPort> &registry,
@@ -153,7 +150,9 @@ std::string IdentityText(const UsbIdentity &usb)
 {
     if (!usb.Known())
         return {};
-    return "USB " + usb.vendorId + ":" + usb.productId + ", " +
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04X:%04X", usb.vendor, usb.product);
+    return "USB " + std::string(ids) + ", " +
            (usb.serial.empty() ? std::string("no serial number") : "serial " + usb.serial);
 }
 

@@ -165,7 +165,7 @@ TEST(FormatMapping, WritesOnlyWhatDiffersFromTheDefaults)
     m.debounceMs = 20;
     m.hasUsb = true;
     m.usb = {0x403, 0x6001, "A1B2C3"};
-    EXPECT_EQ(commio::FormatMapping(m), "2F8 = COM5 line=DSR invert debounce=20 usb=0403:6001:A1B2C3");
+    EXPECT_EQ(commio::FormatMapping(m), "2F8 = COM5 usb=0403:6001:A1B2C3 line=DSR invert debounce=20");
 }
 
 struct Instance {

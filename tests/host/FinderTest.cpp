@@ -86,7 +86,7 @@ std::vector<unsigned> Only(int line, unsigned presses)
     return counts;
 }
 
-const keytest::UsbIdentity Adapter{"1A86", "7523", "A50285BI"};
+const keytest::UsbIdentity Adapter{0x1A86, 0x7523, "A50285BI"};
 
 // Every status line in both polarities, once with the clock far from its
 // wrap and once with the search running across it.

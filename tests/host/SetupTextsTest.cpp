@@ -49,7 +49,7 @@ Finding Found(int line, bool opens, const std::string &friendlyName = "USB Seria
 TEST(MapText, ItsCommentsSayThePolarityAndTheAdapter)
 {
     Finding opens = Found(keytest::KeyDsr, true);
-    opens.usb = {"1A86", "7523", "A50285BI"};
+    opens.usb = {0x1A86, 0x7523, "A50285BI"};
     EXPECT_EQ(keytest::PortMapText(opens),
               "# Which COM port carries the serial key, written by zelbin-keytest --find --write-map.\n"
               "# The file that was here before, if any, is io-ports.txt.bak.\n"

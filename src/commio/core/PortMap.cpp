@@ -308,6 +308,8 @@ std::string FormatMapping(const PortMapping &mapping)
     line += " =";
     if (!mapping.device.empty())
         line += " " + mapping.device;
+    if (mapping.hasUsb) // beside the device it finds again
+        line += " usb=" + FormatUsbIdentity(mapping.usb);
     if (mapping.input != KeyLine::Cts) {
         static const char *const names[] = {"DSR", "RI", "DCD"};
         const int index = mapping.input == KeyLine::Dsr ? 0 : mapping.input == KeyLine::Ri ? 1 : 2;
@@ -317,8 +319,6 @@ std::string FormatMapping(const PortMapping &mapping)
         line += " invert";
     if (mapping.debounceMs)
         line += " debounce=" + std::to_string(mapping.debounceMs);
-    if (mapping.hasUsb)
-        line += " usb=" + FormatUsbIdentity(mapping.usb);
     return line;
 }
 

@@ -44,10 +44,13 @@ constexpr std::size_t MaxUsbSerial = 32;
 
 // A USB serial adapter as Windows names it in a device instance ID
 // (USB\VID_0403&PID_6001\A1B2C3).
+// A USB adapter's identity: as the map names it, and as the key tester
+// reads it from a device instance ID.
 struct UsbIdentity {
     std::uint16_t vendor = 0;
     std::uint16_t product = 0;
-    std::string serial; // empty: any adapter with these IDs
+    std::string serial; // empty: any adapter with these IDs (or one without a serial number)
+    bool Known() const { return vendor != 0 || product != 0; }
 };
 
 struct PortMapping {

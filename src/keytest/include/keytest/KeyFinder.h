@@ -113,11 +113,8 @@ private:
     std::vector<WatchedPort> ports_;
 };
 
-// The options of a mapping line that carry a key on `line` with that
-// polarity to the library's CTS: "" for CTS closing, else such as
-// " line=DSR invert". The only place that knows their syntax.
-std::string MapLineOptions(int line, bool opensWhenPressed);
-// The mapping line for a finding: "any = COM5 line=DSR".
+// The mapping line for a finding, as the port map's own module writes one:
+// "any = COM5 usb=1A86:7523:A50285BI line=DSR invert".
 std::string MapLineFor(const Finding &finding);
 // "USB Serial Port" from "USB Serial Port (COM5)".
 std::string DeviceDescription(const std::string &friendlyName, const std::string &port);

@@ -38,12 +38,9 @@ struct DosPort {
     std::string target;
 };
 
-struct UsbIdentity {
-    std::string vendorId;  // four hex digits, upper case: "1A86"
-    std::string productId;
-    std::string serial;    // empty when the adapter has none of its own
-    bool Known() const { return !vendorId.empty() && !productId.empty(); }
-};
+// The port map's own: what the key tester reads of an adapter is what its
+// map line names.
+using UsbIdentity = commio::UsbIdentity;
 
 // The vendor and product ID, and the serial number where the adapter has
 // one, from a device instance ID. Windows makes up the last part of the ID
