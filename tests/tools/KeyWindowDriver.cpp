@@ -11,7 +11,9 @@
 // Usage: key_window_driver find GUI.exe IO.dll PORT OUT_DIR
 //   Under the tests' simulated SETUPAPI.dll: the port list names PORT as
 //   Windows does, a search finds the key there, and the map line is written
-//   when the window offers it. Writes OUT_DIR/window-find.bmp.
+//   when the window offers it; then a test over the io.dll, which reads the
+//   new map, sees the key's presses. Writes OUT_DIR/window-find.bmp and
+//   window-find-test.bmp.
 #include <windows.h>
 
 #include <cstdio>
@@ -386,6 +388,25 @@ void RunFind(Launched &w, const std::string &port, const std::string &out)
     Check(AnswerMessageBox(w.process.dwProcessId, IDYES, 20000), "the window offers to write the map line");
     Check(LogHas(w.window, "The key is on " + port), "the log names the port the key is on");
     Check(LogHas(w.window, "Wrote "), "the map line is written, as --write-map writes it");
+
+    // The window loads the comm-port io.dll again, which reads the new map
+    // and holds the port found; a test there sees the key, pressed three
+    // times from the moment the session raises RTS.
+    Pump(1000);
+    const std::string io = TextOf(w.window, IdIo);
+    Check(io.find(port) != std::string::npos && io.find(": held") != std::string::npos,
+          "after the search the io.dll reads the new map and holds " + port + " (" + io + ")");
+    const DWORD started = GetTickCount();
+    Click(w.window, IdStart);
+    Until(started, 3000);
+    Click(w.window, IdStop);
+    Pump(700);
+    const Shot after = Capture(w.window, out + "\\window-find-test.bmp");
+    const std::string presses = TextOf(w.window, IdPresses), status = TextOf(w.window, IdStatus);
+    Check(presses == "Presses: 3", "a test over the comm-port io.dll counts the key's three presses (" + presses + ")");
+    Check(!Greenish(after.At(w.Scale(KeyWindowLampX + 5 * KeyWindowLampStep), w.Scale(KeyWindowLampY))) &&
+              status.find("DTR off") != std::string::npos,
+          "after Stop the DTR lamp and the status line say DTR off (status: " + status + ")");
 }
 
 } // namespace

@@ -6,7 +6,10 @@
 // It lists two ports in the Ports class, COM5 on a USB adapter and COM6,
 // and as it loads it points the tester's serial calls into kernel32 at
 // simulated COM devices: COM5, whose key is on DSR and is pressed three
-// times, and COM6, which another program holds. Every other name (the prefix's COM1 to COM4,
+// times each time RTS comes on, and COM6, which another program holds. A
+// module that lists the ports itself (the comm-port io.dll, finding its
+// adapter) has its serial calls pointed there too, at its first listing;
+// the simulated devices have no comm events, as some drivers have none. Every other name (the prefix's COM1 to COM4,
 // links to /dev/null) and every other handle reach Wine's own kernel32, so
 // those ports are searched as Wine has them. Each call on a simulated port
 // is written to the file that ZELBIN_FIND_LOG names, a line each, as it is
@@ -54,7 +57,7 @@ sim::ComDevices devices;
 std::map<HANDLE, std::string> labels; // "c1 COM5"
 std::FILE *logFile = nullptr;
 DWORD rtsOnAt = 0;
-bool rtsOn = false;
+bool rtsOn = false; // the presses run from rtsOnAt while COM5's RTS stays on
 int portsClass = 0; // its address is the one device information set
 
 void Log(const std::string &line)
@@ -158,8 +161,9 @@ BOOL WINAPI SimEscapeCommFunction(HANDLE handle, DWORD code)
         return Fail(ERROR_INVALID_PARAMETER);
     if (const std::uint32_t error = devices.EscapeFunction(handle, static_cast<commio::Escape>(code)))
         return Fail(error);
-    if (code == SETRTS && labels[handle].find(kPort) != std::string::npos && !rtsOn) {
-        rtsOn = true;
+    if (labels[handle].find(kPort) != std::string::npos && (code == SETRTS || code == CLRRTS) &&
+        (code == SETRTS) != rtsOn) {
+        rtsOn = code == SETRTS;
         rtsOnAt = GetTickCount();
     }
     return TRUE;
@@ -177,18 +181,21 @@ BOOL WINAPI SimGetCommModemStatus(HANDLE handle, LPDWORD status)
     return TRUE;
 }
 
+BOOL WINAPI SimSetCommMask(HANDLE handle, DWORD mask)
+{
+    if (!Simulated(handle))
+        return SetCommMask(handle, mask);
+    Log("no comm events " + labels[handle]);
+    return Fail(ERROR_NOT_SUPPORTED);
+}
+
 template <typename Fn> FARPROC Proc(Fn function) { return ZELBIN_PROC_CAST(FARPROC, function); }
 
-void Attach()
+// Points `module`'s serial calls at the simulated devices. Done again at
+// every listing: a module unloaded and loaded again has its imports bound
+// anew, perhaps at the same address.
+void Simulate(HMODULE module)
 {
-    if (const char *path = std::getenv("ZELBIN_FIND_LOG"))
-        logFile = std::fopen(path, "w");
-    devices.Reset();
-    for (const auto &listed : kListed)
-        devices.Plug(listed.port).instanceId = listed.instanceId;
-    commio::DeviceHandle other = nullptr;
-    devices.Open(kHeldPort, other); // another program's, for as long as the test runs
-    const HMODULE program = GetModuleHandleA(nullptr);
     const struct {
         const char *name;
         FARPROC fake;
@@ -199,10 +206,27 @@ void Attach()
         {"SetCommState", Proc(SimSetCommState)},
         {"EscapeCommFunction", Proc(SimEscapeCommFunction)},
         {"GetCommModemStatus", Proc(SimGetCommModemStatus)},
+        {"SetCommMask", Proc(SimSetCommMask)}, // the comm-port io.dll's; the tester watches no events
     };
     for (const auto &redirect : redirects)
-        if (!RedirectImport(program, "KERNEL32.dll", redirect.name, redirect.fake))
-            Log(std::string("not redirected: ") + redirect.name);
+        if (!RedirectImport(module, "KERNEL32.dll", redirect.name, redirect.fake) &&
+            std::strcmp(redirect.name, "SetCommMask") != 0) {
+            char file[MAX_PATH] = "";
+            GetModuleFileNameA(module, file, MAX_PATH);
+            Log(std::string("not redirected: ") + redirect.name + " in " + file);
+        }
+}
+
+void Attach()
+{
+    if (const char *path = std::getenv("ZELBIN_FIND_LOG"))
+        logFile = std::fopen(path, "w");
+    devices.Reset();
+    for (const auto &listed : kListed)
+        devices.Plug(listed.port).instanceId = listed.instanceId;
+    commio::DeviceHandle other = nullptr;
+    devices.Open(kHeldPort, other); // another program's, for as long as the test runs
+    Simulate(GetModuleHandleA(nullptr));
     Log("simulated: COM5 (key on DSR), COM6 (held)");
 }
 
@@ -242,6 +266,10 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 
 HDEVINFO WINAPI SimSetupDiGetClassDevsA(const GUID *cls, PCSTR, HWND, DWORD)
 {
+    HMODULE caller = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<LPCSTR>(__builtin_return_address(0)), &caller))
+        Simulate(caller);
     if (!cls || std::memcmp(cls, &kPortsClass, sizeof *cls) != 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;

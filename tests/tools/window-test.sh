@@ -9,7 +9,8 @@
 #  - over the comm-port io.dll, beside the tests' SETUPAPI.dll that lists a
 #    USB adapter on COM5 with a key on DSR (as the console's search test
 #    uses it): the port list as Windows names the ports, a search that finds
-#    the key, and the map line written when the window offers it.
+#    the key, the map line written when the window offers it, and a test
+#    over the io.dll, loaded again with that map, that sees the presses.
 # The screenshots stay in OUT_DIR.
 # Usage: window-test.sh BIN_DIR WINEPREFIX OUT_DIR
 set -uo pipefail
@@ -73,6 +74,11 @@ check "the window's search over the comm-port io.dll passes its checks" test "$f
 check "the map beside the comm-port io.dll carries the key found" \
     grep -qx 'any = COM5 usb=1209:5A4B:ZK0001 line=DSR' <(tr -d '\r' <"$find/commio/io-ports.txt")
 check "the old map is kept" grep -qx 'any = COM3 # by hand' "$find/commio/io-ports.txt.bak"
+# The test after the search: the io.dll drove COM5's DTR for the presses,
+# and set it off before it gave the port back.
+check "the comm-port io.dll drove COM5's DTR for the presses and left it off" \
+    test "$(tr -d '\r' <"$find/calls.txt" | grep -E '^(escape c[0-9]+ COM5 (SETDTR|CLRDTR)|close c[0-9]+ COM5)$' | tail -5 |
+        sed 's/c[0-9]* //' | tr '\n' ' ')" = "escape COM5 SETDTR escape COM5 CLRDTR escape COM5 SETDTR escape COM5 CLRDTR close COM5 "
 # The picture of the window in docs/technician.md and README.md
 # (docs/keytest-window.png): taken while the key is held.
 check "the screenshot shows the window" /usr/bin/python3 "$here/bmp-to-png.py" "$out/window-held.bmp" \

@@ -153,6 +153,18 @@ void ShowIo()
     SetText(IdIo, text);
 }
 
+// Loads the key library and its io.dll, lists the ports (before a comm-port
+// io.dll claims those of its map, so that they are listed as they are) and
+// says which io.dll it is.
+void LoadAndList()
+{
+    app.loadError = LoadLibraries(app.options, app.libraries);
+    if (app.loadError.empty() && !app.target)
+        app.target = std::make_unique<LoadedTarget>(app.libraries);
+    FillPorts();
+    ShowIo();
+}
+
 void ArmTestTimer(std::uint32_t ms) { SetTimer(app.window, TimerTest, std::max<std::uint32_t>(ms, 1), nullptr); }
 
 void TestEnded()
@@ -216,6 +228,10 @@ void TickTest()
 void StartFind()
 {
     app.model.FindStarted();
+    // The search opens every port itself: a comm-port io.dll gives back the
+    // ports it holds, and is loaded again after the search, with the map as
+    // it is then.
+    UnloadLibraries(app.libraries);
     app.serial = std::make_unique<commio::Win32Comm>();
     const unsigned presses = app.options.presses ? app.options.presses : FindDefaultPresses;
     const double seconds = app.options.seconds > 0 ? app.options.seconds : FindDefaultSeconds;
@@ -238,13 +254,13 @@ void EndFind(const std::string &stopped)
     app.serial.reset();
     app.model.FindFinished({});
     Show();
-    if (finding.kind != keytest::Finding::Kind::Found || !stopped.empty())
-        return;
-    const std::string ask =
-        "Write this line to " + PortMapPathFor(app.options) + "?\n\n" + keytest::MapLineFor(finding);
-    if (MessageBoxA(app.window, ask.c_str(), "Found the key", MB_YESNO | MB_ICONQUESTION) != IDYES)
-        return;
-    WriteFoundMap(app.options, finding, [](const std::string &line) { app.model.Print(line); });
+    if (finding.kind == keytest::Finding::Kind::Found && stopped.empty()) {
+        const std::string ask =
+            "Write this line to " + PortMapPathFor(app.options) + "?\n\n" + keytest::MapLineFor(finding);
+        if (MessageBoxA(app.window, ask.c_str(), "Found the key", MB_YESNO | MB_ICONQUESTION) == IDYES)
+            WriteFoundMap(app.options, finding, [](const std::string &line) { app.model.Print(line); });
+    }
+    LoadAndList();
     Show();
 }
 
@@ -433,11 +449,7 @@ void Create(HWND window)
     MakeFont();
     Layout();
 
-    app.loadError = LoadLibraries(app.options, app.libraries);
-    if (app.loadError.empty())
-        app.target = std::make_unique<LoadedTarget>(app.libraries);
-    FillPorts();
-    ShowIo();
+    LoadAndList();
     Show();
     SetFocus(Item(IdPorts));
 }
@@ -560,7 +572,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    if (app.libraries.dll)
-        FreeLibrary(app.libraries.dll);
+    UnloadLibraries(app.libraries);
     return KeyTestOk;
 }

@@ -25,7 +25,7 @@ bool WrongEdition(DWORD error, const std::string &path, std::string &why)
 }
 
 // Loads the io.dll given with --io, before Zelbin_Serial.dll looks for one.
-std::string LoadIo(const std::string &given)
+std::string LoadIo(const std::string &given, HMODULE &loaded)
 {
     const std::string io = FullPath(given);
     // Its name and a folder in its place are command-line mistakes, told
@@ -38,6 +38,7 @@ std::string LoadIo(const std::string &given)
         std::string why;
         return "cannot load " + io + " as io.dll: " + (WrongEdition(error, io, why) ? why : ErrorText(error, io));
     }
+    loaded = module;
     for (const char *name : IoOperations)
         if (!GetProcAddress(module, name))
             return io + " was loaded as io.dll but has no " + name + "; it is not a port-I/O library";
@@ -61,7 +62,7 @@ void DescribeIo(HMODULE io, Libraries &libraries)
 std::string LoadLibraries(const KeyTestOptions &options, Libraries &libraries)
 {
     if (!options.ioPath.empty()) {
-        const std::string error = LoadIo(options.ioPath);
+        const std::string error = LoadIo(options.ioPath, libraries.givenIo);
         if (!error.empty())
             return error;
     }
@@ -99,6 +100,17 @@ std::string LoadLibraries(const KeyTestOptions &options, Libraries &libraries)
     libraries.ioPath = path;
     DescribeIo(io, libraries);
     return {};
+}
+
+void UnloadLibraries(Libraries &libraries)
+{
+    // The key library first: the io.dll it imports goes with the last of
+    // the two references.
+    if (libraries.dll)
+        FreeLibrary(libraries.dll);
+    if (libraries.givenIo)
+        FreeLibrary(libraries.givenIo);
+    libraries = Libraries{};
 }
 
 LineLevels LoadedTarget::ReadLines(std::uint16_t base) { return ReadModemLines(libraries_.getPortBit, base); }

@@ -15,6 +15,7 @@ namespace keytest {
 
 struct Libraries {
     HMODULE dll = nullptr;
+    HMODULE givenIo = nullptr; // the io.dll of --io, loaded before the key library
     std::string dllPath;
     ZelbinFunctions zelbin{};
 
@@ -29,6 +30,10 @@ struct Libraries {
 // Loads the io.dll of --io if given, then Zelbin_Serial.dll. Returns an
 // empty text on success, else the message for the technician.
 std::string LoadLibraries(const KeyTestOptions &options, Libraries &libraries);
+
+// Unloads both, so that a comm-port io.dll gives back the ports it holds
+// and reads its port map again at the next load; `libraries` is left empty.
+void UnloadLibraries(Libraries &libraries);
 
 // A test session's calls, to the libraries as loaded: the console tester
 // and the window test through the same ones.

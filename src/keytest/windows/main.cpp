@@ -150,7 +150,7 @@ int main(int argc, char **argv)
     SetEvent(stoppedListening);
     screen.Finish();
     const int status = session.Report();
-    FreeLibrary(libraries.dll);
+    UnloadLibraries(libraries);
     if ((logFile.is_open() && !logFile) || (vcdFile.is_open() && !vcdFile))
         return Fail("writing the log or the trace failed (disk full?): it is incomplete");
     return status;
