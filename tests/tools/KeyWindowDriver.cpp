@@ -2,9 +2,9 @@
 // would with the mouse and the keyboard.
 // Usage: key_window_driver test GUI.exe IO.dll PARAMETERS OUT_DIR
 //   Picks a port from the list, types the parameters over it and starts a
-//   test while the scripted key (ZELBIN_KEY_SCRIPT, inherited) is worked;
-//   looks at the window while the key is held and after the test, stops
-//   and saves the log and the trace. The key script must hold the key down
+//   test with Enter while the scripted key (ZELBIN_KEY_SCRIPT, inherited)
+//   is worked; looks at the window while the key is held and after the
+//   test, stops it with Esc and saves the log and the trace. The key script must hold the key down
 //   from 1.5 s to 3.5 s after the window opens and tap it twice later; the
 //   test is stopped at 6.5 s. Writes OUT_DIR/window-held.bmp,
 //   window-after.bmp, key.csv and key.vcd.
@@ -110,6 +110,15 @@ int CountMarks(const Shot &shot, int dpi)
 }
 
 void Click(HWND window, int id) { PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+
+// A key pressed while control `id` has the focus: through the window's
+// message loop, as the keyboard sends it.
+void Press(HWND window, int id, UINT key)
+{
+    HWND control = GetDlgItem(window, id);
+    PostMessageA(control, WM_KEYDOWN, key, 1);
+    PostMessageA(control, WM_KEYUP, key, 0xC0000001);
+}
 
 // Waits until `ms` after `start`; at once where that has passed.
 void Until(DWORD start, DWORD ms)
@@ -338,7 +347,10 @@ void RunTest(Launched &w, const std::string &parameters, const std::string &out)
               (items.empty() ? "" : items[0]) + "')");
     Check(items.size() >= 2 && PickPort(w.window, 1, "COM2"), "picking COM2 from the list names it in the parameters");
     SendMessageA(GetDlgItem(w.window, IdParams), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(parameters.c_str()));
-    Click(w.window, IdStart);
+    Press(w.window, IdParams, VK_RETURN); // Enter starts
+    Pump(300);
+    Check(IsWindowEnabled(GetDlgItem(w.window, IdStop)) && !IsWindowEnabled(GetDlgItem(w.window, IdStart)),
+          "Enter in the parameters starts the test");
 
     const int lampY = w.Scale(KeyWindowLampY);
     const int cts = w.Scale(KeyWindowLampX), dtr = w.Scale(KeyWindowLampX + 5 * KeyWindowLampStep);
@@ -348,7 +360,7 @@ void RunTest(Launched &w, const std::string &parameters, const std::string &out)
     Check(Greenish(held.At(dtr, lampY)), "the DTR lamp is lit once the press has toggled it on");
 
     Until(w.opened, 6500); // three presses: toggled on at the end
-    Click(w.window, IdStop);
+    Press(w.window, IdStop, VK_ESCAPE); // Esc stops
     Pump(700);
     const Shot after = Capture(w.window, out + "\\window-after.bmp");
     Check(!Greenish(after.At(cts, lampY)), "the CTS lamp is dark after the test");
