@@ -117,7 +117,7 @@ void Press(HWND window, int id, UINT key)
 {
     HWND control = GetDlgItem(window, id);
     PostMessageA(control, WM_KEYDOWN, key, 1);
-    PostMessageA(control, WM_KEYUP, key, 0xC0000001);
+    PostMessageA(control, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
 }
 
 // Waits until `ms` after `start`; at once where that has passed.
