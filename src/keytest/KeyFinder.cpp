@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "commio/DeviceState.h"
+#include "commio/DeviceClaim.h"
 #include "commio/PortMap.h"
 #include "commio/WindowsErrors.h"
 

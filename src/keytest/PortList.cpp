@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <map>
 
-#include "commio/DeviceState.h"
+#include "commio/DeviceClaim.h"
 #include "commio/PortMap.h"
 #include "commio/WindowsErrors.h"
 #include "library/PortChoice.h"

@@ -18,15 +18,6 @@ std::string DescribeLine(const commio::LineSettings &line)
     return text;
 }
 
-// Every field of the settings block with its width in bits, in the DCB's
-// order.
-#define COMDEVICES_SETTINGS_FIELDS(X) \
-    X(BaudRate, 32) X(fBinary, 1) X(fParity, 1) X(fOutxCtsFlow, 1) X(fOutxDsrFlow, 1) X(fDtrControl, 2) \
-    X(fDsrSensitivity, 1) X(fTXContinueOnXoff, 1) X(fOutX, 1) X(fInX, 1) X(fErrorChar, 1) X(fNull, 1) \
-    X(fRtsControl, 2) X(fAbortOnError, 1) X(fDummy2, 17) X(wReserved, 16) X(XonLim, 16) X(XoffLim, 16) \
-    X(ByteSize, 8) X(Parity, 8) X(StopBits, 8) X(XonChar, 8) X(XoffChar, 8) X(ErrorChar, 8) X(EofChar, 8) \
-    X(EvtChar, 8) X(wReserved1, 16)
-
 std::string DescribeChanges(const commio::DeviceSettings &before, const commio::DeviceSettings &after)
 {
     std::string out;
@@ -37,10 +28,10 @@ std::string DescribeChanges(const commio::DeviceSettings &before, const commio::
         std::snprintf(text, sizeof text, "%s%s %llu->%llu", out.empty() ? "" : ", ", name, a, b);
         out += text;
     };
-#define COMDEVICES_DESCRIBE(name, bits)                                                                         \
+#define COMDEVICES_DESCRIBE(type, name, bits)                                                                         \
     field(#name, static_cast<unsigned long long>(before.name) & ((1ull << bits) - 1),                          \
           static_cast<unsigned long long>(after.name) & ((1ull << bits) - 1));
-    COMDEVICES_SETTINGS_FIELDS(COMDEVICES_DESCRIBE)
+    COMMIO_SETTINGS_FIELDS(COMDEVICES_DESCRIBE)
 #undef COMDEVICES_DESCRIBE
     return out;
 }
@@ -48,12 +39,12 @@ std::string DescribeChanges(const commio::DeviceSettings &before, const commio::
 commio::DeviceSettings ComDevices::FilledWith(std::uint8_t byte)
 {
     commio::DeviceSettings settings{};
-#define COMDEVICES_FILL(name, bits)                                                                             \
+#define COMDEVICES_FILL(type, name, bits)                                                                             \
     {                                                                                                           \
         const unsigned long long ones = 0x0101010101010101ull * byte;                                          \
         settings.name = static_cast<decltype(settings.name)>(ones & ((1ull << bits) - 1));                     \
     }
-    COMDEVICES_SETTINGS_FIELDS(COMDEVICES_FILL)
+    COMMIO_SETTINGS_FIELDS(COMDEVICES_FILL)
 #undef COMDEVICES_FILL
     return settings;
 }

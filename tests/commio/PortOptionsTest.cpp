@@ -8,7 +8,8 @@
 
 #include "CommIoTest.h"
 #include "CountingApi.h"
-#include "commio/Wiring.h"
+#include "commio/AdapterLookup.h"
+#include "commio/KeyWiring.h"
 
 namespace {
 

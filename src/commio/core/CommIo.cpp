@@ -1,9 +1,8 @@
 #include "commio/CommIo.h"
 
-#include <cstdarg>
 #include <cstdio>
 
-#include "commio/DeviceState.h"
+#include "commio/DeviceClaim.h"
 #include "commio/LineFormat.h"
 #include "commio/WindowsErrors.h"
 
@@ -90,37 +89,26 @@ void CommIo::OpenDevice(Uart &uart)
     uart.lastAttempt = api_.Ticks();
     DeviceHandle handle = nullptr;
     const char *path = FindAdapter(api_, uart.map, uart.adapter);
-    if (*path == '\0') { // an adapter that no port carries now, and no COM name to use instead
-        uart.link = Link::Closed;
-        uart.failedCall = nullptr;
-        uart.error = 0;
-        return;
-    }
-    if (const std::uint32_t openError = api_.OpenForEvents(path, handle)) {
-        uart.link = Link::Closed;
-        uart.failedCall = "CreateFile";
-        uart.error = openError;
-        return;
-    }
+    if (*path == '\0') // an adapter that no port carries now, and no COM name to use instead
+        return NotOpened(uart, nullptr, 0);
+    if (const std::uint32_t openError = api_.OpenForEvents(path, handle))
+        return NotOpened(uart, "CreateFile", openError);
     // Hand DTR and RTS to us, both off, before anything else: the driver
     // would otherwise raise them for the open. The line format is the one
     // the device last accepted, if any.
     const LineSettings *line = uart.accepted ? &uart.line : nullptr;
     const char *call = nullptr;
-    std::uint32_t error = ApplyState(handle, line, false, false, call);
+    std::uint32_t error = ApplyKeyLineState(api_, handle, line, false, false, call);
     if (error && line && call == kSetCommState) {
         // Perhaps another adapter, which can't make that format: claim it
         // with its own, and ask for ours again below (a refusal is kept).
-        error = ApplyState(handle, nullptr, false, false, call);
+        error = ApplyKeyLineState(api_, handle, nullptr, false, false, call);
         uart.accepted = false;
     }
     if (error) {
         // Not a serial port we can drive: don't keep it.
         api_.Close(handle);
-        uart.link = Link::Closed;
-        uart.failedCall = call;
-        uart.error = error;
-        return;
+        return NotOpened(uart, call, error);
     }
     uart.handle = handle;
     uart.link = Link::Open;
@@ -137,6 +125,13 @@ void CommIo::OpenDevice(Uart &uart)
     SyncLines(uart);
     if (uart.link == Link::Open)
         StartWatching(uart);
+}
+
+void CommIo::NotOpened(Uart &uart, const char *call, std::uint32_t error)
+{
+    uart.link = Link::Closed;
+    uart.failedCall = call;
+    uart.error = error;
 }
 
 // ---- Comm events ------------------------------------------------------------
@@ -172,14 +167,6 @@ void CommIo::WatchRefused(Uart &uart, const char *call, std::uint32_t error)
     uart.watchError = error;
 }
 
-void CommIo::StopWatching(Uart &uart, bool mayBlock)
-{
-    // Cancelled, and (where it may wait) collected: then the handle may go.
-    if (uart.watch == Uart::Watch::Watching)
-        api_.EndWait(uart.handle, uart.wait, mayBlock);
-    uart.watch = Uart::Watch::Off;
-}
-
 std::uint32_t CommIo::Refresh(Uart &uart)
 {
     std::uint32_t events = 0;
@@ -193,12 +180,7 @@ std::uint32_t CommIo::Refresh(Uart &uart)
             // the device. The read below tells, and the wait is armed again
             // from this thread; what the wait would have said is unknown.
         } else if (error != 0) {
-            if (MeansDeviceRemoved(error)) {
-                lostCall_ = "WaitCommEvent";
-                return error;
-            }
-            WatchRefused(uart, "WaitCommEvent", error);
-            return ReadLines(uart);
+            return WaitFailed(uart, error) ? error : ReadLines(uart);
         } else {
             events = uart.wait->events;
         }
@@ -220,42 +202,50 @@ std::uint32_t CommIo::Refresh(Uart &uart)
     if (completed) {
         const std::uint32_t error = api_.StartWait(uart.handle, *uart.wait);
         uart.wait->armed = error == 0;
-        if (error != 0) {
-            if (MeansDeviceRemoved(error)) {
-                lostCall_ = "WaitCommEvent";
-                return error;
-            }
-            WatchRefused(uart, "WaitCommEvent", error);
-        }
+        if (error != 0 && WaitFailed(uart, error))
+            return error;
     }
     return 0;
 }
 
-void CommIo::Lose(Uart &uart, const char *call, std::uint32_t error)
+bool CommIo::WaitFailed(Uart &uart, std::uint32_t error)
 {
-    StopWatching(uart);
+    if (MeansDeviceRemoved(error)) {
+        lostCall_ = "WaitCommEvent";
+        return true;
+    }
+    // Any other error: the driver's events can't be relied on.
+    WatchRefused(uart, "WaitCommEvent", error);
+    return false;
+}
+
+void CommIo::CloseDevice(Uart &uart, bool mayBlock)
+{
+    // A pending wait cancelled, and (where it may wait) collected: then the
+    // handle may go.
+    if (uart.watch == Uart::Watch::Watching)
+        api_.EndWait(uart.handle, uart.wait, mayBlock);
+    uart.watch = Uart::Watch::Off;
     api_.Close(uart.handle);
     uart.handle = nullptr;
     uart.link = Link::Closed;
-    uart.lastAttempt = api_.Ticks();
-    uart.failedCall = call;
-    uart.error = error;
     --open_;
     allOpen_ = false;
 }
 
+void CommIo::Lose(Uart &uart, const char *call, std::uint32_t error)
+{
+    CloseDevice(uart, true);
+    uart.lastAttempt = api_.Ticks();
+    uart.failedCall = call;
+    uart.error = error;
+}
+
 void CommIo::Release(bool unloading)
 {
-    for (std::uint8_t i = 0; i < count_; ++i) {
-        Uart &uart = uarts_[i];
-        if (uart.link == Link::Open) {
-            StopWatching(uart, !unloading);
-            api_.Close(uart.handle);
-            uart.handle = nullptr;
-            uart.link = Link::Closed;
-            --open_;
-        }
-    }
+    for (std::uint8_t i = 0; i < count_; ++i)
+        if (uarts_[i].link == Link::Open)
+            CloseDevice(uarts_[i], !unloading);
     allOpen_ = false;
     configured_ = false;
     std::snprintf(why_, sizeof why_, "released: io.dll is being unloaded");
@@ -263,15 +253,10 @@ void CommIo::Release(bool unloading)
 
 // ---- Carrying the register file to the device ---------------------------
 
-std::uint32_t CommIo::ApplyState(DeviceHandle handle, const LineSettings *line, bool dtr, bool rts, const char *&call)
-{
-    return ApplyKeyLineState(api_, handle, line, dtr, rts, call);
-}
-
 void CommIo::SendLineFormat(Uart &uart)
 {
     const char *call = nullptr;
-    const std::uint32_t error = ApplyState(uart.handle, &uart.wanted, uart.dtr, uart.rts, call);
+    const std::uint32_t error = ApplyKeyLineState(api_, uart.handle, &uart.wanted, uart.dtr, uart.rts, call);
     if (error == 0) {
         uart.accepted = true;
         uart.line = uart.wanted;
@@ -433,77 +418,5 @@ void CommIo::ChangeBit(std::uint16_t port, std::uint8_t bit, bool set)
 
 void CommIo::SetPortBit(std::uint16_t port, std::uint8_t bit) { ChangeBit(port, bit, true); }
 void CommIo::ClrPortBit(std::uint16_t port, std::uint8_t bit) { ChangeBit(port, bit, false); }
-
-// ---- Status ----------------------------------------------------------------
-
-namespace {
-
-struct Text {
-    char *buffer;
-    std::size_t size;
-    std::size_t used = 0;
-};
-
-__attribute__((format(printf, 2, 3))) void Append(Text &text, const char *format, ...)
-{
-    if (text.used >= text.size)
-        return;
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(text.buffer + text.used, text.size - text.used, format, args);
-    va_end(args);
-    text.used += n > 0 ? static_cast<std::size_t>(n) : 0;
-}
-
-} // namespace
-
-const char *CommIo::Status()
-{
-    if (!configured_) {
-        std::snprintf(status_, sizeof status_, "%s", why_);
-        return status_;
-    }
-    Text text{status_, sizeof status_};
-    for (std::uint8_t i = 0; i < count_; ++i) {
-        const Uart &uart = uarts_[i];
-        if (i > 0)
-            Append(text, "; ");
-        char device[MaxPortMapLine + 80], wiring[64]; // a whole device name, as the map allows it
-        DescribeDevice(device, sizeof device, uart.map, uart.adapter);
-        DescribeWiring(wiring, sizeof wiring, uart.map);
-        if (uart.map.any)
-            Append(text, "%s for any UART%s: ", device, wiring);
-        else
-            Append(text, "%s for %04Xh%s: ", device, uart.map.base, wiring);
-        if (uart.link == Link::Closed && uart.map.hasUsb && !uart.failedCall) {
-            Append(text, "not held; retrying");
-            continue;
-        }
-        switch (uart.link) {
-        case Link::NotYetOpened: Append(text, "opens at the first IsDriverInstalled"); break;
-        case Link::Open:
-            Append(text, "held");
-            if (uart.watch == Uart::Watch::Watching)
-                Append(text, ", line events watched");
-            else if (uart.watch == Uart::Watch::Refused && uart.watchError != ErrorNotSupported)
-                Append(text, ", line events refused by %s (error %u), lines read at every poll",
-                    uart.watchCall ? uart.watchCall : "the driver", static_cast<unsigned>(uart.watchError));
-            if (uart.failedCall)
-                Append(text, ", %u baud refused by %s (error %u)", static_cast<unsigned>(uart.wanted.baud), uart.failedCall,
-                    static_cast<unsigned>(uart.error));
-            break;
-        case Link::Closed:
-            Append(text, "not held, %s failed (error %u); retrying", uart.failedCall ? uart.failedCall : "open",
-                static_cast<unsigned>(uart.error));
-            break;
-        }
-    }
-    if (missedByEvents_ || recovered_)
-        Append(text, "; %u edges recovered between polls, %u changes found only by refresh",
-            static_cast<unsigned>(recovered_), static_cast<unsigned>(missedByEvents_));
-    if (text.used >= sizeof status_)
-        std::snprintf(status_ + sizeof status_ - 4, 4, "...");
-    return status_;
-}
 
 } // namespace commio

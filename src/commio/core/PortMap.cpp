@@ -17,13 +17,6 @@ std::string_view Trim(std::string_view text)
     return text;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return (x >= 'A' && x <= 'Z' ? x + 32 : x) == (y >= 'A' && y <= 'Z' ? y + 32 : y);
-           });
-}
-
 // User text inside a message: short enough to read, in quotes.
 std::string Quoted(std::string_view text)
 {
@@ -43,21 +36,28 @@ int HexValue(char c)
     return -1;
 }
 
-// "3F8", "3f8h", "D040H": 1 to 4 hex digits and an optional h.
-bool ParseBase(std::string_view key, std::uint32_t &base)
+// 1 to 4 hex digits.
+bool ParseHex16(std::string_view text, std::uint16_t &value)
 {
-    if (!key.empty() && (key.back() == 'h' || key.back() == 'H'))
-        key.remove_suffix(1);
-    if (key.empty() || key.size() > 4)
+    if (text.empty() || text.size() > 4)
         return false;
-    base = 0;
-    for (char c : key) {
+    unsigned number = 0;
+    for (char c : text) {
         const int digit = HexValue(c);
         if (digit < 0)
             return false;
-        base = base * 16 + static_cast<std::uint32_t>(digit);
+        number = number * 16 + static_cast<unsigned>(digit);
     }
+    value = static_cast<std::uint16_t>(number);
     return true;
+}
+
+// "3F8", "3f8h", "D040H": 1 to 4 hex digits and an optional h.
+bool ParseBase(std::string_view key, std::uint16_t &base)
+{
+    if (!key.empty() && (key.back() == 'h' || key.back() == 'H'))
+        key.remove_suffix(1);
+    return ParseHex16(key, base);
 }
 
 // COM1..COM256 (any case, no leading zero) opens as \\.\COMn, which also
@@ -82,22 +82,6 @@ bool IsSerialCharacter(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-' ||
            c == '.';
-}
-
-// 1 to 4 hex digits.
-bool ParseHex16(std::string_view text, std::uint16_t &value)
-{
-    if (text.empty() || text.size() > 4)
-        return false;
-    unsigned number = 0;
-    for (char c : text) {
-        const int digit = HexValue(c);
-        if (digit < 0)
-            return false;
-        number = number * 16 + static_cast<unsigned>(digit);
-    }
-    value = static_cast<std::uint16_t>(number);
-    return true;
 }
 
 // "0403:6001:A1B2C3" or "0403:6001".
@@ -143,13 +127,9 @@ bool ParseDebounce(std::string_view text, std::uint8_t &ms)
 
 bool ParseKeyLine(std::string_view text, KeyLine &line)
 {
-    static const struct {
-        const char *name;
-        KeyLine line;
-    } names[] = {{"CTS", KeyLine::Cts}, {"DSR", KeyLine::Dsr}, {"DCD", KeyLine::Dcd}, {"RI", KeyLine::Ri}};
-    for (const auto &entry : names)
-        if (EqualsNoCase(text, entry.name)) {
-            line = entry.line;
+    for (KeyLine each : {KeyLine::Cts, KeyLine::Dsr, KeyLine::Dcd, KeyLine::Ri})
+        if (EqualsNoCase(text, KeyLineName(each))) {
+            line = each;
             return true;
         }
     return false;
@@ -233,16 +213,14 @@ PortMapping ParseLine(std::string_view content, int lineNumber, std::string &err
     if (EqualsNoCase(key, "any")) {
         mapping.any = true;
     } else {
-        std::uint32_t base = 0;
-        if (!ParseBase(key, base)) {
+        if (!ParseBase(key, mapping.base)) {
             error = "unknown key " + Quoted(key) + "; the key is 'any' or a UART base such as 3F8";
             return mapping;
         }
-        if (base < 0x0100 || base > 0xFFF8) {
+        if (mapping.base < 0x0100 || mapping.base > 0xFFF8) {
             error = "UART base " + Quoted(key) + " out of range; bases run from 100 to FFF8";
             return mapping;
         }
-        mapping.base = static_cast<std::uint16_t>(base);
     }
     // The device and the options, in any order.
     unsigned seen = 0;
@@ -288,6 +266,23 @@ std::string Conflict(const std::vector<PortMapping> &uarts, const PortMapping &n
 
 } // namespace
 
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return (x >= 'A' && x <= 'Z' ? x + 32 : x) == (y >= 'A' && y <= 'Z' ? y + 32 : y);
+           });
+}
+
+const char *KeyLineName(KeyLine line)
+{
+    switch (line) {
+    case KeyLine::Dsr: return "DSR";
+    case KeyLine::Dcd: return "DCD";
+    case KeyLine::Ri: return "RI";
+    default: return "CTS";
+    }
+}
+
 std::string FormatUsbIdentity(const UsbIdentity &usb)
 {
     char ids[12];
@@ -310,11 +305,8 @@ std::string FormatMapping(const PortMapping &mapping)
         line += " " + mapping.device;
     if (mapping.hasUsb) // beside the device it finds again
         line += " usb=" + FormatUsbIdentity(mapping.usb);
-    if (mapping.input != KeyLine::Cts) {
-        static const char *const names[] = {"DSR", "RI", "DCD"};
-        const int index = mapping.input == KeyLine::Dsr ? 0 : mapping.input == KeyLine::Ri ? 1 : 2;
-        line += std::string(" line=") + names[index];
-    }
+    if (mapping.input != KeyLine::Cts)
+        line += std::string(" line=") + KeyLineName(mapping.input);
     if (mapping.invert)
         line += " invert";
     if (mapping.debounceMs)

@@ -16,13 +16,17 @@ std::uint32_t LastError()
     return error ? error : ERROR_GEN_FAILURE;
 }
 
-} // namespace
-
-std::uint32_t Win32Comm::Open(const char *path, DeviceHandle &handle)
+// An exclusive claim of the device; with FILE_FLAG_OVERLAPPED for comm
+// events.
+std::uint32_t OpenWith(DWORD flags, const char *path, DeviceHandle &handle)
 {
-    handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
     return handle == INVALID_HANDLE_VALUE ? LastError() : 0;
 }
+
+} // namespace
+
+std::uint32_t Win32Comm::Open(const char *path, DeviceHandle &handle) { return OpenWith(0, path, handle); }
 
 std::uint32_t Win32Comm::GetState(DeviceHandle handle, DeviceSettings &settings)
 {
@@ -77,8 +81,7 @@ Win32Wait &Of(CommWait &wait) { return static_cast<Win32Wait &>(wait); }
 
 std::uint32_t Win32Comm::OpenForEvents(const char *path, DeviceHandle &handle)
 {
-    handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    return handle == INVALID_HANDLE_VALUE ? LastError() : 0;
+    return OpenWith(FILE_FLAG_OVERLAPPED, path, handle);
 }
 
 std::uint32_t Win32Comm::WatchLines(DeviceHandle handle, CommWait *&wait)

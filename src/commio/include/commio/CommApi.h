@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "commio/WindowsErrors.h"
+#include "uart/Uart16550.h"
 
 namespace commio {
 
@@ -37,34 +38,26 @@ struct LineSettings {
 // SetCommState takes it: the DCB field by field, its bitfields as plain
 // members, under the DCB's own names and numbering. The block's length
 // field is not a setting: the binding fills it in for every call.
+//
+// The one list of its fields, in the DCB's order, each as X(type, name,
+// bits) with its width in the DCB: for the block itself, the binding's
+// conversion to and from a DCB, and the simulated devices' account of a
+// change.
+#define COMMIO_SETTINGS_FIELDS(X)                                                                               \
+    X(std::uint32_t, BaudRate, 32) X(std::uint8_t, fBinary, 1) X(std::uint8_t, fParity, 1)                     \
+    X(std::uint8_t, fOutxCtsFlow, 1) X(std::uint8_t, fOutxDsrFlow, 1) X(std::uint8_t, fDtrControl, 2)           \
+    X(std::uint8_t, fDsrSensitivity, 1) X(std::uint8_t, fTXContinueOnXoff, 1) X(std::uint8_t, fOutX, 1)         \
+    X(std::uint8_t, fInX, 1) X(std::uint8_t, fErrorChar, 1) X(std::uint8_t, fNull, 1)                           \
+    X(std::uint8_t, fRtsControl, 2) X(std::uint8_t, fAbortOnError, 1) X(std::uint32_t, fDummy2, 17)             \
+    X(std::uint16_t, wReserved, 16) X(std::uint16_t, XonLim, 16) X(std::uint16_t, XoffLim, 16)                 \
+    X(std::uint8_t, ByteSize, 8) X(std::uint8_t, Parity, 8) X(std::uint8_t, StopBits, 8) X(char, XonChar, 8)   \
+    X(char, XoffChar, 8) X(char, ErrorChar, 8) X(char, EofChar, 8) X(char, EvtChar, 8)                         \
+    X(std::uint16_t, wReserved1, 16)
+
 struct DeviceSettings {
-    std::uint32_t BaudRate;
-    std::uint8_t fBinary;           // 1 bit
-    std::uint8_t fParity;           // 1 bit
-    std::uint8_t fOutxCtsFlow;      // 1 bit
-    std::uint8_t fOutxDsrFlow;      // 1 bit
-    std::uint8_t fDtrControl;       // 2 bits: DtrControl
-    std::uint8_t fDsrSensitivity;   // 1 bit
-    std::uint8_t fTXContinueOnXoff; // 1 bit
-    std::uint8_t fOutX;             // 1 bit
-    std::uint8_t fInX;              // 1 bit
-    std::uint8_t fErrorChar;        // 1 bit
-    std::uint8_t fNull;             // 1 bit
-    std::uint8_t fRtsControl;       // 2 bits: RtsControl
-    std::uint8_t fAbortOnError;     // 1 bit
-    std::uint32_t fDummy2;          // 17 bits
-    std::uint16_t wReserved;
-    std::uint16_t XonLim;
-    std::uint16_t XoffLim;
-    std::uint8_t ByteSize;
-    std::uint8_t Parity;   // Parity
-    std::uint8_t StopBits; // StopBits
-    char XonChar;
-    char XoffChar;
-    char ErrorChar;
-    char EofChar;
-    char EvtChar;
-    std::uint16_t wReserved1;
+#define COMMIO_SETTINGS_MEMBER(type, name, bits) type name;
+    COMMIO_SETTINGS_FIELDS(COMMIO_SETTINGS_MEMBER)
+#undef COMMIO_SETTINGS_MEMBER
 
     LineSettings Line() const { return LineSettings{BaudRate, ByteSize, Parity, StopBits}; }
 };
@@ -76,9 +69,10 @@ enum RtsControl : std::uint8_t { RtsControlDisable = 0, RtsControlEnable = 1, Rt
 // EscapeCommFunction's codes for the two modem control outputs.
 enum class Escape : std::uint32_t { SetRts = 3, ClrRts = 4, SetDtr = 5, ClrDtr = 6 };
 
-// GetCommModemStatus's bits; they sit where a 16550's modem status register
-// has the same lines.
-constexpr std::uint8_t ModemCts = 0x10, ModemDsr = 0x20, ModemRing = 0x40, ModemDcd = 0x80;
+// GetCommModemStatus's bits (MS_CTS_ON...): they are a 16550's modem status
+// bits for the same lines.
+constexpr std::uint8_t ModemCts = uart::Uart16550::MSR_CTS, ModemDsr = uart::Uart16550::MSR_DSR,
+                       ModemRing = uart::Uart16550::MSR_RI, ModemDcd = uart::Uart16550::MSR_DCD;
 
 // SetCommMask's and WaitCommEvent's bits for a change of each input line.
 constexpr std::uint32_t EventCts = 0x0008, EventDsr = 0x0010, EventRlsd = 0x0020, EventRing = 0x0100;
@@ -125,35 +119,11 @@ public:
     // wait) a wait the cancel hasn't ended yet keeps its record, never
     // freed, for the driver still to write into. `wait` is null afterwards.
     // Called before the handle is closed, whenever WatchLines was.
-    virtual std::uint32_t WatchLines(DeviceHandle handle, CommWait *&wait)
-    {
-        (void)handle;
-        (void)wait;
-        return ErrorNotSupported;
-    }
-    virtual std::uint32_t StartWait(DeviceHandle handle, CommWait &wait)
-    {
-        (void)handle;
-        (void)wait;
-        return ErrorNotSupported;
-    }
-    virtual bool WaitPending(const CommWait &wait)
-    {
-        (void)wait;
-        return false;
-    }
-    virtual std::uint32_t WaitResult(DeviceHandle handle, CommWait &wait)
-    {
-        (void)handle;
-        (void)wait;
-        return ErrorNotSupported;
-    }
-    virtual void EndWait(DeviceHandle handle, CommWait *&wait, bool mayBlock)
-    {
-        (void)handle;
-        (void)mayBlock;
-        wait = nullptr;
-    }
+    virtual std::uint32_t WatchLines(DeviceHandle, CommWait *&) { return ErrorNotSupported; }
+    virtual std::uint32_t StartWait(DeviceHandle, CommWait &) { return ErrorNotSupported; }
+    virtual bool WaitPending(const CommWait &) { return false; }
+    virtual std::uint32_t WaitResult(DeviceHandle, CommWait &) { return ErrorNotSupported; }
+    virtual void EndWait(DeviceHandle, CommWait *&wait, bool) { wait = nullptr; }
 
     // The serial ports the system lists (the Ports device class): `visit`
     // gets each one's device instance ID (USB\VID_0403&PID_6001\A1B2C3) and
@@ -161,12 +131,7 @@ public:
     // list was read, also when it is empty; a system that can't list its
     // ports answers ERROR_NOT_SUPPORTED.
     using PortVisitor = void (*)(void *context, const char *instanceId, const char *portName);
-    virtual std::uint32_t ListPorts(PortVisitor visit, void *context)
-    {
-        (void)visit;
-        (void)context;
-        return ErrorNotSupported;
-    }
+    virtual std::uint32_t ListPorts(PortVisitor, void *) { return ErrorNotSupported; }
 
     // A millisecond count that wraps at 2^32 (GetTickCount).
     virtual std::uint32_t Ticks() = 0;

@@ -44,9 +44,10 @@
 #include <string>
 
 #include "commio/CommApi.h"
-#include "commio/DeviceState.h"
+#include "commio/DeviceClaim.h"
 #include "commio/PortMap.h"
-#include "commio/Wiring.h"
+#include "commio/AdapterLookup.h"
+#include "commio/KeyWiring.h"
 #include "uart/Uart16550.h"
 
 namespace commio {
@@ -137,16 +138,12 @@ private:
 
     std::uint8_t ClaimOrRetry();
     void OpenDevice(Uart &uart);
+    void NotOpened(Uart &uart, const char *call, std::uint32_t error);
     void SendLineFormat(Uart &uart);
-    // GetCommState, this io.dll's fields changed, SetCommState. `call` is
-    // the one that failed, if any.
-    std::uint32_t ApplyState(DeviceHandle handle, const LineSettings *line, bool dtr, bool rts, const char *&call);
-    static constexpr const char *kGetCommState = commio::kGetCommState;
-    static constexpr const char *kSetCommState = commio::kSetCommState;
     void SyncLines(Uart &uart);
+    void CloseDevice(Uart &uart, bool mayBlock);
     void Lose(Uart &uart, const char *call, std::uint32_t error);
     void StartWatching(Uart &uart);
-    void StopWatching(Uart &uart, bool mayBlock = true);
     // Brings uart.lines up to date: no call at all while the wait is pending
     // and no refresh is due. 0, or the error that loses the device (with
     // lostCall_ naming the call).
@@ -179,6 +176,9 @@ private:
         return lines;
     }
     __attribute__((noinline)) std::uint32_t Refresh(Uart &uart);
+    // A wait that ended in an error: true for a removed device (lostCall_
+    // set); else the lines are read at every poll from here on.
+    bool WaitFailed(Uart &uart, std::uint32_t error);
     void WatchRefused(Uart &uart, const char *call, std::uint32_t error);
 
     static constexpr std::size_t MaxUarts = MaxMappedUarts;

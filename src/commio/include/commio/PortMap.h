@@ -34,10 +34,19 @@
 #include <string_view>
 #include <vector>
 
+#include "uart/Uart16550.h"
+
 namespace commio {
 
 // The device line that carries the key, by its modem status bit.
-enum class KeyLine : std::uint8_t { Cts = 0x10, Dsr = 0x20, Ri = 0x40, Dcd = 0x80 };
+enum class KeyLine : std::uint8_t {
+    Cts = uart::Uart16550::MSR_CTS,
+    Dsr = uart::Uart16550::MSR_DSR,
+    Ri = uart::Uart16550::MSR_RI,
+    Dcd = uart::Uart16550::MSR_DCD,
+};
+// "CTS", "DSR", "DCD" or "RI": the line's name in the map and the status.
+const char *KeyLineName(KeyLine line);
 
 constexpr unsigned MaxDebounceMs = 250;
 constexpr std::size_t MaxUsbSerial = 32;
@@ -81,6 +90,10 @@ constexpr std::size_t MaxPortMapLine = 200;
 constexpr std::size_t MaxMappedUarts = 8;
 
 PortMapResult ParsePortMap(std::string_view text);
+
+// Whether two names are the same but for the case of ASCII letters: COM
+// names, option words, USB serial numbers.
+bool EqualsNoCase(std::string_view a, std::string_view b);
 
 // The number of a COM device's name: 1 to 256 for COM1 to COM256, in any
 // case, with or without the \\.\ prefix, without leading zeros; 0 for

@@ -1,4 +1,4 @@
-#include "commio/DeviceState.h"
+#include "commio/DeviceClaim.h"
 
 namespace commio {
 

@@ -1,0 +1,68 @@
+#include "commio/AdapterLookup.h"
+
+#include <cstdio>
+
+namespace commio {
+
+namespace {
+
+struct Search {
+    const UsbIdentity *usb;
+    const char *beside; // "COM5" from the mapping's path, or null
+    AdapterLookup *lookup;
+    unsigned listed;
+};
+
+void Visit(void *context, const char *instanceId, const char *portName)
+{
+    Search &search = *static_cast<Search *>(context);
+    if (!portName)
+        return;
+    ++search.listed;
+    AdapterLookup &lookup = *search.lookup;
+    const bool beside = search.beside && EqualsNoCase(portName, search.beside);
+    if (!instanceId || ComNumber(portName) == 0 || !InstanceIdMatches(instanceId, *search.usb)) {
+        lookup.besideOther |= beside;
+        return;
+    }
+    lookup.besideMatches |= beside;
+    if (lookup.matches < 255)
+        ++lookup.matches;
+    if (lookup.matches == 1)
+        std::snprintf(lookup.port, sizeof lookup.port, "%s", portName);
+}
+
+} // namespace
+
+const char *FindAdapter(CommApi &api, const PortMapping &mapping, AdapterLookup &lookup)
+{
+    lookup = AdapterLookup{};
+    if (!mapping.hasUsb)
+        return mapping.path.c_str();
+    // The COM name beside the identity, as a PortName reads: "\\.\COM5" -> "COM5".
+    const char *beside = mapping.path.size() > 4 ? mapping.path.c_str() + 4 : nullptr;
+    Search search{&mapping.usb, beside, &lookup, 0};
+    lookup.error = api.ListPorts(Visit, &search);
+    bool useBeside = false;
+    if (lookup.error != 0) {
+        lookup.outcome = AdapterLookup::Failed;
+        useBeside = true;
+    } else if (search.listed == 0) {
+        lookup.outcome = AdapterLookup::NoPorts;
+        useBeside = true;
+    } else if (lookup.matches == 0) {
+        lookup.outcome = AdapterLookup::NotListed;
+        useBeside = !lookup.besideOther;
+    } else if (lookup.matches > 1) {
+        lookup.outcome = AdapterLookup::Several;
+        useBeside = lookup.besideMatches;
+    } else {
+        lookup.outcome = AdapterLookup::Found;
+        std::snprintf(lookup.path, sizeof lookup.path, "\\\\.\\%s", lookup.port);
+        return lookup.path;
+    }
+    lookup.usedBeside = useBeside && beside;
+    return useBeside ? mapping.path.c_str() : "";
+}
+
+} // namespace commio
