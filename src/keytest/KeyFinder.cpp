@@ -5,12 +5,10 @@
 #include "commio/DeviceClaim.h"
 #include "commio/PortMap.h"
 #include "commio/WindowsErrors.h"
+#include "keytest/ModemLines.h"
 
 namespace keytest {
 namespace {
-
-constexpr std::uint8_t LineMask[KeyLineCount] = {commio::ModemCts, commio::ModemDsr, commio::ModemDcd,
-                                                 commio::ModemRing};
 
 std::string Plural(unsigned count, const char *one, const char *many)
 {
@@ -28,8 +26,8 @@ std::string JoinNames(const std::vector<std::string> &names)
 // The line that changed most on a port; ties go to the earlier line.
 int BusiestLine(const WatchedPort &port)
 {
-    int best = KeyCts;
-    for (int line = 1; line < KeyLineCount; ++line)
+    int best = LineCts;
+    for (int line = 1; line < InputLineCount; ++line)
         if (port.Presses(line) > port.Presses(best))
             best = line;
     return best;
@@ -37,19 +35,13 @@ int BusiestLine(const WatchedPort &port)
 
 } // namespace
 
-const char *KeyLineName(int line)
-{
-    static const char *const names[KeyLineCount] = {"CTS", "DSR", "DCD", "RI"};
-    return line >= 0 && line < KeyLineCount ? names[line] : "?";
-}
-
-bool WatchedPort::RestsOn(int line) const { return (resting & LineMask[line]) != 0; }
+bool WatchedPort::RestsOn(int line) const { return (resting & InputLineMask(line)) != 0; }
 
 unsigned WatchedPort::Presses(int line) const { return RestsOn(line) ? leftOn[line] : leftOff[line]; }
 
 bool WatchedPort::Pressed() const
 {
-    for (int line = 0; line < KeyLineCount; ++line)
+    for (int line = 0; line < InputLineCount; ++line)
         if (Presses(line))
             return true;
     return false;
@@ -57,7 +49,7 @@ bool WatchedPort::Pressed() const
 
 bool WatchedPort::Changed() const
 {
-    for (int line = 0; line < KeyLineCount; ++line)
+    for (int line = 0; line < InputLineCount; ++line)
         if (leftOn[line] || leftOff[line])
             return true;
     return false;
@@ -126,8 +118,8 @@ bool KeyFinder::Poll(unsigned presses)
             std::fill(std::begin(port.changedAt), std::end(port.changedAt), now);
             continue;
         }
-        for (int line = 0; line < KeyLineCount; ++line) {
-            const std::uint8_t mask = LineMask[line];
+        for (int line = 0; line < InputLineCount; ++line) {
+            const std::uint8_t mask = InputLineMask(line);
             const bool on = (lines & mask) != 0;
             if (on != ((port.last & mask) != 0)) {
                 ++(on ? port.leftOff : port.leftOn)[line];
@@ -179,9 +171,9 @@ Finding KeyFinder::Result() const
         if (port.Pressed())
             changed.push_back(&port);
         else
-            for (int line = 0; line < KeyLineCount; ++line)
+            for (int line = 0; line < InputLineCount; ++line)
                 if (port.leftOn[line] || port.leftOff[line])
-                    stuck.push_back(port.name + " " + KeyLineName(line));
+                    stuck.push_back(port.name + " " + LineName(line));
     }
     if (finding.watched.empty()) {
         finding.kind = Finding::Kind::NothingToWatch;
@@ -192,9 +184,9 @@ Finding KeyFinder::Result() const
         finding.kind = Finding::Kind::SeveralPorts;
         for (const WatchedPort *port : changed) {
             std::string lines;
-            for (int line = 0; line < KeyLineCount; ++line)
+            for (int line = 0; line < InputLineCount; ++line)
                 if (port->Presses(line))
-                    lines += std::string(lines.empty() ? "" : ", ") + KeyLineName(line) + " " +
+                    lines += std::string(lines.empty() ? "" : ", ") + LineName(line) + " " +
                              Plural(port->Presses(line), "time", "times");
             finding.changedPorts.push_back(port->name + " (" + lines + ")");
         }
@@ -207,7 +199,7 @@ Finding KeyFinder::Result() const
         finding.line = BusiestLine(port);
         finding.presses = port.Presses(finding.line);
         finding.opensWhenPressed = port.RestsOn(finding.line);
-        for (int line = 0; line < KeyLineCount; ++line)
+        for (int line = 0; line < InputLineCount; ++line)
             if (line != finding.line && port.Presses(line))
                 finding.alsoChanged.push_back(line);
     }
@@ -217,9 +209,8 @@ Finding KeyFinder::Result() const
 // The key's line as the map names it.
 commio::KeyLine MapKeyLine(int line)
 {
-    static const commio::KeyLine lines[KeyLineCount] = {commio::KeyLine::Cts, commio::KeyLine::Dsr,
-                                                        commio::KeyLine::Dcd, commio::KeyLine::Ri};
-    return line >= 0 && line < KeyLineCount ? lines[line] : commio::KeyLine::Cts;
+    return line >= 0 && line < InputLineCount ? static_cast<commio::KeyLine>(InputLineMask(line))
+                                              : commio::KeyLine::Cts;
 }
 
 // The map line for what was found, written by the map's own module. The
@@ -257,18 +248,18 @@ std::vector<std::string> DescribeFinding(const Finding &finding)
     case Finding::Kind::Found: {
         const std::string device = DeviceDescription(finding.friendlyName, finding.port);
         text.push_back("The key is on " + finding.port + (device.empty() ? "" : ", " + device) + ", line " +
-                       KeyLineName(finding.line) + ", " +
+                       LineName(finding.line) + ", " +
                        (finding.opensWhenPressed ? "opens when pressed" : "closes when pressed") + " (" +
                        Plural(finding.presses, "press", "presses") + " seen).");
         if (finding.usb.Known())
             text.push_back("The adapter is " + IdentityText(finding.usb) + ".");
-        if (finding.line == KeyCts && !finding.opensWhenPressed) {
+        if (finding.line == LineCts && !finding.opensWhenPressed) {
             text.push_back("That is the wiring the key library reads. io-ports.txt beside the comm-port io.dll "
                            "needs the line:");
         } else {
             text.push_back(std::string("The key library reads CTS closing; this key is ") +
-                           (finding.line != KeyCts ? std::string("on ") + KeyLineName(finding.line) : "") +
-                           (finding.line != KeyCts && finding.opensWhenPressed ? " and " : "") +
+                           (finding.line != LineCts ? std::string("on ") + LineName(finding.line) : "") +
+                           (finding.line != LineCts && finding.opensWhenPressed ? " and " : "") +
                            (finding.opensWhenPressed ? "normally closed" : "") +
                            ". The comm-port io.dll carries it with the line:");
         }
@@ -276,9 +267,9 @@ std::vector<std::string> DescribeFinding(const Finding &finding)
         if (!finding.alsoChanged.empty()) {
             std::vector<std::string> names;
             for (int line : finding.alsoChanged)
-                names.push_back(KeyLineName(line));
+                names.push_back(LineName(line));
             text.push_back(JoinNames(names) + " changed too, less often: a key wired to two lines, or a line "
-                           "that picks up the other. " + KeyLineName(finding.line) +
+                           "that picks up the other. " + LineName(finding.line) +
                            " changed most; check the wiring if the key misbehaves.");
         }
         break;

@@ -38,19 +38,10 @@ std::string FormatEvent(const KeyEvent &event, const std::string &state)
 
 std::string FormatStatusLine(const LineLevels &lines, std::uint32_t presses, const std::string &state)
 {
-    const bool *on = lines.on;
-    std::string line = "CTS ";
-    line += OnOff(on[LineCts]);
-    line += " DSR ";
-    line += OnOff(on[LineDsr]);
-    line += " DCD ";
-    line += OnOff(on[LineDcd]);
-    line += " RI ";
-    line += OnOff(on[LineRi]);
-    line += " | RTS ";
-    line += OnOff(on[LineRts]);
-    line += " DTR ";
-    line += OnOff(on[LineDtr]);
+    std::string line;
+    for (int each = 0; each < LineCount; ++each)
+        line += std::string(each == 0 ? "" : each == LineRts ? " | " : " ") + LineName(each) + " " +
+                OnOff(lines.on[each]);
     return line + " | presses " + std::to_string(presses) + ", " + state;
 }
 

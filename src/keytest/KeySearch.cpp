@@ -55,13 +55,13 @@ Finding KeySearch::End(const std::string &stopped)
 void KeySearch::PrintChanges()
 {
     const auto &ports = finder_.Ports();
-    shown_.resize(ports.size() * KeyLineCount);
+    shown_.resize(ports.size() * InputLineCount);
     for (std::size_t p = 0; p < ports.size(); ++p)
-        for (int line = 0; line < KeyLineCount; ++line) {
-            unsigned &shown = shown_[p * KeyLineCount + static_cast<std::size_t>(line)];
+        for (int line = 0; line < InputLineCount; ++line) {
+            unsigned &shown = shown_[p * InputLineCount + static_cast<std::size_t>(line)];
             if (ports[p].Swings(line) != shown) {
                 shown = ports[p].Swings(line);
-                print_("  " + ports[p].name + " " + KeyLineName(line) + " changed (" + std::to_string(shown) + ")");
+                print_("  " + ports[p].name + " " + LineName(line) + " changed (" + std::to_string(shown) + ")");
             }
         }
 }

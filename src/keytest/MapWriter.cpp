@@ -77,7 +77,7 @@ std::string PortMapText(const Finding &finding)
                        "# The file that was here before, if any, is io-ports.txt.bak.\n"
                        "#\n";
     text += Comment("The key: " + finding.port + (device.empty() ? "" : ", " + device) + ", line " +
-                    KeyLineName(finding.line) + ", " + (finding.opensWhenPressed ? "opens" : "closes") +
+                    LineName(finding.line) + ", " + (finding.opensWhenPressed ? "opens" : "closes") +
                     " when pressed.");
     if (finding.usb.Known())
         text += Comment("The adapter: " + IdentityText(finding.usb) + ".");

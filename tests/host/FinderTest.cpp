@@ -17,15 +17,15 @@ using namespace keytest; // the key tester's own names, unqualified as in its ow
 namespace {
 
 using keytest::Finding;
-using keytest::KeyCts;
-using keytest::KeyDcd;
-using keytest::KeyDsr;
+using keytest::LineCts;
+using keytest::LineDcd;
+using keytest::LineDsr;
 using keytest::KeyFinder;
-using keytest::KeyLineCount;
-using keytest::KeyRi;
+using keytest::InputLineCount;
+using keytest::LineRi;
 using keytest::PortInfo;
 
-constexpr std::uint8_t LineBit[KeyLineCount] = {commio::ModemCts, commio::ModemDsr, commio::ModemDcd,
+constexpr std::uint8_t LineBit[InputLineCount] = {commio::ModemCts, commio::ModemDsr, commio::ModemDcd,
                                                 commio::ModemRing};
 
 // Simulated ports under the finder, read every 10 ms as the tester reads
@@ -66,10 +66,10 @@ struct Bench {
     // rests on.
     void Press(const char *port, std::vector<unsigned> counts, bool restsOn = false)
     {
-        counts.resize(KeyLineCount);
+        counts.resize(InputLineCount);
         for (unsigned i = 0; i < *std::max_element(counts.begin(), counts.end()); ++i) {
             for (int on : {1, 0}) {
-                for (int line = 0; line < KeyLineCount; ++line)
+                for (int line = 0; line < InputLineCount; ++line)
                     if (counts[static_cast<std::size_t>(line)] > i)
                         Set(port, line, (on != 0) != restsOn);
                 Wait(on ? 80 : 120);
@@ -81,7 +81,7 @@ struct Bench {
 
 std::vector<unsigned> Only(int line, unsigned presses)
 {
-    std::vector<unsigned> counts(KeyLineCount);
+    std::vector<unsigned> counts(InputLineCount);
     counts[static_cast<std::size_t>(line)] = presses;
     return counts;
 }
@@ -98,14 +98,14 @@ TEST(FinderLines, NamesEachLineAndPolarityAndTheMapLineThatCarriesIt)
         const char *said;
         const char *mapLine;
     } cases[] = {
-        {KeyCts, false, "line CTS, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI"},
-        {KeyCts, true, "line CTS, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI invert"},
-        {KeyDsr, false, "line DSR, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DSR"},
-        {KeyDsr, true, "line DSR, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DSR invert"},
-        {KeyDcd, false, "line DCD, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DCD"},
-        {KeyDcd, true, "line DCD, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DCD invert"},
-        {KeyRi, false, "line RI, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=RI"},
-        {KeyRi, true, "line RI, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=RI invert"},
+        {LineCts, false, "line CTS, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI"},
+        {LineCts, true, "line CTS, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI invert"},
+        {LineDsr, false, "line DSR, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DSR"},
+        {LineDsr, true, "line DSR, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DSR invert"},
+        {LineDcd, false, "line DCD, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DCD"},
+        {LineDcd, true, "line DCD, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DCD invert"},
+        {LineRi, false, "line RI, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=RI"},
+        {LineRi, true, "line RI, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=RI invert"},
     };
     for (const std::uint32_t start : {0u, 0xFFFFFFFFu - 900}) {
         for (const auto &c : cases) {
@@ -142,11 +142,11 @@ TEST(FinderLines, TheLineThatChangedMostWinsAndATieGoesToTheEarlierLine)
         int line;
         std::vector<int> also;
     } cases[] = {
-        {{3, 3, 0, 0}, KeyCts, {KeyDsr}},
-        {{0, 3, 3, 3}, KeyDsr, {KeyDcd, KeyRi}},
-        {{0, 0, 3, 3}, KeyDcd, {KeyRi}},
-        {{2, 0, 0, 3}, KeyRi, {KeyCts}},
-        {{1, 3, 2, 0}, KeyDsr, {KeyCts, KeyDcd}},
+        {{3, 3, 0, 0}, LineCts, {LineDsr}},
+        {{0, 3, 3, 3}, LineDsr, {LineDcd, LineRi}},
+        {{0, 0, 3, 3}, LineDcd, {LineRi}},
+        {{2, 0, 0, 3}, LineRi, {LineCts}},
+        {{1, 3, 2, 0}, LineDsr, {LineCts, LineDcd}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.counts));
@@ -180,7 +180,7 @@ TEST(FinderTiming, SettlesAndEndsOnTheMillisecondWhereverTheClockStands)
         EXPECT_FALSE(port.settled);
         // A passive key's line follows RTS a moment after the claim.
         bench.devices.Advance(40);
-        bench.Set("COM5", KeyDsr, true);
+        bench.Set("COM5", LineDsr, true);
         finder.Poll(1);
         bench.devices.Advance(KeyFinder::SettleMs - 41);
         finder.Poll(1);
@@ -188,14 +188,14 @@ TEST(FinderTiming, SettlesAndEndsOnTheMillisecondWhereverTheClockStands)
         bench.devices.Advance(1);
         finder.Poll(1);
         EXPECT_TRUE(port.settled);
-        EXPECT_TRUE(port.RestsOn(KeyDsr));
-        EXPECT_FALSE(port.RestsOn(KeyCts));
+        EXPECT_TRUE(port.RestsOn(LineDsr));
+        EXPECT_FALSE(port.RestsOn(LineCts));
         EXPECT_FALSE(port.Changed()) << "the rise before settling is no change";
 
-        bench.Set("COM5", KeyRi, true);
+        bench.Set("COM5", LineRi, true);
         bench.devices.Advance(10);
         EXPECT_FALSE(finder.Poll(1));
-        bench.Set("COM5", KeyRi, false);
+        bench.Set("COM5", LineRi, false);
         bench.devices.Advance(80);
         EXPECT_FALSE(finder.Poll(1)); // released: the last change
         bench.devices.Advance(KeyFinder::QuietMs / 2);
@@ -205,15 +205,15 @@ TEST(FinderTiming, SettlesAndEndsOnTheMillisecondWhereverTheClockStands)
         bench.devices.Advance(1);
         EXPECT_TRUE(finder.Poll(1));
         EXPECT_TRUE(port.Changed());
-        EXPECT_EQ(port.Presses(KeyRi), 1u);
-        EXPECT_EQ(port.Presses(KeyDsr), 0u);
+        EXPECT_EQ(port.Presses(LineRi), 1u);
+        EXPECT_EQ(port.Presses(LineDsr), 0u);
         // Pressed again and held: while the other lines rest, the key's
         // line is still pressed, not at rest.
-        bench.Set("COM5", KeyRi, true);
+        bench.Set("COM5", LineRi, true);
         bench.devices.Advance(KeyFinder::QuietMs / 2);
         finder.Poll(1);
-        EXPECT_FALSE(port.RestsOn(KeyRi));
-        EXPECT_EQ(port.Presses(KeyRi), 2u);
+        EXPECT_FALSE(port.RestsOn(LineRi));
+        EXPECT_EQ(port.Presses(LineRi), 2u);
     }
 }
 
@@ -235,7 +235,7 @@ TEST(FinderPorts, NamesWhyEachPortWasNotSearched)
     bench.Open();
     EXPECT_EQ(bench.finder->Watching(), 1u);
     bench.Wait(200);
-    bench.Press("COM5", Only(KeyCts, 3));
+    bench.Press("COM5", Only(LineCts, 3));
     bench.Wait(1000);
     const Finding finding = bench.Result();
     EXPECT_EQ(finding.kind, Finding::Kind::Found);
@@ -271,7 +271,7 @@ TEST_P(FinderResult, SaysWhichPortsAndLinesChanged)
     Bench bench;
     bench.Plug("COM1");
     bench.Plug("COM5");
-    bench.Set("COM1", KeyRi, true);
+    bench.Set("COM1", LineRi, true);
     bench.Open();
     bench.Wait(200);
     GetParam().script(bench);
@@ -289,24 +289,24 @@ INSTANTIATE_TEST_SUITE_P(Cases, FinderResult, ::testing::Values(
     ResultCase{"SeveralPorts",
         [](Bench &b) {
             b.Press("COM5", {3, 1});
-            b.Press("COM1", Only(KeyRi, 1), true);
+            b.Press("COM1", Only(LineRi, 1), true);
         },
         Finding::Kind::SeveralPorts, {"COM1 (RI 1 time)", "COM5 (CTS 3 times, DSR 1 time)"}, {}, {"COM1", "COM5"},
         "Lines changed on more than one port: COM1 (RI 1 time) and COM5 (CTS 3 times, DSR 1 time)."},
     ResultCase{"LinesThatWentAndStayed",
         [](Bench &b) {
-            b.Set("COM1", KeyRi, false);
-            b.Set("COM5", KeyDsr, true);
-            b.Set("COM5", KeyDcd, true);
+            b.Set("COM1", LineRi, false);
+            b.Set("COM5", LineDsr, true);
+            b.Set("COM5", LineDcd, true);
         },
         Finding::Kind::NoPress, {}, {"COM1 RI", "COM5 DSR", "COM5 DCD"}, {"COM1", "COM5"},
         "A line changed and didn't change back: COM1 RI, COM5 DSR and COM5 DCD."},
     // Lines that went and stayed are no presses, on the key's port or another.
     ResultCase{"AKeyBesideLinesThatStayed",
         [](Bench &b) {
-            b.Set("COM1", KeyDcd, true);
-            b.Set("COM5", KeyDsr, true);
-            b.Press("COM5", Only(KeyCts, 3));
+            b.Set("COM1", LineDcd, true);
+            b.Set("COM5", LineDsr, true);
+            b.Press("COM5", Only(LineCts, 3));
         },
         Finding::Kind::Found, {}, {}, {"COM1", "COM5"},
         "The key is on COM5, USB Serial Port, line CTS, closes when pressed (3 presses seen)."},
@@ -351,17 +351,17 @@ Finding With(Finding f, void (*change)(Finding &))
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FindingAdvice, ::testing::Values(
-    AdviceCase{"CtsClosingWithAnAdapterAndNoName", With(Found(KeyCts, false, 1), [](Finding &f) { f.usb = Adapter; }),
+    AdviceCase{"CtsClosingWithAnAdapterAndNoName", With(Found(LineCts, false, 1), [](Finding &f) { f.usb = Adapter; }),
         "The key is on COM5, line CTS, closes when pressed (1 press seen).\n"
         "The adapter is USB 1A86:7523, serial A50285BI.\n"
         "That is the wiring the key library reads. io-ports.txt beside the comm-port io.dll needs the line:\n"
         "  any = COM5 usb=1A86:7523:A50285BI\n"},
-    AdviceCase{"CtsOpening", Found(KeyCts, true, 2),
+    AdviceCase{"CtsOpening", Found(LineCts, true, 2),
         "The key is on COM5, line CTS, opens when pressed (2 presses seen).\n"
         "The key library reads CTS closing; this key is normally closed. The comm-port io.dll carries it with the "
         "line:\n"
         "  any = COM5 invert\n"},
-    AdviceCase{"DsrOpeningBesideThreeOtherLines", Found(KeyDsr, true, 3, {KeyCts, KeyDcd, KeyRi}),
+    AdviceCase{"DsrOpeningBesideThreeOtherLines", Found(LineDsr, true, 3, {LineCts, LineDcd, LineRi}),
         "The key is on COM5, line DSR, opens when pressed (3 presses seen).\n"
         "The key library reads CTS closing; this key is on DSR and normally closed. The comm-port io.dll carries it "
         "with the line:\n"
@@ -370,7 +370,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FindingAdvice, ::testing::Values(
         "changed most; check the wiring if the key misbehaves.\n"},
     // Found: the ports not searched are named, but the key is found.
     AdviceCase{"FoundWithPortsSkippedAndLost",
-        With(Found(KeyRi, false, 3), [](Finding &f) {
+        With(Found(LineRi, false, 3), [](Finding &f) {
             f.skipped = {"COM3: held by another program"};
             f.lost = {"COM7: stopped answering during the search (error 22): unplugged?"};
         }),

@@ -392,54 +392,54 @@ const std::vector<std::string> None;
 
 INSTANTIATE_TEST_SUITE_P(Cases, Finder, ::testing::Values(
     FinderCase{"the key on COM5 CTS", {"COM1", "COM3", "COM5"}, Presses("COM5", Cts, 3), nullptr, nullptr,
-        nullptr, Finding::Kind::Found, "COM5", keytest::KeyCts, false, "any = COM5", None, None, true},
+        nullptr, Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5", None, None, true},
     FinderCase{"the key on DSR", {"COM1", "COM5"}, Presses("COM5", Dsr, 3), nullptr, nullptr, nullptr,
-        Finding::Kind::Found, "COM5", keytest::KeyDsr, false, "any = COM5 line=DSR", None, None, true},
+        Finding::Kind::Found, "COM5", keytest::LineDsr, false, "any = COM5 line=DSR", None, None, true},
     // On at rest, off while pressed: a normally closed key.
     FinderCase{"an inverted key", {"COM5"}, std::vector<LineEvent>{{0, "COM5", Cts, true}} +
         Presses("COM5", Cts, 3, true), nullptr, nullptr, nullptr,
-        Finding::Kind::Found, "COM5", keytest::KeyCts, true, "any = COM5 invert", None, None, true},
+        Finding::Kind::Found, "COM5", keytest::LineCts, true, "any = COM5 invert", None, None, true},
     FinderCase{"an inverted key on DCD", {"COM2"}, std::vector<LineEvent>{{0, "COM2", Dcd, true}} +
         Presses("COM2", Dcd, 3, true), nullptr, nullptr, nullptr,
-        Finding::Kind::Found, "COM2", keytest::KeyDcd, true, "any = COM2 line=DCD invert", None, None, true},
+        Finding::Kind::Found, "COM2", keytest::LineDcd, true, "any = COM2 line=DCD invert", None, None, true},
     // A line that is on from the start and stays on is no key.
     FinderCase{"a line on throughout beside the key", {"COM5"}, std::vector<LineEvent>{{0, "COM5", Dsr, true}} +
         Presses("COM5", Cts, 3), nullptr, nullptr, nullptr,
-        Finding::Kind::Found, "COM5", keytest::KeyCts, false, "any = COM5", None, None, true},
+        Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5", None, None, true},
     FinderCase{"two ports changing", {"COM3", "COM5"}, Presses("COM5", Cts, 3) + Presses("COM3", Dsr, 1, false, 350),
         nullptr, nullptr, nullptr, Finding::Kind::SeveralPorts, "", 0, false, "", None, None, true},
     FinderCase{"none changing", {"COM1", "COM5"}, {}, nullptr, nullptr, nullptr,
         Finding::Kind::NoneChanged, "", 0, false, "", None, None, false},
     FinderCase{"a port held by another program", {"COM3", "COM5"}, Presses("COM5", Cts, 3), "COM3", nullptr,
-        nullptr, Finding::Kind::Found, "COM5", keytest::KeyCts, false, "any = COM5",
+        nullptr, Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5",
         {"COM3: held by another program"}, None, true},
     FinderCase{"a port that is no serial port", {"COM1", "COM5"}, Presses("COM5", Cts, 3), nullptr, "COM1",
-        nullptr, Finding::Kind::Found, "COM5", keytest::KeyCts, false, "any = COM5",
+        nullptr, Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5",
         {"COM1: not a serial port (error 1 at its settings)"}, None, true},
     FinderCase{"a port that vanishes mid-search", {"COM5", "COM7"}, Presses("COM5", Cts, 3), nullptr, nullptr,
-        "COM7", Finding::Kind::Found, "COM5", keytest::KeyCts, false, "any = COM5", None,
+        "COM7", Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5", None,
         {"COM7: stopped answering during the search (error 22): unplugged?"}, true},
     // Unplugged at the second press: what was seen before still names it.
     FinderCase{"the key's own port vanishes at the second press", {"COM5"}, Presses("COM5", Cts, 2), nullptr,
-        nullptr, "COM5", Finding::Kind::Found, "COM5", keytest::KeyCts, false, "any = COM5", None,
+        nullptr, "COM5", Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5", None,
         {"COM5: stopped answering during the search (error 22): unplugged?"}, false, 1},
     // Held down as the search begins, let go at 150 ms, then pressed: the
     // level the line holds longer is its level at rest, not the first one.
     FinderCase{"a key held down as the search begins", {"COM5"},
         std::vector<LineEvent>{{0, "COM5", Dsr, true}, {150, "COM5", Dsr, false}} + Presses("COM5", Dsr, 3, false, 400),
-        nullptr, nullptr, nullptr, Finding::Kind::Found, "COM5", keytest::KeyDsr, false, "any = COM5 line=DSR", None,
+        nullptr, nullptr, nullptr, Finding::Kind::Found, "COM5", keytest::LineDsr, false, "any = COM5 line=DSR", None,
         None, true},
     FinderCase{"a normally closed key held open as the search begins", {"COM5"},
         std::vector<LineEvent>{{150, "COM5", Cts, true}} + Presses("COM5", Cts, 3, true, 400), nullptr, nullptr,
-        nullptr, Finding::Kind::Found, "COM5", keytest::KeyCts, true, "any = COM5 invert", None, None, true},
+        nullptr, Finding::Kind::Found, "COM5", keytest::LineCts, true, "any = COM5 invert", None, None, true},
     // Presses held longer than the pauses between them: the key still rests
     // released before the first and after the last.
     FinderCase{"long presses with short pauses", {"COM5"}, Presses("COM5", Dsr, 3, false, 300, 1500, 1000), nullptr,
-        nullptr, nullptr, Finding::Kind::Found, "COM5", keytest::KeyDsr, false, "any = COM5 line=DSR", None, None,
+        nullptr, nullptr, Finding::Kind::Found, "COM5", keytest::LineDsr, false, "any = COM5 line=DSR", None, None,
         true},
     // Pressed once more before the search had ended: four presses.
     FinderCase{"a fourth press before the end", {"COM5"}, Presses("COM5", Cts, 4, false, 300, 600, 300), nullptr,
-        nullptr, nullptr, Finding::Kind::Found, "COM5", keytest::KeyCts, false, "any = COM5", None, None, true, 4},
+        nullptr, nullptr, Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5", None, None, true, 4},
     // Pressed and held to the end: a line that went and stayed is no press.
     FinderCase{"a key pressed and held to the end", {"COM5"}, std::vector<LineEvent>{{500, "COM5", Dsr, true}},
         nullptr, nullptr, nullptr, Finding::Kind::NoPress, "", 0, false, "", None, None, false},
@@ -471,7 +471,7 @@ TEST(FinderSettling, TakesTheLevelAtRestOnlyOnceThePortHasSettled)
     devices.Advance(keytest::KeyFinder::QuietMs);
     EXPECT_TRUE(finder.Poll(1));
     const Finding finding = finder.Result();
-    EXPECT_EQ(finding.line, keytest::KeyDsr);
+    EXPECT_EQ(finding.line, keytest::LineDsr);
     EXPECT_TRUE(finding.opensWhenPressed);
     finder.CloseAll();
     finder.CloseAll();
@@ -519,14 +519,14 @@ TEST_P(FindingText, SaysWhatToDo)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FindingText, ::testing::Values(
-    DescribeCase{"cts closing", Found(keytest::KeyCts, false),
+    DescribeCase{"cts closing", Found(keytest::LineCts, false),
         {"The key is on COM5, USB Serial Port, line CTS, closes when pressed (3 presses seen).",
          "the wiring the key library reads", "\n  any = COM5\n"}},
-    DescribeCase{"dsr", Found(keytest::KeyDsr, false),
+    DescribeCase{"dsr", Found(keytest::LineDsr, false),
         {"line DSR, closes when pressed", "this key is on DSR.", "\n  any = COM5 line=DSR\n"}},
-    DescribeCase{"normally closed on RI", Found(keytest::KeyRi, true),
+    DescribeCase{"normally closed on RI", Found(keytest::LineRi, true),
         {"line RI, opens when pressed", "on RI and normally closed", "\n  any = COM5 line=RI invert\n"}},
-    DescribeCase{"two lines of one port", Found(keytest::KeyCts, false, {keytest::KeyDsr, keytest::KeyDcd}),
+    DescribeCase{"two lines of one port", Found(keytest::LineCts, false, {keytest::LineDsr, keytest::LineDcd}),
         {"any = COM5\n", "DSR and DCD changed too", "CTS changed most"}},
     DescribeCase{"several ports", Other(Finding::Kind::SeveralPorts),
         {"more than one port: COM1 (CTS 1 time) and COM5 (DSR 3 times).", "Unplug the other devices",
@@ -544,7 +544,7 @@ class MapFiles : public testsupport::MapFolderTest {};
 
 TEST_F(MapFiles, AFreshMapIsReadBackByTheIoDllsParser)
 {
-    Finding finding = Found(keytest::KeyCts, false);
+    Finding finding = Found(keytest::LineCts, false);
     finding.usb = {0x1A86, 0x7523, "A50285BI"};
     const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, finding);
     EXPECT_TRUE(result.done) << result.message;
@@ -570,7 +570,7 @@ TEST_F(MapFiles, DeviceNamesInAnyLanguageStillGiveAMapTheParserReads)
     const std::string names[] = {"P\xC3\xA9riph\xC3\xA9rique s\xC3\xA9rie USB (COM5)",
                                  "Serieller USB-Anschlu\xDF (COM5)", std::string(300, 'x'), "tab\tand\rreturn"};
     for (const std::string &name : names) {
-        Finding finding = Found(keytest::KeyCts, false);
+        Finding finding = Found(keytest::LineCts, false);
         finding.friendlyName = name;
         finding.usb = {0x1A86, 0x7523, "\x01\xFF"};
         const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, finding);
@@ -588,7 +588,7 @@ TEST_F(MapFiles, AnExistingMapIsKeptAsBak)
 {
     Write(path_, "3F8 = COM3\n");
     Write(path_ + ".bak", "an older backup\n");
-    const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::KeyCts, false));
+    const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::LineCts, false));
     EXPECT_TRUE(result.done) << result.message;
     EXPECT_TRUE(result.keptBackup);
     EXPECT_EQ(Read(path_ + ".bak"), "3F8 = COM3\n");
@@ -605,7 +605,7 @@ TEST_F(MapFiles, AMapTheParserRefusesIsTakenBackAndTheOldOneRestored)
         Write(path_, "any = COM3  # by hand\n");
         if (earlierBackup)
             Write(path_ + ".bak", "any = COM2  # the map before\n");
-        Finding finding = Found(keytest::KeyCts, false);
+        Finding finding = Found(keytest::LineCts, false);
         finding.port = "COM300";
         const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, finding);
         EXPECT_FALSE(result.done);
@@ -625,7 +625,7 @@ TEST_F(MapFiles, AWiringOptionIsWrittenOnlyWhereTheParserTakesIt)
 {
     // The finding for a key on DSR needs an option on the line; the map is
     // left in place exactly when the io.dll's parser reads that line.
-    const Finding finding = Found(keytest::KeyDsr, true);
+    const Finding finding = Found(keytest::LineDsr, true);
     const bool parserTakesIt = commio::ParsePortMap(keytest::MapLineFor(finding)).error.empty();
     const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, finding);
     EXPECT_EQ(result.done, parserTakesIt) << result.message;
@@ -652,7 +652,7 @@ TEST_F(MapFiles, TheListReadsTheMapAsTheIoDllDoes)
 TEST_F(MapFiles, AFolderThatCantBeWrittenChangesNothing)
 {
     const keytest::MapWriteResult result =
-        keytest::WritePortMapFile(folder_ + "/no-such-folder/io-ports.txt", Found(keytest::KeyCts, false));
+        keytest::WritePortMapFile(folder_ + "/no-such-folder/io-ports.txt", Found(keytest::LineCts, false));
     EXPECT_FALSE(result.done);
     EXPECT_NE(result.message.find("can't write"), std::string::npos) << result.message;
     EXPECT_TRUE(Files().empty());

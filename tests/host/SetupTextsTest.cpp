@@ -48,7 +48,7 @@ Finding Found(int line, bool opens, const std::string &friendlyName = "USB Seria
 
 TEST(MapText, ItsCommentsSayThePolarityAndTheAdapter)
 {
-    Finding opens = Found(keytest::KeyDsr, true);
+    Finding opens = Found(keytest::LineDsr, true);
     opens.usb = {0x1A86, 0x7523, "A50285BI"};
     EXPECT_EQ(keytest::PortMapText(opens),
               "# Which COM port carries the serial key, written by zelbin-keytest --find --write-map.\n"
@@ -57,7 +57,7 @@ TEST(MapText, ItsCommentsSayThePolarityAndTheAdapter)
               "# The key: COM5, USB Serial Port, line DSR, opens when pressed.\n"
               "# The adapter: USB 1A86:7523, serial A50285BI.\n"
               "any = COM5 usb=1A86:7523:A50285BI line=DSR invert\n");
-    const std::vector<std::string> closes = Lines(keytest::PortMapText(Found(keytest::KeyCts, false, "")));
+    const std::vector<std::string> closes = Lines(keytest::PortMapText(Found(keytest::LineCts, false, "")));
     ASSERT_EQ(closes.size(), 5u) << "no adapter line without an adapter";
     EXPECT_EQ(closes[3], "# The key: COM5, line CTS, closes when pressed.");
     EXPECT_EQ(closes[4], "any = COM5");
@@ -79,7 +79,7 @@ TEST(MapText, ACommentIsCutToTheLongestLineTheReaderTakesAndMaskedToAscii)
         {"a\x1F b~\x7F\xC3\xA9\t", before + "a? b~????" + after},
     };
     for (const auto &c : cases) {
-        const std::string text = keytest::PortMapText(Found(keytest::KeyCts, false, c.device + " (COM5)"));
+        const std::string text = keytest::PortMapText(Found(keytest::LineCts, false, c.device + " (COM5)"));
         const std::vector<std::string> lines = Lines(text);
         ASSERT_GE(lines.size(), 4u);
         EXPECT_EQ(lines[3], c.comment) << c.device.size();
@@ -126,7 +126,7 @@ TEST_F(MapFolder, AnOlderBackupInTheWayMakesRoomForTheMapBeingReplaced)
 {
     Write(path_, "3F8 = COM3\n");
     std::filesystem::create_directory(path_ + ".bak");
-    const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::KeyCts, false));
+    const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::LineCts, false));
     EXPECT_TRUE(result.done);
     EXPECT_TRUE(result.keptBackup);
     EXPECT_EQ(result.message, "Wrote " + path_ + " (the previous one is " + path_ +
@@ -143,7 +143,7 @@ TEST_F(MapFolder, AnEarlierBackupThatCantBeMovedAsideChangesNothing)
     Write(path_, "3F8 = COM3\n");
     Write(path_ + ".bak", "any = COM2\n");
     std::filesystem::create_directories(path_ + ".bak.old/kept");
-    const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::KeyCts, false));
+    const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::LineCts, false));
     EXPECT_FALSE(result.done);
     EXPECT_FALSE(result.keptBackup);
     EXPECT_EQ(result.message, "can't move the earlier " + path_ + ".bak aside; nothing was changed");
@@ -154,14 +154,14 @@ TEST_F(MapFolder, AnEarlierBackupThatCantBeMovedAsideChangesNothing)
 
 TEST_F(MapFolder, AFreshMapSaysSoAndOneTheReaderWouldRefuseIsTakenBackWithWhy)
 {
-    keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::KeyCts, true));
+    keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::LineCts, true));
     EXPECT_TRUE(result.done);
     EXPECT_EQ(result.message,
               "Wrote " + path_ + " and read it back as the comm-port io.dll reads it: COM5 carries the key.");
     std::filesystem::remove(path_);
 
     // The reader takes the line but names the port otherwise than the finding.
-    Finding lower = Found(keytest::KeyCts, false);
+    Finding lower = Found(keytest::LineCts, false);
     lower.port = "com5";
     result = keytest::WritePortMapFile(path_, lower);
     EXPECT_FALSE(result.done);
@@ -169,7 +169,7 @@ TEST_F(MapFolder, AFreshMapSaysSoAndOneTheReaderWouldRefuseIsTakenBackWithWhy)
                               "previous state is back. The line was 'any = com5'.");
     EXPECT_TRUE(std::filesystem::is_empty(folder_));
 
-    Finding far = Found(keytest::KeyCts, false);
+    Finding far = Found(keytest::LineCts, false);
     far.port = "COM300";
     EXPECT_EQ(keytest::WritePortMapFile(path_, far).message,
               "the port map reader would refuse the new map (line 5: unknown device 'COM300'; use COM1 to COM256 or a "

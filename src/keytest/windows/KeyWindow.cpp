@@ -42,7 +42,6 @@ namespace {
 
 enum : UINT_PTR { TimerTest = 1, TimerFind = 2 };
 
-const char *const LineNames[LineCount] = {"CTS", "DSR", "DCD", "RI", "RTS", "DTR"};
 
 
 struct App {
@@ -329,8 +328,8 @@ void DrawLampsAndStrip(HDC dc, const RECT &area)
         Ellipse(dc, x, area.top, x + lamp, area.top + lamp);
         SelectObject(dc, old);
         DeleteObject(brush);
-        TextOutA(dc, x + lamp + Scale(4), area.top + Scale(2), LineNames[line],
-                 static_cast<int>(std::char_traits<char>::length(LineNames[line])));
+        TextOutA(dc, x + lamp + Scale(4), area.top + Scale(2), LineName(line),
+                 static_cast<int>(std::char_traits<char>::length(LineName(line))));
     }
 
     const double now = app.test && app.test->Running() && app.clock ? app.clock->Seconds() : app.shownUntil;
@@ -343,7 +342,7 @@ void DrawLampsAndStrip(HDC dc, const RECT &area)
     const Line rows[] = {LineCts, LineDtr};
     for (int row = 0; row < 2; ++row) {
         const int top = area.top + Scale(34) + row * Scale(48), height = Scale(30);
-        TextOutA(dc, area.left, top + Scale(8), LineNames[rows[row]], 3);
+        TextOutA(dc, area.left, top + Scale(8), LineName(rows[row]), 3);
         Fill(dc, RECT{left, top, right, top + height}, RGB(250, 250, 250));
         for (const StripSegment &segment : app.model.Strip(rows[row], now)) {
             const bool high = segment.colour == StripColour::High || segment.colour == StripColour::Chatter;

@@ -8,7 +8,13 @@
 
 namespace keytest {
 
+// The modem lines: the four status lines a key can be on, in the order a
+// tie is settled (CTS is what the key library reads), then the two outputs.
 enum Line { LineCts, LineDsr, LineDcd, LineRi, LineRts, LineDtr, LineCount };
+constexpr int InputLineCount = LineRts;
+
+// "CTS", "DSR", "DCD", "RI", "RTS" or "DTR"; "?" for no line.
+const char *LineName(int line);
 
 // Levels of the modem lines at one poll, true for on.
 struct LineLevels {

@@ -14,14 +14,11 @@
 #include <vector>
 
 #include "commio/CommApi.h"
+#include "keytest/KeyAnalysis.h"
 #include "keytest/PortList.h"
 
 namespace keytest {
 
-// The status lines a key can be on, in the order a tie is settled: CTS is
-// what the key library reads.
-enum KeyLine : int { KeyCts, KeyDsr, KeyDcd, KeyRi, KeyLineCount };
-const char *KeyLineName(int line);
 
 struct WatchedPort {
     enum class State { Watching, Skipped, Vanished, Closed };
@@ -37,9 +34,9 @@ struct WatchedPort {
     std::uint8_t resting = 0;  // each line's level at rest (its bit in the status lines)
     // Per line, from the first settled reading: when it last changed, and
     // how often it left each level.
-    std::uint32_t changedAt[KeyLineCount] = {};
-    unsigned leftOn[KeyLineCount] = {};
-    unsigned leftOff[KeyLineCount] = {};
+    std::uint32_t changedAt[InputLineCount] = {};
+    unsigned leftOn[InputLineCount] = {};
+    unsigned leftOff[InputLineCount] = {};
 
     // A line's level at rest is the last one it held for QuietMs, the first
     // settled reading until then: the key lies still before the first press
@@ -65,7 +62,7 @@ struct Finding {
     std::string port;
     std::string friendlyName;
     UsbIdentity usb;
-    int line = KeyCts;
+    int line = LineCts;
     bool opensWhenPressed = false; // the line is on at rest and goes off
     unsigned presses = 0;
     std::vector<int> alsoChanged;  // other lines of the same port

@@ -35,6 +35,13 @@ constexpr ModemLineBit ModemLineBits[LineCount] = {
     {uart::Uart16550::MCR, BitNumber(uart::Uart16550::MCR_DTR)},
 };
 
+// An input line's bit in the modem status register, which is also its bit
+// in GetCommModemStatus's answer and the port map's KeyLine.
+constexpr std::uint8_t InputLineMask(int line)
+{
+    return static_cast<std::uint8_t>(1u << ModemLineBits[line].bit);
+}
+
 // The six lines through a bit read such as io.dll's GetPortBit.
 template <typename GetPortBit> LineLevels ReadModemLines(GetPortBit getPortBit, std::uint16_t base)
 {
