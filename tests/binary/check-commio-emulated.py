@@ -464,12 +464,15 @@ def main():
     calls = world.take()
     check("quiet polls make no kernel32 call, not even for the time", quiet == [1, 0] * (REFRESH_READS - 1)
           and calls == [], (quiet, calls))
+    # A completed wait collected: its result, one read of the lines, the wait again.
+    collected = ["GetOverlappedResult(h1, FALSE)", "GetCommModemStatus(h1)", "WaitCommEvent(h1)"]
+
+    def poll():
+        return io.call("GetPortBit", 0x3FE, 4) & 0xFFFF, world.take()
+
     world.change_lines("COM5", 0x10, 0x08)
-    pressed = io.call("GetPortBit", 0x3FE, 4) & 0xFFFF
-    calls = world.take()
-    check("a poll after a change: the result, one line read, the wait again",
-          pressed == 1 and calls == ["GetOverlappedResult(h1, FALSE)", "GetCommModemStatus(h1)", "WaitCommEvent(h1)"],
-          (pressed, calls))
+    pressed = poll()
+    check("a poll after a change: the result, one line read, the wait again", pressed == (1, collected), pressed)
     world.change_lines("COM5", 0x00, 0x08)
     world.change_lines("COM5", 0x10, 0x08)  # released and pressed again before the wait was looked at
     polls = [io.call("GetPortBit", 0x3FE, 4) & 0xFFFF for _ in range(3)]
@@ -489,18 +492,14 @@ def main():
     # Windows ends a thread's pending waits when the thread exits: the wait
     # reads as cancelled, and the device is as it was.
     world.cancel_waits("COM5")
-    held = io.call("GetPortBit", 0x3FE, 4) & 0xFFFF
-    calls = world.take()
+    held = poll()
     status = io.status()
     check("a wait cancelled with its thread keeps the device: the lines read, the wait started again",
-          held == 1 and calls == ["GetOverlappedResult(h1, FALSE)", "GetCommModemStatus(h1)", "WaitCommEvent(h1)"]
-          and status.startswith("COM5 for any UART: held, line events watched"), (held, calls, status))
+          held == (1, collected) and status.startswith("COM5 for any UART: held, line events watched"),
+          (held, status))
     world.change_lines("COM5", 0x00, 0x08)
-    released = io.call("GetPortBit", 0x3FE, 4) & 0xFFFF
-    calls = world.take()
-    check("the wait started again reports the next change",
-          released == 0 and calls == ["GetOverlappedResult(h1, FALSE)", "GetCommModemStatus(h1)", "WaitCommEvent(h1)"],
-          (released, calls))
+    released = poll()
+    check("the wait started again reports the next change", released == (0, collected), released)
     io.detach()
     calls = world.take()
     check("unload cancels the pending wait and, the driver done with it, collects it before the handle is closed",

@@ -13,10 +13,11 @@
 
 #include "commio/CommApi.h"
 #include "comdevices/ComDevices.h"
+#include "testsupport/ForwardingApi.h"
 
-class CountingApi final : public commio::CommApi {
+class CountingApi final : public testsupport::ForwardingApi {
 public:
-    explicit CountingApi(sim::ComDevices &devices) : devices_(devices) {}
+    explicit CountingApi(sim::ComDevices &devices) : ForwardingApi(devices), devices_(devices) {}
 
     std::uint64_t clockReads = 0; // Ticks() calls
     // The next wait the core collects ends in this error instead of the
@@ -31,27 +32,6 @@ public:
     // Handles closed with their watch not ended.
     std::uint64_t closedWatched = 0;
 
-    std::uint32_t Open(const char *path, commio::DeviceHandle &handle) override { return devices_.Open(path, handle); }
-    std::uint32_t OpenForEvents(const char *path, commio::DeviceHandle &handle) override
-    {
-        return devices_.OpenForEvents(path, handle);
-    }
-    std::uint32_t GetState(commio::DeviceHandle handle, commio::DeviceSettings &settings) override
-    {
-        return devices_.GetState(handle, settings);
-    }
-    std::uint32_t SetState(commio::DeviceHandle handle, const commio::DeviceSettings &settings) override
-    {
-        return devices_.SetState(handle, settings);
-    }
-    std::uint32_t EscapeFunction(commio::DeviceHandle handle, commio::Escape code) override
-    {
-        return devices_.EscapeFunction(handle, code);
-    }
-    std::uint32_t ModemStatus(commio::DeviceHandle handle, std::uint8_t &lines) override
-    {
-        return devices_.ModemStatus(handle, lines);
-    }
     void Close(commio::DeviceHandle handle) override
     {
         closedWatched += watched_.erase(handle);
@@ -73,7 +53,6 @@ public:
             started_.insert(&wait);
         return error;
     }
-    bool WaitPending(const commio::CommWait &wait) override { return devices_.WaitPending(wait); }
     std::uint32_t WaitResult(commio::DeviceHandle handle, commio::CommWait &wait) override
     {
         const std::uint32_t error = devices_.WaitResult(handle, wait);
@@ -93,7 +72,6 @@ public:
         watched_.erase(handle);
         devices_.EndWait(handle, wait, mayBlock);
     }
-    std::uint32_t ListPorts(PortVisitor visit, void *context) override { return devices_.ListPorts(visit, context); }
     std::uint32_t Ticks() override
     {
         ++clockReads;

@@ -7,12 +7,6 @@
 
 namespace {
 
-using commio::ModemCts;
-using commio::ModemDcd;
-using commio::ModemDsr;
-using commio::ModemRing;
-
-constexpr std::uint16_t kMsr = 0x3FE;
 
 struct LineCase {
     const char *name;

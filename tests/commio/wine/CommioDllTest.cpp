@@ -351,6 +351,17 @@ protected:
         return taken;
     }
 
+    // Both DLLs unloaded, the key library first; the calls the io.dll made
+    // meanwhile.
+    Calls UnloadBoth()
+    {
+        FreeLibrary(key_);
+        key_ = nullptr;
+        FreeLibrary(io_);
+        io_ = nullptr;
+        return Take();
+    }
+
     HMODULE io_ = nullptr, key_ = nullptr;
     ZelbinFunctions zelbin{};
     decltype(&IsDriverInstalled) driverInstalled = nullptr;
@@ -429,11 +440,7 @@ TEST_F(CommioDll, WithLineEventsAQuietPollMakesNoCallAndAShortPressIsReportedOnc
     ASSERT_GE(change.size(), 3u);
     EXPECT_EQ(Calls(change.begin(), change.begin() + 3),
               (Calls{"GetOverlappedResult(c1, FALSE)", "GetCommModemStatus(c1)", "WaitCommEvent(c1)"}));
-    FreeLibrary(key_);
-    key_ = nullptr;
-    FreeLibrary(io_);
-    io_ = nullptr;
-    const Calls unload = Take();
+    const Calls unload = UnloadBoth();
     EXPECT_NE(std::find(unload.begin(), unload.end(), "CancelIoEx(c1)"), unload.end());
     EXPECT_EQ(devices.ClosedWithWaitPending(), 0u);
 }
@@ -462,11 +469,7 @@ TEST_F(CommioDll, UnloadedWithAWaitPendingItWaitsForNothingAndLeavesTheRecordToT
 
     zelbin.StopListen();
     Take();
-    FreeLibrary(key_);
-    key_ = nullptr;
-    FreeLibrary(io_);
-    io_ = nullptr;
-    const Calls unload = Take();
+    const Calls unload = UnloadBoth();
     EXPECT_NE(std::find(unload.begin(), unload.end(), "CancelIoEx(c1)"), unload.end());
     for (const std::string &call : unload)
         EXPECT_EQ(call.rfind("GetOverlappedResult", 0), std::string::npos) << "waited under the loader lock: " << call;

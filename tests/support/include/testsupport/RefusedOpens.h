@@ -8,49 +8,35 @@
 #include <map>
 #include <string>
 
-#include "commio/CommApi.h"
+#include "testsupport/ForwardingApi.h"
 
 namespace testsupport {
 
-class RefusedOpens final : public commio::CommApi {
+class RefusedOpens final : public ForwardingApi {
 public:
-    explicit RefusedOpens(commio::CommApi &inner) : inner_(inner) {}
+    using ForwardingApi::ForwardingApi;
 
     // "COM3" -> 32: every open of \\.\COM3 fails with error 32.
     std::map<std::string, std::uint32_t> refused;
 
     std::uint32_t Open(const char *path, commio::DeviceHandle &handle) override
     {
-        std::string name = path;
-        if (name.rfind("\\\\.\\", 0) == 0)
-            name.erase(0, 4);
-        if (const auto it = refused.find(name); it != refused.end()) {
-            handle = nullptr;
-            return it->second;
-        }
-        return inner_.Open(path, handle);
+        return Refused(path, handle) ? refused[Name(path)] : inner_.Open(path, handle);
     }
-    std::uint32_t GetState(commio::DeviceHandle handle, commio::DeviceSettings &settings) override
+    std::uint32_t OpenForEvents(const char *path, commio::DeviceHandle &handle) override
     {
-        return inner_.GetState(handle, settings);
+        return Refused(path, handle) ? refused[Name(path)] : inner_.OpenForEvents(path, handle);
     }
-    std::uint32_t SetState(commio::DeviceHandle handle, const commio::DeviceSettings &settings) override
-    {
-        return inner_.SetState(handle, settings);
-    }
-    std::uint32_t EscapeFunction(commio::DeviceHandle handle, commio::Escape code) override
-    {
-        return inner_.EscapeFunction(handle, code);
-    }
-    std::uint32_t ModemStatus(commio::DeviceHandle handle, std::uint8_t &lines) override
-    {
-        return inner_.ModemStatus(handle, lines);
-    }
-    void Close(commio::DeviceHandle handle) override { inner_.Close(handle); }
-    std::uint32_t Ticks() override { return inner_.Ticks(); }
 
 private:
-    commio::CommApi &inner_;
+    static std::string Name(std::string path) { return path.rfind("\\\\.\\", 0) == 0 ? path.erase(0, 4) : path; }
+    bool Refused(const char *path, commio::DeviceHandle &handle)
+    {
+        if (refused.count(Name(path)) == 0)
+            return false;
+        handle = nullptr;
+        return true;
+    }
 };
 
 } // namespace testsupport
