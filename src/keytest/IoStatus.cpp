@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "commio/WindowsErrors.h"
+#include "keytest/OpenFailure.h"
 
 namespace keytest {
 
@@ -18,11 +19,11 @@ namespace {
 const char *AdviceFor(unsigned long code, bool atTheOpen)
 {
     const std::uint32_t error = code > 0xFFFFFFFFul ? 0 : static_cast<std::uint32_t>(code);
-    const commio::OpenFailure open = commio::ClassifyOpenFailure(error);
-    if (open == commio::OpenFailure::NoSuchDevice)
+    const OpenFailure open = ClassifyOpenFailure(error);
+    if (open == OpenFailure::NoSuchDevice)
         return "no such port on this PC: see `zelbin-keytest --ports` for the ports it has, and name one of them "
                "in io-ports.txt";
-    if (open == commio::OpenFailure::HeldElsewhere && atTheOpen)
+    if (open == OpenFailure::HeldElsewhere && atTheOpen)
         return "the port is in use: close the other program that holds it (a terminal, a modem or device tool); "
                "the io.dll takes the port at its next try";
     if (commio::MeansDeviceRemoved(error))

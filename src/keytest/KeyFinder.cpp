@@ -6,6 +6,7 @@
 #include "commio/PortMap.h"
 #include "commio/WindowsErrors.h"
 #include "keytest/ModemLines.h"
+#include "keytest/OpenFailure.h"
 
 namespace keytest {
 namespace {
@@ -65,9 +66,9 @@ void KeyFinder::Open(const std::vector<PortInfo> &ports)
         const std::string path = "\\\\.\\" + info.name;
         commio::DeviceHandle handle = nullptr;
         if (const std::uint32_t error = api_.Open(path.c_str(), handle)) {
-            const commio::OpenFailure failure = commio::ClassifyOpenFailure(error);
-            port.why = failure == commio::OpenFailure::HeldElsewhere  ? "held by another program"
-                       : failure == commio::OpenFailure::NoSuchDevice ? "missing (unplugged?)"
+            const OpenFailure failure = ClassifyOpenFailure(error);
+            port.why = failure == OpenFailure::HeldElsewhere  ? "held by another program"
+                       : failure == OpenFailure::NoSuchDevice ? "missing (unplugged?)"
                                                                       : "can't be opened (error " +
                                                                             std::to_string(error) + ")";
             ports_.push_back(std::move(port));

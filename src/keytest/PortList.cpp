@@ -7,6 +7,7 @@
 #include "commio/DeviceClaim.h"
 #include "commio/PortMap.h"
 #include "commio/WindowsErrors.h"
+#include "keytest/OpenFailure.h"
 #include "library/PortChoice.h"
 
 namespace keytest {
@@ -82,10 +83,10 @@ PortAccess ProbePort(commio::CommApi &api, const std::string &name, std::uint32_
     const std::string path = "\\\\.\\" + name;
     error = api.Open(path.c_str(), handle);
     if (error) {
-        switch (commio::ClassifyOpenFailure(error)) {
-        case commio::OpenFailure::NoSuchDevice: return PortAccess::Missing;
-        case commio::OpenFailure::HeldElsewhere: return PortAccess::Held;
-        case commio::OpenFailure::Other: return PortAccess::Failed;
+        switch (ClassifyOpenFailure(error)) {
+        case OpenFailure::NoSuchDevice: return PortAccess::Missing;
+        case OpenFailure::HeldElsewhere: return PortAccess::Held;
+        case OpenFailure::Other: return PortAccess::Failed;
         }
     }
     error = commio::ClaimWithLinesOff(api, handle);

@@ -13,15 +13,16 @@ struct Search {
     unsigned listed;
 };
 
-void Visit(void *context, const char *instanceId, const char *portName)
+void Visit(void *context, const PortsClassDevice &device)
 {
     Search &search = *static_cast<Search *>(context);
-    if (!portName)
+    const char *instanceId = device.instanceId, *portName = device.portName;
+    if (!*instanceId || !*portName) // which adapter, and which COM name: both are needed
         return;
     ++search.listed;
     AdapterLookup &lookup = *search.lookup;
     const bool beside = search.beside && EqualsNoCase(portName, search.beside);
-    if (!instanceId || ComNumber(portName) == 0 || !InstanceIdMatches(instanceId, *search.usb)) {
+    if (ComNumber(portName) == 0 || !InstanceIdMatches(instanceId, *search.usb)) {
         lookup.besideOther |= beside;
         return;
     }

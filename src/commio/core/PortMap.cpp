@@ -1,6 +1,7 @@
 #include "commio/PortMap.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace commio {
@@ -28,26 +29,21 @@ std::string Quoted(std::string_view text)
     return out + "'";
 }
 
-int HexValue(char c)
+// All of `text` as a number in `base`: 1 to `digits` digits of it, and no
+// sign, prefix or blank.
+bool Whole(std::string_view text, std::size_t digits, int base, unsigned &number)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    const char *end = text.data() + text.size();
+    const auto read = std::from_chars(text.data(), end, number, base);
+    return text.size() <= digits && read.ec == std::errc() && read.ptr == end;
 }
 
 // 1 to 4 hex digits.
 bool ParseHex16(std::string_view text, std::uint16_t &value)
 {
-    if (text.empty() || text.size() > 4)
-        return false;
     unsigned number = 0;
-    for (char c : text) {
-        const int digit = HexValue(c);
-        if (digit < 0)
-            return false;
-        number = number * 16 + static_cast<unsigned>(digit);
-    }
+    if (!Whole(text, 4, 16, number))
+        return false;
     value = static_cast<std::uint16_t>(number);
     return true;
 }
@@ -111,15 +107,8 @@ bool ParseDebounce(std::string_view text, std::uint8_t &ms)
 {
     if (text.size() > 2 && EqualsNoCase(text.substr(text.size() - 2), "ms"))
         text.remove_suffix(2);
-    if (text.empty() || text.size() > 3)
-        return false;
     unsigned number = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        number = number * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (number > MaxDebounceMs)
+    if (!Whole(text, 3, 10, number) || number > MaxDebounceMs)
         return false;
     ms = static_cast<std::uint8_t>(number);
     return true;
@@ -363,14 +352,10 @@ unsigned ComNumber(std::string_view name)
 {
     if (name.substr(0, 4) == "\\\\.\\")
         name.remove_prefix(4);
-    if (name.size() < 4 || name.size() > 6 || !EqualsNoCase(name.substr(0, 3), "COM") || name[3] == '0')
-        return 0;
     unsigned number = 0;
-    for (char c : name.substr(3)) {
-        if (c < '0' || c > '9')
-            return 0;
-        number = number * 10 + static_cast<unsigned>(c - '0');
-    }
+    if (name.size() < 4 || !EqualsNoCase(name.substr(0, 3), "COM") || name[3] == '0' ||
+        !Whole(name.substr(3), 3, 10, number))
+        return 0;
     return number <= 256 ? number : 0;
 }
 

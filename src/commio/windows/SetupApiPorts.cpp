@@ -61,18 +61,7 @@ std::uint32_t VisitPortsClass(PortsClassVisitor visit, void *context, bool withF
 
 std::uint32_t Win32Comm::ListPorts(PortVisitor visit, void *context)
 {
-    struct Forward {
-        PortVisitor visit;
-        void *context;
-    } forward{visit, context};
-    // The adapter lookup needs both: which adapter, and which COM name.
-    return VisitPortsClass(
-        [](void *to, const PortsClassDevice &device) {
-            const Forward &f = *static_cast<const Forward *>(to);
-            if (device.instanceId[0] && device.portName[0])
-                f.visit(f.context, device.instanceId, device.portName);
-        },
-        &forward, false);
+    return VisitPortsClass(visit, context, false);
 }
 
 } // namespace commio

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "commio/PortsClass.h"
 #include "commio/WindowsErrors.h"
 #include "uart/Uart16550.h"
 
@@ -126,11 +127,10 @@ public:
     virtual void EndWait(DeviceHandle, CommWait *&wait, bool) { wait = nullptr; }
 
     // The serial ports the system lists (the Ports device class): `visit`
-    // gets each one's device instance ID (USB\VID_0403&PID_6001\A1B2C3) and
-    // its PortName ("COM7"), both valid only during the call. 0 when the
-    // list was read, also when it is empty; a system that can't list its
-    // ports answers ERROR_NOT_SUPPORTED.
-    using PortVisitor = void (*)(void *context, const char *instanceId, const char *portName);
+    // gets each device, its texts valid only during the call, and without
+    // friendly names. 0 when the list was read, also when it is empty; a
+    // system that can't list its ports answers ERROR_NOT_SUPPORTED.
+    using PortVisitor = PortsClassVisitor;
     virtual std::uint32_t ListPorts(PortVisitor, void *) { return ErrorNotSupported; }
 
     // A millisecond count that wraps at 2^32 (GetTickCount).

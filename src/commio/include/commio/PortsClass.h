@@ -1,6 +1,6 @@
 // The Ports device class through SetupAPI, a device at a time: the one walk
 // of that class, for the comm-port io.dll's adapter lookup and the key
-// tester's port list. Windows builds only.
+// tester's port list. VisitPortsClass is in Windows builds only.
 #pragma once
 
 #include <cstdint>

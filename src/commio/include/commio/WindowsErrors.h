@@ -46,24 +46,4 @@ constexpr bool MeansDeviceRemoved(std::uint32_t error)
     }
 }
 
-// What a failed open of a COM device says, for every reader of it (the
-// io.dll's status, the key tester's port list and search): no such device,
-// or another program holds it (serial devices are exclusive), or else.
-enum class OpenFailure { NoSuchDevice, HeldElsewhere, Other };
-
-constexpr OpenFailure ClassifyOpenFailure(std::uint32_t error)
-{
-    switch (error) {
-    case ErrorFileNotFound:
-    case ErrorPathNotFound:
-    case ErrorInvalidName:
-        return OpenFailure::NoSuchDevice;
-    case ErrorAccessDenied:
-    case ErrorSharingViolation:
-        return OpenFailure::HeldElsewhere;
-    default:
-        return OpenFailure::Other;
-    }
-}
-
 } // namespace commio
