@@ -242,39 +242,46 @@ std::string DeviceDescription(const std::string &friendlyName, const std::string
     return friendlyName;
 }
 
+namespace {
+
+// Where the key is, how it is wired, and the map line that carries it.
+void DescribeFound(const Finding &finding, std::vector<std::string> &text)
+{
+    const std::string device = DeviceDescription(finding.friendlyName, finding.port);
+    text.push_back("The key is on " + finding.port + (device.empty() ? "" : ", " + device) + ", line " +
+                   LineName(finding.line) + ", " +
+                   (finding.opensWhenPressed ? "opens when pressed" : "closes when pressed") + " (" +
+                   Plural(finding.presses, "press", "presses") + " seen).");
+    if (finding.usb.Known())
+        text.push_back("The adapter is " + IdentityText(finding.usb) + ".");
+    if (finding.line == LineCts && !finding.opensWhenPressed) {
+        text.push_back("That is the wiring the key library reads. io-ports.txt beside the comm-port io.dll "
+                       "needs the line:");
+    } else {
+        text.push_back(std::string("The key library reads CTS closing; this key is ") +
+                       (finding.line != LineCts ? std::string("on ") + LineName(finding.line) : "") +
+                       (finding.line != LineCts && finding.opensWhenPressed ? " and " : "") +
+                       (finding.opensWhenPressed ? "normally closed" : "") +
+                       ". The comm-port io.dll carries it with the line:");
+    }
+    text.push_back("  " + MapLineFor(finding));
+    if (!finding.alsoChanged.empty()) {
+        std::vector<std::string> names;
+        for (int line : finding.alsoChanged)
+            names.push_back(LineName(line));
+        text.push_back(JoinNames(names) + " changed too, less often: a key wired to two lines, or a line "
+                       "that picks up the other. " + LineName(finding.line) +
+                       " changed most; check the wiring if the key misbehaves.");
+    }
+}
+
+} // namespace
+
 std::vector<std::string> DescribeFinding(const Finding &finding)
 {
     std::vector<std::string> text;
     switch (finding.kind) {
-    case Finding::Kind::Found: {
-        const std::string device = DeviceDescription(finding.friendlyName, finding.port);
-        text.push_back("The key is on " + finding.port + (device.empty() ? "" : ", " + device) + ", line " +
-                       LineName(finding.line) + ", " +
-                       (finding.opensWhenPressed ? "opens when pressed" : "closes when pressed") + " (" +
-                       Plural(finding.presses, "press", "presses") + " seen).");
-        if (finding.usb.Known())
-            text.push_back("The adapter is " + IdentityText(finding.usb) + ".");
-        if (finding.line == LineCts && !finding.opensWhenPressed) {
-            text.push_back("That is the wiring the key library reads. io-ports.txt beside the comm-port io.dll "
-                           "needs the line:");
-        } else {
-            text.push_back(std::string("The key library reads CTS closing; this key is ") +
-                           (finding.line != LineCts ? std::string("on ") + LineName(finding.line) : "") +
-                           (finding.line != LineCts && finding.opensWhenPressed ? " and " : "") +
-                           (finding.opensWhenPressed ? "normally closed" : "") +
-                           ". The comm-port io.dll carries it with the line:");
-        }
-        text.push_back("  " + MapLineFor(finding));
-        if (!finding.alsoChanged.empty()) {
-            std::vector<std::string> names;
-            for (int line : finding.alsoChanged)
-                names.push_back(LineName(line));
-            text.push_back(JoinNames(names) + " changed too, less often: a key wired to two lines, or a line "
-                           "that picks up the other. " + LineName(finding.line) +
-                           " changed most; check the wiring if the key misbehaves.");
-        }
-        break;
-    }
+    case Finding::Kind::Found: DescribeFound(finding, text); break;
     case Finding::Kind::NoneChanged:
         text.push_back("No line changed on " + JoinNames(finding.watched) + ".");
         text.push_back("Check that the key is plugged into the port or the adapter, that the adapter is listed "

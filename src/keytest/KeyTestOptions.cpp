@@ -78,8 +78,31 @@ std::string Needs(const std::string &need, bool given, const std::string &value)
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+// The options given, taken together: those that exclude each other, and
+// the io.dll's path.
+std::string CheckCombination(const KeyTestOptions &options, IsFolderFn isFolder)
+{
+    if (!options.logPath.empty() && options.logPath == options.vcdPath)
+        return "--log and --vcd need different files";
+    if (options.writeMap && !options.find)
+        return "--write-map writes what --find finds: give both";
+    if (options.listPorts && options.find)
+        return "--ports or --find, one at a time";
+    if ((options.listPorts || options.find) &&
+        (options.hasParameters || options.dtr != DtrHold::None || !options.logPath.empty() ||
+         !options.vcdPath.empty()))
+        return std::string(options.find ? "--find" : "--ports") +
+               " opens the ports itself: it takes no parameter text, --dtr, --log or --vcd";
+    if (!options.ioPath.empty())
+        return CheckIoPath(options.ioPath,
+                           IsSeparator(options.ioPath.back()) || (isFolder && isFolder(options.ioPath)));
+    return {};
+}
+
 } // namespace
 
+// One flat chain of the options, in the order of the usage text, so that
+// what each one takes is read in one place.
 std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOptions &options, IsFolderFn isFolder)
 {
     ArgCursor cursor(args);
@@ -152,21 +175,7 @@ std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOpt
             options.parameters = arg;
         }
     }
-    if (!options.logPath.empty() && options.logPath == options.vcdPath)
-        return "--log and --vcd need different files";
-    if (options.writeMap && !options.find)
-        return "--write-map writes what --find finds: give both";
-    if (options.listPorts && options.find)
-        return "--ports or --find, one at a time";
-    if ((options.listPorts || options.find) &&
-        (options.hasParameters || options.dtr != DtrHold::None || !options.logPath.empty() ||
-         !options.vcdPath.empty()))
-        return std::string(options.find ? "--find" : "--ports") +
-               " opens the ports itself: it takes no parameter text, --dtr, --log or --vcd";
-    if (!options.ioPath.empty())
-        return CheckIoPath(options.ioPath,
-                           IsSeparator(options.ioPath.back()) || (isFolder && isFolder(options.ioPath)));
-    return {};
+    return CheckCombination(options, isFolder);
 }
 
 std::string CheckIoPath(const std::string &path, bool isFolder)

@@ -85,6 +85,30 @@ std::string PortMapText(const Finding &finding)
     return text;
 }
 
+namespace {
+
+// Why the map at `path` is not the one meant: it doesn't read back as
+// `text`, or the port map reader refuses it or finds no key port in it.
+// Empty when it is.
+std::string ReadBackRefusal(const std::string &path, const std::string &text, const Finding &finding)
+{
+    std::string readBack;
+    if (!ReadWhole(path, readBack) || readBack != text)
+        return path + " doesn't read back as written; the previous state is back";
+    const commio::PortMapResult map = commio::ParsePortMap(readBack);
+    bool mapsThePort = false;
+    for (const commio::PortMapping &mapping : map.uarts)
+        mapsThePort = mapsThePort || (mapping.any && ComName(mapping.path) == finding.port);
+    if (map.error.empty() && mapsThePort)
+        return {};
+    return "the port map reader would refuse the new map (" +
+           (map.error.empty() ? std::string("it doesn't carry ") + finding.port
+                              : "line " + std::to_string(map.errorLine) + ": " + map.error) +
+           "), so the previous state is back. The line was '" + MapLineFor(finding) + "'.";
+}
+
+} // namespace
+
 MapWriteResult WritePortMapFile(const std::string &path, const Finding &finding)
 {
     MapWriteResult result;
@@ -132,22 +156,9 @@ MapWriteResult WritePortMapFile(const std::string &path, const Finding &finding)
         return result;
     }
 
-    std::string readBack;
-    if (!ReadWhole(path, readBack) || readBack != text) {
+    result.message = ReadBackRefusal(path, text, finding);
+    if (!result.message.empty()) {
         undo();
-        result.message = path + " doesn't read back as written; the previous state is back";
-        return result;
-    }
-    const commio::PortMapResult map = commio::ParsePortMap(readBack);
-    bool mapsThePort = false;
-    for (const commio::PortMapping &mapping : map.uarts)
-        mapsThePort = mapsThePort || (mapping.any && ComName(mapping.path) == finding.port);
-    if (!map.error.empty() || !mapsThePort) {
-        undo();
-        result.message = "the port map reader would refuse the new map (" +
-                         (map.error.empty() ? std::string("it doesn't carry ") + finding.port
-                                            : "line " + std::to_string(map.errorLine) + ": " + map.error) +
-                         "), so the previous state is back. The line was '" + MapLineFor(finding) + "'.";
         return result;
     }
     std::remove(older.c_str());

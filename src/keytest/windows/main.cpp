@@ -58,26 +58,39 @@ int BadCommandLine(const std::string &message)
     return KeyTestBadCommandLine;
 }
 
-
-} // namespace
-
-int main(int argc, char **argv)
+// Polls at the interval asked for until the presses asked for, the time or
+// Ctrl+C; says which.
+KeyTestEnd PollUntilOver(KeyTestSession &session)
 {
-    KeyTestOptions options;
-    const std::string usageError = ParseKeyTestOptions(std::vector<std::string>(argv + 1, argv + argc), options,
-                                                       [](const std::string &path) { return FolderExists(FullPath(path)); });
-    if (!usageError.empty())
-        return BadCommandLine(usageError);
-    if (options.help) {
-        std::fputs(KeyTestUsage, stdout);
-        return KeyTestOk;
+    while (true) {
+        session.Poll();
+        if (session.PressesReached())
+            return KeyTestEnd::PressesReached;
+        // A wait may end a little early: the rest of the interval is
+        // waited again, so that polls keep the interval asked for.
+        for (std::uint32_t wait = 1; wait != 0;) {
+            if (session.TimeUp())
+                return KeyTestEnd::TimeUp;
+            wait = session.WaitMs();
+            if (wait != 0 && WaitForSingleObject(stopEvent, wait) == WAIT_OBJECT_0)
+                return KeyTestEnd::Interrupted;
+        }
     }
-    setvbuf(stdout, nullptr, _IONBF, 0);
-    if (options.listPorts)
-        return ListPorts(options);
-    if (options.find)
-        return FindKey(options);
+}
 
+// A record's file, opened (emptied) before listening starts so that a bad
+// path ends the test before the library claims the port. Empty, or why not.
+std::string OpenRecord(std::ofstream &file, const std::string &path, const char *what)
+{
+    if (path.empty())
+        return {};
+    file.open(path, std::ios::out | std::ios::trunc);
+    return file ? std::string() : std::string("cannot write the ") + what + " " + FullPath(path);
+}
+
+// A test through the DLL: the preflight, the polls, the summary.
+int RunTest(const KeyTestOptions &options)
+{
     Libraries libraries;
     const std::string loadError = LoadLibraries(options, libraries);
     if (!loadError.empty())
@@ -85,19 +98,11 @@ int main(int argc, char **argv)
     const PortPlan plan = PlanPort(options.hasParameters ? options.parameters.c_str() : nullptr);
     PrintPreflight(libraries, plan);
 
-    // The records, opened before listening starts so that a bad path ends
-    // the test before the library claims the port.
     std::ofstream logFile, vcdFile;
-    if (!options.logPath.empty()) {
-        logFile.open(options.logPath, std::ios::out | std::ios::trunc);
-        if (!logFile)
-            return Fail("cannot write the log " + FullPath(options.logPath));
-    }
-    if (!options.vcdPath.empty()) {
-        vcdFile.open(options.vcdPath, std::ios::out | std::ios::trunc);
-        if (!vcdFile)
-            return Fail("cannot write the trace " + FullPath(options.vcdPath));
-    }
+    for (const std::string &error : {OpenRecord(logFile, options.logPath, "log"),
+                                     OpenRecord(vcdFile, options.vcdPath, "trace")})
+        if (!error.empty())
+            return Fail(error);
 
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     stoppedListening = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -121,30 +126,7 @@ int main(int argc, char **argv)
         const std::string resolution = timer.Period() ? std::to_string(timer.Period()) + " ms" : "not raised";
         screen.Line("Polling every " + std::to_string(options.intervalMs) + " ms (timer resolution " + resolution +
                     "); press the key. Ctrl+C ends.");
-        bool over = false;
-        while (!over) {
-            session.Poll();
-            if (session.PressesReached()) {
-                end = KeyTestEnd::PressesReached;
-                break;
-            }
-            // A wait may end a little early: the rest of the interval is
-            // waited again, so that polls keep the interval asked for.
-            while (true) {
-                if (session.TimeUp()) {
-                    over = true;
-                    break;
-                }
-                const std::uint32_t wait = session.WaitMs();
-                if (wait == 0)
-                    break;
-                if (WaitForSingleObject(stopEvent, wait) == WAIT_OBJECT_0) {
-                    end = KeyTestEnd::Interrupted;
-                    over = true;
-                    break;
-                }
-            }
-        }
+        end = PollUntilOver(session);
     }
     session.Stop(end);
     SetEvent(stoppedListening);
@@ -154,4 +136,25 @@ int main(int argc, char **argv)
     if ((logFile.is_open() && !logFile) || (vcdFile.is_open() && !vcdFile))
         return Fail("writing the log or the trace failed (disk full?): it is incomplete");
     return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    KeyTestOptions options;
+    const std::string usageError = ParseKeyTestOptions(std::vector<std::string>(argv + 1, argv + argc), options,
+                                                       [](const std::string &path) { return FolderExists(FullPath(path)); });
+    if (!usageError.empty())
+        return BadCommandLine(usageError);
+    if (options.help) {
+        std::fputs(KeyTestUsage, stdout);
+        return KeyTestOk;
+    }
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    if (options.listPorts)
+        return ListPorts(options);
+    if (options.find)
+        return FindKey(options);
+    return RunTest(options);
 }
