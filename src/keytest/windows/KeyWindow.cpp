@@ -34,7 +34,8 @@
 #include "WinFinder.h"
 #include "WinLibraries.h"
 #include "WinPorts.h"
-#include "WinSupport.h"
+#include "WinErrors.h"
+#include "WinPaths.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
 

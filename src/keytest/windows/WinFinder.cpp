@@ -9,7 +9,8 @@
 #include "keytest/KeySearch.h"
 #include "keytest/MapWriter.h"
 #include "WinPorts.h"
-#include "WinSupport.h"
+#include "WinErrors.h"
+#include "WinPaths.h"
 
 namespace keytest {
 

@@ -1,6 +1,7 @@
 #include "WinLibraries.h"
 
-#include "WinSupport.h"
+#include "WinErrors.h"
+#include "WinPaths.h"
 #include "keytest/IoStatus.h"
 #include "keytest/ModemLines.h"
 

@@ -8,7 +8,8 @@
 #include "commio/PortsClass.h"
 #include "commio/Win32Comm.h"
 #include "keytest/MapWriter.h"
-#include "WinSupport.h"
+#include "WinErrors.h"
+#include "WinPaths.h"
 
 namespace keytest {
 

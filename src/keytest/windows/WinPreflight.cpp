@@ -6,7 +6,8 @@
 
 #include "keytest/Preflight.h"
 #include "WinPorts.h"
-#include "WinSupport.h"
+#include "WinErrors.h"
+#include "WinPaths.h"
 
 namespace keytest {
 

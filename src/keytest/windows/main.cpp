@@ -25,7 +25,8 @@
 #include "WinLibraries.h"
 #include "WinPorts.h"
 #include "WinPreflight.h"
-#include "WinSupport.h"
+#include "WinErrors.h"
+#include "WinPaths.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
 

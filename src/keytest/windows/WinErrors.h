@@ -1,4 +1,4 @@
-// Small Windows helpers of the key tester: error texts, paths, exports.
+// Windows' own texts for its error codes, as the key tester shows them.
 #pragma once
 
 #include <windows.h>
@@ -13,11 +13,5 @@ namespace keytest {
 std::string ErrorText(DWORD error, const std::string &subject);
 // Windows' message for `error` alone, "Access is denied"; empty when it has none.
 std::string SystemMessageText(unsigned long error);
-
-std::string FullPath(const std::string &path);
-std::string FileName(const std::string &path);
-std::string BesideThisProgram(const char *name);
-bool FileExists(const std::string &path);
-bool FolderExists(const std::string &path);
 
 } // namespace keytest

@@ -1,0 +1,15 @@
+// The key tester's files and folders: full paths, names, what exists, and
+// what lies beside the program.
+#pragma once
+
+#include <string>
+
+namespace keytest {
+
+std::string FullPath(const std::string &path);
+std::string FileName(const std::string &path);
+std::string BesideThisProgram(const char *name);
+bool FileExists(const std::string &path);
+bool FolderExists(const std::string &path);
+
+} // namespace keytest
