@@ -61,7 +61,7 @@ std::uint8_t Uart16550::ReadMsrWith(std::uint8_t levels)
     return Read(MSR);
 }
 
-std::uint8_t Uart16550::Read(std::uint8_t offset)
+std::uint8_t Uart16550::Peek(std::uint8_t offset) const
 {
     const bool dlab = (lcr & LCR_DLAB) != 0;
     switch (offset & 7) {
@@ -71,13 +71,17 @@ std::uint8_t Uart16550::Read(std::uint8_t offset)
     case LCR: return lcr;
     case MCR: return mcr;
     case LSR: return 0x60; // transmitter idle, nothing received
-    case MSR: {
-        const std::uint8_t value = PeekMsr();
-        msrDelta = 0;
-        return value;
-    }
+    case MSR: return PeekMsr();
     default: return scr;
     }
+}
+
+std::uint8_t Uart16550::Read(std::uint8_t offset)
+{
+    const std::uint8_t value = Peek(offset);
+    if ((offset & 7) == MSR)
+        msrDelta = 0;
+    return value;
 }
 
 void Uart16550::Write(std::uint8_t offset, std::uint8_t value)

@@ -335,21 +335,6 @@ std::uint8_t CommIo::ModemStatusFailed(Uart &uart, std::uint32_t error)
     return 0; // bits read 0 while the device is gone
 }
 
-std::uint8_t CommIo::PeekRegister(const Uart &uart, std::uint8_t reg)
-{
-    const Regs &regs = uart.regs;
-    const bool dlab = (regs.lcr & Regs::LCR_DLAB) != 0;
-    switch (reg) {
-    case Regs::RBR_THR_DLL: return dlab ? regs.dll : 0;
-    case Regs::IER_DLM: return dlab ? regs.dlm : regs.ier;
-    case Regs::IIR_FCR: return regs.fcr; // the value written, to change one bit of it
-    case Regs::LCR: return regs.lcr;
-    case Regs::MCR: return regs.mcr;
-    case Regs::LSR: return 0x60;
-    case Regs::MSR: return regs.PeekMsr();
-    default: return regs.scr;
-    }
-}
 
 void CommIo::WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value)
 {
@@ -411,7 +396,8 @@ void CommIo::ChangeBit(std::uint16_t port, std::uint8_t bit, bool set)
         return;
     // Read-modify-write on the register file's view, so that changing one
     // bit costs no device call; MSR and LSR are read-only anyway.
-    const std::uint8_t before = PeekRegister(*uart, reg);
+    // At IIR/FCR, the FCR value written: the bit changed is one of its own.
+    const std::uint8_t before = reg == Regs::IIR_FCR ? uart->regs.fcr : uart->regs.Peek(reg);
     const auto mask = static_cast<std::uint8_t>(1u << bit);
     WriteRegister(*uart, reg, static_cast<std::uint8_t>(set ? before | mask : before & ~mask));
 }

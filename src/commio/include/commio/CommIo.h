@@ -133,7 +133,6 @@ private:
     std::uint8_t ReadRegister(Uart &uart, std::uint8_t reg, bool keyRead = true);
     __attribute__((noinline, cold)) std::uint8_t ModemStatusFailed(Uart &uart, std::uint32_t error);
     void WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value);
-    static std::uint8_t PeekRegister(const Uart &uart, std::uint8_t reg);
     void ChangeBit(std::uint16_t port, std::uint8_t bit, bool set);
 
     std::uint8_t ClaimOrRetry();

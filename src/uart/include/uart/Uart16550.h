@@ -38,6 +38,8 @@ struct Uart16550 {
     // reading MSR clears its delta bits.
     std::uint8_t Read(std::uint8_t offset);
     void Write(std::uint8_t offset, std::uint8_t value);
+    // What Read would answer, with no side effect.
+    std::uint8_t Peek(std::uint8_t offset) const;
 
     // The modem status as the lines stand, without clearing the deltas.
     std::uint8_t PeekMsr() const;
