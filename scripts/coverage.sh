@@ -11,9 +11,20 @@ set -euo pipefail
 build="$(realpath "$1")"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # What src/ as a whole has reached; raise them as tests catch up.
-least_lines=97.5
-least_branches=89.5
+least_lines=98.5
+least_branches=90.5
 find "$build" -name '*.gcda' -delete
+# Notes left by a source file since removed or renamed: gcovr would report
+# each as a file it can't open. build/DIR/CMakeFiles/T.dir/REL.gcno is the
+# object of DIR/REL, with ".." spelt "__".
+while IFS= read -r notes; do
+    rel="${notes#"$build"/}"
+    dir="${rel%%/CMakeFiles/*}"
+    [ "$dir" != "$rel" ] || continue
+    source="${rel#*/CMakeFiles/*.dir/}"
+    source="${source%.gcno}"
+    [ -e "$root/$dir/${source//__/..}" ] || rm -f "$notes" "${notes%.gcno}.o"
+done < <(find "$build" -name '*.gcno')
 ctest --test-dir "$build" --output-on-failure -j2 | tail -n 3
 mkdir -p "$build/coverage-html"
 common=(--root "$root" --object-directory "$build" --exclude-unreachable-branches --exclude-throw-branches)
