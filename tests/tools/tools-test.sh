@@ -229,6 +229,13 @@ if command -v sigrok-cli >/dev/null 2>&1; then
 fi
 
 # Failures are named and end with a non-zero status.
+# A log that can't be written ends the test before anything is claimed,
+# and leaves a trace already there as it was.
+cp k.vcd kept.vcd
+keytest --seconds 1 --log "$work/missing/k.csv" --vcd k.vcd COM1
+[ $? -eq 1 ] && grep -q 'cannot write the log .*missing' out.txt && cmp -s k.vcd kept.vcd
+check "a log that can't be written is named, and the trace beside it is left as it was" $?
+
 keytest --dll "$work/missing/Zelbin_Serial.dll"
 [ $? -eq 1 ] && grep -q 'Zelbin_Serial.dll not found: .*missing' out.txt
 check "a missing DLL is named" $?

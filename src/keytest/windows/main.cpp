@@ -100,10 +100,11 @@ int RunTest(const KeyTestOptions &options)
     PrintPreflight(libraries, plan);
 
     std::ofstream logFile, vcdFile;
-    for (const std::string &error : {OpenRecord(logFile, options.logPath, "log"),
-                                     OpenRecord(vcdFile, options.vcdPath, "trace")})
-        if (!error.empty())
-            return Fail(error);
+    std::string recordError = OpenRecord(logFile, options.logPath, "log");
+    if (recordError.empty()) // a trace already there stays as it is when the log can't be written
+        recordError = OpenRecord(vcdFile, options.vcdPath, "trace");
+    if (!recordError.empty())
+        return Fail(recordError);
 
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     stoppedListening = CreateEventA(nullptr, TRUE, FALSE, nullptr);
