@@ -232,6 +232,7 @@ void StartFind()
     // ports it holds, and is loaded again after the search, with the map as
     // it is then.
     UnloadLibraries(app.libraries);
+    app.loadError = "the libraries are unloaded while the search runs";
     app.serial = std::make_unique<commio::Win32Comm>();
     const unsigned presses = app.options.presses ? app.options.presses : FindDefaultPresses;
     const double seconds = app.options.seconds > 0 ? app.options.seconds : FindDefaultSeconds;
