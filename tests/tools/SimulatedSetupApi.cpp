@@ -45,11 +45,12 @@ const struct {
     {kHeldPort, "Communications Port (COM6)", "ACPI\\PNP0501\\1"},
 };
 constexpr DWORD kListedCount = sizeof kListed / sizeof kListed[0];
-// The presses, from the moment the search turns COM5's RTS on: DSR on for
-// 200 ms at 500, 1100 and 1700 ms, long after the search has taken its
-// level at rest, and far enough apart that a poll late by a few hundred
-// milliseconds under load still sees each press and each pause.
-constexpr DWORD kFirstPressMs = 500, kPressEveryMs = 600, kHeldMs = 200, kPresses = 3;
+// The presses, from the moment COM5's RTS comes on: DSR on for 400 ms at
+// 500, 1300 and 2100 ms, after the search has taken its level at rest, and
+// each press and each pause long enough that a poll late by a few hundred
+// milliseconds under load still sees it (no comm events tell of a change
+// between two polls here).
+constexpr DWORD kFirstPressMs = 500, kPressEveryMs = 800, kHeldMs = 400, kPresses = 3;
 
 const GUID kPortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
