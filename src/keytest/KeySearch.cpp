@@ -5,8 +5,10 @@
 
 namespace keytest {
 
-KeySearch::KeySearch(commio::CommApi &api, unsigned presses, double seconds, std::string hint, Print print)
-    : finder_(api), presses_(presses), seconds_(seconds), hint_(std::move(hint)), print_(std::move(print))
+KeySearch::KeySearch(commio::CommApi &api, const KeyTestOptions &options, std::string hint, Print print)
+    : finder_(api), presses_(options.presses ? options.presses : FindDefaultPresses),
+      seconds_(options.seconds > 0 ? options.seconds : FindDefaultSeconds), hint_(std::move(hint)),
+      print_(std::move(print))
 {
 }
 

@@ -30,7 +30,10 @@ struct SearchRun {
     }
     keytest::KeySearch Search(double seconds)
     {
-        return keytest::KeySearch(devices, 3, seconds, "Esc stops it.",
+        keytest::KeyTestOptions options;
+        options.presses = 3;
+        options.seconds = seconds;
+        return keytest::KeySearch(devices, options, "Esc stops it.",
                                   [this](const std::string &line) { lines.push_back(line); });
     }
     bool Printed(const std::string &line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }

@@ -234,13 +234,12 @@ void StartFind()
     UnloadLibraries(app.libraries);
     app.loadError = "the libraries are unloaded while the search runs";
     app.serial = std::make_unique<commio::Win32Comm>();
-    const unsigned presses = app.options.presses ? app.options.presses : FindDefaultPresses;
-    const double seconds = app.options.seconds > 0 ? app.options.seconds : FindDefaultSeconds;
     // The console's search, its lines into the log.
-    app.search = std::make_unique<keytest::KeySearch>(*app.serial, presses, seconds, "Stop stops it.",
+    app.search = std::make_unique<keytest::KeySearch>(*app.serial, app.options, "Stop stops it.",
                                                       [](const std::string &line) { app.model.Print(line); });
     app.search->Begin(ListPortsToSearch(*app.serial), GetTickCount());
-    app.model.Status("Press the key " + std::to_string(presses) + " times now, briefly, with a pause between.");
+    app.model.Status("Press the key " + std::to_string(app.search->Presses()) +
+                     " times now, briefly, with a pause between.");
     Show();
     SetTimer(app.window, TimerFind, 10, nullptr);
 }

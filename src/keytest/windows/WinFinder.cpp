@@ -34,7 +34,7 @@ BOOL WINAPI OnConsoleControl(DWORD event)
 // is named as such.
 std::string IoBesideMap(const std::string &mapPath)
 {
-    const std::string io = mapPath.substr(0, mapPath.find_last_of("\\/") + 1) + "io.dll";
+    const std::string io = FolderOf(mapPath) + "io.dll";
     if (!FileExists(io))
         return "there is no io.dll beside " + mapPath + ": only the comm-port io.dll reads io-ports.txt";
     HMODULE module = LoadLibraryExA(io.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
@@ -49,8 +49,6 @@ std::string IoBesideMap(const std::string &mapPath)
 
 int FindKey(const KeyTestOptions &options)
 {
-    const unsigned presses = options.presses ? options.presses : FindDefaultPresses;
-    const double seconds = options.seconds > 0 ? options.seconds : FindDefaultSeconds;
     stopSearch = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     portsClosed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!stopSearch || !portsClosed) {
@@ -69,7 +67,7 @@ int FindKey(const KeyTestOptions &options)
     } removal;
 
     commio::Win32Comm serial;
-    keytest::KeySearch search(serial, presses, seconds, "Ctrl+C stops it.",
+    keytest::KeySearch search(serial, options, "Ctrl+C stops it.",
                               [](const std::string &line) { std::printf("%s\n", line.c_str()); });
     search.Begin(ListPortsToSearch(serial), GetTickCount());
     bool interrupted = false;

@@ -13,13 +13,13 @@ std::string FullPath(const std::string &path)
 
 std::string FileName(const std::string &path) { return path.substr(path.find_last_of("\\/") + 1); }
 
+std::string FolderOf(const std::string &path) { return path.substr(0, path.size() - FileName(path).size()); }
+
 std::string BesideThisProgram(const char *name)
 {
     char self[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string folder(self, length);
-    folder.erase(folder.find_last_of("\\/") + 1);
-    return folder + name;
+    return FolderOf(std::string(self, length)) + name;
 }
 
 bool FileExists(const std::string &path)

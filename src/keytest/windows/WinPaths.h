@@ -8,6 +8,9 @@ namespace keytest {
 
 std::string FullPath(const std::string &path);
 std::string FileName(const std::string &path);
+// The folder part of a path, with its last separator ("C:\\app\\"); empty
+// for a bare name.
+std::string FolderOf(const std::string &path);
 std::string BesideThisProgram(const char *name);
 bool FileExists(const std::string &path);
 bool FolderExists(const std::string &path);

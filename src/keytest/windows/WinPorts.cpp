@@ -78,8 +78,6 @@ std::vector<keytest::DosPort> DosPorts()
     return ports;
 }
 
-std::string FolderOf(const std::string &path) { return path.substr(0, path.find_last_of("\\/") + 1); }
-
 } // namespace
 
 std::vector<keytest::PortInfo> ListWindowsPorts() { return keytest::MergePorts(ClassPorts(), RegistryPorts(), DosPorts()); }

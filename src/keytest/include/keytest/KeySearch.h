@@ -12,6 +12,7 @@
 
 #include "commio/CommApi.h"
 #include "keytest/KeyFinder.h"
+#include "keytest/KeyTestOptions.h"
 #include "keytest/PortList.h"
 
 namespace keytest {
@@ -20,9 +21,11 @@ class KeySearch {
 public:
     using Print = std::function<void(const std::string &line)>;
 
-    // `presses` ends the search a second after that press; `seconds` ends
-    // it in any case. `hint` follows the instruction to press: how to stop.
-    KeySearch(commio::CommApi &api, unsigned presses, double seconds, std::string hint, Print print);
+    // --presses ends the search a second after that press, --seconds in
+    // any case (FindDefaultPresses and FindDefaultSeconds where not given).
+    // `hint` follows the instruction to press: how to stop.
+    KeySearch(commio::CommApi &api, const KeyTestOptions &options, std::string hint, Print print);
+    unsigned Presses() const { return presses_; }
 
     // Opens the ports and says which are watched and which skipped, then
     // what to do. `nowMs`: the tick the search's time counts from.
