@@ -147,45 +147,31 @@ void World::Reset()
 
 void World::UseMachine(Machine *machine) { machine_ = machine ? machine : &own_; }
 
-std::uint8_t World::IsDriverInstalled()
+std::uint16_t World::PortIo(Call::Op op, std::uint16_t port, std::uint8_t value)
 {
-    Call call{Call::Op::IsDriverInstalled};
-    const std::uint8_t answer = machine_->driverInstalled ? machine_->driverValue : 0;
-    call.result = answer;
+    Call call = PortCall(op, port, value);
+    Machine &machine = *machine_;
+    const bool reaches = machine.driverInstalled != 0;
+    const bool bit = reaches && value < 8; // a bit operation on a bit that exists
+    switch (op) {
+    case Call::Op::IsDriverInstalled: call.result = reaches ? machine.driverValue : 0; break;
+    case Call::Op::PortOut:
+        if (reaches)
+            machine.Write(port, value);
+        break;
+    case Call::Op::GetPortBit: call.result = bit && (machine.Read(port) >> value & 1) ? machine.bitSetValue : 0; break;
+    case Call::Op::SetPortBit:
+        if (bit)
+            machine.Write(port, static_cast<std::uint8_t>(machine.Read(port) | 1u << value));
+        break;
+    case Call::Op::ClrPortBit:
+        if (bit)
+            machine.Write(port, static_cast<std::uint8_t>(machine.Read(port) & ~(1u << value)));
+        break;
+    default: return 0; // the device calls have entries of their own
+    }
     calls_.push_back(call);
-    return answer;
-}
-
-void World::PortOut(std::uint16_t port, std::uint8_t value)
-{
-    calls_.push_back(PortCall(Call::Op::PortOut, port, value));
-    if (machine_->driverInstalled)
-        machine_->Write(port, value);
-}
-
-std::uint16_t World::GetPortBit(std::uint16_t port, std::uint8_t bit)
-{
-    Call call = PortCall(Call::Op::GetPortBit, port, bit);
-    std::uint16_t answer = 0;
-    if (machine_->driverInstalled && bit < 8 && (machine_->Read(port) >> bit & 1))
-        answer = machine_->bitSetValue;
-    call.result = answer;
-    calls_.push_back(call);
-    return answer;
-}
-
-void World::SetPortBit(std::uint16_t port, std::uint8_t bit)
-{
-    calls_.push_back(PortCall(Call::Op::SetPortBit, port, bit));
-    if (machine_->driverInstalled && bit < 8)
-        machine_->Write(port, static_cast<std::uint8_t>(machine_->Read(port) | 1u << bit));
-}
-
-void World::ClrPortBit(std::uint16_t port, std::uint8_t bit)
-{
-    calls_.push_back(PortCall(Call::Op::ClrPortBit, port, bit));
-    if (machine_->driverInstalled && bit < 8)
-        machine_->Write(port, static_cast<std::uint8_t>(machine_->Read(port) & ~(1u << bit)));
+    return static_cast<std::uint16_t>(call.result);
 }
 
 Handle World::CreateFileA(const char *name, std::uint32_t access, std::uint32_t share, void *security,

@@ -116,11 +116,13 @@ uart::Uart16550 *UartFor(WORD port)
 
 extern "C" {
 
-BYTE WINAPI IsDriverInstalled(void) { return StandInWorld().IsDriverInstalled(); }
-void WINAPI PortOut(WORD port, BYTE value) { Written(StandInWorld(), port).PortOut(port, value); }
-WORD WINAPI GetPortBit(WORD port, BYTE bit) { return StandInWorld().GetPortBit(port, bit); }
-void WINAPI SetPortBit(WORD port, BYTE bit) { Written(StandInWorld(), port).SetPortBit(port, bit); }
-void WINAPI ClrPortBit(WORD port, BYTE bit) { Written(StandInWorld(), port).ClrPortBit(port, bit); }
+using Op = sim::Call::Op;
+
+BYTE WINAPI IsDriverInstalled(void) { return static_cast<BYTE>(StandInWorld().PortIo(Op::IsDriverInstalled)); }
+void WINAPI PortOut(WORD port, BYTE value) { Written(StandInWorld(), port).PortIo(Op::PortOut, port, value); }
+WORD WINAPI GetPortBit(WORD port, BYTE bit) { return StandInWorld().PortIo(Op::GetPortBit, port, bit); }
+void WINAPI SetPortBit(WORD port, BYTE bit) { Written(StandInWorld(), port).PortIo(Op::SetPortBit, port, bit); }
+void WINAPI ClrPortBit(WORD port, BYTE bit) { Written(StandInWorld(), port).PortIo(Op::ClrPortBit, port, bit); }
 
 void WINAPI SimReset(void) { StandInWorld().Reset(); }
 void WINAPI SimSetDriverInstalled(BYTE present) { StandInWorld().SetDriverInstalled(present != 0); }

@@ -7,6 +7,7 @@
 namespace {
 
 using uart::Uart16550;
+using Op = sim::Call::Op;
 
 TEST(Uart16550, DlabSwitchesOffsetsZeroAndOneToTheDivisorLatch)
 {
@@ -95,22 +96,22 @@ TEST_F(WorldTest, WithoutTheDriverWritesAreLostAndReadsAnswerZero)
 {
     world.UartAt(0x3F8)->SetCts(true);
     world.SetDriverInstalled(false);
-    world.PortOut(0x3FC, 0x0A);
-    world.SetPortBit(0x3FC, 0);
-    EXPECT_EQ(world.GetPortBit(0x3FE, 4), 0);
+    world.PortIo(Op::PortOut, 0x3FC, 0x0A);
+    world.PortIo(Op::SetPortBit, 0x3FC, 0);
+    EXPECT_EQ(world.PortIo(Op::GetPortBit, 0x3FE, 4), 0);
     world.SetDriverInstalled(true);
     EXPECT_EQ(world.UartAt(0x3F8)->mcr, 0);
-    EXPECT_EQ(world.GetPortBit(0x3FE, 4), 1);
+    EXPECT_EQ(world.PortIo(Op::GetPortBit, 0x3FE, 4), 1);
 }
 
 TEST_F(WorldTest, RecordsEveryCallInOrder)
 {
-    world.IsDriverInstalled();
+    world.PortIo(Op::IsDriverInstalled);
     sim::Handle h = world.CreateFileA("COM2", 0xC0000000, 0, nullptr, 3, 0, nullptr);
-    world.PortOut(0x2FC, 0x0A);
-    world.SetPortBit(0x2FC, 0);
-    world.ClrPortBit(0x2FC, 1);
-    world.GetPortBit(0x2FC, 0);
+    world.PortIo(Op::PortOut, 0x2FC, 0x0A);
+    world.PortIo(Op::SetPortBit, 0x2FC, 0);
+    world.PortIo(Op::ClrPortBit, 0x2FC, 1);
+    world.PortIo(Op::GetPortBit, 0x2FC, 0);
     world.CloseHandle(h);
     world.CloseHandle(sim::InvalidHandle()); // the process pseudo-handle: closes as a no-op
     EXPECT_EQ(world.Transcript(), (std::vector<std::string>{

@@ -5,11 +5,13 @@
 
 namespace platform {
 
-std::uint8_t IsDriverInstalled() { return sim::TheWorld().IsDriverInstalled(); }
-void PortOut(std::uint16_t port, std::uint8_t value) { sim::TheWorld().PortOut(port, value); }
-std::uint16_t GetPortBit(std::uint16_t port, std::uint8_t bit) { return sim::TheWorld().GetPortBit(port, bit); }
-void SetPortBit(std::uint16_t port, std::uint8_t bit) { sim::TheWorld().SetPortBit(port, bit); }
-void ClrPortBit(std::uint16_t port, std::uint8_t bit) { sim::TheWorld().ClrPortBit(port, bit); }
+using Op = sim::Call::Op;
+
+std::uint8_t IsDriverInstalled() { return static_cast<std::uint8_t>(sim::TheWorld().PortIo(Op::IsDriverInstalled)); }
+void PortOut(std::uint16_t port, std::uint8_t value) { sim::TheWorld().PortIo(Op::PortOut, port, value); }
+std::uint16_t GetPortBit(std::uint16_t port, std::uint8_t bit) { return sim::TheWorld().PortIo(Op::GetPortBit, port, bit); }
+void SetPortBit(std::uint16_t port, std::uint8_t bit) { sim::TheWorld().PortIo(Op::SetPortBit, port, bit); }
+void ClrPortBit(std::uint16_t port, std::uint8_t bit) { sim::TheWorld().PortIo(Op::ClrPortBit, port, bit); }
 
 Handle CreateFileA(const char *name, std::uint32_t access, std::uint32_t share, void *security,
                    std::uint32_t disposition, std::uint32_t flagsAndAttributes, Handle templateFile)

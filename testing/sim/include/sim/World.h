@@ -108,13 +108,13 @@ public:
     void UseMachine(Machine *machine);
     Machine &machine() { return *machine_; }
 
-    // The port-I/O library's operations; each one is recorded. Without the
-    // driver, writes are lost and reads answer zero, as on a PC without it.
-    std::uint8_t IsDriverInstalled();
-    void PortOut(std::uint16_t port, std::uint8_t value);
-    std::uint16_t GetPortBit(std::uint16_t port, std::uint8_t bit);
-    void SetPortBit(std::uint16_t port, std::uint8_t bit);
-    void ClrPortBit(std::uint16_t port, std::uint8_t bit);
+    // A call of the port-I/O library, recorded and carried out: `op` is one
+    // of its five operations, with the port and the byte or bit number it
+    // takes (none for IsDriverInstalled). Answers what the operation returns,
+    // 0 for those that return nothing. Without the driver, writes are lost
+    // and reads answer zero, as on a PC without it. One entry for all five,
+    // so that the platform's declarations stay the only list of them.
+    std::uint16_t PortIo(Call::Op op, std::uint16_t port = 0, std::uint8_t value = 0);
 
     // The operating system's device calls; each one is recorded. A device
     // opens when it exists, the arguments ask for OPEN_EXISTING and nobody
