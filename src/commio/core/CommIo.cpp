@@ -12,22 +12,17 @@ using Regs = uart::Uart16550;
 
 namespace {
 
+// The comm event that tells of a change of the key's line.
 std::uint32_t EventFor(std::uint8_t line)
 {
-    switch (line) {
-    case ModemDsr: return EventDsr;
-    case ModemRing: return EventRing;
-    case ModemDcd: return EventRlsd;
-    default: return EventCts;
-    }
+    return line == ModemDsr ? EventDsr : line == ModemRing ? EventRing : line == ModemDcd ? EventRlsd : EventCts;
 }
 
 } // namespace
 
 void CommIo::Configure(const std::vector<PortMapping> &uarts)
 {
-    count_ = explicit_ = open_ = 0;
-    allOpen_ = false;
+    ConfigureFailed("the port map names no COM device"); // until a mapping is taken
     for (const PortMapping &map : uarts) {
         if (count_ == MaxUarts)
             break;
@@ -38,14 +33,11 @@ void CommIo::Configure(const std::vector<PortMapping> &uarts)
         uart.wiring.Configure(map);
         uart.wired = !PlainWiring(map);
         uart.keySource = static_cast<std::uint8_t>(map.input);
-        uart.keyEvent = EventFor(uart.keySource);
         if (!map.any)
             ++explicit_;
     }
     configured_ = count_ > 0;
     claimed_ = false;
-    if (!configured_)
-        ConfigureFailed("the port map names no COM device");
 }
 
 void CommIo::ConfigureFailed(const char *why)
@@ -113,8 +105,7 @@ void CommIo::OpenDevice(Uart &uart)
     uart.handle = handle;
     uart.link = Link::Open;
     uart.dtr = uart.rts = false;
-    uart.failedCall = nullptr;
-    uart.error = 0;
+    uart.Note(nullptr, 0);
     ++open_;
     allOpen_ = open_ == count_;
     if (uart.requested && !(uart.accepted && uart.wanted == uart.line)) {
@@ -130,8 +121,7 @@ void CommIo::OpenDevice(Uart &uart)
 void CommIo::NotOpened(Uart &uart, const char *call, std::uint32_t error)
 {
     uart.link = Link::Closed;
-    uart.failedCall = call;
-    uart.error = error;
+    uart.Note(call, error);
 }
 
 // ---- Comm events ------------------------------------------------------------
@@ -194,7 +184,7 @@ std::uint32_t CommIo::Refresh(Uart &uart)
         ++missedByEvents_;
     // The driver saw the key line change, yet it reads as the host last saw
     // it: it changed and changed back between two reads.
-    if ((events & uart.keyEvent) && !uart.stale && !((lines ^ uart.shownKey) & uart.keySource))
+    if ((events & EventFor(uart.keySource)) && !uart.stale && !((lines ^ uart.shownKey) & uart.keySource))
         uart.edge = true;
     uart.lines = lines;
     uart.stale = false;
@@ -237,8 +227,7 @@ void CommIo::Lose(Uart &uart, const char *call, std::uint32_t error)
 {
     CloseDevice(uart, true);
     uart.lastAttempt = api_.Ticks();
-    uart.failedCall = call;
-    uart.error = error;
+    uart.Note(call, error);
 }
 
 void CommIo::Release(bool unloading)
@@ -260,8 +249,7 @@ void CommIo::SendLineFormat(Uart &uart)
     if (error == 0) {
         uart.accepted = true;
         uart.line = uart.wanted;
-        uart.failedCall = nullptr;
-        uart.error = 0;
+        uart.Note(nullptr, 0);
         return;
     }
     // A refused format (a rate the adapter can't make) leaves the device as
@@ -269,8 +257,7 @@ void CommIo::SendLineFormat(Uart &uart)
     // can't even be read, or whose refusal says it is gone, is lost.
     if (call == kGetCommState || MeansDeviceRemoved(error))
         return Lose(uart, call, error);
-    uart.failedCall = call;
-    uart.error = error;
+    uart.Note(call, error);
 }
 
 void CommIo::SyncLines(Uart &uart)
@@ -293,27 +280,27 @@ void CommIo::SyncLines(Uart &uart)
 
 // ---- Registers ------------------------------------------------------------
 
-int CommIo::IndexOf(std::uint16_t port, std::uint8_t &reg) const
+CommIo::Uart *CommIo::Find(std::uint16_t port, std::uint8_t &reg)
 {
     for (std::uint8_t i = 0; i < explicit_; ++i) {
         const auto offset = static_cast<std::uint16_t>(port - uarts_[i].regs.base);
         if (offset < Regs::RegisterCount) {
             reg = static_cast<std::uint8_t>(offset);
-            return i;
+            return &uarts_[i];
         }
     }
     if (explicit_ == count_)
-        return -1;
+        return nullptr;
     // `any`: every UART the host programs, at a base that is a multiple of 8.
     reg = static_cast<std::uint8_t>(port & 7);
-    return explicit_;
+    return &uarts_[explicit_];
 }
 
-const uart::Uart16550 *CommIo::RegistersAt(std::uint16_t port) const
+const uart::Uart16550 *CommIo::RegistersAt(std::uint16_t port)
 {
     std::uint8_t reg = 0;
-    const int index = IndexOf(port, reg);
-    return index < 0 ? nullptr : &uarts_[index].regs;
+    const Uart *uart = Find(port, reg);
+    return uart ? &uart->regs : nullptr;
 }
 
 std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg, bool keyRead)

@@ -85,7 +85,7 @@ public:
     void Release(bool unloading = false);
 
     // For tests: the register file behind `port`, or null.
-    const uart::Uart16550 *RegistersAt(std::uint16_t port) const;
+    const uart::Uart16550 *RegistersAt(std::uint16_t port);
 
 private:
     enum class Link : std::uint8_t { NotYetOpened, Open, Closed };
@@ -103,6 +103,7 @@ private:
         std::uint32_t lastAttempt = 0;  // tick of the last open attempt
         const char *failedCall = nullptr; // why it is closed, or what it refused
         std::uint32_t error = 0;
+        void Note(const char *call, std::uint32_t code) { failedCall = call; error = code; }
         bool wired = false; // the key line is not plain CTS
         KeyWiring wiring;
         AdapterLookup adapter; // at the last open attempt
@@ -115,19 +116,15 @@ private:
         std::uint8_t lines = 0;         // the device's lines at the last read
         std::uint8_t shownKey = 0;      // the key's source line as the host last saw it
         std::uint8_t keySource = ModemCts;
-        std::uint32_t keyEvent = EventCts;
         bool edge = false;              // a press or release the reads missed, to show next
         std::uint8_t quietReads = 0;    // reads answered from `lines` since the last device read
         const char *watchCall = nullptr; // what refused the events
         std::uint32_t watchError = 0;
     };
 
-    int IndexOf(std::uint16_t port, std::uint8_t &reg) const; // -1 for no UART
-    Uart *Find(std::uint16_t port, std::uint8_t &reg)
-    {
-        const int index = IndexOf(port, reg);
-        return index < 0 ? nullptr : &uarts_[index];
-    }
+    // The UART behind `port`, with the register it reaches in `reg`; null
+    // for a port no mapping covers.
+    Uart *Find(std::uint16_t port, std::uint8_t &reg);
     // `keyRead`: the read shows the host the key bit (a missed edge is shown
     // and used up); reads of the other status bits leave it waiting.
     std::uint8_t ReadRegister(Uart &uart, std::uint8_t reg, bool keyRead = true);

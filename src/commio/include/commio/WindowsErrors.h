@@ -30,20 +30,14 @@ constexpr std::uint32_t ErrorDeviceRemoved = 1617;    // ERROR_DEVICE_REMOVED
 // A driver that can't make a rate may answer almost any code, so only these
 // are taken as a removed device; any other keeps the device, which stays
 // usable with the format it had.
+constexpr std::uint32_t DeviceRemovedErrors[] = {ErrorAccessDenied, ErrorInvalidHandle, ErrorBadCommand,
+    ErrorGenFailure, ErrorOperationAborted, ErrorDeviceNotConnected, ErrorDeviceRemoved};
 constexpr bool MeansDeviceRemoved(std::uint32_t error)
 {
-    switch (error) {
-    case ErrorAccessDenied:
-    case ErrorInvalidHandle:
-    case ErrorBadCommand:
-    case ErrorGenFailure:
-    case ErrorOperationAborted:
-    case ErrorDeviceNotConnected:
-    case ErrorDeviceRemoved:
-        return true;
-    default:
-        return false;
-    }
+    for (const std::uint32_t removed : DeviceRemovedErrors)
+        if (error == removed)
+            return true;
+    return false;
 }
 
 } // namespace commio
