@@ -5,11 +5,7 @@
 #define IODLL_API
 #include "CommPortIo.h"
 
-#include <new>
-#include <string>
-
 #include "commio/CommIo.h"
-#include "commio/PortMap.h"
 #include "PortMapFile.h"
 #include "commio/Win32Comm.h"
 
@@ -20,30 +16,12 @@ commio::Win32Comm api;
 commio::CommIo io(api);
 bool mapRead;
 
-void ReadPortMap()
-{
-    mapRead = true;
-    try {
-        std::string text, why;
-        if (!commio::ReadPortMapFile(self, text, why))
-            return io.ConfigureFailed(why.c_str());
-        const commio::PortMapResult map = commio::ParsePortMap(text);
-        if (!map.error.empty()) {
-            std::string where = commio::PortMapFileName;
-            if (map.errorLine)
-                where += " line " + std::to_string(map.errorLine);
-            return io.ConfigureFailed((where + ": " + map.error).c_str());
-        }
-        io.Configure(map.uarts);
-    } catch (const std::bad_alloc &) {
-        io.ConfigureFailed("out of memory reading the port map");
-    }
-}
-
 inline commio::CommIo &Io()
 {
-    if (!mapRead)
-        ReadPortMap();
+    if (!mapRead) {
+        mapRead = true;
+        commio::ConfigureFromPortMapFile(self, io);
+    }
     return io;
 }
 

@@ -3,15 +3,13 @@
 
 #include <windows.h>
 
-#include <string>
+#include "commio/CommIo.h"
 
 namespace commio {
 
-constexpr const char *PortMapFileName = "io-ports.txt";
-
-// Reads PortMapFileName from the folder `module` was loaded from. False,
-// with a message for the status text in `why`, when there is no such file
-// or it can't be read whole.
-bool ReadPortMapFile(HMODULE module, std::string &text, std::string &why);
+// Configures `io` from PortMapFileName in the folder `module` was loaded
+// from; where there is no such file, or it can't be read whole or parsed,
+// `io` stays idle and its status text says why.
+void ConfigureFromPortMapFile(HMODULE module, CommIo &io);
 
 } // namespace commio

@@ -94,7 +94,7 @@ std::string PortMapPathFor(const KeyTestOptions &options)
     const std::string beside = !options.ioPath.empty()       ? options.ioPath
                                : !options.dllPath.empty()    ? options.dllPath
                                                              : BesideThisProgram("Zelbin_Serial.dll");
-    return FolderOf(FullPath(beside)) + "io-ports.txt";
+    return FolderOf(FullPath(beside)) + commio::PortMapFileName;
 }
 
 std::string DeviceNameLine(const std::string &device, bool commio, const std::string &ioPath, std::uint16_t base)
@@ -102,7 +102,7 @@ std::string DeviceNameLine(const std::string &device, bool commio, const std::st
     std::string used = device;
     if (commio) {
         commio::PortMapResult map;
-        keytest::ReadPortMapFile(FolderOf(ioPath) + "io-ports.txt", map);
+        keytest::ReadPortMapFile(FolderOf(ioPath) + commio::PortMapFileName, map);
         used = keytest::MappedDevice(map, base);
     }
     const std::string friendly = used.empty() ? "" : keytest::FriendlyNameOf(ListWindowsPorts(), used);

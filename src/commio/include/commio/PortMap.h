@@ -85,6 +85,8 @@ struct PortMapResult {
     int errorLine = 0;              // the line the error is on; 0 for the whole file
 };
 
+// The port map's file, in the folder io.dll is loaded from.
+constexpr const char *PortMapFileName = "io-ports.txt";
 constexpr std::size_t MaxPortMapBytes = 16384;
 constexpr std::size_t MaxPortMapLine = 200;
 constexpr std::size_t MaxMappedUarts = 8;
