@@ -44,24 +44,20 @@ const char *FindAdapter(CommApi &api, const PortMapping &mapping, AdapterLookup 
     const char *beside = mapping.path.size() > 4 ? mapping.path.c_str() + 4 : nullptr;
     Search search{&mapping.usb, beside, &lookup, 0};
     lookup.error = api.ListPorts(Visit, &search);
-    bool useBeside = false;
-    if (lookup.error != 0) {
-        lookup.outcome = AdapterLookup::Failed;
-        useBeside = true;
-    } else if (search.listed == 0) {
-        lookup.outcome = AdapterLookup::NoPorts;
-        useBeside = true;
-    } else if (lookup.matches == 0) {
-        lookup.outcome = AdapterLookup::NotListed;
-        useBeside = !lookup.besideOther;
-    } else if (lookup.matches > 1) {
-        lookup.outcome = AdapterLookup::Several;
-        useBeside = lookup.besideMatches;
-    } else {
+    if (lookup.error == 0 && lookup.matches == 1) {
         lookup.outcome = AdapterLookup::Found;
         std::snprintf(lookup.path, sizeof lookup.path, "\\\\.\\%s", lookup.port);
         return lookup.path;
     }
+    lookup.outcome = lookup.error != 0      ? AdapterLookup::Failed
+                     : search.listed == 0   ? AdapterLookup::NoPorts
+                     : lookup.matches == 0  ? AdapterLookup::NotListed
+                                            : AdapterLookup::Several;
+    // The COM name beside, unless the list says it is another device's, or
+    // not one of the ports that carry the adapter.
+    const bool useBeside = lookup.outcome == AdapterLookup::NotListed ? !lookup.besideOther
+                           : lookup.outcome == AdapterLookup::Several ? lookup.besideMatches
+                                                                      : true;
     lookup.usedBeside = useBeside && beside;
     return useBeside ? mapping.path.c_str() : "";
 }

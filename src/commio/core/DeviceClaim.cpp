@@ -15,12 +15,8 @@ void AskForKeyLines(DeviceSettings &settings, const LineSettings *line, bool dtr
     }
     settings.fBinary = 1;
     settings.fParity = settings.Parity != NoParity;
-    settings.fOutxCtsFlow = 0;
-    settings.fOutxDsrFlow = 0;
-    settings.fDsrSensitivity = 0;
-    settings.fOutX = 0;
-    settings.fInX = 0;
-    settings.fAbortOnError = 0;
+    settings.fOutxCtsFlow = settings.fOutxDsrFlow = settings.fDsrSensitivity = 0;
+    settings.fOutX = settings.fInX = settings.fAbortOnError = 0;
     settings.fDtrControl = dtr ? DtrControlEnable : DtrControlDisable;
     settings.fRtsControl = rts ? RtsControlEnable : RtsControlDisable;
 }

@@ -48,14 +48,6 @@ bool ParseHex16(std::string_view text, std::uint16_t &value)
     return true;
 }
 
-// "3F8", "3f8h", "D040H": 1 to 4 hex digits and an optional h.
-bool ParseBase(std::string_view key, std::uint16_t &base)
-{
-    if (!key.empty() && (key.back() == 'h' || key.back() == 'H'))
-        key.remove_suffix(1);
-    return ParseHex16(key, base);
-}
-
 // COM1..COM256 (any case, no leading zero) opens as \\.\COMn, which also
 // reaches ports past COM9; a \\.\ name is opened as written.
 bool DevicePath(std::string_view device, std::string &path)
@@ -202,7 +194,9 @@ PortMapping ParseLine(std::string_view content, int lineNumber, std::string &err
     if (EqualsNoCase(key, "any")) {
         mapping.any = true;
     } else {
-        if (!ParseBase(key, mapping.base)) {
+        // "3F8", "3f8h", "D040H": 1 to 4 hex digits and an optional h.
+        const bool h = key.back() == 'h' || key.back() == 'H';
+        if (!ParseHex16(key.substr(0, key.size() - h), mapping.base)) {
             error = "unknown key " + Quoted(key) + "; the key is 'any' or a UART base such as 3F8";
             return mapping;
         }
@@ -264,12 +258,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
 
 const char *KeyLineName(KeyLine line)
 {
-    switch (line) {
-    case KeyLine::Dsr: return "DSR";
-    case KeyLine::Dcd: return "DCD";
-    case KeyLine::Ri: return "RI";
-    default: return "CTS";
-    }
+    return line == KeyLine::Dsr ? "DSR" : line == KeyLine::Dcd ? "DCD" : line == KeyLine::Ri ? "RI" : "CTS";
 }
 
 std::string FormatUsbIdentity(const UsbIdentity &usb)
@@ -281,15 +270,10 @@ std::string FormatUsbIdentity(const UsbIdentity &usb)
 
 std::string FormatMapping(const PortMapping &mapping)
 {
-    std::string line;
-    if (mapping.any) {
-        line = "any";
-    } else {
-        char base[8];
-        std::snprintf(base, sizeof base, "%X", mapping.base);
-        line = base;
-    }
-    line += " =";
+    char key[8] = "any";
+    if (!mapping.any)
+        std::snprintf(key, sizeof key, "%X", mapping.base);
+    std::string line = std::string(key) + " =";
     if (!mapping.device.empty())
         line += " " + mapping.device;
     if (mapping.hasUsb) // beside the device it finds again
