@@ -149,17 +149,20 @@ void World::UseMachine(Machine *machine) { machine_ = machine ? machine : &own_;
 
 std::uint16_t World::PortIo(Call::Op op, std::uint16_t port, std::uint8_t value)
 {
-    Call call = PortCall(op, port, value);
+    if (op == Call::Op::CreateFileA || op == Call::Op::CloseHandle)
+        return 0; // the device calls have entries of their own
+    calls_.push_back(PortCall(op, port, value)); // recorded before the machine sees it
+    std::uint32_t &result = calls_.back().result;
     Machine &machine = *machine_;
     const bool reaches = machine.driverInstalled != 0;
     const bool bit = reaches && value < 8; // a bit operation on a bit that exists
     switch (op) {
-    case Call::Op::IsDriverInstalled: call.result = reaches ? machine.driverValue : 0; break;
+    case Call::Op::IsDriverInstalled: result = reaches ? machine.driverValue : 0; break;
     case Call::Op::PortOut:
         if (reaches)
             machine.Write(port, value);
         break;
-    case Call::Op::GetPortBit: call.result = bit && (machine.Read(port) >> value & 1) ? machine.bitSetValue : 0; break;
+    case Call::Op::GetPortBit: result = bit && (machine.Read(port) >> value & 1) ? machine.bitSetValue : 0; break;
     case Call::Op::SetPortBit:
         if (bit)
             machine.Write(port, static_cast<std::uint8_t>(machine.Read(port) | 1u << value));
@@ -168,10 +171,9 @@ std::uint16_t World::PortIo(Call::Op op, std::uint16_t port, std::uint8_t value)
         if (bit)
             machine.Write(port, static_cast<std::uint8_t>(machine.Read(port) & ~(1u << value)));
         break;
-    default: return 0; // the device calls have entries of their own
+    default: break;
     }
-    calls_.push_back(call);
-    return static_cast<std::uint16_t>(call.result);
+    return static_cast<std::uint16_t>(result);
 }
 
 Handle World::CreateFileA(const char *name, std::uint32_t access, std::uint32_t share, void *security,

@@ -23,12 +23,10 @@ void PortName(HDEVINFO set, SP_DEVINFO_DATA &device, char (&name)[256])
         return;
     DWORD type = 0;
     DWORD size = sizeof name - 1;
-    const LONG result = RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE *>(name), &size);
+    const bool read = RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE *>(name), &size) ==
+                          ERROR_SUCCESS && type == REG_SZ;
     RegCloseKey(key);
-    if (result != ERROR_SUCCESS || type != REG_SZ)
-        name[0] = '\0';
-    else
-        name[size < sizeof name ? size : sizeof name - 1] = '\0';
+    name[!read ? 0 : size < sizeof name ? size : sizeof name - 1] = '\0'; // ended, whatever the value held
 }
 
 } // namespace

@@ -104,10 +104,10 @@ std::uint32_t Win32Comm::WatchLines(DeviceHandle handle, CommWait *&wait)
 std::uint32_t Win32Comm::StartWait(DeviceHandle handle, CommWait &wait)
 {
     Win32Wait &record = Of(wait);
-    // Completed at once, or pending: either way the record says so.
-    if (WaitCommEvent(handle, &record.mask, &record.overlapped) || GetLastError() == ERROR_IO_PENDING)
-        return 0;
-    return LastError();
+    if (WaitCommEvent(handle, &record.mask, &record.overlapped))
+        return 0; // completed at once: the record says so
+    const std::uint32_t error = LastError();
+    return error == ERROR_IO_PENDING ? 0 : error;
 }
 
 bool Win32Comm::WaitPending(const CommWait &wait)
