@@ -1,7 +1,6 @@
 #include "keytest/PortList.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 
 #include "commio/DeviceClaim.h"
@@ -151,9 +150,8 @@ std::string IdentityText(const UsbIdentity &usb)
 {
     if (!usb.Known())
         return {};
-    char ids[16];
-    std::snprintf(ids, sizeof ids, "%04X:%04X", usb.vendor, usb.product);
-    return "USB " + std::string(ids) + ", " +
+    // The IDs as the map writes them, the serial number said in words.
+    return "USB " + commio::FormatUsbIdentity({usb.vendor, usb.product, {}}) + ", " +
            (usb.serial.empty() ? std::string("no serial number") : "serial " + usb.serial);
 }
 
