@@ -10,11 +10,13 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(ZELBIN_LLVM_MACHINE i386:x86-64) # llvm-dlltool -m
     set(ZELBIN_LINK_MACHINE x64)         # lld-link /machine:
     set(ZELBIN_MSVC_TARGET x86_64-pc-windows-msvc)
+    set(ZELBIN_MANIFEST_ARCH amd64)      # processorArchitecture in a manifest
 else()
     set(ZELBIN_ARCH x86)
     set(ZELBIN_LLVM_MACHINE i386)
     set(ZELBIN_LINK_MACHINE x86)
     set(ZELBIN_MSVC_TARGET i686-pc-windows-msvc)
+    set(ZELBIN_MANIFEST_ARCH x86)
 endif()
 
 #   zelbin_module_definition(VAR file.def)

@@ -27,6 +27,13 @@ ports_ok() {
     [ "$(ls -d "$prefix"/dosdevices/com* | wc -l)" -eq 4 ]
 }
 mount_manager_off() { grep -q '^"mountmgr.sys"=""' "$prefix/user.reg" 2>/dev/null; }
+# A 64-bit prefix gets the 32-bit side, as 64-bit Windows has it, where this
+# machine runs 32-bit Wine; one made before that Wine was installed lacks
+# it and is made again.
+both_sides_ok() {
+    [ "$ZELBIN_ARCH" != x64 ] || [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ] ||
+        ! "$(dirname "$0")/wine-usable.sh" x86 2>/dev/null
+}
 complain() {
     echo "wine-prefix.sh: $1 in $prefix:" >&2
     ls -l "$prefix"/dosdevices/ >&2
@@ -39,7 +46,10 @@ if [ "${2:-}" = --verify ]; then
     exit 0
 fi
 if [ -f "$prefix/.zelbin-ready" ] && ports_ok && mount_manager_off; then
-    exit 0
+    both_sides_ok && exit 0
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    rm -rf "$prefix"
 fi
 
 mkdir -p "$prefix"

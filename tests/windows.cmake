@@ -112,7 +112,7 @@ target_link_libraries(key_window_driver PRIVATE zelbin_keytest_core gdi32 zelbin
 add_dependencies(key_window_driver zelbin-keytest-gui Zelbin_Serial io)
 add_test(NAME keytest_window_under_wine
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tools/window-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${ZELBIN_WINEPREFIX}
-            ${CMAKE_BINARY_DIR}/keytest-window)
+            ${CMAKE_BINARY_DIR}/keytest-window ${PROJECT_VERSION})
 set_tests_properties(keytest_window_under_wine PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
     RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
 

@@ -2,7 +2,10 @@
 """The key tester window's manifest, as Windows reads it from the program:
 one RT_MANIFEST resource with id 1, asking for common controls 6 and
 per-monitor DPI awareness (v2, then v1, then the older true/pm), run as
-the invoker; and a GUI-subsystem program, so no console window opens.
+the invoker; every architecture it names the program's own, from its PE
+header (an x86 Common Controls named by a 64-bit program is mapped into it
+on a Windows with both sides, and the program dies at start); and a
+GUI-subsystem program, so no console window opens.
 Usage: check-window-manifest.py PROGRAM.exe"""
 import sys
 import xml.etree.ElementTree as ET
@@ -14,6 +17,8 @@ ASM1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM3 = "{urn:schemas-microsoft-com:asm.v3}"
 WS2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
 WS2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+# A manifest's processorArchitecture for each PE machine field.
+ARCHITECTURES = {0x014C: "x86", 0x8664: "amd64"}
 
 
 def manifests(pe):
@@ -43,6 +48,12 @@ def problems_of(path):
                 if a.get("name") == "Microsoft.Windows.Common-Controls"]
     if not controls or controls[0].get("version") != "6.0.0.0":
         problems.append("no dependency on common controls 6.0.0.0")
+    own = ARCHITECTURES.get(pe.FILE_HEADER.Machine, "machine %#x" % pe.FILE_HEADER.Machine)
+    for identity in root.iter(ASM1 + "assemblyIdentity"):
+        named = identity.get("processorArchitecture")
+        if named is None or named.lower() != own:
+            problems.append("%s names processorArchitecture %s, but the program is %s" %
+                            (identity.get("name"), named, own))
     awareness = [e.text.strip() for e in root.iter(WS2016 + "dpiAwareness")]
     if not awareness or [v.strip() for v in awareness[0].split(",")] != ["PerMonitorV2", "PerMonitor"]:
         problems.append("dpiAwareness is %s, not 'PerMonitorV2, PerMonitor'" % awareness)
@@ -62,7 +73,8 @@ def main():
         for problem in problems:
             print("FAIL %s: %s" % (path, problem))
         if not problems:
-            print("ok   %s: common controls 6, per-monitor DPI v2 with fallbacks, GUI subsystem" % path)
+            print("ok   %s: common controls 6 of its own architecture, per-monitor DPI v2 with fallbacks, "
+                  "GUI subsystem" % path)
         failed += bool(problems)
     print("%d passed, %d failed" % (len(sys.argv) - 1 - failed, failed))
     return 1 if failed or len(sys.argv) < 2 else 0

@@ -1,13 +1,16 @@
 // Drives the key tester's window with window messages, as a technician
 // would with the mouse and the keyboard.
+// Both modes first check that the window runs with Common Controls 6 (the
+// comctl32.dll in its process is of version 6), as its manifest asks.
 // Usage: key_window_driver test GUI.exe IO.dll PARAMETERS OUT_DIR
-//   Picks a port from the list, types the parameters over it and starts a
-//   test with Enter while the scripted key (ZELBIN_KEY_SCRIPT, inherited)
-//   is worked; looks at the window while the key is held and after the
-//   test, stops it with Esc and saves the log and the trace. The key script must hold the key down
-//   from 1.5 s to 3.5 s after the window opens and tap it twice later; the
-//   test is stopped at 6.5 s. Writes OUT_DIR/window-held.bmp,
-//   window-after.bmp, key.csv and key.vcd.
+//   Picks the port PARAMETERS names from the list and starts a test with
+//   Enter while the scripted key (ZELBIN_KEY_SCRIPT, inherited) is worked;
+//   looks at the window while the key is held and after the test, stops it
+//   with Esc and saves the log and the trace. The key script must tap the
+//   key twice within the first 2.5 s after the window opens, hold it down
+//   from 3 s to 4.5 s and leave it alone after; the test is stopped at
+//   6.5 s. Writes OUT_DIR/window-held.bmp, window-after.bmp, key.csv and
+//   key.vcd.
 // Usage: key_window_driver find GUI.exe IO.dll PORT OUT_DIR
 //   Under the tests' simulated SETUPAPI.dll: the port list names PORT as
 //   Windows does, a search finds the key there, and the map line is written
@@ -15,6 +18,8 @@
 //   new map, sees the key's presses. Writes OUT_DIR/window-find.bmp and
 //   window-find-test.bmp.
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
@@ -298,6 +303,34 @@ struct Launched {
     int Scale(int v) const { return MulDiv(v, dpi, 96); }
 };
 
+// The path of the comctl32.dll loaded in a process, empty where none is.
+// Common Controls 6 comes from the side-by-side store, in a folder named
+// for its assembly (ARCH_microsoft.windows.common-controls_..._6.0...);
+// without the manifest the system folder's version 5 serves.
+std::string CommonControlsPath(DWORD process)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return {};
+    std::string path;
+    MODULEENTRY32 module{};
+    module.dwSize = sizeof module;
+    for (BOOL more = Module32First(snapshot, &module); more; more = Module32Next(snapshot, &module))
+        if (lstrcmpiA(module.szModule, "comctl32.dll") == 0)
+            path = module.szExePath;
+    CloseHandle(snapshot);
+    CharLowerA(&path[0]);
+    return path;
+}
+
+bool CommonControls6(const std::string &path)
+{
+    const char *own = sizeof(void *) == 8 ? "\\winsxs\\amd64_microsoft.windows.common-controls_"
+                                          : "\\winsxs\\x86_microsoft.windows.common-controls_";
+    const std::size_t at = path.find(own);
+    return at != std::string::npos && path.find("_6.0.", at) != std::string::npos;
+}
+
 bool Launch(const std::string &gui, const std::string &io, Launched &launched)
 {
     std::string command = "\"" + gui + "\" --io \"" + io + "\"";
@@ -323,6 +356,8 @@ bool Launch(const std::string &gui, const std::string &io, Launched &launched)
         return false;
     }
     launched.opened = GetTickCount();
+    const std::string controls = CommonControlsPath(launched.process.dwProcessId);
+    Check(CommonControls6(controls), "the window runs with Common Controls 6 of its own architecture (" + controls + ")");
     HDC dc = GetDC(launched.window);
     launched.dpi = GetDeviceCaps(dc, LOGPIXELSY);
     ReleaseDC(launched.window, dc);
@@ -350,7 +385,13 @@ void RunTest(Launched &w, const std::string &parameters, const std::string &out)
           "the port list has the prefix's COM1 to COM4 (" + std::to_string(items.size()) + " items, the first '" +
               (items.empty() ? "" : items[0]) + "')");
     Check(items.size() >= 2 && PickPort(w.window, 1, "COM2"), "picking COM2 from the list names it in the parameters");
-    SendMessageA(GetDlgItem(w.window, IdParams), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(parameters.c_str()));
+    // The port tested is the one chosen in the list, as a technician does it.
+    int tested = -1;
+    for (std::size_t i = 0; i < items.size() && tested < 0; ++i)
+        if (items[i].rfind(parameters + " ", 0) == 0 || items[i] == parameters)
+            tested = static_cast<int>(i);
+    Check(tested >= 0 && PickPort(w.window, tested, parameters),
+          "picking " + parameters + " from the list names it in the parameters");
     Press(w.window, IdParams, VK_RETURN); // Enter starts
     Pump(300);
     Check(IsWindowEnabled(GetDlgItem(w.window, IdStop)) && !IsWindowEnabled(GetDlgItem(w.window, IdStart)),
@@ -358,7 +399,7 @@ void RunTest(Launched &w, const std::string &parameters, const std::string &out)
 
     const int lampY = w.Scale(KeyWindowLampY);
     const int cts = w.Scale(KeyWindowLampX), dtr = w.Scale(KeyWindowLampX + 5 * KeyWindowLampStep);
-    Until(w.opened, 2500); // the key is held from 1.5 s to 3.5 s
+    Until(w.opened, 3800); // two taps, then the key held from 3 s to 4.5 s
     const Shot held = Capture(w.window, out + "\\window-held.bmp");
     Check(Greenish(held.At(cts, lampY)), "the CTS lamp is lit while the key is down");
     Check(Greenish(held.At(dtr, lampY)), "the DTR lamp is lit once the press has toggled it on");

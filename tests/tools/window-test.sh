@@ -11,14 +11,19 @@
 #    uses it): the port list as Windows names the ports, a search that finds
 #    the key, the map line written when the window offers it, and a test
 #    over the io.dll, loaded again with that map, that sees the presses.
-# The screenshots stay in OUT_DIR.
-# Usage: window-test.sh BIN_DIR WINEPREFIX OUT_DIR
+# The window runs from the prefix's drive C, laid out as the release zip
+# unpacks there, so that what it shows (and the picture in the guides) is
+# what a technician's copy shows. In a 64-bit prefix that also has the
+# 32-bit side, as 64-bit Windows has, wherever this machine runs 32-bit
+# programs. The screenshots stay in OUT_DIR.
+# Usage: window-test.sh BIN_DIR WINEPREFIX OUT_DIR VERSION
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 scripts="$here/../../scripts"
 bin="$(realpath "$1")"
 prefix="$2"
 out="$(realpath -m "$3")"
+version="$4"
 "$scripts/wine-usable.sh" || exit 77
 if ! command -v Xvfb >/dev/null 2>&1; then
     echo "SKIPPED: no virtual X display for the window: Xvfb is not installed (scripts/setup.sh windows installs it)." >&2
@@ -35,11 +40,21 @@ sleep 2
 export DISPLAY="$display"
 windows_path() { "$scripts/wine-run.sh" "$prefix" winepath -w "$1" 2>/dev/null | tr -d '\r' || echo "$1"; }
 
-# Held from 1.5 s to 3.5 s after the window opens, then two taps.
+# The edition's folder of the unzipped release on drive C, with the
+# stand-in io.dll in its folder.
+arch="${ZELBIN_ARCH:-x86}"
+edition="$(realpath -m "$prefix/drive_c/Zelbin_Serial-$version-windows/$arch")"
+rm -rf "$edition"
+mkdir -p "$edition/stand-in-for-tests-only"
+cp "$bin/zelbin-keytest-gui.exe" "$bin/Zelbin_Serial.dll" "$edition/"
+cp "$bin/io.dll" "$edition/stand-in-for-tests-only/"
+gui='C:\Zelbin_Serial-'"$version"'-windows\'"$arch"'\zelbin-keytest-gui.exe'
+
+# Two taps, then the key held from 3 s to 4.5 s after the window opens.
 test_status=0
-ZELBIN_KEY_SCRIPT="press@1500 release@3500 tap@4500 tap@5200" \
-    "$scripts/wine-run.sh" "$prefix" "$bin/key_window_driver.exe" test "$bin/zelbin-keytest-gui.exe" \
-    "$bin/io.dll" COM1 "$(windows_path "$out")" || test_status=1
+ZELBIN_KEY_SCRIPT="tap@1500 tap@2200 press@3000 release@4500" \
+    "$scripts/wine-run.sh" "$prefix" "$bin/key_window_driver.exe" test "$gui" \
+    "${gui%\\*}\\stand-in-for-tests-only\\io.dll" COM1 "$(windows_path "$out")" || test_status=1
 
 # A copy of the window beside the simulated SETUPAPI.dll and the key
 # library; the comm-port io.dll in a folder of its own with a map to replace.
@@ -66,6 +81,12 @@ check() { # description command...
         echo "FAIL $what"
     fi
 }
+# A 64-bit prefix that has the 32-bit side is where an x86 manifest kills
+# the window; where this machine runs 32-bit programs, it is that kind.
+if [ "$arch" = x64 ] && "$scripts/wine-usable.sh" x86 2>/dev/null; then
+    check "the 64-bit prefix has the 32-bit side too, as 64-bit Windows has" \
+        test -f "$prefix/drive_c/windows/syswow64/comctl32.dll"
+fi
 check "the window's test over the stand-in passes its checks" test "$test_status" -eq 0
 # The event column of each row under the header (which names a press column).
 check "the log has three presses" test "$(tr -d '\r' <"$out/key.csv" 2>/dev/null | tail -n +2 | cut -d, -f3 | grep -cx press)" -eq 3
