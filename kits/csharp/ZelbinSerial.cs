@@ -9,11 +9,16 @@
 //   64-bit Windows. Before the first call this class loads the edition of
 //   the running process: x86\Zelbin_Serial.dll or x64\Zelbin_Serial.dll
 //   beside the host's executable, else Zelbin_Serial.dll beside it. Ship the
-//   release's x86 and x64 folders with the host (each with its io.dll, which
-//   the DLL imports: the comm-port io.dll from the edition's commio folder,
-//   or, for x86 alone, a legacy port-I/O io.dll). A missing file, or one of
-//   the other architecture, ends in an exception whose message names the
-//   file and both architectures, never a bare BadImageFormatException.
+//   release's x86 and x64 folders with the host as they are: each holds the
+//   DLL with the io.dll it imports and that io.dll's port map, io-ports.txt,
+//   side by side (the comm-port io.dll; an x86 host on a PC with a legacy
+//   port driver takes that driver's io.dll into x86\ instead).
+// - A missing or wrong file is told at the first call: a
+//   DllNotFoundException or BadImageFormatException whose message names the
+//   file (and, for a file of the other architecture, both architectures),
+//   never a TypeInitializationException. The files are looked at once;
+//   every later call throws the same again, so restart the host after
+//   putting the files right.
 // - All five functions are stdcall on x86 (x64 has one convention), exported
 //   under these undecorated names; the declarations say both, so nothing
 //   depends on the defaults.
@@ -66,20 +71,70 @@ namespace Zelbin
     {
         public const string DllName = "Zelbin_Serial.dll";
 
-        /// <summary>The Zelbin_Serial.dll this process loaded.</summary>
-        public static string LoadedFrom { get; private set; }
+        /// <summary>The Zelbin_Serial.dll this process loaded; asking loads it
+        /// (or throws) as a first call does.</summary>
+        public static string LoadedFrom { get { Load(); return loadedFrom; } }
 
-        // Runs before the first call of any function below: the DLL of the
-        // process's own architecture is loaded by its full path, and the
-        // declarations then bind to it by name.
-        static ZelbinSerial()
+        /// <summary>Always true: this key library is a custom one. Ordinal 1.</summary>
+        public static bool IsCustom() { Load(); return Native.IsCustom(); }
+
+        /// <summary>Sets DTR when true, clears it when false; nothing when not
+        /// listening. Every start clears DTR again. Ordinal 2.</summary>
+        public static void SetToggled(bool toggled) { Load(); Native.SetToggled(toggled); }
+
+        /// <summary>The polling call: true when the key reads closed and the last
+        /// poll that read it saw it open. Poll every 10 ms or so. Ordinal 3.</summary>
+        public static bool IsZBToggle() { Load(); return Native.IsZBToggle(); }
+
+        /// <summary>Releases the device; RTS and DTR stay as they are. Ordinal 4.</summary>
+        public static void StopListen() { Load(); Native.StopListen(); }
+
+        /// <summary>Starts listening on the port the text names (null: COM1 at
+        /// 3F8h); a port already held is released first. Ordinal 5.</summary>
+        public static void StartListen(string parameters) { Load(); Native.StartListen(parameters); }
+
+        static readonly object loading = new object();
+        static volatile string loadedFrom;
+        static Exception failure; // what the one look at the files found wrong
+        static bool looked;
+
+        // At the first call: the DLL of the process's own architecture is
+        // loaded by its full path, and the declarations then bind to it by
+        // name. Not in a static constructor: what that throws reaches the
+        // host as a TypeInitializationException whose message says nothing.
+        static void Load()
         {
-            string path = ZelbinSerialFiles.Locate(AppDomain.CurrentDomain.BaseDirectory,
-                ZelbinSerialFiles.ProcessArchitecture);
-            // The DLL's own folder is searched first for its io.dll.
-            if (LoadLibraryExW(path, IntPtr.Zero, LoadWithAlteredSearchPath) == IntPtr.Zero)
-                throw ZelbinSerialFiles.LoadFailure(path, Marshal.GetLastWin32Error());
-            LoadedFrom = path;
+            if (loadedFrom != null)
+                return;
+            lock (loading) {
+                if (!looked) {
+                    looked = true;
+                    try {
+                        string path = ZelbinSerialFiles.Locate(AppDomain.CurrentDomain.BaseDirectory,
+                            ZelbinSerialFiles.ProcessArchitecture);
+                        // The DLL's own folder is searched first for its io.dll.
+                        if (LoadLibraryExW(path, IntPtr.Zero, LoadWithAlteredSearchPath) == IntPtr.Zero)
+                            throw ZelbinSerialFiles.LoadFailure(path, Marshal.GetLastWin32Error());
+                        loadedFrom = path;
+                        return;
+                    } catch (Exception e) {
+                        failure = e;
+                        throw;
+                    }
+                }
+            }
+            if (failure != null)
+                throw Again(failure);
+        }
+
+        // The first failure once more, of the same type and with the same
+        // message, for a call after the first.
+        static Exception Again(Exception first)
+        {
+            var image = first as BadImageFormatException;
+            if (image != null)
+                return new BadImageFormatException(first.Message, image.FileName, first);
+            return new DllNotFoundException(first.Message, first);
         }
 
         const uint LoadWithAlteredSearchPath = 0x00000008;
@@ -87,35 +142,31 @@ namespace Zelbin
         [DllImport("kernel32.dll", CharSet = CharSet.Unicode, SetLastError = true, ExactSpelling = true)]
         static extern IntPtr LoadLibraryExW(string path, IntPtr file, uint flags);
 
-        /// <summary>Always true: this key library is a custom one. Ordinal 1.</summary>
-        [DllImport(DllName, EntryPoint = "ZelbinIsCustom", CallingConvention = CallingConvention.StdCall,
-            ExactSpelling = true)]
-        [return: MarshalAs(UnmanagedType.U1)]
-        public static extern bool IsCustom();
+        // The exports themselves, bound by name to the DLL Load() brought in.
+        static class Native
+        {
+            [DllImport(DllName, EntryPoint = "ZelbinIsCustom", CallingConvention = CallingConvention.StdCall,
+                ExactSpelling = true)]
+            [return: MarshalAs(UnmanagedType.U1)]
+            internal static extern bool IsCustom();
 
-        /// <summary>Sets DTR when true, clears it when false; nothing when not
-        /// listening. Every start clears DTR again. Ordinal 2.</summary>
-        [DllImport(DllName, EntryPoint = "ZelbinSetToggled", CallingConvention = CallingConvention.StdCall,
-            ExactSpelling = true)]
-        public static extern void SetToggled([MarshalAs(UnmanagedType.U1)] bool toggled);
+            [DllImport(DllName, EntryPoint = "ZelbinSetToggled", CallingConvention = CallingConvention.StdCall,
+                ExactSpelling = true)]
+            internal static extern void SetToggled([MarshalAs(UnmanagedType.U1)] bool toggled);
 
-        /// <summary>The polling call: true when the key reads closed and the last
-        /// poll that read it saw it open. Poll every 10 ms or so. Ordinal 3.</summary>
-        [DllImport(DllName, EntryPoint = "ZelbinIsZBToggle", CallingConvention = CallingConvention.StdCall,
-            ExactSpelling = true)]
-        [return: MarshalAs(UnmanagedType.U1)]
-        public static extern bool IsZBToggle();
+            [DllImport(DllName, EntryPoint = "ZelbinIsZBToggle", CallingConvention = CallingConvention.StdCall,
+                ExactSpelling = true)]
+            [return: MarshalAs(UnmanagedType.U1)]
+            internal static extern bool IsZBToggle();
 
-        /// <summary>Releases the device; RTS and DTR stay as they are. Ordinal 4.</summary>
-        [DllImport(DllName, EntryPoint = "ZelbinStopListen", CallingConvention = CallingConvention.StdCall,
-            ExactSpelling = true)]
-        public static extern void StopListen();
+            [DllImport(DllName, EntryPoint = "ZelbinStopListen", CallingConvention = CallingConvention.StdCall,
+                ExactSpelling = true)]
+            internal static extern void StopListen();
 
-        /// <summary>Starts listening on the port the text names (null: COM1 at
-        /// 3F8h); a port already held is released first. Ordinal 5.</summary>
-        [DllImport(DllName, EntryPoint = "ZelbinStartListen", CallingConvention = CallingConvention.StdCall,
-            CharSet = CharSet.Ansi, BestFitMapping = false, ThrowOnUnmappableChar = true, ExactSpelling = true)]
-        public static extern void StartListen([MarshalAs(UnmanagedType.LPStr)] string parameters);
+            [DllImport(DllName, EntryPoint = "ZelbinStartListen", CallingConvention = CallingConvention.StdCall,
+                CharSet = CharSet.Ansi, BestFitMapping = false, ThrowOnUnmappableChar = true, ExactSpelling = true)]
+            internal static extern void StartListen([MarshalAs(UnmanagedType.LPStr)] string parameters);
+        }
     }
 
     /// <summary>Which Zelbin_Serial.dll a process loads, and what a file is.
@@ -138,8 +189,9 @@ namespace Zelbin
             string path = File.Exists(inFolder) ? inFolder : File.Exists(beside) ? beside : null;
             if (path == null)
                 throw new DllNotFoundException(string.Format(
-                    "{0} for {1} processes is not there: looked for {2} and {3}. Ship the release's {1} folder "
-                        + "with the host.", ZelbinSerial.DllName, Describe(architecture), inFolder, beside));
+                    "{0} for {1} processes is not there: looked for {2} and {3}. Ship the release's {4} folder "
+                        + "with the host, as it is.", ZelbinSerial.DllName, Describe(architecture), inFolder, beside,
+                    architecture));
             string found = MachineOf(path);
             if (found != architecture)
                 throw new BadImageFormatException(string.Format(
@@ -189,7 +241,9 @@ namespace Zelbin
                     Describe(ProcessArchitecture), ProcessArchitecture), io);
             if (error == 126)
                 return new DllNotFoundException(string.Format(
-                    "{0} can't load: it needs io.dll beside it ({1}), beside the host, or on PATH.", path, io));
+                    "{0} can't load: it needs io.dll beside it, {1}, with that io.dll's io-ports.txt. Ship the "
+                        + "release's {2} folder as it is: it holds the three side by side.", path, io,
+                    ProcessArchitecture));
             return new DllNotFoundException(string.Format("{0} can't load: {1} (error {2})", path,
                 new Win32Exception(error).Message, error));
         }

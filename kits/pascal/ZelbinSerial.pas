@@ -5,11 +5,13 @@
   closes the port's CTS line; the library holds RTS on while it listens and
   drives DTR as the host's output line.
 
-  - The DLL is 32-bit x86: build the host for Win32 (Delphi: the 32-bit
-    Windows platform; Free Pascal: -Pi386 -Twin32). A 64-bit process can't
-    load it.
-  - All five functions are stdcall and exported under these undecorated
-    names; the declarations below bind them by name.
+  - Two editions: x86\Zelbin_Serial.dll for a Win32 host (Delphi: the
+    32-bit Windows platform; Free Pascal: -Pi386 -Twin32), x64\ for a Win64
+    one (-Px86_64 -Twin64). A process loads a DLL of its own architecture
+    only; this unit serves both unchanged.
+  - All five functions are stdcall (on Win64, x64's one convention) and
+    exported under these undecorated names; the declarations below bind
+    them by name.
   - Booleans are one byte. A result is 0 or 1. ByteBool reads any non-zero
     byte as True, so "if ZelbinIsZBToggle then" is right; never compare a
     result with "= True" or store it through a wider type. An argument of
@@ -22,9 +24,11 @@
     does nothing while the library is not listening or the port-I/O driver
     is missing.
   - One process-wide port state, no lock: call from one thread at a time.
-  - Zelbin_Serial.dll imports io.dll statically. Without io.dll beside the
-    host (or on PATH) a host using this unit doesn't start at all: Windows
-    says io.dll was not found. Hosts that must run without the DLL use
+  - Zelbin_Serial.dll imports io.dll statically: io.dll and its
+    io-ports.txt go in the same folder as Zelbin_Serial.dll, beside the
+    host (the release's edition folder holds all three). Without io.dll a
+    host using this unit doesn't start at all: Windows says io.dll was not
+    found. Hosts that must run without the DLL use
     ZelbinSerialDynamic instead, which sees LoadLibrary fail with error
     126.
   - Call ZelbinStopListen before the process ends or the DLL is unloaded:

@@ -3,7 +3,8 @@
   Free Pascal hosts that must start without it.
 
   The same five functions and facts as the unit ZelbinSerial (read its
-  header): 32-bit x86 only, stdcall, undecorated names, one-byte booleans
+  header): Win32 or Win64 with the DLL of that edition, stdcall,
+  undecorated names, one-byte booleans
   (ByteBool: test results with "if", never with "= True"), PAnsiChar text.
 
     var

@@ -2,6 +2,11 @@
 // file a process of each architecture loads from a host's folder, and the
 // messages when the file is missing or of the other architecture.
 // Usage: mono KitFiles.exe X86_DLL X64_DLL WORK_DIR
+//        mono KitFiles.exe --first-call missing|wrong
+//   A host's first call with the files as they are beside KitFiles.exe
+//   (none, or the other edition's DLL where this process's should be): the
+//   call throws what names the file, and so does the next one, without a
+//   second look at the files.
 using System;
 using System.IO;
 using Zelbin;
@@ -38,8 +43,40 @@ static class KitFiles
         }
     }
 
+    static string Thrown(Action call)
+    {
+        try {
+            call();
+            return "nothing thrown";
+        } catch (Exception e) {
+            return e.GetType().Name + ": " + e.Message;
+        }
+    }
+
+    static int FirstCall(string setup)
+    {
+        string folder = AppDomain.CurrentDomain.BaseDirectory;
+        string expected = setup == "missing"
+            ? "DllNotFoundException: Zelbin_Serial.dll for " + (IntPtr.Size == 8 ? "x64 (64-bit)" : "x86 (32-bit)")
+                + " processes is not there"
+            : "BadImageFormatException: " + Path.Combine(Path.Combine(folder, ZelbinSerialFiles.ProcessArchitecture),
+                "Zelbin_Serial.dll") + " is an ";
+        string first = Thrown(() => ZelbinSerial.IsCustom());
+        Check("the first call tells what is wrong with the file, by name (" + setup + ")",
+            first.StartsWith(expected), first);
+        // Put right after the first look: the next call still tells the same.
+        if (setup == "missing")
+            File.Copy(typeof(KitFiles).Assembly.Location, Path.Combine(folder, "Zelbin_Serial.dll"), true);
+        string second = Thrown(() => ZelbinSerial.IsZBToggle());
+        Check("the next call throws the same, without a second look at the files (" + setup + ")",
+            second == first, second);
+        return failed == 0 ? 0 : 1;
+    }
+
     static int Main(string[] args)
     {
+        if (args.Length == 2 && args[0] == "--first-call")
+            return FirstCall(args[1]);
         string x86 = args[0], x64 = args[1], work = args[2];
         string sep = Path.DirectorySeparatorChar.ToString();
         Check("the x86 DLL reads as x86, the x64 one as x64, a text file as nothing",

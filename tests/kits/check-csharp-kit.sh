@@ -64,9 +64,24 @@ grep '^ok\|^FAIL' <<<"$out" | sed 's/^/     /'
 failed=$((failed + $(grep -c '^FAIL' <<<"$out")))
 passed=$((passed + $(grep -c '^ok' <<<"$out")))
 
+# A host's first calls, in a folder of its own for each case: no DLL, and
+# the other edition's DLL where this process's should be (Mono here runs
+# as a 64-bit process).
+for setup in missing wrong; do
+    host="$work/first-call-$setup"
+    rm -rf "$host" && mkdir -p "$host"
+    cp "$work/KitFiles.exe" "$work/ZelbinSerial.dll" "$host/"
+    [ "$setup" = wrong ] && mkdir -p "$host/x64" && cp "$x86_dll" "$host/x64/Zelbin_Serial.dll"
+    out="$(cd "$host" && mono KitFiles.exe --first-call "$setup" 2>&1)"
+    grep '^ok\|^FAIL' <<<"$out"
+    [ -n "$(grep '^ok\|^FAIL' <<<"$out")" ] || { echo "FAIL the first-call check ($setup) ran: $out"; failed=$((failed + 1)); }
+    failed=$((failed + $(grep -c '^FAIL' <<<"$out")))
+    passed=$((passed + $(grep -c '^ok' <<<"$out")))
+done
+
 # Each method's declaration as monodis prints it, on one line.
 listing="$("$monodis" "$work/ZelbinSerial.dll" 2>&1 | tr -s ' \n' ' ' | sed 's/\.method /\n.method /g')"
-declaration() { grep -F ".method public static hidebysig pinvokeimpl (\"Zelbin_Serial.dll\" as \"$1\" " <<<"$listing"; }
+declaration() { grep -F ".method assembly static hidebysig pinvokeimpl (\"Zelbin_Serial.dll\" as \"$1\" " <<<"$listing"; }
 
 # export | the convention and flags it must carry | its signature
 while IFS='|' read -r export flags signature; do
