@@ -1,7 +1,7 @@
 # Front door. Every target installs what is missing first (Debian packages,
 # as root) through scripts/setup.sh.
-#   make           build the host library and tests, and the Windows files into dist/
-#                  (the 32-bit edition; the 64-bit one in dist/x64/)
+#   make           build the host library and tests, and the release, unzipped, into dist/
+#                  (the 32-bit edition in dist/x86/, the 64-bit one in dist/x64/)
 #   make demo      run the key tester under Wine against the virtual key (the
 #                  32-bit edition where 32-bit programs run, else the 64-bit one)
 #   make test      run every test: host (sanitizers on), the DLL and tools under
@@ -11,8 +11,8 @@
 #                  (library, the default, or commio)
 #   make coverage  line and branch coverage of src/ (per folder) and the test backends; fails on a drop
 #   make memcheck  the host, allocation and comm-port tests and both fuzz corpora under valgrind
-#   make release   releases/Zelbin_Serial-VERSION-windows.zip (both editions), the same bytes
-#                  for the same commit
+#   make release   releases/Zelbin_Serial-VERSION-windows.zip (both editions, what dist/ holds),
+#                  the same bytes for the same commit
 #   make clean     remove build/, dist/ and releases/
 #   make help      this list
 .PHONY: all build demo test host windows dist release host-test windows-test bench fuzz coverage memcheck clean help
@@ -22,6 +22,8 @@ SHELL := /bin/bash
 .SHELLFLAGS := -o pipefail -c
 
 DIST := dist
+# Each edition's install, from which the release is laid out.
+INSTALLS := build/install
 # Release zips live apart from dist/, which every build empties and fills
 # again, so that a later `make` or `make demo` leaves them alone.
 RELEASES := releases
@@ -47,16 +49,16 @@ windows:
 	$(call configure_and_build,windows,windows)
 	$(call configure_and_build,windows,windows-x64)
 
-# The 32-bit edition at the top of dist/ (what the release zip holds), the
-# 64-bit one in dist/x64/.
+# dist/ is the release zip's content, unzipped: what a user holds.
 dist: windows
-	@rm -rf $(DIST)
-	@cmake --install build/windows --prefix $(DIST) >/dev/null
-	@cmake --install build/windows-x64 --prefix $(DIST)/x64 >/dev/null
-	@echo "dist/: the Windows files, $$(find $(DIST) -type f | wc -l) of them (ls -R $(DIST))"
+	@rm -rf $(INSTALLS)
+	@cmake --install build/windows --prefix $(INSTALLS)/x86 >/dev/null
+	@cmake --install build/windows-x64 --prefix $(INSTALLS)/x64 >/dev/null
+	@scripts/release.sh $(INSTALLS) $(DIST)
+	@echo "dist/: the release as it unzips, $$(find $(DIST) -type f | wc -l) files (ls -R $(DIST))"
 
 release: dist
-	@scripts/release.sh $(DIST) $(RELEASES) | sed 's|^$(CURDIR)/||'
+	@scripts/release.sh --zip $(INSTALLS) $(RELEASES) | sed 's|^$(CURDIR)/||'
 
 demo: dist
 	@scripts/demo.sh $(DIST)

@@ -6,16 +6,18 @@
 # also leaves a CSV log and a VCD trace in the edition's build folder.
 #
 # The 32-bit edition runs where this machine runs 32-bit programs (it is the
-# one existing hosts load); elsewhere the 64-bit one, from DIST_DIR/x64.
+# one existing hosts load), from DIST_DIR/x86; elsewhere the 64-bit one, from
+# DIST_DIR/x64. The checkout is drive D: in the prefix, so that the paths the
+# tester shows are the checkout's own (D:\dist\x86\...), on any machine.
 # Usage: scripts/demo.sh DIST_DIR
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
 dist="$1"
 if why="$("$here/wine-usable.sh" x86 2>&1)"; then
-    edition=x86 build="$root/build/windows"
+    edition=x86 build=build/windows
 elif "$here/wine-usable.sh" x64 2>/dev/null; then
-    edition=x64 build="$root/build/windows-x64" dist="$dist/x64"
+    edition=x64 build=build/windows-x64
     reason="${why##*this machine: }"
     echo "The 32-bit edition can't run here (${reason%.}), so this is the 64-bit one."
 else
@@ -24,16 +26,21 @@ else
     exit 1
 fi
 export ZELBIN_ARCH="$edition"
-prefix="$build/wineprefix"
+prefix="$root/$build/wineprefix"
 script="tap@400 tap@900 bounce@1400 tap@2100"
+"$here/wine-prefix.sh" "$prefix"
+ln -sfn "$root" "$prefix/dosdevices/d:"
+folder="$(realpath --relative-to="$root" "$dist")/$edition"
+windows="D:\\${folder//\//\\}"
 
-echo "Ran: $dist/zelbin-keytest.exe ($edition) under Wine, prefix $prefix"
+echo "Ran: $folder/zelbin-keytest.exe ($edition) under Wine, prefix $build/wineprefix, with the checkout as D:"
 echo "Virtual key script: $script"
 echo "(ms from start; each tap 100 ms; the bounce opens and closes twice, 15 ms apart)"
 echo
 status=0
-ZELBIN_KEY_SCRIPT="$script" "$here/wine-run.sh" "$prefix" "$dist/zelbin-keytest.exe" \
-    --io "$dist/sim/io.dll" --seconds 2.5 --log "$build/demo.csv" --vcd "$build/demo.vcd" COM1 || status=$?
+ZELBIN_KEY_SCRIPT="$script" "$here/wine-run.sh" "$prefix" "$windows\\zelbin-keytest.exe" \
+    --io "$windows\\stand-in-for-tests-only\\io.dll" --seconds 2.5 --log "D:\\${build//\//\\}\\demo.csv" \
+    --vcd "D:\\${build//\//\\}\\demo.vcd" COM1 || status=$?
 "$here/wine-stop.sh" "$prefix"
 echo
 echo "Log: $build/demo.csv; trace: $build/demo.vcd (open it in PulseView or GTKWave)"

@@ -56,6 +56,8 @@ for group in "$@"; do
         want_pkg python3-pefile
         want_pkg python3-unicorn
         want_cmd zip zip
+        # The guides in the release, as HTML: GitHub's own Markdown reader.
+        want_cmd cmark-gfm cmark-gfm
         # A virtual X display for the key tester's window under Wine.
         want_cmd Xvfb xvfb
         # The host kits: the C# class compiled and read back, the Pascal

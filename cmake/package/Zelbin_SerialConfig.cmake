@@ -16,9 +16,12 @@
 #
 # Also set: Zelbin_Serial_ARCH (x86 or x64), Zelbin_Serial_DLL,
 # Zelbin_Serial_MINGW_IMPORT_LIBRARY, Zelbin_Serial_MSVC_IMPORT_LIBRARY,
-# Zelbin_Serial_INCLUDE_DIR, and, where the release's stand-in io.dll is
-# there, Zelbin_Serial_STAND_IN_IO_DLL (for tests only). Zelbin_Serial.dll
-# needs an io.dll of its own architecture beside the host to load.
+# Zelbin_Serial_INCLUDE_DIR; Zelbin_Serial_IO_DLL and Zelbin_Serial_PORT_MAP,
+# the comm-port io.dll of the same edition and its port map, which go in
+# the folder of Zelbin_Serial.dll (the DLL imports io.dll and needs one of
+# its own architecture there to load; the map is the technician's to fill
+# in); and, where the release's stand-in io.dll is there,
+# Zelbin_Serial_STAND_IN_IO_DLL (for tests only).
 
 get_filename_component(_zelbin_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -39,15 +42,15 @@ set(Zelbin_Serial_DLL "${_zelbin_root}/Zelbin_Serial.dll")
 set(Zelbin_Serial_INCLUDE_DIR "${_zelbin_prefix}/include")
 set(Zelbin_Serial_MINGW_IMPORT_LIBRARY "${_zelbin_root}/lib/libZelbin_Serial.dll.a")
 set(Zelbin_Serial_MSVC_IMPORT_LIBRARY "${_zelbin_root}/lib/Zelbin_Serial.lib")
+set(Zelbin_Serial_IO_DLL "${_zelbin_root}/io.dll")
+set(Zelbin_Serial_PORT_MAP "${_zelbin_root}/io-ports.txt")
 unset(Zelbin_Serial_STAND_IN_IO_DLL)
-foreach(_zelbin_standin stand-in-for-tests-only/io.dll sim/io.dll)
-    if(EXISTS "${_zelbin_root}/${_zelbin_standin}")
-        set(Zelbin_Serial_STAND_IN_IO_DLL "${_zelbin_root}/${_zelbin_standin}")
-        break()
-    endif()
-endforeach()
+if(EXISTS "${_zelbin_root}/stand-in-for-tests-only/io.dll")
+    set(Zelbin_Serial_STAND_IN_IO_DLL "${_zelbin_root}/stand-in-for-tests-only/io.dll")
+endif()
 
-foreach(_zelbin_file Zelbin_Serial_DLL Zelbin_Serial_MINGW_IMPORT_LIBRARY Zelbin_Serial_MSVC_IMPORT_LIBRARY)
+foreach(_zelbin_file Zelbin_Serial_DLL Zelbin_Serial_MINGW_IMPORT_LIBRARY Zelbin_Serial_MSVC_IMPORT_LIBRARY
+        Zelbin_Serial_IO_DLL)
     if(NOT EXISTS "${${_zelbin_file}}")
         set(Zelbin_Serial_FOUND FALSE)
         set(Zelbin_Serial_NOT_FOUND_MESSAGE
@@ -90,7 +93,7 @@ if(NOT TARGET Zelbin::Serial)
         IMPORTED_IMPLIB "${_zelbin_import_library}"
         INTERFACE_INCLUDE_DIRECTORIES "${Zelbin_Serial_INCLUDE_DIR}")
 endif()
-foreach(_zelbin_variable prefix root machine file standin import_library dos pe found)
+foreach(_zelbin_variable prefix root machine file import_library dos pe found)
     unset(_zelbin_${_zelbin_variable})
 endforeach()
 unset(_zelbin_variable)

@@ -13,6 +13,12 @@ Reads README.md and docs/*.md under ROOT and reports, with file and line:
     makes from a template (Zelbin_Serial.h from Zelbin_Serial.h.in) counts
     as there; build outputs (build/, dist/, releases/) and paths with a
     placeholder in capitals (include/NAME/) are not checked.
+  - a path of some machine's own, anywhere in the text, code included:
+    Wine's drive for the whole file system (Z:\) or a Unix home, work or
+    scratch folder (/home/, /root/, /work/, /tmp/, /build/): examples show
+    paths as a checkout or the release zip has them.
+The same machine-path check reads CHANGELOG.md and the release's
+README.txt template, which ship in the zip.
 Links to other sites (http:, https:, mailto:) are not followed.
 Exit status 0 when everything resolves, 1 otherwise.
 """
@@ -21,52 +27,24 @@ import re
 import sys
 
 LINK = re.compile(r"!?\[(?:[^\]\\]|\\.)*\]\(([^)\s]+)(?:\s+\"[^\"]*\")?\)")
-HEADING = re.compile(r"^(#{1,6})\s+(.*?)\s*#*\s*$")
 CODE_SPAN = re.compile(r"(`+)(.+?)\1")
-FENCE = re.compile(r"^\s*(```|~~~)")
 OUTPUTS = ("build/", "dist/", "releases/")
 PLACEHOLDER = re.compile(r"(^|/)[A-Z_]{3,}(/|$)")  # include/NAME/: not a path
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+from markdown_headings import heading_anchors, lines_outside_fences  # noqa: E402
 
-def slug(heading):
-    """The anchor GitHub makes for a heading's text."""
-    text = re.sub(r"!?\[([^\]]*)\]\([^)]*\)", r"\1", heading)  # links: their text
-    text = text.replace("`", "").strip().lower()
-    text = re.sub(r"[^\w\- ]", "", text)  # \w keeps letters, digits and '_'
-    return text.replace(" ", "-")
-
-
-def lines_outside_fences(path):
-    """Yields (line number, text) for every line not in a fenced code block."""
-    fenced = False
-    with open(path, encoding="utf-8") as f:
-        for number, line in enumerate(f, 1):
-            if FENCE.match(line):
-                fenced = not fenced
-                continue
-            if not fenced:
-                yield number, line.rstrip("\n")
-
+# A path of the machine a text was written on.
+MACHINE_PATH = re.compile(r"\b[Zz]:\\|(?<![\w.~-])/(?:home|root|work|tmp|build)/")
 
 _ANCHORS = {}
 
 
 def anchors(path):
     """The anchors the headings of a Markdown file make."""
-    cache = _ANCHORS
-    if path not in cache:
-        seen = {}
-        found = set()
-        for _, line in lines_outside_fences(path):
-            m = HEADING.match(line)
-            if not m:
-                continue
-            base = slug(m.group(2))
-            n = seen.get(base, 0)
-            seen[base] = n + 1
-            found.add(base if n == 0 else f"{base}-{n}")
-        cache[path] = found
-    return cache[path]
+    if path not in _ANCHORS:
+        _ANCHORS[path] = set(heading_anchors(path))
+    return _ANCHORS[path]
 
 
 def top_folders(root):
@@ -114,6 +92,15 @@ def check(root):
                 if anchor and linked.endswith(".md") and anchor not in anchors(linked):
                     problems.append(f"{where}:{number}: no heading makes #{anchor} in "
                                     f"{os.path.relpath(linked, root)}")
+    for text in docs + [os.path.join(root, "CHANGELOG.md"), os.path.join(root, "scripts", "release-readme.txt")]:
+        if not os.path.exists(text):
+            continue
+        with open(text, encoding="utf-8") as f:
+            for number, line in enumerate(f, 1):
+                m = MACHINE_PATH.search(line)
+                if m:
+                    problems.append(f"{os.path.relpath(text, root)}:{number}: a path of a machine's own: "
+                                    f"{line.strip()}")
     for p in problems:
         print(p)
     print(f"{len(docs)} documents, {links} links, {paths} paths: "

@@ -24,18 +24,18 @@ check() { # name status [log file]
     fi
 }
 
-for install in "$x86_build:$work/dist" "$x64_build:$work/dist/x64"; do
-    cmake --install "${install%%:*}" --prefix "${install#*:}" >"$work/install.log" 2>&1 ||
+for install in "$x86_build:x86" "$x64_build:x64"; do
+    cmake --install "${install%%:*}" --prefix "$work/installs/${install#*:}" >"$work/install.log" 2>&1 ||
         { cat "$work/install.log"; exit 1; }
 done
-zip="$("$src/scripts/release.sh" "$work/dist" "$work/out")" || exit 1
+zip="$("$src/scripts/release.sh" --zip "$work/installs" "$work/out")" || exit 1
 (cd "$work" && unzip -q "$zip")
 top="$work/$(basename "$zip" .zip)"
 
 (cd "$top" && sha256sum -c --quiet SHA256SUMS) >"$work/sums.log" 2>&1
 check "the unzipped files match SHA256SUMS" $? "$work/sums.log"
 lf_only="$(cd "$top" && for f in README.txt CHANGELOG.md SHA256SUMS include/*.h lib/cmake/Zelbin_Serial/*.cmake \
-    kits/*/* x86/lib/*.def x64/lib/*.def x86/commio/io-ports.txt x64/commio/io-ports.txt \
+    kits/*/* x86/lib/*.def x64/lib/*.def x86/io-ports.txt x64/io-ports.txt docs/*.html \
     x86/stand-in-for-tests-only/StandInIo.h x64/stand-in-for-tests-only/StandInIo.h; do
     grep -q $'[^\r]$' "$f" && echo "$f"; done)"
 [ -z "$lf_only" ]

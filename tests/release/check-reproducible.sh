@@ -22,13 +22,12 @@ for first in "${firsts[@]}"; do
 done
 
 pack() { # x86-build x64-build name
-    local from to
-    for from in "$1:" "$2:/x64"; do
-        to="$work/$3${from#*:}"
-        cmake --install "${from%%:*}" --prefix "$to" >"$work/$3-install.log" 2>&1 ||
+    local from
+    for from in "$1:x86" "$2:x64"; do
+        cmake --install "${from%%:*}" --prefix "$work/$3/${from#*:}" >"$work/$3-install.log" 2>&1 ||
             { echo "FAIL installing ${from%%:*}:" >&2; tail -20 "$work/$3-install.log" >&2; return 1; }
     done
-    "$src/scripts/release.sh" "$work/$3" "$work/$3-zip"
+    "$src/scripts/release.sh" --zip "$work/$3" "$work/$3-zip"
 }
 zip1="$(pack "${firsts[0]}" "${firsts[1]}" one)" || { echo "0 passed, 1 failed"; exit 1; }
 zip2="$(pack "${agains[0]}" "${agains[1]}" two)" || { echo "0 passed, 1 failed"; exit 1; }

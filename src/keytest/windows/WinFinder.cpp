@@ -101,7 +101,7 @@ bool WriteFoundMap(const KeyTestOptions &options, const keytest::Finding &findin
     const std::string mapPath = PortMapPathFor(options);
     const std::string io = IoBesideMap(mapPath);
     if (!io.empty())
-        print("Warning: " + io + ". Put the comm-port io.dll of this edition there (commio\\io.dll).");
+        print("Warning: " + io + ". Put the comm-port io.dll there: " + CommIoInRelease() + ".");
     const keytest::MapWriteResult written = keytest::WritePortMapFile(mapPath, finding);
     print(written.message);
     return written.done;

@@ -79,7 +79,11 @@ std::string LoadLibraries(const KeyTestOptions &options, Libraries &libraries)
             return "cannot load " + dll + ": " + why;
         std::string message = "cannot load " + dll + ": " + ErrorText(error, dll);
         if (error == ERROR_MOD_NOT_FOUND)
-            message += "\nIt needs io.dll beside it, beside this program or on PATH (or name one with --io).";
+            message += "\nIt needs io.dll beside it. For a key on a COM port (a USB adapter, a PCIe card, a built-in "
+                       "port) that is the comm-port io.dll: " +
+                       CommIoInRelease() +
+                       ", copied beside Zelbin_Serial.dll. On a PC that uses a port-I/O driver, that driver's io.dll "
+                       "goes there instead (or name an io.dll with --io).";
         else if (error == ERROR_PROC_NOT_FOUND)
             message += "\nThe io.dll that Windows found lacks an operation the library imports.";
         return message;

@@ -34,4 +34,12 @@ bool FolderExists(const std::string &path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::string CommIoInRelease()
+{
+    // Each edition's folder holds the comm-port io.dll beside the key
+    // library, with its io-ports.txt.
+    return std::string("io.dll with io-ports.txt from the release zip's ") + (sizeof(void *) == 8 ? "x64" : "x86") +
+           "\\ folder";
+}
+
 } // namespace keytest

@@ -14,5 +14,8 @@ std::string FolderOf(const std::string &path);
 std::string BesideThisProgram(const char *name);
 bool FileExists(const std::string &path);
 bool FolderExists(const std::string &path);
+// Where the comm-port io.dll of this program's edition lies in the release
+// zip: "io.dll in the release's x86\ folder" (or x64\).
+std::string CommIoInRelease();
 
 } // namespace keytest
