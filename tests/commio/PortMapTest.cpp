@@ -2,6 +2,10 @@
 // doesn't.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
 #include "commio/PortMap.h"
 
 namespace {
@@ -120,5 +124,34 @@ const Bad kBad[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Table, BadMap, ::testing::ValuesIn(kBad),
                          [](const auto &row) { return std::string(row.param.name); });
+
+} // namespace
+
+namespace {
+
+// The template that ships beside the comm-port io.dll, byte for byte: it
+// maps nothing until a line is taken out of its comments, and each example
+// line it shows, taken out, is read as one mapping.
+TEST(PortMapTemplate, MapsNothingAndEachExampleReads)
+{
+    std::ifstream file(ZELBIN_PORT_MAP_TEMPLATE, std::ios::binary);
+    ASSERT_TRUE(file) << ZELBIN_PORT_MAP_TEMPLATE;
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const commio::PortMapResult whole = ParsePortMap(text);
+    EXPECT_EQ(whole.errorLine, 0) << whole.error;
+    EXPECT_EQ(whole.error, "names no COM device; add a line such as 'any = COM3'");
+
+    int examples = 0;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("# ", 0) != 0 || line.find(" = ") == std::string::npos)
+            continue;
+        ++examples;
+        const commio::PortMapResult one = ParsePortMap(line.substr(2));
+        EXPECT_EQ(one.error, "") << line;
+        EXPECT_EQ(one.uarts.size(), 1u) << line;
+    }
+    EXPECT_GE(examples, 5);
+}
 
 } // namespace
