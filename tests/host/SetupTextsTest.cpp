@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "comdevices/ComDevices.h"
+#include "commio/CommIo.h"
 #include "commio/PortMap.h"
 #include "keytest/IoStatus.h"
 #include "keytest/KeyFinder.h"
@@ -336,6 +337,49 @@ TEST(IoStatusAdvice, AccessDeniedIsReadFromItsOwnUartsCall)
     };
     for (const auto &c : cases)
         EXPECT_EQ(ExplainIoStatus(c.status, AccessDeniedText).advice, c.advice) << c.status;
+}
+
+// An adapter named by its identity and found, whose open then fails: the
+// io.dll's own status text still names the call and its code, so the advice
+// for that code follows, as it does for a port named by its COM name. And
+// an identity that several ports carry, with a COM name beside it that is
+// none of them: nothing is opened, and the text says to give the serial
+// number, with no advice about a code.
+TEST(IoStatusAdvice, FollowsTheIoDllsTextForAnAdapterNamedByItsIdentity)
+{
+    const struct {
+        const char *map;
+        std::vector<std::pair<const char *, const char *>> ports; // COM name, instance ID
+        std::uint32_t refused;                                     // the open's code on COM9, 0: none
+        std::string status;
+        std::vector<std::string> advice;
+    } cases[] = {
+        {"any = usb=0403:6001:A1B2C3", {{"COM9", "USB\\VID_0403&PID_6001\\A1B2C3"}}, 5,
+         "usb=0403:6001:A1B2C3 on COM9 for any UART: not held, CreateFile failed (error 5); retrying", {InUse}},
+        {"any = usb=0403:6001:A1B2C3 COM5", {{"COM9", "USB\\VID_0403&PID_6001\\A1B2C3"}}, 32,
+         "usb=0403:6001:A1B2C3 on COM9 for any UART: not held, CreateFile failed (error 32); retrying", {InUse}},
+        {"any = usb=0403:6001:A1B2C3", {{"COM9", "USB\\VID_0403&PID_6001\\A1B2C3"}}, 2,
+         "usb=0403:6001:A1B2C3 on COM9 for any UART: not held, CreateFile failed (error 2); retrying", {NoSuchPort}},
+        {"any = usb=0403:6001 COM7",
+         {{"COM9", "USB\\VID_0403&PID_6001\\A1"}, {"COM8", "USB\\VID_0403&PID_6001\\B2"},
+          {"COM7", "USB\\VID_2341&PID_0043\\99"}},
+         0, "usb=0403:6001 (2 ports carry it: give its serial number) for any UART: not held; retrying", {}},
+    };
+    for (const auto &c : cases) {
+        sim::ComDevices devices;
+        testsupport::RefusedOpens api(devices);
+        if (c.refused)
+            api.refused["COM9"] = c.refused;
+        for (const auto &port : c.ports)
+            devices.PlugAdapter(port.first, port.second);
+        commio::CommIo io(api);
+        const commio::PortMapResult map = commio::ParsePortMap(c.map);
+        ASSERT_EQ(map.error, "") << c.map;
+        io.Configure(map.uarts);
+        EXPECT_EQ(io.IsDriverInstalled(), 0) << c.map;
+        EXPECT_EQ(io.Status(), c.status) << c.map;
+        EXPECT_EQ(ExplainIoStatus(io.Status(), nullptr).advice, c.advice) << c.map;
+    }
 }
 
 TEST(IoStatusAdvice, OnlyAWholeCodeOfUpToNineDigitsIsExplained)
