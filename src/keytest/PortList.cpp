@@ -53,6 +53,7 @@ std::vector<PortInfo> MergePorts(const std::vector<ClassPort> &classPorts, const
         if (port->instanceId.empty()) {
             port->instanceId = found.instanceId;
             port->usb = IdentityFromInstanceId(found.instanceId);
+            port->service = found.service;
         }
         port->sources |= FromClass;
     }
@@ -124,26 +125,53 @@ std::string AccessText(PortAccess access, std::uint32_t error)
     return {};
 }
 
+namespace {
+
+// Where in `ports` the port a mapping names is; ports.size() for none.
+std::size_t IndexOfMapped(const std::vector<PortInfo> &ports, const commio::PortMapping &mapping)
+{
+    if (mapping.hasUsb)
+        for (std::size_t i = 0; i < ports.size(); ++i)
+            if (commio::InstanceIdMatches(ports[i].instanceId, mapping.usb))
+                return i;
+    const std::string com = ComName(mapping.path);
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        if (!com.empty() && ports[i].name == com)
+            return i;
+    return ports.size();
+}
+
+} // namespace
+
 void MarkMappedPorts(std::vector<PortInfo> &ports, const commio::PortMapResult &map)
 {
     for (PortInfo &port : ports) {
         port.mapLine = 0;
-        for (const commio::PortMapping &mapping : map.uarts)
-            if (ComName(mapping.path) == port.name) {
-                port.mapLine = mapping.line;
-                break;
-            }
+        port.mapReadsCts = false;
+    }
+    for (const commio::PortMapping &mapping : map.uarts) {
+        const std::size_t at = IndexOfMapped(ports, mapping);
+        if (at < ports.size() && !ports[at].mapLine) {
+            ports[at].mapLine = mapping.line;
+            ports[at].mapReadsCts = mapping.input == commio::KeyLine::Cts;
+        }
     }
 }
 
-std::string MappedDevice(const commio::PortMapResult &map, std::uint16_t base)
+const commio::PortMapping *MappingFor(const commio::PortMapResult &map, std::uint16_t base)
 {
     // Explicit bases come first in the parser's result, `any` last, and the
     // io.dll looks them up in that order.
     for (const commio::PortMapping &mapping : map.uarts)
         if (mapping.any || mapping.base == base)
-            return ComName(mapping.path);
-    return {};
+            return &mapping;
+    return nullptr;
+}
+
+std::string MappedDevice(const commio::PortMapResult &map, std::uint16_t base)
+{
+    const commio::PortMapping *mapping = MappingFor(map, base);
+    return mapping ? ComName(mapping->path) : std::string();
 }
 
 std::string IdentityText(const UsbIdentity &usb)
@@ -171,15 +199,39 @@ std::vector<std::string> FormatPortList(const std::vector<PortInfo> &ports, cons
             lines.push_back("  device  : " + port.kernelDevice);
         else if (port.sources == ByStandardName)
             lines.push_back("  device  : in none of Windows' lists; opened by its name, as the key library opens it");
+        if (ReportsNoCts(port))
+            lines.push_back("  driver  : usbser, a CDC-class adapter: reports DSR, DCD and RI, no CTS; wire a key "
+                            "to DSR or DCD");
         lines.push_back("  now     : " + AccessText(port.access, port.accessError));
         if (port.mapLine)
-            lines.push_back("  map     : line " + std::to_string(port.mapLine) + " of io-ports.txt");
+            lines.push_back("  map     : line " + std::to_string(port.mapLine) + " of io-ports.txt" +
+                            (port.mapReadsCts && ReportsNoCts(port)
+                                 ? ", which reads the key on CTS: add line=DSR (or line=DCD) and wire the key there"
+                                 : ""));
     }
     if (!mapProblem.empty())
         lines.push_back(mapPath + ": " + mapProblem);
     else if (std::none_of(ports.begin(), ports.end(), [](const PortInfo &p) { return p.mapLine != 0; }))
         lines.push_back(mapPath + " maps none of these ports.");
     return lines;
+}
+
+bool ReportsNoCts(const PortInfo &port) { return commio::EqualsNoCase(port.service, "usbser"); }
+
+const PortInfo *PortOfMapping(const std::vector<PortInfo> &ports, const commio::PortMapping &mapping)
+{
+    const std::size_t at = IndexOfMapped(ports, mapping);
+    return at < ports.size() ? &ports[at] : nullptr;
+}
+
+std::string NoCtsWarning(const std::vector<PortInfo> &ports, const commio::PortMapping &mapping)
+{
+    const PortInfo *port = PortOfMapping(ports, mapping);
+    if (!port || !ReportsNoCts(*port) || mapping.input != commio::KeyLine::Cts)
+        return {};
+    return "io-ports.txt line " + std::to_string(mapping.line) + " reads the key on CTS of " + port->name +
+           ", a CDC-class adapter (Windows' usbser driver), which reports no CTS: a key on CTS is never seen "
+           "there. Wire the key to DSR (pin 6) or DCD (pin 1), and add line=DSR (or line=DCD) to that line.";
 }
 
 std::string FriendlyNameOf(const std::vector<PortInfo> &ports, const std::string &name)

@@ -51,6 +51,8 @@ std::vector<std::string> FormatPreflight(const PreflightFacts &facts, const Port
     }
     if (!facts.deviceName.empty())
         lines.push_back("  name   : " + facts.deviceName);
+    if (!facts.wiringWarning.empty())
+        warnings.push_back(facts.wiringWarning);
     lines.push_back("ZelbinIsCustom -> " + std::to_string(facts.isCustom));
     for (const std::string &warning : warnings)
         lines.push_back("Warning: " + warning);

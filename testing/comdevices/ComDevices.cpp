@@ -111,7 +111,7 @@ std::uint32_t ComDevices::ListPorts(PortVisitor visit, void *context)
     if (listed_)
         for (const auto &entry : devices_)
             if (entry.second.present && !entry.second.instanceId.empty()) {
-                visit(context, commio::PortsClassDevice{entry.second.instanceId.c_str(), entry.first.c_str(), ""});
+                visit(context, commio::PortsClassDevice{entry.second.instanceId.c_str(), entry.first.c_str(), "", ""});
                 listed += " " + entry.first;
             }
     Record("ListPorts ->" + (listed.empty() ? std::string(" none") : listed));

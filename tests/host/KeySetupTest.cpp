@@ -68,32 +68,32 @@ INSTANTIATE_TEST_SUITE_P(Sources, PortMerging, ::testing::Values(
         {{"COM1", "/dev/ttyS0"}, {"COM2", "/dev/ttyS1"}, {"LPT1", "/dev/lp0"}, {"AUX", "\\DosDevices\\COM1"}},
         {"COM1|||6|\\Device\\Serial0", "COM2|||6|\\Device\\Serial1"}},
     MergeCase{"all three agree on one port",
-        {{"COM5", "USB Serial Port (COM5)", "USB\\VID_1A86&PID_7523\\A50285BI"}},
+        {{"COM5", "USB Serial Port (COM5)", "USB\\VID_1A86&PID_7523\\A50285BI", ""}},
         {{"\\Device\\VCP0", "COM5"}},
         {{"COM5", "\\Device\\VCP0"}},
         {"COM5|USB Serial Port (COM5)|1A86:7523:A50285BI|7|\\Device\\VCP0"}},
     // Sorted as numbers: COM10 after COM3, not before it as text would be.
     MergeCase{"gaps: each source knows another port",
-        {{"COM10", "PCIe Serial Port (COM10)", "PCI\\VEN_1C00&DEV_3253\\4&1"}},
+        {{"COM10", "PCIe Serial Port (COM10)", "PCI\\VEN_1C00&DEV_3253\\4&1", ""}},
         {{"\\Device\\Serial0", "COM1"}},
         {{"COM3", "\\Device\\Serial2"}},
         {"COM1|||2|\\Device\\Serial0", "COM3|||4|\\Device\\Serial2", "COM10|PCIe Serial Port (COM10)||1|"}},
     // One port under different spellings, and a second device claiming a
     // name: the first device's details stay.
     MergeCase{"duplicates in and across sources",
-        {{"com5", "USB Serial Port (COM5)", "USB\\VID_0403&PID_6001\\FT1"},
-         {"COM5", "Other Port (COM5)", "USB\\VID_10C4&PID_EA60\\0001"}},
+        {{"com5", "USB Serial Port (COM5)", "USB\\VID_0403&PID_6001\\FT1", ""},
+         {"COM5", "Other Port (COM5)", "USB\\VID_10C4&PID_EA60\\0001", ""}},
         {{"\\Device\\VCP0", "\\\\.\\COM5"}, {"\\Device\\VCP9", "COM5"}},
         {{"COM5", "\\Device\\VCP0"}, {"COM5", "\\Device\\VCP0"}},
         {"COM5|USB Serial Port (COM5)|0403:6001:FT1|7|\\Device\\VCP0"}},
     MergeCase{"names that are no COM port are left out",
-        {{"", "Printer Port", "ACPI\\PNP0400\\1"}, {"LPT1", "Printer Port (LPT1)", "ACPI\\PNP0400\\1"}},
+        {{"", "Printer Port", "ACPI\\PNP0400\\1", ""}, {"LPT1", "Printer Port (LPT1)", "ACPI\\PNP0400\\1", ""}},
         {{"\\Device\\X", "COM0"}, {"\\Device\\Y", "COM257"}, {"\\Device\\Z", "COMX"}},
         {{"COM05", "x"}, {"COM256", "\\Device\\Serial9"}},
         {"COM256|||4|\\Device\\Serial9"}},
     MergeCase{"a device without its PortName value",
-        {{"", "USB Serial Port (COM7)", "USB\\VID_0403&PID_6015\\DK0"}, {"", "Odd Port (COM", "X"},
-         {"", "(COM8", "X"}, {"", ")", "X"}},
+        {{"", "USB Serial Port (COM7)", "USB\\VID_0403&PID_6015\\DK0", ""}, {"", "Odd Port (COM", "X", ""},
+         {"", "(COM8", "X", ""}, {"", ")", "X", ""}},
         {}, {},
         {"COM7|USB Serial Port (COM7)|0403:6015:DK0|1|"}},
     MergeCase{"nothing anywhere", {}, {}, {}, {}}));
@@ -200,7 +200,7 @@ TEST(UnlistedStandardPorts, AreAddedWhereTheyExistAndProbed)
 TEST(PortListReport, NamesTheMapLineOfEachPortAndWhatIsKnown)
 {
     std::vector<PortInfo> ports = keytest::MergePorts(
-        {{"COM5", "USB Serial Port (COM5)", "USB\\VID_1A86&PID_7523\\5&1&0&2"}}, {{"\\Device\\Serial0", "COM1"}},
+        {{"COM5", "USB Serial Port (COM5)", "USB\\VID_1A86&PID_7523\\5&1&0&2", ""}}, {{"\\Device\\Serial0", "COM1"}},
         {{"COM3", "\\Device\\Serial2"}});
     ports[0].access = PortAccess::NotSerial;
     ports[0].accessError = 1;
@@ -656,6 +656,70 @@ TEST_F(MapFiles, AFolderThatCantBeWrittenChangesNothing)
     EXPECT_FALSE(result.done);
     EXPECT_NE(result.message.find("can't write"), std::string::npos) << result.message;
     EXPECT_TRUE(Files().empty());
+}
+
+} // namespace
+
+namespace {
+
+// A CDC-class adapter (service usbser) reports no CTS: a mapping that reads
+// the key on CTS there gets the word, wherever the mapping finds the port
+// (by its COM name, or by the adapter's identity on another COM name).
+TEST(CdcAdapter, AKeyOnCtsIsToldToMoveToDsrOrDcd)
+{
+    const std::vector<PortInfo> ports = keytest::MergePorts(
+        {{"COM5", "USB Serial Device (COM5)", "USB\\VID_2341&PID_0043\\A1", "usbser"},
+         {"COM6", "USB Serial Port (COM6)", "USB\\VID_0403&PID_6001\\B2", "VendorSerial"},
+         {"COM7", "USB Serial Device (COM7)", "USB\\VID_2341&PID_0043\\C3", "USBSER"}},
+        {}, {});
+    const struct {
+        const char *map;
+        const char *warnedPort; // null: no word
+    } cases[] = {
+        {"any = COM5", "COM5"},
+        {"any = COM5 line=CTS invert", "COM5"},
+        {"any = COM5 line=DSR", nullptr},
+        {"any = COM5 line=DCD", nullptr},
+        {"any = COM6", nullptr},
+        {"any = COM7", "COM7"}, // the service's name in any case
+        {"any = usb=2341:0043:C3 COM5", "COM7"},
+        {"any = usb=2341:0043:C3 COM6 line=RI", nullptr},
+        {"any = COM9", nullptr}, // no such port listed
+    };
+    for (const auto &c : cases) {
+        const commio::PortMapResult map = commio::ParsePortMap(c.map);
+        ASSERT_EQ(map.error, "") << c.map;
+        const std::string warning = keytest::NoCtsWarning(ports, map.uarts[0]);
+        if (!c.warnedPort) {
+            EXPECT_EQ(warning, "") << c.map;
+            continue;
+        }
+        EXPECT_EQ(warning, "io-ports.txt line 1 reads the key on CTS of " + std::string(c.warnedPort) +
+                               ", a CDC-class adapter (Windows' usbser driver), which reports no CTS: a key on CTS is "
+                               "never seen there. Wire the key to DSR (pin 6) or DCD (pin 1), and add line=DSR (or "
+                               "line=DCD) to that line.")
+            << c.map;
+    }
+}
+
+TEST(CdcAdapter, ThePortListSaysWhatItReportsAndWarnsOfAMapLineOnCts)
+{
+    std::vector<PortInfo> ports = keytest::MergePorts(
+        {{"COM5", "USB Serial Device (COM5)", "USB\\VID_2341&PID_0043\\A1", "usbser"}}, {}, {});
+    ports[0].access = PortAccess::Free;
+    keytest::MarkMappedPorts(ports, commio::ParsePortMap("# by hand\nany = usb=2341:0043:A1 COM9\n"));
+    EXPECT_EQ(ports[0].mapLine, 2); // found by the adapter's identity, not the COM name beside it
+    const std::vector<std::string> expected = {
+        "COM5  USB Serial Device (COM5)",
+        "  identity: USB 2341:0043, serial A1",
+        "  driver  : usbser, a CDC-class adapter: reports DSR, DCD and RI, no CTS; wire a key to DSR or DCD",
+        "  now     : free",
+        "  map     : line 2 of io-ports.txt, which reads the key on CTS: add line=DSR (or line=DCD) and wire the "
+        "key there",
+    };
+    EXPECT_EQ(keytest::FormatPortList(ports, "io-ports.txt", ""), expected);
+    keytest::MarkMappedPorts(ports, commio::ParsePortMap("any = COM5 line=DSR\n"));
+    EXPECT_EQ(keytest::FormatPortList(ports, "io-ports.txt", "").back(), "  map     : line 1 of io-ports.txt");
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 // of set-up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "keytest/IoStatus.h"
 #include "keytest/Preflight.h"
 
@@ -142,5 +144,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, PreflightCases, ::testing::Values(
                   "as 'any = COM3'",
                   {"The comm-port io.dll holds no device, so nothing can be tested: see its status above, and "
                    "io-ports.txt beside it."}}));
+
+// The map reads the key on a line its adapter doesn't report: said last,
+// as the word the technician acts on, also while the io.dll holds the port.
+TEST(PreflightWiring, AMapOnALineTheAdapterDoesNotReportIsWarnedOfLast)
+{
+    PreflightFacts facts;
+    facts.driver = true;
+    facts.commio = true;
+    facts.commioStatus = "COM5 for any UART: held";
+    facts.wiringWarning = "io-ports.txt line 1 reads the key on CTS of COM5, ...";
+    const std::vector<std::string> lines = FormatPreflight(facts, PlanPort("com5"), FakeSystemText);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Warning: io-ports.txt line 1 reads the key on CTS of COM5, ...");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("Warning: ", 0) == 0; }),
+              2); // the name's own warning, then this one
+}
 
 } // namespace

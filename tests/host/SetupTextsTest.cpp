@@ -200,13 +200,13 @@ TEST(PortNames, AFriendlyNameGivesThePortOnlyWithItsClosingBracket)
         keytest::ClassPort device;
         std::string port; // empty: none
     } cases[] = {
-        {{"", "USB Serial Port (COM12", "X"}, ""},
-        {{"", "USB Serial Port (COM12)", "X"}, "COM12"},
-        {{"", "Port (v2) (COM7)", "X"}, "COM7"},
-        {{"", "Port (COM7))", "X"}, ""},
-        {{"", "Port COM7)", "X"}, ""},
-        {{"", "", "X"}, ""},
-        {{"COM5", "Other Port (COM6)", "X"}, "COM5"}, // its PortName wins
+        {{"", "USB Serial Port (COM12", "X", ""}, ""},
+        {{"", "USB Serial Port (COM12)", "X", ""}, "COM12"},
+        {{"", "Port (v2) (COM7)", "X", ""}, "COM7"},
+        {{"", "Port (COM7))", "X", ""}, ""},
+        {{"", "Port COM7)", "X", ""}, ""},
+        {{"", "", "X", ""}, ""},
+        {{"COM5", "Other Port (COM6)", "X", ""}, "COM5"}, // its PortName wins
     };
     for (const auto &c : cases) {
         const std::vector<PortInfo> ports = keytest::MergePorts({c.device}, {}, {});
@@ -250,8 +250,8 @@ TEST(PortProbe, EachOpenErrorIsNamedForWhatItMeans)
 TEST(PortListReport, MarksOnlyWhatTheLatestMapMapsAndSaysWhenItMapsNone)
 {
     std::vector<PortInfo> ports = keytest::MergePorts(
-        {{"COM3", "Communications Port (COM3)", "ACPI\\PNP0501\\1"},
-         {"COM5", "USB Serial Port (COM5)", "USB\\VID_0403&PID_6001\\FT1"}},
+        {{"COM3", "Communications Port (COM3)", "ACPI\\PNP0501\\1", ""},
+         {"COM5", "USB Serial Port (COM5)", "USB\\VID_0403&PID_6001\\FT1", ""}},
         {{"\\Device\\Serial2", "COM3"}, {"\\Device\\VCP0", "COM5"}, {"\\Device\\Serial6", "COM7"}}, {});
     keytest::MarkMappedPorts(ports, commio::ParsePortMap("any = COM5\n"));
     EXPECT_EQ(ports[1].mapLine, 1);

@@ -3,7 +3,8 @@
 // the copy loads this one from its folder, while every other program keeps
 // Wine's own.
 //
-// It lists two ports in the Ports class, COM5 on a USB adapter and COM6,
+// It lists two ports in the Ports class, COM5 on a CDC-class USB adapter
+// (driver service usbser) and COM6,
 // and as it loads it points the tester's serial calls into kernel32 at
 // simulated COM devices: COM5, whose key is on DSR and is pressed three
 // times each time RTS comes on, and COM6, which another program holds. A
@@ -40,9 +41,10 @@ const struct {
     const char *port;
     const char *friendlyName;
     const char *instanceId;
+    const char *service; // the driver's
 } kListed[] = {
-    {kPort, "USB Serial Port (COM5)", "USB\\VID_1209&PID_5A4B\\ZK0001"},
-    {kHeldPort, "Communications Port (COM6)", "ACPI\\PNP0501\\1"},
+    {kPort, "USB Serial Port (COM5)", "USB\\VID_1209&PID_5A4B\\ZK0001", "usbser"},
+    {kHeldPort, "Communications Port (COM6)", "ACPI\\PNP0501\\1", "Serial"},
 };
 constexpr DWORD kListedCount = sizeof kListed / sizeof kListed[0];
 // The presses, from the moment COM5's RTS comes on: DSR on for 400 ms at
@@ -304,11 +306,12 @@ BOOL WINAPI SimSetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA 
     const auto *listed = Listed(set, device);
     if (!listed)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (property != SPDRP_FRIENDLYNAME)
+    if (property != SPDRP_FRIENDLYNAME && property != SPDRP_SERVICE)
         return Fail(ERROR_INVALID_DATA);
     if (type)
         *type = REG_SZ;
-    return Text(listed->friendlyName, reinterpret_cast<char *>(buffer), size, required);
+    return Text(property == SPDRP_SERVICE ? listed->service : listed->friendlyName, reinterpret_cast<char *>(buffer),
+                size, required);
 }
 
 // The device's key, with its PortName value: a key of the test's own in

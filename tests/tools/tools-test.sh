@@ -362,5 +362,20 @@ closes="$(grep -c '^close c[0-9]* COM5$' find-calls.txt)"
 check "--find --write-map finds the key on COM5's DSR, writes its map line and gives every port back" $?
 [ -f find-calls.txt ] && sed 's/^/     calls | /' find-calls.txt | tail -12
 
+# COM5 is a CDC-class adapter (its driver's service is usbser), which
+# reports no CTS: the port list says so, and a map that reads the key on
+# its CTS gets the word, in the list and before a test.
+echo "any = COM5" >find/io-ports.txt
+cp "$bin/Zelbin_Serial.dll" findsim/
+ZELBIN_WINEDLLOVERRIDES="setupapi=n,b" "$run" "$prefix" findsim/zelbin-keytest.exe --ports --io find/io.dll \
+    >out.txt 2>&1
+grep -q '^  driver  : usbser, a CDC-class adapter: reports DSR, DCD and RI, no CTS; wire a key to DSR or DCD' out.txt &&
+    grep -q '^  map     : line 1 of io-ports.txt, which reads the key on CTS: add line=DSR' out.txt
+check "--ports says a CDC-class adapter reports no CTS, and warns of a map line on its CTS" $?
+ZELBIN_WINEDLLOVERRIDES="setupapi=n,b" "$run" "$prefix" findsim/zelbin-keytest.exe --io find/io.dll --seconds 0.5 \
+    'COM5;3F8h' >out.txt 2>&1
+grep -q '^Warning: io-ports.txt line 1 reads the key on CTS of COM5, a CDC-class adapter' out.txt
+check "a test whose map reads the key on a CDC-class adapter's CTS is told to wire DSR or DCD" $?
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

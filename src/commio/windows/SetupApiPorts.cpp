@@ -29,9 +29,18 @@ void PortName(HDEVINFO set, SP_DEVINFO_DATA &device, char (&name)[256])
     name[!read ? 0 : size < sizeof name ? size : sizeof name - 1] = '\0'; // ended, whatever the value held
 }
 
+// One text property of a device, or empty.
+void Property(HDEVINFO set, SP_DEVINFO_DATA &device, DWORD property, char *text, DWORD size)
+{
+    if (!SetupDiGetDeviceRegistryPropertyA(set, &device, property, nullptr, reinterpret_cast<BYTE *>(text), size - 1,
+                                           nullptr))
+        text[0] = '\0';
+    text[size - 1] = '\0';
+}
+
 } // namespace
 
-std::uint32_t VisitPortsClass(PortsClassVisitor visit, void *context, bool withFriendlyNames)
+std::uint32_t VisitPortsClass(PortsClassVisitor visit, void *context, bool withDetails)
 {
     const HDEVINFO set = SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
     if (set == INVALID_HANDLE_VALUE) {
@@ -44,14 +53,15 @@ std::uint32_t VisitPortsClass(PortsClassVisitor visit, void *context, bool withF
         char id[201] = ""; // MAX_DEVICE_ID_LEN, and the NUL
         char name[256];
         char friendly[512] = "";
+        char service[256] = "";
         if (!SetupDiGetDeviceInstanceIdA(set, &device, id, sizeof id, nullptr))
             id[0] = '\0';
         PortName(set, device, name);
-        if (withFriendlyNames &&
-            !SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_FRIENDLYNAME, nullptr,
-                                               reinterpret_cast<BYTE *>(friendly), sizeof friendly - 1, nullptr))
-            friendly[0] = '\0';
-        visit(context, PortsClassDevice{id, name, friendly});
+        if (withDetails) {
+            Property(set, device, SPDRP_FRIENDLYNAME, friendly, sizeof friendly);
+            Property(set, device, SPDRP_SERVICE, service, sizeof service);
+        }
+        visit(context, PortsClassDevice{id, name, friendly, service});
     }
     SetupDiDestroyDeviceInfoList(set);
     return 0;

@@ -21,7 +21,7 @@ std::vector<keytest::ClassPort> ClassPorts()
     commio::VisitPortsClass(
         [](void *to, const commio::PortsClassDevice &device) {
             static_cast<std::vector<keytest::ClassPort> *>(to)->push_back(
-                {device.portName, device.friendlyName, device.instanceId});
+                {device.portName, device.friendlyName, device.instanceId, device.service});
         },
         &ports, true);
     return ports;
@@ -97,15 +97,22 @@ std::string PortMapPathFor(const KeyTestOptions &options)
     return FolderOf(FullPath(beside)) + commio::PortMapFileName;
 }
 
-std::string DeviceNameLine(const std::string &device, bool commio, const std::string &ioPath, std::uint16_t base)
+std::string DeviceNameLine(const std::string &device, bool commio, const std::string &ioPath, std::uint16_t base,
+                           std::string &warning)
 {
+    const std::vector<keytest::PortInfo> ports = ListWindowsPorts();
     std::string used = device;
+    warning.clear();
     if (commio) {
         commio::PortMapResult map;
         keytest::ReadPortMapFile(FolderOf(ioPath) + commio::PortMapFileName, map);
-        used = keytest::MappedDevice(map, base);
+        const commio::PortMapping *mapping = keytest::MappingFor(map, base);
+        const keytest::PortInfo *port = mapping ? keytest::PortOfMapping(ports, *mapping) : nullptr;
+        used = port ? port->name : keytest::MappedDevice(map, base);
+        if (mapping)
+            warning = keytest::NoCtsWarning(ports, *mapping);
     }
-    const std::string friendly = used.empty() ? "" : keytest::FriendlyNameOf(ListWindowsPorts(), used);
+    const std::string friendly = used.empty() ? "" : keytest::FriendlyNameOf(ports, used);
     return friendly.empty() ? "" : keytest::ComName(used) + " is \"" + friendly + "\"";
 }
 

@@ -31,9 +31,12 @@ std::vector<keytest::PortInfo> ListAndProbePorts(commio::CommApi &serial, const 
 std::string PortMapPathFor(const KeyTestOptions &options);
 
 // For the preflight: the name Windows gives the device a test uses, such as
-// "COM5 is \"USB Serial Port (COM5)\"", or empty when it gives none. With the
-// comm-port io.dll that is the device its io-ports.txt names for `base`.
-std::string DeviceNameLine(const std::string &device, bool commio, const std::string &ioPath, std::uint16_t base);
+// "COM5 is \"USB Serial Port (COM5)\"", or empty when it gives none; with the
+// comm-port io.dll that is the device its io-ports.txt names for `base`, and
+// `warning` says when that mapping reads the key on a line the adapter
+// doesn't report.
+std::string DeviceNameLine(const std::string &device, bool commio, const std::string &ioPath, std::uint16_t base,
+                           std::string &warning);
 
 // --ports: the list, each port probed, and its line of io-ports.txt.
 int ListPorts(const KeyTestOptions &options);

@@ -58,7 +58,8 @@ void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
     facts.deviceTried = PreflightTriesDevice(plan, facts.driver, facts.commio);
     if (facts.deviceTried)
         facts.deviceProblem = DeviceProblem(plan.portName);
-    facts.deviceName = DeviceNameLine(plan.portName, libraries.commio, libraries.ioPath, plan.base);
+    facts.deviceName = DeviceNameLine(plan.portName, libraries.commio, libraries.ioPath, plan.base,
+                                      facts.wiringWarning);
     facts.isCustom = libraries.zelbin.IsCustom();
     for (const std::string &line : FormatPreflight(facts, plan, SystemMessageText))
         std::printf("%s\n", line.c_str());

@@ -24,6 +24,7 @@ struct ClassPort {
     std::string portName;     // its PortName value: "COM5"
     std::string friendlyName; // "USB Serial Port (COM5)"
     std::string instanceId;   // "USB\VID_1A86&PID_7523\5&2B3C&0&2"
+    std::string service;      // its driver's service: "usbser" for a CDC-class adapter
 };
 
 // From the registry's list of serial devices: "\Device\Serial0" = "COM1".
@@ -67,12 +68,14 @@ struct PortInfo {
     std::string name;         // "COM5"
     std::string friendlyName; // empty where unknown
     std::string instanceId;
+    std::string service;      // the driver's service, from the Ports class; empty where unknown
     UsbIdentity usb;
     std::string kernelDevice; // "\Device\Serial0", from the registry or the DOS devices
     unsigned sources = 0;     // PortSource bits
     PortAccess access = PortAccess::Unknown;
     std::uint32_t accessError = 0;
     int mapLine = 0;          // the line of io-ports.txt that maps it; 0: none
+    bool mapReadsCts = false; // and that line reads the key on CTS
 };
 
 // One entry per COM name, in COM number order. The Ports class gives the
@@ -94,12 +97,30 @@ std::string AccessText(PortAccess access, std::uint32_t error);
 // its COM names out of every list Windows has.
 void AddUnlistedStandardPorts(std::vector<PortInfo> &ports, commio::CommApi &api);
 
-// Sets mapLine from a port map read by the io.dll's own parser.
+// Sets mapLine and mapReadsCts from a port map read by the io.dll's own
+// parser: a line maps the port its adapter is on, else its COM name's.
 void MarkMappedPorts(std::vector<PortInfo> &ports, const commio::PortMapResult &map);
 
-// The COM name of the device the comm-port io.dll uses for the UART at
-// `base`: its explicit line, else `any`; empty when none carries it.
+// The mapping the comm-port io.dll uses for the UART at `base`: its
+// explicit line, else `any`; null when none carries it.
+const commio::PortMapping *MappingFor(const commio::PortMapResult &map, std::uint16_t base);
+
+// The COM name of the device that mapping names; empty when none carries it.
 std::string MappedDevice(const commio::PortMapResult &map, std::uint16_t base);
+
+// A USB adapter of the CDC class, on Windows' own driver (service usbser):
+// the class's report of the modem lines has DCD, DSR and RI but no CTS, so
+// a key on CTS behind it is never seen.
+bool ReportsNoCts(const PortInfo &port);
+
+// The port a mapping names: the one its USB identity is found on, where it
+// has one and a port carries it, else its COM name; null where no port is.
+const PortInfo *PortOfMapping(const std::vector<PortInfo> &ports, const commio::PortMapping &mapping);
+
+// The word for a mapping that reads the key on CTS of a port that reports
+// no CTS: which port, why, and what to wire and write instead; empty for
+// any other mapping.
+std::string NoCtsWarning(const std::vector<PortInfo> &ports, const commio::PortMapping &mapping);
 
 // "USB 1A86:7523, serial 12345" or "USB 1A86:7523, no serial number".
 std::string IdentityText(const UsbIdentity &usb);

@@ -21,6 +21,7 @@ struct PreflightFacts {
     bool deviceTried = false;  // the tester's own exclusive open of the device, closed again at once
     std::string deviceProblem; // why that open failed, Windows' text; empty: it opened
     std::string deviceName;    // what Windows calls the device in use ("COM5 is ..."); empty: nothing known
+    std::string wiringWarning; // the map reads the key on a line that device doesn't report; empty: none
     int isCustom = 0;
 };
 
