@@ -10,7 +10,7 @@ namespace {
 
 void Listening()
 {
-    LibraryLoad();
+    library::Load();
     ZelbinStartListen("COM1");
 }
 
@@ -35,7 +35,7 @@ BENCHMARK(BM_PollWhileListening);
 
 void BM_PollWhileIdle(benchmark::State &state)
 {
-    LibraryLoad();
+    library::Load();
     ZelbinStopListen();
     for (auto _ : state)
         benchmark::DoNotOptimize(ZelbinIsZBToggle());
@@ -56,7 +56,7 @@ BENCHMARK(BM_SetToggled);
 
 void BM_StartListen(benchmark::State &state, const char *params)
 {
-    LibraryLoad();
+    library::Load();
     for (auto _ : state)
         ZelbinStartListen(params);
     ZelbinStopListen();
@@ -71,7 +71,7 @@ void BM_StartListenLongText(benchmark::State &state)
     const auto size = static_cast<std::size_t>(state.range(0));
     std::string params = "COM2;2F8h";
     params.resize(size, ';');
-    LibraryLoad();
+    library::Load();
     for (auto _ : state)
         ZelbinStartListen(params.c_str());
     ZelbinStopListen();

@@ -8,7 +8,7 @@
 int main(int argc, char **argv)
 {
     const long polls = argc > 1 ? std::atol(argv[1]) : 100000;
-    LibraryLoad();
+    library::Load();
     ZelbinStartListen("COM1");
     unsigned presses = 0;
     for (long i = 0; i < polls; ++i)

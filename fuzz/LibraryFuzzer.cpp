@@ -193,11 +193,11 @@ public:
             world_.SetDriverValue(driverValue_);
             break;
         case 'U':
-            LibraryUnload();
+            library::Unload();
             // A fresh copy of the library in the same process: idle, and the
             // old copy's device stays held until the process ends.
-            ClearPortStateAsInANewProcess();
-            LibraryLoad();
+            library::portState = library::PortState{};
+            library::Load();
             if (listening_ && sim::IsSimHandle(held_))
                 ++orphans_;
             listening_ = false;
@@ -287,8 +287,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     sim::World &world = sim::TheWorld();
     world.Reset();
-    ClearPortStateAsInANewProcess();
-    LibraryLoad();
+    library::portState = library::PortState{};
+    library::Load();
 
     const std::string input(reinterpret_cast<const char *>(data), size);
     const std::size_t newline = input.find('\n');

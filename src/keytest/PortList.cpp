@@ -96,12 +96,12 @@ PortAccess ProbePort(commio::CommApi &api, const std::string &name, std::uint32_
 
 void AddUnlistedStandardPorts(std::vector<PortInfo> &ports, commio::CommApi &api)
 {
-    for (const TComPort &row : ComPortTable) {
-        const auto listed = [&row](const PortInfo &port) { return port.name == row.Name; };
+    for (const library::ComPort &row : library::ComPortTable) {
+        const auto listed = [&row](const PortInfo &port) { return port.name == row.name; };
         if (std::any_of(ports.begin(), ports.end(), listed))
             continue;
         PortInfo port;
-        port.name = row.Name;
+        port.name = row.name;
         port.sources = ByStandardName;
         port.access = ProbePort(api, port.name, port.accessError);
         if (port.access == PortAccess::Missing)

@@ -17,21 +17,21 @@ std::string HexBase(std::uint16_t base)
 PortPlan PlanPort(const char *params)
 {
     PortPlan plan;
-    const TPortChoice choice = ChoosePort(params);
-    plan.portName = choice.PortName;
-    plan.addressText = choice.AddressText;
-    plan.base = DecodeBaseAddress(choice.AddressText);
-    plan.baseAccepted = IsUartBase(plan.base);
+    const library::PortChoice choice = library::ChoosePort(params);
+    plan.portName = choice.portName;
+    plan.addressText = choice.addressText;
+    plan.base = library::DecodeBaseAddress(choice.addressText);
+    plan.baseAccepted = library::IsUartBase(plan.base);
 
     // A single item is looked up in the table; one that isn't there is
     // quietly read as the default.
-    if (choice.Source == TPortSource::UnknownName)
-        plan.warnings.push_back("'" + choice.UnknownName + "' is not one of the names COM1 to COM4 (written exactly "
+    if (choice.source == library::ChoiceSource::UnknownName)
+        plan.warnings.push_back("'" + choice.unknownName + "' is not one of the names COM1 to COM4 (written exactly "
                                 "so), so the library uses " + plan.portName + " at " + plan.addressText +
                                 ". For another port give \"NAME;ADDRh\".");
     const std::string &address = plan.addressText;
     const bool hexPrefix = address.size() > 2 && address[0] == '0' && (address[1] == 'x' || address[1] == 'X');
-    if (choice.Source == TPortSource::Given && address.empty())
+    if (choice.source == library::ChoiceSource::Given && address.empty())
         plan.warnings.push_back("The address is empty: a second item is the UART's base as written, and an empty "
                                 "one reads 0000h. Give the base, such as '" + plan.portName + ";2F8h', or the "
                                 "name alone for one of COM1 to COM4.");
@@ -48,8 +48,8 @@ PortPlan PlanPort(const char *params)
                                 "last character as the suffix and reads " + HexBase(plan.base) + ". Write it "
                                 "with a suffix, such as '" + address + "h'.");
     if (!plan.baseAccepted)
-        plan.warnings.push_back("The base " + HexBase(plan.base) + " lies outside " + HexBase(LowestUartBase) +
-                                " to " + HexBase(HighestUartBase) + ": the library refuses it, opens nothing and "
+        plan.warnings.push_back("The base " + HexBase(plan.base) + " lies outside " + HexBase(library::LowestUartBase) +
+                                " to " + HexBase(library::HighestUartBase) + ": the library refuses it, opens nothing and "
                                 "reports no press.");
     return plan;
 }

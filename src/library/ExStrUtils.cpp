@@ -1,6 +1,8 @@
 #include "library/ExStrUtils.h"
 
-TSplitArray Split(const std::string& text, const std::string& delimiter)
+namespace library {
+
+TSplitArray Split(const std::string &text, const std::string &delimiter)
 {
     TSplitArray items;
     // One pass: each search starts just after the previous delimiter, so the
@@ -17,3 +19,5 @@ TSplitArray Split(const std::string& text, const std::string& delimiter)
         items.emplace_back(text, from, std::string::npos);
     return items;
 }
+
+} // namespace library

@@ -4,6 +4,8 @@
 
 #include "library/ExStrUtils.h"
 
+namespace library {
+
 namespace {
 
 // Hex digit values for the characters '0' (0x30) to 'f' (0x66); -1 marks the
@@ -54,25 +56,25 @@ int DecodeHexPairs(const char *text, std::uint8_t *buffer, int maxBytes)
 
 } // namespace
 
-const TComPort ComPortTable[4] = {
+const ComPort ComPortTable[4] = {
     {"COM1", "3F8h"},
     {"COM2", "2F8h"},
     {"COM3", "3E8h"},
     {"COM4", "2E8h"},
 };
 
-TPortChoice ChoosePort(const char *params)
+PortChoice ChoosePort(const char *params)
 {
     TSplitArray items = Split(params ? params : "", ";");
     if (items.size() >= 2) // items past the second are never looked at
-        return {std::move(items[0]), std::move(items[1]), TPortSource::Given, {}};
+        return {std::move(items[0]), std::move(items[1]), ChoiceSource::Given, {}};
     if (items.size() == 1) {
-        for (const TComPort &row : ComPortTable)
-            if (items[0] == row.Name)
-                return {row.Name, row.AddressText, TPortSource::TableRow, {}};
-        return {ComPortTable[0].Name, ComPortTable[0].AddressText, TPortSource::UnknownName, std::move(items[0])};
+        for (const ComPort &row : ComPortTable)
+            if (items[0] == row.name)
+                return {row.name, row.addressText, ChoiceSource::TableRow, {}};
+        return {ComPortTable[0].name, ComPortTable[0].addressText, ChoiceSource::UnknownName, std::move(items[0])};
     }
-    return {ComPortTable[0].Name, ComPortTable[0].AddressText, TPortSource::NoText, {}};
+    return {ComPortTable[0].name, ComPortTable[0].addressText, ChoiceSource::NoText, {}};
 }
 
 std::uint16_t DecodeBaseAddress(const std::string &addressText)
@@ -86,3 +88,5 @@ std::uint16_t DecodeBaseAddress(const std::string &addressText)
     DecodeHexPairs(digits.c_str(), base, 2);
     return static_cast<std::uint16_t>(base[0] * 256 + base[1]);
 }
+
+} // namespace library

@@ -4,6 +4,8 @@
 #include "library/PortChoice.h"
 #include "library/Zelbin_SerialCore.h"
 
+namespace library {
+
 namespace {
 
 // UART registers, as offsets from the base address.
@@ -24,28 +26,25 @@ constexpr std::uint32_t NoSharing = 0;
 constexpr std::uint32_t OpenExisting = 3;
 
 // Register addresses wrap at 65536, like the 16-bit I/O space itself.
-std::uint16_t Reg(std::uint16_t offset) { return static_cast<std::uint16_t>(PortBase + offset); }
+std::uint16_t Reg(std::uint16_t offset) { return static_cast<std::uint16_t>(portState.PortBase + offset); }
 
 bool DriverPresent() { return platform::IsDriverInstalled() != 0; }
 
 } // namespace
 
-std::uint16_t PortBase;
-bool LastKeyState;
-bool PortOpen;
-platform::Handle PortHandle;
+PortState portState;
 
 void ClosePort()
 {
-    if (!PortOpen)
+    if (!portState.PortOpen)
         return;
-    platform::CloseHandle(PortHandle);
-    PortOpen = false;
+    platform::CloseHandle(portState.PortHandle);
+    portState.PortOpen = false;
 }
 
 void OpenPort(const std::string &portName, const std::string &addressText)
 {
-    if (PortOpen)
+    if (portState.PortOpen)
         ClosePort();
     if (!DriverPresent())
         return;
@@ -57,15 +56,15 @@ void OpenPort(const std::string &portName, const std::string &addressText)
     const std::uint16_t base = DecodeBaseAddress(addressText);
     if (!IsUartBase(base))
         return;
-    PortBase = base;
+    portState.PortBase = base;
 
     // The handle is kept unexamined: a device that can't be opened still
     // leaves the library listening, and the close later gets the same value
     // (INVALID_HANDLE_VALUE, which Windows also reads as the process's
     // pseudo-handle and closes harmlessly).
-    PortHandle = platform::CreateFileA(portName.c_str(), GenericReadWrite, NoSharing, nullptr, OpenExisting, 0,
-                                       nullptr);
-    PortOpen = true;
+    portState.PortHandle = platform::CreateFileA(portName.c_str(), GenericReadWrite, NoSharing, nullptr,
+                                                 OpenExisting, 0, nullptr);
+    portState.PortOpen = true;
 
     // 2400 baud (divisor 48), 8 data bits, odd parity, 1 stop bit, no
     // interrupts, FIFOs on without a reset, RTS and OUT2 on, DTR off.
@@ -78,61 +77,57 @@ void OpenPort(const std::string &portName, const std::string &addressText)
     platform::PortOut(Reg(RegModemControl), 0x0A);
 }
 
-void ClearPortStateAsInANewProcess()
+void Load()
 {
-    PortBase = 0;
-    LastKeyState = false;
-    PortOpen = false;
-    PortHandle = nullptr;
-}
-
-void LibraryLoad()
-{
-    LastKeyState = false;
-    PortOpen = false;
+    portState.LastKeyState = false;
+    portState.PortOpen = false;
 }
 
 // A port the host didn't release keeps its handle until the process ends;
 // the UART is not touched either.
-void LibraryUnload() {}
+void Unload() {}
+
+} // namespace library
+
+using library::portState;
 
 extern "C" {
 
 void ZELBIN_CALL ZelbinStartListen(const char *params)
 {
     try {
-        const TPortChoice choice = ChoosePort(params);
-        OpenPort(choice.PortName, choice.AddressText);
+        const library::PortChoice choice = library::ChoosePort(params);
+        library::OpenPort(choice.portName, choice.addressText);
     } catch (...) {
         // Out of memory while preparing the texts: silent, like every other
         // failure. All allocation happens before the device open, so no
         // handle is lost; and a start releases the port it held whatever
         // happens next, so the library is left idle, not on the old port.
-        ClosePort();
+        library::ClosePort();
     }
 }
 
-void ZELBIN_CALL ZelbinStopListen(void) { ClosePort(); }
+void ZELBIN_CALL ZelbinStopListen(void) { library::ClosePort(); }
 
 ZelbinBool ZELBIN_CALL ZelbinIsZBToggle(void)
 {
-    if (!PortOpen || !DriverPresent())
+    if (!portState.PortOpen || !library::DriverPresent())
         return 0;
-    const bool level = platform::GetPortBit(Reg(RegModemStatus), BitCts) != 0;
-    if (level == LastKeyState)
+    const bool level = platform::GetPortBit(library::Reg(library::RegModemStatus), library::BitCts) != 0;
+    if (level == portState.LastKeyState)
         return 0;
-    LastKeyState = level;
+    portState.LastKeyState = level;
     return level ? 1 : 0;
 }
 
 void ZELBIN_CALL ZelbinSetToggled(ZelbinBool toggled)
 {
-    if (!PortOpen || !DriverPresent())
+    if (!portState.PortOpen || !library::DriverPresent())
         return;
     if (toggled != 0)
-        platform::SetPortBit(Reg(RegModemControl), BitDtr);
+        platform::SetPortBit(library::Reg(library::RegModemControl), library::BitDtr);
     else
-        platform::ClrPortBit(Reg(RegModemControl), BitDtr);
+        platform::ClrPortBit(library::Reg(library::RegModemControl), library::BitDtr);
 }
 
 ZelbinBool ZELBIN_CALL ZelbinIsCustom(void) { return 1; }

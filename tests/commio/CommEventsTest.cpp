@@ -266,14 +266,14 @@ protected:
         NewCommioWorld();
         devices.Plug("COM5").refuseEvents = 0;
         TheCommIo().Configure(commio::ParsePortMap("any = COM5").uarts);
-        ClearPortStateAsInANewProcess();
-        LibraryLoad();
+        library::portState = library::PortState{};
+        library::Load();
         ZelbinStartListen("COM5;3F8h");
     }
     void TearDown() override
     {
         ZelbinStopListen();
-        LibraryUnload();
+        library::Unload();
         TheCommIo().Release();
         EXPECT_EQ(devices.HandlesHeld(), 0u);
         EXPECT_EQ(devices.ClosedWithWaitPending(), 0u);

@@ -18,13 +18,13 @@ protected:
         NewCommioWorld();
         devices.Plug("COM5");
         io().Configure(commio::ParsePortMap("any = COM5").uarts);
-        ClearPortStateAsInANewProcess();
-        LibraryLoad();
+        library::portState = library::PortState{};
+        library::Load();
     }
     void TearDown() override
     {
         ZelbinStopListen();
-        LibraryUnload();
+        library::Unload();
         io().Release();
         EXPECT_EQ(devices.HandlesHeld(), 0u);
         EXPECT_EQ(devices.BadCloses(), 0u);
@@ -38,7 +38,7 @@ protected:
         int presses = 0;
         for (int i = 0; i < n; ++i)
             presses += ZelbinIsZBToggle();
-        EXPECT_EQ(devices.ModemStatusCalls() - before, static_cast<std::uint64_t>(PortOpen ? n : 0));
+        EXPECT_EQ(devices.ModemStatusCalls() - before, static_cast<std::uint64_t>(library::portState.PortOpen ? n : 0));
         return presses;
     }
 

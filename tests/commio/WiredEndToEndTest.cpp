@@ -20,15 +20,15 @@ protected:
         const commio::PortMapResult map = commio::ParsePortMap("any = COM5 line=DSR invert debounce=20\n");
         ASSERT_EQ(map.error, "");
         TheCommIo().Configure(map.uarts);
-        ClearPortStateAsInANewProcess();
-        LibraryLoad();
+        library::portState = library::PortState{};
+        library::Load();
         ZelbinStartListen("COM5;3F8h");
         devices.TakeCalls();
     }
     void TearDown() override
     {
         ZelbinStopListen();
-        LibraryUnload();
+        library::Unload();
         TheCommIo().Release();
         EXPECT_EQ(devices.HandlesHeld(), 0u);
     }

@@ -18,8 +18,8 @@ class Allocation : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ClearPortStateAsInANewProcess();
-        LibraryLoad();
+        library::portState = library::PortState{};
+        library::Load();
         FailAllocationNumber(-1);
     }
     void TearDown() override
@@ -32,7 +32,7 @@ protected:
 TEST_F(Allocation, PollingAndTogglingAllocateNothing)
 {
     ZelbinStartListen("COM2");
-    ASSERT_TRUE(PortOpen);
+    ASSERT_TRUE(library::portState.PortOpen);
     const long before = AllocationCount();
     for (int i = 0; i < 1000; ++i) {
         ZelbinIsZBToggle();
@@ -57,17 +57,17 @@ TEST_F(Allocation, StartThatRunsOutOfMemoryStaysIdleWithoutOpeningTheDevice)
     const std::string params = "A device name too long for any short-string buffer;2F8h";
     long failing = 0;
     for (;; ++failing) {
-        ClearPortStateAsInANewProcess();
-        LibraryLoad();
+        library::portState = library::PortState{};
+        library::Load();
         FailAllocationNumber(AllocationCount() + failing);
         ZelbinStartListen(params.c_str());
         FailAllocationNumber(-1);
-        if (PortOpen)
+        if (library::portState.PortOpen)
             break; // no allocation failed this time: the start went through
-        EXPECT_EQ(PortHandle, nullptr) << "allocation " << failing << " failed after the device open";
+        EXPECT_EQ(library::portState.PortHandle, nullptr) << "allocation " << failing << " failed after the device open";
     }
     EXPECT_GT(failing, 2) << "the start should allocate for the split and the address";
-    EXPECT_EQ(PortBase, 0x02F8);
+    EXPECT_EQ(library::portState.PortBase, 0x02F8);
 }
 
 // A start releases the port it holds first, whatever happens next: one
@@ -76,11 +76,11 @@ TEST_F(Allocation, StartThatRunsOutOfMemoryStaysIdleWithoutOpeningTheDevice)
 TEST_F(Allocation, AStartThatRunsOutOfMemoryStillReleasesTheHeldPort)
 {
     ZelbinStartListen("COM1");
-    ASSERT_TRUE(PortOpen);
+    ASSERT_TRUE(library::portState.PortOpen);
     FailAllocationNumber(AllocationCount());
     ZelbinStartListen("COM2;2F8h");
     FailAllocationNumber(-1);
-    EXPECT_FALSE(PortOpen) << "still listening on the old port";
+    EXPECT_FALSE(library::portState.PortOpen) << "still listening on the old port";
     EXPECT_EQ(ZelbinIsZBToggle(), 0);
 }
 

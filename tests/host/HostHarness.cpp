@@ -21,11 +21,11 @@ public:
         world().Reset();
         Load();
     }
-    void Unload() override { LibraryUnload(); }
+    void Unload() override { library::Unload(); }
     void Load() override
     {
-        ClearPortStateAsInANewProcess();
-        LibraryLoad();
+        library::portState = library::PortState{};
+        library::Load();
     }
 
     void SetDriverInstalled(bool present) override { world().SetDriverInstalled(present); }

@@ -86,8 +86,8 @@ int main(int argc, char **argv)
 
     sim::World &world = sim::TheWorld();
     world.Reset();
-    ClearPortStateAsInANewProcess();
-    LibraryLoad();
+    library::portState = library::PortState{};
+    library::Load();
     KeyTestOptions options;
     options.hasParameters = true;
     options.parameters = argv[2];

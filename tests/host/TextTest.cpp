@@ -7,6 +7,10 @@
 
 namespace {
 
+using library::DecodeBaseAddress;
+using library::Split;
+using library::TSplitArray;
+
 struct SplitCase {
     std::string text, delimiter;
     TSplitArray items;

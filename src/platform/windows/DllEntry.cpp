@@ -7,8 +7,8 @@
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH)
-        LibraryLoad();
+        library::Load();
     else if (reason == DLL_PROCESS_DETACH)
-        LibraryUnload();
+        library::Unload();
     return TRUE;
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace library {
+
 // Split's result: the items in text order, each a copy that may hold any
 // byte, NUL included.
 using TSplitArray = std::vector<std::string>;
@@ -14,4 +16,6 @@ using TSplitArray = std::vector<std::string>;
 // never found, so it yields the whole text as one item (none for "").
 //   "a;;b" -> {"a", "", "b"}    ";x" -> {"", "x"}    "COM2;" -> {"COM2"}
 // Runs in time linear in the length of the text.
-TSplitArray Split(const std::string& text, const std::string& delimiter);
+TSplitArray Split(const std::string &text, const std::string &delimiter);
+
+} // namespace library

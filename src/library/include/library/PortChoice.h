@@ -6,36 +6,38 @@
 #include <cstdint>
 #include <string>
 
-struct TComPort {
-    const char *Name;
-    const char *AddressText;
+namespace library {
+
+struct ComPort {
+    const char *name;
+    const char *addressText;
 };
 
 // The four standard PC serial ports; row 0 is the default. The simulator
 // keeps its own list of the ports it models on purpose: the tests compare
 // the two, so neither may be derived from the other.
-extern const TComPort ComPortTable[4];
+extern const ComPort ComPortTable[4];
 
 // Where a choice came from.
-enum class TPortSource {
+enum class ChoiceSource {
     Given,       // "NAME;ADDRh": both as written
     TableRow,    // a single name that a table row holds
     NoText,      // no item at all: row 0
     UnknownName, // a single name no row holds: row 0 instead
 };
 
-struct TPortChoice {
-    std::string PortName;
-    std::string AddressText;
-    TPortSource Source = TPortSource::NoText;
-    std::string UnknownName; // the single name no row holds (UnknownName only)
+struct PortChoice {
+    std::string portName;
+    std::string addressText;
+    ChoiceSource source = ChoiceSource::NoText;
+    std::string unknownName; // the single name no row holds (UnknownName only)
 };
 
 // The device name and address text that `params` selects (null reads as
 // ""): "COM1".."COM4" alone pick their table row, any other single name or
 // none picks row 0, and "NAME;ADDRh" is taken as given. May throw
 // std::bad_alloc.
-TPortChoice ChoosePort(const char *params);
+PortChoice ChoosePort(const char *params);
 
 // Address text to base: the last character is dropped unseen, the rest is
 // lower-cased, padded with leading zeros to four characters and read as two
@@ -50,3 +52,5 @@ std::uint16_t DecodeBaseAddress(const std::string &addressText);
 constexpr std::uint16_t LowestUartBase = 0x0100;
 constexpr std::uint16_t HighestUartBase = 0xFFF9;
 constexpr bool IsUartBase(std::uint16_t base) { return base >= LowestUartBase && base <= HighestUartBase; }
+
+} // namespace library

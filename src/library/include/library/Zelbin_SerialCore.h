@@ -1,6 +1,6 @@
 // The key library's inner procedures and its process-wide port state.
 // The exports in Zelbin_Serial.h are built on these; the platform's loader
-// binding calls LibraryLoad and LibraryUnload.
+// binding calls Load and Unload.
 #pragma once
 
 #include <cstdint>
@@ -8,20 +8,26 @@
 
 #include "platform/Platform.h"
 
-// Port state. All zero before LibraryLoad runs.
-extern std::uint16_t PortBase;     // base of the UART that is, or was last, claimed
-extern bool LastKeyState;          // key level at the last poll that read it
-extern bool PortOpen;              // true while listening
-extern platform::Handle PortHandle; // what the device open returned
+namespace library {
+
+// The port state: one per process, all zero before Load runs. Read and
+// written by whichever host thread calls an export; no lock.
+struct PortState {
+    std::uint16_t PortBase = 0;     // base of the UART that is, or was last, claimed
+    bool LastKeyState = false;      // key level at the last poll that read it
+    bool PortOpen = false;          // true while listening
+    platform::Handle PortHandle{};  // what the device open returned
+};
+extern PortState portState;
 
 void OpenPort(const std::string &portName, const std::string &addressText);
 void ClosePort();
 
-// The library is attached to or detached from a process.
-void LibraryLoad();
-void LibraryUnload();
+// The library is attached to or detached from a process. Programs that
+// load the library code more than once in one process (test harnesses, the
+// fuzz target) first set `portState = PortState{}`, as a new process image
+// holds it.
+void Load();
+void Unload();
 
-// The port state as a new process image holds it, before the load step:
-// all zero. Programs that load the library code more than once in one
-// process (test harnesses, the fuzz target) call this, then LibraryLoad.
-void ClearPortStateAsInANewProcess();
+} // namespace library
