@@ -6,11 +6,14 @@
 #include <cctype>
 
 #include "commio/WindowsErrors.h"
-#include "keytest/OpenFailure.h"
+#include "portsetup/OpenFailure.h"
 
 namespace keytest {
 
 namespace {
+
+using portsetup::ClassifyOpenFailure;
+using portsetup::OpenFailure;
 
 // What to do about a code the io.dll names. At the open, the code says
 // whether there is such a device and whether another program holds it;

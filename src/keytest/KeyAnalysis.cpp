@@ -2,12 +2,6 @@
 
 namespace keytest {
 
-const char *LineName(int line)
-{
-    static const char *const names[LineCount] = {"CTS", "DSR", "DCD", "RI", "RTS", "DTR"};
-    return line >= 0 && line < LineCount ? names[line] : "?";
-}
-
 namespace {
 
 void KeepShortest(double &shortest, double value)

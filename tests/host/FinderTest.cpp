@@ -8,22 +8,23 @@
 #include <optional>
 
 #include "comdevices/ComDevices.h"
-#include "keytest/KeyFinder.h"
+#include "portsetup/KeyFinder.h"
+#include "portsetup/MapWriter.h"
 #include "testsupport/RefusedOpens.h"
 #include "testsupport/KeyFindings.h"
 
-using namespace keytest; // the key tester's own names, unqualified as in its own code
+using namespace portsetup; // the port set-up's own names, unqualified as in its own code
 
 namespace {
 
-using keytest::Finding;
-using keytest::LineCts;
-using keytest::LineDcd;
-using keytest::LineDsr;
-using keytest::KeyFinder;
-using keytest::InputLineCount;
-using keytest::LineRi;
-using keytest::PortInfo;
+using portsetup::Finding;
+using uart::LineCts;
+using uart::LineDcd;
+using uart::LineDsr;
+using portsetup::KeyFinder;
+using uart::InputLineCount;
+using uart::LineRi;
+using portsetup::PortInfo;
 
 constexpr std::uint8_t LineBit[InputLineCount] = {commio::ModemCts, commio::ModemDsr, commio::ModemDcd,
                                                 commio::ModemRing};
@@ -39,7 +40,7 @@ struct Bench {
 
     explicit Bench(std::uint32_t startMs = 0) { devices.Advance(startMs); }
 
-    void Plug(const std::string &name, const keytest::UsbIdentity &usb = {})
+    void Plug(const std::string &name, const portsetup::UsbIdentity &usb = {})
     {
         devices.Plug(name);
         PortInfo info;
@@ -86,7 +87,7 @@ std::vector<unsigned> Only(int line, unsigned presses)
     return counts;
 }
 
-const keytest::UsbIdentity Adapter{0x1A86, 0x7523, "A50285BI"};
+const portsetup::UsbIdentity Adapter{0x1A86, 0x7523, "A50285BI"};
 
 // Every status line in both polarities, once with the clock far from its
 // wrap and once with the search running across it.
@@ -126,8 +127,8 @@ TEST(FinderLines, NamesEachLineAndPolarityAndTheMapLineThatCarriesIt)
             EXPECT_EQ(finding.opensWhenPressed, c.opens);
             EXPECT_EQ(finding.presses, 3u);
             EXPECT_TRUE(finding.alsoChanged.empty());
-            EXPECT_EQ(keytest::MapLineFor(finding), c.mapLine);
-            EXPECT_EQ(keytest::DescribeFinding(finding).at(0),
+            EXPECT_EQ(portsetup::MapLineFor(finding), c.mapLine);
+            EXPECT_EQ(portsetup::DescribeFinding(finding).at(0),
                       std::string("The key is on COM5, USB Serial Port, ") + c.said + " (3 presses seen).");
         }
     }
@@ -175,7 +176,7 @@ TEST(FinderTiming, SettlesAndEndsOnTheMillisecondWhereverTheClockStands)
         bench.Plug("COM5");
         bench.Open();
         KeyFinder &finder = *bench.finder;
-        const keytest::WatchedPort &port = finder.Ports().at(0);
+        const portsetup::WatchedPort &port = finder.Ports().at(0);
         finder.Poll(1);
         EXPECT_FALSE(port.settled);
         // A passive key's line follows RTS a moment after the claim.
@@ -282,7 +283,7 @@ TEST_P(FinderResult, SaysWhichPortsAndLinesChanged)
     EXPECT_EQ(finding.stuckLines, GetParam().stuckLines);
     EXPECT_EQ(finding.watched, GetParam().watched);
     EXPECT_TRUE(finding.alsoChanged.empty());
-    EXPECT_EQ(keytest::DescribeFinding(finding).at(0), GetParam().firstLine);
+    EXPECT_EQ(portsetup::DescribeFinding(finding).at(0), GetParam().firstLine);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FinderResult, ::testing::Values(
@@ -339,7 +340,7 @@ class FindingAdvice : public ::testing::TestWithParam<AdviceCase> {};
 TEST_P(FindingAdvice, IsWhatTheTechnicianReads)
 {
     std::string text;
-    for (const std::string &line : keytest::DescribeFinding(GetParam().finding))
+    for (const std::string &line : portsetup::DescribeFinding(GetParam().finding))
         text += line + "\n";
     EXPECT_EQ(text, GetParam().text);
 }
@@ -412,7 +413,7 @@ TEST(FindingAdvice, NamesTheDeviceWithoutThePortWindowsAddsToItsName)
         {"", ""},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(keytest::DeviceDescription(c.friendlyName, "COM5"), c.description) << c.friendlyName;
+        EXPECT_EQ(portsetup::DeviceDescription(c.friendlyName, "COM5"), c.description) << c.friendlyName;
 }
 
 } // namespace

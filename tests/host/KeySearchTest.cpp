@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "comdevices/ComDevices.h"
-#include "keytest/KeySearch.h"
+#include "portsetup/KeySearch.h"
 
-using namespace keytest; // the key tester's own names, unqualified as in its own code
+using namespace portsetup; // the port set-up's own names, unqualified as in its own code
 
 namespace {
 
-using keytest::PortInfo;
+using portsetup::PortInfo;
 
 struct SearchRun {
     sim::ComDevices devices;
@@ -28,12 +28,9 @@ struct SearchRun {
         port.friendlyName = std::string("USB Serial Port (") + name + ")";
         listed.push_back(port);
     }
-    keytest::KeySearch Search(double seconds)
+    portsetup::KeySearch Search(double seconds)
     {
-        keytest::KeyTestOptions options;
-        options.presses = 3;
-        options.seconds = seconds;
-        return keytest::KeySearch(devices, options, "Esc stops it.",
+        return portsetup::KeySearch(devices, SearchLimits{3, seconds}, "Esc stops it.",
                                   [this](const std::string &line) { lines.push_back(line); });
     }
     bool Printed(const std::string &line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
@@ -48,7 +45,7 @@ TEST(KeySearch, PrintsWhatTheConsoleAndTheWindowShow)
     SearchRun run;
     run.List("COM3");
     run.List("COM5");
-    keytest::KeySearch search = run.Search(30);
+    portsetup::KeySearch search = run.Search(30);
     search.Begin(run.listed, 0);
     std::uint32_t now = 0;
     bool over = false;
@@ -64,8 +61,8 @@ TEST(KeySearch, PrintsWhatTheConsoleAndTheWindowShow)
     }
     EXPECT_TRUE(over);
     EXPECT_LT(now, 4000u) << "a second after the third press, not at the time limit";
-    const keytest::Finding finding = search.End();
-    EXPECT_EQ(finding.kind, keytest::Finding::Kind::Found);
+    const portsetup::Finding finding = search.End();
+    EXPECT_EQ(finding.kind, portsetup::Finding::Kind::Found);
     const std::vector<std::string> start(run.lines.begin(), run.lines.begin() + 4);
     EXPECT_EQ(start, (std::vector<std::string>{
                          "Finding the key on 2 serial ports.", "  watching COM3 (USB Serial Port (COM3))",
@@ -87,13 +84,13 @@ TEST(KeySearch, EndsOnTimeAcrossTheTicksWrap)
 {
     SearchRun run;
     run.List("COM5");
-    keytest::KeySearch search = run.Search(2);
+    portsetup::KeySearch search = run.Search(2);
     const std::uint32_t start = 0xFFFFFC18u; // a second before the wrap
     search.Begin(run.listed, start);
     EXPECT_FALSE(search.Poll(start + 1999u));
     EXPECT_TRUE(search.Poll(start + 2000u));
-    const keytest::Finding finding = search.End("Stopped (Ctrl+C). ");
-    EXPECT_EQ(finding.kind, keytest::Finding::Kind::NoneChanged);
+    const portsetup::Finding finding = search.End("Stopped (Ctrl+C). ");
+    EXPECT_EQ(finding.kind, portsetup::Finding::Kind::NoneChanged);
     EXPECT_TRUE(run.Printed("Stopped (Ctrl+C). Every port searched is closed, its lines off."));
 }
 
@@ -101,10 +98,10 @@ TEST(KeySearch, EndsOnTimeAcrossTheTicksWrap)
 TEST(KeySearch, WithNoPortSaysSoAndEndsAtOnce)
 {
     SearchRun run;
-    keytest::KeySearch search = run.Search(30);
+    portsetup::KeySearch search = run.Search(30);
     search.Begin({}, 0);
     EXPECT_TRUE(search.Poll(10));
-    EXPECT_EQ(search.End().kind, keytest::Finding::Kind::NothingToWatch);
+    EXPECT_EQ(search.End().kind, portsetup::Finding::Kind::NothingToWatch);
     EXPECT_TRUE(run.Printed("Finding the key on 0 serial ports."));
     EXPECT_FALSE(std::any_of(run.lines.begin(), run.lines.end(),
                              [](const std::string &line) { return line.rfind("Press the key", 0) == 0; }));

@@ -12,22 +12,22 @@
 
 #include "comdevices/ComDevices.h"
 #include "commio/PortMap.h"
-#include "keytest/KeyFinder.h"
-#include "keytest/MapWriter.h"
-#include "keytest/PortList.h"
+#include "portsetup/KeyFinder.h"
+#include "portsetup/MapWriter.h"
+#include "portsetup/PortList.h"
 #include "testsupport/MapFolder.h"
 #include "testsupport/KeyFindings.h"
 
-using namespace keytest; // the key tester's own names, unqualified as in its own code
+using namespace portsetup; // the port set-up's own names, unqualified as in its own code
 
 namespace {
 
-using keytest::ClassPort;
-using keytest::DosPort;
-using keytest::Finding;
-using keytest::PortAccess;
-using keytest::PortInfo;
-using keytest::RegistryPort;
+using portsetup::ClassPort;
+using portsetup::DosPort;
+using portsetup::Finding;
+using portsetup::PortAccess;
+using portsetup::PortInfo;
+using portsetup::RegistryPort;
 
 // ---- The port list --------------------------------------------------------
 
@@ -55,7 +55,7 @@ TEST_P(PortMerging, GivesOneEntryPerComNameInNumberOrder)
 {
     const MergeCase &c = GetParam();
     std::vector<std::string> rows;
-    for (const PortInfo &port : keytest::MergePorts(c.classPorts, c.registry, c.dos))
+    for (const PortInfo &port : portsetup::MergePorts(c.classPorts, c.registry, c.dos))
         rows.push_back(Row(port));
     EXPECT_EQ(rows, c.expected);
 }
@@ -109,7 +109,7 @@ class InstanceIds : public ::testing::TestWithParam<IdentityCase> {};
 
 TEST_P(InstanceIds, GiveTheUsbIdentity)
 {
-    const keytest::UsbIdentity usb = keytest::IdentityFromInstanceId(GetParam().instanceId);
+    const portsetup::UsbIdentity usb = portsetup::IdentityFromInstanceId(GetParam().instanceId);
     const std::string expected = *GetParam().vendor ? std::string(GetParam().vendor) + ":" + GetParam().product : "";
     EXPECT_EQ(usb.Known() ? commio::FormatUsbIdentity(usb).substr(0, 9) : "", expected);
     EXPECT_EQ(usb.serial, GetParam().serial);
@@ -145,7 +145,7 @@ TEST_P(PortProbe, TellsWhetherThePortOpensAndLeavesItsLinesOff)
     GetParam().setUp(devices);
     const std::uint64_t heldBefore = devices.HandlesHeld();
     std::uint32_t error = 0;
-    EXPECT_EQ(keytest::ProbePort(devices, "COM5", error), GetParam().access);
+    EXPECT_EQ(portsetup::ProbePort(devices, "COM5", error), GetParam().access);
     EXPECT_EQ(error != 0, GetParam().access != PortAccess::Free);
     EXPECT_EQ(devices.HandlesHeld(), heldBefore) << "the probe keeps no handle";
     for (const std::string &call : devices.Calls())
@@ -182,14 +182,14 @@ TEST(UnlistedStandardPorts, AreAddedWhereTheyExistAndProbed)
     commio::DeviceHandle other = nullptr;
     devices.Open("\\\\.\\COM4", other);
     devices.Plug("COM7").serial = false; // not a standard name
-    std::vector<PortInfo> ports = keytest::MergePorts({}, {{"\\Device\\Serial1", "COM2"}, {"\\Device\\X", "COM9"}}, {});
-    keytest::AddUnlistedStandardPorts(ports, devices);
+    std::vector<PortInfo> ports = portsetup::MergePorts({}, {{"\\Device\\Serial1", "COM2"}, {"\\Device\\X", "COM9"}}, {});
+    portsetup::AddUnlistedStandardPorts(ports, devices);
     std::vector<std::string> seen;
     for (const PortInfo &port : ports)
         seen.push_back(port.name + " " + std::to_string(port.sources) + " " +
-                       keytest::AccessText(port.access, 0).substr(0, 6));
+                       portsetup::AccessText(port.access, 0).substr(0, 6));
     EXPECT_EQ(seen, (std::vector<std::string>{"COM1 8 opens,", "COM2 2 not tr", "COM4 8 held b", "COM9 2 not tr"}));
-    const std::vector<std::string> report = keytest::FormatPortList(ports, "io-ports.txt", "");
+    const std::vector<std::string> report = portsetup::FormatPortList(ports, "io-ports.txt", "");
     EXPECT_NE(std::find(report.begin(), report.end(),
                         "  device  : in none of Windows' lists; opened by its name, as the key library opens it"),
               report.end());
@@ -199,13 +199,13 @@ TEST(UnlistedStandardPorts, AreAddedWhereTheyExistAndProbed)
 
 TEST(PortListReport, NamesTheMapLineOfEachPortAndWhatIsKnown)
 {
-    std::vector<PortInfo> ports = keytest::MergePorts(
+    std::vector<PortInfo> ports = portsetup::MergePorts(
         {{"COM5", "USB Serial Port (COM5)", "USB\\VID_1A86&PID_7523\\5&1&0&2", ""}}, {{"\\Device\\Serial0", "COM1"}},
         {{"COM3", "\\Device\\Serial2"}});
     ports[0].access = PortAccess::NotSerial;
     ports[0].accessError = 1;
     ports[2].access = PortAccess::Held;
-    keytest::MarkMappedPorts(ports, commio::ParsePortMap("# keys\n3F8 = com3\n\nany = \\\\.\\COM5\n"));
+    portsetup::MarkMappedPorts(ports, commio::ParsePortMap("# keys\n3F8 = com3\n\nany = \\\\.\\COM5\n"));
     EXPECT_EQ(ports[0].mapLine, 0);
     EXPECT_EQ(ports[1].mapLine, 2);
     EXPECT_EQ(ports[2].mapLine, 4);
@@ -222,11 +222,11 @@ TEST(PortListReport, NamesTheMapLineOfEachPortAndWhatIsKnown)
         "  now     : held by another program (a host or terminal has it open: close it first)",
         "  map     : line 4 of io-ports.txt",
     };
-    EXPECT_EQ(keytest::FormatPortList(ports, "C:\\Host\\io-ports.txt", ""), expected);
-    EXPECT_EQ(keytest::FriendlyNameOf(ports, "\\\\.\\COM5"), "USB Serial Port (COM5)");
-    EXPECT_EQ(keytest::FriendlyNameOf(ports, "COM3"), "");
+    EXPECT_EQ(portsetup::FormatPortList(ports, "C:\\Host\\io-ports.txt", ""), expected);
+    EXPECT_EQ(portsetup::FriendlyNameOf(ports, "\\\\.\\COM5"), "USB Serial Port (COM5)");
+    EXPECT_EQ(portsetup::FriendlyNameOf(ports, "COM3"), "");
 
-    const std::vector<std::string> none = keytest::FormatPortList({}, "io-ports.txt", "line 1: unknown device");
+    const std::vector<std::string> none = portsetup::FormatPortList({}, "io-ports.txt", "line 1: unknown device");
     ASSERT_EQ(none.size(), 2u);
     EXPECT_NE(none[0].find("no serial port"), std::string::npos);
     EXPECT_EQ(none[1], "io-ports.txt: line 1: unknown device");
@@ -248,7 +248,7 @@ TEST(PortListReport, TakesTheDeviceTheCommIoDllUsesForABase)
         {commio::PortMapResult{}, 0x3F8, ""},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(keytest::MappedDevice(c.map, c.base), c.device) << std::hex << c.base;
+        EXPECT_EQ(portsetup::MappedDevice(c.map, c.base), c.device) << std::hex << c.base;
 }
 
 // ---- Finding the key ------------------------------------------------------
@@ -331,7 +331,7 @@ TEST_P(Finder, NamesTheKeyAndGivesEveryPortBack)
     constexpr std::uint32_t limitMs = 6000, stepMs = 10;
     bool done = false;
     {
-        keytest::KeyFinder finder(devices);
+        portsetup::KeyFinder finder(devices);
         finder.Open(listed);
         // Every claim: open, both lines off in one step, then RTS on; DTR never.
         const std::vector<std::string> calls = devices.TakeCalls();
@@ -368,7 +368,7 @@ TEST_P(Finder, NamesTheKeyAndGivesEveryPortBack)
             EXPECT_EQ(finding.port, c.port);
             EXPECT_EQ(finding.line, c.line);
             EXPECT_EQ(finding.opensWhenPressed, c.opens);
-            EXPECT_EQ(keytest::MapLineFor(finding), c.mapLine);
+            EXPECT_EQ(portsetup::MapLineFor(finding), c.mapLine);
             EXPECT_EQ(finding.presses, c.presses);
         }
         EXPECT_EQ(done, c.endsEarly);
@@ -392,54 +392,54 @@ const std::vector<std::string> None;
 
 INSTANTIATE_TEST_SUITE_P(Cases, Finder, ::testing::Values(
     FinderCase{"the key on COM5 CTS", {"COM1", "COM3", "COM5"}, Presses("COM5", Cts, 3), nullptr, nullptr,
-        nullptr, Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5", None, None, true},
+        nullptr, Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5", None, None, true},
     FinderCase{"the key on DSR", {"COM1", "COM5"}, Presses("COM5", Dsr, 3), nullptr, nullptr, nullptr,
-        Finding::Kind::Found, "COM5", keytest::LineDsr, false, "any = COM5 line=DSR", None, None, true},
+        Finding::Kind::Found, "COM5", uart::LineDsr, false, "any = COM5 line=DSR", None, None, true},
     // On at rest, off while pressed: a normally closed key.
     FinderCase{"an inverted key", {"COM5"}, std::vector<LineEvent>{{0, "COM5", Cts, true}} +
         Presses("COM5", Cts, 3, true), nullptr, nullptr, nullptr,
-        Finding::Kind::Found, "COM5", keytest::LineCts, true, "any = COM5 invert", None, None, true},
+        Finding::Kind::Found, "COM5", uart::LineCts, true, "any = COM5 invert", None, None, true},
     FinderCase{"an inverted key on DCD", {"COM2"}, std::vector<LineEvent>{{0, "COM2", Dcd, true}} +
         Presses("COM2", Dcd, 3, true), nullptr, nullptr, nullptr,
-        Finding::Kind::Found, "COM2", keytest::LineDcd, true, "any = COM2 line=DCD invert", None, None, true},
+        Finding::Kind::Found, "COM2", uart::LineDcd, true, "any = COM2 line=DCD invert", None, None, true},
     // A line that is on from the start and stays on is no key.
     FinderCase{"a line on throughout beside the key", {"COM5"}, std::vector<LineEvent>{{0, "COM5", Dsr, true}} +
         Presses("COM5", Cts, 3), nullptr, nullptr, nullptr,
-        Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5", None, None, true},
+        Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5", None, None, true},
     FinderCase{"two ports changing", {"COM3", "COM5"}, Presses("COM5", Cts, 3) + Presses("COM3", Dsr, 1, false, 350),
         nullptr, nullptr, nullptr, Finding::Kind::SeveralPorts, "", 0, false, "", None, None, true},
     FinderCase{"none changing", {"COM1", "COM5"}, {}, nullptr, nullptr, nullptr,
         Finding::Kind::NoneChanged, "", 0, false, "", None, None, false},
     FinderCase{"a port held by another program", {"COM3", "COM5"}, Presses("COM5", Cts, 3), "COM3", nullptr,
-        nullptr, Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5",
+        nullptr, Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5",
         {"COM3: held by another program"}, None, true},
     FinderCase{"a port that is no serial port", {"COM1", "COM5"}, Presses("COM5", Cts, 3), nullptr, "COM1",
-        nullptr, Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5",
+        nullptr, Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5",
         {"COM1: not a serial port (error 1 at its settings)"}, None, true},
     FinderCase{"a port that vanishes mid-search", {"COM5", "COM7"}, Presses("COM5", Cts, 3), nullptr, nullptr,
-        "COM7", Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5", None,
+        "COM7", Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5", None,
         {"COM7: stopped answering during the search (error 22): unplugged?"}, true},
     // Unplugged at the second press: what was seen before still names it.
     FinderCase{"the key's own port vanishes at the second press", {"COM5"}, Presses("COM5", Cts, 2), nullptr,
-        nullptr, "COM5", Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5", None,
+        nullptr, "COM5", Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5", None,
         {"COM5: stopped answering during the search (error 22): unplugged?"}, false, 1},
     // Held down as the search begins, let go at 150 ms, then pressed: the
     // level the line holds longer is its level at rest, not the first one.
     FinderCase{"a key held down as the search begins", {"COM5"},
         std::vector<LineEvent>{{0, "COM5", Dsr, true}, {150, "COM5", Dsr, false}} + Presses("COM5", Dsr, 3, false, 400),
-        nullptr, nullptr, nullptr, Finding::Kind::Found, "COM5", keytest::LineDsr, false, "any = COM5 line=DSR", None,
+        nullptr, nullptr, nullptr, Finding::Kind::Found, "COM5", uart::LineDsr, false, "any = COM5 line=DSR", None,
         None, true},
     FinderCase{"a normally closed key held open as the search begins", {"COM5"},
         std::vector<LineEvent>{{150, "COM5", Cts, true}} + Presses("COM5", Cts, 3, true, 400), nullptr, nullptr,
-        nullptr, Finding::Kind::Found, "COM5", keytest::LineCts, true, "any = COM5 invert", None, None, true},
+        nullptr, Finding::Kind::Found, "COM5", uart::LineCts, true, "any = COM5 invert", None, None, true},
     // Presses held longer than the pauses between them: the key still rests
     // released before the first and after the last.
     FinderCase{"long presses with short pauses", {"COM5"}, Presses("COM5", Dsr, 3, false, 300, 1500, 1000), nullptr,
-        nullptr, nullptr, Finding::Kind::Found, "COM5", keytest::LineDsr, false, "any = COM5 line=DSR", None, None,
+        nullptr, nullptr, Finding::Kind::Found, "COM5", uart::LineDsr, false, "any = COM5 line=DSR", None, None,
         true},
     // Pressed once more before the search had ended: four presses.
     FinderCase{"a fourth press before the end", {"COM5"}, Presses("COM5", Cts, 4, false, 300, 600, 300), nullptr,
-        nullptr, nullptr, Finding::Kind::Found, "COM5", keytest::LineCts, false, "any = COM5", None, None, true, 4},
+        nullptr, nullptr, Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5", None, None, true, 4},
     // Pressed and held to the end: a line that went and stayed is no press.
     FinderCase{"a key pressed and held to the end", {"COM5"}, std::vector<LineEvent>{{500, "COM5", Dsr, true}},
         nullptr, nullptr, nullptr, Finding::Kind::NoPress, "", 0, false, "", None, None, false},
@@ -454,24 +454,24 @@ TEST(FinderSettling, TakesTheLevelAtRestOnlyOnceThePortHasSettled)
     devices.Plug("COM5");
     PortInfo info;
     info.name = "COM5";
-    keytest::KeyFinder finder(devices);
+    portsetup::KeyFinder finder(devices);
     finder.Open({info});
     EXPECT_EQ(finder.Watching(), 1u);
     finder.Poll(1);
     devices.Advance(40);
     devices.SetInput("COM5", Dsr, true); // settles on
     finder.Poll(1);
-    devices.Advance(keytest::KeyFinder::SettleMs);
+    devices.Advance(portsetup::KeyFinder::SettleMs);
     finder.Poll(1);
     EXPECT_FALSE(finder.Ports()[0].Changed());
     devices.SetInput("COM5", Dsr, false);
     finder.Poll(1);
     devices.SetInput("COM5", Dsr, true);
     EXPECT_FALSE(finder.Poll(1)) << "the search ends only once the line has rested";
-    devices.Advance(keytest::KeyFinder::QuietMs);
+    devices.Advance(portsetup::KeyFinder::QuietMs);
     EXPECT_TRUE(finder.Poll(1));
     const Finding finding = finder.Result();
-    EXPECT_EQ(finding.line, keytest::LineDsr);
+    EXPECT_EQ(finding.line, uart::LineDsr);
     EXPECT_TRUE(finding.opensWhenPressed);
     finder.CloseAll();
     finder.CloseAll();
@@ -508,7 +508,7 @@ class FindingText : public ::testing::TestWithParam<DescribeCase> {};
 TEST_P(FindingText, SaysWhatToDo)
 {
     std::string text;
-    for (const std::string &line : keytest::DescribeFinding(GetParam().finding))
+    for (const std::string &line : portsetup::DescribeFinding(GetParam().finding))
         text += line + "\n";
     std::size_t at = 0;
     for (const std::string &fragment : GetParam().fragments) {
@@ -519,14 +519,14 @@ TEST_P(FindingText, SaysWhatToDo)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FindingText, ::testing::Values(
-    DescribeCase{"cts closing", Found(keytest::LineCts, false),
+    DescribeCase{"cts closing", Found(uart::LineCts, false),
         {"The key is on COM5, USB Serial Port, line CTS, closes when pressed (3 presses seen).",
          "the wiring the key library reads", "\n  any = COM5\n"}},
-    DescribeCase{"dsr", Found(keytest::LineDsr, false),
+    DescribeCase{"dsr", Found(uart::LineDsr, false),
         {"line DSR, closes when pressed", "this key is on DSR.", "\n  any = COM5 line=DSR\n"}},
-    DescribeCase{"normally closed on RI", Found(keytest::LineRi, true),
+    DescribeCase{"normally closed on RI", Found(uart::LineRi, true),
         {"line RI, opens when pressed", "on RI and normally closed", "\n  any = COM5 line=RI invert\n"}},
-    DescribeCase{"two lines of one port", Found(keytest::LineCts, false, {keytest::LineDsr, keytest::LineDcd}),
+    DescribeCase{"two lines of one port", Found(uart::LineCts, false, {uart::LineDsr, uart::LineDcd}),
         {"any = COM5\n", "DSR and DCD changed too", "CTS changed most"}},
     DescribeCase{"several ports", Other(Finding::Kind::SeveralPorts),
         {"more than one port: COM1 (CTS 1 time) and COM5 (DSR 3 times).", "Unplug the other devices",
@@ -544,9 +544,9 @@ class MapFiles : public testsupport::MapFolderTest {};
 
 TEST_F(MapFiles, AFreshMapIsReadBackByTheIoDllsParser)
 {
-    Finding finding = Found(keytest::LineCts, false);
+    Finding finding = Found(uart::LineCts, false);
     finding.usb = {0x1A86, 0x7523, "A50285BI"};
-    const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, finding);
+    const portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, finding);
     EXPECT_TRUE(result.done) << result.message;
     EXPECT_FALSE(result.keptBackup);
     EXPECT_EQ(Files(), std::vector<std::string>{"io-ports.txt"});
@@ -570,10 +570,10 @@ TEST_F(MapFiles, DeviceNamesInAnyLanguageStillGiveAMapTheParserReads)
     const std::string names[] = {"P\xC3\xA9riph\xC3\xA9rique s\xC3\xA9rie USB (COM5)",
                                  "Serieller USB-Anschlu\xDF (COM5)", std::string(300, 'x'), "tab\tand\rreturn"};
     for (const std::string &name : names) {
-        Finding finding = Found(keytest::LineCts, false);
+        Finding finding = Found(uart::LineCts, false);
         finding.friendlyName = name;
         finding.usb = {0x1A86, 0x7523, "\x01\xFF"};
-        const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, finding);
+        const portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, finding);
         EXPECT_TRUE(result.done) << name << ": " << result.message;
         const commio::PortMapResult map = commio::ParsePortMap(Read(path_));
         ASSERT_EQ(map.error, "") << name;
@@ -588,7 +588,7 @@ TEST_F(MapFiles, AnExistingMapIsKeptAsBak)
 {
     Write(path_, "3F8 = COM3\n");
     Write(path_ + ".bak", "an older backup\n");
-    const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::LineCts, false));
+    const portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, Found(uart::LineCts, false));
     EXPECT_TRUE(result.done) << result.message;
     EXPECT_TRUE(result.keptBackup);
     EXPECT_EQ(Read(path_ + ".bak"), "3F8 = COM3\n");
@@ -605,9 +605,9 @@ TEST_F(MapFiles, AMapTheParserRefusesIsTakenBackAndTheOldOneRestored)
         Write(path_, "any = COM3  # by hand\n");
         if (earlierBackup)
             Write(path_ + ".bak", "any = COM2  # the map before\n");
-        Finding finding = Found(keytest::LineCts, false);
+        Finding finding = Found(uart::LineCts, false);
         finding.port = "COM300";
-        const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, finding);
+        const portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, finding);
         EXPECT_FALSE(result.done);
         EXPECT_FALSE(result.keptBackup);
         EXPECT_NE(result.message.find("would refuse"), std::string::npos) << result.message;
@@ -625,9 +625,9 @@ TEST_F(MapFiles, AWiringOptionIsWrittenOnlyWhereTheParserTakesIt)
 {
     // The finding for a key on DSR needs an option on the line; the map is
     // left in place exactly when the io.dll's parser reads that line.
-    const Finding finding = Found(keytest::LineDsr, true);
-    const bool parserTakesIt = commio::ParsePortMap(keytest::MapLineFor(finding)).error.empty();
-    const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, finding);
+    const Finding finding = Found(uart::LineDsr, true);
+    const bool parserTakesIt = commio::ParsePortMap(portsetup::MapLineFor(finding)).error.empty();
+    const portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, finding);
     EXPECT_EQ(result.done, parserTakesIt) << result.message;
     EXPECT_EQ(Exists(path_), parserTakesIt);
     if (parserTakesIt) {
@@ -639,20 +639,20 @@ TEST_F(MapFiles, AWiringOptionIsWrittenOnlyWhereTheParserTakesIt)
 TEST_F(MapFiles, TheListReadsTheMapAsTheIoDllDoes)
 {
     commio::PortMapResult map;
-    EXPECT_NE(keytest::ReadPortMapFile(path_, map).find("not there"), std::string::npos);
+    EXPECT_NE(portsetup::ReadPortMapFile(path_, map).find("not there"), std::string::npos);
     Write(path_, "# mine\nany = LPT1\n");
-    EXPECT_EQ(keytest::ReadPortMapFile(path_, map).rfind("line 2: unknown device 'LPT1'", 0), 0u);
+    EXPECT_EQ(portsetup::ReadPortMapFile(path_, map).rfind("line 2: unknown device 'LPT1'", 0), 0u);
     EXPECT_TRUE(map.uarts.empty());
     Write(path_, "\xEF\xBB\xBF" "3F8 = COM3\r\n");
-    EXPECT_EQ(keytest::ReadPortMapFile(path_, map), "");
+    EXPECT_EQ(portsetup::ReadPortMapFile(path_, map), "");
     ASSERT_EQ(map.uarts.size(), 1u);
     EXPECT_EQ(map.uarts[0].line, 1);
 }
 
 TEST_F(MapFiles, AFolderThatCantBeWrittenChangesNothing)
 {
-    const keytest::MapWriteResult result =
-        keytest::WritePortMapFile(folder_ + "/no-such-folder/io-ports.txt", Found(keytest::LineCts, false));
+    const portsetup::MapWriteResult result =
+        portsetup::WritePortMapFile(folder_ + "/no-such-folder/io-ports.txt", Found(uart::LineCts, false));
     EXPECT_FALSE(result.done);
     EXPECT_NE(result.message.find("can't write"), std::string::npos) << result.message;
     EXPECT_TRUE(Files().empty());
@@ -667,7 +667,7 @@ namespace {
 // (by its COM name, or by the adapter's identity on another COM name).
 TEST(CdcAdapter, AKeyOnCtsIsToldToMoveToDsrOrDcd)
 {
-    const std::vector<PortInfo> ports = keytest::MergePorts(
+    const std::vector<PortInfo> ports = portsetup::MergePorts(
         {{"COM5", "USB Serial Device (COM5)", "USB\\VID_2341&PID_0043\\A1", "usbser"},
          {"COM6", "USB Serial Port (COM6)", "USB\\VID_0403&PID_6001\\B2", "VendorSerial"},
          {"COM7", "USB Serial Device (COM7)", "USB\\VID_2341&PID_0043\\C3", "USBSER"}},
@@ -689,7 +689,7 @@ TEST(CdcAdapter, AKeyOnCtsIsToldToMoveToDsrOrDcd)
     for (const auto &c : cases) {
         const commio::PortMapResult map = commio::ParsePortMap(c.map);
         ASSERT_EQ(map.error, "") << c.map;
-        const std::string warning = keytest::NoCtsWarning(ports, map.uarts[0]);
+        const std::string warning = portsetup::NoCtsWarning(ports, map.uarts[0]);
         if (!c.warnedPort) {
             EXPECT_EQ(warning, "") << c.map;
             continue;
@@ -704,10 +704,10 @@ TEST(CdcAdapter, AKeyOnCtsIsToldToMoveToDsrOrDcd)
 
 TEST(CdcAdapter, ThePortListSaysWhatItReportsAndWarnsOfAMapLineOnCts)
 {
-    std::vector<PortInfo> ports = keytest::MergePorts(
+    std::vector<PortInfo> ports = portsetup::MergePorts(
         {{"COM5", "USB Serial Device (COM5)", "USB\\VID_2341&PID_0043\\A1", "usbser"}}, {}, {});
     ports[0].access = PortAccess::Free;
-    keytest::MarkMappedPorts(ports, commio::ParsePortMap("# by hand\nany = usb=2341:0043:A1 COM9\n"));
+    portsetup::MarkMappedPorts(ports, commio::ParsePortMap("# by hand\nany = usb=2341:0043:A1 COM9\n"));
     EXPECT_EQ(ports[0].mapLine, 2); // found by the adapter's identity, not the COM name beside it
     const std::vector<std::string> expected = {
         "COM5  USB Serial Device (COM5)",
@@ -717,9 +717,9 @@ TEST(CdcAdapter, ThePortListSaysWhatItReportsAndWarnsOfAMapLineOnCts)
         "  map     : line 2 of io-ports.txt, which reads the key on CTS: add line=DSR (or line=DCD) and wire the "
         "key there",
     };
-    EXPECT_EQ(keytest::FormatPortList(ports, "io-ports.txt", ""), expected);
-    keytest::MarkMappedPorts(ports, commio::ParsePortMap("any = COM5 line=DSR\n"));
-    EXPECT_EQ(keytest::FormatPortList(ports, "io-ports.txt", "").back(), "  map     : line 1 of io-ports.txt");
+    EXPECT_EQ(portsetup::FormatPortList(ports, "io-ports.txt", ""), expected);
+    portsetup::MarkMappedPorts(ports, commio::ParsePortMap("any = COM5 line=DSR\n"));
+    EXPECT_EQ(portsetup::FormatPortList(ports, "io-ports.txt", "").back(), "  map     : line 1 of io-ports.txt");
 }
 
 } // namespace

@@ -11,10 +11,11 @@
 #include "keytest/KeyReport.h"
 #include "keytest/PollTiming.h"
 #include "keytest/PortPlan.h"
-#include "keytest/SystemMessage.h"
+#include "portsetup/SystemMessage.h"
 #include "keytest/VcdWriter.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
+using namespace portsetup; // the port set-up's own names too
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "keytest/CsvLog.h"
 #include "keytest/KeyTestSession.h"
-#include "keytest/ModemLines.h"
+#include "uart/ModemLines.h"
 #include "keytest/PortPlan.h"
 #include "Zelbin_Serial.h"
 #include "library/Zelbin_SerialCore.h"
@@ -36,8 +36,8 @@ public:
     void SetToggled(bool on) override { ZelbinSetToggled(on ? 1 : 0); }
     void StopListen() override { ZelbinStopListen(); }
     bool DriverAnswers() override { return platform::IsDriverInstalled() != 0; }
-    LineLevels ReadLines(std::uint16_t base) override { return ReadModemLines(platform::GetPortBit, base); }
-    bool UartAnswers(std::uint16_t base) override { return UartAnswersAt(platform::GetPortBit, base); }
+    LineLevels ReadLines(std::uint16_t base) override { return uart::ReadModemLines(platform::GetPortBit, base); }
+    bool UartAnswers(std::uint16_t base) override { return uart::UartAnswersAt(platform::GetPortBit, base); }
 };
 
 // Simulated time from 09:00:00.000 on the day of the trace.

@@ -13,23 +13,24 @@
 #include "commio/CommIo.h"
 #include "commio/PortMap.h"
 #include "keytest/IoStatus.h"
-#include "keytest/KeyFinder.h"
+#include "portsetup/KeyFinder.h"
 #include "keytest/KeyReport.h"
 #include "keytest/KeyTestOptions.h"
-#include "keytest/MapWriter.h"
-#include "keytest/PortList.h"
+#include "portsetup/MapWriter.h"
+#include "portsetup/PortList.h"
 #include "keytest/PortPlan.h"
 #include "testsupport/RefusedOpens.h"
 #include "testsupport/MapFolder.h"
 #include "testsupport/KeyFindings.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
+using namespace portsetup; // the port set-up's own names too
 
 namespace {
 
-using keytest::Finding;
-using keytest::PortAccess;
-using keytest::PortInfo;
+using portsetup::Finding;
+using portsetup::PortAccess;
+using portsetup::PortInfo;
 
 std::vector<std::string> Lines(const std::string &text)
 {
@@ -49,16 +50,16 @@ Finding Found(int line, bool opens, const std::string &friendlyName = "USB Seria
 
 TEST(MapText, ItsCommentsSayThePolarityAndTheAdapter)
 {
-    Finding opens = Found(keytest::LineDsr, true);
+    Finding opens = Found(uart::LineDsr, true);
     opens.usb = {0x1A86, 0x7523, "A50285BI"};
-    EXPECT_EQ(keytest::PortMapText(opens),
+    EXPECT_EQ(portsetup::PortMapText(opens),
               "# Which COM port carries the serial key, written by zelbin-keytest --find --write-map.\n"
               "# The file that was here before, if any, is io-ports.txt.bak.\n"
               "#\n"
               "# The key: COM5, USB Serial Port, line DSR, opens when pressed.\n"
               "# The adapter: USB 1A86:7523, serial A50285BI.\n"
               "any = COM5 usb=1A86:7523:A50285BI line=DSR invert\n");
-    const std::vector<std::string> closes = Lines(keytest::PortMapText(Found(keytest::LineCts, false, "")));
+    const std::vector<std::string> closes = Lines(portsetup::PortMapText(Found(uart::LineCts, false, "")));
     ASSERT_EQ(closes.size(), 5u) << "no adapter line without an adapter";
     EXPECT_EQ(closes[3], "# The key: COM5, line CTS, closes when pressed.");
     EXPECT_EQ(closes[4], "any = COM5");
@@ -80,7 +81,7 @@ TEST(MapText, ACommentIsCutToTheLongestLineTheReaderTakesAndMaskedToAscii)
         {"a\x1F b~\x7F\xC3\xA9\t", before + "a? b~????" + after},
     };
     for (const auto &c : cases) {
-        const std::string text = keytest::PortMapText(Found(keytest::LineCts, false, c.device + " (COM5)"));
+        const std::string text = portsetup::PortMapText(Found(uart::LineCts, false, c.device + " (COM5)"));
         const std::vector<std::string> lines = Lines(text);
         ASSERT_GE(lines.size(), 4u);
         EXPECT_EQ(lines[3], c.comment) << c.device.size();
@@ -108,16 +109,16 @@ TEST_F(MapFolder, TheListReadsAMapUpToTheIoDllsLimitAndNotAByteMore)
     commio::PortMapResult map;
     Write(path_, MapOfSize(commio::MaxPortMapBytes));
     ASSERT_EQ(Read(path_).size(), commio::MaxPortMapBytes);
-    EXPECT_EQ(keytest::ReadPortMapFile(path_, map), "");
+    EXPECT_EQ(portsetup::ReadPortMapFile(path_, map), "");
     ASSERT_EQ(map.uarts.size(), 1u);
     EXPECT_EQ(map.uarts[0].path, "\\\\.\\COM5");
 
     Write(path_, MapOfSize(commio::MaxPortMapBytes + 1));
-    EXPECT_EQ(keytest::ReadPortMapFile(path_, map),
+    EXPECT_EQ(portsetup::ReadPortMapFile(path_, map),
               "longer than 16384 bytes (the comm-port io.dll holds no port with it)");
     EXPECT_TRUE(map.uarts.empty());
 
-    EXPECT_EQ(keytest::ReadPortMapFile(folder_, map), "can't be read");
+    EXPECT_EQ(portsetup::ReadPortMapFile(folder_, map), "can't be read");
 }
 
 // An older io-ports.txt.bak makes way for the map being replaced: it is
@@ -127,7 +128,7 @@ TEST_F(MapFolder, AnOlderBackupInTheWayMakesRoomForTheMapBeingReplaced)
 {
     Write(path_, "3F8 = COM3\n");
     std::filesystem::create_directory(path_ + ".bak");
-    const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::LineCts, false));
+    const portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, Found(uart::LineCts, false));
     EXPECT_TRUE(result.done);
     EXPECT_TRUE(result.keptBackup);
     EXPECT_EQ(result.message, "Wrote " + path_ + " (the previous one is " + path_ +
@@ -144,7 +145,7 @@ TEST_F(MapFolder, AnEarlierBackupThatCantBeMovedAsideChangesNothing)
     Write(path_, "3F8 = COM3\n");
     Write(path_ + ".bak", "any = COM2\n");
     std::filesystem::create_directories(path_ + ".bak.old/kept");
-    const keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::LineCts, false));
+    const portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, Found(uart::LineCts, false));
     EXPECT_FALSE(result.done);
     EXPECT_FALSE(result.keptBackup);
     EXPECT_EQ(result.message, "can't move the earlier " + path_ + ".bak aside; nothing was changed");
@@ -155,24 +156,24 @@ TEST_F(MapFolder, AnEarlierBackupThatCantBeMovedAsideChangesNothing)
 
 TEST_F(MapFolder, AFreshMapSaysSoAndOneTheReaderWouldRefuseIsTakenBackWithWhy)
 {
-    keytest::MapWriteResult result = keytest::WritePortMapFile(path_, Found(keytest::LineCts, true));
+    portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, Found(uart::LineCts, true));
     EXPECT_TRUE(result.done);
     EXPECT_EQ(result.message,
               "Wrote " + path_ + " and read it back as the comm-port io.dll reads it: COM5 carries the key.");
     std::filesystem::remove(path_);
 
     // The reader takes the line but names the port otherwise than the finding.
-    Finding lower = Found(keytest::LineCts, false);
+    Finding lower = Found(uart::LineCts, false);
     lower.port = "com5";
-    result = keytest::WritePortMapFile(path_, lower);
+    result = portsetup::WritePortMapFile(path_, lower);
     EXPECT_FALSE(result.done);
     EXPECT_EQ(result.message, "the port map reader would refuse the new map (it doesn't carry com5), so the "
                               "previous state is back. The line was 'any = com5'.");
     EXPECT_TRUE(std::filesystem::is_empty(folder_));
 
-    Finding far = Found(keytest::LineCts, false);
+    Finding far = Found(uart::LineCts, false);
     far.port = "COM300";
-    EXPECT_EQ(keytest::WritePortMapFile(path_, far).message,
+    EXPECT_EQ(portsetup::WritePortMapFile(path_, far).message,
               "the port map reader would refuse the new map (line 5: unknown device 'COM300'; use COM1 to COM256 or a "
               "\\\\.\\ name), so the previous state is back. The line was 'any = COM300'.");
 }
@@ -189,7 +190,7 @@ TEST(PortNames, OnlyComOneToTwoFiftySixInTheirPlainForm)
         {"xCOM5", ""},      {"\\\\.\\", ""},      {"LPT1", ""},            {"\\\\?\\COM5", ""},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(keytest::ComName(c.name), c.com) << c.name;
+        EXPECT_EQ(portsetup::ComName(c.name), c.com) << c.name;
 }
 
 // A device without its PortName value is known by the "(COMn)" that closes
@@ -197,7 +198,7 @@ TEST(PortNames, OnlyComOneToTwoFiftySixInTheirPlainForm)
 TEST(PortNames, AFriendlyNameGivesThePortOnlyWithItsClosingBracket)
 {
     const struct {
-        keytest::ClassPort device;
+        portsetup::ClassPort device;
         std::string port; // empty: none
     } cases[] = {
         {{"", "USB Serial Port (COM12", "X", ""}, ""},
@@ -209,7 +210,7 @@ TEST(PortNames, AFriendlyNameGivesThePortOnlyWithItsClosingBracket)
         {{"COM5", "Other Port (COM6)", "X", ""}, "COM5"}, // its PortName wins
     };
     for (const auto &c : cases) {
-        const std::vector<PortInfo> ports = keytest::MergePorts({c.device}, {}, {});
+        const std::vector<PortInfo> ports = portsetup::MergePorts({c.device}, {}, {});
         EXPECT_EQ(ports.empty() ? "" : ports[0].name, c.port) << c.device.friendlyName;
         EXPECT_LE(ports.size(), 1u);
     }
@@ -236,27 +237,27 @@ TEST(PortProbe, EachOpenErrorIsNamedForWhatItMeans)
         testsupport::RefusedOpens api(devices);
         api.refused = {{"COM5", c.error}};
         std::uint32_t error = 0;
-        const PortAccess access = keytest::ProbePort(api, "COM5", error);
+        const PortAccess access = portsetup::ProbePort(api, "COM5", error);
         EXPECT_EQ(access, c.access) << c.error;
         EXPECT_EQ(error, c.error);
-        EXPECT_EQ(keytest::AccessText(access, error), c.text);
+        EXPECT_EQ(portsetup::AccessText(access, error), c.text);
     }
-    EXPECT_EQ(keytest::AccessText(PortAccess::Free, 0), "free");
-    EXPECT_EQ(keytest::AccessText(PortAccess::Unknown, 0), "not tried");
-    EXPECT_EQ(keytest::AccessText(PortAccess::NotSerial, 1),
+    EXPECT_EQ(portsetup::AccessText(PortAccess::Free, 0), "free");
+    EXPECT_EQ(portsetup::AccessText(PortAccess::Unknown, 0), "not tried");
+    EXPECT_EQ(portsetup::AccessText(PortAccess::NotSerial, 1),
               "opens, but is not a serial port (error 1 at its settings)");
 }
 
 TEST(PortListReport, MarksOnlyWhatTheLatestMapMapsAndSaysWhenItMapsNone)
 {
-    std::vector<PortInfo> ports = keytest::MergePorts(
+    std::vector<PortInfo> ports = portsetup::MergePorts(
         {{"COM3", "Communications Port (COM3)", "ACPI\\PNP0501\\1", ""},
          {"COM5", "USB Serial Port (COM5)", "USB\\VID_0403&PID_6001\\FT1", ""}},
         {{"\\Device\\Serial2", "COM3"}, {"\\Device\\VCP0", "COM5"}, {"\\Device\\Serial6", "COM7"}}, {});
-    keytest::MarkMappedPorts(ports, commio::ParsePortMap("any = COM5\n"));
+    portsetup::MarkMappedPorts(ports, commio::ParsePortMap("any = COM5\n"));
     EXPECT_EQ(ports[1].mapLine, 1);
     // Read again after the file changed: the old line is no longer the map's.
-    keytest::MarkMappedPorts(ports, commio::ParsePortMap("# none of these\n"));
+    portsetup::MarkMappedPorts(ports, commio::ParsePortMap("# none of these\n"));
     for (const PortInfo &port : ports)
         EXPECT_EQ(port.mapLine, 0) << port.name;
     const std::vector<std::string> expected = {
@@ -270,7 +271,7 @@ TEST(PortListReport, MarksOnlyWhatTheLatestMapMapsAndSaysWhenItMapsNone)
         "  now     : not tried",
         "C:\\Host\\io-ports.txt maps none of these ports.",
     };
-    EXPECT_EQ(keytest::FormatPortList(ports, "C:\\Host\\io-ports.txt", ""), expected);
+    EXPECT_EQ(portsetup::FormatPortList(ports, "C:\\Host\\io-ports.txt", ""), expected);
 }
 
 // ---- The comm-port io.dll's status, explained -----------------------------

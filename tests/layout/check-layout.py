@@ -9,6 +9,9 @@
   io.dll's device interface and build on it, not the other way round;
 - io.dll's interface is declared once, in include/IoDll.h, and the
   comm-port io.dll's status export in its own header, include/CommPortIo.h;
+- the tool components stand in layers, each including only from those
+  below it: the UART model, the comm-port io.dll, the port set-up, the key
+  tester (src/uart, src/commio, src/portsetup, src/keytest);
 - no CMake file adds a folder to a target's include path by an absolute or
   climbing path: each target names its own include folder, and gets the
   others' by linking them.
@@ -111,6 +114,38 @@ def check_includes(root, dirs, build, problems):
                         problems.append('%s includes "%s" from outside the shipped folders' % (where, included))
 
 
+# Lowest first: a file of one may include the headers of those before it,
+# never of those after it.
+LAYERS = ("src/uart", "src/commio", "src/portsetup", "src/keytest")
+
+
+def layer_of(path, root):
+    rel = os.path.relpath(os.path.realpath(path), os.path.realpath(root)).replace(os.sep, "/")
+    for n, layer in enumerate(LAYERS):
+        if rel == layer or rel.startswith(layer + "/"):
+            return n
+    return None
+
+
+def check_layers(root, dirs, problems):
+    """No tool component includes a header of one above it."""
+    for n, layer in enumerate(LAYERS):
+        for folder, _, files in os.walk(os.path.join(root, layer)):
+            for name in files:
+                if not name.endswith(SOURCES):
+                    continue
+                path = os.path.join(folder, name)
+                for included in INCLUDE.findall(open(path, errors="replace").read()):
+                    for d in [folder] + dirs:
+                        candidate = os.path.join(d, included)
+                        if os.path.isfile(candidate):
+                            above = layer_of(candidate, root)
+                            if above is not None and above > n:
+                                problems.append('%s includes "%s" from %s, above it' % (
+                                    os.path.relpath(path, root), included, LAYERS[above]))
+                            break
+
+
 def check_graph(root, targets, problems):
     by_name = {t["name"]: t for t in targets.values()}
 
@@ -204,6 +239,7 @@ def check_cmake(root, problems):
 def run(root, build, dirs, targets):
     problems = []
     check_includes(root, dirs, build, problems)
+    check_layers(root, dirs, problems)
     check_graph(root, targets, problems)
     check_declarations(root, problems)
     check_cmake(root, problems)
@@ -242,6 +278,14 @@ def main():
             moved = [d.replace(root, temp, 1) if d.startswith(root) else d for d in dirs]
             found = [p for p in run(temp, build, moved, {}) if "sim/World.h" in p and "test-only" in p]
             check("an include of the simulator planted in the comm-port io.dll is found", [] if found else
+                  ["the planted include passed"])
+            upward = os.path.join(temp, "src", "portsetup", "KeySearch.cpp")
+            with open(upward) as f:
+                text = f.read()
+            with open(upward, "w") as f:
+                f.write('#include "keytest/KeyTestOptions.h"\n' + text)
+            found = [p for p in run(temp, build, moved, {}) if "KeyTestOptions.h" in p and "above it" in p]
+            check("an include of the key tester planted in the port set-up is found", [] if found else
                   ["the planted include passed"])
 
     print("%d passed, %d failed" % (passed, failed))

@@ -23,21 +23,23 @@
 #include "commio/Win32Comm.h"
 #include "keytest/CsvLog.h"
 #include "keytest/IoStatus.h"
-#include "keytest/KeySearch.h"
+#include "portsetup/KeySearch.h"
 #include "keytest/KeyTestOptions.h"
 #include "keytest/KeyWindowModel.h"
-#include "keytest/MapWriter.h"
-#include "keytest/ModemLines.h"
-#include "keytest/PortList.h"
+#include "portsetup/MapWriter.h"
+#include "uart/ModemLines.h"
+#include "portsetup/PortList.h"
 #include "keytest/KeyWindowIds.h"
 #include "WinClock.h"
-#include "WinFinder.h"
+#include "portsetup/WinFinder.h"
 #include "WinLibraries.h"
-#include "WinPorts.h"
-#include "WinErrors.h"
-#include "WinPaths.h"
+#include "portsetup/WinPorts.h"
+#include "portsetup/WinErrors.h"
+#include "portsetup/WinPaths.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
+using namespace portsetup; // the port set-up it offers beside the test
+using uart::ReadModemLines;
 
 namespace {
 
@@ -53,7 +55,7 @@ struct App {
     Libraries libraries;
     std::string loadError;
     std::unique_ptr<LoadedTarget> target;
-    std::vector<keytest::PortInfo> ports;
+    std::vector<PortInfo> ports;
     KeyWindowModel model;
     std::unique_ptr<Clock> clock;
     std::unique_ptr<TimerResolution> resolution;
@@ -63,7 +65,7 @@ struct App {
     std::size_t logShown = 0;
 
     std::unique_ptr<commio::Win32Comm> serial;
-    std::unique_ptr<keytest::KeySearch> search;
+    std::unique_ptr<KeySearch> search;
 };
 
 App app;
@@ -124,11 +126,11 @@ void FillPorts()
     std::string mapProblem;
     app.ports = ListAndProbePorts(serial, PortMapPathFor(app.options), mapProblem);
     SendMessageA(Item(IdPorts), CB_RESETCONTENT, 0, 0);
-    for (const keytest::PortInfo &port : app.ports) {
+    for (const PortInfo &port : app.ports) {
         std::string item = port.name;
         if (!port.friendlyName.empty())
             item += "  " + port.friendlyName;
-        item += "  (" + keytest::AccessText(port.access, port.accessError) + ")";
+        item += "  (" + AccessText(port.access, port.accessError) + ")";
         if (port.mapLine)
             item += "  io-ports.txt line " + std::to_string(port.mapLine);
         SendMessageA(Item(IdPorts), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
@@ -235,7 +237,7 @@ void StartFind()
     app.loadError = "the libraries are unloaded while the search runs";
     app.serial = std::make_unique<commio::Win32Comm>();
     // The console's search, its lines into the log.
-    app.search = std::make_unique<keytest::KeySearch>(*app.serial, app.options, "Stop stops it.",
+    app.search = std::make_unique<KeySearch>(*app.serial, SearchLimits{app.options.presses, app.options.seconds}, "Stop stops it.",
                                                       [](const std::string &line) { app.model.Print(line); });
     app.search->Begin(ListPortsToSearch(*app.serial), GetTickCount());
     app.model.Status("Press the key " + std::to_string(app.search->Presses()) +
@@ -249,16 +251,16 @@ void StartFind()
 void EndFind(const std::string &stopped)
 {
     KillTimer(app.window, TimerFind);
-    const keytest::Finding finding = app.search->End(stopped);
+    const Finding finding = app.search->End(stopped);
     app.search.reset();
     app.serial.reset();
     app.model.FindFinished({});
     Show();
-    if (finding.kind == keytest::Finding::Kind::Found && stopped.empty()) {
+    if (finding.kind == Finding::Kind::Found && stopped.empty()) {
         const std::string ask =
-            "Write this line to " + PortMapPathFor(app.options) + "?\n\n" + keytest::MapLineFor(finding);
+            "Write this line to " + PortMapPathFor(app.options) + "?\n\n" + MapLineFor(finding);
         if (MessageBoxA(app.window, ask.c_str(), "Found the key", MB_YESNO | MB_ICONQUESTION) == IDYES)
-            WriteFoundMap(app.options, finding, [](const std::string &line) { app.model.Print(line); });
+            WriteFoundMap(PortMapPathFor(app.options), finding, [](const std::string &line) { app.model.Print(line); });
     }
     LoadAndList();
     Show();

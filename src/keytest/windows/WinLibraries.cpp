@@ -1,11 +1,16 @@
 #include "WinLibraries.h"
 
-#include "WinErrors.h"
-#include "WinPaths.h"
+#include "portsetup/WinErrors.h"
+#include "portsetup/WinPaths.h"
+#include "commio/PortMap.h"
 #include "keytest/IoStatus.h"
-#include "keytest/ModemLines.h"
+#include "uart/ModemLines.h"
 
 namespace keytest {
+
+using namespace portsetup; // the Windows helpers: paths, error texts
+using uart::ReadModemLines;
+using uart::UartAnswersAt;
 
 namespace {
 
@@ -126,6 +131,14 @@ std::string LoadedTarget::IoStatus()
 {
     const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;
     return status ? ExplainIoStatus(status, SystemMessageText).text : std::string();
+}
+
+std::string PortMapPathFor(const KeyTestOptions &options)
+{
+    const std::string beside = !options.ioPath.empty()    ? options.ioPath
+                               : !options.dllPath.empty() ? options.dllPath
+                                                          : BesideThisProgram("Zelbin_Serial.dll");
+    return FolderOf(FullPath(beside)) + commio::PortMapFileName;
 }
 
 } // namespace keytest

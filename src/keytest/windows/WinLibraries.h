@@ -13,6 +13,10 @@
 
 namespace keytest {
 
+// io-ports.txt beside the comm-port io.dll: the one --io names, else the
+// one beside Zelbin_Serial.dll (--dll, else beside this program).
+std::string PortMapPathFor(const KeyTestOptions &options);
+
 struct Libraries {
     HMODULE dll = nullptr;
     HMODULE givenIo = nullptr; // the io.dll of --io, loaded before the key library

@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "keytest/Preflight.h"
-#include "WinPorts.h"
-#include "WinErrors.h"
-#include "WinPaths.h"
+#include "portsetup/WinPorts.h"
+#include "portsetup/WinErrors.h"
+#include "portsetup/WinPaths.h"
 
 namespace keytest {
+
+using namespace portsetup; // the ports Windows has, its error texts, paths
 
 namespace {
 

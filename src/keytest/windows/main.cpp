@@ -17,35 +17,23 @@
 #include "keytest/IoStatus.h"
 #include "keytest/KeyTestOptions.h"
 #include "keytest/KeyTestSession.h"
-#include "keytest/ModemLines.h"
 #include "keytest/PortPlan.h"
+#include "ConsoleFind.h"
+#include "ConsoleStop.h"
 #include "WinClock.h"
 #include "WinConsole.h"
-#include "WinFinder.h"
 #include "WinLibraries.h"
-#include "WinPorts.h"
 #include "WinPreflight.h"
-#include "WinErrors.h"
-#include "WinPaths.h"
+#include "portsetup/WinErrors.h"
+#include "portsetup/WinPaths.h"
+#include "portsetup/WinPorts.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
+using portsetup::ErrorText;
+using portsetup::FolderExists;
+using portsetup::FullPath;
 
 namespace {
-
-HANDLE stopEvent = nullptr;        // set to end the test: Ctrl+C, Ctrl+Break, closing
-HANDLE stoppedListening = nullptr; // set once the main loop has stopped listening
-
-// Runs on a thread of its own. The library takes no lock, so the handler
-// only wakes the polling loop and lets it stop listening. For Ctrl+C and
-// Ctrl+Break that is all; when the console is closing, Windows ends the
-// process as soon as the handler returns, so the handler waits for the loop.
-BOOL WINAPI OnConsoleControl(DWORD event)
-{
-    SetEvent(stopEvent);
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        WaitForSingleObject(stoppedListening, 4000);
-    return TRUE;
-}
 
 int Fail(const std::string &message)
 {
@@ -61,7 +49,7 @@ int BadCommandLine(const std::string &message)
 
 // Polls at the interval asked for until the presses asked for, the time or
 // Ctrl+C; says which.
-KeyTestEnd PollUntilOver(KeyTestSession &session)
+KeyTestEnd PollUntilOver(KeyTestSession &session, HANDLE stop)
 {
     while (true) {
         session.Poll();
@@ -73,7 +61,7 @@ KeyTestEnd PollUntilOver(KeyTestSession &session)
             if (session.TimeUp())
                 return KeyTestEnd::TimeUp;
             wait = session.WaitMs();
-            if (wait != 0 && WaitForSingleObject(stopEvent, wait) == WAIT_OBJECT_0)
+            if (wait != 0 && WaitForSingleObject(stop, wait) == WAIT_OBJECT_0)
                 return KeyTestEnd::Interrupted;
         }
     }
@@ -106,12 +94,12 @@ int RunTest(const KeyTestOptions &options)
     if (!recordError.empty())
         return Fail(recordError);
 
-    stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    stoppedListening = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    // Without them the poll couldn't wait and Ctrl+C couldn't end it.
-    if (!stopEvent || !stoppedListening)
+    // The library takes no lock, so Ctrl+C only wakes the polling loop and
+    // lets it stop listening. Without the events the poll couldn't wait and
+    // Ctrl+C couldn't end it.
+    ConsoleStop stop;
+    if (!stop.Ready())
         return Fail("cannot create an event: " + ErrorText(GetLastError(), "event"));
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     const TimerResolution timer;
     Clock clock;
     SYSTEMTIME now;
@@ -128,10 +116,10 @@ int RunTest(const KeyTestOptions &options)
         const std::string resolution = timer.Period() ? std::to_string(timer.Period()) + " ms" : "not raised";
         screen.Line("Polling every " + std::to_string(options.intervalMs) + " ms (timer resolution " + resolution +
                     "); press the key. Ctrl+C ends.");
-        end = PollUntilOver(session);
+        end = PollUntilOver(session, stop.Event());
     }
     session.Stop(end);
-    SetEvent(stoppedListening);
+    stop.Done();
     screen.Finish();
     const int status = session.Report();
     UnloadLibraries(libraries);
@@ -154,9 +142,11 @@ int main(int argc, char **argv)
         return KeyTestOk;
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
-    if (options.listPorts)
-        return ListPorts(options);
+    if (options.listPorts) {
+        portsetup::PrintPortList(PortMapPathFor(options));
+        return KeyTestOk;
+    }
     if (options.find)
-        return FindKey(options);
+        return FindKeyOnConsole(options);
     return RunTest(options);
 }

@@ -6,20 +6,22 @@
 #include <cstdint>
 #include <vector>
 
+#include "uart/ModemLines.h"
+
 namespace keytest {
 
-// The modem lines: the four status lines a key can be on, in the order a
-// tie is settled (CTS is what the key library reads), then the two outputs.
-enum Line { LineCts, LineDsr, LineDcd, LineRi, LineRts, LineDtr, LineCount };
-constexpr int InputLineCount = LineRts;
-
-// "CTS", "DSR", "DCD", "RI", "RTS" or "DTR"; "?" for no line.
-const char *LineName(int line);
-
-// Levels of the modem lines at one poll, true for on.
-struct LineLevels {
-    bool on[LineCount] = {};
-};
+// The modem lines, named as the UART model names them.
+using uart::InputLineCount;
+using uart::Line;
+using uart::LineCount;
+using uart::LineCts;
+using uart::LineDcd;
+using uart::LineDsr;
+using uart::LineDtr;
+using uart::LineLevels;
+using uart::LineName;
+using uart::LineRi;
+using uart::LineRts;
 
 struct KeyEvent {
     // Press and Release come from the polls; DriverLost and DriverBack from

@@ -37,10 +37,6 @@ struct KeyTestOptions {
     bool writeMap = false;       // --write-map, with --find: write io-ports.txt
 };
 
-// How long --find watches, unless --presses or --seconds say otherwise.
-constexpr std::uint32_t FindDefaultPresses = 3;
-constexpr double FindDefaultSeconds = 30;
-
 // Whether a path names a folder. A path that ends in a separator always
 // does; one that doesn't is known only to the file system, which the
 // tester asks.

@@ -6,17 +6,17 @@
 #include <utility>
 #include <vector>
 
-#include "keytest/KeyFinder.h"
+#include "portsetup/KeyFinder.h"
 
 namespace testsupport {
 
 // `friendlyName`: what Windows calls the adapter ("" where it says nothing);
 // `also`: other lines of the port that changed.
-inline keytest::Finding FoundOnCom5(int line, bool opens, unsigned presses = 3,
+inline portsetup::Finding FoundOnCom5(int line, bool opens, unsigned presses = 3,
                                     std::string friendlyName = "USB Serial Port (COM5)", std::vector<int> also = {})
 {
-    keytest::Finding f;
-    f.kind = keytest::Finding::Kind::Found;
+    portsetup::Finding f;
+    f.kind = portsetup::Finding::Kind::Found;
     f.port = "COM5";
     f.friendlyName = std::move(friendlyName);
     f.line = line;

@@ -50,14 +50,14 @@ public:
     }
     void StopListen() override { calls.push_back("StopListen"); }
     bool DriverAnswers() override { return now.driver; }
-    keytest::LineLevels ReadLines(std::uint16_t) override
+    uart::LineLevels ReadLines(std::uint16_t) override
     {
         ++reads;
-        keytest::LineLevels lines;
-        lines.on[keytest::LineCts] = now.cts;
-        lines.on[keytest::LineDsr] = dsr;
-        lines.on[keytest::LineRts] = true;
-        lines.on[keytest::LineDtr] = dtr;
+        uart::LineLevels lines;
+        lines.on[uart::LineCts] = now.cts;
+        lines.on[uart::LineDsr] = dsr;
+        lines.on[uart::LineRts] = true;
+        lines.on[uart::LineDtr] = dtr;
         return lines;
     }
     bool UartAnswers(std::uint16_t) override { return uart; }

@@ -1,14 +1,17 @@
-#include "keytest/KeyFinder.h"
+#include "portsetup/KeyFinder.h"
 
 #include <algorithm>
 
 #include "commio/DeviceClaim.h"
 #include "commio/PortMap.h"
 #include "commio/WindowsErrors.h"
-#include "keytest/ModemLines.h"
-#include "keytest/OpenFailure.h"
+#include "uart/ModemLines.h"
+#include "portsetup/MapWriter.h"
+#include "portsetup/OpenFailure.h"
 
-namespace keytest {
+namespace portsetup {
+
+using namespace uart; // the modem lines, by the names the UART model gives them
 namespace {
 
 std::string Plural(unsigned count, const char *one, const char *many)
@@ -207,32 +210,6 @@ Finding KeyFinder::Result() const
     return finding;
 }
 
-// The key's line as the map names it.
-commio::KeyLine MapKeyLine(int line)
-{
-    return line >= 0 && line < InputLineCount ? static_cast<commio::KeyLine>(InputLineMask(line))
-                                              : commio::KeyLine::Cts;
-}
-
-// The map line for what was found, written by the map's own module. The
-// adapter's identity goes in, so that the io.dll finds it again when
-// Windows gives it another COM number: with its serial number where the
-// map can hold that, else by vendor and product ID alone.
-std::string MapLineFor(const Finding &finding)
-{
-    commio::PortMapping mapping;
-    mapping.any = true;
-    mapping.device = finding.port;
-    mapping.input = MapKeyLine(finding.line);
-    mapping.invert = finding.opensWhenPressed;
-    mapping.hasUsb = finding.usb.Known();
-    mapping.usb = finding.usb;
-    if (mapping.hasUsb && !mapping.usb.serial.empty() &&
-        !commio::ParsePortMap(commio::FormatMapping(mapping)).error.empty())
-        mapping.usb.serial.clear();
-    return commio::FormatMapping(mapping);
-}
-
 std::string DeviceDescription(const std::string &friendlyName, const std::string &port)
 {
     const std::string suffix = " (" + port + ")";
@@ -313,4 +290,4 @@ std::vector<std::string> DescribeFinding(const Finding &finding)
     return text;
 }
 
-} // namespace keytest
+} // namespace portsetup

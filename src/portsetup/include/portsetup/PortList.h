@@ -17,7 +17,7 @@
 #include "commio/CommApi.h"
 #include "commio/PortMap.h"
 
-namespace keytest {
+namespace portsetup {
 
 // From the Ports device class: one device.
 struct ClassPort {
@@ -132,4 +132,4 @@ std::vector<std::string> FormatPortList(const std::vector<PortInfo> &ports, cons
 // The friendly name a port goes by, or empty.
 std::string FriendlyNameOf(const std::vector<PortInfo> &ports, const std::string &name);
 
-} // namespace keytest
+} // namespace portsetup

@@ -1,10 +1,13 @@
-#include "keytest/MapWriter.h"
+#include "portsetup/MapWriter.h"
 
 #include <cstdio>
 
 #include "commio/PortMap.h"
+#include "uart/ModemLines.h"
 
-namespace keytest {
+namespace portsetup {
+
+using namespace uart; // the modem lines, by the names the UART model gives them
 namespace {
 
 bool ReadWhole(const std::string &path, std::string &text)
@@ -68,6 +71,36 @@ std::string ReadPortMapFile(const std::string &path, commio::PortMapResult &map)
         return {};
     return (map.errorLine ? "line " + std::to_string(map.errorLine) + ": " : std::string()) + map.error +
            " (the comm-port io.dll holds no port with it)";
+}
+
+namespace {
+
+// The key's line as the map names it.
+commio::KeyLine MapKeyLine(int line)
+{
+    return line >= 0 && line < InputLineCount ? static_cast<commio::KeyLine>(InputLineMask(line))
+                                              : commio::KeyLine::Cts;
+}
+
+} // namespace
+
+// The map line for what was found, written by the map's own module. The
+// adapter's identity goes in, so that the io.dll finds it again when
+// Windows gives it another COM number: with its serial number where the
+// map can hold that, else by vendor and product ID alone.
+std::string MapLineFor(const Finding &finding)
+{
+    commio::PortMapping mapping;
+    mapping.any = true;
+    mapping.device = finding.port;
+    mapping.input = MapKeyLine(finding.line);
+    mapping.invert = finding.opensWhenPressed;
+    mapping.hasUsb = finding.usb.Known();
+    mapping.usb = finding.usb;
+    if (mapping.hasUsb && !mapping.usb.serial.empty() &&
+        !commio::ParsePortMap(commio::FormatMapping(mapping)).error.empty())
+        mapping.usb.serial.clear();
+    return commio::FormatMapping(mapping);
 }
 
 std::string PortMapText(const Finding &finding)
@@ -168,4 +201,4 @@ MapWriteResult WritePortMapFile(const std::string &path, const Finding &finding)
     return result;
 }
 
-} // namespace keytest
+} // namespace portsetup

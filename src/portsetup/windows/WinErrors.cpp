@@ -1,8 +1,8 @@
-#include "WinErrors.h"
+#include "portsetup/WinErrors.h"
 
-#include "keytest/SystemMessage.h"
+#include "portsetup/SystemMessage.h"
 
-namespace keytest {
+namespace portsetup {
 
 namespace {
 
@@ -26,4 +26,4 @@ std::string ErrorText(DWORD error, const std::string &subject)
     return TidySystemMessage(RawSystemMessage(error), subject, error);
 }
 
-} // namespace keytest
+} // namespace portsetup

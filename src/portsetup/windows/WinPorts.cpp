@@ -1,4 +1,4 @@
-#include "WinPorts.h"
+#include "portsetup/WinPorts.h"
 
 #include <windows.h>
 
@@ -7,29 +7,29 @@
 
 #include "commio/PortsClass.h"
 #include "commio/Win32Comm.h"
-#include "keytest/MapWriter.h"
-#include "WinErrors.h"
-#include "WinPaths.h"
+#include "portsetup/MapWriter.h"
+#include "portsetup/WinErrors.h"
+#include "portsetup/WinPaths.h"
 
-namespace keytest {
+namespace portsetup {
 
 namespace {
 
-std::vector<keytest::ClassPort> ClassPorts()
+std::vector<ClassPort> ClassPorts()
 {
-    std::vector<keytest::ClassPort> ports;
+    std::vector<ClassPort> ports;
     commio::VisitPortsClass(
         [](void *to, const commio::PortsClassDevice &device) {
-            static_cast<std::vector<keytest::ClassPort> *>(to)->push_back(
+            static_cast<std::vector<ClassPort> *>(to)->push_back(
                 {device.portName, device.friendlyName, device.instanceId, device.service});
         },
         &ports, true);
     return ports;
 }
 
-std::vector<keytest::RegistryPort> RegistryPorts()
+std::vector<RegistryPort> RegistryPorts()
 {
-    std::vector<keytest::RegistryPort> ports;
+    std::vector<RegistryPort> ports;
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
         return ports;
@@ -49,9 +49,9 @@ std::vector<keytest::RegistryPort> RegistryPorts()
     return ports;
 }
 
-std::vector<keytest::DosPort> DosPorts()
+std::vector<DosPort> DosPorts()
 {
-    std::vector<keytest::DosPort> ports;
+    std::vector<DosPort> ports;
     std::vector<char> names(16384);
     DWORD length = 0;
     while ((length = QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size()))) == 0 &&
@@ -59,7 +59,7 @@ std::vector<keytest::DosPort> DosPorts()
         names.resize(names.size() * 2);
     for (const char *name = names.data(); name < names.data() + length && *name;
          name += std::strlen(name) + 1) {
-        if (keytest::ComName(name).empty())
+        if (ComName(name).empty())
             continue;
         char target[512] = "";
         QueryDosDeviceA(name, target, sizeof target);
@@ -80,65 +80,55 @@ std::vector<keytest::DosPort> DosPorts()
 
 } // namespace
 
-std::vector<keytest::PortInfo> ListWindowsPorts() { return keytest::MergePorts(ClassPorts(), RegistryPorts(), DosPorts()); }
+std::vector<PortInfo> ListWindowsPorts() { return MergePorts(ClassPorts(), RegistryPorts(), DosPorts()); }
 
-std::vector<keytest::PortInfo> ListPortsToSearch(commio::CommApi &serial)
+std::vector<PortInfo> ListPortsToSearch(commio::CommApi &serial)
 {
-    std::vector<keytest::PortInfo> ports = ListWindowsPorts();
-    keytest::AddUnlistedStandardPorts(ports, serial);
+    std::vector<PortInfo> ports = ListWindowsPorts();
+    AddUnlistedStandardPorts(ports, serial);
     return ports;
-}
-
-std::string PortMapPathFor(const KeyTestOptions &options)
-{
-    const std::string beside = !options.ioPath.empty()       ? options.ioPath
-                               : !options.dllPath.empty()    ? options.dllPath
-                                                             : BesideThisProgram("Zelbin_Serial.dll");
-    return FolderOf(FullPath(beside)) + commio::PortMapFileName;
 }
 
 std::string DeviceNameLine(const std::string &device, bool commio, const std::string &ioPath, std::uint16_t base,
                            std::string &warning)
 {
-    const std::vector<keytest::PortInfo> ports = ListWindowsPorts();
+    const std::vector<PortInfo> ports = ListWindowsPorts();
     std::string used = device;
     warning.clear();
     if (commio) {
         commio::PortMapResult map;
-        keytest::ReadPortMapFile(FolderOf(ioPath) + commio::PortMapFileName, map);
-        const commio::PortMapping *mapping = keytest::MappingFor(map, base);
-        const keytest::PortInfo *port = mapping ? keytest::PortOfMapping(ports, *mapping) : nullptr;
-        used = port ? port->name : keytest::MappedDevice(map, base);
+        ReadPortMapFile(FolderOf(ioPath) + commio::PortMapFileName, map);
+        const commio::PortMapping *mapping = MappingFor(map, base);
+        const PortInfo *port = mapping ? PortOfMapping(ports, *mapping) : nullptr;
+        used = port ? port->name : MappedDevice(map, base);
         if (mapping)
-            warning = keytest::NoCtsWarning(ports, *mapping);
+            warning = NoCtsWarning(ports, *mapping);
     }
-    const std::string friendly = used.empty() ? "" : keytest::FriendlyNameOf(ports, used);
-    return friendly.empty() ? "" : keytest::ComName(used) + " is \"" + friendly + "\"";
+    const std::string friendly = used.empty() ? "" : FriendlyNameOf(ports, used);
+    return friendly.empty() ? "" : ComName(used) + " is \"" + friendly + "\"";
 }
 
-std::vector<keytest::PortInfo> ListAndProbePorts(commio::CommApi &serial, const std::string &mapPath,
+std::vector<PortInfo> ListAndProbePorts(commio::CommApi &serial, const std::string &mapPath,
                                                  std::string &mapProblem)
 {
-    std::vector<keytest::PortInfo> ports = ListPortsToSearch(serial);
-    for (keytest::PortInfo &port : ports)
-        if (port.access == keytest::PortAccess::Unknown)
-            port.access = keytest::ProbePort(serial, port.name, port.accessError);
+    std::vector<PortInfo> ports = ListPortsToSearch(serial);
+    for (PortInfo &port : ports)
+        if (port.access == PortAccess::Unknown)
+            port.access = ProbePort(serial, port.name, port.accessError);
     commio::PortMapResult map;
-    mapProblem = keytest::ReadPortMapFile(mapPath, map);
-    keytest::MarkMappedPorts(ports, map);
+    mapProblem = ReadPortMapFile(mapPath, map);
+    MarkMappedPorts(ports, map);
     return ports;
 }
 
-int ListPorts(const KeyTestOptions &options)
+void PrintPortList(const std::string &mapPath)
 {
     commio::Win32Comm serial;
-    const std::string mapPath = PortMapPathFor(options);
     std::string problem;
-    const std::vector<keytest::PortInfo> ports = ListAndProbePorts(serial, mapPath, problem);
+    const std::vector<PortInfo> ports = ListAndProbePorts(serial, mapPath, problem);
     std::printf("Serial ports (the device class, the registry and the DOS device names):\n");
-    for (const std::string &line : keytest::FormatPortList(ports, mapPath, problem))
+    for (const std::string &line : FormatPortList(ports, mapPath, problem))
         std::printf("%s\n", line.c_str());
-    return KeyTestOk;
 }
 
-} // namespace keytest
+} // namespace portsetup

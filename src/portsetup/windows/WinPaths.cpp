@@ -1,8 +1,8 @@
-#include "WinPaths.h"
+#include "portsetup/WinPaths.h"
 
 #include <windows.h>
 
-namespace keytest {
+namespace portsetup {
 
 std::string FullPath(const std::string &path)
 {
@@ -42,4 +42,4 @@ std::string CommIoInRelease()
            "\\ folder";
 }
 
-} // namespace keytest
+} // namespace portsetup

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace keytest {
+namespace portsetup {
 
 std::string FullPath(const std::string &path);
 std::string FileName(const std::string &path);
@@ -18,4 +18,4 @@ bool FolderExists(const std::string &path);
 // zip: "io.dll in the release's x86\ folder" (or x64\).
 std::string CommIoInRelease();
 
-} // namespace keytest
+} // namespace portsetup

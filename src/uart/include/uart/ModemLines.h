@@ -1,13 +1,26 @@
-// Where each modem line is read: its register's offset from the UART base
-// and its bit there, for io.dll's bit read.
+// The six modem lines of a serial port, by name, and where each is read:
+// its register's offset from the UART base and its bit there, for io.dll's
+// bit read. The key tester and the port set-up name the lines by these.
 #pragma once
 
 #include <cstdint>
 
-#include "keytest/KeyAnalysis.h"
 #include "uart/Uart16550.h"
 
-namespace keytest {
+namespace uart {
+
+// The four status lines a key can be on, in the order a tie is settled
+// (CTS is what the key library reads), then the two outputs.
+enum Line { LineCts, LineDsr, LineDcd, LineRi, LineRts, LineDtr, LineCount };
+constexpr int InputLineCount = LineRts;
+
+// "CTS", "DSR", "DCD", "RI", "RTS" or "DTR"; "?" for no line.
+const char *LineName(int line);
+
+// Levels of the modem lines at one reading, true for on.
+struct LineLevels {
+    bool on[LineCount] = {};
+};
 
 struct ModemLineBit {
     std::uint8_t offset; // from the UART base
@@ -27,12 +40,12 @@ constexpr std::uint8_t BitNumber(std::uint8_t mask)
 // Indexed by Line: the status lines from the modem status register, RTS and
 // DTR from the modem control register.
 constexpr ModemLineBit ModemLineBits[LineCount] = {
-    {uart::Uart16550::MSR, BitNumber(uart::Uart16550::MSR_CTS)},
-    {uart::Uart16550::MSR, BitNumber(uart::Uart16550::MSR_DSR)},
-    {uart::Uart16550::MSR, BitNumber(uart::Uart16550::MSR_DCD)},
-    {uart::Uart16550::MSR, BitNumber(uart::Uart16550::MSR_RI)},
-    {uart::Uart16550::MCR, BitNumber(uart::Uart16550::MCR_RTS)},
-    {uart::Uart16550::MCR, BitNumber(uart::Uart16550::MCR_DTR)},
+    {Uart16550::MSR, BitNumber(Uart16550::MSR_CTS)},
+    {Uart16550::MSR, BitNumber(Uart16550::MSR_DSR)},
+    {Uart16550::MSR, BitNumber(Uart16550::MSR_DCD)},
+    {Uart16550::MSR, BitNumber(Uart16550::MSR_RI)},
+    {Uart16550::MCR, BitNumber(Uart16550::MCR_RTS)},
+    {Uart16550::MCR, BitNumber(Uart16550::MCR_DTR)},
 };
 
 // An input line's bit in the modem status register, which is also its bit
@@ -57,7 +70,7 @@ template <typename GetPortBit> LineLevels ReadModemLines(GetPortBit getPortBit, 
 // doesn't cover.
 template <typename GetPortBit> bool UartAnswersAt(GetPortBit getPortBit, std::uint16_t base)
 {
-    return getPortBit(static_cast<std::uint16_t>(base + uart::Uart16550::MCR), 7) == 0;
+    return getPortBit(static_cast<std::uint16_t>(base + Uart16550::MCR), 7) == 0;
 }
 
-} // namespace keytest
+} // namespace uart

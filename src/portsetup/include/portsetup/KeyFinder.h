@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "commio/CommApi.h"
-#include "keytest/KeyAnalysis.h"
-#include "keytest/PortList.h"
+#include "uart/ModemLines.h"
+#include "portsetup/PortList.h"
 
-namespace keytest {
+namespace portsetup {
 
 
 struct WatchedPort {
@@ -34,9 +34,9 @@ struct WatchedPort {
     std::uint8_t resting = 0;  // each line's level at rest (its bit in the status lines)
     // Per line, from the first settled reading: when it last changed, and
     // how often it left each level.
-    std::uint32_t changedAt[InputLineCount] = {};
-    unsigned leftOn[InputLineCount] = {};
-    unsigned leftOff[InputLineCount] = {};
+    std::uint32_t changedAt[uart::InputLineCount] = {};
+    unsigned leftOn[uart::InputLineCount] = {};
+    unsigned leftOff[uart::InputLineCount] = {};
 
     // A line's level at rest is the last one it held for QuietMs, the first
     // settled reading until then: the key lies still before the first press
@@ -62,7 +62,7 @@ struct Finding {
     std::string port;
     std::string friendlyName;
     UsbIdentity usb;
-    int line = LineCts;
+    int line = uart::LineCts;
     bool opensWhenPressed = false; // the line is on at rest and goes off
     unsigned presses = 0;
     std::vector<int> alsoChanged;  // other lines of the same port
@@ -110,13 +110,10 @@ private:
     std::vector<WatchedPort> ports_;
 };
 
-// The mapping line for a finding, as the port map's own module writes one:
-// "any = COM5 usb=1A86:7523:A50285BI line=DSR invert".
-std::string MapLineFor(const Finding &finding);
 // "USB Serial Port" from "USB Serial Port (COM5)".
 std::string DeviceDescription(const std::string &friendlyName, const std::string &port);
 
 // What the finding means, and what to do about it, a line each.
 std::vector<std::string> DescribeFinding(const Finding &finding);
 
-} // namespace keytest
+} // namespace portsetup

@@ -1,8 +1,8 @@
-#include "keytest/SystemMessage.h"
+#include "portsetup/SystemMessage.h"
 
 #include <cctype>
 
-namespace keytest {
+namespace portsetup {
 
 std::string TidySystemMessageText(const std::string &raw, const std::string &subject)
 {
@@ -43,4 +43,4 @@ std::string TidySystemMessage(const std::string &raw, const std::string &subject
     return message + " (error " + std::to_string(code) + ")";
 }
 
-} // namespace keytest
+} // namespace portsetup

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace keytest {
+namespace portsetup {
 
 // Windows' message for `error`, with `subject` (the file or device the call
 // was about) in place of its %1: "... is not a valid Win32 application
@@ -14,4 +14,4 @@ std::string ErrorText(DWORD error, const std::string &subject);
 // Windows' message for `error` alone, "Access is denied"; empty when it has none.
 std::string SystemMessageText(unsigned long error);
 
-} // namespace keytest
+} // namespace portsetup

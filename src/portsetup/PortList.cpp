@@ -1,4 +1,4 @@
-#include "keytest/PortList.h"
+#include "portsetup/PortList.h"
 
 #include <algorithm>
 #include <map>
@@ -6,10 +6,10 @@
 #include "commio/DeviceClaim.h"
 #include "commio/PortMap.h"
 #include "commio/WindowsErrors.h"
-#include "keytest/OpenFailure.h"
+#include "portsetup/OpenFailure.h"
 #include "library/PortChoice.h"
 
-namespace keytest {
+namespace portsetup {
 std::string ComName(std::string_view name)
 {
     const unsigned number = commio::ComNumber(name);
@@ -243,4 +243,4 @@ std::string FriendlyNameOf(const std::vector<PortInfo> &ports, const std::string
     return {};
 }
 
-} // namespace keytest
+} // namespace portsetup

@@ -6,29 +6,24 @@
 #include <vector>
 
 #include "commio/CommApi.h"
-#include "keytest/KeyTestOptions.h"
-#include "keytest/PortList.h"
+#include "portsetup/PortList.h"
 
-namespace keytest {
+namespace portsetup {
 
 // The Ports device class, the registry's serial devices and the DOS device
 // names, merged. Under Wine the first of them is empty.
-std::vector<keytest::PortInfo> ListWindowsPorts();
+std::vector<PortInfo> ListWindowsPorts();
 
 // What --ports lists and a search watches: the ports Windows lists, and the
 // standard names COM1 to COM4 where they open though no list holds them
 // (those are probed already; the listed ones are not).
-std::vector<keytest::PortInfo> ListPortsToSearch(commio::CommApi &serial);
+std::vector<PortInfo> ListPortsToSearch(commio::CommApi &serial);
 
 // The port list as --ports and the window's port picker show it: the same
 // ports, each probed (free, held by another program, not a serial port...),
 // with the line of io-ports.txt that maps it.
-std::vector<keytest::PortInfo> ListAndProbePorts(commio::CommApi &serial, const std::string &mapPath,
+std::vector<PortInfo> ListAndProbePorts(commio::CommApi &serial, const std::string &mapPath,
                                                  std::string &mapProblem);
-
-// io-ports.txt beside the comm-port io.dll: the one --io names, else the
-// one beside Zelbin_Serial.dll (--dll, else beside this program).
-std::string PortMapPathFor(const KeyTestOptions &options);
 
 // For the preflight: the name Windows gives the device a test uses, such as
 // "COM5 is \"USB Serial Port (COM5)\"", or empty when it gives none; with the
@@ -38,7 +33,8 @@ std::string PortMapPathFor(const KeyTestOptions &options);
 std::string DeviceNameLine(const std::string &device, bool commio, const std::string &ioPath, std::uint16_t base,
                            std::string &warning);
 
-// --ports: the list, each port probed, and its line of io-ports.txt.
-int ListPorts(const KeyTestOptions &options);
+// --ports: the list, each port probed, and its line of the io-ports.txt at
+// `mapPath`, printed.
+void PrintPortList(const std::string &mapPath);
 
-} // namespace keytest
+} // namespace portsetup

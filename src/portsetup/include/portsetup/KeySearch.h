@@ -11,20 +11,26 @@
 #include <vector>
 
 #include "commio/CommApi.h"
-#include "keytest/KeyFinder.h"
-#include "keytest/KeyTestOptions.h"
-#include "keytest/PortList.h"
+#include "portsetup/KeyFinder.h"
+#include "portsetup/PortList.h"
 
-namespace keytest {
+namespace portsetup {
+
+// How long a search watches: until a second after press `presses`, or
+// `seconds` in any case; 0 for the defaults below.
+struct SearchLimits {
+    std::uint32_t presses = 0;
+    double seconds = 0;
+};
+constexpr std::uint32_t FindDefaultPresses = 3;
+constexpr double FindDefaultSeconds = 30;
 
 class KeySearch {
 public:
     using Print = std::function<void(const std::string &line)>;
 
-    // --presses ends the search a second after that press, --seconds in
-    // any case (FindDefaultPresses and FindDefaultSeconds where not given).
     // `hint` follows the instruction to press: how to stop.
-    KeySearch(commio::CommApi &api, const KeyTestOptions &options, std::string hint, Print print);
+    KeySearch(commio::CommApi &api, const SearchLimits &limits, std::string hint, Print print);
     unsigned Presses() const { return presses_; }
 
     // Opens the ports and says which are watched and which skipped, then
@@ -49,4 +55,4 @@ private:
     std::vector<unsigned> shown_; // each port's and line's changes, as last printed
 };
 
-} // namespace keytest
+} // namespace portsetup

@@ -1,13 +1,17 @@
-#include "keytest/KeySearch.h"
+#include "portsetup/KeySearch.h"
 
 #include <cstdio>
 #include <utility>
 
-namespace keytest {
+#include "uart/ModemLines.h"
 
-KeySearch::KeySearch(commio::CommApi &api, const KeyTestOptions &options, std::string hint, Print print)
-    : finder_(api), presses_(options.presses ? options.presses : FindDefaultPresses),
-      seconds_(options.seconds > 0 ? options.seconds : FindDefaultSeconds), hint_(std::move(hint)),
+namespace portsetup {
+
+using namespace uart; // the modem lines, by the names the UART model gives them
+
+KeySearch::KeySearch(commio::CommApi &api, const SearchLimits &limits, std::string hint, Print print)
+    : finder_(api), presses_(limits.presses ? limits.presses : FindDefaultPresses),
+      seconds_(limits.seconds > 0 ? limits.seconds : FindDefaultSeconds), hint_(std::move(hint)),
       print_(std::move(print))
 {
 }
@@ -68,4 +72,4 @@ void KeySearch::PrintChanges()
         }
 }
 
-} // namespace keytest
+} // namespace portsetup

@@ -4,7 +4,7 @@
 
 #include "commio/WindowsErrors.h"
 
-namespace keytest {
+namespace portsetup {
 
 // What a failed open of a COM device says, for every reader of it in the
 // key tester (the port list, the search, the advice on the io.dll's
@@ -27,4 +27,4 @@ constexpr OpenFailure ClassifyOpenFailure(std::uint32_t error)
     }
 }
 
-} // namespace keytest
+} // namespace portsetup

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace keytest {
+namespace portsetup {
 
 // `raw` as FormatMessage gives it with FORMAT_MESSAGE_IGNORE_INSERTS (empty
 // when it has none for `code`); `subject` is what the call was about, such as
@@ -16,4 +16,4 @@ std::string TidySystemMessage(const std::string &raw, const std::string &subject
 // The same text without the code: "Access is denied"; empty when `raw` is.
 std::string TidySystemMessageText(const std::string &raw, const std::string &subject);
 
-} // namespace keytest
+} // namespace portsetup

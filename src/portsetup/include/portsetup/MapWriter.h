@@ -5,14 +5,18 @@
 #include <string>
 
 #include "commio/PortMap.h"
-#include "keytest/KeyFinder.h"
+#include "portsetup/KeyFinder.h"
 
-namespace keytest {
+namespace portsetup {
 
 // Reads the port map at `path` through the io.dll's parser into `map`.
 // Returns an empty text when it was read, else why not, for the --ports
 // report: "not there", or the parser's complaint with its line.
 std::string ReadPortMapFile(const std::string &path, commio::PortMapResult &map);
+
+// The mapping line for a finding, formatted by the port map's own module:
+// "any = COM5 usb=1A86:7523:A50285BI line=DSR invert".
+std::string MapLineFor(const Finding &finding);
 
 // The whole file for a finding of Finding::Kind::Found.
 std::string PortMapText(const Finding &finding);
@@ -30,4 +34,4 @@ struct MapWriteResult {
 // previous state is put back and the message says why.
 MapWriteResult WritePortMapFile(const std::string &path, const Finding &finding);
 
-} // namespace keytest
+} // namespace portsetup

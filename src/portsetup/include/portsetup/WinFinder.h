@@ -1,0 +1,19 @@
+// The finding of a search written to io-ports.txt, as the console's
+// --write-map writes it and the window's search offers to.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "portsetup/KeyFinder.h"
+
+namespace portsetup {
+
+// The line for the key found, written into the io-ports.txt at `mapPath`
+// (the old file kept as .bak). Prints what it did, and a warning where the
+// io.dll beside it is not the comm-port one; false when nothing could be
+// written.
+bool WriteFoundMap(const std::string &mapPath, const Finding &finding,
+                   const std::function<void(const std::string &)> &print);
+
+} // namespace portsetup
