@@ -25,6 +25,7 @@
 #include "keytest/IoStatus.h"
 #include "portsetup/KeySearch.h"
 #include "keytest/KeyTestOptions.h"
+#include "keytest/KeyWindowController.h"
 #include "keytest/KeyWindowModel.h"
 #include "portsetup/MapWriter.h"
 #include "uart/ModemLines.h"
@@ -47,28 +48,74 @@ enum : UINT_PTR { TimerTest = 1, TimerFind = 2 };
 
 
 
+void Show();
+
+// The window's controller reaches Windows through this: the libraries, the
+// ports, the serial driver, the clock and a question box.
+class Win32WindowHost final : public WindowHost {
+public:
+    explicit Win32WindowHost(const KeyTestOptions &options) : options_(options) {}
+    std::string LoadLibraries() override
+    {
+        const std::string error = keytest::LoadLibraries(options_, libraries_);
+        target_ = std::make_unique<LoadedTarget>(libraries_);
+        return error;
+    }
+    void UnloadLibraries() override { keytest::UnloadLibraries(libraries_); }
+    KeyTestTarget &Target() override { return *target_; }
+    IoDescription DescribeIo() override
+    {
+        // The driver check first: it is what makes a comm-port io.dll claim
+        // its device, so its status is read after it.
+        const bool driver = libraries_.isDriverInstalled() != 0;
+        const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;
+        return {libraries_.ioPath, libraries_.ioKind, driver, libraries_.commio, status ? status : ""};
+    }
+    std::vector<PortInfo> ListAndProbePorts(std::string &mapProblem) override
+    {
+        return portsetup::ListAndProbePorts(serial_, MapPath(), mapProblem);
+    }
+    std::vector<PortInfo> PortsToSearch() override { return ListPortsToSearch(serial_); }
+    commio::CommApi &Serial() override { return serial_; }
+    std::uint32_t Ticks() override { return GetTickCount(); }
+    bool Ask(const std::string &title, const std::string &question) override;
+    std::string MapPath() override { return PortMapPathFor(options_); }
+    bool WriteMap(const Finding &finding, const std::function<void(const std::string &)> &print) override
+    {
+        return WriteFoundMap(MapPath(), finding, print);
+    }
+    SystemText SystemMessages() override { return SystemMessageText; }
+
+private:
+    const KeyTestOptions &options_;
+    Libraries libraries_;
+    std::unique_ptr<LoadedTarget> target_;
+    commio::Win32Comm serial_;
+};
+
 struct App {
     HWND window = nullptr;
     HFONT font = nullptr;
     UINT dpi = 96;
     KeyTestOptions options;
-    Libraries libraries;
-    std::string loadError;
-    std::unique_ptr<LoadedTarget> target;
-    std::vector<PortInfo> ports;
     KeyWindowModel model;
+    Win32WindowHost host{options};
+    KeyWindowController controller{host, model};
     std::unique_ptr<Clock> clock;
     std::unique_ptr<TimerResolution> resolution;
     std::unique_ptr<KeyWindowTest> test;
     double shownUntil = 0; // the strip's right edge once a test has ended
     DWORD lastPaint = 0;
     std::size_t logShown = 0;
-
-    std::unique_ptr<commio::Win32Comm> serial;
-    std::unique_ptr<KeySearch> search;
 };
 
 App app;
+
+bool Win32WindowHost::Ask(const std::string &title, const std::string &question)
+{
+    Show(); // the window as it stands while it asks
+    return MessageBoxA(app.window, question.c_str(), title.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
 
 int Scale(int pixels) { return MulDiv(pixels, static_cast<int>(app.dpi), 96); }
 
@@ -96,7 +143,7 @@ RECT DrawingArea()
 void Show()
 {
     const WindowControls controls = app.model.Controls();
-    const bool loaded = app.loadError.empty();
+    const bool loaded = app.controller.Loaded();
     EnableWindow(Item(IdPorts), controls.ports);
     EnableWindow(Item(IdParams), controls.ports);
     EnableWindow(Item(IdFind), controls.find);
@@ -120,51 +167,13 @@ void Show()
     InvalidateRect(app.window, &area, FALSE);
 }
 
-void FillPorts()
+// The port list and the io.dll line, as the controller has them after a load.
+void ShowLoaded()
 {
-    commio::Win32Comm serial;
-    std::string mapProblem;
-    app.ports = ListAndProbePorts(serial, PortMapPathFor(app.options), mapProblem);
     SendMessageA(Item(IdPorts), CB_RESETCONTENT, 0, 0);
-    for (const PortInfo &port : app.ports) {
-        std::string item = port.name;
-        if (!port.friendlyName.empty())
-            item += "  " + port.friendlyName;
-        item += "  (" + AccessText(port.access, port.accessError) + ")";
-        if (port.mapLine)
-            item += "  io-ports.txt line " + std::to_string(port.mapLine);
+    for (const std::string &item : app.controller.PortItems())
         SendMessageA(Item(IdPorts), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
-    }
-}
-
-void ShowIo()
-{
-    if (!app.loadError.empty()) {
-        SetText(IdIo, "Cannot test: " + app.loadError);
-        return;
-    }
-    std::string text = "io.dll: " + app.libraries.ioPath;
-    if (!app.libraries.ioKind.empty())
-        text += " (" + app.libraries.ioKind + ")";
-    text += app.libraries.isDriverInstalled() ? ", driver answers" : ", driver does not answer";
-    if (app.libraries.commio) {
-        const char *status = app.libraries.commioStatus();
-        if (status)
-            text += "; " + ExplainIoStatus(status, SystemMessageText).text;
-    }
-    SetText(IdIo, text);
-}
-
-// Loads the key library and its io.dll, lists the ports (before a comm-port
-// io.dll claims those of its map, so that they are listed as they are) and
-// says which io.dll it is.
-void LoadAndList()
-{
-    app.loadError = LoadLibraries(app.options, app.libraries);
-    if (app.loadError.empty() && !app.target)
-        app.target = std::make_unique<LoadedTarget>(app.libraries);
-    FillPorts();
-    ShowIo();
+    SetText(IdIo, app.controller.IoLine());
 }
 
 void ArmTestTimer(std::uint32_t ms) { SetTimer(app.window, TimerTest, std::max<std::uint32_t>(ms, 1), nullptr); }
@@ -174,13 +183,13 @@ void TestEnded()
     KillTimer(app.window, TimerTest);
     app.shownUntil = app.clock ? app.clock->Seconds() : 0;
     app.resolution.reset();
-    ShowIo();
+    SetText(IdIo, app.controller.IoLine());
     Show();
 }
 
 void StartTest()
 {
-    if (!app.loadError.empty() || (app.test && app.test->Running()))
+    if (!app.controller.Loaded() || (app.test && app.test->Running()))
         return;
     app.resolution = std::make_unique<TimerResolution>();
     app.clock = std::make_unique<Clock>();
@@ -192,7 +201,7 @@ void StartTest()
     // A new test's list starts empty, however long the last one's was.
     SendMessageA(Item(IdLog), LB_RESETCONTENT, 0, 0);
     app.logShown = 0;
-    app.test = std::make_unique<KeyWindowTest>(app.options, TextOf(IdParams), *app.target, *app.clock, app.model,
+    app.test = std::make_unique<KeyWindowTest>(app.options, TextOf(IdParams), app.controller.Target(), *app.clock, app.model,
                                                startedAt);
     if (app.test->Start()) {
         ArmTestTimer(0);
@@ -229,46 +238,22 @@ void TickTest()
 
 void StartFind()
 {
-    app.model.FindStarted();
-    // The search opens every port itself: a comm-port io.dll gives back the
-    // ports it holds, and is loaded again after the search, with the map as
-    // it is then.
-    UnloadLibraries(app.libraries);
-    app.loadError = "the libraries are unloaded while the search runs";
-    app.serial = std::make_unique<commio::Win32Comm>();
-    // The console's search, its lines into the log.
-    app.search = std::make_unique<KeySearch>(*app.serial, SearchLimits{app.options.presses, app.options.seconds}, "Stop stops it.",
-                                                      [](const std::string &line) { app.model.Print(line); });
-    app.search->Begin(ListPortsToSearch(*app.serial), GetTickCount());
-    app.model.Status("Press the key " + std::to_string(app.search->Presses()) +
-                     " times now, briefly, with a pause between.");
+    app.controller.StartFind({app.options.presses, app.options.seconds});
     Show();
     SetTimer(app.window, TimerFind, 10, nullptr);
 }
 
-// Ends the search (`stopped`: why it was cut short, or empty), and offers
-// to write the map line for a key it found, as --write-map writes it.
 void EndFind(const std::string &stopped)
 {
     KillTimer(app.window, TimerFind);
-    const Finding finding = app.search->End(stopped);
-    app.search.reset();
-    app.serial.reset();
-    app.model.FindFinished({});
-    Show();
-    if (finding.kind == Finding::Kind::Found && stopped.empty()) {
-        const std::string ask =
-            "Write this line to " + PortMapPathFor(app.options) + "?\n\n" + MapLineFor(finding);
-        if (MessageBoxA(app.window, ask.c_str(), "Found the key", MB_YESNO | MB_ICONQUESTION) == IDYES)
-            WriteFoundMap(PortMapPathFor(app.options), finding, [](const std::string &line) { app.model.Print(line); });
-    }
-    LoadAndList();
+    app.controller.EndFind(stopped);
+    ShowLoaded();
     Show();
 }
 
 void TickFind()
 {
-    const bool over = app.search->Poll(GetTickCount());
+    const bool over = app.controller.PollFind();
     Show();
     if (over)
         EndFind("");
@@ -451,7 +436,8 @@ void Create(HWND window)
     MakeFont();
     Layout();
 
-    LoadAndList();
+    app.controller.LoadAndList();
+    ShowLoaded();
     Show();
     SetFocus(Item(IdPorts));
 }
@@ -462,8 +448,8 @@ void Command(int id, int code)
     case IdPorts:
         if (code == CBN_SELCHANGE) {
             const LRESULT index = SendMessageA(Item(IdPorts), CB_GETCURSEL, 0, 0);
-            if (index >= 0 && static_cast<std::size_t>(index) < app.ports.size())
-                SetText(IdParams, app.ports[static_cast<std::size_t>(index)].name);
+            if (index >= 0 && static_cast<std::size_t>(index) < app.controller.Ports().size())
+                SetText(IdParams, app.controller.Ports()[static_cast<std::size_t>(index)].name);
         }
         break;
     case IDOK: // Enter
@@ -472,7 +458,7 @@ void Command(int id, int code)
             StartTest();
         break;
     case IdStop:
-        if (app.search)
+        if (app.controller.Searching())
             EndFind("Stopped. ");
         else
             StopTest();
@@ -480,7 +466,7 @@ void Command(int id, int code)
     case IDCANCEL: // Esc: stops a test or a search; with neither running, closes
         if (app.test && app.test->Running())
             StopTest();
-        else if (app.search)
+        else if (app.controller.Searching())
             EndFind("Stopped. ");
         else
             PostMessageA(app.window, WM_CLOSE, 0, 0);
@@ -504,7 +490,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_TIMER:
         if (wParam == TimerTest)
             TickTest();
-        else if (wParam == TimerFind && app.search)
+        else if (wParam == TimerFind && app.controller.Searching())
             TickFind();
         return 0;
     case WM_PAINT: Paint(); return 0;
@@ -520,15 +506,14 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         // Listening stops, and the searched ports are given back, before the
         // window and the DLLs go.
         StopTest();
-        if (app.search) {
+        if (app.controller.Searching()) {
             KillTimer(window, TimerFind);
-            app.search->End("Stopped. ");
+            app.controller.AbandonFind();
         }
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
         app.test.reset();
-        app.search.reset();
         PostQuitMessage(0);
         return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);
@@ -574,6 +559,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    UnloadLibraries(app.libraries);
+    app.host.UnloadLibraries();
     return KeyTestOk;
 }

@@ -1,0 +1,77 @@
+#include "keytest/KeyWindowController.h"
+
+#include "portsetup/MapWriter.h"
+
+namespace keytest {
+
+void KeyWindowController::LoadAndList()
+{
+    loadError_ = host_.LoadLibraries();
+    std::string mapProblem;
+    ports_ = host_.ListAndProbePorts(mapProblem);
+}
+
+std::vector<std::string> KeyWindowController::PortItems() const
+{
+    std::vector<std::string> items;
+    for (const portsetup::PortInfo &port : ports_) {
+        std::string item = port.name;
+        if (!port.friendlyName.empty())
+            item += "  " + port.friendlyName;
+        item += "  (" + portsetup::AccessText(port.access, port.accessError) + ")";
+        if (port.mapLine)
+            item += "  io-ports.txt line " + std::to_string(port.mapLine);
+        items.push_back(item);
+    }
+    return items;
+}
+
+std::string KeyWindowController::IoLine()
+{
+    if (!loadError_.empty())
+        return "Cannot test: " + loadError_;
+    const IoDescription io = host_.DescribeIo();
+    std::string text = "io.dll: " + io.path;
+    if (!io.kind.empty())
+        text += " (" + io.kind + ")";
+    text += io.driverAnswers ? ", driver answers" : ", driver does not answer";
+    if (io.commio && !io.commioStatus.empty())
+        text += "; " + ExplainIoStatus(io.commioStatus, host_.SystemMessages()).text;
+    return text;
+}
+
+void KeyWindowController::StartFind(const portsetup::SearchLimits &limits)
+{
+    model_.FindStarted();
+    host_.UnloadLibraries();
+    loadError_ = "the libraries are unloaded while the search runs";
+    search_ = std::make_unique<portsetup::KeySearch>(host_.Serial(), limits, "Stop stops it.",
+                                                     [this](const std::string &line) { model_.Print(line); });
+    search_->Begin(host_.PortsToSearch(), host_.Ticks());
+    model_.Status("Press the key " + std::to_string(search_->Presses()) + " times now, briefly, with a pause between.");
+}
+
+bool KeyWindowController::PollFind() { return search_ && search_->Poll(host_.Ticks()); }
+
+void KeyWindowController::EndFind(const std::string &stopped)
+{
+    if (!search_)
+        return;
+    const portsetup::Finding finding = search_->End(stopped);
+    search_.reset();
+    model_.FindFinished({});
+    // A search cut short is no finding to act on.
+    if (finding.kind == portsetup::Finding::Kind::Found && stopped.empty() &&
+        host_.Ask("Found the key", "Write this line to " + host_.MapPath() + "?\n\n" + portsetup::MapLineFor(finding)))
+        host_.WriteMap(finding, [this](const std::string &line) { model_.Print(line); });
+    LoadAndList();
+}
+
+void KeyWindowController::AbandonFind()
+{
+    if (search_)
+        search_->End("Stopped. ");
+    search_.reset();
+}
+
+} // namespace keytest

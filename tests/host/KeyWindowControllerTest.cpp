@@ -1,0 +1,204 @@
+// The key tester window's controller over a fake of Windows: the port
+// list's texts, the io.dll line, and the search for the key as the window
+// runs it (libraries given back, the question, the map written or not,
+// the libraries loaded again).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "comdevices/ComDevices.h"
+#include "keytest/KeyWindowController.h"
+
+using namespace keytest; // the key tester's own names, unqualified as in its own code
+
+namespace {
+
+using portsetup::PortAccess;
+using portsetup::PortInfo;
+
+class IdleTarget final : public KeyTestTarget {
+public:
+    void StartListen(const char *) override {}
+    bool IsZBToggle() override { return false; }
+    void SetToggled(bool) override {}
+    void StopListen() override {}
+    bool DriverAnswers() override { return false; }
+    LineLevels ReadLines(std::uint16_t) override { return {}; }
+    bool UartAnswers(std::uint16_t) override { return false; }
+    std::string IoStatus() override { return {}; }
+};
+
+struct FakeHost final : WindowHost {
+    std::string loadError;
+    IoDescription io;
+    std::vector<PortInfo> ports;
+    sim::ComDevices devices;
+    bool answer = true;
+    int loads = 0, unloads = 0, lists = 0;
+    std::vector<std::string> asked;
+    std::vector<std::string> written; // the port of each finding written
+    IdleTarget target;
+
+    std::string LoadLibraries() override { return ++loads, loadError; }
+    void UnloadLibraries() override { ++unloads; }
+    KeyTestTarget &Target() override { return target; }
+    IoDescription DescribeIo() override { return io; }
+    std::vector<PortInfo> ListAndProbePorts(std::string &) override { return ++lists, ports; }
+    std::vector<PortInfo> PortsToSearch() override { return ports; }
+    commio::CommApi &Serial() override { return devices; }
+    std::uint32_t Ticks() override { return devices.Ticks(); }
+    bool Ask(const std::string &, const std::string &question) override { return asked.push_back(question), answer; }
+    std::string MapPath() override { return "C:\\Host\\io-ports.txt"; }
+    bool WriteMap(const portsetup::Finding &finding, const std::function<void(const std::string &)> &print) override
+    {
+        written.push_back(finding.port);
+        print("Wrote " + MapPath());
+        return true;
+    }
+    SystemText SystemMessages() override
+    {
+        return [](unsigned long code) { return code == 2 ? std::string("File not found") : std::string(); };
+    }
+};
+
+PortInfo Port(const char *name, const char *friendly, PortAccess access, std::uint32_t error, int mapLine)
+{
+    PortInfo port;
+    port.name = name;
+    port.friendlyName = friendly;
+    port.access = access;
+    port.accessError = error;
+    port.mapLine = mapLine;
+    return port;
+}
+
+TEST(KeyWindowController, ListsThePortsAsTheConsoleNamesThem)
+{
+    FakeHost host;
+    host.ports = {Port("COM1", "", PortAccess::NotSerial, 1, 0),
+                  Port("COM5", "USB Serial Port (COM5)", PortAccess::Free, 0, 2),
+                  Port("COM6", "Communications Port (COM6)", PortAccess::Held, 5, 0)};
+    KeyWindowModel model;
+    KeyWindowController controller(host, model);
+    controller.LoadAndList();
+    EXPECT_EQ(controller.PortItems(),
+              (std::vector<std::string>{
+                  "COM1  (opens, but is not a serial port (error 1 at its settings))",
+                  "COM5  USB Serial Port (COM5)  (free)  io-ports.txt line 2",
+                  "COM6  Communications Port (COM6)  (held by another program (a host or terminal has it open: "
+                  "close it first))"}));
+    EXPECT_EQ(host.lists, 1);
+}
+
+TEST(KeyWindowController, SaysWhichIoDllIsLoadedOrWhyNothingCanBeTested)
+{
+    const struct {
+        const char *name;
+        std::string loadError;
+        IoDescription io;
+        std::string line;
+    } cases[] = {
+        {"nothing loaded", "cannot load C:\\Host\\Zelbin_Serial.dll: Module not found (error 126)", {},
+         "Cannot test: cannot load C:\\Host\\Zelbin_Serial.dll: Module not found (error 126)"},
+        {"the stand-in",
+         "",
+         {"C:\\Host\\io.dll", "stand-in io.dll: a simulated PC, no hardware", true, false, ""},
+         "io.dll: C:\\Host\\io.dll (stand-in io.dll: a simulated PC, no hardware), driver answers"},
+        {"the comm-port io.dll holding nothing",
+         "",
+         {"C:\\Host\\io.dll", "commio io.dll, over the Windows serial driver", false, true,
+          "COM9 for any UART: not held, CreateFile failed (error 2); retrying"},
+         "io.dll: C:\\Host\\io.dll (commio io.dll, over the Windows serial driver), driver does not answer; COM9 for "
+         "any UART: not held, CreateFile failed (error 2: File not found); retrying"},
+    };
+    for (const auto &c : cases) {
+        FakeHost host;
+        host.loadError = c.loadError;
+        host.io = c.io;
+        KeyWindowModel model;
+        KeyWindowController controller(host, model);
+        controller.LoadAndList();
+        EXPECT_EQ(controller.Loaded(), c.loadError.empty()) << c.name;
+        EXPECT_EQ(controller.IoLine(), c.line) << c.name;
+    }
+}
+
+// The search as the window runs it, with a key on COM5's DSR pressed three
+// times: the libraries are given back first, and loaded again (with the
+// ports listed again) however the search ends; the map line is offered
+// only for a key found by a search that ran to its end, and written only
+// when the technician says yes.
+TEST(KeyWindowController, SearchGivesTheLibrariesBackAndOffersTheMapLine)
+{
+    const struct {
+        const char *name;
+        bool pressed;       // the key pressed three times
+        const char *stopped; // null: the search runs to its end
+        bool answer;
+        bool asked, written;
+    } cases[] = {
+        {"found, and yes", true, nullptr, true, true, true},
+        {"found, and no", true, nullptr, false, true, false},
+        {"found, but stopped", true, "Stopped. ", true, false, false},
+        {"nothing pressed", false, nullptr, true, false, false},
+    };
+    for (const auto &c : cases) {
+        FakeHost host;
+        host.answer = c.answer;
+        host.ports = {Port("COM5", "USB Serial Port (COM5)", PortAccess::Unknown, 0, 0)};
+        host.devices.Plug("COM5");
+        KeyWindowModel model;
+        KeyWindowController controller(host, model);
+        controller.LoadAndList();
+        controller.StartFind({3, 6});
+        EXPECT_EQ(host.unloads, 1) << c.name;
+        EXPECT_FALSE(controller.Loaded()) << c.name << ": a test can't start while the libraries are away";
+        EXPECT_EQ(model.CurrentPhase(), KeyWindowModel::Phase::Finding) << c.name;
+        EXPECT_EQ(model.StatusText(), "Press the key 3 times now, briefly, with a pause between.") << c.name;
+        bool over = false;
+        for (std::uint32_t now = 0; now <= 7000 && !over && !(c.stopped && now == 2000); now += 10) {
+            for (std::uint32_t press = 500; c.pressed && press <= 1700; press += 600) {
+                if (now == press)
+                    host.devices.SetInput("COM5", commio::ModemDsr, true);
+                if (now == press + 200)
+                    host.devices.SetInput("COM5", commio::ModemDsr, false);
+            }
+            over = controller.PollFind();
+            host.devices.Advance(10);
+        }
+        EXPECT_EQ(over, !c.stopped) << c.name;
+        controller.EndFind(c.stopped ? c.stopped : "");
+        EXPECT_FALSE(controller.Searching()) << c.name;
+        EXPECT_EQ(host.devices.HandlesHeld(), 0u) << c.name;
+        EXPECT_EQ(host.asked, c.asked ? std::vector<std::string>{"Write this line to C:\\Host\\io-ports.txt?\n\nany = "
+                                                                 "COM5 line=DSR"}
+                                      : std::vector<std::string>{})
+            << c.name;
+        EXPECT_EQ(host.written, c.written ? std::vector<std::string>{"COM5"} : std::vector<std::string>{}) << c.name;
+        EXPECT_EQ(host.loads, 2) << c.name;
+        EXPECT_EQ(host.lists, 2) << c.name;
+        EXPECT_TRUE(controller.Loaded()) << c.name;
+        EXPECT_NE(model.CurrentPhase(), KeyWindowModel::Phase::Finding) << c.name;
+    }
+}
+
+// Closing the window during a search: the ports given back, nothing asked,
+// nothing loaded again.
+TEST(KeyWindowController, AbandonedSearchGivesThePortsBackAndLoadsNothing)
+{
+    FakeHost host;
+    host.ports = {Port("COM5", "", PortAccess::Unknown, 0, 0)};
+    host.devices.Plug("COM5");
+    KeyWindowModel model;
+    KeyWindowController controller(host, model);
+    controller.LoadAndList();
+    controller.StartFind({});
+    EXPECT_GT(host.devices.HandlesHeld(), 0u);
+    controller.AbandonFind();
+    EXPECT_EQ(host.devices.HandlesHeld(), 0u);
+    EXPECT_TRUE(host.asked.empty());
+    EXPECT_EQ(host.loads, 1);
+}
+
+} // namespace
