@@ -7,6 +7,7 @@
 
 #include "ConsoleStop.h"
 #include "WinLibraries.h"
+#include "keytest/FindEnding.h"
 #include "commio/Win32Comm.h"
 #include "portsetup/KeySearch.h"
 #include "portsetup/WinErrors.h"
@@ -42,18 +43,11 @@ int FindKeyOnConsole(const KeyTestOptions &options)
         }
     const portsetup::Finding finding = search.End(interrupted ? "Stopped (Ctrl+C). " : "");
     stop.Done();
-    if (finding.kind != portsetup::Finding::Kind::Found)
-        return KeyTestNoKeyFound;
-    if (!options.writeMap) {
-        std::printf("zelbin-keytest --find --write-map writes that line to io-ports.txt for you.\n");
-        return KeyTestOk;
-    }
-    // A search cut short is no finding to act on: the map stays as it was.
-    if (interrupted) {
-        std::printf("The search was stopped before its end, so io-ports.txt is left as it was; search again to "
-                    "write it.\n");
-        return KeyTestNoKeyFound;
-    }
+    const FindEnding ending = EndOfFind(finding, options.writeMap, interrupted);
+    if (!ending.said.empty())
+        PrintLine(ending.said);
+    if (!ending.writeMap)
+        return ending.status;
     return portsetup::WriteFoundMap(PortMapPathFor(options), finding, PrintLine) ? KeyTestOk : KeyTestCannotRun;
 }
 
