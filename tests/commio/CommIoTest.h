@@ -9,6 +9,7 @@
 #include "commio/CommIo.h"
 #include "commio/PortMap.h"
 #include "comdevices/ComDevices.h"
+#include "CountingApi.h"
 #include "testsupport/LibraryUartSetUp.h"
 
 using Calls = std::vector<std::string>;
@@ -63,6 +64,9 @@ protected:
     Calls Taken() { return devices.TakeCalls(); }
 
     sim::ComDevices devices;
-    commio::CommIo io{devices};
+    // The core's calls pass through the counting API: its clock reads, and
+    // what the Windows binding relies on, are there to check.
+    CountingApi api{devices};
+    commio::CommIo io{api};
 };
 

@@ -1,7 +1,10 @@
 // A mapping's wiring carried out by the comm-port io.dll core: the chosen
 // line read as CTS with its delta bit, inverted if asked, debounced on the
-// io.dll's own clock; and a USB adapter found on whichever port it has now.
+// io.dll's own clock, to the millisecond across the clock's wrap; and a USB
+// adapter found on whichever port it has now.
 #include "CommIoTest.h"
+#include "CountingApi.h"
+#include "commio/KeyWiring.h"
 
 #include "testsupport/Allocations.h"
 
@@ -252,6 +255,99 @@ TEST_F(Adapter, PlainMapsDoNotListPorts)
     Map("any = COM5 line=DSR");
     ASSERT_EQ(io.IsDriverInstalled(), 1);
     EXPECT_EQ(Taken(), (Calls{"CreateFile(\"\\\\.\\COM5\") -> c1", "SetCommState(c1, dtr off, rts off)"}));
+}
+
+// ---- The debounce and its clock ------------------------------------------------
+
+commio::PortMapping Mapping(const char *text)
+{
+    const commio::PortMapResult map = commio::ParsePortMap(text);
+    EXPECT_EQ(map.error, "") << text;
+    return map.uarts.empty() ? commio::PortMapping{} : map.uarts[0];
+}
+
+struct Hold {
+    const char *name;
+    std::uint8_t debounce; // ms
+    std::uint32_t start;   // the clock when the press is shown
+};
+
+std::ostream &operator<<(std::ostream &os, const Hold &h) { return os << h.name; }
+
+// A key on CTS, the CTS bit as shown; the clock the simulated devices'.
+class Wiring : public ::testing::Test {
+protected:
+    int Key(bool down) { return (wiring.Apply(down ? commio::ModemCts : 0, clock) & commio::ModemCts) ? 1 : 0; }
+
+    sim::ComDevices devices;
+    CountingApi clock{devices};
+    commio::KeyWiring wiring;
+};
+
+class DebounceHold : public Wiring, public ::testing::WithParamInterface<Hold> {};
+
+TEST_P(DebounceHold, HoldsOffForItsTimeToTheMillisecondAcrossTheWrap)
+{
+    const std::uint32_t hold = GetParam().debounce;
+    wiring.Configure(Mapping(("any = COM5 debounce=" + std::to_string(hold)).c_str()));
+    devices.Advance(GetParam().start);
+    EXPECT_EQ(Key(true), 1) << "shown at once";
+    devices.Advance(hold - 1);
+    EXPECT_EQ(Key(false), 1) << "a millisecond short of the hold";
+    devices.Advance(1);
+    EXPECT_EQ(Key(false), 0);
+    devices.Advance(hold - 1);
+    EXPECT_EQ(Key(true), 0) << "the next press, as long after the release";
+    devices.Advance(1);
+    EXPECT_EQ(Key(true), 1);
+    devices.Advance(hold);
+    EXPECT_EQ(Key(true), 1); // quiet for a whole hold: the next change passes at once
+    EXPECT_EQ(Key(false), 0);
+}
+
+const Hold kHolds[] = {
+    {"FromZero", 20, 0},
+    {"WrapWhileHeld", 20, 0xFFFFFFF8u},
+    {"WrapAtTheHoldsEnd", 20, 0xFFFFFFECu},
+    {"PressAtTheLastTick", 20, 0xFFFFFFFFu},
+    {"Shortest", 1, 1000},
+    {"ShortestAcrossTheWrap", 1, 0xFFFFFFFFu},
+    {"Longest", 250, 0xFFFFFF80u},
+};
+INSTANTIATE_TEST_SUITE_P(Table, DebounceHold, ::testing::ValuesIn(kHolds),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+TEST_F(Wiring, ConfiguredAgainItHoldsNothingBack)
+{
+    wiring.Configure(Mapping("any = COM5 debounce=20"));
+    EXPECT_EQ(Key(true), 1);
+    devices.Advance(5);
+    wiring.Configure(Mapping("any = COM5 debounce=20"));
+    EXPECT_EQ(Key(false), 0);
+}
+
+TEST_F(Wiring, ReadsTheClockOnlyWhileAChangeIsHeldOff)
+{
+    wiring.Configure(Mapping("any = COM5 invert"));
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(Key(i % 2 == 0), i % 2);
+    EXPECT_EQ(clock.clockReads, 0u) << "no debounce, no clock";
+
+    wiring.Configure(Mapping("any = COM5 line=CTS debounce=20"));
+    for (int i = 0; i < 10; ++i)
+        Key(false);
+    EXPECT_EQ(clock.clockReads, 0u) << "nothing changed yet";
+    Key(true);
+    for (int ms = 0; ms < 20; ++ms) {
+        devices.Advance(1);
+        Key(true);
+    }
+    clock.clockReads = 0;
+    for (int i = 0; i < 10; ++i) {
+        devices.Advance(1);
+        EXPECT_EQ(Key(true), 1);
+    }
+    EXPECT_EQ(clock.clockReads, 0u) << "quiet since the hold ended";
 }
 
 } // namespace
