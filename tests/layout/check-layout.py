@@ -91,27 +91,34 @@ def include_dirs(targets):
     return dirs
 
 
+def includes_of(top, dirs):
+    """(file, included name, the files it may resolve to) for every include of
+    every source file below `top`, resolved as the compiler would: against
+    the file's own folder, then every include folder."""
+    for folder, _, files in os.walk(top):
+        for name in files:
+            if not name.endswith(SOURCES):
+                continue
+            path = os.path.join(folder, name)
+            for included in INCLUDE.findall(open(path, errors="replace").read()):
+                yield path, included, [os.path.join(d, included) for d in [folder] + dirs
+                                       if os.path.isfile(os.path.join(d, included))]
+
+
 def check_includes(root, dirs, build, problems):
     """Every quoted include of a shipped file resolves, and not into a test-only folder."""
     for top in SHIPPED:
-        for folder, _, files in os.walk(os.path.join(root, top)):
-            for name in files:
-                if not name.endswith(SOURCES):
-                    continue
-                path = os.path.join(folder, name)
-                for included in INCLUDE.findall(open(path, errors="replace").read()):
-                    found = [os.path.join(d, included) for d in [folder] + dirs
-                             if os.path.isfile(os.path.join(d, included))]
-                    where = os.path.relpath(path, root)
-                    if not found and '"' + included + '"' not in open(path, errors="replace").read():
-                        continue  # <...>: a system header, on none of the project's include folders
-                    if not found:
-                        problems.append('%s includes "%s", which no include folder holds' % (where, included))
-                    elif any(under(f, root, TEST_ONLY) for f in found):
-                        problems.append('%s includes "%s" from a test-only folder (%s)' % (
-                            where, included, os.path.relpath(found[0], root)))
-                    elif not all(under(f, root, SHIPPED) or under(f, build, ("include",)) for f in found):
-                        problems.append('%s includes "%s" from outside the shipped folders' % (where, included))
+        for path, included, found in includes_of(os.path.join(root, top), dirs):
+            where = os.path.relpath(path, root)
+            if not found and '"' + included + '"' not in open(path, errors="replace").read():
+                continue  # <...>: a system header, on none of the project's include folders
+            if not found:
+                problems.append('%s includes "%s", which no include folder holds' % (where, included))
+            elif any(under(f, root, TEST_ONLY) for f in found):
+                problems.append('%s includes "%s" from a test-only folder (%s)' % (
+                    where, included, os.path.relpath(found[0], root)))
+            elif not all(under(f, root, SHIPPED) or under(f, build, ("include",)) for f in found):
+                problems.append('%s includes "%s" from outside the shipped folders' % (where, included))
 
 
 # Lowest first: a file of one may include the headers of those before it,
@@ -130,20 +137,11 @@ def layer_of(path, root):
 def check_layers(root, dirs, problems):
     """No tool component includes a header of one above it."""
     for n, layer in enumerate(LAYERS):
-        for folder, _, files in os.walk(os.path.join(root, layer)):
-            for name in files:
-                if not name.endswith(SOURCES):
-                    continue
-                path = os.path.join(folder, name)
-                for included in INCLUDE.findall(open(path, errors="replace").read()):
-                    for d in [folder] + dirs:
-                        candidate = os.path.join(d, included)
-                        if os.path.isfile(candidate):
-                            above = layer_of(candidate, root)
-                            if above is not None and above > n:
-                                problems.append('%s includes "%s" from %s, above it' % (
-                                    os.path.relpath(path, root), included, LAYERS[above]))
-                            break
+        for path, included, found in includes_of(os.path.join(root, layer), dirs):
+            above = layer_of(found[0], root) if found else None
+            if above is not None and above > n:
+                problems.append('%s includes "%s" from %s, above it' % (
+                    os.path.relpath(path, root), included, LAYERS[above]))
 
 
 def check_graph(root, targets, problems):
