@@ -27,7 +27,8 @@ void AppendTap(std::vector<KeyEvent> &events, std::uint32_t atMs, std::uint32_t 
     events.push_back({at + tapMs, false});
 }
 
-bool ParseKeyScript(const std::string &text, std::vector<KeyEvent> &events, std::string &error, std::uint32_t tapMs)
+bool ParseKeyScript(const std::string &text, std::vector<KeyEvent> &events, std::string &error, std::uint32_t tapMs,
+                    const ExtraActions *extra)
 {
     events.clear();
     std::size_t at = 0;
@@ -37,38 +38,50 @@ bool ParseKeyScript(const std::string &text, std::vector<KeyEvent> &events, std:
         if (at == text.size())
             break;
         const std::size_t end = text.find_first_of(" ,\t", at);
-        const std::string item = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        ScriptItem item;
+        item.text = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
         at = end == std::string::npos ? text.size() : end;
 
-        const std::size_t sign = item.find('@');
-        const std::string action = item.substr(0, sign);
-        std::string time = sign == std::string::npos ? std::string() : item.substr(sign + 1);
-        std::string step;
-        if (action == "bounce" && time.find('/') != std::string::npos) {
-            step = time.substr(time.find('/') + 1);
-            time.erase(time.find('/'));
-            if (!AllDigits(step, 5) || std::stoul(step) == 0 || std::stoul(step) > MaxStepMs) {
-                error = "'" + item + "': the bounce step is 1 to " + std::to_string(MaxStepMs) + " ms";
-                return false;
-            }
+        const std::size_t sign = item.text.find('@');
+        item.action = item.text.substr(0, sign);
+        std::string time = sign == std::string::npos ? std::string() : item.text.substr(sign + 1);
+        if (const std::size_t slash = time.find('/'); slash != std::string::npos) {
+            item.hasArgument = true;
+            item.argument = time.substr(slash + 1);
+            time.erase(slash);
         }
+        const bool key = item.action == "press" || item.action == "release" || item.action == "tap";
         // Nine digits keep every time, plus a tap and its bounces, below 2^32.
-        if (!AllDigits(time, 9)) {
-            error = "'" + item + "': expected ACTION@MILLISECONDS";
+        if (!AllDigits(time, 9) || (key && item.hasArgument)) {
+            error = "'" + item.text + "': expected ACTION@MILLISECONDS";
             return false;
         }
-        const auto ms = static_cast<std::uint32_t>(std::stoul(time));
-        if (action == "press") {
+        item.atMs = static_cast<std::uint32_t>(std::stoul(time));
+        const std::uint32_t ms = item.atMs;
+        if (item.action == "press") {
             events.push_back({ms, true});
-        } else if (action == "release") {
+        } else if (item.action == "release") {
             events.push_back({ms, false});
-        } else if (action == "tap") {
+        } else if (item.action == "tap") {
             AppendTap(events, ms, tapMs);
-        } else if (action == "bounce") {
+        } else if (item.action == "bounce") {
+            const std::string &step = item.argument;
+            if (item.hasArgument && (!AllDigits(step, 5) || std::stoul(step) == 0 || std::stoul(step) > MaxStepMs)) {
+                error = "'" + item.text + "': the bounce step is 1 to " + std::to_string(MaxStepMs) + " ms";
+                return false;
+            }
             AppendTap(events, ms, tapMs, DefaultBounces,
-                      step.empty() ? DefaultBounceMs : static_cast<std::uint32_t>(std::stoul(step)));
+                      item.hasArgument ? static_cast<std::uint32_t>(std::stoul(step)) : DefaultBounceMs);
+        } else if (extra && std::find(extra->names.begin(), extra->names.end(), item.action) != extra->names.end()) {
+            error = extra->take(item);
+            if (!error.empty())
+                return false;
         } else {
-            error = "'" + item + "': the action is press, release, tap or bounce";
+            std::string actions = "press, release, tap";
+            const std::size_t extras = extra ? extra->names.size() : 0;
+            for (std::size_t i = 0; i <= extras; ++i)
+                actions += (i == extras ? " or " : ", ") + (i == 0 ? std::string("bounce") : extra->names[i - 1]);
+            error = "'" + item.text + "': the action is " + actions;
             return false;
         }
     }

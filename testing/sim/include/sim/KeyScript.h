@@ -11,9 +11,13 @@
 //               (bounce@MS/STEP: every STEP ms), then stay closed `tapMs`
 //               before the release
 // Examples: "tap@300 tap@700"   "press@200,release@450"   "bounce@300/40"
+//
+// A caller may add actions of its own in the same words (a device that can
+// also be unplugged, say): ExtraActions.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,10 +46,29 @@ constexpr std::uint32_t MaxStepMs = 60000; // longest tap or bounce step
 void AppendTap(std::vector<KeyEvent> &events, std::uint32_t atMs, std::uint32_t tapMs, std::uint32_t bounces = 0,
                std::uint32_t bounceMs = DefaultBounceMs);
 
+// One item of a script as the parser splits it: ACTION@MS or
+// ACTION@MS/ARGUMENT, MS already checked.
+struct ScriptItem {
+    std::string text; // the whole item, for messages
+    std::string action;
+    std::uint32_t atMs = 0;
+    bool hasArgument = false;
+    std::string argument; // what follows the '/'
+};
+
+// Actions a script adds to the key's own: their names, which the message
+// about an unknown action lists too, and what takes an item of one of them,
+// answering "" once taken, else why the item is wrong.
+struct ExtraActions {
+    std::vector<std::string> names;
+    std::function<std::string(const ScriptItem &)> take;
+};
+
 // Parses a script into events in time order (events at the same time keep
-// their order). On a syntax error returns false with `error` set.
+// their order). On a syntax error returns false with `error` set. Items of
+// `extra`'s actions go to it, in the order they are written.
 bool ParseKeyScript(const std::string &text, std::vector<KeyEvent> &events, std::string &error,
-                    std::uint32_t tapMs = DefaultTapMs);
+                    std::uint32_t tapMs = DefaultTapMs, const ExtraActions *extra = nullptr);
 
 class KeyScriptPlayer {
 public:
