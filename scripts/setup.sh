@@ -66,6 +66,11 @@ for group in "$@"; do
         want_cmd monodis mono-utils
         want_cmd fpc fp-compiler
         want_pkg fp-units-rtl-3.2.2
+        # The scripted modem-line device's library is preloaded into
+        # Wine's loaders, so it is built for i386 too, where 32-bit Wine runs.
+        if "$here/kernel-runs-32bit.sh"; then
+            want_pkg g++-multilib
+        fi
         # A failed try is remembered in the build folder (make clean
         # forgets it), so that each later make doesn't ask apt again.
         if ! have_pkg wine32:i386 && [ ! -e "$wine32_failed" ] && "$here/kernel-runs-32bit.sh"; then

@@ -1,0 +1,139 @@
+#include "ttydev/Records.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace ttydev {
+
+namespace {
+
+// Reads the words of `line` after its first into `values`; true when they
+// are exactly that many and all read.
+template <typename... T> bool Fields(std::istringstream &line, T &...values)
+{
+    (line >> ... >> values);
+    std::string rest;
+    return !line.fail() && !(line >> rest);
+}
+
+std::string Where(const std::string &path, unsigned number) { return path + " line " + std::to_string(number); }
+
+} // namespace
+
+bool WriteRecord(const std::string &path, const Record &record, std::string &error)
+{
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    if (!file) {
+        error = "can't write " + path;
+        return false;
+    }
+    std::fprintf(file, "origin %" PRId64 "\n", record.originNs);
+    for (const Change &change : record.changes)
+        std::fprintf(file, "change %" PRId64 " %u\n", change.atNs, change.down);
+    for (const PlugRecord &plug : record.plugs) {
+        std::fprintf(file, "plug %d %" PRId64 " %s\n", plug.index, plug.fromNs, plug.port.c_str());
+        if (plug.untilNs)
+            std::fprintf(file, "unplug %d %" PRId64 "\n", plug.index, plug.untilNs);
+    }
+    for (const Set &set : record.sets)
+        std::fprintf(file, "set %" PRId64 " %u %d %u\n", set.atNs, set.plug, set.tid, set.outputs);
+    for (const Call &call : record.calls)
+        std::fprintf(file, "call %" PRId64 " %u %d %u\n", call.atNs, call.plug, call.tid, call.kind);
+    std::fprintf(file, "waitcalls %" PRIu64 "\ndropped %" PRIu64 " %" PRIu64 "\n", record.waitCalls,
+                 record.droppedSets, record.droppedCalls);
+    if (std::fclose(file) != 0) {
+        error = "can't write " + path;
+        return false;
+    }
+    return true;
+}
+
+bool ReadRecord(const std::string &path, Record &record, std::string &error)
+{
+    std::ifstream file(path);
+    if (!file) {
+        error = "can't read " + path;
+        return false;
+    }
+    record = Record{};
+    std::string text;
+    for (unsigned number = 1; std::getline(file, text); ++number) {
+        std::istringstream line(text);
+        std::string word;
+        line >> word;
+        bool ok = true;
+        if (word == "origin") {
+            ok = Fields(line, record.originNs);
+        } else if (word == "change") {
+            Change change{};
+            ok = Fields(line, change.atNs, change.down) && change.down <= 1;
+            record.changes.push_back(change);
+        } else if (word == "plug") {
+            PlugRecord plug;
+            ok = Fields(line, plug.index, plug.fromNs, plug.port) &&
+                 plug.index == static_cast<int>(record.plugs.size());
+            record.plugs.push_back(plug);
+        } else if (word == "unplug") {
+            int index = -1;
+            std::int64_t at = 0;
+            ok = Fields(line, index, at) && index >= 0 && index < static_cast<int>(record.plugs.size());
+            if (ok)
+                record.plugs[static_cast<std::size_t>(index)].untilNs = at;
+        } else if (word == "set" || word == "call") {
+            std::int64_t at = 0;
+            unsigned plug = 0, value = 0;
+            std::int32_t tid = 0;
+            ok = Fields(line, at, plug, tid, value) && plug < MaxPlugs && value <= 0xFFFF;
+            const auto plug16 = static_cast<std::uint16_t>(plug), value16 = static_cast<std::uint16_t>(value);
+            if (word == "set")
+                record.sets.push_back(Set{at, tid, plug16, value16});
+            else
+                record.calls.push_back(Call{at, tid, plug16, value16});
+        } else if (word == "waitcalls") {
+            ok = Fields(line, record.waitCalls);
+        } else if (word == "dropped") {
+            ok = Fields(line, record.droppedSets, record.droppedCalls);
+        } else {
+            ok = word.empty();
+        }
+        if (!ok) {
+            error = Where(path, number) + ": can't read '" + text + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ReadPolls(const std::string &path, std::vector<Poll> &polls, std::string &error)
+{
+    std::ifstream file(path);
+    if (!file) {
+        error = "can't read " + path;
+        return false;
+    }
+    polls.clear();
+    std::string text;
+    for (unsigned number = 1; std::getline(file, text); ++number) {
+        std::istringstream line(text);
+        std::string word;
+        line >> word;
+        if (word != "poll")
+            continue;
+        Poll poll;
+        int answer = 0, toggled = 0;
+        if (!Fields(line, poll.startNs, poll.endNs, answer, toggled) || poll.endNs < poll.startNs ||
+            (!polls.empty() && poll.startNs < polls.back().endNs) || answer < 0 || answer > 1 || toggled < 0 ||
+            toggled > 1) {
+            error = Where(path, number) + ": can't read '" + text + "'";
+            return false;
+        }
+        poll.answer = answer == 1;
+        poll.toggled = toggled == 1;
+        polls.push_back(poll);
+    }
+    return true;
+}
+
+} // namespace ttydev

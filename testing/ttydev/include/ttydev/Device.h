@@ -1,0 +1,120 @@
+// The scripted modem-line device's driver: how it answers the modem ioctls
+// of its tty, over the shared state (SharedState.h). The preloaded library
+// passes each ioctl here; host tests drive it directly.
+//
+// Wine serves the serial API with these ioctls: GetCommModemStatus and
+// every EscapeCommFunction read the lines (TIOCMGET), EscapeCommFunction
+// then sets them (TIOCMSET); a pending WaitCommEvent is a thread of Wine's
+// own that reads the interrupt counts (TIOCGICOUNT), then the lines, about
+// every millisecond, and completes the wait when a line reads otherwise
+// than when the wait began. The device answers:
+//
+// - Status reads: the key line from the script, on the line the key is
+//   wired to; DTR and RTS as the program set them. A UART interrupts at
+//   every change of a modem line, so its driver misses none; Wine's wait
+//   thread samples instead, and would miss a press shorter than its period
+//   (over 3 ms with slow reads). So a wait thread is told the key's
+//   changes one per read, in order, as the interrupts would have told a
+//   driver, and the current lines once it has been told them all; program
+//   threads read the current lines.
+// - stale: a program thread's read answers the input lines as a wait
+//   thread last read them; a wait thread's read that differs from them is
+//   the one that completes its wait, so that is the last completed wait.
+// - cdc: the CTS bit is never set, nor counted.
+// - slow: each status read takes SlowReadNs (the preloaded library waits;
+//   ReadDelayNs says how long).
+// - Counts: the key line's changes since the plug-in, in its field.
+// - Removal: from its plug-in's end on, every call on its tty fails with
+//   EIO, as on a tty whose USB device was pulled out.
+//
+// Every call of a program thread is recorded with its time and thread,
+// every call that sets the outputs too; a wait thread's are only counted.
+#pragma once
+
+#include <cstdint>
+
+#include "ttydev/SharedState.h"
+
+namespace ttydev {
+
+// The modem ioctls the device answers.
+enum class Request : std::uint8_t {
+    StatusRead, // TIOCMGET
+    LinesSet,   // TIOCMSET
+    LinesRaise, // TIOCMBIS
+    LinesLower, // TIOCMBIC
+    CountsRead, // TIOCGICOUNT
+};
+
+enum class Caller : std::uint8_t { Program, Wait };
+
+// Tells Wine's wait threads from the program's, one thread's calls at a
+// time. A wait thread reads the counts, then the lines, and nothing else.
+// The program thread that starts a wait reads the same pair, but has made
+// other calls first (the open's GetCommState reads the lines alone, and
+// every EscapeCommFunction sets them): a thread is the program's from its
+// first call that a wait thread never makes.
+class ThreadRole {
+public:
+    Caller Observe(Request request)
+    {
+        if (request == Request::CountsRead) {
+            afterCounts_ = true;
+        } else {
+            program_ = program_ || request != Request::StatusRead || !afterCounts_;
+            afterCounts_ = false;
+        }
+        return program_ ? Caller::Program : Caller::Wait;
+    }
+
+private:
+    bool program_ = false;
+    bool afterCounts_ = false;
+};
+
+// The key line's changes counted per line, as TIOCGICOUNT's first four fields.
+struct LineCounts {
+    std::int32_t cts, dsr, rng, dcd;
+};
+
+class Device {
+public:
+    explicit Device(SharedState &state) : s_(state) {}
+
+    // The plug-in whose tty has `rdev`, the newest first (a pty's number
+    // comes back once its last holder has closed it); -1 for any other file.
+    int PlugOf(std::uint64_t rdev) const;
+    // Whether that plug-in has been pulled out by `nowNs`.
+    bool Removed(int plug, std::int64_t nowNs) const;
+
+    // The ioctls, once Note has recorded them: 0 or an errno.
+    int ReadLines(int plug, Caller caller, std::int64_t nowNs, std::uint32_t &lines);
+    int SetLines(int plug, Request request, std::uint32_t bits, std::int64_t nowNs, std::int32_t tid);
+    int ReadCounts(int plug, std::int64_t nowNs, LineCounts &counts) const;
+    void Note(int plug, Caller caller, Request request, std::int64_t nowNs, std::int32_t tid);
+
+    // How long a status read takes before it is answered.
+    std::int64_t ReadDelayNs() const;
+
+    // The key line's level at `nowNs`, and how many changes it has made by then.
+    bool KeyDown(std::int64_t nowNs) const;
+    std::uint32_t ChangesBy(std::int64_t nowNs) const;
+
+private:
+    std::uint32_t Inputs(bool down) const;
+
+    SharedState &s_;
+};
+
+// The controller's side: a fresh state, the device's plug-ins and the key's
+// changes made visible to the preloaded library.
+void Initialise(SharedState &state, Behaviour behaviour, std::uint32_t keyLine);
+// A new plug-in of the device, present from `fromNs`: its index, or -1 when
+// MaxPlugs have been made. Its driver has been told of no change before it.
+int AddPlug(SharedState &state, std::uint64_t rdev, std::int64_t fromNs);
+void SetPlugEnd(SharedState &state, int plug, std::int64_t untilNs);
+// The key's changes, in time order, each a change of level; at most
+// MaxChanges. Once only, before the first is due.
+bool PublishChanges(SharedState &state, const Change *changes, std::uint32_t count);
+
+} // namespace ttydev

@@ -1,0 +1,67 @@
+// Judges a host's polls against the script that worked the key, from the
+// script and the poll times alone (never from what the io.dll says).
+//
+// The key library reports a press at the poll that first reads the key
+// closed after a poll that read it open, and the io.dll shows one change
+// per poll. So a press is due at the first poll that can have read the
+// line after it began (the first to end after it), or at the one after the
+// first to begin after it (the driver may not have told of it in time):
+// its window. Reports are matched to presses in order, each to the
+// earliest press whose window holds it and that no other report has taken.
+//
+// A press without a report is merged when it began before the library can
+// have shown the previous press's release: before the end of the poll
+// after both the poll that reported (or was the last due to report) the
+// previous press and the first poll to begin after it ended. Else it is
+// lost. A report no press's window holds is invented.
+//
+// The host sets its output line at each reported press: DTR, as the device
+// recorded it, must be at each poll's start what the host had set after the
+// poll before (off at the first), except from an unplug until the end of
+// the poll that set the lines of the device plugged in again.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ttydev/Records.h"
+
+namespace ttydev {
+
+struct Press {
+    std::int64_t startNs, endNs;
+};
+// The presses the changes make (a last press still held ends never).
+std::vector<Press> PressesOf(const std::vector<Change> &changes);
+
+// Spans in which the DTR check is off: a device pulled out, until its
+// successor's lines are set again.
+struct Outage {
+    std::int64_t fromNs, untilNs;
+};
+std::vector<Outage> OutagesOf(const Record &record, const std::vector<Poll> &polls);
+
+struct Verdict {
+    std::uint32_t presses = 0, reported = 0, merged = 0, lost = 0, invented = 0;
+    std::uint32_t unjudged = 0;      // due after the last poll
+    std::uint32_t dtrMismatches = 0; // polls whose DTR was not what the host set
+    std::vector<double> latenciesMs; // press to the end of the poll reporting it
+    std::vector<std::string> problems; // the first few, in words
+    bool Passed() const { return lost == 0 && invented == 0 && unjudged == 0 && dtrMismatches == 0; }
+};
+
+// `keySeen` false: the device never reports the key's line (CTS behind a
+// CDC-class adapter): every report is invented, and no press is lost.
+Verdict Judge(const std::vector<Press> &presses, const std::vector<Poll> &polls, const std::vector<Set> &sets,
+              const std::vector<Outage> &outages, bool keySeen, std::int64_t originNs = 0);
+
+// The program threads' device calls from `fromNs` to the last poll, and
+// the polls begun in that span: a quiet host's cost at the device.
+struct QuietCalls {
+    std::uint32_t polls = 0, calls = 0;
+    std::uint32_t byKind[5] = {}; // by CallKind
+};
+QuietCalls CountQuietCalls(const Record &record, const std::vector<Poll> &polls, std::int64_t fromNs);
+
+} // namespace ttydev

@@ -1,0 +1,167 @@
+// The oracle that judges a host's polls against the script: reported,
+// merged, lost and invented presses, the DTR it set, and the record files
+// it reads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#include "ttydev/Oracle.h"
+
+namespace {
+
+using namespace ttydev;
+
+constexpr std::int64_t Ms = 1000000;
+
+// Polls every 20 ms from 20 ms, each taking 0.1 ms; `reports` are the
+// indexes of those that answer a press. The host toggles at each.
+std::vector<Poll> Polls(std::size_t count, std::vector<std::size_t> reports)
+{
+    std::vector<Poll> polls;
+    bool toggled = false;
+    for (std::size_t k = 0; k < count; ++k) {
+        const bool answer = std::find(reports.begin(), reports.end(), k) != reports.end();
+        toggled = toggled != answer;
+        const std::int64_t at = static_cast<std::int64_t>(k + 1) * 20 * Ms;
+        polls.push_back(Poll{at, at + Ms / 10, answer, toggled});
+    }
+    return polls;
+}
+
+// The device's DTR as a host that toggles at each report sets it, set
+// during the reporting poll.
+std::vector<Set> SetsFor(const std::vector<Poll> &polls)
+{
+    std::vector<Set> sets{{polls[0].startNs - Ms, 1, 0, 0}};
+    for (const Poll &poll : polls)
+        if (poll.answer)
+            sets.push_back(Set{poll.endNs - 1, 1, 0, static_cast<std::uint16_t>(poll.toggled ? LineDtr : 0)});
+    return sets;
+}
+
+struct JudgeCase {
+    const char *what;
+    std::vector<std::pair<int, int>> presses; // start and end, ms
+    std::vector<std::size_t> reports;
+    std::uint32_t reported, merged, lost, invented;
+};
+
+std::ostream &operator<<(std::ostream &os, const JudgeCase &c) { return os << c.what; }
+
+class Judging : public ::testing::TestWithParam<JudgeCase> {};
+
+TEST_P(Judging, CountsEachPressOnceFromThePollTimesAlone)
+{
+    std::vector<Press> presses;
+    for (const auto &[start, end] : GetParam().presses)
+        presses.push_back(Press{start * Ms, end * Ms});
+    const std::vector<Poll> polls = Polls(30, GetParam().reports);
+    const Verdict v = Judge(presses, polls, SetsFor(polls), {}, true);
+    EXPECT_EQ(v.reported, GetParam().reported);
+    EXPECT_EQ(v.merged, GetParam().merged);
+    EXPECT_EQ(v.lost, GetParam().lost);
+    EXPECT_EQ(v.invented, GetParam().invented);
+    EXPECT_EQ(v.dtrMismatches, 0u);
+    EXPECT_EQ(v.Passed(), GetParam().lost == 0 && GetParam().invented == 0);
+}
+
+// Poll k begins at 20(k+1) ms: poll 0 at 20, poll 4 at 100.
+INSTANTIATE_TEST_SUITE_P(Cases, Judging, ::testing::Values(
+    JudgeCase{"reported at the first poll after it began", {{105, 110}}, {5}, 1, 0, 0, 0},
+    JudgeCase{"reported at the second", {{105, 110}}, {6}, 1, 0, 0, 0},
+    JudgeCase{"a poll under way as it began may see it", {{100, 130}}, {4}, 1, 0, 0, 0},
+    JudgeCase{"reported a poll too late", {{105, 110}}, {7}, 0, 0, 1, 1},
+    JudgeCase{"never reported", {{105, 110}}, {}, 0, 0, 1, 0},
+    JudgeCase{"reported with no press", {}, {7}, 0, 0, 0, 1},
+    JudgeCase{"reported twice", {{105, 110}}, {5, 6}, 1, 0, 0, 1},
+    JudgeCase{"two presses between the same polls", {{102, 104}, {110, 112}}, {5}, 1, 1, 0, 0},
+    JudgeCase{"a press just after a reported one ended", {{102, 104}, {125, 127}}, {5}, 1, 1, 0, 0},
+    JudgeCase{"a press just after a long one ended", {{102, 190}, {195, 197}}, {5}, 1, 1, 0, 0},
+    JudgeCase{"the same press three polls on is its own", {{102, 104}, {162, 164}}, {5}, 1, 0, 1, 0},
+    JudgeCase{"two presses reported apart", {{102, 104}, {162, 164}}, {5, 8}, 2, 0, 0, 0}));
+
+TEST(Judging, ReportsOnALineTheDeviceNeverShowsAreInventedAndNothingIsLost)
+{
+    const std::vector<Poll> polls = Polls(30, {9});
+    const Verdict v = Judge({{105 * Ms, 110 * Ms}, {300 * Ms, 320 * Ms}}, polls, SetsFor(polls), {}, false);
+    EXPECT_EQ(v.invented, 1u);
+    EXPECT_EQ(v.lost, 0u);
+    EXPECT_FALSE(v.Passed());
+    EXPECT_TRUE(Judge({{105 * Ms, 110 * Ms}}, Polls(30, {}), {}, {}, false).Passed());
+}
+
+TEST(Judging, APressDueAfterTheLastPollIsUnjudged)
+{
+    const Verdict v = Judge({{595 * Ms, 599 * Ms}}, Polls(30, {}), {}, {}, true);
+    EXPECT_EQ(v.unjudged, 1u);
+    EXPECT_FALSE(v.Passed());
+}
+
+TEST(Judging, DtrMustBeAsTheHostSetItOutsideAnOutage)
+{
+    const std::vector<Poll> polls = Polls(30, {5, 8});
+    std::vector<Set> sets = SetsFor(polls);
+    const std::vector<Press> presses{{102 * Ms, 104 * Ms}, {162 * Ms, 164 * Ms}};
+    EXPECT_EQ(Judge(presses, polls, sets, {}, true).dtrMismatches, 0u);
+    EXPECT_EQ(Judge(presses, polls, sets, {}, true).latenciesMs, (std::vector<double>{18.1, 18.1}));
+
+    sets.pop_back(); // the second toggle never reached the device
+    const Verdict v = Judge(presses, polls, sets, {}, true);
+    EXPECT_EQ(v.dtrMismatches, 21u);
+    EXPECT_EQ(Judge(presses, polls, sets, {{150 * Ms, 1000 * Ms}}, true).dtrMismatches, 0u);
+}
+
+TEST(Judging, AnOutageLastsUntilThePollThatSetTheNewDevicesLines)
+{
+    Record record;
+    record.plugs = {{0, 0, "COM10", 100 * Ms}, {1, 150 * Ms, "COM10", 0}};
+    record.sets = {{10 * Ms, 1, 0, 0}, {241 * Ms, 1, 1, LineRts}};
+    const std::vector<Outage> outages = OutagesOf(record, Polls(30, {}));
+    ASSERT_EQ(outages.size(), 1u);
+    EXPECT_EQ(outages[0].fromNs, 100 * Ms);
+    EXPECT_EQ(outages[0].untilNs, 260 * Ms + Ms / 10);
+}
+
+TEST(Records, ReadBackWhatWasWrittenAndNameTheBadLine)
+{
+    Record record;
+    record.originNs = 1796880894921607100;
+    record.changes = {{record.originNs + Ms, 1, 0}, {record.originNs + 9 * Ms, 0, 0}};
+    record.plugs = {{0, 5, "COM10", 77}, {1, 80, "COM11", 0}};
+    record.sets = {{6, 1234, 0, LineDtr | LineRts}};
+    record.calls = {{7, 1234, 1, static_cast<std::uint16_t>(CallKind::CountsRead)}};
+    record.waitCalls = 5000000000;
+    const std::string path = ::testing::TempDir() + "ttydev-record.txt";
+    std::string error;
+    ASSERT_TRUE(WriteRecord(path, record, error)) << error;
+    Record back;
+    ASSERT_TRUE(ReadRecord(path, back, error)) << error;
+    EXPECT_EQ(back.originNs, record.originNs);
+    ASSERT_EQ(back.changes.size(), 2u);
+    EXPECT_EQ(back.changes[1].atNs, record.changes[1].atNs);
+    ASSERT_EQ(back.plugs.size(), 2u);
+    EXPECT_EQ(back.plugs[0].untilNs, 77);
+    EXPECT_EQ(back.plugs[1].port, "COM11");
+    EXPECT_EQ(back.sets[0].outputs, LineDtr | LineRts);
+    EXPECT_EQ(back.calls[0].kind, static_cast<std::uint16_t>(CallKind::CountsRead));
+    EXPECT_EQ(back.waitCalls, 5000000000u);
+
+    const std::string polls = ::testing::TempDir() + "ttydev-polls.txt";
+    for (const auto &[bad, line] : std::vector<std::pair<const char *, const char *>>{
+             {"poll 10 5 0 0\n", "line 2:"}, {"poll 10 20 2 0\n", "line 2:"}, {"poll 10 20 1\n", "line 2:"},
+             {"poll 30 40 0 0\npoll 35 50 0 0\n", "line 3:"}}) {
+        std::ofstream(polls) << "listening 1\n" << bad;
+        std::vector<Poll> read;
+        EXPECT_FALSE(ReadPolls(polls, read, error)) << bad;
+        EXPECT_NE(error.find(line), std::string::npos) << error;
+    }
+    std::ofstream(path) << "origin 1\nchange 5 7\n";
+    EXPECT_FALSE(ReadRecord(path, back, error));
+    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    std::remove(path.c_str());
+    std::remove(polls.c_str());
+}
+
+} // namespace
