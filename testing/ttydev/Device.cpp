@@ -80,10 +80,15 @@ int Device::ReadLines(int plug, Caller caller, std::int64_t nowNs, std::uint32_t
             told = Acquire(p.presented);
         inputs = Inputs(told < made ? s_.changes[told].down != 0 : KeyDown(nowNs));
         Release(p.snapshot, inputs);
-    } else if (static_cast<Behaviour>(s_.behaviour) == Behaviour::Stale) {
-        inputs = Acquire(p.snapshot);
     } else {
-        inputs = Inputs(KeyDown(nowNs));
+        if (caller == Caller::WaitStart) {
+            // A new wait: what changed before it is not its to tell.
+            const std::uint32_t made = ChangesBy(nowNs);
+            for (std::uint32_t told = Acquire(p.presented); told < made && !Swap(p.presented, told, made);)
+                told = Acquire(p.presented);
+        }
+        inputs = static_cast<Behaviour>(s_.behaviour) == Behaviour::Stale ? Acquire(p.snapshot)
+                                                                           : Inputs(KeyDown(nowNs));
     }
     lines = inputs | Acquire(p.outputs);
     return 0;

@@ -91,6 +91,18 @@ TEST(ScriptedDevice, TellsTheWaitThreadEveryChangeInOrderAndTheProgramTheLevel)
     EXPECT_EQ(told, (std::vector<std::uint32_t>{LineCts, 0, LineCts, 0, 0}));
 }
 
+TEST(ScriptedDevice, TellsAWaitNothingThatChangedBeforeItBegan)
+{
+    Fixture f(Behaviour::Uart, LineCts, {{10, true}, {12, false}, {14, true}});
+    EXPECT_EQ(f.Read(Caller::WaitStart, 15), LineCts);
+    EXPECT_EQ(f.Read(Caller::Wait, 16), LineCts) << "the level, not the press and release before the wait";
+    EXPECT_EQ(f.Read(Caller::Wait, 17), LineCts);
+
+    Fixture stale(Behaviour::Stale, LineCts, {{10, true}, {12, false}, {14, true}});
+    EXPECT_EQ(stale.Read(Caller::WaitStart, 15), 0u) << "the wait compares with the stale lines";
+    EXPECT_EQ(stale.Read(Caller::Wait, 16), LineCts);
+}
+
 TEST(ScriptedDevice, CountsTheKeyLinesChangesSinceThePlugIn)
 {
     Fixture f(Behaviour::Uart, LineDsr, {{10, true}, {20, false}, {30, true}, {40, false}});
@@ -190,13 +202,13 @@ TEST_P(ThreadRoles, TellWinesWaitThreadsFromTheProgramsByTheirCalls)
 }
 
 constexpr Request Counts = Request::CountsRead, Status = Request::StatusRead, Set = Request::LinesSet;
-constexpr Caller W = Caller::Wait, P = Caller::Program;
+constexpr Caller W = Caller::Wait, P = Caller::Program, S = Caller::WaitStart;
 
 INSTANTIATE_TEST_SUITE_P(Cases, ThreadRoles, ::testing::Values(
     RoleCase{"Wine's wait thread", {Counts, Status, Counts, Status}, {W, W, W, W}},
-    RoleCase{"open, escape, then a wait start", {Status, Status, Set, Counts, Status}, {P, P, P, P, P}},
-    RoleCase{"a read alone, then a wait start", {Status, Counts, Status}, {P, P, P}},
+    RoleCase{"open, escape, then a wait start", {Status, Status, Set, Counts, Status}, {P, P, P, P, S}},
+    RoleCase{"a read alone, then a wait start, then a read", {Status, Counts, Status, Status}, {P, P, S, P}},
     RoleCase{"a thread that sets lines after pair reads", {Counts, Status, Set, Counts, Status},
-             {W, W, P, P, P}}));
+             {W, W, P, P, S}}));
 
 } // namespace

@@ -14,9 +14,11 @@
 //   every change of a modem line, so its driver misses none; Wine's wait
 //   thread samples instead, and would miss a press shorter than its period
 //   (over 3 ms with slow reads). So a wait thread is told the key's
-//   changes one per read, in order, as the interrupts would have told a
-//   driver, and the current lines once it has been told them all; program
-//   threads read the current lines.
+//   changes since its wait began one per read, in order, as the interrupts
+//   would have told a driver, and the current lines once it has been told
+//   them all; program threads read the current lines. What changed before
+//   the wait began is not told (Wine's wait compares with the lines as they
+//   were when it began, and keeps no history between waits).
 // - stale: a program thread's read answers the input lines as a wait
 //   thread last read them; a wait thread's read that differs from them is
 //   the one that completes its wait, so that is the last completed wait.
@@ -46,7 +48,9 @@ enum class Request : std::uint8_t {
     CountsRead, // TIOCGICOUNT
 };
 
-enum class Caller : std::uint8_t { Program, Wait };
+// Who makes a call: a thread of the program's, the same starting a wait
+// (the lines the wait will compare with), or one of Wine's wait threads.
+enum class Caller : std::uint8_t { Program, WaitStart, Wait };
 
 // Tells Wine's wait threads from the program's, one thread's calls at a
 // time. A wait thread reads the counts, then the lines, and nothing else.
@@ -58,13 +62,14 @@ class ThreadRole {
 public:
     Caller Observe(Request request)
     {
+        const bool pair = request == Request::StatusRead && afterCounts_;
         if (request == Request::CountsRead) {
             afterCounts_ = true;
         } else {
-            program_ = program_ || request != Request::StatusRead || !afterCounts_;
+            program_ = program_ || !pair;
             afterCounts_ = false;
         }
-        return program_ ? Caller::Program : Caller::Wait;
+        return !program_ ? Caller::Wait : pair ? Caller::WaitStart : Caller::Program;
     }
 
 private:
