@@ -464,15 +464,18 @@ def main():
     calls = world.take()
     check("quiet polls make no kernel32 call, not even for the time", quiet == [1, 0] * (REFRESH_READS - 1)
           and calls == [], (quiet, calls))
-    # A completed wait collected: its result, one read of the lines, the wait again.
-    collected = ["GetOverlappedResult(h1, FALSE)", "GetCommModemStatus(h1)", "WaitCommEvent(h1)"]
+    # A completed wait collected: its result, a read of the lines, the wait
+    # again and the lines read again, now that the wait watches them.
+    collected = ["GetOverlappedResult(h1, TRUE)", "GetCommModemStatus(h1)", "WaitCommEvent(h1)",
+                 "GetCommModemStatus(h1)"]
 
     def poll():
         return io.call("GetPortBit", 0x3FE, 4) & 0xFFFF, world.take()
 
     world.change_lines("COM5", 0x10, 0x08)
     pressed = poll()
-    check("a poll after a change: the result, one line read, the wait again", pressed == (1, collected), pressed)
+    check("a poll after a change: the result, the lines read around the wait again", pressed == (1, collected),
+          pressed)
     world.change_lines("COM5", 0x00, 0x08)
     world.change_lines("COM5", 0x10, 0x08)  # released and pressed again before the wait was looked at
     polls = [io.call("GetPortBit", 0x3FE, 4) & 0xFFFF for _ in range(3)]

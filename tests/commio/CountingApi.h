@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <set>
+#include <utility>
 
 #include "commio/CommApi.h"
 #include "comdevices/ComDevices.h"
@@ -31,6 +33,16 @@ public:
     std::uint64_t armedWrong = 0;
     // Handles closed with their watch not ended.
     std::uint64_t closedWatched = 0;
+    // Run once, as the core's next status read returns or as its next wait
+    // starts: a line that changes just then.
+    std::function<void()> afterNextRead, afterNextWaitStart;
+
+    std::uint32_t ModemStatus(commio::DeviceHandle handle, std::uint8_t &lines) override
+    {
+        const std::uint32_t error = devices_.ModemStatus(handle, lines);
+        RunOnce(afterNextRead);
+        return error;
+    }
 
     void Close(commio::DeviceHandle handle) override
     {
@@ -51,6 +63,7 @@ public:
         const std::uint32_t error = devices_.StartWait(handle, wait);
         if (error == 0)
             started_.insert(&wait);
+        RunOnce(afterNextWaitStart);
         return error;
     }
     std::uint32_t WaitResult(commio::DeviceHandle handle, commio::CommWait &wait) override
@@ -79,6 +92,12 @@ public:
     }
 
 private:
+    static void RunOnce(std::function<void()> &hook)
+    {
+        if (hook)
+            std::exchange(hook, nullptr)();
+    }
+
     sim::ComDevices &devices_;
     std::set<const commio::CommWait *> started_;
     std::set<commio::DeviceHandle> watched_;

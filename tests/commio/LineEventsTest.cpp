@@ -164,6 +164,43 @@ const Script kScripts[] = {
 INSTANTIATE_TEST_SUITE_P(Table, WhatTheHostSaw, ::testing::ValuesIn(kScripts),
                          [](const auto &row) { return std::string(row.param.name); });
 
+// A change of the key line as a completed wait is collected and the next
+// begun: 'A' after the read that follows the completed wait, before the
+// next wait begins, so that no wait sees it; 'W' after the next wait
+// begins, before the lines are read again, so that both see it (the key
+// goes the other way each time). Otherwise as above.
+class AtARearm : public LineEvents, public ::testing::WithParamInterface<Script> {};
+
+TEST_P(AtARearm, TheHostSeesEveryChangeOnce)
+{
+    Open(GetParam().map);
+    std::string answers;
+    bool down = false;
+    const auto flip = [this, &down]() { Set(GetParam().line, down = !down); };
+    for (const char *step = GetParam().steps; *step; ++step) {
+        switch (*step) {
+        case 'd': Set(GetParam().line, down = true); break;
+        case 'u': Set(GetParam().line, down = false); break;
+        case 'A': api.afterNextRead = flip; break;
+        case 'W': api.afterNextWaitStart = flip; break;
+        case 'k': answers += static_cast<char>('0' + Poll()); break;
+        }
+    }
+    EXPECT_EQ(answers, GetParam().answers);
+}
+
+const Script kRearms[] = {
+    // Released before the wait began: the release is shown, and a press
+    // after it is one.
+    {"AReleaseNoWaitSawIsShown", "any = COM5", ModemCts, "kdAkkdukk", "01010"},
+    {"APressNoWaitSawIsShown", "any = COM5 line=DSR", ModemDsr, "dkuAkkudkk", "10101"},
+    // Seen by the read and told by the wait as well: one change.
+    {"AReleaseBothSawIsOneRelease", "any = COM5", ModemCts, "kdWkkk", "0100"},
+    {"ARepressBothSawIsOnePress", "any = COM5", ModemCts, "dkudWkkk", "1010"},
+};
+INSTANTIATE_TEST_SUITE_P(Table, AtARearm, ::testing::ValuesIn(kRearms),
+                         [](const auto &row) { return std::string(row.param.name); });
+
 // The register read after a poll that showed a missed press compares with
 // what that poll showed.
 TEST_F(LineEvents, ARegisterReadAfterAShownPressShowsItsRelease)
@@ -501,7 +538,8 @@ TEST_F(LineEvents, OpenArmsAWaitAfterTheMaskAndAQuietPollMakesNoCall)
 
     Key(true);
     EXPECT_EQ(Poll(), 1);
-    EXPECT_EQ(Taken(), (Calls{"GetOverlappedResult(c1) -> 8", "GetCommModemStatus(c1) -> 10", "WaitCommEvent(c1)"}));
+    EXPECT_EQ(Taken(), (Calls{"GetOverlappedResult(c1) -> 8", "GetCommModemStatus(c1) -> 10", "WaitCommEvent(c1)",
+                              "GetCommModemStatus(c1) -> 10"}));
     EXPECT_EQ(Poll(), 1);
     EXPECT_EQ(Taken(), Calls{});
     EXPECT_EQ(Status(), "COM5 for any UART: held, line events watched");
@@ -597,11 +635,13 @@ TEST_F(LineEvents, AWaitCancelledWithItsThreadKeepsTheDeviceAndIsArmedAgain)
     Taken();
     devices.EndWaitsWithTheirThread("COM5");
     EXPECT_EQ(Poll(), 0);
-    EXPECT_EQ(Taken(), (Calls{"GetOverlappedResult(c1) fails 995", "GetCommModemStatus(c1) -> 00", "WaitCommEvent(c1)"}));
+    EXPECT_EQ(Taken(), (Calls{"GetOverlappedResult(c1) fails 995", "GetCommModemStatus(c1) -> 00", "WaitCommEvent(c1)",
+                              "GetCommModemStatus(c1) -> 00"}));
     EXPECT_EQ(Status().rfind("COM5 for any UART: held,", 0), 0u) << Status();
     Key(true);
     EXPECT_EQ(Poll(), 1);
-    EXPECT_EQ(Taken(), (Calls{"GetOverlappedResult(c1) -> 8", "GetCommModemStatus(c1) -> 10", "WaitCommEvent(c1)"}));
+    EXPECT_EQ(Taken(), (Calls{"GetOverlappedResult(c1) -> 8", "GetCommModemStatus(c1) -> 10", "WaitCommEvent(c1)",
+                              "GetCommModemStatus(c1) -> 10"}));
 }
 
 TEST_F(LineEvents, ALostReadCancelsAndCollectsThePendingWaitBeforeTheClose)

@@ -182,19 +182,36 @@ std::uint32_t CommIo::Refresh(Uart &uart)
     }
     if (!completed && !uart.stale && ((lines ^ uart.lines) & 0xF0))
         ++missedByEvents_;
-    // The driver saw the key line change, yet it reads as the host last saw
-    // it: it changed and changed back between two reads.
-    if ((events & EventFor(uart.keySource)) && !uart.stale && !((lines ^ uart.shownKey) & uart.keySource))
-        uart.edge = true;
-    uart.lines = lines;
-    uart.stale = false;
+    const std::uint8_t first = lines;
     uart.quietReads = 0;
     if (completed) {
         const std::uint32_t error = api_.StartWait(uart.handle, *uart.wait);
         uart.wait->armed = error == 0;
         if (error != 0 && WaitFailed(uart, error))
             return error;
+        if (error == 0) {
+            // The wait compares with the lines as they are when it begins,
+            // not as read above: a change in between would be told by no
+            // event, and the lines above would stand until the next
+            // refresh. So they are read again, now that the wait watches
+            // them. A change after the wait began shows in this read and
+            // is told by the wait as well; the host is shown it once
+            // either way, as both are judged against what it last saw.
+            if (const std::uint32_t readError = api_.ModemStatus(uart.handle, lines)) {
+                lostCall_ = "GetCommModemStatus";
+                return readError;
+            }
+        }
     }
+    // The key line changed since the host last saw it (the driver told of
+    // a change, or the first read saw one), yet it reads as the host saw
+    // it: it changed and changed back between two reads.
+    const bool told = (events & EventFor(uart.keySource)) != 0;
+    if (!uart.stale && (told || ((first ^ uart.shownKey) & uart.keySource)) &&
+        !((lines ^ uart.shownKey) & uart.keySource))
+        uart.edge = true;
+    uart.lines = lines;
+    uart.stale = false;
     return 0;
 }
 

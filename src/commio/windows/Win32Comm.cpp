@@ -77,6 +77,9 @@ struct Win32Wait : CommWait {
 
 Win32Wait &Of(CommWait &wait) { return static_cast<Win32Wait &>(wait); }
 
+// How long an ending wait may take to set its event: a moment in practice.
+constexpr DWORD WaitEndingMs = 1000;
+
 } // namespace
 
 std::uint32_t Win32Comm::OpenForEvents(const char *path, DeviceHandle &handle)
@@ -104,22 +107,38 @@ std::uint32_t Win32Comm::WatchLines(DeviceHandle handle, CommWait *&wait)
 std::uint32_t Win32Comm::StartWait(DeviceHandle handle, CommWait &wait)
 {
     Win32Wait &record = Of(wait);
+    record.mask = 0; // the driver writes it only as the wait ends (WaitPending)
     if (WaitCommEvent(handle, &record.mask, &record.overlapped))
         return 0; // completed at once: the record says so
     const std::uint32_t error = LastError();
     return error == ERROR_IO_PENDING ? 0 : error;
 }
 
+// Wine's serial driver can end a wait while WaitCommEvent is still on its
+// way back, and then write "pending" into the record over the result: the
+// record says pending for ever, though the wait is over. The mask it
+// writes first does say so; no wait that is still pending has events in
+// it. A memory read, as the record's own, so a quiet poll still makes no
+// call.
 bool Win32Comm::WaitPending(const CommWait &wait)
 {
-    return !HasOverlappedIoCompleted(&static_cast<const Win32Wait &>(wait).overlapped);
+    const Win32Wait &record = static_cast<const Win32Wait &>(wait);
+    return !HasOverlappedIoCompleted(&record.overlapped) && *static_cast<const volatile DWORD *>(&record.mask) == 0;
 }
 
 std::uint32_t Win32Comm::WaitResult(DeviceHandle handle, CommWait &wait)
 {
     Win32Wait &record = Of(wait);
+    // Wine ends a wait in steps: the mask, the record, then, once the
+    // device will take a new wait, the event; a WaitCommEvent before the
+    // event fails as though a wait were still pending. The wait is ending
+    // already (WaitPending), so that is a moment; on Windows the event is
+    // set with the record.
+    const bool ended = WaitForSingleObject(record.overlapped.hEvent, WaitEndingMs) == WAIT_OBJECT_0;
     DWORD bytes = 0;
-    if (!GetOverlappedResult(handle, &record.overlapped, &bytes, FALSE))
+    // Waiting (TRUE) takes a record Wine marked pending again: with the
+    // event set it returns at once.
+    if (!GetOverlappedResult(handle, &record.overlapped, &bytes, ended ? TRUE : FALSE))
         return LastError();
     wait.events = record.mask;
     return 0;
@@ -131,15 +150,19 @@ void Win32Comm::EndWait(DeviceHandle handle, CommWait *&wait, bool mayBlock)
         return;
     Win32Wait *record = &Of(*wait);
     wait = nullptr;
-    if (record->armed && !HasOverlappedIoCompleted(&record->overlapped)) {
+    if (record->armed && WaitPending(*record)) {
         // Whichever thread started it; then its completion is collected,
         // so that the driver no longer writes into the record.
         CancelIoEx(handle, &record->overlapped);
-        if (!mayBlock && !HasOverlappedIoCompleted(&record->overlapped))
+        if (!mayBlock && WaitPending(*record))
             return; // the driver still holds it: the record (and its event) stay, never freed
         DWORD bytes = 0;
         GetOverlappedResult(handle, &record->overlapped, &bytes, TRUE);
     }
+    // Wine sets the event last, after the record: it is not closed under
+    // the driver's hand.
+    if (record->armed && mayBlock)
+        WaitForSingleObject(record->overlapped.hEvent, WaitEndingMs);
     CloseHandle(record->overlapped.hEvent);
     delete record;
 }

@@ -13,10 +13,11 @@
 //   clear on read, as on a 16550. The device is opened for comm events and
 //   a WaitCommEvent on its input lines is kept pending: a read whose wait
 //   has not completed makes no call at all (the wait's record says so);
-//   one whose wait has completed reads GetCommModemStatus once and starts
-//   the wait again; and every RefreshReads-th read reads the lines in any
-//   case, for a driver that signals nothing. A driver that refuses the
-//   events gets one GetCommModemStatus per read.
+//   one whose wait has completed reads GetCommModemStatus, starts the wait
+//   again and reads the lines once more (see Refresh); and every
+//   RefreshReads-th read reads the lines in any case, for a driver that
+//   signals nothing. A driver that refuses the events gets one
+//   GetCommModemStatus per read.
 // - A press or release that came and went between two reads (a completed
 //   wait says the key line changed, but it reads as the host last saw it)
 //   is shown at the next read of the key bit, and the true level at the
