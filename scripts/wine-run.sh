@@ -7,6 +7,4 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 "$here/wine-prefix.sh" "$1" >&2 || exit $?
-. "$here/wine-env.sh" "$1"
-shift
-exec "$(zelbin_wine_loader "$(zelbin_pe_arch "$1")")" "$@"
+exec "$here/wine-exec.sh" "$@"

@@ -278,3 +278,30 @@ endif()
 # the Wine loader and scripts/wine-usable.sh the reason for a skip by it).
 get_property(windows_tests DIRECTORY PROPERTY TESTS)
 set_property(TEST ${windows_tests} APPEND PROPERTY ENVIRONMENT ZELBIN_ARCH=${ZELBIN_ARCH})
+
+# ---- The comm-port io.dll behind Wine's own serial driver -------------------
+# A scripted modem-line device (testing/ttydev): a pseudo-terminal linked as a
+# COM port in the prefix, whose modem ioctls a library preloaded into Wine's
+# processes answers from a script. Its Linux programs are built natively
+# from this tree, beside this build. The real Zelbin_Serial.dll and the
+# comm-port io.dll run over it in a host of their own, for each way an
+# adapter's driver answers, and an oracle judges each poll from the script
+# and the poll times alone (tests/ttydev/scripted-runs.py; make soak runs
+# 10,000 presses, make bench the latency).
+include(ExternalProject)
+ExternalProject_Add(ttydev_native
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/ttydev-native
+    CMAKE_ARGS -DZELBIN_TTYDEV_ONLY=ON -DCMAKE_BUILD_TYPE=Release
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON)
+
+add_executable(scripted_port_host ttydev/wine/ScriptedPortHost.cpp)
+target_link_libraries(scripted_port_host PRIVATE zelbin_api winmm zelbin_warnings)
+add_dependencies(scripted_port_host Zelbin_Serial commio_io ttydev_native)
+
+add_test(NAME commio_over_wine_serial
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/ttydev/scripted-runs.py check
+            --edition ${ZELBIN_ARCH}=${CMAKE_BINARY_DIR})
+set_tests_properties(commio_over_wine_serial PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 SKIP_RETURN_CODE 77
+    RESOURCE_LOCK virtual_key ENVIRONMENT ZELBIN_ARCH=${ZELBIN_ARCH})
