@@ -96,3 +96,14 @@ clean:
 
 help:
 	@sed -n 's/^#   //p' Makefile
+
+# ---- The comm-port io.dll behind Wine's own serial driver ------------------
+#   make soak      10,000 key presses through the real DLLs and the comm-port io.dll
+#                  under Wine, over a scripted adapter of each kind; a table of presses
+#                  reported, merged, lost and invented (about 15 minutes)
+.PHONY: soak
+soak: windows
+	@scripts/soak.sh
+
+# make bench measures the latency under Wine too, over both Windows builds.
+bench: windows

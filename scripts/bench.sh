@@ -71,4 +71,18 @@ for mode in events no-events; do
         printf "Comm-port io.dll (%s), instructions per poll (callgrind, %d polls): %.1f\n",
             mode, polls, (total - device) / polls }'
 done
+# Under Wine, over the scripted modem-line device: from a press to the
+# host's poll that reports it (p50, p99, max) for each kind of adapter and
+# poll interval, and the io.dll's own device calls per quiet poll, counted
+# at the device by calling thread (tests/ttydev/scripted-runs.py bench).
+# Needs the Windows builds (make bench builds them).
+root="$(cd "$(dirname "$0")/.." && pwd)"
+if [ -d "$root/build/windows-x64/bin" ]; then
+    echo
+    editions=(--edition "x64=$root/build/windows-x64")
+    [ -d "$root/build/windows/bin" ] && editions+=(--edition "x86=$root/build/windows")
+    /usr/bin/python3 "$root/tests/ttydev/scripted-runs.py" bench "${editions[@]}" || status=1
+else
+    echo "(no Windows build: the latency under Wine is left out; make windows builds it)"
+fi
 exit "$status"
