@@ -140,41 +140,34 @@ bool Answer(int fd, unsigned long request, void *argument, int &result)
     return true;
 }
 
-int Forward(IoctlFunction function, int fd, unsigned long request, void *argument)
+// The device's answer, else the C library's `next`.
+int Take(IoctlFunction next, int fd, unsigned long request, void *argument)
 {
-    if (!function) {
+    int result = 0;
+    if (Answer(fd, request, argument, result))
+        return result;
+    if (!next) {
         errno = ENOSYS;
         return -1;
     }
-    return function(fd, request, argument);
+    return next(fd, request, argument);
 }
 
 } // namespace
 
-extern "C" {
+// The entry points, each passing its one argument on (every ioctl has at
+// most one, a pointer or a number that fits one).
+#define ZELBIN_TTYDEV_ENTRY(name, next)                                                                             \
+    extern "C" __attribute__((visibility("default"))) int name(int fd, unsigned long request, ...)                \
+    {                                                                                                            \
+        va_list list;                                                                                            \
+        va_start(list, request);                                                                                 \
+        void *argument = va_arg(list, void *);                                                                   \
+        va_end(list);                                                                                            \
+        return Take(next, fd, request, argument);                                                                \
+    }
 
-__attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, ...)
-{
-    va_list list;
-    va_start(list, request);
-    void *argument = va_arg(list, void *);
-    va_end(list);
-    int result = 0;
-    return Answer(fd, request, argument, result) ? result : Forward(realIoctl, fd, request, argument);
-}
-
+ZELBIN_TTYDEV_ENTRY(ioctl, realIoctl)
 #if defined(__i386__)
-__attribute__((visibility("default"))) int __ioctl_time64(int fd, unsigned long request, ...)
-{
-    va_list list;
-    va_start(list, request);
-    void *argument = va_arg(list, void *);
-    va_end(list);
-    int result = 0;
-    if (Answer(fd, request, argument, result))
-        return result;
-    return Forward(realIoctlTime64 ? realIoctlTime64 : realIoctl, fd, request, argument);
-}
+ZELBIN_TTYDEV_ENTRY(__ioctl_time64, realIoctlTime64 ? realIoctlTime64 : realIoctl)
 #endif
-
-} // extern "C"
