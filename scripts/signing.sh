@@ -110,15 +110,21 @@ signing_sign() {
     [ -n "${ZELBIN_SIGN_PKCS12:-}" ] && source=(-pkcs12 "$ZELBIN_SIGN_PKCS12")
     local stamp=()
     [ -n "${ZELBIN_SIGN_TIMESTAMP_URL:-}" ] && stamp=(-ts "$ZELBIN_SIGN_TIMESTAMP_URL")
+    local status
     for file in "$@"; do
         signed="$file.signed"
-        osslsigncode sign "${source[@]}" -readpass "$signing_pass" -h sha256 -n "Zelbin_Serial" "${stamp[@]}" \
-            -in "$file" -out "$signed" >"$log" 2>&1 && [ -s "$signed" ] || {
+        status=0
+        # A time-stamp server that takes the request and never answers
+        # would hold the release for ever.
+        timeout 300 osslsigncode sign "${source[@]}" -readpass "$signing_pass" -h sha256 -n "Zelbin_Serial" \
+            "${stamp[@]}" -in "$file" -out "$signed" >"$log" 2>&1 || status=$?
+        if [ "$status" -ne 0 ] || [ ! -s "$signed" ]; then
+            [ "$status" -ne 124 ] || echo "no answer within 300 s" >>"$log"
             rm -f "$signed"
             signing_fail "osslsigncode could not sign ${file##*/}$([ ${#stamp[@]} -gt 0 ] &&
-                echo " (with a time stamp from $ZELBIN_SIGN_TIMESTAMP_URL)"): $(grep -v -e '^ *$' -e '^Failed$' "$log" |
-                head -n 2 | tr '\n' ' ')"
-        }
+                echo " (with a time stamp from $ZELBIN_SIGN_TIMESTAMP_URL)"): $(grep -v -E \
+                '^( *|Failed|Connecting to .*|[0-9A-F]{8,}:error:.*)$' "$log" | head -n 2 | tr '\n' ' ')"
+        fi
         mv "$signed" "$file"
     done
 }
