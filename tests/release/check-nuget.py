@@ -20,20 +20,12 @@ import zipfile
 
 import pefile
 
-passed = 0
-failed = 0
+sys.dont_write_bytecode = True  # nothing written into the source tree
+from checks import check, summary  # noqa: E402
+
 NATIVE = ("Zelbin_Serial.dll", "io.dll", "io-ports.txt")
 MACHINES = {"x86": 0x014C, "x64": 0x8664}
 
-
-def check(name, ok, detail=""):
-    global passed, failed
-    if ok:
-        passed += 1
-        print(f"ok   {name}")
-    else:
-        failed += 1
-        print(f"FAIL {name}" + (f"\n     {detail}" if detail else ""))
 
 
 def main():
@@ -144,8 +136,7 @@ def main():
     check("the build targets copy each edition's three files into x86\\ and x64\\ of the output",
           sorted(copied) == want, sorted(copied))
 
-    print(f"{passed} passed, {failed} failed")
-    return 0 if failed == 0 else 1
+    return summary()
 
 
 if __name__ == "__main__":

@@ -12,28 +12,14 @@ set -uo pipefail
 src="$(realpath "$1")"
 mcs="$4"
 . "$(dirname "$0")/both-editions.sh" "$2" "$3"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-unset ZELBIN_SIGN_PKCS12 ZELBIN_SIGN_CERT ZELBIN_SIGN_KEY
-passed=0
-failed=0
-check() { # name status [log file]
-    if [ "$2" -eq 0 ]; then
-        passed=$((passed + 1)); echo "ok   $1"
-    else
-        failed=$((failed + 1)); echo "FAIL $1"; [ -n "${3:-}" ] && tail -15 "$3" | sed 's/^/     /'
-    fi
-}
+. "$(dirname "$0")/checks.sh"
 counted() { # log: a checker's own ok and FAIL lines, counted here
     grep '^ok\|^FAIL\|^     ' "$1"
     passed=$((passed + $(grep -c '^ok' "$1")))
     failed=$((failed + $(grep -c '^FAIL' "$1")))
 }
 
-for install in "$x86_build:x86" "$x64_build:x64"; do
-    cmake --install "${install%%:*}" --prefix "$work/installs/${install#*:}" >"$work/install.log" 2>&1 ||
-        { cat "$work/install.log"; exit 1; }
-done
+install_editions "$work/installs"
 zip="$("$src/scripts/release.sh" --zip "$work/installs" "$work/one")" || exit 1
 nupkg="$("$src/scripts/nuget.sh" "$work/installs" "$work/one" 2>"$work/nuget.log")"
 check "scripts/nuget.sh packs the release zip: $(basename "$nupkg")" $? "$work/nuget.log"

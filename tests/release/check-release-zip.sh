@@ -16,26 +16,11 @@ src="$(realpath "$1")"
 prefix="$4"
 given_zip="${5:+$(realpath "$5")}"
 . "$(dirname "$0")/both-editions.sh" "$2" "$3"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-skipped=0
-check() { # name status [log file]
-    if [ "$2" -eq 0 ]; then
-        passed=$((passed + 1)); echo "ok   $1"
-    else
-        failed=$((failed + 1)); echo "FAIL $1"; [ -n "${3:-}" ] && tail -15 "$3" | sed 's/^/     /'
-    fi
-}
+. "$(dirname "$0")/checks.sh"
 
-for install in "$x86_build:x86" "$x64_build:x64"; do
-    cmake --install "${install%%:*}" --prefix "$work/installs/${install#*:}" >"$work/install.log" 2>&1 ||
-        { cat "$work/install.log"; exit 1; }
-done
+install_editions "$work/installs"
 zip="$given_zip"
-[ -n "$zip" ] || zip="$(env -u ZELBIN_SIGN_PKCS12 -u ZELBIN_SIGN_CERT -u ZELBIN_SIGN_KEY \
-    "$src/scripts/release.sh" --zip "$work/installs" "$work/out")" || exit 1
+[ -n "$zip" ] || zip="$("$src/scripts/release.sh" --zip "$work/installs" "$work/out")" || exit 1
 (cd "$work" && unzip -q "$zip")
 top="$work/$(basename "$zip" .zip)"
 

@@ -18,18 +18,10 @@ import sys
 
 import jsonschema
 
-passed = 0
-failed = 0
+sys.dont_write_bytecode = True  # nothing written into the source tree
+from checks import check, summary  # noqa: E402
 
 
-def check(name, ok, detail=""):
-    global passed, failed
-    if ok:
-        passed += 1
-        print(f"ok   {name}")
-    else:
-        failed += 1
-        print(f"FAIL {name}" + (f"\n     {detail}" if detail else ""))
 
 
 def validator(schema_dir):
@@ -118,8 +110,7 @@ def main():
               and component["purl"].startswith(f"pkg:deb/debian/{package}@"),
               f"installed: {installed[package] or 'none'}; {component.get('purl')} {component.get('licenses')}")
 
-    print(f"{passed} passed, {failed} failed")
-    return 0 if failed == 0 else 1
+    return summary()
 
 
 if __name__ == "__main__":

@@ -18,21 +18,7 @@ set -uo pipefail
 src="$(realpath "$1")"
 prefix="$4"
 . "$(dirname "$0")/both-editions.sh" "$2" "$3"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-skipped=0
-check() { # name status [log file]
-    if [ "$2" -eq 0 ]; then
-        passed=$((passed + 1)); echo "ok   $1"
-    else
-        failed=$((failed + 1)); echo "FAIL $1"; [ -n "${3:-}" ] && tail -15 "$3" | sed 's/^/     /'
-    fi
-}
-# The release is signed only as the test says.
-unset ZELBIN_SIGN_PKCS12 ZELBIN_SIGN_CERT ZELBIN_SIGN_KEY ZELBIN_SIGN_PASSWORD ZELBIN_SIGN_PASSWORD_FILE \
-    ZELBIN_SIGN_TIMESTAMP_URL
+. "$(dirname "$0")/checks.sh"
 
 # The throwaway CA and its certificates. `openssl ca` sets any validity
 # period, past or future, which `openssl x509 -req` can't.
@@ -90,10 +76,7 @@ openssl pkcs12 -export -inkey "$pki/signer.key" -passin "pass:key password" -in 
     { cat "$pki/log"; exit 1; }
 printf 'key password\n' >"$pki/key-password"
 
-for install in "$x86_build:x86" "$x64_build:x64"; do
-    cmake --install "${install%%:*}" --prefix "$work/installs/${install#*:}" >"$work/install.log" 2>&1 ||
-        { cat "$work/install.log"; exit 1; }
-done
+install_editions "$work/installs"
 release() { # out-dir tree-dir (the signing settings in the environment)
     "$src/scripts/release.sh" --zip "$work/installs" "$1" "$2"
 }
