@@ -11,11 +11,14 @@
 #                  (library, the default, or commio)
 #   make coverage  line and branch coverage of src/ (per folder) and the test backends; fails on a drop
 #   make memcheck  the host, allocation and comm-port tests and both fuzz corpora under valgrind
-#   make release   releases/Zelbin_Serial-VERSION-windows.zip (both editions, what dist/ holds),
-#                  the same bytes for the same commit
+#   make release   releases/Zelbin_Serial-VERSION-windows.zip (both editions, what dist/ holds,
+#                  with its bill of materials), the same bytes for the same commit; signed
+#                  with Authenticode when ZELBIN_SIGN_PKCS12, or ZELBIN_SIGN_CERT and
+#                  ZELBIN_SIGN_KEY, name a certificate (docs/host-developer.md, Signing)
+#   make nuget     releases/Zelbin.Serial.VERSION.nupkg, for .NET hosts, from the release zip
 #   make clean     remove build/, dist/ and releases/
 #   make help      this list
-.PHONY: all build demo test host windows dist release host-test windows-test bench fuzz coverage memcheck clean help
+.PHONY: all build demo test host windows dist release nuget host-test windows-test bench fuzz coverage memcheck clean help
 
 # A failing build must fail the recipe through the filter below.
 SHELL := /bin/bash
@@ -57,8 +60,12 @@ dist: windows
 	@scripts/release.sh $(INSTALLS) $(DIST)
 	@echo "dist/: the release as it unzips, $$(find $(DIST) -type f | wc -l) files (ls -R $(DIST))"
 
+# Signed or not, dist/ is left as the zip unzips.
 release: dist
-	@scripts/release.sh --zip $(INSTALLS) $(RELEASES) | sed 's|^$(CURDIR)/||'
+	@scripts/release.sh --zip $(INSTALLS) $(RELEASES) $(DIST) | sed 's|^$(CURDIR)/||'
+
+nuget: release
+	@scripts/nuget.sh $(INSTALLS) $(RELEASES) | sed 's|^$(CURDIR)/||'
 
 demo: dist
 	@scripts/demo.sh $(DIST)

@@ -19,6 +19,10 @@ else()
     set(ZELBIN_COPYRIGHT_YEARS "${ZELBIN_FIRST_YEAR}")
 endif()
 
+# Debian's own Python, whatever else is first on the PATH: the build's
+# scripts need nothing but its standard library.
+find_program(ZELBIN_BUILD_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+
 function(zelbin_shipped_binary target description)
     get_target_property(type ${target} TYPE)
     get_target_property(prefix ${target} PREFIX)
@@ -63,8 +67,17 @@ function(zelbin_shipped_binary target description)
     endif()
     target_sources(${target} PRIVATE $<TARGET_OBJECTS:zelbin_stack_guard>)
 
+    # The linker's map says which files outside the project it took code
+    # from: the release's bill of materials names them.
+    set(link_map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+    target_link_options(${target} PRIVATE -Wl,-Map=${link_map})
+
     if(CMAKE_BUILD_TYPE STREQUAL "Release")
         set(file $<TARGET_FILE_NAME:${target}>)
+        # What the linker took from the toolchain, with the Debian packages
+        # and versions it came from; installed beside the binaries for the
+        # release to read, never shipped.
+        set(record ${CMAKE_CURRENT_BINARY_DIR}/${target}.links.json)
         add_custom_command(TARGET ${target} POST_BUILD
             # objcopy stamps each PE file it writes with the time, unless
             # SOURCE_DATE_EPOCH names one: 0, as the linker leaves it.
@@ -72,8 +85,14 @@ function(zelbin_shipped_binary target description)
                     ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
             COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
                     ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${file}.debug ${file}
+            # Padded and checksummed as a signature would leave it, so that a
+            # signature removed again gives back the same bytes; and the record.
+            COMMAND ${ZELBIN_BUILD_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/finish-shipped-binary.py ${file} ${link_map}
+                    ${record}
+            BYPRODUCTS ${record}
             WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
-            COMMENT "Symbols of ${file} into ${file}.debug"
+            COMMENT "Symbols of ${file} into ${file}.debug; ready to sign"
             VERBATIM)
+        install(FILES ${record} DESTINATION links)
     endif()
 endfunction()

@@ -10,24 +10,41 @@
 # port map lie beside Zelbin_Serial.dll and the testers, where Windows
 # looks first for the io.dll the key library imports.
 #
+# The zip is signed when a certificate is given (scripts/signing.sh says
+# how): every PE file of both editions gets an Authenticode signature before
+# the bill of materials and SHA256SUMS are written, so that both are of the
+# bytes that ship. A certificate that can't sign stops the release before
+# anything is signed, and a failure leaves no zip and no half-signed tree.
+#
+# sbom.cdx.json, the bill of materials (scripts/sbom.py), names every binary
+# with its SHA-256 and what the linker put into it from the toolchain.
+#
 # Byte for byte the same for the same commit: fixed file times (the
 # commit's), fixed modes, sorted names, no extra zip fields; text files with
-# CR LF line ends, as Windows editors expect.
+# CR LF line ends, as Windows editors expect. A signed release is not: each
+# signature carries the time it was made.
 #
-# Usage: scripts/release.sh INSTALLS TREE          the release, unzipped, in TREE (make dist)
-#        scripts/release.sh --zip INSTALLS OUT_DIR  the release zipped into OUT_DIR; prints the zip's path
+# Usage: scripts/release.sh INSTALLS TREE          the release, unzipped, in TREE (make dist); never signed
+#        scripts/release.sh --zip INSTALLS OUT_DIR [TREE]
+#                                                   the release zipped into OUT_DIR, signed when asked, and
+#                                                   unzipped in TREE too; prints the zip's path
 # INSTALLS holds each edition's install (cmake --install): INSTALLS/x86 and
 # INSTALLS/x64.
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)/.."
+. "$root/scripts/signing.sh"
 zip_it=0
 if [ "${1:-}" = --zip ]; then
     zip_it=1
     shift
 fi
-[ $# -eq 2 ] || { echo "usage: release.sh [--zip] INSTALLS TREE|OUT_DIR" >&2; exit 2; }
+[ $# -eq 2 ] || { [ "$zip_it" -eq 1 ] && [ $# -eq 3 ]; } ||
+    { echo "usage: release.sh INSTALLS TREE | release.sh --zip INSTALLS OUT_DIR [TREE]" >&2; exit 2; }
 installs="$(realpath "$1")"
 out="$(realpath -m "$2")"
+tree=""
+[ "$zip_it" -eq 0 ] && tree="$out"
+[ $# -eq 3 ] && tree="$(realpath -m "$3")"
 # The version CMake built with, from the package version file it wrote.
 version="$(cmake -DFILE="$installs/x86/lib/cmake/Zelbin_Serial/Zelbin_SerialConfigVersion.cmake" \
     -P "$root/cmake/PrintPackageVersion.cmake")"
@@ -37,8 +54,25 @@ name="Zelbin_Serial-$version-windows"
 epoch="$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 315532800)"
 
 stage="$(mktemp -d)"
-trap 'rm -rf "$stage"' EXIT
+zip=""
+trap 'rm -rf "$stage"; [ -z "$zip" ] || rm -f "$zip.part"' EXIT
 pkg="$stage/$name"
+
+# Only an earlier tree of the release is replaced, never another folder.
+if [ -n "$tree" ] && [ -e "$tree" ] && [ -n "$(ls -A "$tree" 2>/dev/null)" ] && [ ! -f "$tree/SHA256SUMS" ]; then
+    echo "release.sh: $tree is there and holds no release; not replacing it" >&2
+    exit 1
+fi
+# A zip of this version left from before would pass for this release's,
+# should this one fail.
+if [ "$zip_it" -eq 1 ]; then
+    zip="$out/$name.zip"
+    rm -f "$zip"
+fi
+sign=0
+if [ "$zip_it" -eq 1 ] && signing_check "$stage"; then
+    sign=1
+fi
 
 # What ships, relative to an edition's install, which is laid out as the
 # edition's folder of the release with the shared files beside it. Shared:
@@ -78,8 +112,17 @@ for arch in x86 x64; do
     while IFS= read -r file; do
         grep -qxF -- "$file" <<<"$listed" ||
             { echo "release.sh: $installs/$arch/$file is installed but not in the release's list" >&2; exit 1; }
-    done < <(cd "$installs/$arch" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+    done < <(cd "$installs/$arch" && find . -type f ! -path './links/*' | sed 's|^\./||' | LC_ALL=C sort)
 done
+
+# Every PE file that Windows loads, both editions; not the .debug files,
+# which nothing loads and whose checksum the DLL's debuglink holds.
+if [ "$sign" -eq 1 ]; then
+    mapfile -t binaries < <(cd "$pkg" && find x86 x64 -type f \( -name '*.dll' -o -name '*.exe' \) | LC_ALL=C sort)
+    (cd "$pkg" && signing_sign "${binaries[@]}")
+    echo "release.sh: signed ${#binaries[@]} files as $signing_certificate${ZELBIN_SIGN_TIMESTAMP_URL:+, time-stamped by $ZELBIN_SIGN_TIMESTAMP_URL}" >&2
+fi
+/usr/bin/python3 "$root/scripts/sbom.py" "$installs" "$pkg" "$version" "$epoch" >"$pkg/sbom.cdx.json"
 
 sed "s/@VERSION@/$version/g" "$root/scripts/release-readme.txt" >"$pkg/README.txt"
 cp "$root/CHANGELOG.md" "$pkg/CHANGELOG.md"
@@ -91,26 +134,23 @@ done
 cp "$root/docs/keytest-window.png" "$pkg/docs/"
 # Every text file gets CR LF line ends (idempotent: a CR already there stays one).
 find "$pkg" -type f \( -name '*.txt' -o -name '*.md' -o -name '*.h' -o -name '*.def' -o -name '*.cmake' \
-    -o -name '*.pas' -o -name '*.cs' -o -name '*.html' \) -exec sed -i 's/\r*$/\r/' {} +
+    -o -name '*.pas' -o -name '*.cs' -o -name '*.html' -o -name '*.json' \) -exec sed -i 's/\r*$/\r/' {} +
 (cd "$pkg" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum |
     sed 's/$/\r/' >SHA256SUMS)
 
 find "$pkg" -type d -exec chmod 755 {} +
 find "$pkg" -type f -exec chmod 644 {} +
 find "$pkg" -exec touch -h -d "@$epoch" {} +
-if [ "$zip_it" -eq 0 ]; then
-    # Only an earlier tree of the release is replaced, never another folder.
-    if [ -e "$out" ] && [ -n "$(ls -A "$out" 2>/dev/null)" ] && [ ! -f "$out/SHA256SUMS" ]; then
-        echo "release.sh: $out is there and holds no release; not replacing it" >&2
-        exit 1
-    fi
-    rm -rf "$out"
-    mkdir -p "$(dirname "$out")"
-    cp -a "$pkg" "$out"
-    exit 0
+if [ "$zip_it" -eq 1 ]; then
+    # Made aside and renamed: the zip is there whole or not at all.
+    mkdir -p "$out"
+    (cd "$stage" && find "$name" -type f | LC_ALL=C sort | TZ=UTC zip -X -D -q -9 "$stage/$name.zip" -@)
+    mv "$stage/$name.zip" "$zip.part"
+    mv "$zip.part" "$zip"
 fi
-mkdir -p "$out"
-zip="$out/$name.zip"
-rm -f "$zip"
-(cd "$stage" && find "$name" -type f | LC_ALL=C sort | TZ=UTC zip -X -D -q -9 "$zip" -@)
-echo "$zip"
+if [ -n "$tree" ]; then
+    rm -rf "$tree"
+    mkdir -p "$(dirname "$tree")"
+    cp -a "$pkg" "$tree"
+fi
+[ "$zip_it" -eq 0 ] || echo "$zip"

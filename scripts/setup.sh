@@ -24,6 +24,15 @@ have_cmd() { command -v "$1" >/dev/null 2>&1; }
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep 'install ok installed' >/dev/null; }
 want_cmd() { have_cmd "$1" || missing+=("$2"); }
 want_pkg() { have_pkg "$1" || missing+=("$1"); }
+# An npm package, installed globally at that version; only for what Debian
+# doesn't package.
+missing_npm=()
+have_npm() {
+    local root
+    root="$(npm root -g 2>/dev/null)" || return 1
+    grep "\"version\": *\"$2\"" "$root/$1/package.json" >/dev/null 2>&1
+}
+want_npm() { have_npm "$1" "$2" || missing_npm+=("$1@$2"); }
 note() { echo "setup.sh: $*" >&2; }
 
 for group in "$@"; do
@@ -71,6 +80,16 @@ for group in "$@"; do
         if "$here/kernel-runs-32bit.sh"; then
             want_pkg g++-multilib
         fi
+        # Signing the release with Authenticode, when a certificate is
+        # given, and the certificate's checks (and the tests' throwaway CA).
+        want_cmd osslsigncode osslsigncode
+        want_cmd openssl openssl
+        # The release's bill of materials, checked against CycloneDX's
+        # published JSON schema: the validator from Debian, the schema from
+        # the npm package that keeps it for offline use (Debian has none).
+        want_pkg python3-jsonschema
+        want_cmd npm npm
+        want_npm @cyclonedx/cyclonedx-library 10.3.0
         # A failed try is remembered in the build folder (make clean
         # forgets it), so that each later make doesn't ask apt again.
         if ! have_pkg wine32:i386 && [ ! -e "$wine32_failed" ] && "$here/kernel-runs-32bit.sh"; then
@@ -96,10 +115,10 @@ for group in "$@"; do
     esac
 done
 
-[ ${#missing[@]} -eq 0 ] && [ "$want_wine32" -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_npm[@]} -eq 0 ] && [ "$want_wine32" -eq 0 ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
-    note "missing packages: ${missing[*]}${missing[*]:+ }$([ "$want_wine32" -eq 1 ] && echo wine32:i386); run as root or install them"
+    note "missing packages: ${missing[*]}${missing[*]:+ }${missing_npm[*]}${missing_npm[*]:+ }$([ "$want_wine32" -eq 1 ] && echo wine32:i386); run as root or install them"
     exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
@@ -215,6 +234,17 @@ if [ "$want_wine32" -eq 1 ]; then
         mkdir -p "$(dirname "$wine32_failed")" && date >"$wine32_failed"
     fi
 fi
+# npm packages one by one, each tried three times (the registry, like
+# Debian's, is not always whole), without the peer and optional packages
+# they could use: what is wanted of them is their files.
+for package in "${missing_npm[@]}"; do
+    note "installing $package (npm)"
+    for attempt in 1 2 3; do
+        npm install -g --no-fund --no-audit --omit=peer --omit=optional "$package" >/dev/null 2>&1 && continue 2
+        [ "$attempt" -lt 3 ] && sleep $((attempt * 5))
+    done
+    failed+=("$package")
+done
 if [ ${#failed[@]} -gt 0 ]; then
     note "could not install: ${failed[*]}"
     exit 1

@@ -251,15 +251,25 @@ if(ZELBIN_ARCH STREQUAL "x64")
     set_tests_properties(release_reproducible PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE SKIP_RETURN_CODE 77)
 
     # The release zip as a host developer unzips it: its files, CR LF text,
-    # each edition's export table, each shipped header compiled from it
-    # alone, and the CMake package found by MinGW and MSVC-style (clang,
-    # lld-link) hosts of both editions, each built and run under Wine where
-    # the machine runs its edition; a project handed the other edition's DLL
-    # is refused.
+    # its bill of materials against CycloneDX's schema, each edition's export
+    # table, each shipped header compiled from it alone, and the CMake
+    # package found by MinGW and MSVC-style (clang, lld-link) hosts of both
+    # editions, each built and run under Wine where the machine runs its
+    # edition; a project handed the other edition's DLL is refused.
     add_test(NAME release_zip_hosts
         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-release-zip.sh ${PROJECT_SOURCE_DIR}
                 ${ZELBIN_X86_BUILD_DIR} ${CMAKE_BINARY_DIR} ${ZELBIN_WINEPREFIX})
     set_tests_properties(release_zip_hosts PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key
+        SKIP_RETURN_CODE 77)
+
+    # The release signed by a throwaway CA's code-signing certificate: every
+    # PE file verifies, the signatures removed give back the unsigned files,
+    # the signed zip passes the zip's checks and the comm-port tests under
+    # Wine; certificates that can't sign stop it, leaving no zip.
+    add_test(NAME release_signed
+        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-signed-release.sh ${PROJECT_SOURCE_DIR}
+                ${ZELBIN_X86_BUILD_DIR} ${CMAKE_BINARY_DIR} ${ZELBIN_WINEPREFIX})
+    set_tests_properties(release_signed PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RESOURCE_LOCK virtual_key
         SKIP_RETURN_CODE 77)
 
     # The C# class compiled for x86, x64 and AnyCPU by Mono's compiler, its
@@ -272,6 +282,14 @@ if(ZELBIN_ARCH STREQUAL "x64")
                 ${PROJECT_SOURCE_DIR}/kits/csharp/ZelbinSerial.cs ${CMAKE_CURRENT_BINARY_DIR}/kit_csharp
                 ${ZELBIN_X86_BUILD_DIR}/bin/Zelbin_Serial.dll $<TARGET_FILE:Zelbin_Serial>)
     set_tests_properties(kit_csharp PROPERTIES SKIP_RETURN_CODE 77)
+
+    # The NuGet package: its files and .nuspec, its build targets followed,
+    # the same bytes twice, and a host built by mcs with its C# class that
+    # finds each edition where .NET builds lay the package's files out.
+    add_test(NAME release_nuget
+        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-nuget.sh ${PROJECT_SOURCE_DIR} ${ZELBIN_X86_BUILD_DIR}
+                ${CMAKE_BINARY_DIR} ${ZELBIN_MCS})
+    set_tests_properties(release_nuget PROPERTIES SKIP_RETURN_CODE 77)
 endif()
 
 # Every Windows test knows the edition it runs (scripts/wine-env.sh picks

@@ -7,12 +7,17 @@
 // - Any platform target: x86, x64 or AnyCPU. A process loads a DLL of its
 //   own architecture only, and an AnyCPU host runs as a 64-bit process on
 //   64-bit Windows. Before the first call this class loads the edition of
-//   the running process: x86\Zelbin_Serial.dll or x64\Zelbin_Serial.dll
-//   beside the host's executable, else Zelbin_Serial.dll beside it. Ship the
-//   release's x86 and x64 folders with the host as they are: each holds the
-//   DLL with the io.dll it imports and that io.dll's port map, io-ports.txt,
-//   side by side (the comm-port io.dll; an x86 host on a PC with a legacy
-//   port driver takes that driver's io.dll into x86\ instead).
+//   the running process, the first there of, under the host's folder:
+//   x86\Zelbin_Serial.dll or x64\Zelbin_Serial.dll (the release's folders,
+//   or a .NET Framework build with the Zelbin.Serial package);
+//   runtimes\win-x86\native\ or runtimes\win-x64\native\ (a .NET build of
+//   the package without a runtime identifier); Zelbin_Serial.dll beside the
+//   host (a build for one runtime identifier). Ship the release's x86 and x64
+//   folders with the host as they are: each holds the DLL with the io.dll it
+//   imports and that io.dll's port map, io-ports.txt, side by side (the
+//   comm-port io.dll; an x86 host on a PC with a legacy port driver takes
+//   that driver's io.dll into x86\ instead). The package's folders hold the
+//   same three.
 // - A missing or wrong file is told at the first call: a
 //   DllNotFoundException or BadImageFormatException whose message names the
 //   file (and, for a file of the other architecture, both architectures),
@@ -177,21 +182,35 @@ namespace Zelbin
         public static string ProcessArchitecture { get { return IntPtr.Size == 8 ? "x64" : "x86"; } }
 
         /// <summary>The Zelbin_Serial.dll a process of the architecture ("x86" or
-        /// "x64") loads from the host's folder: ARCH\Zelbin_Serial.dll, else
-        /// Zelbin_Serial.dll beside the host. Throws DllNotFoundException when
-        /// neither is there, BadImageFormatException when the file is of the
-        /// other architecture; both messages name the file and the
-        /// architectures.</summary>
+        /// "x64") loads from the host's folder, the first there of:
+        /// ARCH\Zelbin_Serial.dll, runtimes\win-ARCH\native\Zelbin_Serial.dll
+        /// (where a .NET build puts the NuGet package's native files when it
+        /// builds for no runtime identifier), Zelbin_Serial.dll beside the host.
+        /// Throws DllNotFoundException when none is there,
+        /// BadImageFormatException when the file is of the other architecture;
+        /// both messages name the file and the architectures.</summary>
         public static string Locate(string hostFolder, string architecture)
         {
-            string inFolder = Path.Combine(Path.Combine(hostFolder, architecture), ZelbinSerial.DllName);
-            string beside = Path.Combine(hostFolder, ZelbinSerial.DllName);
-            string path = File.Exists(inFolder) ? inFolder : File.Exists(beside) ? beside : null;
+            // The folders of one architecture first; the host's own folder,
+            // which holds one edition or the other, last.
+            string[] places = {
+                Path.Combine(Path.Combine(hostFolder, architecture), ZelbinSerial.DllName),
+                Path.Combine(Path.Combine(Path.Combine(Path.Combine(hostFolder, "runtimes"), "win-" + architecture),
+                    "native"), ZelbinSerial.DllName),
+                Path.Combine(hostFolder, ZelbinSerial.DllName),
+            };
+            string path = null;
+            foreach (string place in places) {
+                if (File.Exists(place)) {
+                    path = place;
+                    break;
+                }
+            }
             if (path == null)
                 throw new DllNotFoundException(string.Format(
-                    "{0} for {1} processes is not there: looked for {2} and {3}. Ship the release's {4} folder "
-                        + "with the host, as it is.", ZelbinSerial.DllName, Describe(architecture), inFolder, beside,
-                    architecture));
+                    "{0} for {1} processes is not there: looked for {2}, {3} and {4}. Ship the release's {5} "
+                        + "folder with the host, as it is.", ZelbinSerial.DllName, Describe(architecture), places[0],
+                    places[1], places[2], architecture));
             string found = MachineOf(path);
             if (found != architecture)
                 throw new BadImageFormatException(string.Format(

@@ -7,6 +7,12 @@
 //   (none, or the other edition's DLL where this process's should be): the
 //   call throws what names the file, and so does the next one, without a
 //   second look at the files.
+//        mono KitFiles.exe --package WORK_DIR
+//   The NuGet package's files as .NET builds lay them out, in WORK_DIR:
+//   portable/ (runtimes\win-ARCH\native\, no runtime identifier), rid-x86/
+//   and rid-x64/ (one edition beside the program), netfx/ (x86\ and x64\,
+//   as the package's build targets copy them): each architecture finds its
+//   own edition's DLL, with io.dll of that edition and io-ports.txt beside.
 using System;
 using System.IO;
 using Zelbin;
@@ -73,10 +79,47 @@ static class KitFiles
         return failed == 0 ? 0 : 1;
     }
 
+    static string Sub(params string[] parts)
+    {
+        return string.Join(Path.DirectorySeparatorChar.ToString(), parts);
+    }
+
+    // The DLL an architecture takes from the folder, and the io.dll and port
+    // map that must lie beside it.
+    static void Takes(string what, string folder, string architecture, string expected)
+    {
+        string found = Refusal(folder, architecture);
+        string dll = "found " + Path.Combine(folder, expected);
+        string beside = Path.GetDirectoryName(Path.Combine(folder, expected));
+        string io = Path.Combine(beside, "io.dll");
+        Check(what + ": an " + architecture + " process takes " + expected + ", with its edition's io.dll and "
+                + "io-ports.txt beside it",
+            found == dll && ZelbinSerialFiles.MachineOf(io) == architecture
+                && File.Exists(Path.Combine(beside, "io-ports.txt")),
+            found + "; io.dll: " + (ZelbinSerialFiles.MachineOf(io) ?? "none"));
+    }
+
+    static int Package(string work)
+    {
+        foreach (string arch in new[] { "x86", "x64" }) {
+            Takes("a .NET build without a runtime identifier", Path.Combine(work, "portable"), arch,
+                Sub("runtimes", "win-" + arch, "native", "Zelbin_Serial.dll"));
+            Takes("a build for win-" + arch, Path.Combine(work, "rid-" + arch), arch, "Zelbin_Serial.dll");
+            Takes("a .NET Framework build with the package's targets", Path.Combine(work, "netfx"), arch,
+                Sub(arch, "Zelbin_Serial.dll"));
+        }
+        string other = Refusal(Path.Combine(work, "rid-x64"), "x86");
+        Check("a build for win-x64 run as an x86 process is told it holds the x64 DLL",
+            other.Contains("is an x64 (64-bit) DLL, but this process is x86 (32-bit)"), other);
+        return failed == 0 ? 0 : 1;
+    }
+
     static int Main(string[] args)
     {
         if (args.Length == 2 && args[0] == "--first-call")
             return FirstCall(args[1]);
+        if (args.Length == 2 && args[0] == "--package")
+            return Package(args[1]);
         string x86 = args[0], x64 = args[1], work = args[2];
         string sep = Path.DirectorySeparatorChar.ToString();
         Check("the x86 DLL reads as x86, the x64 one as x64, a text file as nothing",
@@ -89,6 +132,21 @@ static class KitFiles
             string found = ZelbinSerialFiles.Locate(both, arch);
             Check("an " + arch + " process takes " + arch + sep + "Zelbin_Serial.dll before the one beside the host",
                 found == Path.Combine(Path.Combine(both, arch), "Zelbin_Serial.dll"), found);
+        }
+
+        string runtimes = Folder(work, "runtimes", x86, Sub("runtimes", "win-x86", "native", "Zelbin_Serial.dll"),
+            x64, Sub("runtimes", "win-x64", "native", "Zelbin_Serial.dll"), x86, "Zelbin_Serial.dll");
+        string all = Folder(work, "all", x86, Sub("x86", "Zelbin_Serial.dll"), x64, Sub("x64", "Zelbin_Serial.dll"),
+            x86, Sub("runtimes", "win-x86", "native", "Zelbin_Serial.dll"),
+            x64, Sub("runtimes", "win-x64", "native", "Zelbin_Serial.dll"));
+        foreach (string arch in new[] { "x86", "x64" }) {
+            string found = ZelbinSerialFiles.Locate(runtimes, arch);
+            Check("an " + arch + " process takes runtimes" + sep + "win-" + arch + sep + "native" + sep
+                    + " before the DLL beside the host",
+                found == Path.Combine(runtimes, Sub("runtimes", "win-" + arch, "native", "Zelbin_Serial.dll")), found);
+            found = ZelbinSerialFiles.Locate(all, arch);
+            Check("an " + arch + " process takes " + arch + sep + " before runtimes" + sep,
+                found == Path.Combine(all, Sub(arch, "Zelbin_Serial.dll")), found);
         }
 
         string beside = Folder(work, "beside", x86, "Zelbin_Serial.dll");
@@ -106,9 +164,11 @@ static class KitFiles
 
         string none = Folder(work, "none");
         string missing = Refusal(none, "x64");
-        Check("no DLL at all names both places looked at and the architecture",
+        Check("no DLL at all names the three places looked at and the architecture",
             missing.StartsWith("DllNotFoundException: Zelbin_Serial.dll for x64 (64-bit) processes is not there")
-                && missing.Contains(Path.Combine(Path.Combine(none, "x64"), "Zelbin_Serial.dll")), missing);
+                && missing.Contains(Path.Combine(none, Sub("x64", "Zelbin_Serial.dll")))
+                && missing.Contains(Path.Combine(none, Sub("runtimes", "win-x64", "native", "Zelbin_Serial.dll")))
+                && missing.Contains(Path.Combine(none, "Zelbin_Serial.dll") + ". Ship"), missing);
 
         Check("the process architecture follows the pointer size",
             ZelbinSerialFiles.ProcessArchitecture == (IntPtr.Size == 8 ? "x64" : "x86"), ZelbinSerialFiles.ProcessArchitecture);

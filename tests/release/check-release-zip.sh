@@ -2,44 +2,41 @@
 # The release zip as a host developer gets it: unzipped, it holds what the
 # release lists, CR LF text files whose checksums match; each edition's DLL
 # has the five exports at their ordinals; every shipped header compiles from
-# it alone for both editions; CMake hosts of both editions find the package
-# in it and build, with MinGW and MSVC-style (clang and lld-link), each then
-# run under Wine where this machine runs that edition's programs (x64
-# everywhere); and a project handed the other edition's files is refused.
-# Usage: check-release-zip.sh SOURCE_DIR X86_BUILD_DIR X64_BUILD_DIR WINEPREFIX
+# it alone for both editions; its bill of materials is valid CycloneDX and
+# names every binary's bytes (check-sbom.py); CMake hosts of both editions
+# find the package in it and build, with MinGW and MSVC-style (clang and
+# lld-link), each then run under Wine where this machine runs that edition's
+# programs (x64 everywhere); and a project handed the other edition's files
+# is refused.
+# Usage: check-release-zip.sh SOURCE_DIR X86_BUILD_DIR X64_BUILD_DIR WINEPREFIX [ZIP]
+#   ZIP: a release zip made already (a signed one), checked in place of one
+#   made here from the builds.
 set -uo pipefail
 src="$(realpath "$1")"
 prefix="$4"
+given_zip="${5:+$(realpath "$5")}"
 . "$(dirname "$0")/both-editions.sh" "$2" "$3"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-skipped=0
-check() { # name status [log file]
-    if [ "$2" -eq 0 ]; then
-        passed=$((passed + 1)); echo "ok   $1"
-    else
-        failed=$((failed + 1)); echo "FAIL $1"; [ -n "${3:-}" ] && tail -15 "$3" | sed 's/^/     /'
-    fi
-}
+. "$(dirname "$0")/checks.sh"
 
-for install in "$x86_build:x86" "$x64_build:x64"; do
-    cmake --install "${install%%:*}" --prefix "$work/installs/${install#*:}" >"$work/install.log" 2>&1 ||
-        { cat "$work/install.log"; exit 1; }
-done
-zip="$("$src/scripts/release.sh" --zip "$work/installs" "$work/out")" || exit 1
+install_editions "$work/installs"
+zip="$given_zip"
+[ -n "$zip" ] || zip="$("$src/scripts/release.sh" --zip "$work/installs" "$work/out")" || exit 1
 (cd "$work" && unzip -q "$zip")
 top="$work/$(basename "$zip" .zip)"
 
 (cd "$top" && sha256sum -c --quiet SHA256SUMS) >"$work/sums.log" 2>&1
 check "the unzipped files match SHA256SUMS" $? "$work/sums.log"
-lf_only="$(cd "$top" && for f in README.txt CHANGELOG.md SHA256SUMS include/*.h lib/cmake/Zelbin_Serial/*.cmake \
+lf_only="$(cd "$top" && for f in README.txt CHANGELOG.md SHA256SUMS sbom.cdx.json include/*.h lib/cmake/Zelbin_Serial/*.cmake \
     kits/*/* x86/lib/*.def x64/lib/*.def x86/io-ports.txt x64/io-ports.txt docs/*.html \
     x86/stand-in-for-tests-only/StandInIo.h x64/stand-in-for-tests-only/StandInIo.h; do
     grep -q $'[^\r]$' "$f" && echo "$f"; done)"
 [ -z "$lf_only" ]
 check "every text file has CR LF line ends${lf_only:+ (not: $lf_only)}" $?
+
+version="$(basename "$top" | sed 's/^Zelbin_Serial-\(.*\)-windows$/\1/')"
+/usr/bin/python3 "$src/tests/release/check-sbom.py" "$top" "$version" \
+    "$(npm root -g)/@cyclonedx/cyclonedx-library/res/schema" >"$work/sbom.log" 2>&1
+check "sbom.cdx.json: valid CycloneDX, every binary's SHA-256 as shipped, what was linked into it" $? "$work/sbom.log"
 
 for arch in x86 x64; do
     objdump=i686-w64-mingw32-objdump
