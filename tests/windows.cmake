@@ -286,6 +286,17 @@ if(ZELBIN_ARCH STREQUAL "x64")
     # The NuGet package: its files and .nuspec, its build targets followed,
     # the same bytes twice, and a host built by mcs with its C# class that
     # finds each edition where .NET builds lay the package's files out.
+    # The zip a technician unpacks, its own guide followed on drive C: a key
+    # on a port Wine's own serial driver serves (the scripted device) found,
+    # its map written and its presses counted through each edition's folder
+    # as it stands; the port map template shipped byte for byte; the tester
+    # naming the comm-port io.dll's place in the zip where it is missing.
+    add_test(NAME release_zip_guide
+        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-zip-guide.sh ${PROJECT_SOURCE_DIR}
+                ${ZELBIN_X86_BUILD_DIR} ${CMAKE_BINARY_DIR} ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/ttydev-native/testing/ttydev)
+    set_tests_properties(release_zip_guide PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key
+        SKIP_RETURN_CODE 77)
+
     add_test(NAME release_nuget
         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-nuget.sh ${PROJECT_SOURCE_DIR} ${ZELBIN_X86_BUILD_DIR}
                 ${CMAKE_BINARY_DIR} ${ZELBIN_MCS})
@@ -313,6 +324,11 @@ ExternalProject_Add(ttydev_native
     CMAKE_ARGS -DZELBIN_TTYDEV_ONLY=ON -DCMAKE_BUILD_TYPE=Release
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON)
+
+# The scripted port in the registry's list of serial devices, for the key
+# tester's port list and search.
+add_executable(list_com_port ttydev/wine/ListComPort.cpp)
+target_link_libraries(list_com_port PRIVATE zelbin_warnings)
 
 add_executable(scripted_port_host ttydev/wine/ScriptedPortHost.cpp)
 target_link_libraries(scripted_port_host PRIVATE zelbin_api winmm zelbin_warnings)
