@@ -11,6 +11,10 @@ find_path(ZELBIN_GOOGLETEST_SOURCE_DIR NAMES googletest/include/gtest/gtest.h PA
 add_subdirectory(${ZELBIN_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 target_compile_options(gtest PUBLIC "SHELL:-include ${CMAKE_CURRENT_SOURCE_DIR}/dll/GtestWin32Notification.h")
 
+# The scripted modem-line device's programs, built natively (see the end of
+# this file), for the tests that need a serial port Wine's driver serves.
+set(ZELBIN_TTYDEV_DIR ${CMAKE_BINARY_DIR}/ttydev-native/testing/ttydev)
+
 # Zelbin_Serial.dll and the stand-in loaded as a host loads them.
 # A module's import slots, rewritten in place.
 add_library(zelbin_import_slots STATIC dll/ImportSlots.cpp)
@@ -82,15 +86,15 @@ add_test(NAME dll_pe_tables
 add_test(NAME wine_shutdown COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-stop.sh ${ZELBIN_WINEPREFIX})
 set_tests_properties(wine_shutdown PROPERTIES FIXTURES_CLEANUP wine)
 
-# For the key tester's search under Wine: a SETUPAPI.dll that lists a USB
-# adapter with a key on DSR and points the tester's serial calls at
-# simulated devices, loaded from the folder of a copy of the real tester.
+# For the key tester's search under Wine, where the Ports device class lists
+# nothing: a SETUPAPI.dll that lists the scripted port as a USB adapter of
+# the CDC class (and a port that isn't there), loaded from the folder of a
+# copy of the real tester; the serial calls are all Wine's.
 zelbin_module_definition(setupapi_def tools/SimulatedSetupApi.def)
 add_library(simulated_setupapi SHARED tools/SimulatedSetupApi.cpp ${setupapi_def})
 set_target_properties(simulated_setupapi PROPERTIES PREFIX "" OUTPUT_NAME SETUPAPI
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/find-sim)
-target_link_libraries(simulated_setupapi PRIVATE zelbin_import_slots commio_dcb zelbin_comdevices zelbin_api
-    zelbin_warnings)
+target_link_libraries(simulated_setupapi PRIVATE zelbin_warnings)
 
 # The key tester and the virtual key, end to end; the other edition's
 # files, where they are built, for the tester to name as such.
@@ -101,7 +105,7 @@ else()
 endif()
 add_test(NAME tools_end_to_end
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${ZELBIN_WINEPREFIX}
-            ${other_edition_bin})
+            ${ZELBIN_TTYDEV_DIR} ${other_edition_bin})
 set_tests_properties(tools_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 RESOURCE_LOCK virtual_key
     SKIP_RETURN_CODE 77)
 
@@ -112,7 +116,7 @@ target_link_libraries(key_window_driver PRIVATE zelbin_keytest_core gdi32 zelbin
 add_dependencies(key_window_driver zelbin-keytest-gui Zelbin_Serial io)
 add_test(NAME keytest_window_under_wine
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tools/window-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${ZELBIN_WINEPREFIX}
-            ${CMAKE_BINARY_DIR}/keytest-window ${PROJECT_VERSION})
+            ${CMAKE_BINARY_DIR}/keytest-window ${PROJECT_VERSION} ${ZELBIN_TTYDEV_DIR})
 set_tests_properties(keytest_window_under_wine PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
     RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
 
@@ -293,7 +297,7 @@ if(ZELBIN_ARCH STREQUAL "x64")
     # naming the comm-port io.dll's place in the zip where it is missing.
     add_test(NAME release_zip_guide
         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-zip-guide.sh ${PROJECT_SOURCE_DIR}
-                ${ZELBIN_X86_BUILD_DIR} ${CMAKE_BINARY_DIR} ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/ttydev-native/testing/ttydev)
+                ${ZELBIN_X86_BUILD_DIR} ${CMAKE_BINARY_DIR} ${ZELBIN_WINEPREFIX} ${ZELBIN_TTYDEV_DIR})
     set_tests_properties(release_zip_guide PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key
         SKIP_RETURN_CODE 77)
 

@@ -12,11 +12,14 @@
 //   6.5 s. Writes OUT_DIR/window-held.bmp, window-after.bmp, key.csv and
 //   key.vcd.
 // Usage: key_window_driver find GUI.exe IO.dll PORT OUT_DIR
-//   Under the tests' simulated SETUPAPI.dll: the port list names PORT as
-//   Windows does, a search finds the key there, and the map line is written
-//   when the window offers it; then a test over the io.dll, which reads the
-//   new map, sees the key's presses. Writes OUT_DIR/window-find.bmp and
-//   window-find-test.bmp.
+//   Beside the tests' SETUPAPI.dll, which lists the ports as Windows does,
+//   with PORT a scripted port of Wine's own serial driver: the port list
+//   names PORT as Windows does, a search finds the key there, and the map
+//   line is written when the window offers it; then a test over the io.dll,
+//   which reads the new map, sees the key's presses. Prints "find: clicked"
+//   as it starts the search: the key's script must press it three times in
+//   the next 3 s and three times from 9 s to 10.6 s. Writes
+//   OUT_DIR/window-find.bmp and window-find-test.bmp.
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -428,17 +431,22 @@ void RunFind(Launched &w, const std::string &port, const std::string &out)
 {
     const std::vector<std::string> items = PortItems(w.window);
     int index = -1;
-    bool held = false;
+    bool missing = false;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (items[i].rfind(port + "  ", 0) == 0)
             index = static_cast<int>(i);
-        held = held || items[i].find("held by another program") != std::string::npos;
+        missing = missing || items[i].find("missing") != std::string::npos;
     }
     Check(index >= 0 && items[static_cast<std::size_t>(index)].find("(" + port + ")") != std::string::npos,
           "the port list names " + port + " as Windows does");
-    Check(held, "the port list says which port another program holds");
+    Check(missing, "the port list says which listed port isn't there");
     Check(index >= 0 && PickPort(w.window, index, port), "picking " + port + " names it in the parameters");
 
+    // The key's presses are timed from this line (the scripted device's
+    // start): three for the search, three more for the test after it.
+    const DWORD found = GetTickCount();
+    std::printf("find: clicked\n");
+    std::fflush(stdout);
     Click(w.window, IdFind);
     Pump(1500);
     Capture(w.window, out + "\\window-find.bmp");
@@ -462,15 +470,15 @@ void RunFind(Launched &w, const std::string &port, const std::string &out)
     Check(LogHas(w.window, "Wrote "), "the map line is written, as --write-map writes it");
 
     // The window loads the comm-port io.dll again, which reads the new map
-    // and holds the port found; a test there sees the key, pressed three
-    // times from the moment the session raises RTS.
+    // and holds the port found; a test there sees the key's three presses,
+    // 9 s to 10.6 s after the search began.
     Pump(1000);
     const std::string io = TextOf(w.window, IdIo);
     Check(io.find(port) != std::string::npos && io.find(": held") != std::string::npos,
           "after the search the io.dll reads the new map and holds " + port + " (" + io + ")");
-    const DWORD started = GetTickCount();
+    Until(found, 8000);
     Click(w.window, IdStart);
-    Until(started, 3500); // the presses end 2.5 s after the session raises RTS
+    Until(found, 12000);
     Click(w.window, IdStop);
     Pump(700);
     const Shot after = Capture(w.window, out + "\\window-find-test.bmp");

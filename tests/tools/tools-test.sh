@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # End-to-end tests of the key tester and the virtual key under Wine.
-# Usage: tools-test.sh BIN_DIR WINEPREFIX [OTHER_BIN_DIR]
+# Usage: tools-test.sh BIN_DIR WINEPREFIX TTYDEV_DIR [OTHER_BIN_DIR]
 # BIN_DIR holds zelbin-keytest.exe, zelbin-virtualkey.exe, Zelbin_Serial.dll
-# and the stand-in io.dll side by side; OTHER_BIN_DIR the same of the other
-# edition, whose DLLs this tester must name as such (left out where that
-# edition isn't built).
+# and the stand-in io.dll side by side; TTYDEV_DIR the scripted modem-line
+# device's native build (zelbin-ttydev); OTHER_BIN_DIR the same files of the
+# other edition, whose DLLs this tester must name as such (left out where
+# that edition isn't built).
 set -uo pipefail
 bin="$(realpath "$1")"
-prefix="$2"
-other="${3:+$(realpath -m "$3")}"
+prefix="$(realpath "$2")"
+ttydev="$(realpath -m "$3")"
+other="${4:+$(realpath -m "$4")}"
 scripts="$(cd "$(dirname "$0")/../../scripts" && pwd)"
 "$scripts/wine-usable.sh" || exit $?
 run="$scripts/wine-run.sh"
@@ -332,49 +334,63 @@ keytest --find --write-map --seconds 1 --io find/io.dll
     [ "$(cat find/io-ports.txt)" = "any = COM3 # by hand" ] && [ ! -e find/io-ports.txt.bak ]
 check "--find with no serial port says so, ends with status 5 and writes no map" $?
 
-# --find and --write-map finding a key: a copy of the real tester beside a
-# SETUPAPI.dll that lists COM5 (a USB adapter) and COM6, and points the
-# tester's serial calls at simulated devices (SimulatedSetupApi.cpp). The
-# key is on COM5's DSR and is pressed three times; another program holds
-# COM6; COM1 to COM4 are the prefix's own. The transcript is kept beside
-# the test's binaries, as find-transcript.txt.
-mkdir -p findsim && cp "$bin/zelbin-keytest.exe" "$bin/find-sim/SETUPAPI.dll" findsim/
+# The search and the port list over a port Wine's own serial driver serves:
+# COM7 is the scripted modem-line device, here an adapter of the CDC class,
+# which reports no CTS, with the key on DSR. A copy of the real tester sits
+# beside a SETUPAPI.dll of the tests' own, which lists COM7 as Windows would
+# (friendly name, USB identity, its driver's service usbser) and COM6, a
+# port that is listed but not there; every serial call is Wine's. The
+# device's record says which lines the tester set.
+mkdir -p findsim && cp "$bin/zelbin-keytest.exe" "$bin/Zelbin_Serial.dll" "$bin/find-sim/SETUPAPI.dll" findsim/
+# keytest_on_com7 BEHAVIOUR LINE SCRIPT START-ON RECORD ARGS...: the copy, with COM7 served as asked.
+keytest_on_com7() {
+    local behaviour="$1" line="$2" script="$3" start="$4" record="$5"
+    shift 5
+    ZELBIN_WINEDLLOVERRIDES="setupapi=n,b" "$ttydev/zelbin-ttydev" run --prefix "$prefix" --port COM7 \
+        --record "$record" --behaviour "$behaviour" --line "$line" ${script:+--script "$script"} \
+        ${start:+--start-on "$start"} --timeout 60 -- "$scripts/wine-exec.sh" "$prefix" findsim/zelbin-keytest.exe \
+        "$@" >out.txt 2>&1
+}
+# The output lines COM7's record says were set, as "dtr rts" pairs.
+set_lines() { awk '$1 == "set" { print (int($5 / 2) % 2) " " (int($5 / 4) % 2) }' "$1"; }
 echo "any = COM3 # by hand" >find/io-ports.txt
-rm -f find/io-ports.txt.bak find-calls.txt
-ZELBIN_FIND_LOG=find-calls.txt ZELBIN_WINEDLLOVERRIDES="setupapi=n,b" \
-    "$run" "$prefix" findsim/zelbin-keytest.exe --find --write-map --seconds 20 --io find/io.dll >out.txt 2>&1
+rm -f find/io-ports.txt.bak
+keytest_on_com7 cdc DSR "tap@600 tap@1400 tap@2200" "Press the key" find.record --find --write-map --seconds 20 \
+    --io find/io.dll
 status=$?
 cp out.txt "$bin/find-transcript.txt"
-sed -i 's/\r$//' find-calls.txt # written by a Windows program: CR LF
-map_line='any = COM5 usb=1209:5A4B:ZK0001 line=DSR'
-opens="$(grep -c '^open c[0-9]* COM5$' find-calls.txt)"
-closes="$(grep -c '^close c[0-9]* COM5$' find-calls.txt)"
-[ "$status" -eq 0 ] && grep -q '^simulated: COM5' find-calls.txt && ! grep -q 'not redirected' find-calls.txt &&
-    grep -q '^  watching COM5 (USB Serial Port (COM5))' out.txt &&
-    grep -q '^  skipped  COM6 (Communications Port (COM6)): held by another program' out.txt &&
-    grep -q '^  COM5 DSR changed (3)' out.txt &&
-    grep -q '^The key is on COM5, USB Serial Port, line DSR, closes when pressed (3 presses seen)\.' out.txt &&
+map_line='any = COM7 usb=1209:5A4B:ZK0001 line=DSR'
+[ "$status" -eq 0 ] && grep -q '^  watching COM7 (USB Serial Device (COM7))' out.txt &&
+    grep -q '^  skipped  COM6 (Communications Port (COM6)): missing' out.txt &&
+    grep -q '^  COM7 DSR changed (3)' out.txt &&
+    grep -q '^The key is on COM7, USB Serial Device, line DSR, closes when pressed (3 presses seen)\.' out.txt &&
     has_line "  $map_line" out.txt && grep -q '^Wrote .* (the previous one is .*io-ports.txt.bak)' out.txt &&
     has_line "$map_line" find/io-ports.txt && [ "$(cat find/io-ports.txt.bak)" = "any = COM3 # by hand" ] &&
-    [ "$opens" -ge 1 ] && [ "$opens" -eq "$closes" ] && ! grep -q 'SETDTR' find-calls.txt &&
-    grep -q '^settings c[0-9]* COM5: dtr 0, rts 0' find-calls.txt &&
-    [ "$(grep 'COM5' find-calls.txt | tail -2 | head -1)" = "$(grep 'escape c[0-9]* COM5 CLRRTS' find-calls.txt | tail -1)" ]
-check "--find --write-map finds the key on COM5's DSR, writes its map line and gives every port back" $?
-[ -f find-calls.txt ] && sed 's/^/     calls | /' find-calls.txt | tail -12
+    ! set_lines find.record | grep -q '^1 ' && set_lines find.record | grep -q ' 1$' &&
+    [ "$(set_lines find.record | tail -1)" = "0 0" ]
+check "--find --write-map finds the key on DSR behind a CDC-class adapter, writes its map line, never raises DTR and leaves the lines off" $?
 
-# COM5 is a CDC-class adapter (its driver's service is usbser), which
-# reports no CTS: the port list says so, and a map that reads the key on
-# its CTS gets the word, in the list and before a test.
-echo "any = COM5" >find/io-ports.txt
-cp "$bin/Zelbin_Serial.dll" findsim/
-ZELBIN_WINEDLLOVERRIDES="setupapi=n,b" "$run" "$prefix" findsim/zelbin-keytest.exe --ports --io find/io.dll \
-    >out.txt 2>&1
-grep -q '^  driver  : usbser, a CDC-class adapter: reports DSR, DCD and RI, no CTS; wire a key to DSR or DCD' out.txt &&
+# The map just written, as the technician tests with it: the comm-port
+# io.dll finds the adapter by its identity through the listing and carries
+# the key from DSR to the library's CTS.
+cp "$bin/commio/io.dll" find/
+keytest_on_com7 cdc DSR "tap@400 tap@1000 tap@1600" "Polling every" test.record --io find/io.dll --presses 3 \
+    --seconds 20 'COM7;3F8h'
+[ $? -eq 0 ] && grep -q 'usb=1209:5A4B:ZK0001 on COM7 for any UART (key line DSR): held' out.txt &&
+    grep -q '^ZelbinStopListen after .*: 3 presses' out.txt
+check "the comm-port io.dll finds the adapter by its identity and a test counts the three presses on DSR" $?
+
+# --ports probes COM7 and says the CDC-class adapter reports no CTS; a map
+# that reads the key on its CTS is warned of, in the list and before a test.
+echo "any = COM7" >find/io-ports.txt
+keytest_on_com7 cdc DSR "" "" ports.record --ports --io find/io.dll
+grep -q '^COM7  USB Serial Device (COM7)' out.txt && grep -q '^  now     : free' out.txt &&
+    grep -q '^  identity: USB 1209:5A4B, serial ZK0001' out.txt &&
+    grep -q '^  driver  : usbser, a CDC-class adapter: reports DSR, DCD and RI, no CTS; wire a key to DSR or DCD' out.txt &&
     grep -q '^  map     : line 1 of io-ports.txt, which reads the key on CTS: add line=DSR' out.txt
-check "--ports says a CDC-class adapter reports no CTS, and warns of a map line on its CTS" $?
-ZELBIN_WINEDLLOVERRIDES="setupapi=n,b" "$run" "$prefix" findsim/zelbin-keytest.exe --io find/io.dll --seconds 0.5 \
-    'COM5;3F8h' >out.txt 2>&1
-grep -q '^Warning: io-ports.txt line 1 reads the key on CTS of COM5, a CDC-class adapter' out.txt
+check "--ports probes the scripted port and says a CDC-class adapter reports no CTS, warning of a map line on its CTS" $?
+keytest_on_com7 cdc DSR "" "" cts.record --io find/io.dll --seconds 0.5 'COM7;3F8h'
+grep -q '^Warning: io-ports.txt line 1 reads the key on CTS of COM7, a CDC-class adapter' out.txt
 check "a test whose map reads the key on a CDC-class adapter's CTS is told to wire DSR or DCD" $?
 
 echo "$passed passed, $failed failed"

@@ -6,17 +6,20 @@
 #    and both save dialogs, whose files are read back here (the trace by
 #    sigrok-cli); the screenshot taken while the key is held becomes
 #    keytest-window.png, and a window that shows nothing fails;
-#  - over the comm-port io.dll, beside the tests' SETUPAPI.dll that lists a
-#    USB adapter on COM5 with a key on DSR (as the console's search test
-#    uses it): the port list as Windows names the ports, a search that finds
-#    the key, the map line written when the window offers it, and a test
-#    over the io.dll, loaded again with that map, that sees the presses.
+#  - over the comm-port io.dll and Wine's own serial driver, COM7 being the
+#    scripted modem-line device (a CDC-class adapter with its key on DSR),
+#    beside the tests' SETUPAPI.dll that lists it as Windows would (as the
+#    console's search test uses it): the port list as Windows names the
+#    ports, a search that finds the key, the map line written when the
+#    window offers it, and a test over the io.dll, loaded again with that
+#    map, that sees the presses; the device's record says how the io.dll
+#    drove DTR.
 # The window runs from the prefix's drive C, laid out as the release zip
 # unpacks there, so that what it shows (and the picture in the guides) is
 # what a technician's copy shows. In a 64-bit prefix that also has the
 # 32-bit side, as 64-bit Windows has, wherever this machine runs 32-bit
 # programs. The screenshots stay in OUT_DIR.
-# Usage: window-test.sh BIN_DIR WINEPREFIX OUT_DIR VERSION
+# Usage: window-test.sh BIN_DIR WINEPREFIX OUT_DIR VERSION TTYDEV_DIR
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 scripts="$here/../../scripts"
@@ -24,6 +27,7 @@ bin="$(realpath "$1")"
 prefix="$2"
 out="$(realpath -m "$3")"
 version="$4"
+ttydev="$(realpath -m "$5")"
 "$scripts/wine-usable.sh" || exit 77
 if ! command -v Xvfb >/dev/null 2>&1; then
     echo "SKIPPED: no virtual X display for the window: Xvfb is not installed (scripts/setup.sh windows installs it)." >&2
@@ -64,9 +68,12 @@ cp "$bin/zelbin-keytest-gui.exe" "$bin/find-sim/SETUPAPI.dll" "$bin/Zelbin_Seria
 cp "$bin/commio/io.dll" "$find/commio/"
 echo "any = COM3 # by hand" >"$find/commio/io-ports.txt"
 find_status=0
-ZELBIN_FIND_LOG="$find/calls.txt" ZELBIN_WINEDLLOVERRIDES="setupapi=n,b" \
-    "$scripts/wine-run.sh" "$prefix" "$bin/key_window_driver.exe" find "$find/zelbin-keytest-gui.exe" \
-    "$(windows_path "$find/commio/io.dll")" COM5 "$(windows_path "$out")" || find_status=1
+presses="press@800 release@1200 press@1600 release@2000 press@2400 release@2800"
+presses="$presses press@9000 release@9400 press@9800 release@10200 press@10600 release@11000"
+ZELBIN_WINEDLLOVERRIDES="setupapi=n,b" "$ttydev/zelbin-ttydev" run --prefix "$(realpath "$prefix")" --port COM7 \
+    --record "$find/com7.record" --behaviour cdc --line DSR --script "$presses" --start-on "find: clicked" \
+    --timeout 120 -- "$scripts/wine-exec.sh" "$prefix" "$bin/key_window_driver.exe" find "$find/zelbin-keytest-gui.exe" \
+    "$(windows_path "$find/commio/io.dll")" COM7 "$(windows_path "$out")" || find_status=1
 
 passed=0
 failed=0
@@ -93,13 +100,12 @@ check "the log has three presses" test "$(tr -d '\r' <"$out/key.csv" 2>/dev/null
 check "sigrok-cli reads the trace" sigrok-cli -I vcd -i "$out/key.vcd" -O bits
 check "the window's search over the comm-port io.dll passes its checks" test "$find_status" -eq 0
 check "the map beside the comm-port io.dll carries the key found" \
-    grep -qx 'any = COM5 usb=1209:5A4B:ZK0001 line=DSR' <(tr -d '\r' <"$find/commio/io-ports.txt")
+    grep -qx 'any = COM7 usb=1209:5A4B:ZK0001 line=DSR' <(tr -d '\r' <"$find/commio/io-ports.txt")
 check "the old map is kept" grep -qx 'any = COM3 # by hand' "$find/commio/io-ports.txt.bak"
-# The test after the search: the io.dll drove COM5's DTR for the presses,
-# and set it off before it gave the port back.
-check "the comm-port io.dll drove COM5's DTR for the presses and left it off" \
-    test "$(tr -d '\r' <"$find/calls.txt" | grep -E '^(escape c[0-9]+ COM5 (SETDTR|CLRDTR)|close c[0-9]+ COM5)$' | tail -5 |
-        sed 's/c[0-9]* //' | tr '\n' ' ')" = "escape COM5 SETDTR escape COM5 CLRDTR escape COM5 SETDTR escape COM5 CLRDTR close COM5 "
+# DTR as COM7's record has it, each level once: off through the search and
+# the claim, then toggled at the three presses, and off at the stop.
+check "the comm-port io.dll drove COM7's DTR for the presses and left it off" \
+    test "$(awk '$1 == "set" { print int($5 / 2) % 2 }' "$find/com7.record" | uniq | tr '\n' ' ')" = "0 1 0 1 0 "
 # The picture of the window in docs/technician.md and README.md
 # (docs/keytest-window.png): taken while the key is held.
 check "the screenshot shows the window" /usr/bin/python3 "$here/bmp-to-png.py" "$out/window-held.bmp" \
