@@ -127,8 +127,9 @@ INSTANTIATE_TEST_SUITE_P(Table, EachKeyLine, ::testing::ValuesIn(kKeyLines),
 // as a completed wait is collected and the next begun: 'A' right after the
 // read that follows the completed wait, before the next wait begins, so
 // that no wait sees it, 'W' right after the next wait begins, before the
-// lines are read again, so that both see it. `answers`: the key bit at each
-// 'k' and 'r'.
+// lines are read again, so that both see it; 'L' a change of the key that
+// the driver tells of late, 'T' the driver telling of it now. `answers`:
+// the key bit at each 'k' and 'r'.
 struct Script {
     const char *name;
     const char *map;
@@ -156,6 +157,12 @@ TEST_P(WhatTheHostSaw, DecidesWhetherAPressWasMissed)
         case 'o': io.GetPortBit(kMsr, 5); break;
         case 'A': api.afterNextRead = flip; break;
         case 'W': api.afterNextWaitStart = flip; break;
+        case 'L':
+            devices.Find("COM5")->silent = true;
+            flip();
+            devices.Find("COM5")->silent = false;
+            break;
+        case 'T': devices.TellWaits("COM5", commio::EventFor(GetParam().line)); break;
         }
     }
     EXPECT_EQ(answers, GetParam().answers);
@@ -172,6 +179,12 @@ const Script kScripts[] = {
     // after it is one.
     {"AReleaseNoWaitSawIsShown", "any = COM5", ModemCts, "kdAkkdukk", "01010"},
     {"APressNoWaitSawIsShown", "any = COM5 line=DSR", ModemDsr, "dkuAkkudkk", "10101"},
+    // A change the driver tells of late, found first by the refresh read
+    // (every tenth read) and shown then: its event, when it comes, is no
+    // second change, and invents no press.
+    {"APressToldLateAfterTheRefreshShowedItIsOnePress", "any = COM5", ModemCts, "kLkkkkkkkkkkkTkk", "00000000001111"},
+    {"AReleaseToldLateAfterTheRefreshShowedItIsOneRelease", "any = COM5 line=DSR", ModemDsr, "dkLkkkkkkkkkkkTkk",
+     "11111111110000"},
     // Seen by the second read and told by the wait as well: one change.
     {"AReleaseBothSawIsOneRelease", "any = COM5", ModemCts, "kdWkkk", "0100"},
     {"ARepressBothSawIsOnePress", "any = COM5", ModemCts, "dkudWkkk", "1010"},

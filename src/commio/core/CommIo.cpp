@@ -10,16 +10,6 @@ namespace commio {
 
 using Regs = uart::Uart16550;
 
-namespace {
-
-// The comm event that tells of a change of the key's line.
-std::uint32_t EventFor(std::uint8_t line)
-{
-    return line == ModemDsr ? EventDsr : line == ModemRing ? EventRing : line == ModemDcd ? EventRlsd : EventCts;
-}
-
-} // namespace
-
 void CommIo::Configure(const std::vector<PortMapping> &uarts)
 {
     ConfigureFailed("the port map names no COM device"); // until a mapping is taken
@@ -130,6 +120,7 @@ void CommIo::StartWatching(Uart &uart)
 {
     uart.stale = true;
     uart.edge = false;
+    uart.untold = 0;
     uart.quietReads = 0;
     uart.watchCall = nullptr;
     uart.watchError = 0;
@@ -180,8 +171,10 @@ std::uint32_t CommIo::Refresh(Uart &uart)
         lostCall_ = "GetCommModemStatus";
         return error;
     }
-    if (!completed && !uart.stale && ((lines ^ uart.lines) & 0xF0))
+    if (!completed && !uart.stale && ((lines ^ uart.lines) & 0xF0)) {
         ++missedByEvents_;
+        uart.untold |= static_cast<std::uint8_t>((lines ^ uart.lines) & 0xF0);
+    }
     const std::uint8_t first = lines;
     uart.quietReads = 0;
     if (completed) {
@@ -205,8 +198,12 @@ std::uint32_t CommIo::Refresh(Uart &uart)
     }
     // The key line changed since the host last saw it (the driver told of
     // a change, or the first read saw one), yet it reads as the host saw
-    // it: it changed and changed back between two reads.
-    const bool told = (events & EventFor(uart.keySource)) != 0;
+    // it: it changed and changed back between two reads. An event for a
+    // change a read had found already (a driver late to tell) is that
+    // change, and tells of no other.
+    const bool told = (events & EventFor(uart.keySource)) != 0 && !(uart.untold & uart.keySource);
+    if (completed)
+        uart.untold = 0;
     if (!uart.stale && (told || ((first ^ uart.shownKey) & uart.keySource)) &&
         !((lines ^ uart.shownKey) & uart.keySource))
         uart.edge = true;

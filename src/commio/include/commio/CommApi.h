@@ -78,6 +78,11 @@ constexpr std::uint8_t ModemCts = uart::Uart16550::MSR_CTS, ModemDsr = uart::Uar
 // SetCommMask's and WaitCommEvent's bits for a change of each input line.
 constexpr std::uint32_t EventCts = 0x0008, EventDsr = 0x0010, EventRlsd = 0x0020, EventRing = 0x0100;
 constexpr std::uint32_t LineEvents = EventCts | EventDsr | EventRlsd | EventRing;
+// The comm event that tells of a change of an input line (its modem status bit).
+constexpr std::uint32_t EventFor(std::uint8_t line)
+{
+    return line == ModemDsr ? EventDsr : line == ModemRing ? EventRing : line == ModemDcd ? EventRlsd : EventCts;
+}
 
 // A comm event wait: the binding's own record (on Windows a real OVERLAPPED,
 // which the driver completes in place), made by WatchLines and given back

@@ -94,6 +94,10 @@ public:
         CompleteWaits(name, 0, commio::ErrorOperationAborted);
     }
     void SetInput(const std::string &name, std::uint8_t line, bool level);
+    // A driver that tells of a change late (a USB adapter's next report, a
+    // wait thread that ran late): a line changed while the device is
+    // `silent`, told now, with these events, to the waits pending on `name`.
+    void TellWaits(const std::string &name, std::uint32_t events) { CompleteWaits(name, events, 0); }
     // Plugs in a USB adapter with this instance ID as `name`. Wherever the
     // same ID was plugged in before, that device is pulled out: Windows
     // gave the adapter another number.
