@@ -1,111 +1,15 @@
-// The parts of the tools that run anywhere: key scripts, the scripted key
-// of the stand-in, and the command lines of the key tester and the virtual
-// key.
+// The key tester's command line: every option at its limits and one past
+// them, each mode with what belongs to another, and each complaint whole.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <sstream>
 
 #include "keytest/KeyTestOptions.h"
-#include "virtualkey/VirtualKeyOptions.h"
-#include "sim/KeyScript.h"
-#include "sim/ScriptedKey.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
 
 namespace {
-
-struct ScriptCase {
-    const char *text;
-    std::vector<std::pair<std::uint32_t, bool>> events; // empty with ok false: rejected
-    bool ok;
-};
-
-std::ostream &operator<<(std::ostream &os, const ScriptCase &c) { return os << "'" << c.text << "'"; }
-
-class KeyScriptParsing : public ::testing::TestWithParam<ScriptCase> {};
-
-TEST_P(KeyScriptParsing, GivesEventsInTimeOrder)
-{
-    std::vector<sim::KeyEvent> events;
-    std::string error;
-    const bool ok = sim::ParseKeyScript(GetParam().text, events, error, 50);
-    ASSERT_EQ(ok, GetParam().ok) << GetParam().text << ": " << error;
-    std::vector<std::pair<std::uint32_t, bool>> got;
-    for (const sim::KeyEvent &e : events)
-        got.emplace_back(e.atMs, e.down);
-    if (ok)
-        EXPECT_EQ(got, GetParam().events) << GetParam().text;
-    else
-        EXPECT_FALSE(error.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, KeyScriptParsing, ::testing::Values(
-    ScriptCase{"", {}, true},
-    ScriptCase{"tap@300", {{300, true}, {350, false}}, true},
-    ScriptCase{"press@200,release@450", {{200, true}, {450, false}}, true},
-    ScriptCase{" tap@100 ,, tap@120 ", {{100, true}, {120, true}, {150, false}, {170, false}}, true},
-    ScriptCase{"release@900 press@100", {{100, true}, {900, false}}, true},
-    ScriptCase{"tap", {}, false},
-    ScriptCase{"tap@", {}, false},
-    ScriptCase{"tap@-5", {}, false},
-    ScriptCase{"hold@100", {}, false},
-    ScriptCase{"tap@1e3", {}, false},
-    ScriptCase{"tap@9999999999", {}, false},
-    // A bounce closes, opens and closes again (twice by default, every 15
-    // ms), then holds the tap length before the release.
-    ScriptCase{"bounce@100", {{100, true}, {115, false}, {130, true}, {145, false}, {160, true}, {210, false}}, true},
-    ScriptCase{"bounce@0/40 tap@500", {{0, true}, {40, false}, {80, true}, {120, false}, {160, true}, {210, false},
-                                       {500, true}, {550, false}}, true},
-    ScriptCase{"bounce@999999999/60000", {{999999999, true}, {1000059999, false}, {1000119999, true},
-                                          {1000179999, false}, {1000239999, true}, {1000240049, false}}, true},
-    ScriptCase{"bounce@100/0", {}, false},
-    ScriptCase{"bounce@100/", {}, false},
-    ScriptCase{"bounce@100/60001", {}, false},
-    ScriptCase{"tap@100/40", {}, false}));
-
-TEST(KeyScriptPlayer, PlaysEachEventOnceWhenItsTimeHasCome)
-{
-    std::vector<sim::KeyEvent> events;
-    std::string error;
-    ASSERT_TRUE(sim::ParseKeyScript("tap@100 press@300", events, error));
-    sim::KeyScriptPlayer player(events);
-    uart::Uart16550 uart = uart::Uart16550::PowerOn(0x3F8);
-
-    EXPECT_EQ(player.Advance(99, uart), 0u);
-    EXPECT_EQ(player.Advance(100, uart), 1u);
-    EXPECT_TRUE(uart.Cts());
-    EXPECT_EQ(player.Advance(250, uart), 1u);
-    EXPECT_FALSE(uart.Cts());
-    uart.SetCts(true); // someone else presses; the script doesn't replay
-    EXPECT_EQ(player.Advance(250, uart), 0u);
-    EXPECT_FALSE(player.Finished());
-    EXPECT_EQ(player.Advance(10000, uart), 1u);
-    EXPECT_TRUE(player.Finished());
-}
-
-TEST(ScriptedKey, PressesTheKeyOfThePortTheHostStartsOnEvenAtTimeZero)
-{
-    sim::Machine machine;
-    sim::Machine::PowerOn(machine);
-    std::vector<sim::KeyEvent> events;
-    std::string error;
-    ASSERT_TRUE(sim::ParseKeyScript("press@0 release@200", events, error));
-    sim::ScriptedKey key(events);
-
-    key.Advance(machine, 0); // the host's driver check: no UART chosen yet
-    EXPECT_FALSE(machine.UartAt(0x3F8)->Cts());
-    key.NoteWrite(machine, 0x1234); // no UART there: still none chosen
-    key.Advance(machine, 5);
-    EXPECT_FALSE(machine.UartAt(0x3F8)->Cts());
-    key.NoteWrite(machine, 0x2FB); // COM2's line control register
-    key.Advance(machine, 10);
-    EXPECT_TRUE(machine.UartAt(0x2F8)->Cts());
-    EXPECT_FALSE(machine.UartAt(0x3F8)->Cts());
-    key.Advance(machine, 200);
-    EXPECT_FALSE(machine.UartAt(0x2F8)->Cts());
-    EXPECT_TRUE(key.Finished());
-}
 
 // Every field of the key tester's options, so that a row can't pass with
 // one of them parsed wrong.
@@ -265,86 +169,6 @@ TEST(KeyTestCommandLine, TakesTheRecordsAndTheOutputLine)
     EXPECT_EQ(options.logPath, "k.csv");
     EXPECT_EQ(options.vcdPath, "k.vcd");
     EXPECT_FALSE(options.hasParameters);
-}
-
-struct VirtualKeyCase {
-    std::vector<std::string> args;
-    std::string error; // a fragment of the complaint; empty: accepted
-    VirtualKeyCommand command = VirtualKeyCommand::Help;
-    std::uint16_t port = 0;
-};
-
-std::ostream &operator<<(std::ostream &os, const VirtualKeyCase &c)
-{
-    for (const std::string &arg : c.args)
-        os << "'" << arg << "' ";
-    return os;
-}
-
-class VirtualKeyCommandLine : public ::testing::TestWithParam<VirtualKeyCase> {};
-
-TEST_P(VirtualKeyCommandLine, AcceptsOrNamesTheProblem)
-{
-    VirtualKeyOptions options;
-    const std::string error = ParseVirtualKeyOptions(GetParam().args, options);
-    if (!GetParam().error.empty()) {
-        EXPECT_NE(error.find(GetParam().error), std::string::npos) << "got: " << error;
-        return;
-    }
-    ASSERT_EQ(error, "");
-    EXPECT_EQ(options.command, GetParam().command);
-    EXPECT_EQ(options.port, GetParam().port);
-}
-
-using VK = VirtualKeyCommand;
-INSTANTIATE_TEST_SUITE_P(Cases, VirtualKeyCommandLine, ::testing::Values(
-    VirtualKeyCase{{}, "a command is needed"},
-    VirtualKeyCase{{"--help"}, "", VK::Help},
-    VirtualKeyCase{{"hold"}, "unknown command 'hold'"},
-    VirtualKeyCase{{"press"}, "", VK::Press, 0},
-    VirtualKeyCase{{"press", "com2"}, "", VK::Press, 0x2F8},
-    VirtualKeyCase{{"release", "2E8h"}, "", VK::Release, 0x2E8},
-    VirtualKeyCase{{"press", "COM9"}, "bad argument 'COM9'"},
-    VirtualKeyCase{{"press", "0"}, "bad argument '0'"},
-    VirtualKeyCase{{"press", "12345"}, "bad argument"},
-    VirtualKeyCase{{"press", "COM1", "COM2"}, "bad argument 'COM2'"},
-    VirtualKeyCase{{"press", "--ms", "50"}, "not an option of press"},
-    VirtualKeyCase{{"tap", "COM3", "--ms", "150", "--bounce", "3", "--bounce-ms", "20"}, "", VK::Tap, 0x3E8},
-    VirtualKeyCase{{"tap", "--ms", "0"}, "--ms"},
-    VirtualKeyCase{{"tap", "--bounce", "101"}, "--bounce"},
-    VirtualKeyCase{{"tap", "--bounce-ms"}, "--bounce-ms"},
-    VirtualKeyCase{{"tap", "--ms", "--bounce", "2"}, "--ms"},
-    VirtualKeyCase{{"script", "tap@0 bounce@300", "COM4", "--ms", "80"}, "", VK::Script, 0x2E8},
-    VirtualKeyCase{{"script"}, "script needs a script text"},
-    VirtualKeyCase{{"script", "hold@5"}, "bad script"},
-    VirtualKeyCase{{"script", "tap@0", "--bounce", "2"}, "not an option of script"},
-    VirtualKeyCase{{"show", "3F8"}, "", VK::Show, 0x3F8},
-    VirtualKeyCase{{"watch", "--seconds", "2.5", "--interval", "20"}, "", VK::Watch, 0},
-    VirtualKeyCase{{"watch", "--seconds", "0"}, "--seconds"},
-    VirtualKeyCase{{"watch", "--interval", "--seconds", "1"}, "--interval"},
-    VirtualKeyCase{{"driver"}, "driver needs on or off"},
-    VirtualKeyCase{{"driver", "maybe"}, "bad argument 'maybe'"},
-    VirtualKeyCase{{"driver", "on", "off"}, "bad argument 'off'"},
-    VirtualKeyCase{{"driver", "COM1", "on"}, "bad argument 'COM1'"},
-    VirtualKeyCase{{"driver", "off"}, "", VK::Driver, 0}));
-
-TEST(VirtualKeyCommandLine, BuildsWhatTapAndScriptPlay)
-{
-    VirtualKeyOptions tap, script, driver;
-    ASSERT_EQ(ParseVirtualKeyOptions({"tap", "--bounce", "1", "--bounce-ms", "20", "--ms", "50"}, tap), "");
-    const std::vector<std::pair<std::uint32_t, bool>> tapEvents = {{0, true}, {20, false}, {40, true}, {90, false}};
-    std::vector<std::pair<std::uint32_t, bool>> got;
-    for (const sim::KeyEvent &e : tap.events)
-        got.emplace_back(e.atMs, e.down);
-    EXPECT_EQ(got, tapEvents);
-
-    // --ms after the script text still sets its taps' length.
-    ASSERT_EQ(ParseVirtualKeyOptions({"script", "tap@10", "--ms", "30"}, script), "");
-    ASSERT_EQ(script.events.size(), 2u);
-    EXPECT_EQ(script.events[1].atMs, 40u);
-
-    ASSERT_EQ(ParseVirtualKeyOptions({"driver", "on"}, driver), "");
-    EXPECT_TRUE(driver.driverOn);
 }
 
 } // namespace
