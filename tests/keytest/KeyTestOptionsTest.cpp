@@ -19,7 +19,8 @@ std::string Describe(const KeyTestOptions &o)
     text << "help=" << o.help << " params=" << (o.hasParameters ? "'" + o.parameters + "'" : "none") << " dll='"
          << o.dllPath << "' io='" << o.ioPath << "' log='" << o.logPath << "' vcd='" << o.vcdPath
          << "' interval=" << o.intervalMs << " chatter=" << o.chatterMs << " presses=" << o.presses
-         << " seconds=" << o.seconds << " dtr=" << static_cast<int>(o.dtr);
+         << " seconds=" << o.seconds << " dtr=" << static_cast<int>(o.dtr) << " ports=" << o.listPorts
+         << " find=" << o.find << " write-map=" << o.writeMap;
     return text.str();
 }
 
@@ -53,6 +54,8 @@ TEST_P(KeyTestCommandLine, AcceptsOrNamesTheProblem)
 
 const std::string SecondsNeed = "--seconds needs a number of seconds above 0 and at most 1000000, in digits with an "
                                 "optional fraction (30, 0.5)";
+const std::string OwnPorts = " opens the ports itself: it takes no parameter text, --dtr, --log or --vcd";
+const std::string WriteMapAlone = "--write-map writes what --find finds: give both";
 
 INSTANTIATE_TEST_SUITE_P(Cases, KeyTestCommandLine, ::testing::Values(
     OptionsCase{{}, ""},
@@ -116,11 +119,32 @@ INSTANTIATE_TEST_SUITE_P(Cases, KeyTestCommandLine, ::testing::Values(
     OptionsCase{{"--find", "--write-map", "--presses", "5", "--seconds", "60", "--io", "C:\\Host\\io.dll"}, "",
                 [](KeyTestOptions &o) { o.find = true; o.writeMap = true; o.presses = 5; o.seconds = 60;
                                         o.ioPath = "C:\\Host\\io.dll"; }},
-    OptionsCase{{"--write-map"}, "--write-map writes what --find finds: give both"},
+    OptionsCase{{"--write-map"}, WriteMapAlone},
     OptionsCase{{"--ports", "--find"}, "--ports or --find, one at a time"},
-    OptionsCase{{"--find", "COM5"}, "--find opens the ports itself: it takes no parameter text, --dtr, --log or --vcd"},
-    OptionsCase{{"--ports", "--dtr", "on"}, "--ports opens the ports itself: it takes no parameter text, --dtr, --log or --vcd"},
-    OptionsCase{{"--find", "--log", "k.csv"}, "--find opens the ports itself: it takes no parameter text, --dtr, --log or --vcd"},
+    OptionsCase{{"--find", "COM5"}, "--find" + OwnPorts},
+    OptionsCase{{"--ports", "--dtr", "on"}, "--ports" + OwnPorts},
+    OptionsCase{{"--find", "--log", "k.csv"}, "--find" + OwnPorts},
+    OptionsCase{{"--find", "--vcd", "k.vcd"}, "--find" + OwnPorts},
+    OptionsCase{{"--find", "--dtr", "off"}, "--find" + OwnPorts},
+    OptionsCase{{"--find", ""}, "--find" + OwnPorts},
+    OptionsCase{{"--ports", "--log", "k.csv"}, "--ports" + OwnPorts},
+    OptionsCase{{"--ports", "--vcd", "k.vcd"}, "--ports" + OwnPorts},
+    OptionsCase{{"--ports", "--dtr=off"}, "--ports" + OwnPorts},
+    OptionsCase{{"COM2", "--ports"}, "--ports" + OwnPorts},
+    OptionsCase{{"--ports", "--write-map"}, WriteMapAlone},
+    OptionsCase{{"--write-map", "--dtr", "on"}, WriteMapAlone},
+    OptionsCase{{"--find", "--write-map", "--ports"}, "--ports or --find, one at a time"},
+    OptionsCase{{"--write-map", "--find"}, "", [](KeyTestOptions &o) { o.find = true; o.writeMap = true; }},
+    OptionsCase{{"--find", "--presses", "1", "--seconds", "0.5"}, "",
+                [](KeyTestOptions &o) { o.find = true; o.presses = 1; o.seconds = 0.5; }},
+    // The parameter text may come first, the records and the output line
+    // in any order.
+    OptionsCase{{"COM9;2E8h", "--dll", "x.dll", "--io", "sim\\io.dll"}, "",
+                [](KeyTestOptions &o) { o.hasParameters = true; o.parameters = "COM9;2E8h"; o.dllPath = "x.dll";
+                                        o.ioPath = "sim\\io.dll"; }},
+    OptionsCase{{"--dtr", "off", "--chatter", "45", "--log", "k.csv", "--vcd", "k.vcd"}, "",
+                [](KeyTestOptions &o) { o.dtr = DtrHold::Off; o.chatterMs = 45; o.logPath = "k.csv";
+                                        o.vcdPath = "k.vcd"; }},
     OptionsCase{{"--io=keys/"}, "--io names a folder, 'keys/': name the io.dll in it, such as 'keys/io.dll'"}));
 
 // A folder that doesn't end in a separator is known only to the file
@@ -143,32 +167,82 @@ TEST(KeyTestCommandLine, AnIoPathThatIsAFolderIsNamedAsOne)
     EXPECT_EQ(ParseKeyTestOptions({"--io", "keys\\io.dll"}, file, [](const std::string &) { return false; }), "");
 }
 
-TEST(KeyTestCommandLine, KeepsTheParameterTextAsGivenAndTellsNoneFromEmpty)
+// The rows above compare with the options as they start out: what they
+// start out as is the tester's documented behaviour without options.
+TEST(KeyTestCommandLine, WithoutOptionsPollsEveryTenMsAndCountsChatterWithinThirty)
 {
-    KeyTestOptions none, empty, given;
+    KeyTestOptions none;
     ASSERT_EQ(ParseKeyTestOptions({}, none), "");
-    ASSERT_EQ(ParseKeyTestOptions({""}, empty), "");
-    ASSERT_EQ(ParseKeyTestOptions({"COM9;2E8h", "--dll", "x.dll", "--io", "sim\\io.dll"}, given), "");
     EXPECT_FALSE(none.hasParameters);
-    EXPECT_TRUE(empty.hasParameters);
-    EXPECT_EQ(empty.parameters, "");
-    EXPECT_EQ(given.parameters, "COM9;2E8h");
-    EXPECT_EQ(given.dllPath, "x.dll");
-    EXPECT_EQ(given.ioPath, "sim\\io.dll");
     EXPECT_EQ(none.intervalMs, 10u);
     EXPECT_EQ(none.chatterMs, 30u);
+    EXPECT_EQ(none.presses, 0u);
+    EXPECT_EQ(none.seconds, 0);
     EXPECT_EQ(none.dtr, DtrHold::None);
 }
 
-TEST(KeyTestCommandLine, TakesTheRecordsAndTheOutputLine)
+std::string Complaint(const std::vector<std::string> &args)
 {
     KeyTestOptions options;
-    ASSERT_EQ(ParseKeyTestOptions({"--dtr", "off", "--chatter", "45", "--log", "k.csv", "--vcd", "k.vcd"}, options), "");
-    EXPECT_EQ(options.dtr, DtrHold::Off);
-    EXPECT_EQ(options.chatterMs, 45u);
-    EXPECT_EQ(options.logPath, "k.csv");
-    EXPECT_EQ(options.vcdPath, "k.vcd");
-    EXPECT_FALSE(options.hasParameters);
+    return ParseKeyTestOptions(args, options);
+}
+
+// Every number option takes plain decimal digits only (seconds a fraction
+// too), from its lowest value to its highest, and names a bad value whole.
+TEST(KeyTestNumbers, TakeDigitsOnlyFromTheirLowestToTheirHighestValue)
+{
+    const struct {
+        const char *option;
+        std::string need;
+        std::vector<std::string> good; // each read as the value below
+        std::vector<double> values;
+        std::vector<std::string> bad;
+    } cases[] = {
+        {"--interval", "--interval needs milliseconds from 1 to 10000", {"1", "10000", "010"}, {1, 10000, 10},
+         {"10001", "1e3", "0x10", "+5", " 5", "5 ", "5x", "", "-0", "5.0"}},
+        {"--chatter", "--chatter needs milliseconds from 1 to 10000", {"1", "10000", "0030"}, {1, 10000, 30},
+         {"0", "10001", "1e3", "0x10", "+5", " 5", "5 ", "5x", ""}},
+        {"--presses", "--presses needs a count from 1 to 999999999", {"1", "999999999", "08", "000000001"},
+         {1, 999999999, 8, 1}, {"1e3", "0x10", "+5", " 5", "5 ", "5x", "", "4294967297", "0000000001"}},
+        {"--seconds", SecondsNeed, {"0.001", "1000000", "1000000.0", ".5", "5.", "007"}, {0.001, 1e6, 1e6, 0.5, 5, 7},
+         {"1e3", "0x10", "+5", " 5", "5 ", "5x", "inf", ".", "-1", "0.0", "1000000.001", "1,5"}},
+    };
+    for (const auto &c : cases) {
+        for (std::size_t i = 0; i < c.good.size(); ++i) {
+            KeyTestOptions options;
+            ASSERT_EQ(ParseKeyTestOptions({c.option, c.good[i]}, options), "") << c.option << " " << c.good[i];
+            const double got = std::string(c.option) == "--interval" ? options.intervalMs
+                               : std::string(c.option) == "--chatter" ? options.chatterMs
+                               : std::string(c.option) == "--presses" ? options.presses
+                                                                      : options.seconds;
+            EXPECT_EQ(got, c.values[i]) << c.option << " " << c.good[i];
+        }
+        for (const std::string &value : c.bad) {
+            EXPECT_EQ(Complaint({c.option, value}), c.need + ", not '" + value + "'") << c.option;
+            EXPECT_EQ(Complaint({std::string(c.option) + "=" + value}), c.need + ", not '" + value + "'");
+        }
+    }
+}
+
+// A bad value is echoed whole, however long.
+TEST(KeyTestNumbers, ABadValueIsQuotedWhole)
+{
+    for (const std::size_t length : {23u, 24u, 25u, 200u}) {
+        const std::string value(length, 'q');
+        EXPECT_EQ(Complaint({"--interval", value}), "--interval needs milliseconds from 1 to 10000, not '" + value + "'");
+        EXPECT_EQ(Complaint({"--dtr", value}), "--dtr needs on or off, not '" + value + "'");
+        const std::string file = value.substr(0, length - 4) + ".dll";
+        EXPECT_EQ(Complaint({"--io", file}), "--io must name a file called io.dll (Zelbin_Serial.dll imports it by "
+                                             "that name), not '" + file + "'");
+        EXPECT_EQ(CheckIoPath(value, true),
+                  "--io names a folder, '" + value + "': name the io.dll in it, such as '" + value + "\\io.dll'");
+    }
+    // The io.dll in a folder is named with the folder's own separator; a
+    // path that mixes them gets Windows' own.
+    EXPECT_EQ(CheckIoPath("C:/keys\\", true),
+              "--io names a folder, 'C:/keys\\': name the io.dll in it, such as 'C:/keys\\io.dll'");
+    EXPECT_EQ(CheckIoPath("keys//", true),
+              "--io names a folder, 'keys//': name the io.dll in it, such as 'keys/io.dll'");
 }
 
 } // namespace
