@@ -4,7 +4,7 @@
 set -euo pipefail
 build="$1"
 status=0
-programs=(library_tests alloc_tests uart_tests commio_tests host_tests keytest_tests window_tests sim_tests)
+programs=(library_tests alloc_tests uart_tests commio_tests portsetup_tests keytest_tests window_tests sim_tests)
 for test in "${programs[@]/#/$build/tests/}" "$build/fuzz/fuzz_replay" "$build/fuzz/commio_fuzz_replay"; do
     args=()
     [ "$(basename "$test")" = fuzz_replay ] && args=("$(dirname "$0")"/../fuzz/corpus/*)

@@ -229,7 +229,8 @@ TEST(KeyTestNumbers, ABadValueIsQuotedWhole)
 {
     for (const std::size_t length : {23u, 24u, 25u, 200u}) {
         const std::string value(length, 'q');
-        EXPECT_EQ(Complaint({"--interval", value}), "--interval needs milliseconds from 1 to 10000, not '" + value + "'");
+        EXPECT_EQ(Complaint({"--interval", value}),
+                  "--interval needs milliseconds from 1 to 10000, not '" + value + "'");
         EXPECT_EQ(Complaint({"--dtr", value}), "--dtr needs on or off, not '" + value + "'");
         const std::string file = value.substr(0, length - 4) + ".dll";
         EXPECT_EQ(Complaint({"--io", file}), "--io must name a file called io.dll (Zelbin_Serial.dll imports it by "

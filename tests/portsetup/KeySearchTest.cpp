@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "PortSetupTest.h"
 #include "comdevices/ComDevices.h"
 #include "portsetup/KeySearch.h"
 
@@ -23,10 +24,7 @@ struct SearchRun {
     void List(const char *name)
     {
         devices.Plug(name);
-        PortInfo port;
-        port.name = name;
-        port.friendlyName = std::string("USB Serial Port (") + name + ")";
-        listed.push_back(port);
+        listed.push_back(UsbPort(name));
     }
     portsetup::KeySearch Search(double seconds)
     {
