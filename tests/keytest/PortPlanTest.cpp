@@ -30,83 +30,70 @@ TEST_P(PortPlanCases, SelectsAsTheLibraryAndWarns)
     EXPECT_EQ(plan.warnings, GetParam().warnings);
 }
 
-// After the name in quotes.
-const std::string NotAName = " is not one of the names COM1 to COM4 (written exactly so), so the library uses COM1 "
-                             "at 3F8h. For another port give \"NAME;ADDRh\".";
-// After the base.
-const std::string Outside = " lies outside 0100h to FFF9h: the library refuses it, opens nothing and reports no press.";
+// The warnings, each with the parts a parameter text fills in.
+std::string NotAName(const std::string &name)
+{
+    return "'" + name + "' is not one of the names COM1 to COM4 (written exactly so), so the library uses COM1 at "
+           "3F8h. For another port give \"NAME;ADDRh\".";
+}
+std::string NoSuffix(const std::string &text, const std::string &reads, const std::string &instead)
+{
+    return "The address text '" + text + "' ends in a hex digit: the library drops the last character as the suffix "
+           "and reads " + reads + ". Write it with a suffix, such as '" + instead + "'.";
+}
+std::string HexPrefix(const std::string &text, const std::string &instead)
+{
+    return "The address text '" + text + "' starts with 0x: the library takes no prefix, and the 'x' ends its "
+           "reading at 0000h. Write it as '" + instead + "'.";
+}
+std::string OnlyASuffix(const std::string &text, const std::string &instead)
+{
+    return "The address text '" + text + "' is only a suffix, with no digits before it: it reads 0000h. Write the "
+           "base before the suffix, such as '" + instead + "'.";
+}
+std::string Outside(const std::string &base)
+{
+    return "The base " + base + " lies outside 0100h to FFF9h: the library refuses it, opens nothing and reports no "
+           "press.";
+}
 
 INSTANTIATE_TEST_SUITE_P(Cases, PortPlanCases, ::testing::Values(
     PlanCase{nullptr, "COM1", 0x3F8, true, {}},
     PlanCase{"", "COM1", 0x3F8, true, {}},
     PlanCase{"COM2", "COM2", 0x2F8, true, {}},
     PlanCase{"COM2;", "COM2", 0x2F8, true, {}},
-    PlanCase{"com2", "COM1", 0x3F8, true, {"'com2'" + NotAName}},
-    PlanCase{"COM5", "COM1", 0x3F8, true, {"'COM5'" + NotAName}},
-    PlanCase{";", "COM1", 0x3F8, true, {"''" + NotAName}},
+    PlanCase{"com2", "COM1", 0x3F8, true, {NotAName("com2")}},
+    PlanCase{"COM5", "COM1", 0x3F8, true, {NotAName("COM5")}},
+    PlanCase{";", "COM1", 0x3F8, true, {NotAName("")}},
     // Names are matched whole: a longer one is not its first four letters.
-    PlanCase{"COM10", "COM1", 0x3F8, true, {"'COM10'" + NotAName}},
-    PlanCase{"COM2 ", "COM1", 0x3F8, true, {"'COM2 '" + NotAName}},
+    PlanCase{"COM10", "COM1", 0x3F8, true, {NotAName("COM10")}},
+    PlanCase{"COM2 ", "COM1", 0x3F8, true, {NotAName("COM2 ")}},
     PlanCase{"COM9;2E8h", "COM9", 0x2E8, true, {}},
     PlanCase{"COM9;2E8H", "COM9", 0x2E8, true, {}},
     PlanCase{"COM9;100h", "COM9", 0x100, true, {}},
     PlanCase{"COM9;FFF9h", "COM9", 0xFFF9, true, {}},
-    PlanCase{"COM9;FFh", "COM9", 0xFF, false, {"The base 00FFh" + Outside}},
-    PlanCase{"COM9;FFFAh", "COM9", 0xFFFA, false, {"The base FFFAh" + Outside}},
+    PlanCase{"COM9;FFh", "COM9", 0xFF, false, {Outside("00FFh")}},
+    PlanCase{"COM9;FFFAh", "COM9", 0xFFFA, false, {Outside("FFFAh")}},
     // The last character is a suffix whatever it is, a hex letter too.
-    PlanCase{"COM9;3F8", "COM9", 0x003F, false,
-             {"The address text '3F8' ends in a hex digit: the library drops the last character as the suffix and "
-              "reads 003Fh. Write it with a suffix, such as '3F8h'.",
-              "The base 003Fh" + Outside}},
-    PlanCase{"COM9;3FA", "COM9", 0x003F, false,
-             {"The address text '3FA' ends in a hex digit: the library drops the last character as the suffix and "
-              "reads 003Fh. Write it with a suffix, such as '3FAh'.",
-              "The base 003Fh" + Outside}},
-    PlanCase{"COM9;12345", "COM9", 0x1234, true,
-             {"The address text '12345' ends in a hex digit: the library drops the last character as the suffix and "
-              "reads 1234h. Write it with a suffix, such as '12345h'."}},
-    PlanCase{"COM9;2E8F", "COM9", 0x02E8, true,
-             {"The address text '2E8F' ends in a hex digit: the library drops the last character as the suffix and "
-              "reads 02E8h. Write it with a suffix, such as '2E8Fh'."}},
-    PlanCase{"COM9;5", "COM9", 0, false,
-             {"The address text '5' ends in a hex digit: the library drops the last character as the suffix and "
-              "reads 0000h. Write it with a suffix, such as '5h'.",
-              "The base 0000h" + Outside}},
+    PlanCase{"COM9;3F8", "COM9", 0x003F, false, {NoSuffix("3F8", "003Fh", "3F8h"), Outside("003Fh")}},
+    PlanCase{"COM9;3FA", "COM9", 0x003F, false, {NoSuffix("3FA", "003Fh", "3FAh"), Outside("003Fh")}},
+    PlanCase{"COM9;12345", "COM9", 0x1234, true, {NoSuffix("12345", "1234h", "12345h")}},
+    PlanCase{"COM9;2E8F", "COM9", 0x02E8, true, {NoSuffix("2E8F", "02E8h", "2E8Fh")}},
+    PlanCase{"COM9;5", "COM9", 0, false, {NoSuffix("5", "0000h", "5h"), Outside("0000h")}},
     // A prefix the library doesn't take, in either case, with a suffix or
     // without: the suggestion gives the base with one.
-    PlanCase{"COM9;0x3F8h", "COM9", 0x0000, false,
-             {"The address text '0x3F8h' starts with 0x: the library takes no prefix, and the 'x' ends its reading at "
-              "0000h. Write it as '3F8h'.",
-              "The base 0000h" + Outside}},
-    PlanCase{"COM2;0x2F8h", "COM2", 0x0000, false,
-             {"The address text '0x2F8h' starts with 0x: the library takes no prefix, and the 'x' ends its reading at "
-              "0000h. Write it as '2F8h'.",
-              "The base 0000h" + Outside}},
-    PlanCase{"COM9;0x3F8", "COM9", 0x0000, false,
-             {"The address text '0x3F8' starts with 0x: the library takes no prefix, and the 'x' ends its reading at "
-              "0000h. Write it as '3F8h'.",
-              "The base 0000h" + Outside}},
-    PlanCase{"COM9;0X3F8h", "COM9", 0, false,
-             {"The address text '0X3F8h' starts with 0x: the library takes no prefix, and the 'x' ends its reading at "
-              "0000h. Write it as '3F8h'.",
-              "The base 0000h" + Outside}},
-    PlanCase{"COM9;0X2F8", "COM9", 0, false,
-             {"The address text '0X2F8' starts with 0x: the library takes no prefix, and the 'x' ends its reading at "
-              "0000h. Write it as '2F8h'.",
-              "The base 0000h" + Outside}},
+    PlanCase{"COM9;0x3F8h", "COM9", 0x0000, false, {HexPrefix("0x3F8h", "3F8h"), Outside("0000h")}},
+    PlanCase{"COM2;0x2F8h", "COM2", 0x0000, false, {HexPrefix("0x2F8h", "2F8h"), Outside("0000h")}},
+    PlanCase{"COM9;0x3F8", "COM9", 0x0000, false, {HexPrefix("0x3F8", "3F8h"), Outside("0000h")}},
+    PlanCase{"COM9;0X3F8h", "COM9", 0, false, {HexPrefix("0X3F8h", "3F8h"), Outside("0000h")}},
+    PlanCase{"COM9;0X2F8", "COM9", 0, false, {HexPrefix("0X2F8", "2F8h"), Outside("0000h")}},
     // Too short to be a prefix before digits: just a text that reads 0.
-    PlanCase{"COM9;0x", "COM9", 0, false, {"The base 0000h" + Outside}},
+    PlanCase{"COM9;0x", "COM9", 0, false, {Outside("0000h")}},
     PlanCase{"COM2;;", "COM2", 0x0000, false,
              {"The address is empty: a second item is the UART's base as written, and an empty one reads 0000h. "
               "Give the base, such as 'COM2;2F8h', or the name alone for one of COM1 to COM4.",
-              "The base 0000h" + Outside}},
-    PlanCase{"COM9;h", "COM9", 0x0000, false,
-             {"The address text 'h' is only a suffix, with no digits before it: it reads 0000h. Write the base before "
-              "the suffix, such as '2F8h'.",
-              "The base 0000h" + Outside}},
-    PlanCase{"COM9;x", "COM9", 0, false,
-             {"The address text 'x' is only a suffix, with no digits before it: it reads 0000h. Write the base before "
-              "the suffix, such as '2F8x'.",
-              "The base 0000h" + Outside}}));
+              Outside("0000h")}},
+    PlanCase{"COM9;h", "COM9", 0x0000, false, {OnlyASuffix("h", "2F8h"), Outside("0000h")}},
+    PlanCase{"COM9;x", "COM9", 0, false, {OnlyASuffix("x", "2F8x"), Outside("0000h")}}));
 
 } // namespace
