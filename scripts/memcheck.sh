@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# The host tests (the library, its allocations, the comm-port io.dll core) and both fuzz corpora under valgrind's memcheck: any error or leak fails.
+# The host test programs (one a component, and the library's allocations) and both fuzz corpora under valgrind's memcheck: any error or leak fails.
 # Usage: scripts/memcheck.sh MEMCHECK_BUILD_DIR
 set -euo pipefail
 build="$1"
 status=0
-for test in "$build/tests/host_tests" "$build/tests/alloc_tests" "$build/tests/commio_tests" \
-    "$build/fuzz/fuzz_replay" "$build/fuzz/commio_fuzz_replay"; do
+programs=(library_tests alloc_tests uart_tests commio_tests portsetup_tests keytest_tests window_tests sim_tests)
+for test in "${programs[@]/#/$build/tests/}" "$build/fuzz/fuzz_replay" "$build/fuzz/commio_fuzz_replay"; do
     args=()
     [ "$(basename "$test")" = fuzz_replay ] && args=("$(dirname "$0")"/../fuzz/corpus/*)
     [ "$(basename "$test")" = commio_fuzz_replay ] && args=("$(dirname "$0")"/../fuzz/commio-corpus/*)

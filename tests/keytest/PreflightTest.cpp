@@ -1,73 +1,16 @@
-// What the key tester says before it listens: the comm-port io.dll's status
-// made readable, and the preflight's device line and warnings for each kind
-// of set-up.
+// What the key tester says before it listens: the device line, the line
+// events and the warnings for each kind of set-up.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "keytest/IoStatus.h"
+#include "KeyTesterTest.h"
+#include "keytest/PortPlan.h"
 #include "keytest/Preflight.h"
 
 using namespace keytest; // the key tester's own names, unqualified as in its own code
 
 namespace {
-
-std::string FakeSystemText(unsigned long code)
-{
-    switch (code) {
-    case 2: return "The system cannot find the file specified";
-    case 5: return "Access is denied";
-    case 22: return "The device does not recognize the command";
-    default: return "";
-    }
-}
-
-struct StatusCase {
-    const char *status;
-    const char *text;
-    std::vector<std::string> advice; // a fragment of each, in order
-};
-
-std::ostream &operator<<(std::ostream &os, const StatusCase &c) { return os << c.status; }
-
-class IoStatusCases : public ::testing::TestWithParam<StatusCase> {};
-
-TEST_P(IoStatusCases, PutsTheSystemsTextBesideEachCodeAndAdvises)
-{
-    const ExplainedStatus explained = ExplainIoStatus(GetParam().status, FakeSystemText);
-    EXPECT_EQ(explained.text, GetParam().text);
-    ASSERT_EQ(explained.advice.size(), GetParam().advice.size());
-    for (std::size_t i = 0; i < explained.advice.size(); ++i)
-        EXPECT_NE(explained.advice[i].find(GetParam().advice[i]), std::string::npos) << explained.advice[i];
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, IoStatusCases, ::testing::Values(
-    StatusCase{"COM5 for any UART: held", "COM5 for any UART: held", {}},
-    StatusCase{"COM9 for any UART: not held, CreateFile failed (error 2); retrying",
-               "COM9 for any UART: not held, CreateFile failed (error 2: The system cannot find the file specified); "
-               "retrying",
-               {"no such port on this PC: see `zelbin-keytest --ports`"}},
-    StatusCase{"COM3 for 03F8h: not held, open failed (error 5); retrying; COM4 for 02F8h: not held, "
-               "GetCommModemStatus failed (error 22); retrying; COM6 for 03E8h: not held, open failed (error 5)",
-               "COM3 for 03F8h: not held, open failed (error 5: Access is denied); retrying; COM4 for 02F8h: not "
-               "held, GetCommModemStatus failed (error 22: The device does not recognize the command); retrying; "
-               "COM6 for 03E8h: not held, open failed (error 5: Access is denied)",
-               {"the port is in use", "the device stopped answering"}},
-    // Access denied after the open is how a removed device answers.
-    StatusCase{"COM5 for any UART: not held, GetCommModemStatus failed (error 5); retrying",
-               "COM5 for any UART: not held, GetCommModemStatus failed (error 5: Access is denied); retrying",
-               {"the device stopped answering"}},
-    // A code the system has no text for keeps its number alone.
-    StatusCase{"COM5 for any UART: held, 2400 baud refused by SetCommState (error 87)",
-               "COM5 for any UART: held, 2400 baud refused by SetCommState (error 87)",
-               {"refuses the library's line format"}},
-    StatusCase{"COM5 for any UART: not held, open failed (error 4242); retrying",
-               "COM5 for any UART: not held, open failed (error 4242); retrying", {}},
-    // Only a whole "(error N)" is a code.
-    StatusCase{"io-ports.txt line 2: unknown device '(error 2'", "io-ports.txt line 2: unknown device '(error 2'", {}},
-    StatusCase{"x (error ) y (error 2x) z (error 2)", "x (error ) y (error 2x) z (error 2: The system cannot find "
-                                                      "the file specified)", {"no such port"}},
-    StatusCase{"", "", {}}));
 
 struct PreflightCase {
     const char *name;
@@ -95,7 +38,7 @@ TEST_P(PreflightCases, SaysWhatIsWrongAndOnlyThat)
     facts.deviceTried = c.deviceProblem != nullptr;
     facts.deviceProblem = c.deviceProblem ? c.deviceProblem : "";
     facts.isCustom = 1;
-    const std::vector<std::string> lines = FormatPreflight(facts, plan, FakeSystemText);
+    const std::vector<std::string> lines = FormatPreflight(facts, plan, SystemTextOf);
     std::vector<std::string> devices, warnings;
     for (const std::string &line : lines) {
         if (line.rfind("  device : ", 0) == 0)
@@ -154,11 +97,30 @@ TEST(PreflightWiring, AMapOnALineTheAdapterDoesNotReportIsWarnedOfLast)
     facts.commio = true;
     facts.commioStatus = "COM5 for any UART: held";
     facts.wiringWarning = "io-ports.txt line 1 reads the key on CTS of COM5, ...";
-    const std::vector<std::string> lines = FormatPreflight(facts, PlanPort("com5"), FakeSystemText);
+    const std::vector<std::string> lines = FormatPreflight(facts, PlanPort("com5"), SystemTextOf);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "Warning: io-ports.txt line 1 reads the key on CTS of COM5, ...");
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("Warning: ", 0) == 0; }),
               2); // the name's own warning, then this one
+}
+
+TEST(LineEventsPreflight, ShowsWhetherEventsAreWatchedAndTheRecoveredEdges)
+{
+    const PortPlan plan = PlanPort("COM5;3F8h");
+    PreflightFacts facts;
+    facts.driver = true;
+    facts.commio = true;
+    facts.commioStatus = "COM5 for any UART: held, line events watched; 1 edges recovered between polls, "
+                         "0 changes found only by refresh";
+    std::vector<std::string> events;
+    for (const std::string &line : FormatPreflight(facts, plan, SystemTextOf))
+        if (line.rfind("  events : ", 0) == 0)
+            events.push_back(line);
+    EXPECT_EQ(events, std::vector<std::string>{"  events : watched (a poll makes no device call unless a line "
+                                               "changed), 1 edge recovered between polls"});
+    facts.driver = false; // holding nothing: nothing to say of events
+    for (const std::string &line : FormatPreflight(facts, plan, SystemTextOf))
+        EXPECT_NE(line.rfind("  events : ", 0), 0u) << line;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-// The simulator is a component of its own: the stand-in io.dll and the
-// virtual key are built on it, so its hardware model is checked here.
+// The simulated PC: the stand-in io.dll and the virtual key are built on it,
+// so its I/O space, its serial devices and its record of calls are checked
+// here (the UARTs in it are the register model, tested in tests/uart/).
 #include <gtest/gtest.h>
 
 #include "sim/World.h"
@@ -8,40 +9,6 @@ namespace {
 
 using uart::Uart16550;
 using Op = sim::Call::Op;
-
-TEST(Uart16550, DlabSwitchesOffsetsZeroAndOneToTheDivisorLatch)
-{
-    Uart16550 uart = Uart16550::PowerOn(0x3F8);
-    uart.Write(Uart16550::LCR, 0x80);
-    uart.Write(0, 0x30);
-    uart.Write(1, 0x01);
-    uart.Write(Uart16550::LCR, 0x0B);
-    uart.Write(1, 0xFF);
-    uart.Write(0, 'x');
-    EXPECT_EQ(uart.Divisor(), 0x0130);
-    EXPECT_EQ(uart.Read(1), 0x0F) << "IER keeps its four defined bits";
-    EXPECT_EQ(uart.txCount, 1u);
-}
-
-TEST(Uart16550, ModemStatusLatchesCtsChangesUntilRead)
-{
-    Uart16550 uart = Uart16550::PowerOn(0x2F8);
-    uart.SetCts(true);
-    EXPECT_EQ(uart.Read(Uart16550::MSR), Uart16550::MSR_CTS | Uart16550::MSR_DCTS);
-    EXPECT_EQ(uart.Read(Uart16550::MSR), Uart16550::MSR_CTS);
-    uart.SetCts(false);
-    EXPECT_EQ(uart.Read(Uart16550::MSR), Uart16550::MSR_DCTS);
-}
-
-TEST(Uart16550, LoopbackFeedsRtsToCtsAndHidesTheInputs)
-{
-    Uart16550 uart = Uart16550::PowerOn(0x3E8);
-    uart.SetCts(true);
-    uart.Write(Uart16550::MCR, Uart16550::MCR_LOOP);
-    EXPECT_FALSE(uart.Cts());
-    uart.Write(Uart16550::MCR, Uart16550::MCR_LOOP | Uart16550::MCR_RTS);
-    EXPECT_TRUE(uart.Cts());
-}
 
 TEST(Machine, UartsDecodeEightRegistersAndTheRestIsPlainPorts)
 {

@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "PortSetupTest.h"
 #include "comdevices/ComDevices.h"
-#include "keytest/FindEnding.h"
-#include "keytest/KeyTestOptions.h"
 #include "portsetup/KeySearch.h"
 
 using namespace portsetup; // the port set-up's own names, unqualified as in its own code
@@ -25,10 +24,7 @@ struct SearchRun {
     void List(const char *name)
     {
         devices.Plug(name);
-        PortInfo port;
-        port.name = name;
-        port.friendlyName = std::string("USB Serial Port (") + name + ")";
-        listed.push_back(port);
+        listed.push_back(UsbPort(name));
     }
     portsetup::KeySearch Search(double seconds)
     {
@@ -107,37 +103,6 @@ TEST(KeySearch, WithNoPortSaysSoAndEndsAtOnce)
     EXPECT_TRUE(run.Printed("Finding the key on 0 serial ports."));
     EXPECT_FALSE(std::any_of(run.lines.begin(), run.lines.end(),
                              [](const std::string &line) { return line.rfind("Press the key", 0) == 0; }));
-}
-
-} // namespace
-
-namespace {
-
-// What the console's --find does after its search: a map is written only
-// for a key found by a search that ran to its end, with --write-map.
-TEST(FindEnding, WritesTheMapOnlyForAKeyFoundByAWholeSearch)
-{
-    const struct {
-        Finding::Kind kind;
-        bool writeMap, interrupted;
-        int status;
-        bool written, said;
-    } cases[] = {
-        {Finding::Kind::Found, true, false, keytest::KeyTestOk, true, false},
-        {Finding::Kind::Found, false, false, keytest::KeyTestOk, false, true},
-        {Finding::Kind::Found, true, true, keytest::KeyTestNoKeyFound, false, true},
-        {Finding::Kind::Found, false, true, keytest::KeyTestOk, false, true},
-        {Finding::Kind::NoneChanged, true, false, keytest::KeyTestNoKeyFound, false, false},
-        {Finding::Kind::SeveralPorts, true, true, keytest::KeyTestNoKeyFound, false, false},
-    };
-    for (const auto &c : cases) {
-        Finding finding;
-        finding.kind = c.kind;
-        const keytest::FindEnding ending = keytest::EndOfFind(finding, c.writeMap, c.interrupted);
-        EXPECT_EQ(ending.status, c.status);
-        EXPECT_EQ(ending.writeMap, c.written);
-        EXPECT_EQ(!ending.said.empty(), c.said);
-    }
 }
 
 } // namespace

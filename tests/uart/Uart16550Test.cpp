@@ -1,4 +1,5 @@
-// The 16550 model's modem status: loopback's wiring of each output to its
+// The 16550 register model: the divisor latch behind DLAB, the FIFO bits,
+// and above all the modem status: loopback's wiring of each output to its
 // input line, the delta bit each edge latches (RI only its trailing edge),
 // deltas gathered until the register is read, and cleared by that read alone.
 #include <gtest/gtest.h>
@@ -85,7 +86,42 @@ const LineCase kLines[] = {
 INSTANTIATE_TEST_SUITE_P(Table, EachLine, ::testing::ValuesIn(kLines),
                          [](const auto &row) { return std::string(row.param.name); });
 
-TEST(UartModel, DeltasOfSeveralChangesGatherUntilTheRead)
+TEST(Uart16550, DlabSwitchesOffsetsZeroAndOneToTheDivisorLatch)
+{
+    Uart16550 uart = Uart16550::PowerOn(0x3F8);
+    uart.Write(Uart16550::LCR, 0x80);
+    uart.Write(0, 0x30);
+    uart.Write(1, 0x01);
+    uart.Write(Uart16550::LCR, 0x0B);
+    uart.Write(1, 0xFF);
+    uart.Write(0, 'x');
+    EXPECT_EQ(uart.Divisor(), 0x0130);
+    EXPECT_EQ(uart.Read(1), 0x0F) << "IER keeps its four defined bits";
+    EXPECT_EQ(uart.txCount, 1u);
+}
+
+// SetCts, as a key script moves the line, latches as any input does.
+TEST(Uart16550, ModemStatusLatchesCtsChangesUntilRead)
+{
+    Uart16550 uart = Uart16550::PowerOn(0x2F8);
+    uart.SetCts(true);
+    EXPECT_EQ(uart.Read(kMsr), Uart16550::MSR_CTS | Uart16550::MSR_DCTS);
+    EXPECT_EQ(uart.Read(kMsr), Uart16550::MSR_CTS);
+    uart.SetCts(false);
+    EXPECT_EQ(uart.Read(kMsr), Uart16550::MSR_DCTS);
+}
+
+TEST(Uart16550, LoopbackFeedsRtsToCtsAndHidesTheInputs)
+{
+    Uart16550 uart = Uart16550::PowerOn(0x3E8);
+    uart.SetCts(true);
+    uart.Write(Uart16550::MCR, Uart16550::MCR_LOOP);
+    EXPECT_FALSE(uart.Cts());
+    uart.Write(Uart16550::MCR, Uart16550::MCR_LOOP | Uart16550::MCR_RTS);
+    EXPECT_TRUE(uart.Cts());
+}
+
+TEST(Uart16550, DeltasOfSeveralChangesGatherUntilTheRead)
 {
     Uart16550 uart = Uart16550::PowerOn(0x2F8);
     uart.SetInput(Uart16550::MSR_CTS, true);
@@ -101,7 +137,7 @@ TEST(UartModel, DeltasOfSeveralChangesGatherUntilTheRead)
 // A read after the lines moved by themselves (the comm-port io.dll's read
 // of a device): the same deltas as the lines moved one by one, the low
 // nibble of the levels ignored, and cleared by the read.
-TEST(UartModel, AReadWithNewLevelsLatchesTheirDeltasAndClearsThem)
+TEST(Uart16550, AReadWithNewLevelsLatchesTheirDeltasAndClearsThem)
 {
     const struct {
         std::uint8_t before, after, msr;
@@ -117,7 +153,7 @@ TEST(UartModel, AReadWithNewLevelsLatchesTheirDeltasAndClearsThem)
     }
 }
 
-TEST(UartModel, TheFifoBitsReadBackInTheInterruptIdentification)
+TEST(Uart16550, TheFifoBitsReadBackInTheInterruptIdentification)
 {
     Uart16550 uart = Uart16550::PowerOn(0x3F8);
     EXPECT_EQ(uart.Read(Uart16550::IIR_FCR), 0x01);

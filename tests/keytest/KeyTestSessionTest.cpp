@@ -265,24 +265,4 @@ TEST(KeyTestSession, TheLastStatusShowsTheLinesAsTheStopLeavesThem)
     }
 }
 
-struct WaitCase {
-    std::uint32_t intervalMs;
-    double lastPoll, now, limit;
-    std::uint32_t wait;
-};
-
-// The next poll comes a whole interval after the last, however early a
-// wait ended, and never after the time is up.
-TEST(KeyTestSession, WaitsOutTheRestOfTheInterval)
-{
-    const WaitCase cases[] = {
-        {10, 1.000, 1.000, 0, 10}, {10, 1.000, 1.004, 0, 6},  {10, 1.000, 1.0095, 0, 1}, {10, 1.000, 1.010, 0, 0},
-        {10, 1.000, 1.030, 0, 0},  {10, 1.000, 1.004, 1.005, 1}, {10, 1.000, 1.002, 1.005, 3},
-        {10, 1.000, 1.005, 1.005, 0}, {10000, 0.0, 0.1, 0.3, 200},
-    };
-    for (const WaitCase &c : cases)
-        EXPECT_EQ(MsUntilNextPoll(c.intervalMs, c.lastPoll, c.now, c.limit), c.wait)
-            << c.intervalMs << " ms, last " << c.lastPoll << ", now " << c.now << ", limit " << c.limit;
-}
-
 } // namespace
