@@ -50,7 +50,7 @@ cp "$release/kits/csharp/ZelbinSerial.cs" "$pkg/contentFiles/cs/any/Zelbin/Zelbi
 cp "$release/kits/csharp/ZelbinSerial.cs" "$pkg/content/Zelbin/ZelbinSerial.cs"
 cp "$root/kits/nuget/$id.targets" "$pkg/build/$id.targets"
 cp "$release/sbom.cdx.json" "$pkg/sbom.cdx.json"
-cp "$root/LICENSE.txt" "$pkg/LICENSE.txt"
+cp "$release/LICENSE.txt" "$pkg/LICENSE.txt"
 sed "s/@VERSION@/$version/g" "$root/kits/nuget/README.md" >"$pkg/README.md"
 
 # The copyright as the key library's version resource states it.

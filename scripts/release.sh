@@ -126,6 +126,7 @@ fi
 
 sed "s/@VERSION@/$version/g" "$root/scripts/release-readme.txt" >"$pkg/README.txt"
 cp "$root/CHANGELOG.md" "$pkg/CHANGELOG.md"
+cp "$root/LICENSE.txt" "$pkg/LICENSE.txt"
 # The guides, as HTML a Windows user opens with a double click.
 mkdir -p "$pkg/docs"
 for guide in technician host-developer; do

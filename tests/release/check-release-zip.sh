@@ -26,7 +26,7 @@ top="$work/$(basename "$zip" .zip)"
 
 (cd "$top" && sha256sum -c --quiet SHA256SUMS) >"$work/sums.log" 2>&1
 check "the unzipped files match SHA256SUMS" $? "$work/sums.log"
-lf_only="$(cd "$top" && for f in README.txt CHANGELOG.md SHA256SUMS sbom.cdx.json include/*.h lib/cmake/Zelbin_Serial/*.cmake \
+lf_only="$(cd "$top" && for f in README.txt CHANGELOG.md LICENSE.txt SHA256SUMS sbom.cdx.json include/*.h lib/cmake/Zelbin_Serial/*.cmake \
     kits/*/* x86/lib/*.def x64/lib/*.def x86/io-ports.txt x64/io-ports.txt docs/*.html \
     x86/stand-in-for-tests-only/StandInIo.h x64/stand-in-for-tests-only/StandInIo.h; do
     grep -q $'[^\r]$' "$f" && echo "$f"; done)"
