@@ -119,9 +119,10 @@ private:
         std::uint8_t keySource = ModemCts;
         bool edge = false;              // a press or release the reads missed, to show next
         std::uint8_t quietReads = 0;    // reads answered from `lines` since the last device read
-        // Lines a read found changed while the wait still said nothing:
-        // the driver's event for such a change, when it comes late, is the
-        // same change, not a second one.
+        // Lines a read found changed and showed while the wait still said
+        // nothing: the driver's event for such a change, when it comes
+        // late, is the same change, not a second one. Kept until the next
+        // wait ends or, untold, for one refresh period.
         std::uint8_t untold = 0;
         const char *watchCall = nullptr; // what refused the events
         std::uint32_t watchError = 0;
