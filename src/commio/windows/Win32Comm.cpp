@@ -93,7 +93,9 @@ std::uint32_t Win32Comm::WatchLines(DeviceHandle handle, CommWait *&wait)
         auto *made = new (std::nothrow) Win32Wait;
         if (!made)
             return ERROR_NOT_ENOUGH_MEMORY;
-        made->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        // Set while no wait holds the record: each wait resets it as it
+        // starts, and the driver sets it last, once done with the record.
+        made->overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
         if (!made->overlapped.hEvent) {
             const std::uint32_t error = LastError();
             delete made;
@@ -111,7 +113,10 @@ std::uint32_t Win32Comm::StartWait(DeviceHandle handle, CommWait &wait)
     if (WaitCommEvent(handle, &record.mask, &record.overlapped))
         return 0; // completed at once: the record says so
     const std::uint32_t error = LastError();
-    return error == ERROR_IO_PENDING ? 0 : error;
+    if (error == ERROR_IO_PENDING)
+        return 0;
+    SetEvent(record.overlapped.hEvent); // refused: no wait holds the record
+    return error;
 }
 
 // Wine's serial driver can end a wait while WaitCommEvent is still on its
@@ -150,19 +155,17 @@ void Win32Comm::EndWait(DeviceHandle handle, CommWait *&wait, bool mayBlock)
         return;
     Win32Wait *record = &Of(*wait);
     wait = nullptr;
-    if (record->armed && WaitPending(*record)) {
-        // Whichever thread started it; then its completion is collected,
-        // so that the driver no longer writes into the record.
+    // The event, not the record, says whether the driver is done with it:
+    // Wine writes the mask, then the record, and sets the event last, and
+    // may mark the record pending again in between. Asked with no timeout,
+    // which waits for nothing, so it may be asked under the loader lock.
+    if (WaitForSingleObject(record->overlapped.hEvent, 0) != WAIT_OBJECT_0) {
+        // Whichever thread started it; then, where it may wait, a moment
+        // for the driver to give the record back.
         CancelIoEx(handle, &record->overlapped);
-        if (!mayBlock && WaitPending(*record))
+        if (WaitForSingleObject(record->overlapped.hEvent, mayBlock ? WaitEndingMs : 0) != WAIT_OBJECT_0)
             return; // the driver still holds it: the record (and its event) stay, never freed
-        DWORD bytes = 0;
-        GetOverlappedResult(handle, &record->overlapped, &bytes, TRUE);
     }
-    // Wine sets the event last, after the record: it is not closed under
-    // the driver's hand.
-    if (record->armed && mayBlock)
-        WaitForSingleObject(record->overlapped.hEvent, WaitEndingMs);
     CloseHandle(record->overlapped.hEvent);
     delete record;
 }
