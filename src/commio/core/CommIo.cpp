@@ -193,8 +193,8 @@ std::uint32_t CommIo::Refresh(Uart &uart)
             // event, and the lines above would stand until the next
             // refresh. So they are read again, now that the wait watches
             // them. A change after the wait began shows in this read and
-            // is told by the wait as well: the host is shown it once (the
-            // untold lines below).
+            // is told by the wait as well; the host is shown it once
+            // either way, as both are judged against what it last saw.
             if (const std::uint32_t readError = api_.ModemStatus(uart.handle, lines)) {
                 lostCall_ = "GetCommModemStatus";
                 return readError;
@@ -207,13 +207,8 @@ std::uint32_t CommIo::Refresh(Uart &uart)
     // change a read had found already (a driver late to tell) is that
     // change, and tells of no other.
     const bool told = (events & EventFor(uart.keySource)) != 0 && !(uart.untold & uart.keySource);
-    // A change the second read found came after the wait began, or just
-    // before: the host is shown it now, and the new wait's event for it is
-    // no other change. Unless the event above told of a change the reads
-    // kept apart from the host (changed and changed back): then the host
-    // is yet to see that, and the next event is what shows it.
     if (completed)
-        uart.untold = told ? 0 : static_cast<std::uint8_t>((first ^ lines) & 0xF0);
+        uart.untold = 0;
     if (!uart.stale && (told || ((first ^ uart.shownKey) & uart.keySource)) &&
         !((lines ^ uart.shownKey) & uart.keySource))
         uart.edge = true;
