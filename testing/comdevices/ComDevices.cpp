@@ -1,5 +1,6 @@
 #include "comdevices/ComDevices.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace sim {
@@ -70,21 +71,25 @@ void ComDevices::Reset() { *this = ComDevices(); }
 
 ComDevices::Device &ComDevices::Plug(const std::string &name)
 {
+    const bool known = devices_.count(name) != 0;
     Device &device = devices_[name];
-    const std::uint32_t generation = device.generation + 1;
-    const std::uint32_t maxBaud = device.maxBaud;
-    const bool serial = device.serial;
-    const std::uint32_t refuseEvents = device.refuseEvents;
-    const bool silent = device.silent;
-    std::string instanceId = std::move(device.instanceId);
-    device = Device{};
-    device.settings = plugSettings_;
-    device.instanceId = std::move(instanceId);
-    device.generation = generation;
-    device.maxBaud = maxBaud;
-    device.serial = serial;
-    device.refuseEvents = refuseEvents;
-    device.silent = silent;
+    if (!known)
+        device.rule = DefaultRule();
+    // How the driver answers stays with the name; the device itself is new.
+    Device fresh;
+    fresh.generation = device.generation + 1;
+    fresh.maxBaud = device.maxBaud;
+    fresh.serial = device.serial;
+    fresh.refuseEvents = device.refuseEvents;
+    fresh.silent = device.silent;
+    fresh.rule = device.rule;
+    fresh.samplePeriodUs = device.samplePeriodUs;
+    fresh.staleReads = device.staleReads;
+    fresh.readUs = device.readUs;
+    fresh.dsrFollowsDtr = device.dsrFollowsDtr;
+    fresh.instanceId = std::move(device.instanceId);
+    fresh.settings = plugSettings_;
+    device = std::move(fresh);
     return device;
 }
 
@@ -133,14 +138,13 @@ ComDevices::Device *ComDevices::Find(const std::string &name)
     return it == devices_.end() ? nullptr : &it->second;
 }
 
-void ComDevices::SetInput(const std::string &name, std::uint8_t line, bool level)
+namespace {
+
+// The comm events a change of the input lines from `before` to `after`
+// makes under `rule`.
+std::uint32_t EventsOf(std::uint8_t before, std::uint8_t after, ComDevices::EventRule rule)
 {
-    Device *device = Find(name);
-    if (!device)
-        return;
-    const std::uint8_t before = device->inputs;
-    device->inputs = static_cast<std::uint8_t>(level ? before | line : before & ~line);
-    const auto changed = static_cast<std::uint8_t>(before ^ device->inputs);
+    const auto changed = static_cast<std::uint8_t>(before ^ after);
     std::uint32_t events = 0;
     if (changed & commio::ModemCts)
         events |= commio::EventCts;
@@ -148,10 +152,146 @@ void ComDevices::SetInput(const std::string &name, std::uint8_t line, bool level
         events |= commio::EventDsr;
     if (changed & commio::ModemDcd)
         events |= commio::EventRlsd;
-    if (changed & commio::ModemRing)
+    // A 16550 latches RI's trailing edge only (TERI); Wine compares levels.
+    if ((changed & commio::ModemRing) &&
+        (rule == ComDevices::EventRule::CompareWithStart || (before & commio::ModemRing)))
         events |= commio::EventRing;
-    if (events && device->present && !device->silent)
-        CompleteWaits(name, events, 0);
+    return events;
+}
+
+std::string EventNames(std::uint32_t events)
+{
+    std::string names;
+    const std::pair<std::uint32_t, const char *> known[] = {
+        {commio::EventCts, "CTS"}, {commio::EventDsr, "DSR"}, {commio::EventRlsd, "RLSD"}, {commio::EventRing, "RING"}};
+    for (const auto &[bit, name] : known)
+        if (events & bit)
+            names += (names.empty() ? "" : " ") + std::string(name);
+    return names.empty() ? "none" : names;
+}
+
+} // namespace
+
+void ComDevices::SetInput(const std::string &name, std::uint8_t line, bool level)
+{
+    Device *device = Find(name);
+    if (!device)
+        return;
+    const std::uint8_t before = device->inputs;
+    device->inputs = static_cast<std::uint8_t>(level ? before | line : before & ~line);
+    if (device->inputs == before || !device->present)
+        return;
+    for (auto &entry : handles_)
+        if (entry.second.name == name && entry.second.generation == device->generation)
+            Tell(entry.second, *device, before);
+}
+
+void ComDevices::Tell(Held &held, const Device &device, std::uint8_t before)
+{
+    if (device.silent)
+        return;
+    if (device.rule == EventRule::History) {
+        const std::uint32_t events = EventsOf(before, device.inputs, device.rule) & held.mask;
+        if (!events)
+            return;
+        if (held.wait && held.wait->pending)
+            Complete(*held.wait, events, 0);
+        else
+            held.history |= events;
+        return;
+    }
+    if (!held.wait || !held.wait->pending)
+        return; // no wait looks, and none will remember
+    if (!(EventsOf(before, device.inputs, device.rule) & held.mask))
+        return; // a line it doesn't watch
+    const std::uint32_t period = device.samplePeriodUs;
+    if (period == 0)
+        Sample(held, *Find(held.name));
+    else if (held.sampleAtUs < 0)
+        held.sampleAtUs = (nowUs_ / period + 1) * period;
+}
+
+void ComDevices::Sample(Held &held, Device &device)
+{
+    held.sampleAtUs = -1;
+    device.toldLines = device.inputs;
+    if (!held.wait || !held.wait->pending)
+        return;
+    if (const std::uint32_t events = EventsOf(held.base, device.inputs, device.rule) & held.mask)
+        Complete(*held.wait, events, 0);
+    else if (held.maskChanged)
+        Complete(*held.wait, 0, 0);
+    held.maskChanged = false;
+}
+
+void ComDevices::Look(const std::string &name)
+{
+    Device *device = Find(name);
+    if (!device || !device->present || device->rule != EventRule::CompareWithStart)
+        return;
+    for (auto &entry : handles_)
+        if (entry.second.name == name && entry.second.generation == device->generation)
+            Sample(entry.second, *device);
+}
+
+void ComDevices::Schedule(const std::string &name, std::int64_t atUs, std::uint8_t line, bool level)
+{
+    schedule_.push_back(Scheduled{atUs, scheduled_++, name, line, level});
+    std::push_heap(schedule_.begin(), schedule_.end(), [](const Scheduled &a, const Scheduled &b) {
+        return a.atUs != b.atUs ? a.atUs > b.atUs : a.order > b.order;
+    });
+}
+
+void ComDevices::RunUntil(std::int64_t untilUs)
+{
+    const auto later = [](const Scheduled &a, const Scheduled &b) {
+        return a.atUs != b.atUs ? a.atUs > b.atUs : a.order > b.order;
+    };
+    for (;;) {
+        Held *sampling = nullptr;
+        for (auto &entry : handles_)
+            if (entry.second.sampleAtUs >= 0 && (!sampling || entry.second.sampleAtUs < sampling->sampleAtUs))
+                sampling = &entry.second;
+        const bool change = !schedule_.empty() && schedule_.front().atUs <= untilUs &&
+                            (!sampling || schedule_.front().atUs <= sampling->sampleAtUs);
+        if (change) {
+            std::pop_heap(schedule_.begin(), schedule_.end(), later);
+            const Scheduled next = std::move(schedule_.back());
+            schedule_.pop_back();
+            nowUs_ = std::max(nowUs_, next.atUs);
+            SetInput(next.name, next.line, next.level);
+        } else if (sampling && sampling->sampleAtUs <= untilUs) {
+            nowUs_ = std::max(nowUs_, sampling->sampleAtUs);
+            Device *device = Find(sampling->name);
+            if (device && device->generation == sampling->generation && device->present)
+                Sample(*sampling, *device);
+            else
+                sampling->sampleAtUs = -1;
+        } else {
+            break;
+        }
+    }
+    nowUs_ = std::max(nowUs_, untilUs);
+}
+
+std::uint8_t ComDevices::LinesRead(Device &device)
+{
+    if (device.readUs)
+        RunUntil(nowUs_ + device.readUs);
+    return device.staleReads ? device.toldLines : device.inputs;
+}
+
+void ComDevices::SetOutputs(const std::string &name, Device &device, bool dtr, bool rts)
+{
+    const bool dtrChanged = dtr != device.dtr;
+    if (!dtrChanged && rts == device.rts)
+        return;
+    device.dtr = dtr;
+    device.rts = rts;
+    if (recordOutputs_)
+        outputs_.push_back(OutputChange{nowUs_, name, dtr, rts});
+    if (dtrChanged && device.dsrFollowsDtr)
+        SetInput(name, commio::ModemDsr, dtr);
 }
 
 void ComDevices::Complete(Wait &wait, std::uint32_t events, std::uint32_t error)
@@ -172,6 +312,7 @@ void ComDevices::CompleteWaits(const std::string &name, std::uint32_t events, st
         const Device *device = Find(name);
         if (!error && (!device || device->generation != held.generation))
             continue; // a dead handle's wait ended when its device went
+        held.sampleAtUs = -1;
         Complete(*held.wait, events, error);
     }
 }
@@ -199,18 +340,35 @@ std::uint32_t ComDevices::ReachForEvents(commio::DeviceHandle handle, Held *&hel
     return device->refuseEvents;
 }
 
-std::uint32_t ComDevices::WatchLines(commio::DeviceHandle handle, commio::CommWait *&wait)
+std::uint32_t ComDevices::WatchLines(commio::DeviceHandle handle, commio::CommWait *&wait, std::uint32_t events)
 {
+    Reap();
     Held *held = nullptr;
     Device *device = nullptr;
     const std::uint32_t error = ReachForEvents(handle, held, device);
-    if (!error)
-        held->masked = true;
+    if (!error) {
+        // Both drivers end a pending wait with no events at a new mask:
+        // Windows at once, keeping what it kept for the events still
+        // watched; Wine's wait at its next look at the lines, unless they
+        // differ by then.
+        held->history &= events;
+        held->mask = events;
+        if (held->wait && held->wait->pending) {
+            if (device->rule == EventRule::CompareWithStart && device->samplePeriodUs && !device->silent) {
+                held->maskChanged = true;
+                if (held->sampleAtUs < 0)
+                    held->sampleAtUs = (nowUs_ / device->samplePeriodUs + 1) * device->samplePeriodUs;
+            } else {
+                held->sampleAtUs = -1;
+                Complete(*held->wait, 0, 0);
+            }
+        }
+    }
     if (!wait) {
         records_.push_back(std::make_unique<Wait>());
         wait = records_.back().get();
     }
-    RecordEvent("SetCommMask(" + LabelOf(handle) + ", CTS DSR RLSD RING)" +
+    RecordEvent("SetCommMask(" + LabelOf(handle) + ", " + EventNames(events) + ")" +
                 (error ? " fails " + std::to_string(error) : ""));
     return error;
 }
@@ -220,19 +378,34 @@ std::uint32_t ComDevices::StartWait(commio::DeviceHandle handle, commio::CommWai
     Held *held = nullptr;
     Device *device = nullptr;
     std::uint32_t error = ReachForEvents(handle, held, device);
-    if (!error && !held->masked)
+    if (!error && !held->mask)
         error = ErrorInvalidParameter; // no mask, nothing to wait for
     if (!error && held->wait && held->wait->pending)
         error = ErrorInvalidParameter; // one wait at a time
-    if (!error) {
-        Wait &record = static_cast<Wait &>(wait);
-        record.pending = true;
-        record.events = 0;
-        held->wait = &record;
-        ++waitsStarted_;
-    }
     RecordEvent("WaitCommEvent(" + LabelOf(handle) + ")" + (error ? " fails " + std::to_string(error) : ""));
-    return error;
+    if (error)
+        return error;
+    Wait &record = static_cast<Wait &>(wait);
+    record.pending = true;
+    record.events = 0;
+    held->wait = &record;
+    held->maskChanged = false;
+    ++waitsStarted_;
+    if (device->silent)
+        return 0;
+    if (device->rule == EventRule::History) {
+        if (const std::uint32_t kept = held->history & held->mask) {
+            held->history = 0;
+            Complete(record, kept, 0); // what happened while no wait was pending
+        }
+        return 0;
+    }
+    // Wine's wait starts from the lines as it reads them itself.
+    held->base = LinesRead(*device);
+    held->sampleAtUs = -1;
+    if (record.pending && (EventsOf(held->base, device->inputs, device->rule) & held->mask))
+        Tell(*held, *device, held->base);
+    return 0;
 }
 
 std::uint32_t ComDevices::WaitResult(commio::DeviceHandle handle, commio::CommWait &wait)
@@ -243,7 +416,7 @@ std::uint32_t ComDevices::WaitResult(commio::DeviceHandle handle, commio::CommWa
     if (it == handles_.end() || it->second.wait != &record)
         error = ErrorInvalidParameter;
     else if (record.pending)
-        error = 996; // ERROR_IO_INCOMPLETE
+        error = commio::ErrorIoIncomplete;
     else {
         error = record.status;
         wait.events = record.completedEvents;
@@ -255,8 +428,9 @@ std::uint32_t ComDevices::WaitResult(commio::DeviceHandle handle, commio::CommWa
     return error;
 }
 
-void ComDevices::EndWait(commio::DeviceHandle handle, commio::CommWait *&wait, bool mayBlock)
+void ComDevices::EndWait(commio::DeviceHandle handle, commio::CommWait *&wait)
 {
+    Reap();
     if (!wait)
         return;
     Wait *record = static_cast<Wait *>(wait);
@@ -266,25 +440,27 @@ void ComDevices::EndWait(commio::DeviceHandle handle, commio::CommWait *&wait, b
     if (it != handles_.end() && it->second.wait == record) {
         if (record->pending)
             Cancel(handle);
-        if (record->pending && !mayBlock) {
+        if (record->pending)
             RecordEvent("left to the driver (" + LabelOf(handle) + ")");
-            it->second.wait = nullptr;
-        } else {
-            if (record->pending)
-                Complete(*record, 0, commio::ErrorOperationAborted); // what waiting for it gives
-            RecordEvent("GetOverlappedResult(" + LabelOf(handle) + ", wait)");
-            it->second.wait = nullptr;
+        else
             ++waitsCollected_;
-        }
+        it->second.wait = nullptr;
+        it->second.leftToDriver = record->pending ? record : nullptr;
     }
     // Given back: freed, unless the driver still holds it.
     for (auto r = records_.begin(); r != records_.end(); ++r)
         if (r->get() == record) {
             if (record->pending)
-                abandoned_.push_back(std::move(*r));
+                parked_.push_back(std::move(*r));
             records_.erase(r);
             break;
         }
+}
+
+void ComDevices::Reap()
+{
+    parked_.erase(std::remove_if(parked_.begin(), parked_.end(), [](const std::unique_ptr<Wait> &w) { return !w->pending; }),
+                  parked_.end());
 }
 
 bool ComDevices::Cancel(commio::DeviceHandle handle)
@@ -294,8 +470,10 @@ bool ComDevices::Cancel(commio::DeviceHandle handle)
         return false;
     RecordEvent("CancelIo(" + LabelOf(handle) + ")");
     const Device *device = Find(it->second.name);
-    if (!device || !device->slowCancel)
+    if (!device || !device->slowCancel) {
+        it->second.sampleAtUs = -1;
         Complete(*it->second.wait, 0, commio::ErrorOperationAborted);
+    }
     return true;
 }
 
@@ -421,10 +599,11 @@ std::uint32_t ComDevices::SetState(commio::DeviceHandle handle, const commio::De
     ++device->setStates;
     // Held by the driver when enabled; under handshake the driver raises
     // it while it can take more.
-    device->dtr = (settings.fDtrControl & 3) == commio::DtrControlEnable ||
-                  (settings.fDtrControl & 3) == commio::DtrControlHandshake;
-    device->rts = (settings.fRtsControl & 3) == commio::RtsControlEnable ||
-                  (settings.fRtsControl & 3) == commio::RtsControlHandshake;
+    SetOutputs(handles_.at(reinterpret_cast<std::uintptr_t>(handle)).name, *device,
+               (settings.fDtrControl & 3) == commio::DtrControlEnable ||
+                   (settings.fDtrControl & 3) == commio::DtrControlHandshake,
+               (settings.fRtsControl & 3) == commio::RtsControlEnable ||
+                   (settings.fRtsControl & 3) == commio::RtsControlHandshake);
     return 0;
 }
 
@@ -440,13 +619,16 @@ std::uint32_t ComDevices::EscapeFunction(commio::DeviceHandle handle, commio::Es
         (device->settings.fDtrControl & 3) == commio::DtrControlHandshake)
         error = ErrorInvalidParameter;
     if (!error) {
+        bool dtr = device->dtr, rts = device->rts;
         switch (code) {
-        case commio::Escape::SetRts: device->rts = true; break;
-        case commio::Escape::ClrRts: device->rts = false; break;
-        case commio::Escape::SetDtr: device->dtr = true; break;
-        case commio::Escape::ClrDtr: device->dtr = false; break;
+        case commio::Escape::SetRts: rts = true; break;
+        case commio::Escape::ClrRts: rts = false; break;
+        case commio::Escape::SetDtr: dtr = true; break;
+        case commio::Escape::ClrDtr: dtr = false; break;
         default: error = ErrorInvalidParameter;
         }
+        if (!error)
+            SetOutputs(handles_.at(reinterpret_cast<std::uintptr_t>(handle)).name, *device, dtr, rts);
     }
     if (recording_) {
         static const char *const names[] = {"SETRTS", "CLRRTS", "SETDTR", "CLRDTR"};
@@ -464,7 +646,7 @@ std::uint32_t ComDevices::ModemStatus(commio::DeviceHandle handle, std::uint8_t 
     ++modemStatusCalls_;
     Device *device = nullptr;
     const std::uint32_t error = Reach(handle, device);
-    lines = error ? 0 : device->inputs;
+    lines = error ? 0 : LinesRead(*device);
     if (recording_) {
         const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
         char tail[24];
@@ -489,10 +671,18 @@ void ComDevices::Close(commio::DeviceHandle handle)
     Device *device = Find(it->second.name);
     if (device && device->generation == it->second.generation) {
         device->held = false;
-        device->dtr = device->rts = false; // the driver drops its outputs at the close
+        SetOutputs(it->second.name, *device, false, false); // the driver drops its outputs at the close
     }
-    if (it->second.wait && it->second.wait->pending)
+    // The close ends what is still pending, as Windows and Wine do: a
+    // record left to the driver is completed into. One its owner still had
+    // is a fault of the owner's, counted; the driver completes it all the
+    // same (a fake of kernel32 mirrors it into the record it stands for).
+    if (Wait *pending = it->second.wait; pending && pending->pending) {
         ++closedPending_;
+        Complete(*pending, 0, commio::ErrorOperationAborted);
+    }
+    if (Wait *left = it->second.leftToDriver; left && left->pending)
+        Complete(*left, 0, commio::ErrorOperationAborted);
     Record("CloseHandle(" + it->second.label + ")");
     handles_.erase(it);
     ++closes_;

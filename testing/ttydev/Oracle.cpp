@@ -81,15 +81,16 @@ std::vector<Outage> OutagesOf(const Record &record, const std::vector<Poll> &pol
 }
 
 Verdict Judge(const std::vector<Press> &presses, const std::vector<Poll> &polls, const std::vector<Set> &sets,
-              const std::vector<Outage> &outages, bool keySeen, std::int64_t originNs)
+              const std::vector<Outage> &outages, bool keySeen, std::int64_t originNs, Showing showing)
 {
     Verdict verdict;
     verdict.presses = static_cast<std::uint32_t>(presses.size());
     const std::size_t n = polls.size();
+    const std::size_t lag = std::max<std::size_t>(showing.lagPolls, 1);
     std::vector<std::size_t> first(presses.size()), last(presses.size());
     for (std::size_t i = 0; i < presses.size(); ++i) {
         first[i] = FirstEndingAfter(polls, presses[i].startNs);
-        last[i] = FirstBeginningAfter(polls, presses[i].startNs) + 1;
+        last[i] = FirstBeginningAfter(polls, presses[i].startNs) + lag;
     }
 
     // Reports to presses, each to the earliest open window that holds it.
@@ -126,11 +127,16 @@ Verdict Judge(const std::vector<Press> &presses, const std::vector<Poll> &polls,
             Note(verdict, originNs, presses[i].startNs, "a press due after the last poll");
             continue;
         }
+        if (!showing.seesShortPresses &&
+            FirstBeginningAfter(polls, presses[i].endNs - 1) - FirstBeginningAfter(polls, presses[i].startNs - 1) < lag) {
+            ++verdict.unseen; // spans too few polls for a read every `lag` of them
+            continue;
+        }
         bool close = false;
         if (i > 0) {
             const std::size_t shown = reportedAt[i - 1] >= 0 ? static_cast<std::size_t>(reportedAt[i - 1]) : last[i - 1];
             const std::size_t released =
-                presses[i - 1].endNs == Never ? n : FirstBeginningAfter(polls, presses[i - 1].endNs);
+                presses[i - 1].endNs == Never ? n : FirstBeginningAfter(polls, presses[i - 1].endNs) + lag - 1;
             const std::size_t q = std::max(shown, released) + 1;
             close = q >= n || presses[i].startNs < polls[q].endNs;
         }

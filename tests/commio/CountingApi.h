@@ -49,10 +49,10 @@ public:
         closedWatched += watched_.erase(handle);
         devices_.Close(handle);
     }
-    std::uint32_t WatchLines(commio::DeviceHandle handle, commio::CommWait *&wait) override
+    std::uint32_t WatchLines(commio::DeviceHandle handle, commio::CommWait *&wait, std::uint32_t events) override
     {
         watched_.insert(handle); // to be ended even where it fails
-        return devices_.WatchLines(handle, wait);
+        return devices_.WatchLines(handle, wait, events);
     }
     std::uint32_t StartWait(commio::DeviceHandle handle, commio::CommWait &wait) override
     {
@@ -75,7 +75,7 @@ public:
         nextWaitFails = 0;
         return injected ? injected : error;
     }
-    void EndWait(commio::DeviceHandle handle, commio::CommWait *&wait, bool mayBlock) override
+    void EndWait(commio::DeviceHandle handle, commio::CommWait *&wait) override
     {
         if (wait) {
             const bool pending = started_.erase(wait) != 0;
@@ -83,7 +83,7 @@ public:
                 ++armedWrong;
         }
         watched_.erase(handle);
-        devices_.EndWait(handle, wait, mayBlock);
+        devices_.EndWait(handle, wait);
     }
     std::uint32_t Ticks() override
     {

@@ -92,6 +92,44 @@ TEST(Judging, ReportsOnALineTheDeviceNeverShowsAreInventedAndNothingIsLost)
     EXPECT_TRUE(Judge({{105 * Ms, 110 * Ms}}, Polls(30, {}), {}, {}, false).Passed());
 }
 
+// A driver that tells nothing, read every 5th poll: a press is due by the
+// 5th poll after the first to begin after it, and one spanning fewer than 5
+// poll starts may go unseen. Poll k begins at 20(k+1) ms.
+struct SlowCase {
+    const char *what;
+    std::vector<std::pair<int, int>> presses;
+    std::vector<std::size_t> reports;
+    std::uint32_t reported, merged, lost, invented, unseen;
+};
+
+std::ostream &operator<<(std::ostream &os, const SlowCase &c) { return os << c.what; }
+
+class JudgingAReadEveryFifthPoll : public ::testing::TestWithParam<SlowCase> {};
+
+TEST_P(JudgingAReadEveryFifthPoll, WaitsForTheReadAndForgivesWhatFellBetween)
+{
+    std::vector<Press> presses;
+    for (const auto &[start, end] : GetParam().presses)
+        presses.push_back(Press{start * Ms, end * Ms});
+    const std::vector<Poll> polls = Polls(40, GetParam().reports);
+    const Verdict v = Judge(presses, polls, SetsFor(polls), {}, true, 0, Showing{5, false});
+    EXPECT_EQ(v.reported, GetParam().reported);
+    EXPECT_EQ(v.merged, GetParam().merged);
+    EXPECT_EQ(v.lost, GetParam().lost);
+    EXPECT_EQ(v.invented, GetParam().invented);
+    EXPECT_EQ(v.unseen, GetParam().unseen);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, JudgingAReadEveryFifthPoll, ::testing::Values(
+    SlowCase{"reported at the first poll after it began", {{105, 300}}, {5}, 1, 0, 0, 0, 0},
+    SlowCase{"reported five polls after that", {{105, 300}}, {10}, 1, 0, 0, 0, 0},
+    SlowCase{"reported a poll later still", {{105, 300}}, {11}, 0, 0, 1, 1, 0},
+    SlowCase{"spanning five poll starts, never reported", {{105, 205}}, {}, 0, 0, 1, 0, 0},
+    SlowCase{"spanning four, never reported", {{105, 185}}, {}, 0, 0, 0, 0, 1},
+    SlowCase{"spanning four, reported", {{105, 185}}, {7}, 1, 0, 0, 0, 0},
+    SlowCase{"a long press just after a long one was seen to end", {{105, 300}, {310, 500}}, {9, 19}, 2, 0, 0, 0, 0},
+    SlowCase{"a long press the read after a long one ended may hide", {{105, 300}, {310, 500}}, {9}, 1, 1, 0, 0, 0}));
+
 TEST(Judging, APressDueAfterTheLastPollIsUnjudged)
 {
     const Verdict v = Judge({{595 * Ms, 599 * Ms}}, Polls(30, {}), {}, {}, true);

@@ -23,6 +23,7 @@ void CommIo::Configure(const std::vector<PortMapping> &uarts)
         uart.wiring.Configure(map);
         uart.wired = !PlainWiring(map);
         uart.keySource = static_cast<std::uint8_t>(map.input);
+        uart.readEveryPoll = uart.keySource == ModemRing;
         if (!map.any)
             ++explicit_;
     }
@@ -118,14 +119,16 @@ void CommIo::NotOpened(Uart &uart, const char *call, std::uint32_t error)
 
 void CommIo::StartWatching(Uart &uart)
 {
-    uart.stale = true;
-    uart.edge = false;
-    uart.untold = 0;
+    uart.tracker.Start(uart.keySource);
     uart.quietReads = 0;
+    uart.lastKeyRead = api_.QuietTicks();
     uart.watchCall = nullptr;
     uart.watchError = 0;
+    // Only the key's line: a change of another line would end the wait and
+    // open a gap around its next start for nothing. The others are read
+    // when something asks for them.
     const char *call = "SetCommMask";
-    std::uint32_t error = api_.WatchLines(uart.handle, uart.wait);
+    std::uint32_t error = api_.WatchLines(uart.handle, uart.wait, EventFor(uart.keySource));
     uart.watch = Uart::Watch::Watching; // EndWait from here on, whatever follows
     if (error == 0) {
         call = "WaitCommEvent";
@@ -133,7 +136,9 @@ void CommIo::StartWatching(Uart &uart)
         uart.wait->armed = error == 0;
     }
     // A refusal here keeps the device, whatever the code: it was just set up,
-    // and a device that is really gone fails its next line read.
+    // and a device that is really gone fails its next line read. What the
+    // first wait tells, before the first read, is no press; it is collected
+    // there.
     if (error != 0)
         WatchRefused(uart, call, error);
 }
@@ -142,7 +147,7 @@ void CommIo::WatchRefused(Uart &uart, const char *call, std::uint32_t error)
 {
     // Not every driver has comm events: read the lines at every poll, as
     // before there were any.
-    api_.EndWait(uart.handle, uart.wait, true);
+    api_.EndWait(uart.handle, uart.wait);
     uart.watch = Uart::Watch::Refused;
     uart.watchCall = call;
     uart.watchError = error;
@@ -150,70 +155,71 @@ void CommIo::WatchRefused(Uart &uart, const char *call, std::uint32_t error)
 
 std::uint32_t CommIo::Refresh(Uart &uart)
 {
-    std::uint32_t events = 0;
-    const bool completed = !api_.WaitPending(*uart.wait);
-    if (completed) {
-        uart.wait->armed = false;
-        const std::uint32_t error = api_.WaitResult(uart.handle, *uart.wait);
-        if (error == ErrorOperationAborted) {
-            // Windows cancels a wait when the thread that started it exits
-            // (a host thread that polled and ended): that says nothing of
-            // the device. The read below tells, and the wait is armed again
-            // from this thread; what the wait would have said is unknown.
-        } else if (error != 0) {
-            return WaitFailed(uart, error) ? error : ReadLines(uart);
-        } else {
-            events = uart.wait->events;
-        }
-    }
-    std::uint8_t lines = 0;
-    if (const std::uint32_t error = api_.ModemStatus(uart.handle, lines)) {
-        lostCall_ = "GetCommModemStatus";
-        return error;
-    }
-    if (!completed && !uart.stale) {
-        // What this refresh found is what the driver may still tell; what
-        // an earlier one found and the driver hasn't told in a whole
-        // refresh period since, it won't (a driver that drops events), and
-        // it no longer holds back the event of a later change.
-        uart.untold = static_cast<std::uint8_t>((lines ^ uart.lines) & 0xF0);
-        if (uart.untold)
-            ++missedByEvents_;
-    }
-    const std::uint8_t first = lines;
     uart.quietReads = 0;
-    if (completed) {
+    uart.lastKeyRead = api_.QuietTicks();
+    if (api_.WaitPending(*uart.wait))
+        return ReadLines(uart, KeyLineTracker::Read::WhileWaiting);
+    const std::uint32_t error = api_.WaitResult(uart.handle, *uart.wait);
+    if (error == ErrorIoIncomplete) {
+        // Done by its record, not yet given back (Wine sets the event
+        // last): collected at a later read; the lines meanwhile.
+        return ReadLines(uart, KeyLineTracker::Read::WhileWaiting);
+    }
+    uart.wait->armed = false;
+    if (error == ErrorOperationAborted) {
+        // Windows cancels a wait when the thread that started it exits (a
+        // host thread that polled and ended): that says nothing of the
+        // device. The wait is armed again from this thread; what it would
+        // have said is unknown, and the reads around the new start tell.
+        uart.tracker.WaitEnded(false);
+    } else if (error != 0) {
+        return WaitFailed(uart, error) ? error : ReadLines(uart, KeyLineTracker::Read::Unwatched);
+    } else {
+        uart.tracker.WaitEnded((uart.wait->events & EventFor(uart.keySource)) != 0);
+    }
+    return Rearm(uart);
+}
+
+std::uint32_t CommIo::Rearm(Uart &uart)
+{
+    for (std::uint8_t start = 0;; ++start) {
+        if (const std::uint32_t error = ReadLines(uart, KeyLineTracker::Read::Settling))
+            return error;
         const std::uint32_t error = api_.StartWait(uart.handle, *uart.wait);
         uart.wait->armed = error == 0;
-        if (error != 0 && WaitFailed(uart, error))
-            return error;
-        if (error == 0) {
-            // The wait compares with the lines as they are when it begins,
-            // not as read above: a change in between would be told by no
-            // event, and the lines above would stand until the next
-            // refresh. So they are read again, now that the wait watches
-            // them. A change after the wait began shows in this read and
-            // is told by the wait as well; the host is shown it once
-            // either way, as both are judged against what it last saw.
-            if (const std::uint32_t readError = api_.ModemStatus(uart.handle, lines)) {
-                lostCall_ = "GetCommModemStatus";
-                return readError;
-            }
-        }
+        if (error != 0)
+            return WaitFailed(uart, error) ? error : ReadLines(uart, KeyLineTracker::Read::Unwatched);
+        // A driver that kept what changed since the last wait ended ends
+        // this one at once: collected, so that the pending wait tells only
+        // of what comes after its start. A wait not yet given back is
+        // collected at a later read.
+        if (api_.WaitPending(*uart.wait) || start + 1 == MaxStarts)
+            break;
+        const std::uint32_t result = api_.WaitResult(uart.handle, *uart.wait);
+        if (result == ErrorIoIncomplete)
+            break;
+        uart.wait->armed = false;
+        if (result != 0 && result != ErrorOperationAborted)
+            return WaitFailed(uart, result) ? result : ReadLines(uart, KeyLineTracker::Read::Unwatched);
+        uart.tracker.WaitEnded(false); // what it kept, the reads around it show
     }
-    // The key line changed since the host last saw it (the driver told of
-    // a change, or the first read saw one), yet it reads as the host saw
-    // it: it changed and changed back between two reads. An event for a
-    // change a read had found already (a driver late to tell) is that
-    // change, and tells of no other.
-    const bool told = (events & EventFor(uart.keySource)) != 0 && !(uart.untold & uart.keySource);
-    if (completed)
-        uart.untold = 0;
-    if (!uart.stale && (told || ((first ^ uart.shownKey) & uart.keySource)) &&
-        !((lines ^ uart.shownKey) & uart.keySource))
-        uart.edge = true;
-    uart.lines = lines;
-    uart.stale = false;
+    // The wait compares with the lines as they are when it begins, or tells
+    // of what changes after: the read after the start shows what changed
+    // before it, and the tracker takes an event for a change this read saw
+    // as that change.
+    return ReadLines(uart, KeyLineTracker::Read::Armed);
+}
+
+std::uint32_t CommIo::StartAfresh(Uart &uart)
+{
+    const std::uint32_t error = api_.WatchLines(uart.handle, uart.wait, EventFor(uart.keySource));
+    if (error == 0)
+        return 0;
+    if (MeansDeviceRemoved(error)) {
+        lostCall_ = "SetCommMask";
+        return error;
+    }
+    WatchRefused(uart, "SetCommMask", error);
     return 0;
 }
 
@@ -228,13 +234,16 @@ bool CommIo::WaitFailed(Uart &uart, std::uint32_t error)
     return false;
 }
 
-void CommIo::CloseDevice(Uart &uart, bool mayBlock)
+void CommIo::CloseDevice(Uart &uart)
 {
-    // A pending wait cancelled, and (where it may wait) collected: then the
-    // handle may go.
+    // A pending wait cancelled and left to the driver until it gives the
+    // record back; then the handle may go.
     if (uart.watch == Uart::Watch::Watching)
-        api_.EndWait(uart.handle, uart.wait, mayBlock);
+        api_.EndWait(uart.handle, uart.wait);
     uart.watch = Uart::Watch::Off;
+    edgesShown_ += uart.tracker.EdgesShown();
+    foundBeforeTold_ += uart.tracker.FoundBeforeTold();
+    uart.tracker.Start(uart.keySource);
     api_.Close(uart.handle);
     uart.handle = nullptr;
     uart.link = Link::Closed;
@@ -244,16 +253,16 @@ void CommIo::CloseDevice(Uart &uart, bool mayBlock)
 
 void CommIo::Lose(Uart &uart, const char *call, std::uint32_t error)
 {
-    CloseDevice(uart, true);
+    CloseDevice(uart);
     uart.lastAttempt = api_.Ticks();
     uart.Note(call, error);
 }
 
-void CommIo::Release(bool unloading)
+void CommIo::Release()
 {
     for (std::uint8_t i = 0; i < count_; ++i)
         if (uarts_[i].link == Link::Open)
-            CloseDevice(uarts_[i], !unloading);
+            CloseDevice(uarts_[i]);
     allOpen_ = false;
     configured_ = false;
     std::snprintf(why_, sizeof why_, "released: io.dll is being unloaded");
@@ -322,14 +331,14 @@ const uart::Uart16550 *CommIo::RegistersAt(std::uint16_t port)
     return uart ? &uart->regs : nullptr;
 }
 
-std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg, bool keyRead)
+std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg, Need need)
 {
     Regs &regs = uart.regs;
     if (reg != Regs::MSR || (regs.mcr & Regs::MCR_LOOP))
         return regs.Read(reg);
-    if (const std::uint32_t error = Sample(uart))
+    if (const std::uint32_t error = Sample(uart, need))
         return ModemStatusFailed(uart, error);
-    std::uint8_t lines = LinesToShow(uart, keyRead);
+    std::uint8_t lines = uart.tracker.Show(need != Need::OtherBits);
     if (uart.wired)
         lines = uart.wiring.Apply(lines, api_);
     return regs.ReadMsrWith(lines); // the deltas against the previous read, cleared by this one
@@ -391,7 +400,8 @@ std::uint16_t CommIo::GetPortBit(std::uint16_t port, std::uint8_t bit)
         return bit <= 7; // a bit of FFh
     if (uart->link != Link::Open || bit > 7)
         return 0;
-    return static_cast<std::uint16_t>((ReadRegister(*uart, reg, bit == 4) >> bit) & 1);
+    const Need need = reg != Regs::MSR ? Need::AllLines : bit == 4 ? Need::KeyBit : Need::OtherBits;
+    return static_cast<std::uint16_t>((ReadRegister(*uart, reg, need) >> bit) & 1);
 }
 
 void CommIo::ChangeBit(std::uint16_t port, std::uint8_t bit, bool set)

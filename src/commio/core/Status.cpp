@@ -113,9 +113,14 @@ const char *CommIo::Status()
             break;
         }
     }
-    if (missedByEvents_ || recovered_)
+    std::uint32_t edges = edgesShown_, found = foundBeforeTold_;
+    for (std::uint8_t i = 0; i < count_; ++i) {
+        edges += uarts_[i].tracker.EdgesShown();
+        found += uarts_[i].tracker.FoundBeforeTold();
+    }
+    if (edges || found)
         Append(text, "; %u edges recovered between polls, %u changes found only by refresh",
-            static_cast<unsigned>(recovered_), static_cast<unsigned>(missedByEvents_));
+            static_cast<unsigned>(edges), static_cast<unsigned>(found));
     if (text.used >= sizeof status_)
         std::snprintf(status_ + sizeof status_ - 4, 4, "...");
     return status_;

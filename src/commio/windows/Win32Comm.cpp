@@ -62,6 +62,29 @@ void Win32Comm::Close(DeviceHandle handle) { CloseHandle(handle); }
 
 std::uint32_t Win32Comm::Ticks() { return GetTickCount(); }
 
+// ---- The time -----------------------------------------------------------------
+
+namespace {
+
+// Windows keeps the tick count in a page it maps read-only into every
+// process at a fixed address (KUSER_SHARED_DATA, MM_SHARED_USER_DATA_VA):
+// TickCountMultiplier at +004h and the tick count's low part at +320h.
+// GetTickCount is that, scaled; read here, a quiet poll knows the time
+// without a call. The low part wraps after about two years of 15.6 ms
+// ticks, long after the millisecond count has wrapped anyway.
+constexpr std::uintptr_t SharedUserData = 0x7FFE0000;
+constexpr std::uintptr_t TickCountMultiplierAt = SharedUserData + 0x004;
+constexpr std::uintptr_t TickCountLowAt = SharedUserData + 0x320;
+
+} // namespace
+
+std::uint32_t Win32Comm::QuietTicks()
+{
+    const auto multiplier = *reinterpret_cast<const volatile std::uint32_t *>(TickCountMultiplierAt);
+    const auto ticks = *reinterpret_cast<const volatile std::uint32_t *>(TickCountLowAt);
+    return static_cast<std::uint32_t>((std::uint64_t{ticks} * multiplier) >> 24);
+}
+
 // ---- Comm events ------------------------------------------------------------
 
 namespace {
@@ -69,7 +92,8 @@ namespace {
 // The wait record: a real OVERLAPPED, with an event of its own so that
 // collecting it never depends on the handle's state (the synchronous comm
 // calls use the handle too), and the mask WaitCommEvent fills in. On the
-// heap, so that one the driver still holds at unload can outlive the DLL.
+// heap, so that one the driver still holds when it is given back (and at
+// unload) can outlive its handle, and the DLL.
 struct Win32Wait : CommWait {
     OVERLAPPED overlapped{};
     DWORD mask = 0;
@@ -77,8 +101,42 @@ struct Win32Wait : CommWait {
 
 Win32Wait &Of(CommWait &wait) { return static_cast<Win32Wait &>(wait); }
 
-// How long an ending wait may take to set its event: a moment in practice.
-constexpr DWORD WaitEndingMs = 1000;
+// The event, not the record, says whether the driver is done with a wait:
+// Wine writes the mask, then the record, and sets the event last, and may
+// mark the record pending again in between. Asked with no timeout, which
+// waits for nothing.
+bool GivenBack(Win32Wait &record) { return WaitForSingleObject(record.overlapped.hEvent, 0) == WAIT_OBJECT_0; }
+
+void Free(Win32Wait *record)
+{
+    CloseHandle(record->overlapped.hEvent);
+    delete record;
+}
+
+// Records given back while the driver still held them: freed once it is
+// done with them, at a later EndWait or WatchLines. One per device closed
+// with its wait not yet ended; beyond that many (a driver that never gives
+// them back), the rest are left to it for good.
+constexpr std::size_t MaxLeftToDriver = 16;
+Win32Wait *leftToDriver[MaxLeftToDriver];
+
+void Reap()
+{
+    for (Win32Wait *&record : leftToDriver)
+        if (record && GivenBack(*record)) {
+            Free(record);
+            record = nullptr;
+        }
+}
+
+void LeaveToDriver(Win32Wait *record)
+{
+    for (Win32Wait *&slot : leftToDriver)
+        if (!slot) {
+            slot = record;
+            return;
+        }
+}
 
 } // namespace
 
@@ -87,8 +145,9 @@ std::uint32_t Win32Comm::OpenForEvents(const char *path, DeviceHandle &handle)
     return OpenWith(FILE_FLAG_OVERLAPPED, path, handle);
 }
 
-std::uint32_t Win32Comm::WatchLines(DeviceHandle handle, CommWait *&wait)
+std::uint32_t Win32Comm::WatchLines(DeviceHandle handle, CommWait *&wait, std::uint32_t events)
 {
+    Reap();
     if (!wait) {
         auto *made = new (std::nothrow) Win32Wait;
         if (!made)
@@ -103,7 +162,7 @@ std::uint32_t Win32Comm::WatchLines(DeviceHandle handle, CommWait *&wait)
         }
         wait = made;
     }
-    return SetCommMask(handle, EV_CTS | EV_DSR | EV_RLSD | EV_RING) ? 0 : LastError();
+    return SetCommMask(handle, events) ? 0 : LastError();
 }
 
 std::uint32_t Win32Comm::StartWait(DeviceHandle handle, CommWait &wait)
@@ -136,38 +195,37 @@ std::uint32_t Win32Comm::WaitResult(DeviceHandle handle, CommWait &wait)
     Win32Wait &record = Of(wait);
     // Wine ends a wait in steps: the mask, the record, then, once the
     // device will take a new wait, the event; a WaitCommEvent before the
-    // event fails as though a wait were still pending. The wait is ending
-    // already (WaitPending), so that is a moment; on Windows the event is
-    // set with the record.
-    const bool ended = WaitForSingleObject(record.overlapped.hEvent, WaitEndingMs) == WAIT_OBJECT_0;
+    // event fails as though a wait were still pending. So the wait is
+    // collected once its event is set, at this read or a later one; on
+    // Windows the event is set with the record.
+    if (!GivenBack(record))
+        return ERROR_IO_INCOMPLETE;
     DWORD bytes = 0;
     // Waiting (TRUE) takes a record Wine marked pending again: with the
     // event set it returns at once.
-    if (!GetOverlappedResult(handle, &record.overlapped, &bytes, ended ? TRUE : FALSE))
+    if (!GetOverlappedResult(handle, &record.overlapped, &bytes, TRUE))
         return LastError();
     wait.events = record.mask;
     return 0;
 }
 
-void Win32Comm::EndWait(DeviceHandle handle, CommWait *&wait, bool mayBlock)
+void Win32Comm::EndWait(DeviceHandle handle, CommWait *&wait)
 {
+    Reap();
     if (!wait)
         return;
     Win32Wait *record = &Of(*wait);
     wait = nullptr;
-    // The event, not the record, says whether the driver is done with it:
-    // Wine writes the mask, then the record, and sets the event last, and
-    // may mark the record pending again in between. Asked with no timeout,
-    // which waits for nothing, so it may be asked under the loader lock.
-    if (WaitForSingleObject(record->overlapped.hEvent, 0) != WAIT_OBJECT_0) {
-        // Whichever thread started it; then, where it may wait, a moment
-        // for the driver to give the record back.
+    if (!GivenBack(*record)) {
+        // Whichever thread started it. A driver may take its time over the
+        // cancel (Wine's ends a serial wait only as its handle closes), and
+        // nothing here waits for it: the record is left to the driver until
+        // it gives it back.
         CancelIoEx(handle, &record->overlapped);
-        if (WaitForSingleObject(record->overlapped.hEvent, mayBlock ? WaitEndingMs : 0) != WAIT_OBJECT_0)
-            return; // the driver still holds it: the record (and its event) stay, never freed
+        if (!GivenBack(*record))
+            return LeaveToDriver(record);
     }
-    CloseHandle(record->overlapped.hEvent);
-    delete record;
+    Free(record);
 }
 
 } // namespace commio

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -87,8 +88,23 @@ HANDLE WINAPI FakeCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY
     return handle;
 }
 
+// The io.dll's wait records' events, made and closed: a record is freed
+// with its event.
+std::set<HANDLE> eventsMade;
+std::size_t eventsClosed = 0;
+
+HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manual, BOOL initial, LPCSTR name)
+{
+    HANDLE event = CreateEventA(security, manual, initial, name);
+    if (event)
+        eventsMade.insert(event);
+    return event;
+}
+
 BOOL WINAPI FakeCloseHandle(HANDLE handle)
 {
+    if (eventsMade.erase(handle))
+        ++eventsClosed;
     if (handle == INVALID_HANDLE_VALUE) {
         calls.push_back("CloseHandle(INVALID_HANDLE_VALUE)");
         return Failed(ERROR_INVALID_HANDLE, FALSE);
@@ -212,7 +228,7 @@ BOOL WINAPI FakeSetCommMask(HANDLE handle, DWORD mask)
 {
     Poison();
     const std::uint32_t error =
-        IsSimulated(handle) ? devices.WatchLines(handle, simulatedWaits[handle]) : ERROR_INVALID_HANDLE;
+        IsSimulated(handle) ? devices.WatchLines(handle, simulatedWaits[handle], mask) : ERROR_INVALID_HANDLE;
     char text[16];
     std::snprintf(text, sizeof text, "0x%lX", mask);
     RecordEvent("SetCommMask(" + Label(handle) + ", " + text + ")", error);
@@ -221,12 +237,18 @@ BOOL WINAPI FakeSetCommMask(HANDLE handle, DWORD mask)
 
 // Runs inside the next WaitCommEvent, once the wait has started.
 std::function<void()> whileNextWaitStarts;
+// The next WaitCommEvent is refused with this code (0: as the driver says).
+DWORD nextWaitRefused = 0;
 
 BOOL WINAPI FakeWaitCommEvent(HANDLE handle, LPDWORD mask, LPOVERLAPPED overlapped)
 {
     Poison();
     std::uint32_t error = ERROR_INVALID_PARAMETER;
     const auto simulated = simulatedWaits.find(handle);
+    if (const DWORD refused = std::exchange(nextWaitRefused, 0)) {
+        RecordEvent("WaitCommEvent(" + Label(handle) + ")", refused);
+        return Failed(refused, FALSE);
+    }
     if (overlapped && mask && simulated != simulatedWaits.end() && simulated->second) {
         mirrors[simulated->second] = {overlapped, mask};
         overlapped->Internal = STATUS_PENDING;
@@ -318,6 +340,7 @@ protected:
                 {"WaitCommEvent", Proc(FakeWaitCommEvent)},
                 {"GetOverlappedResult", Proc(FakeGetOverlappedResult)},
                 {"CancelIoEx", Proc(FakeCancelIoEx)},
+                {"CreateEventA", Proc(FakeCreateEventA)},
             };
             for (const auto &redirect : redirects)
                 EXPECT_TRUE(RedirectImport(io_, "KERNEL32.dll", redirect.name, redirect.fake)) << redirect.name;
@@ -342,8 +365,11 @@ protected:
         simulatedWaits.clear();
         mirrors.clear();
         recordEvents = false;
+        nextWaitRefused = 0;
         calls.clear();
         labels.clear();
+        eventsMade.clear();
+        eventsClosed = 0;
     }
 
     void TearDown() override
@@ -438,7 +464,7 @@ TEST_F(CommioDll, WithLineEventsAQuietPollMakesNoCallAndAShortPressIsReportedOnc
     const Calls start = Take();
     ASSERT_GE(start.size(), 2u);
     EXPECT_EQ(start[0], "CreateFileA(\"\\\\.\\COM5\", 0xC0000000, 0, NULL, 3, 0x40000000, NULL) -> c1");
-    EXPECT_NE(std::find(start.begin(), start.end(), "SetCommMask(c1, 0x138)"), start.end());
+    EXPECT_NE(std::find(start.begin(), start.end(), "SetCommMask(c1, 0x8)"), start.end());
     EXPECT_NE(std::find(start.begin(), start.end(), "WaitCommEvent(c1)"), start.end());
     EXPECT_STREQ(status(), "COM5 for any UART: held, line events watched");
     EXPECT_EQ(zelbin.IsZBToggle(), 0);
@@ -488,6 +514,60 @@ TEST_F(CommioDll, AWaitEndedWhileItStartedIsCollectedAndArmedAgain)
     EXPECT_EQ(devices.WaitsPending(), 1u) << "a wait armed again";
 }
 
+// The wait's record through its life, as the io.dll's binding to kernel32
+// handles it: nothing it does waits, in a poll or at the unload.
+DWORD Elapsed(DWORD since) { return GetTickCount() - since; }
+
+TEST_F(CommioDll, ARefusedWaitIsFreedAtOnceAndTheLinesAreReadAtEveryPoll)
+{
+    devices.Plug("COM5").refuseEvents = 0;
+    nextWaitRefused = ERROR_INVALID_FUNCTION;
+    Load("any = COM5", true);
+    zelbin.StartListen("COM5;3F8h");
+    EXPECT_STREQ(status(), "COM5 for any UART: held, line events refused by WaitCommEvent (error 1), lines read at "
+                           "every poll");
+    EXPECT_EQ(eventsMade.size(), 0u) << "the refusal set the event, and the record was freed with it";
+    EXPECT_EQ(eventsClosed, 1u);
+    Take();
+    devices.SetInput("COM5", commio::ModemCts, true);
+    EXPECT_EQ(zelbin.IsZBToggle(), 1);
+    EXPECT_EQ(Take(), Calls{"GetCommModemStatus(c1)"});
+    const DWORD start = GetTickCount();
+    UnloadBoth();
+    EXPECT_LT(Elapsed(start), 500u);
+}
+
+// A driver slow to end a cancelled wait (Wine's ends a serial wait only as
+// its handle closes): a poll that loses the device returns at once, the
+// record is left to the driver, which completes it as the handle closes,
+// and it is freed at the next watch, the reopen's.
+TEST_F(CommioDll, ACancelTheDriverIsSlowToEndHoldsUpNoPoll)
+{
+    devices.Plug("COM5").refuseEvents = 0;
+    devices.Find("COM5")->slowCancel = true;
+    recordEvents = true;
+    Load("any = COM5", true);
+    zelbin.StartListen("COM5;3F8h");
+    EXPECT_EQ(zelbin.IsZBToggle(), 0);
+    ASSERT_EQ(eventsMade.size(), 1u);
+    devices.Find("COM5")->failNext = ERROR_GEN_FAILURE;
+    const DWORD start = GetTickCount();
+    for (int i = 0; i < commio::CommIo::RefreshReads; ++i) // the refresh read fails
+        zelbin.IsZBToggle();
+    EXPECT_LT(Elapsed(start), 500u) << "the poll waited for the driver";
+    EXPECT_EQ(driverInstalled(), 0);
+    const Calls loss = Take();
+    EXPECT_NE(std::find(loss.begin(), loss.end(), "CancelIoEx(c1)"), loss.end());
+    EXPECT_EQ(eventsClosed, 0u) << "left to the driver, not freed under its hand";
+    EXPECT_EQ(devices.ClosedWithWaitPending(), 1u) << "the driver completes it at the close";
+    devices.Find("COM5")->slowCancel = false;
+    devices.Advance(commio::CommIo::RetryIntervalMs);
+    EXPECT_EQ(driverInstalled(), 1);
+    EXPECT_EQ(eventsClosed, 1u) << "freed at the reopen's watch, once given back";
+    devices.SetInput("COM5", commio::ModemCts, true);
+    EXPECT_EQ(zelbin.IsZBToggle(), 1);
+}
+
 // The io.dll unloaded while the driver still holds its wait's record: slow
 // to give up a pending wait, or (Wine) ending it in steps, the mask
 // written and the event not yet set. Its loader callback waits for
@@ -523,7 +603,9 @@ TEST_P(CommioDllUnload, ItWaitsForNothingAndLeavesTheRecordToTheDriver)
     zelbin.StopListen();
     Take();
     *mask = GetParam().maskWritten;
+    const DWORD start = GetTickCount();
     const Calls unload = UnloadBoth();
+    EXPECT_LT(Elapsed(start), 500u) << "the unload waited under the loader lock";
     EXPECT_NE(std::find(unload.begin(), unload.end(), "CancelIoEx(c1)"), unload.end());
     for (const std::string &call : unload)
         EXPECT_EQ(call.rfind("GetOverlappedResult", 0), std::string::npos) << "waited under the loader lock: " << call;

@@ -111,25 +111,28 @@ public:
 
     // Comm events. A driver (or system) that has none answers
     // ErrorNotSupported, and the io.dll reads the lines at every poll.
+    // Nothing here ever waits: each is asked from the host's poll.
     //
-    // WatchLines: SetCommMask(LineEvents), and the wait record if `wait` is
+    // WatchLines: SetCommMask(events), and the wait record if `wait` is
     // null (on the heap: see EndWait). StartWait: WaitCommEvent, overlapped,
-    // into the record: 0 once it is pending or already completed.
+    // into the record: 0 once it is pending or already completed (a driver
+    // that kept events while no wait was pending completes it at once).
     // WaitPending: whether the driver still holds the wait, read from the
     // record alone with no call (HasOverlappedIoCompleted): a quiet poll
     // asks only this. WaitResult: the result of a completed wait
     // (GetOverlappedResult, no waiting): 0 and wait.events, or the wait's
-    // error. EndWait: a wait still pending is cancelled; where `mayBlock`,
-    // its completion is collected and the record freed. Without it (the
-    // io.dll is being unloaded, under the loader lock, where nothing may
-    // wait) a wait the cancel hasn't ended yet keeps its record, never
-    // freed, for the driver still to write into. `wait` is null afterwards.
-    // Called before the handle is closed, whenever WatchLines was.
-    virtual std::uint32_t WatchLines(DeviceHandle, CommWait *&) { return ErrorNotSupported; }
+    // error; ErrorIoIncomplete while the driver, done with the wait by the
+    // record, has not yet given it back (ask again at a later poll). EndWait:
+    // a wait still pending is cancelled; a record the driver still holds is
+    // left to it, to be freed once it is given back (at a later EndWait or
+    // WatchLines), or never, where the io.dll is unloaded first. `wait` is
+    // null afterwards. Called before the handle is closed, whenever
+    // WatchLines was.
+    virtual std::uint32_t WatchLines(DeviceHandle, CommWait *&, std::uint32_t) { return ErrorNotSupported; }
     virtual std::uint32_t StartWait(DeviceHandle, CommWait &) { return ErrorNotSupported; }
     virtual bool WaitPending(const CommWait &) { return false; }
     virtual std::uint32_t WaitResult(DeviceHandle, CommWait &) { return ErrorNotSupported; }
-    virtual void EndWait(DeviceHandle, CommWait *&wait, bool) { wait = nullptr; }
+    virtual void EndWait(DeviceHandle, CommWait *&wait) { wait = nullptr; }
 
     // The serial ports the system lists (the Ports device class): `visit`
     // gets each device, its texts valid only during the call, and without
@@ -140,6 +143,10 @@ public:
 
     // A millisecond count that wraps at 2^32 (GetTickCount).
     virtual std::uint32_t Ticks() = 0;
+    // The same count where it can be read without a call (Windows keeps it
+    // in a page shared with every process), so that a quiet poll may look
+    // at the time; else the call.
+    virtual std::uint32_t QuietTicks() { return Ticks(); }
 };
 
 } // namespace commio

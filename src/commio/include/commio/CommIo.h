@@ -11,17 +11,20 @@
 //   and one SetCommState (a zero divisor is kept and not applied).
 // - Modem status reads: the delta bits compare with the previous read and
 //   clear on read, as on a 16550. The device is opened for comm events and
-//   a WaitCommEvent on its input lines is kept pending: a read whose wait
-//   has not completed makes no call at all (the wait's record says so);
-//   one whose wait has completed reads GetCommModemStatus, starts the wait
-//   again and reads the lines once more (see Refresh); and every
-//   RefreshReads-th read reads the lines in any case, for a driver that
-//   signals nothing. A driver that refuses the events gets one
-//   GetCommModemStatus per read.
-// - A press or release that came and went between two reads (a completed
-//   wait says the key line changed, but it reads as the host last saw it)
-//   is shown at the next read of the key bit, and the true level at the
-//   one after: the host sees it once.
+//   a WaitCommEvent on the key's line alone is kept pending: a read of the
+//   key bit whose wait has not completed makes no call at all (the wait's
+//   record says so, and the time comes from memory); one whose wait has
+//   completed collects it, starts the next and reads the lines around that
+//   start (see Refresh); every RefreshReads-th read of the key bit, and the
+//   first after a pause of GapMs, reads the lines in any case, for a driver
+//   that signals nothing and for a PC that slept. A read that needs the
+//   other lines reads them: no event watches them. A key on RI is read at
+//   every poll, as Windows tells RI's trailing edge only. A driver that
+//   refuses the events gets one GetCommModemStatus per read. What the reads
+//   and the events mean for the host is KeyLineTracker's to decide.
+// - A press or release that came and went between two reads is shown at
+//   the next read of the key bit, and the true level at the one after: the
+//   host sees it once.
 // - Ports no mapping covers: writes are dropped, reads answer FFh.
 // - A mapping's wiring (input line, invert, debounce) is applied to the
 //   device's lines before the modem status register sees them, so the
@@ -33,10 +36,10 @@
 // Release. A device whose call fails is closed and counted lost; while
 // lost its bit reads answer 0, and IsDriverInstalled tries to open it again
 // at most once per RetryIntervalMs. Once open, IsDriverInstalled makes no
-// call at all, nor does a modem status read while the lines are quiet;
+// call at all, nor does a read of the key bit while the key is quiet;
 // neither allocates, and nothing ever waits. A pending wait is cancelled
-// and collected before its device is closed; when the io.dll is unloaded,
-// where nothing may wait, it is cancelled and left to the driver.
+// before its device is closed, and left to the driver until it gives the
+// record back.
 //
 // One thread at a time, like the key library that calls it.
 #pragma once
@@ -48,6 +51,7 @@
 #include "commio/DeviceClaim.h"
 #include "commio/PortMap.h"
 #include "commio/AdapterLookup.h"
+#include "commio/KeyLineTracker.h"
 #include "commio/KeyWiring.h"
 #include "uart/Uart16550.h"
 
@@ -60,6 +64,14 @@ public:
     // status read the lines anyway, for a driver that signals nothing: a
     // tenth of a second at the usual poll every 10 ms, with no clock read.
     static constexpr std::uint8_t RefreshReads = 10;
+    // A pause in the reads this long (a host held up, a PC that slept,
+    // after which Windows' driver reads its lines again and tells no
+    // event) and the next read of the key bit reads the lines first.
+    static constexpr std::uint32_t GapMs = 1000;
+    // A wait that ends at once as it starts (a driver that kept events
+    // while none was pending) is collected and started again, this many
+    // times at the most in one read.
+    static constexpr std::uint8_t MaxStarts = 4;
 
     explicit CommIo(CommApi &api) : api_(api) {}
     CommIo(const CommIo &) = delete;
@@ -81,9 +93,10 @@ public:
     // Which device is held, or why none is; valid until the next call.
     const char *Status();
 
-    // Closes every device held. `unloading`: the io.dll is being unloaded,
-    // under the loader lock: a pending wait is cancelled but not waited for.
-    void Release(bool unloading = false);
+    // Closes every device held: the io.dll is being unloaded. Waits for
+    // nothing (the loader lock is held): a pending wait is cancelled and
+    // left to the driver.
+    void Release();
 
     // For tests: the register file behind `port`, or null.
     const uart::Uart16550 *RegistersAt(std::uint16_t port);
@@ -109,21 +122,15 @@ private:
         KeyWiring wiring;
         AdapterLookup adapter; // at the last open attempt
 
-        // Comm events: while `watch` is Watching, a wait stays pending and
-        // `lines` holds the device's lines as last read.
+        // Comm events: while `watch` is Watching, a wait on the key's line
+        // stays pending, and `tracker` holds the lines as last read.
         enum class Watch : std::uint8_t { Off, Watching, Refused } watch = Watch::Off;
         CommWait *wait = nullptr;       // the binding's record, while watching
-        bool stale = true;              // `lines` not read since the open
-        std::uint8_t lines = 0;         // the device's lines at the last read
-        std::uint8_t shownKey = 0;      // the key's source line as the host last saw it
+        KeyLineTracker tracker;
         std::uint8_t keySource = ModemCts;
-        bool edge = false;              // a press or release the reads missed, to show next
-        std::uint8_t quietReads = 0;    // reads answered from `lines` since the last device read
-        // Lines a read found changed and showed while the wait still said
-        // nothing: the driver's event for such a change, when it comes
-        // late, is the same change, not a second one. Kept until the next
-        // wait ends or, untold, for one refresh period.
-        std::uint8_t untold = 0;
+        bool readEveryPoll = false;     // the key is on RI
+        std::uint8_t quietReads = 0;    // key reads answered without a device read
+        std::uint32_t lastKeyRead = 0;  // QuietTicks at the last read of the key bit
         const char *watchCall = nullptr; // what refused the events
         std::uint32_t watchError = 0;
     };
@@ -131,9 +138,11 @@ private:
     // The UART behind `port`, with the register it reaches in `reg`; null
     // for a port no mapping covers.
     Uart *Find(std::uint16_t port, std::uint8_t &reg);
-    // `keyRead`: the read shows the host the key bit (a missed edge is shown
-    // and used up); reads of the other status bits leave it waiting.
-    std::uint8_t ReadRegister(Uart &uart, std::uint8_t reg, bool keyRead = true);
+    // What a read of the modem status needs: the key bit alone (the poll),
+    // or the other lines too; and whether it shows the host the key bit
+    // (an edge owed is shown and used up).
+    enum class Need : std::uint8_t { KeyBit, AllLines, OtherBits };
+    std::uint8_t ReadRegister(Uart &uart, std::uint8_t reg, Need need = Need::AllLines);
     __attribute__((noinline, cold)) std::uint8_t ModemStatusFailed(Uart &uart, std::uint32_t error);
     void WriteRegister(Uart &uart, std::uint8_t reg, std::uint8_t value);
     void ChangeBit(std::uint16_t port, std::uint8_t bit, bool set);
@@ -143,41 +152,42 @@ private:
     void NotOpened(Uart &uart, const char *call, std::uint32_t error);
     void SendLineFormat(Uart &uart);
     void SyncLines(Uart &uart);
-    void CloseDevice(Uart &uart, bool mayBlock);
+    void CloseDevice(Uart &uart);
     void Lose(Uart &uart, const char *call, std::uint32_t error);
     void StartWatching(Uart &uart);
-    // Brings uart.lines up to date: no call at all while the wait is pending
-    // and no refresh is due. 0, or the error that loses the device (with
-    // lostCall_ naming the call).
-    std::uint32_t Sample(Uart &uart)
+    // Brings the tracker up to date: no call at all when only the key bit
+    // is asked for, its wait is pending, and no refresh is due. 0, or the
+    // error that loses the device (with lostCall_ naming the call).
+    std::uint32_t Sample(Uart &uart, Need need)
     {
         if (uart.watch != Uart::Watch::Watching)
-            return ReadLines(uart);
-        if (!uart.stale && api_.WaitPending(*uart.wait) && ++uart.quietReads < RefreshReads)
-            return 0;
+            return ReadLines(uart, KeyLineTracker::Read::Unwatched);
+        if (need == Need::KeyBit && uart.tracker.Known() && !uart.readEveryPoll && api_.WaitPending(*uart.wait)) {
+            const std::uint32_t now = api_.QuietTicks();
+            const bool paused = now - uart.lastKeyRead >= GapMs;
+            uart.lastKeyRead = now;
+            if (++uart.quietReads < RefreshReads && !paused)
+                return 0;
+        }
         return Refresh(uart);
     }
-    std::uint32_t ReadLines(Uart &uart)
+    std::uint32_t ReadLines(Uart &uart, KeyLineTracker::Read read)
     {
-        lostCall_ = "GetCommModemStatus";
-        return api_.ModemStatus(uart.handle, uart.lines);
-    }
-    // The lines to show: the device's, with a missed edge of the key line
-    // in place of its level when the host reads the key bit.
-    std::uint8_t LinesToShow(Uart &uart, bool keyRead)
-    {
-        std::uint8_t lines = uart.lines;
-        if (keyRead) {
-            if (__builtin_expect(uart.edge, 0)) {
-                lines = static_cast<std::uint8_t>(lines ^ uart.keySource);
-                uart.edge = false;
-                ++recovered_;
-            }
-            uart.shownKey = lines;
+        std::uint8_t lines = 0;
+        if (const std::uint32_t error = api_.ModemStatus(uart.handle, lines)) {
+            lostCall_ = "GetCommModemStatus";
+            return error;
         }
-        return lines;
+        return uart.tracker.Saw(lines, read) ? StartAfresh(uart) : 0;
     }
+    // The pending wait may tell of a change a read counted: SetCommMask
+    // ends it, so that it does within the driver's period, and the next
+    // starts from lines the reads know.
+    __attribute__((noinline, cold)) std::uint32_t StartAfresh(Uart &uart);
     __attribute__((noinline)) std::uint32_t Refresh(Uart &uart);
+    // Collects a completed wait and starts the next, until one stays
+    // pending; then reads the lines. 0 or the error that loses the device.
+    std::uint32_t Rearm(Uart &uart);
     // A wait that ended in an error: true for a removed device (lostCall_
     // set); else the lines are read at every poll from here on.
     bool WaitFailed(Uart &uart, std::uint32_t error);
@@ -193,8 +203,10 @@ private:
     bool configured_ = false;
     bool claimed_ = false;
     const char *lostCall_ = nullptr;
-    std::uint32_t missedByEvents_ = 0; // refreshes that found a change no event told of
-    std::uint32_t recovered_ = 0;      // presses and releases shown that fell between two reads
+    // Of the devices closed since the first claim (the open ones' trackers
+    // count their own): presses and releases shown that fell between two
+    // reads, and key changes that a read found before the driver told.
+    std::uint32_t edgesShown_ = 0, foundBeforeTold_ = 0;
     char why_[320] = "no port map read yet";
     char status_[320] = {};
 };

@@ -16,13 +16,14 @@ public:
     void Close(DeviceHandle handle) override;
     std::uint32_t ListPorts(PortVisitor visit, void *context) override;
     std::uint32_t Ticks() override;
+    std::uint32_t QuietTicks() override;
 
     std::uint32_t OpenForEvents(const char *path, DeviceHandle &handle) override;
-    std::uint32_t WatchLines(DeviceHandle handle, CommWait *&wait) override;
+    std::uint32_t WatchLines(DeviceHandle handle, CommWait *&wait, std::uint32_t events) override;
     std::uint32_t StartWait(DeviceHandle handle, CommWait &wait) override;
     bool WaitPending(const CommWait &wait) override;
     std::uint32_t WaitResult(DeviceHandle handle, CommWait &wait) override;
-    void EndWait(DeviceHandle handle, CommWait *&wait, bool mayBlock) override;
+    void EndWait(DeviceHandle handle, CommWait *&wait) override;
 };
 
 } // namespace commio

@@ -22,6 +22,7 @@ constexpr std::uint32_t ErrorNotSupported = 50;       // ERROR_NOT_SUPPORTED: a 
 constexpr std::uint32_t ErrorInvalidParameter = 87;   // ERROR_INVALID_PARAMETER
 constexpr std::uint32_t ErrorInvalidName = 123;       // ERROR_INVALID_NAME
 constexpr std::uint32_t ErrorOperationAborted = 995;  // ERROR_OPERATION_ABORTED
+constexpr std::uint32_t ErrorIoIncomplete = 996;      // ERROR_IO_INCOMPLETE: an overlapped call not yet given back
 constexpr std::uint32_t ErrorDeviceNotConnected = 1167; // ERROR_DEVICE_NOT_CONNECTED
 constexpr std::uint32_t ErrorDeviceRemoved = 1617;    // ERROR_DEVICE_REMOVED
 

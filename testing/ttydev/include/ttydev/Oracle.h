@@ -42,8 +42,21 @@ struct Outage {
 };
 std::vector<Outage> OutagesOf(const Record &record, const std::vector<Poll> &polls);
 
+// How soon the driver lets the io.dll show a change. A driver with comm
+// events tells of every change: a press is due by the poll after the first
+// to begin after it (`lagPolls` 1). One that tells nothing is read every
+// so many polls (`lagPolls` that many): a press is due within that many
+// polls of the first to begin after it, and only one that spans that many
+// poll starts is sure to be seen (`seesShortPresses` false); a shorter one
+// may be reported, or be unseen without being lost.
+struct Showing {
+    std::uint32_t lagPolls = 1;
+    bool seesShortPresses = true;
+};
+
 struct Verdict {
     std::uint32_t presses = 0, reported = 0, merged = 0, lost = 0, invented = 0;
+    std::uint32_t unseen = 0;        // too short for a driver that tells nothing
     std::uint32_t unjudged = 0;      // due after the last poll
     std::uint32_t dtrMismatches = 0; // polls whose DTR was not what the host set
     std::vector<double> latenciesMs; // press to the end of the poll reporting it
@@ -54,7 +67,7 @@ struct Verdict {
 // `keySeen` false: the device never reports the key's line (CTS behind a
 // CDC-class adapter): every report is invented, and no press is lost.
 Verdict Judge(const std::vector<Press> &presses, const std::vector<Poll> &polls, const std::vector<Set> &sets,
-              const std::vector<Outage> &outages, bool keySeen, std::int64_t originNs = 0);
+              const std::vector<Outage> &outages, bool keySeen, std::int64_t originNs = 0, Showing showing = {});
 
 // The program threads' device calls from `fromNs` to the last poll, and
 // the polls begun in that span: a quiet host's cost at the device.

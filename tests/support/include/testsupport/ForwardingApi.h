@@ -35,9 +35,9 @@ public:
         return inner_.ModemStatus(handle, lines);
     }
     void Close(commio::DeviceHandle handle) override { inner_.Close(handle); }
-    std::uint32_t WatchLines(commio::DeviceHandle handle, commio::CommWait *&wait) override
+    std::uint32_t WatchLines(commio::DeviceHandle handle, commio::CommWait *&wait, std::uint32_t events) override
     {
-        return inner_.WatchLines(handle, wait);
+        return inner_.WatchLines(handle, wait, events);
     }
     std::uint32_t StartWait(commio::DeviceHandle handle, commio::CommWait &wait) override
     {
@@ -48,12 +48,10 @@ public:
     {
         return inner_.WaitResult(handle, wait);
     }
-    void EndWait(commio::DeviceHandle handle, commio::CommWait *&wait, bool mayBlock) override
-    {
-        inner_.EndWait(handle, wait, mayBlock);
-    }
+    void EndWait(commio::DeviceHandle handle, commio::CommWait *&wait) override { inner_.EndWait(handle, wait); }
     std::uint32_t ListPorts(PortVisitor visit, void *context) override { return inner_.ListPorts(visit, context); }
     std::uint32_t Ticks() override { return inner_.Ticks(); }
+    std::uint32_t QuietTicks() override { return inner_.QuietTicks(); }
 
 protected:
     commio::CommApi &inner_;
