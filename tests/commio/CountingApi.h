@@ -28,6 +28,9 @@ public:
     std::uint32_t nextWaitFails = 0;
     // The next wait the core starts fails at once with this error.
     std::uint32_t nextStartFails = 0;
+    // The next completed wait the core collects is not yet given back
+    // (Wine sets its event last): ErrorIoIncomplete, once.
+    bool nextResultIncomplete = false;
     // Waits ended while `armed` said otherwise than whether one was started
     // and not yet collected.
     std::uint64_t armedWrong = 0;
@@ -68,6 +71,8 @@ public:
     }
     std::uint32_t WaitResult(commio::DeviceHandle handle, commio::CommWait &wait) override
     {
+        if (std::exchange(nextResultIncomplete, false))
+            return commio::ErrorIoIncomplete;
         const std::uint32_t error = devices_.WaitResult(handle, wait);
         if (!devices_.WaitPending(wait))
             started_.erase(&wait); // collected

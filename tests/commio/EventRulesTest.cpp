@@ -112,6 +112,7 @@ TEST(EventRulesReads, StaleReadsAnswerWhatTheWaitLastSawAndSlowOnesTakeTheirTime
     sim::ComDevices devices;
     sim::ComDevices::Device &device = devices.Plug("COM5");
     device.refuseEvents = 0;
+    device.rule = Rule::CompareWithStart;
     device.staleReads = true;
     device.samplePeriodUs = 1000;
     commio::DeviceHandle handle = nullptr;

@@ -7,7 +7,8 @@
 // told nothing of it (or ended at once as it started); `sN`, `aN`, `wN`,
 // `uN` a read with the key at N: settling (a wait ended, the next not yet
 // started), armed (the first after the next wait started), while a wait is
-// pending, with no events at all; `k` the host reads the key bit, `o`
+// pending, with no events at all, `gN` after a wait ended but before it
+// was given back; `k` the host reads the key bit, `o`
 // another bit. The answer: the key bit at each `k`, and `*` where a read
 // asks for the wait to be started afresh.
 #include <sstream>
@@ -44,6 +45,7 @@ std::string Drive(commio::KeyLineTracker &tracker, const char *steps)
         case 's': fresh = tracker.Saw(lines, Read::Settling); break;
         case 'a': fresh = tracker.Saw(lines, Read::Armed); break;
         case 'w': fresh = tracker.Saw(lines, Read::WhileWaiting); break;
+        case 'g': fresh = tracker.Saw(lines, Read::Ending); break;
         case 'u': fresh = tracker.Saw(lines, Read::Unwatched); break;
         case 'k': {
             const std::uint8_t shown = tracker.Show(true);
@@ -95,6 +97,8 @@ const Steps kSteps[] = {
     {"AFindBeforeTheDriverTold", "a0 k w1 k e s1 a1 k", "0*11"},
     {"AFindMarksTheWaitOnce", "a0 k w1 w0 w1 k k k", "0*111"},
     {"ALevelTheWaitStartedFromIsNoFind", "a0 k w0 k", "00"},
+    {"AReadBeforeAnEndedWaitIsGivenBackShowsWhatItTold", "a0 k g1 k e s1 a1 k", "011"},
+    {"TwoChangesBeforeAnEndedWaitIsGivenBack", "a0 k g0 k e s0 a0 k k", "0010"},
     {"TheMarkEndsWithTheNextWait", "a0 k w1 k n s1 a1 k e s1 a1 k k", "0*1101"},
     {"AnEventAfterTheMarkedWaitCounts", "a0 k w1 k e s1 a1 e s1 a1 k k", "0*101"},
 };

@@ -621,6 +621,44 @@ INSTANTIATE_TEST_SUITE_P(Table, RefusedEvents,
                               "lines read at every poll"}),
     [](const ::testing::TestParamInfo<Refusal> &p) { return std::string(p.param.name); });
 
+// Wine ends a wait in steps and sets its event last: a wait done by its
+// record but not yet given back is collected at a later poll, the lines
+// read meanwhile.
+TEST_F(LineEvents, AWaitNotYetGivenBackIsCollectedAtTheNextPoll)
+{
+    Open();
+    EXPECT_EQ(Poll(), 0);
+    Key(true);
+    api.nextResultIncomplete = true;
+    Taken();
+    EXPECT_EQ(Poll(), 1);
+    EXPECT_EQ(Taken(), Calls{"GetCommModemStatus(c1) -> 10"});
+    EXPECT_EQ(Poll(), 1);
+    EXPECT_EQ(Taken(), (Calls{"GetOverlappedResult(c1) -> 8", "GetCommModemStatus(c1) -> 10", "WaitCommEvent(c1)",
+                              "GetCommModemStatus(c1) -> 10"}));
+    EXPECT_EQ(Status(), "COM5 for any UART: held, line events watched");
+}
+
+// The counts outlive the device they were made on, once each.
+TEST_F(LineEvents, TheCountsOfALostDeviceAreKeptOnce)
+{
+    Open();
+    EXPECT_EQ(Poll(), 0);
+    Key(true);
+    Key(false);
+    EXPECT_EQ(Poll(), 1);
+    EXPECT_EQ(Poll(), 0);
+    const std::string counted = "; 1 edges recovered between polls, 0 changes found only by refresh";
+    EXPECT_EQ(Status(), "COM5 for any UART: held, line events watched" + counted);
+    devices.Unplug("COM5");
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Status(), "COM5 for any UART: not held, WaitCommEvent failed (error 1167); retrying" + counted);
+    devices.Plug("COM5");
+    devices.Advance(commio::CommIo::RetryIntervalMs);
+    ASSERT_EQ(io.IsDriverInstalled(), 1);
+    EXPECT_EQ(Status(), "COM5 for any UART: held, line events watched" + counted);
+}
+
 TEST_F(LineEvents, AWaitEndingInRemovalLosesTheDeviceAndTheReopenArmsAgain)
 {
     Open();

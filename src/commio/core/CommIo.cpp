@@ -162,8 +162,9 @@ std::uint32_t CommIo::Refresh(Uart &uart)
     const std::uint32_t error = api_.WaitResult(uart.handle, *uart.wait);
     if (error == ErrorIoIncomplete) {
         // Done by its record, not yet given back (Wine sets the event
-        // last): collected at a later read; the lines meanwhile.
-        return ReadLines(uart, KeyLineTracker::Read::WhileWaiting);
+        // last): collected at a later read; the lines meanwhile, which
+        // show what it told.
+        return ReadLines(uart, KeyLineTracker::Read::Ending);
     }
     uart.wait->armed = false;
     if (error == ErrorOperationAborted) {

@@ -45,6 +45,9 @@ bool KeyLineTracker::Saw(std::uint8_t lines, Read read)
         ++foundBeforeTold_;
         retell_ = true;
         return true;
+    case Read::Ending:
+        retell_ = retell_ || key != armedKey_;
+        break;
     case Read::Settling:
     case Read::Unwatched: break;
     }

@@ -59,6 +59,7 @@ public:
         Settling,     // a wait has ended; the next is not yet started
         Armed,        // the first read after the next wait started
         WhileWaiting, // a wait is pending (a refresh, another line asked for)
+        Ending,       // a wait has ended, not yet given back: it told of what this read shows
         Unwatched,    // the driver has no events: every read is all there is
     };
 
