@@ -233,6 +233,18 @@ add_test(NAME kit_pascal_host_under_wine
 set_tests_properties(kit_pascal_host_under_wine PROPERTIES
     FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
 
+# The C loader header's word on each load fault (the DLL or its io.dll
+# missing, or of the other architecture), in a host of this edition under
+# Wine.
+add_executable(load_faults kits/LoadFaults.c)
+target_link_libraries(load_faults PRIVATE zelbin_api zelbin_warnings)
+add_dependencies(load_faults Zelbin_Serial io)
+add_test(NAME kit_c_loader_faults
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-c-loader.sh ${PROJECT_SOURCE_DIR} $<TARGET_FILE:load_faults>
+            ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${other_edition_bin} ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_c_loader
+            ${ZELBIN_ARCH})
+set_tests_properties(kit_c_loader_faults PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120 SKIP_RETURN_CODE 77)
+
 # The release holds both editions. Its tests belong to the x64 build, whose
 # Wine runs on every machine, and take the x86 build from its preset's
 # folder (make windows builds both; without it they are skipped, saying so).
