@@ -226,10 +226,12 @@ if(ZELBIN_ARCH STREQUAL "x86")
 endif()
 
 # The Pascal units in a host of this edition (win32 or win64), cross-compiled
-# by Free Pascal and driving a session under Wine.
+# by Free Pascal and driving a session under Wine; then the run-time
+# loader's word on each load fault, the other edition's files taken from its
+# build.
 add_test(NAME kit_pascal_host_under_wine
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-pascal-host.sh ${PROJECT_SOURCE_DIR} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
-            ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_pascal_host ${ZELBIN_ARCH})
+            ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_pascal_host ${ZELBIN_ARCH} ${other_edition_bin})
 set_tests_properties(kit_pascal_host_under_wine PROPERTIES
     FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
 
