@@ -281,6 +281,14 @@ if(ZELBIN_ARCH STREQUAL "x64")
     set_tests_properties(release_signed PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RESOURCE_LOCK virtual_key
         SKIP_RETURN_CODE 77)
 
+    # The CMake package's word on each load fault (the DLL or its io.dll
+    # missing, or of the other architecture), refused at configure time, and
+    # its usage snippets (its own comment's, the guide's) built as they stand.
+    add_test(NAME kit_cmake_package
+        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-cmake-package.sh ${PROJECT_SOURCE_DIR} ${ZELBIN_X86_BUILD_DIR}
+                ${CMAKE_BINARY_DIR})
+    set_tests_properties(kit_cmake_package PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
+
     # The C# class compiled for x86, x64 and AnyCPU by Mono's compiler, its
     # declarations read back from the assembly, and its choice of file run
     # by Mono over the DLLs of both editions.
