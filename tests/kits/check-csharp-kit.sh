@@ -7,8 +7,10 @@
 # and an application that both compile it in build with warnings as errors,
 # and public with ZELBIN_SERIAL_PUBLIC. Its choice of file runs under Mono
 # over the real DLLs of both editions (KitFiles.cs), and its word on each
-# load fault is judged by check-load-faults.py. (Calling the DLL needs .NET
-# on Windows; Wine's Mono is not available here.)
+# load fault is judged by check-load-faults.py. The VB.NET declarations the
+# guide and the package's readme show must say what the class's do
+# (check-vb-declarations.py: Debian has no VB.NET compiler). (Calling the
+# DLL needs .NET on Windows; Wine's Mono is not available here.)
 # Usage: check-csharp-kit.sh MCS MONODIS ZelbinSerial.cs WORK_DIR X86_DLL X64_DLL
 set -uo pipefail
 mcs="$1"
@@ -120,6 +122,13 @@ out="$(mono "$work/KitFiles.exe" --faults "$work/faults" "${FAULTS[@]}" 2>&1 |
 grep '^ok\|^FAIL\|^     ' <<<"$out"
 failed=$((failed + $(grep -c '^FAIL' <<<"$out")))
 passed=$((passed + $(grep -c '^ok' <<<"$out")))
+
+out="$(/usr/bin/python3 "$here/check-vb-declarations.py" "$here/../../docs/host-developer.md" \
+    "$here/../../kits/nuget/README.md" 2>&1)"
+grep '^ok\|^FAIL\|^     ' <<<"$out"
+failed=$((failed + $(grep -c '^FAIL' <<<"$out")))
+passed=$((passed + $(grep -c '^ok' <<<"$out")))
+[ -n "$(grep '^ok\|^FAIL' <<<"$out")" ] || { echo "FAIL the VB.NET declarations were read: $out"; failed=$((failed + 1)); }
 
 # Each method's declaration as monodis prints it, on one line.
 listing="$("$monodis" "$work/ZelbinSerial.dll" 2>&1 | tr -s ' \n' ' ' | sed 's/\.method /\n.method /g')"
