@@ -7,7 +7,9 @@
 #   contentFiles/cs/any/Zelbin/ZelbinSerial.cs   the C# class, compiled into a C# host
 #                                 (content/ for projects with packages.config)
 #   build/Zelbin.Serial.targets   .NET Framework builds: both editions into x86\ and x64\
-#   README.md, LICENSE.txt, sbom.cdx.json, Zelbin.Serial.nuspec and the package's own
+#   sbom.cdx.json                 the zip's bill of materials of what the package holds,
+#                                 by the package's paths
+#   README.md, LICENSE.txt, Zelbin.Serial.nuspec and the package's own
 #                                 [Content_Types].xml and _rels/.rels
 # The C# class ships as source, not as a netstandard2.0 or .NET Framework
 # assembly: building one needs .NET's reference assemblies, which Debian's
@@ -52,7 +54,8 @@ mkdir -p "$pkg/contentFiles/cs/any/Zelbin" "$pkg/content/Zelbin" "$pkg/build"
 cp "$release/kits/csharp/ZelbinSerial.cs" "$pkg/contentFiles/cs/any/Zelbin/ZelbinSerial.cs"
 cp "$release/kits/csharp/ZelbinSerial.cs" "$pkg/content/Zelbin/ZelbinSerial.cs"
 cp "$root/kits/nuget/$id.targets" "$pkg/build/$id.targets"
-cp "$release/sbom.cdx.json" "$pkg/sbom.cdx.json"
+/usr/bin/python3 "$root/scripts/sbom.py" --nuget "$release/sbom.cdx.json" "$pkg" | sed 's/$/\r/' \
+    >"$pkg/sbom.cdx.json"
 cp "$release/LICENSE.txt" "$pkg/LICENSE.txt"
 sed "s/@VERSION@/$version/g" "$root/kits/nuget/README.md" >"$pkg/README.md"
 
