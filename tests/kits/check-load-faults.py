@@ -11,7 +11,8 @@ them; ARCH the architecture of the process or project (x86 or x64). The
 message must name the file at fault, and not the other one; both
 architectures for a file of the other one, and not the other architecture
 for a missing file (a path's own folder names aside). Every fault of the
-table must be there.
+table must be there. A line whose FAULT is "loads/..." is a layout that
+must load: its MESSAGE must be "loaded".
 
 Usage: check-load-faults.py KIT <lines
 """
@@ -46,6 +47,9 @@ def main():
             continue
         label, dll, io, arch, message = fields
         fault = label.split("/")[0]
+        if fault == "loads":
+            check(f"{kit}, {label} ({arch}): {dll} loads", message == "loaded", message)
+            continue
         if fault not in FAULTS or arch not in OTHER:
             check(f"{kit}: a fault of the table ({label}, {arch})", False, line)
             continue

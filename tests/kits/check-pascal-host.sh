@@ -5,7 +5,7 @@
 # through each unit. Then the run-time loader's word on each load fault
 # (PascalLoadFaults, over the folders of fault-folders.sh, and once by the
 # DLL's bare name beside a program without io.dll), judged by
-# check-load-faults.py.
+# check-load-faults.py, and two layouts that must load.
 # Usage: check-pascal-host.sh SOURCE_DIR BIN_DIR WINEPREFIX WORK_DIR x86|x64 [OTHER_BIN_DIR]
 # BIN_DIR holds Zelbin_Serial.dll and the stand-in io.dll side by side;
 # OTHER_BIN_DIR the other edition's, for the faults of the other
@@ -52,7 +52,20 @@ fault_folders "$faults" "$bin/Zelbin_Serial.dll" "$bin/io.dll" "$other/Zelbin_Se
 cp "$host/PascalLoadFaults.exe" "$faults/"
 mkdir -p "$faults/bare"
 cp "$host/PascalLoadFaults.exe" "$bin/Zelbin_Serial.dll" "$faults/bare/"
+# Two layouts that must load, a DLL in a folder of its own, also the
+# current one: with io.dll beside it (LOAD_WITH_ALTERED_SEARCH_PATH), and
+# with io.dll beside the program only (as LoadLibrary alone finds it).
+for layout in beside-dll beside-program; do
+    mkdir -p "$faults/$layout/loads"
+    cp "$host/PascalLoadFaults.exe" "$faults/$layout/"
+    cp "$bin/Zelbin_Serial.dll" "$faults/$layout/loads/"
+    cp "$bin/io.dll" "$faults/$layout/$([ "$layout" = beside-dll ] && echo loads/)"
+done
 {
     (cd "$faults" && "$src/scripts/wine-run.sh" "$prefix" "$faults/PascalLoadFaults.exe" "${FAULTS[@]}")
     (cd "$faults/bare" && "$src/scripts/wine-run.sh" "$prefix" "$faults/bare/PascalLoadFaults.exe" --bare missing-io/bare)
+    for layout in beside-dll beside-program; do
+        (cd "$faults/$layout/loads" && "$src/scripts/wine-run.sh" "$prefix" "$faults/$layout/PascalLoadFaults.exe" . |
+            sed "s|^\.|loads/io.dll-$layout|")
+    done
 } 2>&1 | /usr/bin/python3 "$src/tests/kits/check-load-faults.py" ZelbinSerialDynamic
