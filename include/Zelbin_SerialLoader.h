@@ -8,16 +8,23 @@
  *     const char *missing = ZelbinLoadFunctions(module, &zelbin);
  *     if (!missing) zelbin.StartListen("COM2");
  *
- * A process loads DLLs of its own architecture only: a 64-bit host needs the
- * x64 edition of Zelbin_Serial.dll and of its io.dll, a 32-bit host the x86
- * one. Where LoadLibrary fails with error 193 (ERROR_BAD_EXE_FORMAT), or
- * with 126 (ERROR_MOD_NOT_FOUND: a system may pass an io.dll of the wrong
- * kind over and find none), ZelbinDescribeWrongEdition says which file is
- * of the other architecture:
+ * Where LoadLibrary fails, ZelbinDescribeLoadFailure says why, naming the
+ * file at fault: Zelbin_Serial.dll not there, the io.dll it imports not
+ * there, or either of them of the other architecture. A process loads DLLs
+ * of its own architecture only: a 64-bit host needs the x64 edition of
+ * Zelbin_Serial.dll and of its io.dll, a 32-bit host the x86 one; Windows
+ * says only error 193 (ERROR_BAD_EXE_FORMAT) or 126 (ERROR_MOD_NOT_FOUND)
+ * for any of these. A DLL loaded from another folder than the host's is
+ * loaded with LOAD_WITH_ALTERED_SEARCH_PATH, so that Windows looks for its
+ * io.dll beside it:
  *
- *     char why[600];
- *     if (!module && ZelbinDescribeWrongEdition("Zelbin_Serial.dll", why, sizeof why))
- *         MessageBoxA(NULL, why, "Zelbin_Serial.dll", MB_ICONERROR);
+ *     HMODULE module = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+ *     char why[1200];
+ *     if (!module)
+ *         MessageBoxA(NULL, ZelbinDescribeLoadFailure(path, GetLastError(), why, sizeof why),
+ *                     "Zelbin_Serial.dll", MB_ICONERROR);
+ *
+ * ZelbinDescribeWrongEdition answers the architecture half alone.
  *
  * Call zelbin.StopListen() before FreeLibrary: unloading does not release a
  * port that is still held.
@@ -99,6 +106,27 @@ static __inline const char *ZelbinImageArchitecture(const char *path)
     return found;
 }
 
+/* Writes into `out` (MAX_PATH + 8 bytes) the folder of `path`, with its
+ * separator, or of this process's program where `path` is NULL, followed by
+ * `name`. */
+static __inline void ZelbinInFolderOf(const char *path, const char *name, char *out)
+{
+    char program[MAX_PATH];
+    const char *back, *slash;
+    DWORD length;
+    if (!path) {
+        length = GetModuleFileNameA(0, program, MAX_PATH);
+        program[length < MAX_PATH ? length : 0] = '\0';
+        path = program;
+    }
+    back = strrchr(path, '\\');
+    slash = strrchr(path, '/');
+    if (back && (!slash || back > slash))
+        slash = back;
+    _snprintf(out, MAX_PATH + 8, "%.*s%s", slash ? ZELBIN_CAST(int, slash - path + 1) : 0, path, name);
+    out[MAX_PATH + 7] = '\0';
+}
+
 /* Whether the DLL at `path`, or the io.dll Windows would bind it to (beside
  * it, else beside the host's program), is of the other architecture than
  * this process: then writes into `why` (`size` bytes at most, NUL ended) the
@@ -108,10 +136,10 @@ static __inline int ZelbinDescribeWrongEdition(const char *path, char *why, size
     const char *mine = sizeof(void *) == 8 ? "x64" : "x86";
     const char *bits = sizeof(void *) == 8 ? "64-bit" : "32-bit";
     char io[2][MAX_PATH + 8];
-    const char *arch = ZelbinImageArchitecture(path), *back = strrchr(path, '\\'), *slash = strrchr(path, '/');
-    char *name;
-    DWORD length;
+    const char *arch = ZelbinImageArchitecture(path);
     int i;
+    if (size == 0)
+        return 0;
     if (arch && strcmp(arch, mine) != 0) {
         _snprintf(why, size, "%s is an %s DLL, and this %s process loads %s DLLs only: take the %s edition's file.",
                   path, arch, bits, mine, mine);
@@ -119,14 +147,8 @@ static __inline int ZelbinDescribeWrongEdition(const char *path, char *why, size
         return 1;
     }
     /* io.dll beside the DLL, then beside this process's program. */
-    if (back && (!slash || back > slash))
-        slash = back;
-    _snprintf(io[0], sizeof io[0], "%.*sio.dll", slash ? ZELBIN_CAST(int, slash - path + 1) : 0, path);
-    io[0][sizeof io[0] - 1] = '\0';
-    length = GetModuleFileNameA(0, io[1], MAX_PATH);
-    io[1][length < MAX_PATH ? length : 0] = '\0';
-    name = strrchr(io[1], '\\');
-    strcpy(name ? name + 1 : io[1], "io.dll");
+    ZelbinInFolderOf(path, "io.dll", io[0]);
+    ZelbinInFolderOf(0, "io.dll", io[1]);
     for (i = 0; i < 2; ++i) {
         arch = ZelbinImageArchitecture(io[i]);
         if (arch && strcmp(arch, mine) != 0) {
@@ -141,6 +163,56 @@ static __inline int ZelbinDescribeWrongEdition(const char *path, char *why, size
             break; /* the io.dll Windows binds is of this process's kind */
     }
     return 0;
+}
+
+/* Why LoadLibrary failed for the DLL at `path`, with Windows' `error`
+ * (GetLastError right after it): writes into `why` (`size` bytes at most,
+ * NUL ended) the file at fault and what is wrong with it, and returns `why`.
+ * In this order: the DLL not there (a name without a folder is looked for
+ * beside the host's program, where LoadLibrary looks first); the DLL, or the
+ * io.dll Windows binds it to, of the other architecture (as
+ * ZelbinDescribeWrongEdition says); for error 126, no io.dll beside the DLL
+ * or the program; else Windows' own text for the error. */
+static __inline const char *ZelbinDescribeLoadFailure(const char *path, DWORD error, char *why, size_t size)
+{
+    const char *mine = sizeof(void *) == 8 ? "x64" : "x86";
+    char full[MAX_PATH + 8], io[MAX_PATH + 8], beside_program[MAX_PATH + 8], text[512];
+    DWORD attributes, length;
+    if (size == 0)
+        return why;
+    if (strchr(path, '\\') || strchr(path, '/') || strchr(path, ':')) {
+        _snprintf(full, sizeof full, "%s", path);
+        full[sizeof full - 1] = '\0';
+    } else {
+        ZelbinInFolderOf(0, path, full);
+    }
+    attributes = GetFileAttributesA(full);
+    ZelbinInFolderOf(full, "io.dll", io);
+    ZelbinInFolderOf(0, "io.dll", beside_program);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        _snprintf(why, size,
+                  "%s is not there: this %s process needs the %s edition's Zelbin_Serial.dll there, with its io.dll "
+                  "beside it.",
+                  full, mine, mine);
+    } else if (ZelbinDescribeWrongEdition(full, why, size)) {
+        /* said */
+    } else if (error == ERROR_MOD_NOT_FOUND && GetFileAttributesA(io) == INVALID_FILE_ATTRIBUTES &&
+               GetFileAttributesA(beside_program) == INVALID_FILE_ATTRIBUTES) {
+        _snprintf(why, size,
+                  "%s can't load: it needs io.dll beside it, %s, with that io.dll's io-ports.txt, and Windows found "
+                  "none.",
+                  full, io);
+    } else {
+        length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, 0, error, 0, text,
+                                sizeof text, 0);
+        while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' '))
+            --length;
+        text[length < sizeof text ? length : 0] = '\0';
+        _snprintf(why, size, "%s can't load: %s (error %lu)", full, length ? text : "Windows' error",
+                  ZELBIN_CAST(unsigned long, error));
+    }
+    why[size - 1] = '\0';
+    return why;
 }
 
 #ifdef __cplusplus

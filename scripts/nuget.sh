@@ -4,14 +4,19 @@
 # zip is:
 #   runtimes/win-x86/native/, runtimes/win-x64/native/   each edition's Zelbin_Serial.dll,
 #                                 io.dll and io-ports.txt, side by side as in the zip
-#   contentFiles/cs/any/Zelbin/ZelbinSerial.cs   the C# class, compiled into the host
+#   contentFiles/cs/any/Zelbin/ZelbinSerial.cs   the C# class, compiled into a C# host
 #                                 (content/ for projects with packages.config)
 #   build/Zelbin.Serial.targets   .NET Framework builds: both editions into x86\ and x64\
-#   README.md, LICENSE.txt, sbom.cdx.json, Zelbin.Serial.nuspec and the package's own
+#   sbom.cdx.json                 the zip's bill of materials of what the package holds,
+#                                 by the package's paths
+#   README.md, LICENSE.txt, Zelbin.Serial.nuspec and the package's own
 #                                 [Content_Types].xml and _rels/.rels
-# The C# class ships as source, not as a netstandard2.0 assembly: building
-# one needs .NET's reference assemblies, which Debian doesn't package, and a
-# source file compiles into every kind of .NET host as well.
+# The C# class ships as source, not as a netstandard2.0 or .NET Framework
+# assembly: building one needs .NET's reference assemblies, which Debian's
+# Mono lacks (no netstandard.dll, Facades or 4.x-api), and one built against
+# Mono's own mscorlib would bind to what nothing here can check against
+# .NET. The source compiles into every kind of C# host; the readme shows
+# VB.NET hosts the declarations.
 #
 # The same release zip gives the same bytes: fixed file times (the commit's),
 # modes and order, no extra zip fields.
@@ -49,7 +54,8 @@ mkdir -p "$pkg/contentFiles/cs/any/Zelbin" "$pkg/content/Zelbin" "$pkg/build"
 cp "$release/kits/csharp/ZelbinSerial.cs" "$pkg/contentFiles/cs/any/Zelbin/ZelbinSerial.cs"
 cp "$release/kits/csharp/ZelbinSerial.cs" "$pkg/content/Zelbin/ZelbinSerial.cs"
 cp "$root/kits/nuget/$id.targets" "$pkg/build/$id.targets"
-cp "$release/sbom.cdx.json" "$pkg/sbom.cdx.json"
+/usr/bin/python3 "$root/scripts/sbom.py" --nuget "$release/sbom.cdx.json" "$pkg" | sed 's/$/\r/' \
+    >"$pkg/sbom.cdx.json"
 cp "$release/LICENSE.txt" "$pkg/LICENSE.txt"
 sed "s/@VERSION@/$version/g" "$root/kits/nuget/README.md" >"$pkg/README.md"
 

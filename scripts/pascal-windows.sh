@@ -2,8 +2,9 @@
 # Makes a Free Pascal compiler for Windows programs of one edition in DIR,
 # from Debian's packages, without installing anything into the system:
 # Debian ships no Free Pascal units for Windows, so this builds the run-time
-# units a console host needs (System, its start-up units, Windows) from the
-# fpc-source package's RTL.
+# units a console host needs (System, its start-up units, Windows, and
+# SysUtils, which the run-time loader unit uses) from the fpc-source
+# package's RTL.
 #   x86: the i386 compiler (ppc386, which targets win32 too), taken out of
 #        its package; it is a 32-bit program, so it needs a machine that runs
 #        those, and the i386 architecture in dpkg.
@@ -23,7 +24,7 @@ x86) target=(-Twin32 -Pi386) cpu=i386 os=win32 startup=win32/sysinitpas.pp ;;
 x64) target=(-Twin64 -Px86_64) cpu=x86_64 os=win64 startup=win64/sysinit.pp ;;
 *) echo "pascal-windows.sh: unknown edition '$arch'" >&2; exit 2 ;;
 esac
-[ -x "$ppc" ] && [ -f "$units/windows.ppu" ] && exit 0
+[ -x "$ppc" ] && [ -f "$units/sysutils.ppu" ] && exit 0
 [ -d "$rtl/$os" ] || { echo "pascal-windows.sh: no RTL sources in $rtl (package fpc-source)" >&2; exit 1; }
 
 mkdir -p "$dir/download" "$units"
@@ -36,13 +37,13 @@ elif [ ! -x "$ppc" ]; then
 fi
 
 paths=(-Fi"$rtl/inc" -Fi"$rtl/$cpu" -Fi"$rtl/win" -Fi"$rtl/win/wininc" -Fi"$rtl/$os" -Fi"$rtl/objpas"
-    -Fu"$rtl/inc" -Fu"$rtl/objpas" -Fu"$rtl/win" -Fu"$rtl/$os" -Fu"$units")
+    -Fi"$rtl/objpas/sysutils" -Fu"$rtl/inc" -Fu"$rtl/objpas" -Fu"$rtl/win" -Fu"$rtl/$os" -Fu"$units")
 build() { # source [options]
     "$ppc" "${target[@]}" -n -Sg -O2 -vew "${paths[@]}" -FU"$units" "${@:2}" "$1" >"$dir/build.log" 2>&1 ||
         { tail -20 "$dir/build.log" >&2; exit 1; }
 }
 build "$rtl/$os/system.pp" -Us
-for unit in inc/fpintres.pp "$startup" objpas/objpas.pp "$os/windows.pp"; do
+for unit in inc/fpintres.pp "$startup" objpas/objpas.pp "$os/windows.pp" win/sysutils.pp; do
     build "$rtl/$unit"
 done
 echo "pascal-windows.sh: the $os compiler and run-time units in $dir"

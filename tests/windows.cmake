@@ -226,12 +226,26 @@ if(ZELBIN_ARCH STREQUAL "x86")
 endif()
 
 # The Pascal units in a host of this edition (win32 or win64), cross-compiled
-# by Free Pascal and driving a session under Wine.
+# by Free Pascal and driving a session under Wine; then the run-time
+# loader's word on each load fault, the other edition's files taken from its
+# build.
 add_test(NAME kit_pascal_host_under_wine
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-pascal-host.sh ${PROJECT_SOURCE_DIR} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
-            ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_pascal_host ${ZELBIN_ARCH})
+            ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_pascal_host ${ZELBIN_ARCH} ${other_edition_bin})
 set_tests_properties(kit_pascal_host_under_wine PROPERTIES
     FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key SKIP_RETURN_CODE 77)
+
+# The C loader header's word on each load fault (the DLL or its io.dll
+# missing, or of the other architecture), in a host of this edition under
+# Wine.
+add_executable(load_faults kits/LoadFaults.c)
+target_link_libraries(load_faults PRIVATE zelbin_api zelbin_warnings)
+add_dependencies(load_faults Zelbin_Serial io)
+add_test(NAME kit_c_loader_faults
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-c-loader.sh ${PROJECT_SOURCE_DIR} $<TARGET_FILE:load_faults>
+            ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${other_edition_bin} ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/kit_c_loader
+            ${ZELBIN_ARCH})
+set_tests_properties(kit_c_loader_faults PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120 SKIP_RETURN_CODE 77)
 
 # The release holds both editions. Its tests belong to the x64 build, whose
 # Wine runs on every machine, and take the x86 build from its preset's
@@ -266,6 +280,14 @@ if(ZELBIN_ARCH STREQUAL "x64")
                 ${ZELBIN_X86_BUILD_DIR} ${CMAKE_BINARY_DIR} ${ZELBIN_WINEPREFIX})
     set_tests_properties(release_signed PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RESOURCE_LOCK virtual_key
         SKIP_RETURN_CODE 77)
+
+    # The CMake package's word on each load fault (the DLL or its io.dll
+    # missing, or of the other architecture), refused at configure time, and
+    # its usage snippets (its own comment's, the guide's) built as they stand.
+    add_test(NAME kit_cmake_package
+        COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kits/check-cmake-package.sh ${PROJECT_SOURCE_DIR} ${ZELBIN_X86_BUILD_DIR}
+                ${CMAKE_BINARY_DIR})
+    set_tests_properties(kit_cmake_package PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
 
     # The C# class compiled for x86, x64 and AnyCPU by Mono's compiler, its
     # declarations read back from the assembly, and its choice of file run

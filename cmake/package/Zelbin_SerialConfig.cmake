@@ -4,15 +4,17 @@
 #   find_package(Zelbin_Serial 1.2 REQUIRED)     # CMAKE_PREFIX_PATH: the unzipped release
 #   target_link_libraries(host PRIVATE Zelbin::Serial)
 #   add_custom_command(TARGET host POST_BUILD COMMAND ${CMAKE_COMMAND} -E copy_if_different
-#       $<TARGET_FILE:Zelbin::Serial> $<TARGET_FILE_DIR:host>)
+#       $<TARGET_FILE:Zelbin::Serial> ${Zelbin_Serial_IO_DLL} $<TARGET_FILE_DIR:host>)
 #
 # The release holds both editions, x86/ and x64/; a 32-bit project gets the
 # x86 files, a 64-bit one the x64 files. Zelbin::Serial carries the header
 # folder (Zelbin_Serial.h and the others), the import library for the
 # toolchain in use (lib/libZelbin_Serial.dll.a for MinGW, lib/Zelbin_Serial.lib
-# for MSVC-style linkers) and Zelbin_Serial.dll as its location. A DLL of the
-# other architecture where the project's should be is refused with a message
-# naming both, rather than left for Windows to refuse at run time (error 193).
+# for MSVC-style linkers) and Zelbin_Serial.dll as its location; the copy
+# above puts the DLL and the io.dll it imports beside the host. A DLL or an
+# io.dll of the other architecture where the project's should be is refused
+# with a message naming the file and both architectures, rather than left
+# for Windows to refuse at run time (error 193, or 126 for the io.dll).
 #
 # Also set: Zelbin_Serial_ARCH (x86 or x64), Zelbin_Serial_DLL,
 # Zelbin_Serial_MINGW_IMPORT_LIBRARY, Zelbin_Serial_MSVC_IMPORT_LIBRARY,
@@ -33,7 +35,7 @@ else()
 endif()
 # The release: one folder per edition. One edition installed alone (a build's
 # own install): its files at the top.
-if(EXISTS "${_zelbin_prefix}/${Zelbin_Serial_ARCH}/Zelbin_Serial.dll")
+if(IS_DIRECTORY "${_zelbin_prefix}/${Zelbin_Serial_ARCH}")
     set(_zelbin_root "${_zelbin_prefix}/${Zelbin_Serial_ARCH}")
 else()
     set(_zelbin_root "${_zelbin_prefix}")
@@ -59,24 +61,30 @@ foreach(_zelbin_file Zelbin_Serial_DLL Zelbin_Serial_MINGW_IMPORT_LIBRARY Zelbin
     endif()
 endforeach()
 
-# The DLL's own word on its architecture: the machine field of its PE header.
-file(READ "${Zelbin_Serial_DLL}" _zelbin_dos OFFSET 60 LIMIT 4 HEX)
-string(REGEX REPLACE "^(..)(..)(..)(..)$" "\\4\\3\\2\\1" _zelbin_pe "${_zelbin_dos}")
-math(EXPR _zelbin_pe "0x${_zelbin_pe} + 4")
-file(READ "${Zelbin_Serial_DLL}" _zelbin_found OFFSET ${_zelbin_pe} LIMIT 2 HEX)
-if(NOT _zelbin_found STREQUAL _zelbin_machine)
-    if(_zelbin_found STREQUAL "4c01")
-        set(_zelbin_found "an x86 (32-bit) DLL")
-    elseif(_zelbin_found STREQUAL "6486")
-        set(_zelbin_found "an x64 (64-bit) DLL")
-    else()
-        set(_zelbin_found "no Windows DLL of a known architecture")
+# Each DLL's own word on its architecture: the machine field of its PE
+# header. Zelbin_Serial.dll loads only an io.dll of its own architecture.
+foreach(_zelbin_file Zelbin_Serial_DLL Zelbin_Serial_IO_DLL)
+    file(READ "${${_zelbin_file}}" _zelbin_dos OFFSET 60 LIMIT 4 HEX)
+    string(REGEX REPLACE "^(..)(..)(..)(..)$" "\\4\\3\\2\\1" _zelbin_pe "${_zelbin_dos}")
+    set(_zelbin_found "")
+    if(_zelbin_pe MATCHES "^0[0-9a-f]+$")
+        math(EXPR _zelbin_pe "0x${_zelbin_pe} + 4")
+        file(READ "${${_zelbin_file}}" _zelbin_found OFFSET ${_zelbin_pe} LIMIT 2 HEX)
     endif()
-    set(Zelbin_Serial_FOUND FALSE)
-    set(Zelbin_Serial_NOT_FOUND_MESSAGE
-        "${Zelbin_Serial_DLL} is ${_zelbin_found}, but this project builds for ${Zelbin_Serial_ARCH}: take the ${Zelbin_Serial_ARCH} edition's files")
-    return()
-endif()
+    if(NOT _zelbin_found STREQUAL _zelbin_machine)
+        if(_zelbin_found STREQUAL "4c01")
+            set(_zelbin_found "an x86 (32-bit) DLL")
+        elseif(_zelbin_found STREQUAL "6486")
+            set(_zelbin_found "an x64 (64-bit) DLL")
+        else()
+            set(_zelbin_found "no Windows DLL of a known architecture")
+        endif()
+        set(Zelbin_Serial_FOUND FALSE)
+        set(Zelbin_Serial_NOT_FOUND_MESSAGE
+            "${${_zelbin_file}} is ${_zelbin_found}, but this project builds for ${Zelbin_Serial_ARCH}: take the ${Zelbin_Serial_ARCH} edition's files")
+        return()
+    endif()
+endforeach()
 
 # An MSVC-style toolchain (MSVC, clang-cl, or clang for *-windows-msvc)
 # links the COFF import library; MinGW links its own kind.

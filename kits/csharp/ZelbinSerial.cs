@@ -1,5 +1,9 @@
 // ZelbinSerial: Zelbin_Serial.dll for .NET hosts (C#, WinForms, WPF).
 //
+// Both classes are internal: each C# project that compiles this file in has
+// its own copy. Define ZELBIN_SERIAL_PUBLIC in a C# library of the host's own
+// to make them public, for assemblies in other .NET languages to call.
+//
 // Zelbin_Serial.dll reads a hardware key on a PC serial port: the key closes
 // the port's CTS line; the library holds RTS on while it listens and drives
 // DTR as the host's output line.
@@ -20,10 +24,11 @@
 //   same three.
 // - A missing or wrong file is told at the first call: a
 //   DllNotFoundException or BadImageFormatException whose message names the
-//   file (and, for a file of the other architecture, both architectures),
-//   never a TypeInitializationException. The files are looked at once;
-//   every later call throws the same again, so restart the host after
-//   putting the files right.
+//   file, the DLL or the io.dll beside it (and, for a file of the other
+//   architecture, both architectures), never a
+//   TypeInitializationException. The files are looked at once; every later
+//   call throws the same again, so restart the host after putting the
+//   files right.
 // - All five functions are stdcall on x86 (x64 has one convention), exported
 //   under these undecorated names; the declarations say both, so nothing
 //   depends on the defaults.
@@ -72,7 +77,14 @@ using System.Runtime.InteropServices;
 
 namespace Zelbin
 {
-    public static class ZelbinSerial
+    // Internal, so that two projects of one solution that both compile this
+    // file in (each that references the NuGet package does) don't clash.
+#if ZELBIN_SERIAL_PUBLIC
+    public
+#else
+    internal
+#endif
+    static class ZelbinSerial
     {
         public const string DllName = "Zelbin_Serial.dll";
 
@@ -176,7 +188,12 @@ namespace Zelbin
 
     /// <summary>Which Zelbin_Serial.dll a process loads, and what a file is.
     /// Apart from ZelbinSerial, so that asking loads nothing.</summary>
-    public static class ZelbinSerialFiles
+#if ZELBIN_SERIAL_PUBLIC
+    public
+#else
+    internal
+#endif
+    static class ZelbinSerialFiles
     {
         /// <summary>The running process's architecture: "x86" or "x64".</summary>
         public static string ProcessArchitecture { get { return IntPtr.Size == 8 ? "x64" : "x86"; } }
@@ -248,17 +265,23 @@ namespace Zelbin
             return architecture == "x64" ? "x64 (64-bit)" : "x86 (32-bit)";
         }
 
+        // Why the DLL at path, of this process's architecture, didn't load,
+        // from Windows' error: the io.dll it imports, which Windows looks for
+        // in the DLL's folder first, of the other architecture (Windows
+        // answers 193 for that file, or passes it over and answers 126) or
+        // missing (126); else Windows' own words for the error.
         internal static Exception LoadFailure(string path, int error)
         {
-            string folder = Path.GetDirectoryName(path);
-            string io = Path.Combine(folder, "io.dll");
-            if (error == 193 && File.Exists(io) && MachineOf(io) != ProcessArchitecture)
+            string io = Path.Combine(Path.GetDirectoryName(path), "io.dll");
+            bool there = File.Exists(io);
+            string found = there ? MachineOf(io) : null;
+            if (there && found != ProcessArchitecture)
                 return new BadImageFormatException(string.Format(
                     "{0} can't load: the io.dll beside it, {1}, is {2}, and this process is {3}: put the {4} "
                         + "edition's io.dll there.", path, io,
-                    MachineOf(io) == null ? "not a Windows DLL" : "an " + Describe(MachineOf(io)) + " DLL",
+                    found == null ? "not a Windows DLL" : "an " + Describe(found) + " DLL",
                     Describe(ProcessArchitecture), ProcessArchitecture), io);
-            if (error == 126)
+            if (!there && error == 126)
                 return new DllNotFoundException(string.Format(
                     "{0} can't load: it needs io.dll beside it, {1}, with that io.dll's io-ports.txt. Ship the "
                         + "release's {2} folder as it is: it holds the three side by side.", path, io,

@@ -29,8 +29,8 @@
     host (the release's edition folder holds all three). Without io.dll a
     host using this unit doesn't start at all: Windows says io.dll was not
     found. Hosts that must run without the DLL use
-    ZelbinSerialDynamic instead, which sees LoadLibrary fail with error
-    126.
+    ZelbinSerialDynamic instead, whose ZelbinLoad names the file that is
+    missing or of the other architecture.
   - Call ZelbinStopListen before the process ends or the DLL is unloaded:
     unloading doesn't release a port that is still held.
 

@@ -13,6 +13,12 @@
 //   and rid-x64/ (one edition beside the program), netfx/ (x86\ and x64\,
 //   as the package's build targets copy them): each architecture finds its
 //   own edition's DLL, with io.dll of that edition and io-ports.txt beside.
+//        mono KitFiles.exe --faults DIR FAULT...
+//   What a first call would say for each fault folder in DIR (laid out by
+//   fault-folders.sh, the files beside the host): the file's choice, then
+//   the message for Windows' error, 126 and, for an io.dll of the other
+//   architecture, 193 (Windows' answer; Wine's is 126). One line each,
+//   tab-separated, for check-load-faults.py.
 using System;
 using System.IO;
 using Zelbin;
@@ -114,8 +120,31 @@ static class KitFiles
         return failed == 0 ? 0 : 1;
     }
 
+    static int Faults(string dir, string[] faults)
+    {
+        foreach (string fault in faults) {
+            string folder = Path.Combine(dir, fault);
+            string dll = Path.Combine(folder, ZelbinSerial.DllName);
+            var errors = fault == "wrong-io" ? new[] { 126, 193 } : new[] { 126 };
+            foreach (int error in errors) {
+                string said = Thrown(() => {
+                    throw ZelbinSerialFiles.LoadFailure(
+                        ZelbinSerialFiles.Locate(folder, ZelbinSerialFiles.ProcessArchitecture), error);
+                });
+                Console.WriteLine(string.Join("\t", new[] { fault + "/" + error, dll, Path.Combine(folder, "io.dll"),
+                    ZelbinSerialFiles.ProcessArchitecture, said }));
+            }
+        }
+        return 0;
+    }
+
     static int Main(string[] args)
     {
+        if (args.Length >= 2 && args[0] == "--faults") {
+            var faults = new string[args.Length - 2];
+            Array.Copy(args, 2, faults, 0, faults.Length);
+            return Faults(args[1], faults);
+        }
         if (args.Length == 2 && args[0] == "--first-call")
             return FirstCall(args[1]);
         if (args.Length == 2 && args[0] == "--package")

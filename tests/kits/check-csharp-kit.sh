@@ -3,9 +3,14 @@
 # together with a host that uses it as its comment shows, and reads the
 # built assembly back with monodis: each method must bind the export by its
 # undecorated name, stdcall, with one-byte booleans and an 8-bit text, the
-# way Zelbin_Serial.dll needs. Its choice of file runs under Mono over the
-# real DLLs of both editions (KitFiles.cs). (Calling the DLL needs .NET on
-# Windows; Wine's Mono is not available here.)
+# way Zelbin_Serial.dll needs. Its classes are internal, so that a library
+# and an application that both compile it in build with warnings as errors,
+# and public with ZELBIN_SERIAL_PUBLIC. Its choice of file runs under Mono
+# over the real DLLs of both editions (KitFiles.cs), and its word on each
+# load fault is judged by check-load-faults.py. The VB.NET declarations the
+# guide and the package's readme show must say what the class's do
+# (check-vb-declarations.py: Debian has no VB.NET compiler). (Calling the
+# DLL needs .NET on Windows; Wine's Mono is not available here.)
 # Usage: check-csharp-kit.sh MCS MONODIS ZelbinSerial.cs WORK_DIR X86_DLL X64_DLL
 set -uo pipefail
 mcs="$1"
@@ -51,11 +56,40 @@ static class Host {
     }
 }
 EOF
-out="$("$mcs" -nologo -warnaserror+ -platform:anycpu -out:"$work/Host.exe" -r:"$work/ZelbinSerial.dll" "$work/Host.cs" 2>&1)"
-check "an AnyCPU host compiles against it" $? "$out"
+out="$("$mcs" -nologo -warnaserror+ -platform:anycpu -out:"$work/Host.exe" "$work/Host.cs" "$source" 2>&1)"
+check "an AnyCPU host compiles with it" $? "$out"
 
-out="$("$mcs" -nologo -warnaserror+ -platform:anycpu -out:"$work/KitFiles.exe" -r:"$work/ZelbinSerial.dll" \
-    "$here/KitFiles.cs" 2>&1)"
+# Two projects of one solution that both take the class in, as two that
+# reference the NuGet package do: a library and the application using it.
+cat >"$work/Panel.cs" <<'EOF'
+namespace Vendor {
+    public static class Panel {
+        public static bool Custom() { return Zelbin.ZelbinSerial.IsCustom(); }
+    }
+}
+EOF
+cat >"$work/App.cs" <<'EOF'
+static class App {
+    static int Main() { return Zelbin.ZelbinSerial.IsCustom() && Vendor.Panel.Custom() ? 0 : 1; }
+}
+EOF
+out="$("$mcs" -nologo -warnaserror+ -target:library -out:"$work/Panel.dll" "$work/Panel.cs" "$source" 2>&1 &&
+    "$mcs" -nologo -warnaserror+ -out:"$work/App.exe" -r:"$work/Panel.dll" "$work/App.cs" "$source" 2>&1)"
+check "a library and an application that both compile the class in build with warnings as errors" $? "$out"
+types="$("$monodis" "$work/Panel.dll" 2>&1 | grep -E '^ *\.class .* ZelbinSerial(Files)?$')"
+[ "$(grep -c '\.class private ' <<<"$types")" -eq 2 ] && ! grep -q '\.class public' <<<"$types"
+check "ZelbinSerial and ZelbinSerialFiles are internal" $? "$types"
+
+# ZELBIN_SERIAL_PUBLIC: a host's own library that other assemblies call.
+out="$("$mcs" -nologo -warnaserror+ -define:ZELBIN_SERIAL_PUBLIC -target:library -out:"$work/Public.dll" \
+    "$source" 2>&1 &&
+    "$mcs" -nologo -warnaserror+ -out:"$work/UsesPublic.exe" -r:"$work/Public.dll" "$work/Host.cs" 2>&1)"
+status=$?
+types="$("$monodis" "$work/Public.dll" 2>&1 | grep -E '^ *\.class .* ZelbinSerial(Files)?$')"
+[ "$status" -eq 0 ] && [ "$(grep -c '\.class public ' <<<"$types")" -eq 2 ]
+check "with ZELBIN_SERIAL_PUBLIC both are public, and another assembly calls them" $? "$out$types"
+
+out="$("$mcs" -nologo -warnaserror+ -platform:anycpu -out:"$work/KitFiles.exe" "$here/KitFiles.cs" "$source" 2>&1)"
 check "the file check compiles" $? "$out"
 rm -rf "$work/files" && mkdir -p "$work/files"
 out="$(cd "$work" && mono KitFiles.exe "$x86_dll" "$x64_dll" "$work/files" 2>&1)"
@@ -70,7 +104,7 @@ passed=$((passed + $(grep -c '^ok' <<<"$out")))
 for setup in missing wrong; do
     host="$work/first-call-$setup"
     rm -rf "$host" && mkdir -p "$host"
-    cp "$work/KitFiles.exe" "$work/ZelbinSerial.dll" "$host/"
+    cp "$work/KitFiles.exe" "$host/"
     [ "$setup" = wrong ] && mkdir -p "$host/x64" && cp "$x86_dll" "$host/x64/Zelbin_Serial.dll"
     out="$(cd "$host" && mono KitFiles.exe --first-call "$setup" 2>&1)"
     grep '^ok\|^FAIL' <<<"$out"
@@ -78,6 +112,23 @@ for setup in missing wrong; do
     failed=$((failed + $(grep -c '^FAIL' <<<"$out")))
     passed=$((passed + $(grep -c '^ok' <<<"$out")))
 done
+
+# The word on each load fault, of a first call in a 64-bit process (Mono's
+# here), the files beside the host.
+. "$here/fault-folders.sh"
+fault_folders "$work/faults" "$x64_dll" "$(dirname "$x64_dll")/io.dll" "$x86_dll" "$(dirname "$x86_dll")/io.dll"
+out="$(mono "$work/KitFiles.exe" --faults "$work/faults" "${FAULTS[@]}" 2>&1 |
+    /usr/bin/python3 "$here/check-load-faults.py" "the C# class")"
+grep '^ok\|^FAIL\|^     ' <<<"$out"
+failed=$((failed + $(grep -c '^FAIL' <<<"$out")))
+passed=$((passed + $(grep -c '^ok' <<<"$out")))
+
+out="$(/usr/bin/python3 "$here/check-vb-declarations.py" "$here/../../docs/host-developer.md" \
+    "$here/../../kits/nuget/README.md" 2>&1)"
+grep '^ok\|^FAIL\|^     ' <<<"$out"
+failed=$((failed + $(grep -c '^FAIL' <<<"$out")))
+passed=$((passed + $(grep -c '^ok' <<<"$out")))
+[ -n "$(grep '^ok\|^FAIL' <<<"$out")" ] || { echo "FAIL the VB.NET declarations were read: $out"; failed=$((failed + 1)); }
 
 # Each method's declaration as monodis prints it, on one line.
 listing="$("$monodis" "$work/ZelbinSerial.dll" 2>&1 | tr -s ' \n' ' ' | sed 's/\.method /\n.method /g')"

@@ -75,6 +75,14 @@ def main():
     check(".nuspec compiles the C# class from contentFiles into the host",
           len(content) == 1 and content[0].get("buildAction") == "Compile"
           and "contentFiles/" + content[0].get("include") in files)
+    # What the package gives each .NET language: C# source, no assembly.
+    languages = sorted({name.split("/")[1] for name in names if name.startswith("contentFiles/")})
+    assemblies = [name for name in names if name.endswith(".dll") and not name.startswith("runtimes/")]
+    description = " ".join((field("description").text or "").split()) if field("description") is not None else ""
+    check(".nuspec says the class is C# source for C# projects and the package holds no .NET assembly, as it does",
+          languages == ["cs"] and not assemblies and "C# source" in description
+          and "compiles into C# projects only" in description and "no compiled .NET assembly" in description,
+          f"languages {languages}, assemblies {assemblies}: {description}")
     check(".nuspec asks for a NuGet that reads a licence file (4.9)",
           [int(part) for part in meta.get("minClientVersion", "0").split(".")] >= [4, 9])
 
@@ -100,7 +108,8 @@ def main():
     source = release.read(top + "kits/csharp/ZelbinSerial.cs")
     check("both copies of ZelbinSerial.cs are the zip's", files["content/Zelbin/ZelbinSerial.cs"] == source
           and files["contentFiles/cs/any/Zelbin/ZelbinSerial.cs"] == source)
-    check("sbom.cdx.json is the zip's", files["sbom.cdx.json"] == release.read(top + "sbom.cdx.json"))
+    check("sbom.cdx.json is the package's own, not the zip's (check-sbom.py reads it)",
+          files["sbom.cdx.json"] != release.read(top + "sbom.cdx.json"))
 
     # The package's native files as .NET builds place them.
     shutil.rmtree(layouts, ignore_errors=True)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The NuGet package, Zelbin.Serial.VERSION.nupkg, made from a release zip of
-# both builds: its files and .nuspec (check-nuget.py), the same bytes when
+# both builds: its files and .nuspec (check-nuget.py), its own bill of
+# materials (check-sbom.py, of the package's paths), the same bytes when
 # made again, and the C# class as the package gives it, compiled by Mono's
 # mcs into a host that runs the locator (tests/kits/KitFiles.cs --package)
 # over both editions' files laid out as .NET builds lay out the package's:
@@ -36,6 +37,14 @@ layouts="$work/layouts"
 /usr/bin/python3 "$(dirname "$0")/check-nuget.py" "$nupkg" "$zip" "$layouts" >"$work/layout.log" 2>&1
 check "the package checker ran" $? "$work/layout.log"
 counted "$work/layout.log"
+
+# Its bill of materials, of what it holds by its own paths (the package as
+# check-nuget.py unpacked it).
+version="$(basename "$zip" | sed 's/^Zelbin_Serial-\(.*\)-windows\.zip$/\1/')"
+/usr/bin/python3 "$(dirname "$0")/check-sbom.py" "$layouts/package" "$version" \
+    "$(npm root -g)/@cyclonedx/cyclonedx-library/res/schema" nuget >"$work/sbom.log" 2>&1
+check "the package's sbom.cdx.json checker ran" $? "$work/sbom.log"
+counted "$work/sbom.log"
 
 # The host, with the class compiled in from the package as contentFiles do.
 mkdir -p "$work/host"

@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
-"""The release's bill of materials, sbom.cdx.json, as a vendor's tools read it:
+"""A channel's bill of materials, sbom.cdx.json, as a vendor's tools read it:
 valid against CycloneDX 1.6's published JSON schema (the copy the npm package
 @cyclonedx/cyclonedx-library keeps for offline use; nothing is fetched), in
-the one form the release writes, naming each shipped binary with the SHA-256
-of its bytes as they are in the tree, and what was linked into it with the
-Debian package versions installed on this, the build's, machine.
+the one form the release writes, naming each binary, import library and
+.debug file the channel ships by its path there, with the SHA-256 of its
+bytes as they are in the tree and this project's licence, and what was
+linked into each binary with the Debian package versions installed on this,
+the build's, machine.
 
-Usage: check-sbom.py RELEASE_TREE VERSION SCHEMA_DIR
+Usage: check-sbom.py TREE VERSION SCHEMA_DIR [zip|nuget]
+  TREE: the release zip unzipped (zip, the default) or the NuGet package
+  unpacked (nuget).
 """
 import copy
 import glob
@@ -40,15 +44,23 @@ def validator(schema_dir):
     return jsonschema.Draft7Validator(schema, resolver=resolver, format_checker=jsonschema.FormatChecker())
 
 
+# What a bill names, by the file's ending, wherever it is in the tree.
+KINDS = (".dll", ".exe", ".a", ".lib", ".debug")
+PROJECT_LICENCE = [{"expression": "LicenseRef-Zelbin-Serial"}]
+# Where each edition's DLLs are, in each channel.
+EDITION_FOLDER = {"zip": "{}/", "nuget": "runtimes/win-{}/native/"}
+
+
 def errors(validate, document):
     return [f"{'/'.join(map(str, error.absolute_path))}: {error.message[:160]}"
             for error in validate.iter_errors(document)]
 
 
 def main():
-    if len(sys.argv) != 4:
-        sys.exit("usage: check-sbom.py RELEASE_TREE VERSION SCHEMA_DIR")
-    tree, version, schema_dir = sys.argv[1:]
+    if len(sys.argv) not in (4, 5) or sys.argv[4:] not in ([], ["zip"], ["nuget"]):
+        sys.exit("usage: check-sbom.py TREE VERSION SCHEMA_DIR [zip|nuget]")
+    tree, version, schema_dir = sys.argv[1:4]
+    channel = (sys.argv[4:] or ["zip"])[0]
     path = os.path.join(tree, "sbom.cdx.json")
     with open(path, "rb") as file:
         raw = file.read()
@@ -72,28 +84,39 @@ def main():
     check("it is in the one form the release writes (sorted keys, CR LF)", raw == written)
     check("it names this release's version", bom["metadata"]["component"]["version"] == version,
           bom["metadata"]["component"]["version"])
+    said = [p["value"] for p in bom["metadata"].get("properties", []) if p["name"] == "zelbin:channel"]
+    check(f"it says it is the {'NuGet package' if channel == 'nuget' else 'release zip'}'s ({channel})",
+          said == [channel], said)
+    check("the release itself carries this project's licence",
+          bom["metadata"]["component"].get("licenses") == PROJECT_LICENCE, bom["metadata"]["component"].get("licenses"))
 
     components = {component["bom-ref"]: component for component in bom["components"]}
     depends = {entry["ref"]: entry["dependsOn"] for entry in bom["dependencies"]}
-    shipped = sorted(os.path.relpath(path, tree) for edition in ("x86", "x64") for pattern in ("*", "*/*")
-                     for suffix in (".dll", ".exe") for path in glob.glob(os.path.join(tree, edition, pattern + suffix)))
+    shipped = sorted(os.path.relpath(os.path.join(folder, name), tree).replace(os.sep, "/")
+                     for folder, _, names in os.walk(tree) for name in names if name.endswith(KINDS))
     named = sorted(ref for ref in components if "/linked/" not in ref)
-    check(f"every shipped binary, and nothing else, is a component ({len(shipped)})", named == shipped,
-          f"named {named}, shipped {shipped}")
-    for binary in shipped:
-        with open(os.path.join(tree, binary), "rb") as file:
+    check(f"every binary, import library and .debug file shipped, by its path here, and nothing else, is a "
+          f"component ({len(shipped)})", named == shipped, f"named {named}, shipped {shipped}")
+    for path in shipped:
+        with open(os.path.join(tree, path), "rb") as file:
             digest = hashlib.sha256(file.read()).hexdigest()
-        component = components.get(binary, {})
+        component = components.get(path, {})
         hashes = component.get("hashes", [])
-        check(f"{binary}: version {version}, the SHA-256 of its bytes as shipped",
-              component.get("version") == version and hashes == [{"alg": "SHA-256", "content": digest}],
-              f"{component.get('version')} {hashes} (the file's: {digest})")
+        paths = [p["value"] for p in component.get("properties", []) if p["name"] == "zelbin:path"]
+        check(f"{path}: version {version}, the SHA-256 of its bytes as shipped, this project's licence",
+              component.get("version") == version and hashes == [{"alg": "SHA-256", "content": digest}]
+              and component.get("licenses") == PROJECT_LICENCE and paths == [path],
+              f"{component.get('version')} {hashes} (the file's: {digest}) {component.get('licenses')} {paths}")
+    dangling = sorted({ref for entry in bom["dependencies"] for ref in [entry["ref"]] + entry["dependsOn"]}
+                      - set(components) - {bom["metadata"]["component"]["bom-ref"]})
+    check("every dependency is of a component", not dangling, dangling)
 
-    # What the linker put into each binary, as its own edition's components.
+    # What the linker put into each DLL, as its own edition's components.
     for edition in ("x86", "x64"):
+        folder = EDITION_FOLDER[channel].format(edition)
         for binary, parts in [("Zelbin_Serial.dll", ["libgcc", "libstdc++", "mingw-w64-runtime"]),
                               ("io.dll", ["libgcc", "libstdc++", "mingw-w64-runtime"])]:
-            ref = f"{edition}/{binary}"
+            ref = folder + binary
             want = [f"{edition}/linked/{part}" for part in parts]
             check(f"{ref} contains {', '.join(parts)} of its edition", depends.get(ref) == want, depends.get(ref))
 

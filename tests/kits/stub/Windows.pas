@@ -12,6 +12,7 @@ type
   DWORD = LongWord;
 
 function LoadLibrary(Name: PChar): HMODULE; stdcall;
+function LoadLibraryEx(Name: PChar; Reserved: HMODULE; Flags: DWORD): HMODULE; stdcall;
 function GetModuleHandle(Name: PChar): HMODULE; stdcall;
 function GetProcAddress(Module: HMODULE; Name: PAnsiChar): Pointer; stdcall;
 function FreeLibrary(Module: HMODULE): LongBool; stdcall;
@@ -20,6 +21,11 @@ function GetLastError: DWORD; stdcall;
 implementation
 
 function LoadLibrary(Name: PChar): HMODULE; stdcall;
+begin
+  Result := 0;
+end;
+
+function LoadLibraryEx(Name: PChar; Reserved: HMODULE; Flags: DWORD): HMODULE; stdcall;
 begin
   Result := 0;
 end;
