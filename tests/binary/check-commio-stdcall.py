@@ -3,7 +3,9 @@
 stdcall way as Zelbin_Serial.dll calls them: each removes exactly its own
 arguments from the stack, before a claim and with a device held; and a
 quiet poll of the key line, once the device is held with its line events
-watched, makes no kernel32 call and stays within an instruction budget.
+watched, makes no kernel32 call and stays within an instruction budget;
+it learns the time from the page Windows shares with every process, and
+the first poll after a pause of a second reads the lines.
 What a claim and a poll do otherwise is checked under Wine, over Wine's
 own serial driver, in both editions; this is what only the x86 bytes show,
 on any machine.
@@ -24,6 +26,9 @@ from EmulatedDll import EmulatedDll  # noqa: E402
 from EmulatedRuntime import Runtime  # noqa: E402
 
 INVALID_HANDLE = 0xFFFFFFFF
+# The page Windows maps into every process (KUSER_SHARED_DATA): its tick
+# count's multiplier and low part.
+SHARED_USER_DATA, TICK_COUNT_MULTIPLIER, TICK_COUNT = 0x7FFE0000, 0x004, 0x320
 MAP, DEVICE, EVENT = 0x7000, 0x7100, 0x7200
 STATUS_PENDING = 0x103
 ERROR_IO_PENDING = 997
@@ -111,6 +116,13 @@ def main():
     imports = Runtime().imports()
     imports.update(pc.imports())
     dll = EmulatedDll(path, imports)
+    dll.uc.mem_map(SHARED_USER_DATA, 0x1000)
+
+    def shared_ticks(ms):  # 15.625 ms ticks, as Windows counts them
+        dll.uc.mem_write(SHARED_USER_DATA + TICK_COUNT_MULTIPLIER, struct.pack("<I", 0x0FA00000))
+        dll.uc.mem_write(SHARED_USER_DATA + TICK_COUNT, struct.pack("<I", ms * 64 // 1000))
+
+    shared_ticks(5000)
     check = Checks()
     dll.point_data_imports()
     check("the load answers TRUE", dll.call_entry_point(1) == 1)
@@ -132,6 +144,14 @@ def main():
     check("quiet polls of the key line make no kernel32 call", dll.calls == [], dll.calls)
     check("a quiet poll executes at most %d of the io.dll's instructions (saw %s)" % (budget, counts),
           max(counts) <= budget)
+
+    shared_ticks(5000 + 1100)  # the host paused, or the PC slept
+    dll.call("GetPortBit", 0x3FE, 4)
+    reads = [name for _, name in dll.calls if name == "GetCommModemStatus"]
+    check("the first poll after a pause of a second reads the lines", len(reads) == 1, dll.calls)
+    dll.calls.clear()
+    dll.call("GetPortBit", 0x3FE, 4)
+    check("and the next is quiet again", dll.calls == [], dll.calls)
     return check.summary()
 
 

@@ -211,6 +211,16 @@ std::uint32_t CommIo::Rearm(Uart &uart)
     return ReadLines(uart, KeyLineTracker::Read::Armed);
 }
 
+std::uint32_t CommIo::ReadLines(Uart &uart, KeyLineTracker::Read read)
+{
+    std::uint8_t lines = 0;
+    if (const std::uint32_t error = api_.ModemStatus(uart.handle, lines)) {
+        lostCall_ = "GetCommModemStatus";
+        return error;
+    }
+    return uart.tracker.Saw(lines, read) ? StartAfresh(uart) : 0;
+}
+
 std::uint32_t CommIo::StartAfresh(Uart &uart)
 {
     const std::uint32_t error = api_.WatchLines(uart.handle, uart.wait, EventFor(uart.keySource));
@@ -342,6 +352,10 @@ std::uint8_t CommIo::ReadRegister(Uart &uart, std::uint8_t reg, Need need)
     std::uint8_t lines = uart.tracker.Show(need != Need::OtherBits);
     if (uart.wired)
         lines = uart.wiring.Apply(lines, api_);
+    // Lines as they were at the last read, and no delta latched since (a
+    // quiet poll): the register reads as the lines.
+    if (__builtin_expect(lines == regs.inputs && regs.msrDelta == 0, 1))
+        return lines;
     return regs.ReadMsrWith(lines); // the deltas against the previous read, cleared by this one
 }
 

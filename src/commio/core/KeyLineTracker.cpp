@@ -54,10 +54,8 @@ bool KeyLineTracker::Saw(std::uint8_t lines, Read read)
     return false;
 }
 
-std::uint8_t KeyLineTracker::Show(bool keyRead)
+std::uint8_t KeyLineTracker::ShowChanges()
 {
-    if (!keyRead)
-        return lines_;
     if (counted_) {
         // What the host hasn't seen: the changes still owed and those
         // counted since. It is shown the level, and a change and change

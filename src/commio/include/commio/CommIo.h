@@ -171,15 +171,9 @@ private:
         }
         return Refresh(uart);
     }
-    std::uint32_t ReadLines(Uart &uart, KeyLineTracker::Read read)
-    {
-        std::uint8_t lines = 0;
-        if (const std::uint32_t error = api_.ModemStatus(uart.handle, lines)) {
-            lostCall_ = "GetCommModemStatus";
-            return error;
-        }
-        return uart.tracker.Saw(lines, read) ? StartAfresh(uart) : 0;
-    }
+    // A device read of the lines, for the tracker. Out of line: the quiet
+    // poll that doesn't read keeps to registers.
+    __attribute__((noinline)) std::uint32_t ReadLines(Uart &uart, KeyLineTracker::Read read);
     // The pending wait may tell of a change a read counted: SetCommMask
     // ends it, so that it does within the driver's period, and the next
     // starts from lines the reads know.

@@ -81,8 +81,14 @@ public:
     bool Saw(std::uint8_t lines, Read read);
     // The lines to show the host. `keyRead`: the host reads the key bit,
     // which shows (and uses up) an edge owed and becomes what it last saw;
-    // reads of the other bits leave both as they are.
-    std::uint8_t Show(bool keyRead);
+    // reads of the other bits leave both as they are. Nothing owed or
+    // counted (a quiet poll): the lines as read.
+    std::uint8_t Show(bool keyRead)
+    {
+        if (__builtin_expect((owed_ | counted_) == 0, 1) || !keyRead)
+            return lines_;
+        return ShowChanges();
+    }
 
     bool Known() const { return known_; }
     // Presses and releases shown as edges, and key changes that a read
@@ -98,6 +104,7 @@ public:
     bool Shown() const { return shown_; }
 
 private:
+    std::uint8_t ShowChanges();
     bool KeyOf(std::uint8_t lines) const { return (lines & key_) != 0; }
 
     std::uint8_t key_ = 0;      // the key's line, a modem status bit
