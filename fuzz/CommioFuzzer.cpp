@@ -273,8 +273,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 else
                     devices.Plug(name);
                 break;
-            case 2: devices.SetInput(name, static_cast<std::uint8_t>(0x10 << ((which >> 5) & 3)), true); break;
-            case 3: devices.SetInput(name, static_cast<std::uint8_t>(0x10 << ((which >> 5) & 3)), false); break;
+            case 2: devices.SetInput(name, uart::InputLines[(which >> 5) & 3], true); break;
+            case 3: devices.SetInput(name, uart::InputLines[(which >> 5) & 3], false); break;
             case 4: // a failing call, after 0 to 3 that succeed
                 device->failNext = faults[(which >> 5) % 7];
                 device->failAfter = input.Byte() & 3;

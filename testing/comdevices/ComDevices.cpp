@@ -133,25 +133,15 @@ ComDevices::Device *ComDevices::Find(const std::string &name)
     return it == devices_.end() ? nullptr : &it->second;
 }
 
-void ComDevices::SetInput(const std::string &name, std::uint8_t line, bool level)
+void ComDevices::SetInput(const std::string &name, uart::ModemLine line, bool level)
 {
     Device *device = Find(name);
-    if (!device)
+    if (!device || !line.IsInput())
         return;
     const std::uint8_t before = device->inputs;
-    device->inputs = static_cast<std::uint8_t>(level ? before | line : before & ~line);
-    const auto changed = static_cast<std::uint8_t>(before ^ device->inputs);
-    std::uint32_t events = 0;
-    if (changed & commio::ModemCts)
-        events |= commio::EventCts;
-    if (changed & commio::ModemDsr)
-        events |= commio::EventDsr;
-    if (changed & commio::ModemDcd)
-        events |= commio::EventRlsd;
-    if (changed & commio::ModemRing)
-        events |= commio::EventRing;
-    if (events && device->present && !device->silent)
-        CompleteWaits(name, events, 0);
+    device->inputs = static_cast<std::uint8_t>(level ? before | line.Mask() : before & ~line.Mask());
+    if (device->inputs != before && device->present && !device->silent)
+        CompleteWaits(name, line.Event(), 0);
 }
 
 void ComDevices::Complete(Wait &wait, std::uint32_t events, std::uint32_t error)

@@ -22,7 +22,7 @@ void CommIo::Configure(const std::vector<PortMapping> &uarts)
         uart.map = map;
         uart.wiring.Configure(map);
         uart.wired = !PlainWiring(map);
-        uart.keySource = static_cast<std::uint8_t>(map.input);
+        uart.keySource = map.input;
         if (!map.any)
             ++explicit_;
     }
@@ -206,11 +206,11 @@ std::uint32_t CommIo::Refresh(Uart &uart)
     // it: it changed and changed back between two reads. An event for a
     // change a read had found already (a driver late to tell) is that
     // change, and tells of no other.
-    const bool told = (events & EventFor(uart.keySource)) != 0 && !(uart.untold & uart.keySource);
+    const std::uint8_t key = uart.keySource.Mask();
+    const bool told = (events & uart.keySource.Event()) != 0 && !(uart.untold & key);
     if (completed)
         uart.untold = 0;
-    if (!uart.stale && (told || ((first ^ uart.shownKey) & uart.keySource)) &&
-        !((lines ^ uart.shownKey) & uart.keySource))
+    if (!uart.stale && (told || ((first ^ uart.shownKey) & key)) && !((lines ^ uart.shownKey) & key))
         uart.edge = true;
     uart.lines = lines;
     uart.stale = false;
@@ -391,7 +391,8 @@ std::uint16_t CommIo::GetPortBit(std::uint16_t port, std::uint8_t bit)
         return bit <= 7; // a bit of FFh
     if (uart->link != Link::Open || bit > 7)
         return 0;
-    return static_cast<std::uint16_t>((ReadRegister(*uart, reg, bit == 4) >> bit) & 1);
+    const bool keyRead = bit == uart::ModemLine::Cts.Bit();
+    return static_cast<std::uint16_t>((ReadRegister(*uart, reg, keyRead) >> bit) & 1);
 }
 
 void CommIo::ChangeBit(std::uint16_t port, std::uint8_t bit, bool set)

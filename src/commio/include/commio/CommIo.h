@@ -116,7 +116,7 @@ private:
         bool stale = true;              // `lines` not read since the open
         std::uint8_t lines = 0;         // the device's lines at the last read
         std::uint8_t shownKey = 0;      // the key's source line as the host last saw it
-        std::uint8_t keySource = ModemCts;
+        uart::ModemLine keySource = uart::ModemLine::Cts;
         bool edge = false;              // a press or release the reads missed, to show next
         std::uint8_t quietReads = 0;    // reads answered from `lines` since the last device read
         // Lines a read found changed and showed while the wait still said
@@ -169,7 +169,7 @@ private:
         std::uint8_t lines = uart.lines;
         if (keyRead) {
             if (__builtin_expect(uart.edge, 0)) {
-                lines = static_cast<std::uint8_t>(lines ^ uart.keySource);
+                lines = static_cast<std::uint8_t>(lines ^ uart.keySource.Mask());
                 uart.edge = false;
                 ++recovered_;
             }

@@ -48,7 +48,7 @@ public:
         bool serial = true;           // false: opens, but every comm call fails
         std::uint32_t maxBaud = 921600; // faster rates are refused
         bool dtr = false, rts = false;
-        std::uint8_t inputs = 0;      // commio::ModemCts | ModemDsr | ModemRing | ModemDcd
+        std::uint8_t inputs = 0;      // the status lines' masks (uart::ModemLine::Mask)
         commio::DeviceSettings settings{}; // as GetCommState answers
         std::uint32_t setStates = 0;  // SetCommState calls it took
         std::uint32_t failNext = 0;   // the next comm call on it fails with this code...
@@ -93,7 +93,8 @@ public:
     {
         CompleteWaits(name, 0, commio::ErrorOperationAborted);
     }
-    void SetInput(const std::string &name, std::uint8_t line, bool level);
+    // A status line moved: an output line is the driver's, not the device's.
+    void SetInput(const std::string &name, uart::ModemLine line, bool level);
     // A driver that tells of a change late (a USB adapter's next report, a
     // wait thread that ran late): a line changed while the device is
     // `silent`, told now, with these events, to the waits pending on `name`.
