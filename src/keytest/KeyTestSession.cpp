@@ -41,7 +41,9 @@ bool KeyTestSession::Start()
         output_.Line("ZelbinStartListen(\"" + options_.parameters + "\")");
         target_.StartListen(options_.parameters.c_str());
     } else {
-        output_.Line("ZelbinStartListen(NULL): the library's default, COM1 at 3F8h");
+        // The plan of no text is the library's own choice of its default.
+        output_.Line("ZelbinStartListen(NULL): the library's default, " + plan_.portName + " at " +
+                     plan_.addressText);
         target_.StartListen(nullptr);
     }
     toggled_ = options_.dtr == DtrHold::On;
