@@ -134,7 +134,8 @@ public:
             const uart::Uart16550 *regs = io_.RegistersAt(holder->any ? std::uint16_t{0} : holder->base);
             if (!regs || (regs->mcr & uart::Uart16550::MCR_LOOP))
                 continue;
-            if (device->dtr != regs->Dtr() || device->rts != regs->Rts())
+            if (device->dtr != ((regs->mcr & uart::ModemLine::Dtr.Mask()) != 0) ||
+                device->rts != ((regs->mcr & uart::ModemLine::Rts.Mask()) != 0))
                 Broken("a held device's DTR or RTS differs from the modem control register", step);
         }
         CheckDebounce(step);
