@@ -134,7 +134,8 @@ public:
             const uart::Uart16550 *regs = io_.RegistersAt(holder->any ? std::uint16_t{0} : holder->base);
             if (!regs || (regs->mcr & uart::Uart16550::MCR_LOOP))
                 continue;
-            if (device->dtr != regs->Dtr() || device->rts != regs->Rts())
+            if (device->dtr != ((regs->mcr & uart::ModemLine::Dtr.Mask()) != 0) ||
+                device->rts != ((regs->mcr & uart::ModemLine::Rts.Mask()) != 0))
                 Broken("a held device's DTR or RTS differs from the modem control register", step);
         }
         CheckDebounce(step);
@@ -273,8 +274,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 else
                     devices.Plug(name);
                 break;
-            case 2: devices.SetInput(name, static_cast<std::uint8_t>(0x10 << ((which >> 5) & 3)), true); break;
-            case 3: devices.SetInput(name, static_cast<std::uint8_t>(0x10 << ((which >> 5) & 3)), false); break;
+            case 2: devices.SetInput(name, uart::InputLines[(which >> 5) & 3], true); break;
+            case 3: devices.SetInput(name, uart::InputLines[(which >> 5) & 3], false); break;
             case 4: // a failing call, after 0 to 3 that succeed
                 device->failNext = faults[(which >> 5) % 7];
                 device->failAfter = input.Byte() & 3;

@@ -25,6 +25,7 @@
 
 #include "Zelbin_Serial.h"
 #include "library/Zelbin_SerialCore.h"
+#include "sim/SimUart.h"
 #include "sim/World.h"
 #include "testsupport/LibraryUartSetUp.h"
 
@@ -175,7 +176,7 @@ public:
         case 'd':
         case 'u':
             if (uart::Uart16550 *uart = world_.UartAt(selection_.base))
-                uart->SetCts(op == 'd');
+                sim::SetCts(*uart, op == 'd');
             break;
         case 'D': world_.SetDriverInstalled(true); break;
         case 'N': world_.SetDriverInstalled(false); break;

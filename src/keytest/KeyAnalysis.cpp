@@ -17,8 +17,8 @@ std::vector<KeyEvent> KeyAnalysis::Poll(double seconds, bool pressed, const Line
     if (polls_++ == 0)
         first_ = lines;
     else
-        for (int line = 0; line < LineCount; ++line)
-            changed_[line] = changed_[line] || lines.on[line] != last_.on[line];
+        for (const ModemLine line : AllLines)
+            changed_[line] = changed_[line] || lines[line] != last_[line];
     last_ = lines;
 
     std::vector<KeyEvent> events;
@@ -47,7 +47,7 @@ std::vector<KeyEvent> KeyAnalysis::Poll(double seconds, bool pressed, const Line
     // The release comes from the line itself: the library reports only
     // presses. A press that is over by the time the line is read ends at
     // the same poll, with a length of zero.
-    if (keyDown_ && !lines.on[LineCts]) {
+    if (keyDown_ && !lines[ModemLine::Cts]) {
         KeyEvent release;
         release.kind = KeyEvent::Kind::Release;
         release.seconds = seconds;

@@ -39,9 +39,9 @@ std::string FormatEvent(const KeyEvent &event, const std::string &state)
 std::string FormatStatusLine(const LineLevels &lines, std::uint32_t presses, const std::string &state)
 {
     std::string line;
-    for (int each = 0; each < LineCount; ++each)
-        line += std::string(each == 0 ? "" : each == LineRts ? " | " : " ") + LineName(each) + " " +
-                OnOff(lines.on[each]);
+    for (const ModemLine each : AllLines)
+        line += std::string(each == AllLines[0] ? "" : each == ModemLine::Rts ? " | " : " ") + each.Name() + " " +
+                OnOff(lines[each]);
     return line + " | presses " + std::to_string(presses) + ", " + state;
 }
 
@@ -78,8 +78,8 @@ std::vector<std::string> LineHints(const KeyAnalysis &analysis, DtrHold dtr)
     std::vector<std::string> hints;
     if (!analysis.Polled())
         return hints;
-    if (!analysis.Changed(LineCts)) {
-        if (analysis.FirstLevel(LineCts))
+    if (!analysis.Changed(ModemLine::Cts)) {
+        if (analysis.FirstLevel(ModemLine::Cts))
             hints.push_back("CTS stayed on the whole test: the key is held closed, or the line is stuck on "
                             "(a short to RTS or DTR?). Open the key and watch CTS go off.");
         else
@@ -87,11 +87,11 @@ std::vector<std::string> LineHints(const KeyAnalysis &analysis, DtrHold dtr)
                             "address above, that the driver answers, and the wiring: the key must close CTS "
                             "(RTS is on while listening and can supply it).");
     }
-    if (!analysis.Changed(LineRts) && !analysis.FirstLevel(LineRts))
+    if (!analysis.Changed(ModemLine::Rts) && !analysis.FirstLevel(ModemLine::Rts))
         hints.push_back("RTS stayed off the whole test: the library is not driving this UART (no driver, a "
                         "refused base, or a base that isn't this port's UART).");
-    if (!analysis.Changed(LineDtr)) {
-        const bool level = analysis.FirstLevel(LineDtr);
+    if (!analysis.Changed(ModemLine::Dtr)) {
+        const bool level = analysis.FirstLevel(ModemLine::Dtr);
         if (dtr == DtrHold::None && analysis.Presses() > 0)
             hints.push_back(std::string("DTR stayed ") + (level ? "on" : "off") +
                             " although the presses toggled it: the output line doesn't follow the library.");

@@ -48,7 +48,8 @@ const char *const KeyTestUsage =
     "                  the old file as io-ports.txt.bak\n"
     "  --help          show this text\n"
     "\n"
-    "Options take their value after a space or an equals sign (--seconds=30).\n"
+    "Options take their value after a space or an equals sign (--seconds=30);\n"
+    "--ports, --find, --write-map and --help take none.\n"
     "Ctrl+C also ends the test; listening is always stopped before the tester\n"
     "exits, with DTR off unless --dtr on holds it.\n"
     "\n"
@@ -78,6 +79,25 @@ std::string Needs(const std::string &need, bool given, const std::string &value)
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+// The switches: given or not, they take no value.
+struct Switch {
+    const char *name;
+    bool KeyTestOptions::*set;
+};
+const Switch kSwitches[] = {
+    {"--help", &KeyTestOptions::help},      {"-h", &KeyTestOptions::help},
+    {"/?", &KeyTestOptions::help},          {"--ports", &KeyTestOptions::listPorts},
+    {"--find", &KeyTestOptions::find},      {"--write-map", &KeyTestOptions::writeMap},
+};
+
+const Switch *SwitchNamed(const std::string &arg)
+{
+    for (const Switch &each : kSwitches)
+        if (arg == each.name)
+            return &each;
+    return nullptr;
+}
+
 // The options given, taken together: those that exclude each other, and
 // the io.dll's path.
 std::string CheckCombination(const KeyTestOptions &options, IsFolderFn isFolder)
@@ -101,8 +121,9 @@ std::string CheckCombination(const KeyTestOptions &options, IsFolderFn isFolder)
 
 } // namespace
 
-// One flat chain of the options, in the order of the usage text, so that
-// what each one takes is read in one place.
+// The switches from their table, then one flat chain of the options that
+// take a value, in the order of the usage text, so that what each one takes
+// is read in one place.
 std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOptions &options, IsFolderFn isFolder)
 {
     ArgCursor cursor(args);
@@ -126,10 +147,10 @@ std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOpt
                 into = inlineValue;
             return given;
         };
-        if (arg == "--help" || arg == "-h" || arg == "/?") {
+        if (const Switch *flag = SwitchNamed(arg)) {
             if (hasInline)
                 return arg + " takes no value";
-            options.help = true;
+            options.*flag->set = true;
         } else if (arg == "--dll") {
             if (!value(options.dllPath) || options.dllPath.empty())
                 return "--dll needs a path";
@@ -160,12 +181,6 @@ std::string ParseKeyTestOptions(const std::vector<std::string> &args, KeyTestOpt
             if (!value(text) || (text != "on" && text != "off"))
                 return Needs("--dtr needs on or off", given, text);
             options.dtr = text == "on" ? DtrHold::On : DtrHold::Off;
-        } else if (arg == "--ports") {
-            options.listPorts = true;
-        } else if (arg == "--find") {
-            options.find = true;
-        } else if (arg == "--write-map") {
-            options.writeMap = true;
         } else if (IsOption(arg)) {
             return "unknown option " + arg;
         } else if (options.hasParameters) {

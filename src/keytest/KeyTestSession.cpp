@@ -41,7 +41,9 @@ bool KeyTestSession::Start()
         output_.Line("ZelbinStartListen(\"" + options_.parameters + "\")");
         target_.StartListen(options_.parameters.c_str());
     } else {
-        output_.Line("ZelbinStartListen(NULL): the library's default, COM1 at 3F8h");
+        // The plan of no text is the library's own choice of its default.
+        output_.Line("ZelbinStartListen(NULL): the library's default, " + plan_.portName + " at " +
+                     plan_.addressText);
         target_.StartListen(nullptr);
     }
     toggled_ = options_.dtr == DtrHold::On;
@@ -75,7 +77,7 @@ bool KeyTestSession::Start()
         return true;
     }
     lastLines_ = target_.ReadLines(plan_.base);
-    if (lastLines_.on[LineCts])
+    if (lastLines_[ModemLine::Cts])
         output_.Line("Warning: The key is already closed at start (CTS on): the first poll counts it as a press. "
                      "A key held down, or a CTS line stuck on, looks like this.");
     // The lines as the start left them are where "never changed" counts from.
@@ -144,15 +146,15 @@ void KeyTestSession::Poll()
         lines = target_.ReadLines(plan_.base);
         lastLines_ = lines;
         if (vcd_)
-            vcd_->Sample(seconds, lines.on[LineCts], lines.on[LineDtr], lines.on[LineRts], pressed);
+            vcd_->Sample(seconds, lines[ModemLine::Cts], lines[ModemLine::Dtr], lines[ModemLine::Rts], pressed);
     } else {
         // What io.dll reads now is no line level. A press the library saw
         // before the driver went is still a press: it saw CTS set.
-        lines.on[LineCts] = true;
+        lines[ModemLine::Cts] = true;
     }
     if (answers || pressed)
         for (const KeyEvent &event : analysis_.Poll(seconds, pressed, lines))
-            Event(event, PressState(lines.on[LineDtr]), lines.on[LineDtr]);
+            Event(event, PressState(lines[ModemLine::Dtr]), lines[ModemLine::Dtr]);
     const std::string state = StatusState();
     if (answers)
         output_.Status(FormatStatusLine(lines, analysis_.Presses(), state));
@@ -186,7 +188,7 @@ void KeyTestSession::Stop(KeyTestEnd end)
     if (started_ && driver_ && !noUart_) {
         const LineLevels lines = target_.ReadLines(plan_.base);
         if (vcd_)
-            vcd_->Sample(clock_.Seconds(), lines.on[LineCts], lines.on[LineDtr], lines.on[LineRts], false);
+            vcd_->Sample(clock_.Seconds(), lines[ModemLine::Cts], lines[ModemLine::Dtr], lines[ModemLine::Rts], false);
         output_.Status(FormatStatusLine(lines, analysis_.Presses(), StatusState()));
     }
     target_.StopListen();

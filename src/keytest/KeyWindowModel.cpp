@@ -8,7 +8,7 @@ void KeyWindowModel::TestStarted()
 {
     phase_ = Phase::Running;
     records_ = false;
-    for (int line = 0; line < LineCount; ++line) {
+    for (const ModemLine line : AllLines) {
         lamps_[line] = Lamp::Unknown;
         levels_[line].clear();
     }
@@ -19,7 +19,7 @@ void KeyWindowModel::TestStarted()
     log_.clear();
 }
 
-void KeyWindowModel::Add(Line line, double seconds, bool known, bool on)
+void KeyWindowModel::Add(ModemLine line, double seconds, bool known, bool on)
 {
     std::vector<Level> &levels = levels_[line];
     if (!levels.empty() && levels.back().known == known && (!known || levels.back().on == on))
@@ -44,18 +44,18 @@ void KeyWindowModel::Forget(double seconds)
 
 void KeyWindowModel::Reading(double seconds, const LineLevels &lines)
 {
-    for (int line = 0; line < LineCount; ++line) {
-        lamps_[line] = lines.on[line] ? Lamp::On : Lamp::Off;
-        Add(static_cast<Line>(line), seconds, true, lines.on[line]);
+    for (const ModemLine line : AllLines) {
+        lamps_[line] = lines[line] ? Lamp::On : Lamp::Off;
+        Add(line, seconds, true, lines[line]);
     }
     Forget(seconds);
 }
 
 void KeyWindowModel::DriverAway(double seconds)
 {
-    for (int line = 0; line < LineCount; ++line) {
+    for (const ModemLine line : AllLines) {
         lamps_[line] = Lamp::Unknown;
-        Add(static_cast<Line>(line), seconds, false, false);
+        Add(line, seconds, false, false);
     }
     Forget(seconds);
 }
@@ -66,8 +66,8 @@ void KeyWindowModel::Press(double seconds, std::uint32_t press, bool chatter, bo
     toggled_ = toggled;
     marks_.push_back({seconds, press, chatter});
     // The key line's level the press came with shows as chatter on the strip.
-    if (chatter && !levels_[LineCts].empty())
-        levels_[LineCts].back().chatter = true;
+    if (chatter && !levels_[ModemLine::Cts].empty())
+        levels_[ModemLine::Cts].back().chatter = true;
 }
 
 void KeyWindowModel::TestFinished(bool records)
@@ -107,7 +107,7 @@ WindowControls KeyWindowModel::Controls() const
     return controls;
 }
 
-std::vector<StripSegment> KeyWindowModel::Strip(Line line, double now) const
+std::vector<StripSegment> KeyWindowModel::Strip(ModemLine line, double now) const
 {
     const double edge = now - StripSeconds;
     std::vector<StripSegment> strip;

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cmath>
 
+#include "uart/ModemLines.h"
+
 namespace keytest {
 
 namespace {
 
 // Identifier codes and names of the signals, in the writer's signal order.
 const char Codes[] = {'!', '"', '#', '$'};
-const char *const Names[] = {"CTS", "DTR", "RTS", "press"};
+const char *const Names[] = {uart::ModemLine::Cts.Name(), uart::ModemLine::Dtr.Name(), uart::ModemLine::Rts.Name(),
+                             "press"};
 
 } // namespace
 

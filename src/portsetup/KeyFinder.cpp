@@ -11,7 +11,9 @@
 
 namespace portsetup {
 
-using namespace uart; // the modem lines, by the names the UART model gives them
+using uart::InputLines;
+using uart::ModemLine;
+
 namespace {
 
 std::string Plural(unsigned count, const char *one, const char *many)
@@ -28,10 +30,10 @@ std::string JoinNames(const std::vector<std::string> &names)
 }
 
 // The line that changed most on a port; ties go to the earlier line.
-int BusiestLine(const WatchedPort &port)
+ModemLine BusiestLine(const WatchedPort &port)
 {
-    int best = LineCts;
-    for (int line = 1; line < InputLineCount; ++line)
+    ModemLine best = InputLines[0];
+    for (const ModemLine line : InputLines)
         if (port.Presses(line) > port.Presses(best))
             best = line;
     return best;
@@ -39,24 +41,19 @@ int BusiestLine(const WatchedPort &port)
 
 } // namespace
 
-bool WatchedPort::RestsOn(int line) const { return (resting & InputLineMask(line)) != 0; }
+bool WatchedPort::RestsOn(ModemLine line) const { return (resting & line.Mask()) != 0; }
 
-unsigned WatchedPort::Presses(int line) const { return RestsOn(line) ? leftOn[line] : leftOff[line]; }
+unsigned WatchedPort::Presses(ModemLine line) const { return RestsOn(line) ? leftOn[line] : leftOff[line]; }
 
 bool WatchedPort::Pressed() const
 {
-    for (int line = 0; line < InputLineCount; ++line)
-        if (Presses(line))
-            return true;
-    return false;
+    return std::any_of(std::begin(InputLines), std::end(InputLines), [this](ModemLine line) { return Presses(line); });
 }
 
 bool WatchedPort::Changed() const
 {
-    for (int line = 0; line < InputLineCount; ++line)
-        if (leftOn[line] || leftOff[line])
-            return true;
-    return false;
+    return std::any_of(std::begin(InputLines), std::end(InputLines),
+                       [this](ModemLine line) { return leftOn[line] || leftOff[line]; });
 }
 
 void KeyFinder::Open(const std::vector<PortInfo> &ports)
@@ -119,11 +116,11 @@ bool KeyFinder::Poll(unsigned presses)
                 continue;
             port.settled = true;
             port.last = port.resting = lines;
-            std::fill(std::begin(port.changedAt), std::end(port.changedAt), now);
+            std::fill(port.changedAt.begin(), port.changedAt.end(), now);
             continue;
         }
-        for (int line = 0; line < InputLineCount; ++line) {
-            const std::uint8_t mask = InputLineMask(line);
+        for (const ModemLine line : InputLines) {
+            const std::uint8_t mask = line.Mask();
             const bool on = (lines & mask) != 0;
             if (on != ((port.last & mask) != 0)) {
                 ++(on ? port.leftOff : port.leftOn)[line];
@@ -175,9 +172,9 @@ Finding KeyFinder::Result() const
         if (port.Pressed())
             changed.push_back(&port);
         else
-            for (int line = 0; line < InputLineCount; ++line)
+            for (const ModemLine line : InputLines)
                 if (port.leftOn[line] || port.leftOff[line])
-                    stuck.push_back(port.name + " " + LineName(line));
+                    stuck.push_back(port.name + " " + line.Name());
     }
     if (finding.watched.empty()) {
         finding.kind = Finding::Kind::NothingToWatch;
@@ -188,9 +185,9 @@ Finding KeyFinder::Result() const
         finding.kind = Finding::Kind::SeveralPorts;
         for (const WatchedPort *port : changed) {
             std::string lines;
-            for (int line = 0; line < InputLineCount; ++line)
+            for (const ModemLine line : InputLines)
                 if (port->Presses(line))
-                    lines += std::string(lines.empty() ? "" : ", ") + LineName(line) + " " +
+                    lines += std::string(lines.empty() ? "" : ", ") + line.Name() + " " +
                              Plural(port->Presses(line), "time", "times");
             finding.changedPorts.push_back(port->name + " (" + lines + ")");
         }
@@ -203,7 +200,7 @@ Finding KeyFinder::Result() const
         finding.line = BusiestLine(port);
         finding.presses = port.Presses(finding.line);
         finding.opensWhenPressed = port.RestsOn(finding.line);
-        for (int line = 0; line < InputLineCount; ++line)
+        for (const ModemLine line : InputLines)
             if (line != finding.line && port.Presses(line))
                 finding.alsoChanged.push_back(line);
     }
@@ -226,28 +223,29 @@ void DescribeFound(const Finding &finding, std::vector<std::string> &text)
 {
     const std::string device = DeviceDescription(finding.friendlyName, finding.port);
     text.push_back("The key is on " + finding.port + (device.empty() ? "" : ", " + device) + ", line " +
-                   LineName(finding.line) + ", " +
+                   finding.line.Name() + ", " +
                    (finding.opensWhenPressed ? "opens when pressed" : "closes when pressed") + " (" +
                    Plural(finding.presses, "press", "presses") + " seen).");
     if (finding.usb.Known())
         text.push_back("The adapter is " + IdentityText(finding.usb) + ".");
-    if (finding.line == LineCts && !finding.opensWhenPressed) {
+    const bool onCts = finding.line == ModemLine::Cts;
+    if (onCts && !finding.opensWhenPressed) {
         text.push_back("That is the wiring the key library reads. io-ports.txt beside the comm-port io.dll "
                        "needs the line:");
     } else {
         text.push_back(std::string("The key library reads CTS closing; this key is ") +
-                       (finding.line != LineCts ? std::string("on ") + LineName(finding.line) : "") +
-                       (finding.line != LineCts && finding.opensWhenPressed ? " and " : "") +
+                       (!onCts ? std::string("on ") + finding.line.Name() : "") +
+                       (!onCts && finding.opensWhenPressed ? " and " : "") +
                        (finding.opensWhenPressed ? "normally closed" : "") +
                        ". The comm-port io.dll carries it with the line:");
     }
     text.push_back("  " + MapLineFor(finding));
     if (!finding.alsoChanged.empty()) {
         std::vector<std::string> names;
-        for (int line : finding.alsoChanged)
-            names.push_back(LineName(line));
+        for (const ModemLine line : finding.alsoChanged)
+            names.push_back(line.Name());
         text.push_back(JoinNames(names) + " changed too, less often: a key wired to two lines, or a line "
-                       "that picks up the other. " + LineName(finding.line) +
+                       "that picks up the other. " + finding.line.Name() +
                        " changed most; check the wiring if the key misbehaves.");
     }
 }

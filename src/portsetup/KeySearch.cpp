@@ -7,8 +7,6 @@
 
 namespace portsetup {
 
-using namespace uart; // the modem lines, by the names the UART model gives them
-
 KeySearch::KeySearch(commio::CommApi &api, const SearchLimits &limits, std::string hint, Print print)
     : finder_(api), presses_(limits.presses ? limits.presses : FindDefaultPresses),
       seconds_(limits.seconds > 0 ? limits.seconds : FindDefaultSeconds), hint_(std::move(hint)),
@@ -61,13 +59,13 @@ Finding KeySearch::End(const std::string &stopped)
 void KeySearch::PrintChanges()
 {
     const auto &ports = finder_.Ports();
-    shown_.resize(ports.size() * InputLineCount);
+    shown_.resize(ports.size());
     for (std::size_t p = 0; p < ports.size(); ++p)
-        for (int line = 0; line < InputLineCount; ++line) {
-            unsigned &shown = shown_[p * InputLineCount + static_cast<std::size_t>(line)];
+        for (const uart::ModemLine line : uart::InputLines) {
+            unsigned &shown = shown_[p][line];
             if (ports[p].Swings(line) != shown) {
                 shown = ports[p].Swings(line);
-                print_("  " + ports[p].name + " " + LineName(line) + " changed (" + std::to_string(shown) + ")");
+                print_("  " + ports[p].name + " " + line.Name() + " changed (" + std::to_string(shown) + ")");
             }
         }
 }

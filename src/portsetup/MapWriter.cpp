@@ -1,13 +1,12 @@
 #include "portsetup/MapWriter.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "commio/PortMap.h"
-#include "uart/ModemLines.h"
 
 namespace portsetup {
 
-using namespace uart; // the modem lines, by the names the UART model gives them
 namespace {
 
 bool ReadWhole(const std::string &path, std::string &text)
@@ -75,78 +74,68 @@ std::string ReadPortMapFile(const std::string &path, commio::PortMapResult &map)
 
 namespace {
 
-// The key's line as the map names it.
-commio::KeyLine MapKeyLine(int line)
-{
-    return line >= 0 && line < InputLineCount ? static_cast<commio::KeyLine>(InputLineMask(line))
-                                              : commio::KeyLine::Cts;
-}
-
-} // namespace
-
-// The map line for what was found, written by the map's own module. The
-// adapter's identity goes in, so that the io.dll finds it again when
-// Windows gives it another COM number: with its serial number where the
-// map can hold that, else by vendor and product ID alone.
-std::string MapLineFor(const Finding &finding)
+// The one form a finding takes on its way into the map.
+commio::PortMapping FoundMapping(const Finding &finding)
 {
     commio::PortMapping mapping;
     mapping.any = true;
     mapping.device = finding.port;
-    mapping.input = MapKeyLine(finding.line);
+    mapping.input = finding.line;
     mapping.invert = finding.opensWhenPressed;
     mapping.hasUsb = finding.usb.Known();
     mapping.usb = finding.usb;
-    if (mapping.hasUsb && !mapping.usb.serial.empty() &&
-        !commio::ParsePortMap(commio::FormatMapping(mapping)).error.empty())
+    if (!commio::FitsMapSerial(mapping.usb.serial))
         mapping.usb.serial.clear();
-    return commio::FormatMapping(mapping);
+    return mapping;
 }
 
-std::string PortMapText(const Finding &finding)
+// The whole file, around the mapping's line.
+std::string MapText(const Finding &finding, const std::string &mappingLine)
 {
     const std::string device = DeviceDescription(finding.friendlyName, finding.port);
     std::string text = "# Which COM port carries the serial key, written by zelbin-keytest --find --write-map.\n"
                        "# The file that was here before, if any, is io-ports.txt.bak.\n"
                        "#\n";
     text += Comment("The key: " + finding.port + (device.empty() ? "" : ", " + device) + ", line " +
-                    LineName(finding.line) + ", " + (finding.opensWhenPressed ? "opens" : "closes") +
-                    " when pressed.");
+                    finding.line.Name() + ", " + (finding.opensWhenPressed ? "opens" : "closes") + " when pressed.");
     if (finding.usb.Known())
         text += Comment("The adapter: " + IdentityText(finding.usb) + ".");
-    text += MapLineFor(finding) + "\n";
-    return text;
+    return text + mappingLine + "\n";
 }
 
-namespace {
-
 // Why the map at `path` is not the one meant: it doesn't read back as
-// `text`, or the port map reader refuses it or finds no key port in it.
-// Empty when it is.
-std::string ReadBackRefusal(const std::string &path, const std::string &text, const Finding &finding)
+// `text`, or the port map reader refuses it, or what the reader makes of it
+// is not the mapping `line` wrote, on the port found. Empty when it is.
+std::string ReadBackRefusal(const std::string &path, const std::string &text, const std::string &line,
+                            const std::string &port)
 {
     std::string readBack;
     if (!ReadWhole(path, readBack) || readBack != text)
         return path + " doesn't read back as written; the previous state is back";
     const commio::PortMapResult map = commio::ParsePortMap(readBack);
-    bool mapsThePort = false;
-    for (const commio::PortMapping &mapping : map.uarts)
-        mapsThePort = mapsThePort || (mapping.any && ComName(mapping.path) == finding.port);
-    if (map.error.empty() && mapsThePort)
+    const bool asWritten = std::any_of(map.uarts.begin(), map.uarts.end(), [&](const commio::PortMapping &m) {
+        return commio::FormatMapping(m) == line && ComName(m.path) == port;
+    });
+    if (map.error.empty() && asWritten)
         return {};
     return "the port map reader would refuse the new map (" +
-           (map.error.empty() ? std::string("it doesn't carry ") + finding.port
+           (map.error.empty() ? "it doesn't carry " + port
                               : "line " + std::to_string(map.errorLine) + ": " + map.error) +
-           "), so the previous state is back. The line was '" + MapLineFor(finding) + "'.";
+           "), so the previous state is back. The line was '" + line + "'.";
 }
 
 } // namespace
+
+std::string MapLineFor(const Finding &finding) { return commio::FormatMapping(FoundMapping(finding)); }
+
+std::string PortMapText(const Finding &finding) { return MapText(finding, MapLineFor(finding)); }
 
 MapWriteResult WritePortMapFile(const std::string &path, const Finding &finding)
 {
     MapWriteResult result;
     const std::string fresh = path + ".new", backup = path + ".bak", older = path + ".bak.old";
-    const std::string text = PortMapText(finding);
+    const std::string line = MapLineFor(finding);
+    const std::string text = MapText(finding, line);
     if (!WriteWhole(fresh, text)) {
         std::remove(fresh.c_str());
         result.message = "can't write " + fresh + ": is the folder read-only, or the disk full?";
@@ -189,7 +178,7 @@ MapWriteResult WritePortMapFile(const std::string &path, const Finding &finding)
         return result;
     }
 
-    result.message = ReadBackRefusal(path, text, finding);
+    result.message = ReadBackRefusal(path, text, line, finding.port);
     if (!result.message.empty()) {
         undo();
         return result;

@@ -8,6 +8,7 @@
 #include "commio/WindowsErrors.h"
 #include "portsetup/OpenFailure.h"
 #include "library/PortChoice.h"
+#include "uart/ModemLines.h"
 
 namespace portsetup {
 std::string ComName(std::string_view name)
@@ -127,6 +128,12 @@ std::string AccessText(PortAccess access, std::uint32_t error)
 
 namespace {
 
+// "DSR (pin 6)".
+std::string Pinned(uart::ModemLine line)
+{
+    return std::string(line.Name()) + " (pin " + std::to_string(line.Pin()) + ")";
+}
+
 // Where in `ports` the port a mapping names is; ports.size() for none.
 std::size_t IndexOfMapped(const std::vector<PortInfo> &ports, const commio::PortMapping &mapping)
 {
@@ -153,7 +160,7 @@ void MarkMappedPorts(std::vector<PortInfo> &ports, const commio::PortMapResult &
         const std::size_t at = IndexOfMapped(ports, mapping);
         if (at < ports.size() && !ports[at].mapLine) {
             ports[at].mapLine = mapping.line;
-            ports[at].mapReadsCts = mapping.input == commio::KeyLine::Cts;
+            ports[at].mapReadsCts = mapping.input == uart::ModemLine::Cts;
         }
     }
 }
@@ -227,11 +234,12 @@ const PortInfo *PortOfMapping(const std::vector<PortInfo> &ports, const commio::
 std::string NoCtsWarning(const std::vector<PortInfo> &ports, const commio::PortMapping &mapping)
 {
     const PortInfo *port = PortOfMapping(ports, mapping);
-    if (!port || !ReportsNoCts(*port) || mapping.input != commio::KeyLine::Cts)
+    if (!port || !ReportsNoCts(*port) || mapping.input != uart::ModemLine::Cts)
         return {};
     return "io-ports.txt line " + std::to_string(mapping.line) + " reads the key on CTS of " + port->name +
            ", a CDC-class adapter (Windows' usbser driver), which reports no CTS: a key on CTS is never seen "
-           "there. Wire the key to DSR (pin 6) or DCD (pin 1), and add line=DSR (or line=DCD) to that line.";
+           "there. Wire the key to " + Pinned(uart::ModemLine::Dsr) + " or " + Pinned(uart::ModemLine::Dcd) +
+           ", and add line=DSR (or line=DCD) to that line.";
 }
 
 std::string FriendlyNameOf(const std::vector<PortInfo> &ports, const std::string &name)

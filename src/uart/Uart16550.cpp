@@ -26,11 +26,6 @@ Uart16550 Uart16550::PowerOn(std::uint16_t base)
     return uart;
 }
 
-bool Uart16550::Decodes(std::uint16_t port) const
-{
-    return static_cast<std::uint16_t>(port - base) < RegisterCount;
-}
-
 std::uint8_t Uart16550::LineLevels() const
 {
     if ((mcr & MCR_LOOP) == 0)
@@ -89,8 +84,7 @@ void Uart16550::Write(std::uint8_t offset, std::uint8_t value)
     const bool dlab = (lcr & LCR_DLAB) != 0;
     switch (offset & 7) {
     case RBR_THR_DLL:
-        if (dlab) dll = value;
-        else ++txCount;
+        if (dlab) dll = value; // else a byte sent, and dropped
         break;
     case IER_DLM:
         if (dlab) dlm = value;

@@ -146,39 +146,37 @@ std::uint32_t EventsOf(std::uint8_t before, std::uint8_t after, ComDevices::Even
 {
     const auto changed = static_cast<std::uint8_t>(before ^ after);
     std::uint32_t events = 0;
-    if (changed & commio::ModemCts)
-        events |= commio::EventCts;
-    if (changed & commio::ModemDsr)
-        events |= commio::EventDsr;
-    if (changed & commio::ModemDcd)
-        events |= commio::EventRlsd;
-    // A 16550 latches RI's trailing edge only (TERI); Wine compares levels.
-    if ((changed & commio::ModemRing) &&
-        (rule == ComDevices::EventRule::CompareWithStart || (before & commio::ModemRing)))
-        events |= commio::EventRing;
+    for (const uart::ModemLine line : uart::InputLines) {
+        if (!(changed & line.Mask()))
+            continue;
+        // A 16550 latches RI's trailing edge only (TERI); Wine compares levels.
+        if (line == uart::ModemLine::Ri && rule == ComDevices::EventRule::History && (after & line.Mask()))
+            continue;
+        events |= line.Event();
+    }
     return events;
 }
 
 std::string EventNames(std::uint32_t events)
 {
     std::string names;
-    const std::pair<std::uint32_t, const char *> known[] = {
-        {commio::EventCts, "CTS"}, {commio::EventDsr, "DSR"}, {commio::EventRlsd, "RLSD"}, {commio::EventRing, "RING"}};
-    for (const auto &[bit, name] : known)
-        if (events & bit)
+    const std::pair<uart::ModemLine, const char *> known[] = {{uart::ModemLine::Cts, "CTS"},
+        {uart::ModemLine::Dsr, "DSR"}, {uart::ModemLine::Dcd, "RLSD"}, {uart::ModemLine::Ri, "RING"}};
+    for (const auto &[line, name] : known)
+        if (events & line.Event())
             names += (names.empty() ? "" : " ") + std::string(name);
     return names.empty() ? "none" : names;
 }
 
 } // namespace
 
-void ComDevices::SetInput(const std::string &name, std::uint8_t line, bool level)
+void ComDevices::SetInput(const std::string &name, uart::ModemLine line, bool level)
 {
     Device *device = Find(name);
-    if (!device)
+    if (!device || !line.IsInput())
         return;
     const std::uint8_t before = device->inputs;
-    device->inputs = static_cast<std::uint8_t>(level ? before | line : before & ~line);
+    device->inputs = static_cast<std::uint8_t>(level ? before | line.Mask() : before & ~line.Mask());
     if (device->inputs == before || !device->present)
         return;
     for (auto &entry : handles_)
@@ -234,7 +232,7 @@ void ComDevices::Look(const std::string &name)
             Sample(entry.second, *device);
 }
 
-void ComDevices::Schedule(const std::string &name, std::int64_t atUs, std::uint8_t line, bool level)
+void ComDevices::Schedule(const std::string &name, std::int64_t atUs, uart::ModemLine line, bool level)
 {
     schedule_.push_back(Scheduled{atUs, scheduled_++, name, line, level});
     std::push_heap(schedule_.begin(), schedule_.end(), [](const Scheduled &a, const Scheduled &b) {
@@ -291,7 +289,7 @@ void ComDevices::SetOutputs(const std::string &name, Device &device, bool dtr, b
     if (recordOutputs_)
         outputs_.push_back(OutputChange{nowUs_, name, dtr, rts});
     if (dtrChanged && device.dsrFollowsDtr)
-        SetInput(name, commio::ModemDsr, dtr);
+        SetInput(name, uart::ModemLine::Dsr, dtr);
 }
 
 void ComDevices::Complete(Wait &wait, std::uint32_t events, std::uint32_t error)

@@ -1,4 +1,5 @@
 #include "sim/KeyScript.h"
+#include "sim/SimUart.h"
 
 #include <algorithm>
 #include <cctype>
@@ -94,7 +95,7 @@ std::size_t KeyScriptPlayer::Advance(std::uint64_t elapsedMs, Uart16550 &uart)
 {
     std::size_t played = 0;
     for (; next_ < events_.size() && events_[next_].atMs <= elapsedMs; ++next_, ++played)
-        uart.SetCts(events_[next_].down);
+        SetCts(uart, events_[next_].down);
     return played;
 }
 

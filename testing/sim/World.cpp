@@ -1,4 +1,5 @@
 #include "sim/World.h"
+#include "sim/SimUart.h"
 
 #include <cctype>
 #include <cstdio>
@@ -59,7 +60,7 @@ void Machine::PowerOn(Machine &machine)
 Uart16550 *Machine::UartAt(std::uint16_t port)
 {
     for (int i = 0; i < uartCount && i < MaxUarts; ++i)
-        if (uarts[i].Decodes(port))
+        if (Decodes(uarts[i], port))
             return &uarts[i];
     return nullptr;
 }

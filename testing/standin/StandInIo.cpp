@@ -11,6 +11,7 @@
 
 #include "sim/KeyScript.h"
 #include "sim/ScriptedKey.h"
+#include "sim/SimUart.h"
 #include "sim/World.h"
 
 namespace {
@@ -134,7 +135,7 @@ BYTE WINAPI SimSetKey(WORD port, BYTE down)
     uart::Uart16550 *uart = UartFor(port);
     if (!uart)
         return 0;
-    uart->SetCts(down != 0);
+    sim::SetCts(*uart, down != 0);
     return 1;
 }
 

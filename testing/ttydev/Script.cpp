@@ -1,25 +1,16 @@
 #include "ttydev/Script.h"
 
 #include <algorithm>
-#include <cctype>
 #include <random>
+
+#include "commio/PortMap.h"
 
 namespace ttydev {
 
 unsigned ComNumber(const std::string &name)
 {
-    if (name.size() < 4 || name.size() > 6)
-        return 0;
-    for (std::size_t i = 0; i < 3; ++i)
-        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i])
-            return 0;
-    unsigned number = 0;
-    for (std::size_t i = 3; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i])) || (i == 3 && name[i] == '0'))
-            return 0;
-        number = number * 10 + static_cast<unsigned>(name[i] - '0');
-    }
-    return number <= 256 ? number : 0;
+    // The name is also its link in the prefix: no \\.\ path.
+    return name.find('\\') == std::string::npos ? commio::ComNumber(name) : 0;
 }
 
 bool ParseDeviceScript(const std::string &text, DeviceScript &script, std::string &error)

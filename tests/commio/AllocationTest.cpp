@@ -12,7 +12,7 @@ TEST_F(CommIoTest, PollsAndTogglesAllocateNothing)
     devices.SetRecording(false); // the simulator's record allocates; the core must not
     const long before = testsupport::AllocationCount();
     for (int i = 0; i < 1000; ++i) {
-        devices.SetInput("COM5", commio::ModemCts, i % 7 == 0);
+        devices.SetInput("COM5", uart::ModemLine::Cts, i % 7 == 0);
         if (io.IsDriverInstalled())
             io.GetPortBit(0x3FE, 4);
         if (i % 100 == 0)

@@ -14,13 +14,9 @@
 
 using Calls = std::vector<std::string>;
 
-// The modem status register of the UART at 3F8h, and the input lines by
-// their bits there.
+// The modem status register of the UART at 3F8h, and the modem lines.
 constexpr std::uint16_t kMsr = 0x3FE;
-using commio::ModemCts;
-using commio::ModemDcd;
-using commio::ModemDsr;
-using commio::ModemRing;
+using uart::ModemLine;
 
 // One register access from the host, at an offset from 3F8h.
 struct IoAccess {

@@ -30,7 +30,7 @@ protected:
         EXPECT_EQ(devices.BadCloses(), 0u);
     }
     static commio::CommIo &io() { return TheCommIo(); }
-    void Key(bool down) { devices.SetInput("COM5", commio::ModemCts, down); }
+    void Key(bool down) { devices.SetInput("COM5", uart::ModemLine::Cts, down); }
     // Polls `n` times; the presses reported, and one modem status call each.
     int Polls(int n)
     {

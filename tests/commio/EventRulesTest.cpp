@@ -40,18 +40,18 @@ TEST_P(EventRules, TellWhatTheDriverWould)
     commio::CommWait *wait = nullptr;
     std::string notes;
     for (const char *step = GetParam().steps; *step; ++step) {
-        const auto line = [&](std::uint8_t bit, bool level) { devices.SetInput("COM5", bit, level); };
+        const auto line = [&](uart::ModemLine which, bool level) { devices.SetInput("COM5", which, level); };
         switch (*step) {
-        case 'm': devices.WatchLines(handle, wait, commio::EventCts); break;
-        case 'M': devices.WatchLines(handle, wait, commio::EventCts | commio::EventDsr); break;
-        case 'n': devices.WatchLines(handle, wait, commio::EventRing); break;
+        case 'm': devices.WatchLines(handle, wait, uart::ModemLine::Cts.Event()); break;
+        case 'M': devices.WatchLines(handle, wait, uart::ModemLine::Cts.Event() | uart::ModemLine::Dsr.Event()); break;
+        case 'n': devices.WatchLines(handle, wait, uart::ModemLine::Ri.Event()); break;
         case 'w': ASSERT_EQ(devices.StartWait(handle, *wait), 0u); break;
-        case 'C': line(commio::ModemCts, true); break;
-        case 'c': line(commio::ModemCts, false); break;
-        case 'D': line(commio::ModemDsr, true); break;
-        case 'd': line(commio::ModemDsr, false); break;
-        case 'R': line(commio::ModemRing, true); break;
-        case 'r': line(commio::ModemRing, false); break;
+        case 'C': line(uart::ModemLine::Cts, true); break;
+        case 'c': line(uart::ModemLine::Cts, false); break;
+        case 'D': line(uart::ModemLine::Dsr, true); break;
+        case 'd': line(uart::ModemLine::Dsr, false); break;
+        case 'R': line(uart::ModemLine::Ri, true); break;
+        case 'r': line(uart::ModemLine::Ri, false); break;
         case 's': {
             std::uint8_t lines = 0;
             devices.ModemStatus(handle, lines);
@@ -62,9 +62,9 @@ TEST_P(EventRules, TellWhatTheDriverWould)
         case 'x': {
             ASSERT_EQ(devices.WaitResult(handle, *wait), 0u) << "at step " << step - GetParam().steps;
             std::string told;
-            if (wait->events & commio::EventCts) told += 'C';
-            if (wait->events & commio::EventDsr) told += 'D';
-            if (wait->events & commio::EventRing) told += 'R';
+            if (wait->events & uart::ModemLine::Cts.Event()) told += 'C';
+            if (wait->events & uart::ModemLine::Dsr.Event()) told += 'D';
+            if (wait->events & uart::ModemLine::Ri.Event()) told += 'R';
             notes += told.empty() ? "0" : told;
             break;
         }
@@ -118,19 +118,19 @@ TEST(EventRulesReads, StaleReadsAnswerWhatTheWaitLastSawAndSlowOnesTakeTheirTime
     commio::DeviceHandle handle = nullptr;
     ASSERT_EQ(devices.Open("COM5", handle), 0u);
     commio::CommWait *wait = nullptr;
-    devices.WatchLines(handle, wait, commio::EventCts);
+    devices.WatchLines(handle, wait, uart::ModemLine::Cts.Event());
     devices.StartWait(handle, *wait);
     std::uint8_t lines = 0xFF;
-    devices.SetInput("COM5", commio::ModemCts, true);
+    devices.SetInput("COM5", uart::ModemLine::Cts, true);
     devices.ModemStatus(handle, lines);
     EXPECT_EQ(lines, 0) << "not yet looked at";
     devices.Advance(1);
     devices.ModemStatus(handle, lines);
-    EXPECT_EQ(lines, commio::ModemCts);
+    EXPECT_EQ(lines, uart::ModemLine::Cts.Mask());
 
     device.staleReads = false;
     device.readUs = 2000;
-    devices.Schedule("COM5", devices.NowUs() + 1500, commio::ModemCts, false);
+    devices.Schedule("COM5", devices.NowUs() + 1500, uart::ModemLine::Cts, false);
     const std::int64_t before = devices.NowUs();
     devices.ModemStatus(handle, lines);
     EXPECT_EQ(devices.NowUs() - before, 2000);

@@ -171,9 +171,9 @@ const StoryCase kReads[] = {
      Calls(3, "GetCommModemStatus(c1) -> 00"), kHeld},
     {"PollsKeepTheLevelsTheNextReadComparesWith",
      [](Story &s) {
-         s.devices.SetInput("COM5", commio::ModemCts, true);
+         s.devices.SetInput("COM5", uart::ModemLine::Cts, true);
          EXPECT_EQ(s.io.GetPortBit(0x3FE, 4), 1);
-         s.devices.SetInput("COM5", commio::ModemCts, false);
+         s.devices.SetInput("COM5", uart::ModemLine::Cts, false);
          EXPECT_EQ(s.io.GetPortBit(0x3FE, 4), 0); // the short way
          EXPECT_EQ(s.io.PortIn(0x3FE), 0x00);
      },

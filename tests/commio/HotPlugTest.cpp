@@ -16,9 +16,9 @@ protected:
     int Tap()
     {
         int presses = 0;
-        devices.SetInput("COM5", commio::ModemCts, true);
+        devices.SetInput("COM5", uart::ModemLine::Cts, true);
         presses += Poll() == 1;
-        devices.SetInput("COM5", commio::ModemCts, false);
+        devices.SetInput("COM5", uart::ModemLine::Cts, false);
         presses += Poll() == 1;
         return presses;
     }
@@ -125,7 +125,7 @@ TEST_F(HotPlug, AnotherAdapterThatRefusesTheFormatIsStillClaimed)
                               "SetCommState(c2, dtr off, rts off)", "SetCommState(c2, 2400 8O1, dtr off, rts off) fails 87",
                               "EscapeCommFunction(c2, SETRTS)"}));
     EXPECT_STREQ(io.Status(), "COM5 for any UART: held, 2400 baud refused by SetCommState (error 87)");
-    devices.SetInput("COM5", commio::ModemCts, true);
+    devices.SetInput("COM5", uart::ModemLine::Cts, true);
     EXPECT_EQ(Poll(), 1);
 }
 

@@ -64,18 +64,21 @@ const ActivityName kActivities[] = {
 struct KeyLine {
     const char *name;
     const char *map;
-    std::uint8_t line;
+    uart::ModemLine line;
 };
 const KeyLine kKeyLines[] = {
-    {"CTS", "any = COM5", commio::ModemCts},
-    {"DSR", "any = COM5 line=DSR", commio::ModemDsr},
-    {"RI", "any = COM5 line=RI", commio::ModemRing},
+    {"CTS", "any = COM5", uart::ModemLine::Cts},
+    {"DSR", "any = COM5 line=DSR", uart::ModemLine::Dsr},
+    {"RI", "any = COM5 line=RI", uart::ModemLine::Ri},
 };
 
 constexpr std::uint32_t kPolls[] = {1, 10, 50, 100, 500};
 
 // `preferred`, or CTS where the key is on it.
-std::uint8_t Other(std::uint8_t preferred, std::uint8_t key) { return preferred != key ? preferred : commio::ModemCts; }
+uart::ModemLine Other(uart::ModemLine preferred, uart::ModemLine key)
+{
+    return preferred != key ? preferred : uart::ModemLine::Cts;
+}
 
 struct Totals {
     std::uint32_t presses = 0, reported = 0, merged = 0, lost = 0, invented = 0, unseen = 0;
@@ -145,7 +148,7 @@ ttydev::Verdict RunOne(const Behaviour &b, Activity activity, const KeyLine &key
         return low + static_cast<std::int64_t>(random() % static_cast<std::uint64_t>(high - low + 1));
     };
     if (activity == Activity::PulsesBeforeEdges) {
-        const std::uint8_t line = Other(commio::ModemDsr, key.line);
+        const uart::ModemLine line = Other(uart::ModemLine::Dsr, key.line);
         for (const ttydev::Change &change : changes) {
             const std::int64_t fall = change.atNs / 1000 - between(0, 6000);
             const std::int64_t rise = fall - between(500, 3000);
@@ -154,7 +157,7 @@ ttydev::Verdict RunOne(const Behaviour &b, Activity activity, const KeyLine &key
         }
     } else if (activity == Activity::RingingRi || activity == Activity::FlappingDcd) {
         const bool ring = activity == Activity::RingingRi;
-        const std::uint8_t line = Other(ring ? commio::ModemRing : commio::ModemDcd, key.line);
+        const uart::ModemLine line = Other(ring ? uart::ModemLine::Ri : uart::ModemLine::Dcd, key.line);
         bool level = false;
         for (std::int64_t t = between(0, 20000); t < endUs;) {
             level = !level;
@@ -232,7 +235,7 @@ TEST_P(Soak, EachPressOnceWhateverTheOtherLinesDo)
     for (const ActivityName &a : kActivities) {
         Totals row;
         for (const KeyLine &key : kKeyLines) {
-            if (a.activity == Activity::DsrFollowsDtr && key.line == commio::ModemDsr)
+            if (a.activity == Activity::DsrFollowsDtr && key.line == uart::ModemLine::Dsr)
                 continue; // a key on DSR and DSR looped back from DTR can't both be
             for (const std::uint32_t pollMs : kPolls) {
                 const std::uint32_t seed = base + 7919u * ++run;

@@ -12,7 +12,7 @@
 
 namespace {
 
-using commio::KeyLine;
+using uart::ModemLine;
 using commio::ParsePortMap;
 using commio::PortMapping;
 
@@ -189,9 +189,9 @@ INSTANTIATE_TEST_SUITE_P(Table, BadMap, ::testing::ValuesIn(kBad),
 // The wiring and identity of a mapping, for comparing: "DSR invert 20 usb=0403:6001:A1B2C3 \\.\COM5".
 std::string Options(const PortMapping &m)
 {
-    const char *line = m.input == KeyLine::Cts   ? "CTS"
-                       : m.input == KeyLine::Dsr ? "DSR"
-                       : m.input == KeyLine::Dcd ? "DCD"
+    const char *line = m.input == ModemLine::Cts   ? "CTS"
+                       : m.input == ModemLine::Dsr ? "DSR"
+                       : m.input == ModemLine::Dcd ? "DCD"
                                                  : "RI";
     std::string out = std::string(line) + (m.invert ? " invert " : " ") + std::to_string(m.debounceMs);
     if (m.hasUsb)
@@ -320,7 +320,7 @@ TEST(FormatMapping, WritesOnlyWhatDiffersFromTheDefaults)
     EXPECT_EQ(commio::FormatMapping(m), "any = COM5");
     m.any = false;
     m.base = 0x2F8;
-    m.input = KeyLine::Dsr;
+    m.input = ModemLine::Dsr;
     m.invert = true;
     m.debounceMs = 20;
     m.hasUsb = true;

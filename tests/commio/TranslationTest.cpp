@@ -102,7 +102,7 @@ TEST_F(CommIoTest, BitReadsAreOneCallAndKeepTheDeltasOfTheRegister)
         {true, 0, 1}, {true, 4, 1}, {false, 4, 0}, {true, 4, 1}, {true, 0, 0},
     };
     for (const Step &step : steps) {
-        devices.SetInput("COM5", commio::ModemCts, step.cts);
+        devices.SetInput("COM5", uart::ModemLine::Cts, step.cts);
         EXPECT_EQ(io.GetPortBit(0x3FE, step.bit), step.answer) << step.cts << " bit " << int(step.bit);
     }
     EXPECT_EQ(devices.ModemStatusCalls(), std::size(steps));
@@ -112,11 +112,11 @@ TEST_F(CommIoTest, BitReadsAreOneCallAndKeepTheDeltasOfTheRegister)
 TEST_F(CommIoTest, LoopbackAnswersFromTheModemControlWithoutTheDevice)
 {
     Claimed();
-    devices.SetInput("COM5", commio::ModemCts, true);
+    devices.SetInput("COM5", uart::ModemLine::Cts, true);
     EXPECT_EQ(io.GetPortBit(0x3FE, 4), 1);
     EXPECT_EQ(io.GetPortBit(0x3FE, 4), 1); // the poll's short way
     EXPECT_EQ(Taken(), Calls(2, "GetCommModemStatus(c1) -> 10"));
-    devices.SetInput("COM5", commio::ModemCts, false);
+    devices.SetInput("COM5", uart::ModemLine::Cts, false);
     io.PortOut(0x3FC, 0x10);
     EXPECT_EQ(io.GetPortBit(0x3FE, 4), 0);
     EXPECT_EQ(io.PortIn(0x3FE), 0x00);

@@ -32,8 +32,8 @@ protected:
         TheCommIo().Release();
         EXPECT_EQ(devices.HandlesHeld(), 0u);
     }
-    void Pressed() { devices.SetInput("COM5", commio::ModemDsr, false); }
-    void Released() { devices.SetInput("COM5", commio::ModemDsr, true); }
+    void Pressed() { devices.SetInput("COM5", uart::ModemLine::Dsr, false); }
+    void Released() { devices.SetInput("COM5", uart::ModemLine::Dsr, true); }
     // Polls every `interval` ms for `ms`; the presses reported.
     int PollFor(std::uint32_t ms, std::uint32_t interval = 5)
     {

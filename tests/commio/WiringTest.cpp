@@ -35,16 +35,17 @@ TEST_P(InputLine, ReadsAsCtsWithItsDeltaOtherBitsAsTheyAre)
 }
 
 const LineCase kLines[] = {
-    {"PlainCts", "any = COM5", ModemCts, 0x11},
-    {"CtsNamed", "any = COM5 line=CTS", ModemCts, 0x11},
-    {"Dsr", "any = COM5 line=DSR", ModemDsr, 0x20 | 0x10 | 0x02 | 0x01},
-    {"DsrHidesTheRealCts", "any = COM5 line=DSR", ModemCts, 0x00},
-    {"Dcd", "any = COM5 line=DCD", ModemDcd, 0x80 | 0x10 | 0x08 | 0x01},
-    {"Ri", "any = COM5 line=RI", ModemRing, 0x40 | 0x10 | 0x01},
+    {"PlainCts", "any = COM5", ModemLine::Cts.Mask(), 0x11},
+    {"CtsNamed", "any = COM5 line=CTS", ModemLine::Cts.Mask(), 0x11},
+    {"Dsr", "any = COM5 line=DSR", ModemLine::Dsr.Mask(), 0x20 | 0x10 | 0x02 | 0x01},
+    {"DsrHidesTheRealCts", "any = COM5 line=DSR", ModemLine::Cts.Mask(), 0x00},
+    {"Dcd", "any = COM5 line=DCD", ModemLine::Dcd.Mask(), 0x80 | 0x10 | 0x08 | 0x01},
+    {"Ri", "any = COM5 line=RI", ModemLine::Ri.Mask(), 0x40 | 0x10 | 0x01},
     {"AllLinesOnDcd", "any = COM5 line=DCD", 0xF0, 0xF0 | 0x08 | 0x02 | 0x01},
-    {"InvertedCtsOpens", "any = COM5 invert", ModemCts, 0x01},
-    {"InvertedDsrOpens", "any = COM5 line=DSR invert", ModemDsr, 0x20 | 0x02 | 0x01},
-    {"InvertedDsrOthersOnly", "any = COM5 line=DSR invert", ModemCts | ModemDcd, 0x80 | 0x10 | 0x08},
+    {"InvertedCtsOpens", "any = COM5 invert", ModemLine::Cts.Mask(), 0x01},
+    {"InvertedDsrOpens", "any = COM5 line=DSR invert", ModemLine::Dsr.Mask(), 0x20 | 0x02 | 0x01},
+    {"InvertedDsrOthersOnly", "any = COM5 line=DSR invert", ModemLine::Cts.Mask() | ModemLine::Dcd.Mask(),
+     0x80 | 0x10 | 0x08},
 };
 INSTANTIATE_TEST_SUITE_P(Table, InputLine, ::testing::ValuesIn(kLines),
                          [](const auto &row) { return std::string(row.param.name); });
@@ -59,7 +60,7 @@ struct Edge {
 struct BounceCase {
     const char *name;
     const char *map;
-    std::uint8_t line;
+    ModemLine line;
     std::vector<Edge> edges;
     int presses;            // rising edges of the CTS bit polled every ms, as the library counts
     std::uint32_t firstAt;  // when the first was seen
@@ -100,16 +101,16 @@ const std::vector<Edge> kBouncingPressLow = {{0, true},    {100, false}, {103, t
                                              {112, false}, {300, true},  {302, false}, {305, true}};
 
 const BounceCase kBounces[] = {
-    {"BouncingPressIsOnePress", "any = COM5 debounce=20", ModemCts, kBouncingPress, 1, 100},
-    {"WithoutDebounceItIsFour", "any = COM5", ModemCts, kBouncingPress, 4, 100},
-    {"DoublePressTwoDebouncesApartIsTwo", "any = COM5 debounce=20", ModemCts,
+    {"BouncingPressIsOnePress", "any = COM5 debounce=20", ModemLine::Cts, kBouncingPress, 1, 100},
+    {"WithoutDebounceItIsFour", "any = COM5", ModemLine::Cts, kBouncingPress, 4, 100},
+    {"DoublePressTwoDebouncesApartIsTwo", "any = COM5 debounce=20", ModemLine::Cts,
      {{100, true}, {120, false}, {140, true}, {160, false}}, 2, 100},
-    {"SecondPressWithinTheHoldIsLateNotLost", "any = COM5 debounce=20", ModemCts,
+    {"SecondPressWithinTheHoldIsLateNotLost", "any = COM5 debounce=20", ModemLine::Cts,
      {{100, true}, {105, false}, {130, true}, {200, false}}, 2, 100},
-    {"TapShorterThanTheHoldIsOnePress", "any = COM5 debounce=50", ModemCts, {{100, true}, {104, false}}, 1, 100},
-    {"LongestHold", "any = COM5 debounce=250", ModemCts,
+    {"TapShorterThanTheHoldIsOnePress", "any = COM5 debounce=50", ModemLine::Cts, {{100, true}, {104, false}}, 1, 100},
+    {"LongestHold", "any = COM5 debounce=250", ModemLine::Cts,
      {{100, true}, {200, false}, {300, true}, {349, false}, {352, true}, {600, false}, {850, true}}, 2, 100},
-    {"DsrInvertedBouncingPress", "any = COM5 line=DSR invert debounce=20", ModemDsr, kBouncingPressLow, 1, 100},
+    {"DsrInvertedBouncingPress", "any = COM5 line=DSR invert debounce=20", ModemLine::Dsr, kBouncingPressLow, 1, 100},
 };
 INSTANTIATE_TEST_SUITE_P(Table, Debounce, ::testing::ValuesIn(kBounces),
                          [](const auto &row) { return std::string(row.param.name); });
@@ -121,10 +122,10 @@ TEST_F(CommIoTest, DebouncedDeltaBitIsSetOncePerShownChange)
     Claimed("any = COM5 debounce=20");
     LibrarySetUp(0x3F8);
     io.PortIn(kMsr);
-    devices.SetInput("COM5", ModemCts, true);
+    devices.SetInput("COM5", ModemLine::Cts, true);
     EXPECT_EQ(io.PortIn(kMsr), 0x11);
     devices.Advance(3);
-    devices.SetInput("COM5", ModemCts, false);
+    devices.SetInput("COM5", ModemLine::Cts, false);
     EXPECT_EQ(io.GetPortBit(kMsr, 4), 1);
     devices.Advance(3);
     EXPECT_EQ(io.PortIn(kMsr), 0x10); // held off: no change, no delta
@@ -140,7 +141,7 @@ TEST_F(CommIoTest, WiredPollsAllocateNothingAndCallTheDeviceOnce)
     const std::uint64_t calls = devices.ModemStatusCalls();
     const long before = testsupport::AllocationCount();
     for (int i = 0; i < 1000; ++i) {
-        devices.SetInput("COM5", ModemDsr, i % 7 == 0);
+        devices.SetInput("COM5", ModemLine::Dsr, i % 7 == 0);
         devices.Advance(1);
         if (io.IsDriverInstalled())
             io.GetPortBit(kMsr, 4);
@@ -188,7 +189,7 @@ TEST_F(Adapter, RenumberedByWindowsIsFoundOnItsNewPort)
     EXPECT_FALSE(devices.Find("COM5")->held);
     EXPECT_TRUE(devices.Find("COM9")->rts); // the library's set-up carried to the new port
     EXPECT_EQ(devices.Find("COM9")->settings.BaudRate, 2400u);
-    devices.SetInput("COM9", ModemCts, true);
+    devices.SetInput("COM9", ModemLine::Cts, true);
     EXPECT_TRUE(Poll());
 }
 
@@ -277,7 +278,11 @@ std::ostream &operator<<(std::ostream &os, const Hold &h) { return os << h.name;
 // A key on CTS, the CTS bit as shown; the clock the simulated devices'.
 class Wiring : public ::testing::Test {
 protected:
-    int Key(bool down) { return (wiring.Apply(down ? commio::ModemCts : 0, clock) & commio::ModemCts) ? 1 : 0; }
+    int Key(bool down)
+    {
+        constexpr std::uint8_t cts = uart::ModemLine::Cts.Mask();
+        return (wiring.Apply(down ? cts : 0, clock) & cts) ? 1 : 0;
+    }
 
     sim::ComDevices devices;
     CountingApi clock{devices};

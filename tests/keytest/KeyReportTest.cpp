@@ -15,9 +15,9 @@ namespace {
 LineLevels Levels(bool cts, bool rts, bool dtr)
 {
     LineLevels lines;
-    lines.on[LineCts] = cts;
-    lines.on[LineRts] = rts;
-    lines.on[LineDtr] = dtr;
+    lines[ModemLine::Cts] = cts;
+    lines[ModemLine::Rts] = rts;
+    lines[ModemLine::Dtr] = dtr;
     return lines;
 }
 
@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, LineHintCases, ::testing::Values(
 TEST(KeyReport, TheStatusLineFitsAConsoleLine)
 {
     LineLevels all;
-    for (bool &on : all.on)
+    for (bool &on : all)
         on = true;
     EXPECT_LE(FormatStatusLine(all, 999999u, "toggled off").size(), 79u);
     EXPECT_LE(FormatStatusLine(LineLevels{}, 999999u, "DTR held off").size(), 79u);

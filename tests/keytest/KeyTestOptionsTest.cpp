@@ -52,6 +52,24 @@ TEST_P(KeyTestCommandLine, AcceptsOrNamesTheProblem)
     }
 }
 
+// A switch takes no value, whatever is written after it: --write-map=no
+// must not write the map, nor --find=no search.
+TEST(KeyTestSwitches, TakeNoValue)
+{
+    const struct {
+        std::vector<std::string> before; // what makes the rest of the line valid
+        const char *name;
+    } switches[] = {{{}, "--help"}, {{}, "--ports"}, {{}, "--find"}, {{"--find"}, "--write-map"}};
+    for (const auto &each : switches) {
+        for (const char *value : {"=no", "=yes", "=", "=0", "=--find"}) {
+            std::vector<std::string> args = each.before;
+            args.push_back(each.name + std::string(value));
+            KeyTestOptions options;
+            EXPECT_EQ(ParseKeyTestOptions(args, options), each.name + std::string(" takes no value")) << args.back();
+        }
+    }
+}
+
 const std::string SecondsNeed = "--seconds needs a number of seconds above 0 and at most 1000000, in digits with an "
                                 "optional fraction (30, 0.5)";
 const std::string OwnPorts = " opens the ports itself: it takes no parameter text, --dtr, --log or --vcd";

@@ -24,7 +24,7 @@ inline std::vector<keytest::KeyEvent> Feed(keytest::KeyAnalysis &analysis, const
     std::vector<keytest::KeyEvent> events;
     for (const Poll &poll : polls) {
         keytest::LineLevels lines;
-        lines.on[keytest::LineCts] = poll.cts;
+        lines[keytest::ModemLine::Cts] = poll.cts;
         if (timing)
             timing->Poll(poll.ms / 1000.0);
         for (const keytest::KeyEvent &e : analysis.Poll(poll.ms / 1000.0, poll.pressed, lines))

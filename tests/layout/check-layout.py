@@ -9,9 +9,12 @@
   io.dll's device interface and build on it, not the other way round;
 - io.dll's interface is declared once, in include/IoDll.h, and the
   comm-port io.dll's status export in its own header, include/CommPortIo.h;
-- the tool components stand in layers, each including only from those
-  below it: the UART model, the comm-port io.dll, the port set-up, the key
-  tester (src/uart, src/commio, src/portsetup, src/keytest);
+- the shipped components stand in layers, each including and linking
+  only the components it builds on (LAYERS): the key library on its
+  platform binding alone (src/library, src/platform); the tools on the
+  UART model, the comm-port io.dll, the port set-up and option reading
+  (src/uart, src/commio, src/portsetup, src/cmdline), and of the key
+  library on its port choice alone, never on the library itself;
 - no CMake file adds a folder to a target's include path by an absolute or
   climbing path: each target names its own include folder, and gets the
   others' by linking them.
@@ -21,8 +24,10 @@ against its own folder and every include folder CMake gives any target.
 The graph comes from CMake's file API (a codemodel-v2 reply in BUILD_DIR).
 
 Usage: check-layout.py SOURCE_DIR BUILD_DIR [--self-test]
-With --self-test, an include of the simulator is planted in a copy of a
-shipped file first, and the check must find it.
+With --self-test, includes that break the rules are planted in a copy of
+the tree (the simulator in the comm-port io.dll; a layer above from the
+port set-up, the platform binding and the key library), and the check must
+find each.
 Prints 'N passed, N failed'."""
 
 import glob
@@ -121,27 +126,50 @@ def check_includes(root, dirs, build, problems):
                 problems.append('%s includes "%s" from outside the shipped folders' % (where, included))
 
 
-# Lowest first: a file of one may include the headers of those before it,
-# never of those after it.
-LAYERS = ("src/uart", "src/commio", "src/portsetup", "src/keytest")
+# Each shipped component, and the components it builds on: its files may
+# include their headers and its targets link their targets, never those of
+# any other component. The public headers (include/) and the stack guard
+# (src/hardening) are below them all.
+LAYERS = {
+    "src/platform": (),
+    "src/library": ("src/platform",),
+    "src/uart": (),
+    "src/cmdline": (),
+    "src/commio": ("src/uart",),
+    "src/portsetup": ("src/uart", "src/commio", "src/library"),
+    "src/keytest": ("src/uart", "src/commio", "src/portsetup", "src/library", "src/cmdline"),
+}
+# Of the key library, the tools include its port choice alone (the four
+# standard ports and the rule for a base, which the DLL uses the same way).
+ONLY = {"src/library": "src/library/include/library/PortChoice.h"}
+
+
+def rel_path(path, root):
+    return os.path.relpath(os.path.realpath(path), os.path.realpath(root)).replace(os.sep, "/")
 
 
 def layer_of(path, root):
-    rel = os.path.relpath(os.path.realpath(path), os.path.realpath(root)).replace(os.sep, "/")
-    for n, layer in enumerate(LAYERS):
+    rel = rel_path(path, root)
+    for layer in LAYERS:
         if rel == layer or rel.startswith(layer + "/"):
-            return n
+            return layer
     return None
 
 
 def check_layers(root, dirs, problems):
-    """No tool component includes a header of one above it."""
-    for n, layer in enumerate(LAYERS):
+    """No shipped component includes a header of one it doesn't build on."""
+    for layer, below in LAYERS.items():
         for path, included, found in includes_of(os.path.join(root, layer), dirs):
-            above = layer_of(found[0], root) if found else None
-            if above is not None and above > n:
-                problems.append('%s includes "%s" from %s, above it' % (
-                    os.path.relpath(path, root), included, LAYERS[above]))
+            other = layer_of(found[0], root) if found else None
+            where = os.path.relpath(path, root)
+            if other is None or other == layer:
+                continue
+            if other not in below:
+                problems.append('%s includes "%s" from %s, which %s does not build on' % (
+                    where, included, other, layer))
+            elif other in ONLY and rel_path(found[0], root) != ONLY[other]:
+                problems.append('%s includes "%s" from %s, which it builds on for %s alone' % (
+                    where, included, other, ONLY[other]))
 
 
 def check_graph(root, targets, problems):
@@ -182,6 +210,18 @@ def check_graph(root, targets, problems):
             return  # a target this build doesn't make (the DLLs on the host)
         if dep not in [d["name"] for d in closure(by_name[name])]:
             problems.append("%s does not build on %s" % (name, dep))
+
+    # The same layers in the target graph: a target in a component depends
+    # on no target of a component that one doesn't build on.
+    for target in targets.values():
+        layer = layer_of(folder(target), root)
+        if layer is None:
+            continue
+        for dep in closure(target):
+            other = layer_of(folder(dep), root)
+            if other is not None and other != layer and other not in LAYERS[layer]:
+                problems.append("%s (%s) depends on %s (%s), which it does not build on" % (
+                    target["name"], layer, dep["name"], other))
 
     for name in ("commio_core", "zelbin_keytest_core", "zelbin_sim"):
         needs(name, "zelbin_uart")
@@ -277,14 +317,23 @@ def main():
             found = [p for p in run(temp, build, moved, {}) if "sim/World.h" in p and "test-only" in p]
             check("an include of the simulator planted in the comm-port io.dll is found", [] if found else
                   ["the planted include passed"])
-            upward = os.path.join(temp, "src", "portsetup", "KeySearch.cpp")
-            with open(upward) as f:
-                text = f.read()
-            with open(upward, "w") as f:
-                f.write('#include "keytest/KeyTestOptions.h"\n' + text)
-            found = [p for p in run(temp, build, moved, {}) if "KeyTestOptions.h" in p and "above it" in p]
-            check("an include of the key tester planted in the port set-up is found", [] if found else
-                  ["the planted include passed"])
+            for planted_in, include, what in (
+                    ("src/portsetup/KeySearch.cpp", "keytest/KeyTestOptions.h", "the key tester in the port set-up"),
+                    ("src/platform/include/platform/Platform.h", "library/Zelbin_SerialCore.h",
+                     "the key library in its platform binding"),
+                    ("src/library/Zelbin_Serial.cpp", "commio/PortMap.h", "the comm-port io.dll in the key library"),
+                    ("src/portsetup/PortList.cpp", "library/Zelbin_SerialCore.h",
+                     "the key library's core in the port set-up")):
+                planted = os.path.join(temp, planted_in)
+                with open(planted) as f:
+                    text = f.read()
+                with open(planted, "w") as f:
+                    f.write('#include "%s"\n' % include + text)
+                found = [p for p in run(temp, build, moved, {})
+                         if p.startswith(planted_in + " includes") and include in p]
+                check("an include of %s is found" % what, [] if found else ["the planted include passed"])
+                with open(planted, "w") as f:
+                    f.write(text)
 
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0

@@ -4,6 +4,7 @@
 
 #include "Zelbin_Serial.h"
 #include "library/Zelbin_SerialCore.h"
+#include "sim/SimUart.h"
 #include "sim/World.h"
 
 namespace {
@@ -31,7 +32,7 @@ public:
     void SetDriverInstalled(bool present) override { world().SetDriverInstalled(present); }
     void SetBitSetValue(std::uint16_t value) override { world().SetBitSetValue(value); }
     void SetDriverValue(std::uint8_t value) override { world().SetDriverValue(value); }
-    void SetCts(std::uint16_t base, bool level) override { world().UartAt(base)->SetCts(level); }
+    void SetCts(std::uint16_t base, bool level) override { sim::SetCts(*world().UartAt(base), level); }
     std::uint8_t Mcr(std::uint16_t base) override { return world().UartAt(base)->mcr; }
     void SetDeviceExists(const char *name, bool exists) override { world().SetDeviceExists(name, exists); }
     int HandlesHeld() override { return static_cast<int>(world().HandlesHeld()); }

@@ -21,14 +21,10 @@ namespace {
 using portsetup::Finding;
 using portsetup::KeyFinder;
 using portsetup::PortInfo;
-using uart::InputLineCount;
-using uart::LineCts;
-using uart::LineDcd;
-using uart::LineDsr;
-using uart::LineRi;
+using uart::InputLines;
+using uart::ModemLine;
 
-constexpr std::uint8_t LineBit[InputLineCount] = {commio::ModemCts, commio::ModemDsr, commio::ModemDcd,
-                                                commio::ModemRing};
+constexpr ModemLine Cts = ModemLine::Cts, Dsr = ModemLine::Dsr, Dcd = ModemLine::Dcd, Ri = ModemLine::Ri;
 
 // Simulated ports under the finder, read every 10 ms as the tester reads
 // them. The clock starts wherever a test puts it.
@@ -51,7 +47,7 @@ struct Bench {
         finder.emplace(api);
         finder->Open(listed);
     }
-    void Set(const char *port, int line, bool on) { devices.SetInput(port, LineBit[line], on); }
+    void Set(const char *port, ModemLine line, bool on) { devices.SetInput(port, line, on); }
     void Wait(std::uint32_t ms)
     {
         for (std::uint32_t waited = 0; waited < ms; waited += 10) {
@@ -59,17 +55,17 @@ struct Bench {
             devices.Advance(10);
         }
     }
-    // Presses on `port`, each held 80 ms with 120 ms between: line i takes
-    // part in the first counts[i] of them. A key that opens when pressed
-    // rests on.
+    // Presses on `port`, each held 80 ms with 120 ms between: status line
+    // i takes part in the first counts[i] of them. A key that opens when
+    // pressed rests on.
     void Press(const char *port, std::vector<unsigned> counts, bool restsOn = false)
     {
-        counts.resize(InputLineCount);
+        counts.resize(std::size(InputLines));
         for (unsigned i = 0; i < *std::max_element(counts.begin(), counts.end()); ++i) {
             for (int on : {1, 0}) {
-                for (int line = 0; line < InputLineCount; ++line)
-                    if (counts[static_cast<std::size_t>(line)] > i)
-                        Set(port, line, (on != 0) != restsOn);
+                for (std::size_t line = 0; line < std::size(InputLines); ++line)
+                    if (counts[line] > i)
+                        Set(port, InputLines[line], (on != 0) != restsOn);
                 Wait(on ? 80 : 120);
             }
         }
@@ -77,10 +73,10 @@ struct Bench {
     Finding Result() const { return finder->Result(); }
 };
 
-std::vector<unsigned> Only(int line, unsigned presses)
+std::vector<unsigned> Only(ModemLine line, unsigned presses)
 {
-    std::vector<unsigned> counts(InputLineCount);
-    counts[static_cast<std::size_t>(line)] = presses;
+    std::vector<unsigned> counts(std::size(InputLines));
+    counts.at(line.Index()) = presses;
     return counts;
 }
 
@@ -91,19 +87,19 @@ const portsetup::UsbIdentity Adapter{0x1A86, 0x7523, "A50285BI"};
 TEST(FinderLines, NamesEachLineAndPolarityAndTheMapLineThatCarriesIt)
 {
     const struct {
-        int line;
+        ModemLine line;
         bool opens;
         const char *said;
         const char *mapLine;
     } cases[] = {
-        {LineCts, false, "line CTS, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI"},
-        {LineCts, true, "line CTS, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI invert"},
-        {LineDsr, false, "line DSR, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DSR"},
-        {LineDsr, true, "line DSR, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DSR invert"},
-        {LineDcd, false, "line DCD, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DCD"},
-        {LineDcd, true, "line DCD, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DCD invert"},
-        {LineRi, false, "line RI, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=RI"},
-        {LineRi, true, "line RI, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=RI invert"},
+        {Cts, false, "line CTS, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI"},
+        {Cts, true, "line CTS, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI invert"},
+        {Dsr, false, "line DSR, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DSR"},
+        {Dsr, true, "line DSR, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DSR invert"},
+        {Dcd, false, "line DCD, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DCD"},
+        {Dcd, true, "line DCD, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=DCD invert"},
+        {Ri, false, "line RI, closes when pressed", "any = COM5 usb=1A86:7523:A50285BI line=RI"},
+        {Ri, true, "line RI, opens when pressed", "any = COM5 usb=1A86:7523:A50285BI line=RI invert"},
     };
     for (const std::uint32_t start : {0u, 0xFFFFFFFFu - 900}) {
         for (const auto &c : cases) {
@@ -137,14 +133,14 @@ TEST(FinderLines, TheLineThatChangedMostWinsAndATieGoesToTheEarlierLine)
 {
     const struct {
         std::vector<unsigned> counts; // presses per line: CTS, DSR, DCD, RI
-        int line;
-        std::vector<int> also;
+        ModemLine line;
+        std::vector<ModemLine> also;
     } cases[] = {
-        {{3, 3, 0, 0}, LineCts, {LineDsr}},
-        {{0, 3, 3, 3}, LineDsr, {LineDcd, LineRi}},
-        {{0, 0, 3, 3}, LineDcd, {LineRi}},
-        {{2, 0, 0, 3}, LineRi, {LineCts}},
-        {{1, 3, 2, 0}, LineDsr, {LineCts, LineDcd}},
+        {{3, 3, 0, 0}, Cts, {Dsr}},
+        {{0, 3, 3, 3}, Dsr, {Dcd, Ri}},
+        {{0, 0, 3, 3}, Dcd, {Ri}},
+        {{2, 0, 0, 3}, Ri, {Cts}},
+        {{1, 3, 2, 0}, Dsr, {Cts, Dcd}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.counts));
@@ -178,7 +174,7 @@ TEST(FinderTiming, SettlesAndEndsOnTheMillisecondWhereverTheClockStands)
         EXPECT_FALSE(port.settled);
         // A passive key's line follows RTS a moment after the claim.
         bench.devices.Advance(40);
-        bench.Set("COM5", LineDsr, true);
+        bench.Set("COM5", Dsr, true);
         finder.Poll(1);
         bench.devices.Advance(KeyFinder::SettleMs - 41);
         finder.Poll(1);
@@ -186,14 +182,14 @@ TEST(FinderTiming, SettlesAndEndsOnTheMillisecondWhereverTheClockStands)
         bench.devices.Advance(1);
         finder.Poll(1);
         EXPECT_TRUE(port.settled);
-        EXPECT_TRUE(port.RestsOn(LineDsr));
-        EXPECT_FALSE(port.RestsOn(LineCts));
+        EXPECT_TRUE(port.RestsOn(Dsr));
+        EXPECT_FALSE(port.RestsOn(Cts));
         EXPECT_FALSE(port.Changed()) << "the rise before settling is no change";
 
-        bench.Set("COM5", LineRi, true);
+        bench.Set("COM5", Ri, true);
         bench.devices.Advance(10);
         EXPECT_FALSE(finder.Poll(1));
-        bench.Set("COM5", LineRi, false);
+        bench.Set("COM5", Ri, false);
         bench.devices.Advance(80);
         EXPECT_FALSE(finder.Poll(1)); // released: the last change
         bench.devices.Advance(KeyFinder::QuietMs / 2);
@@ -203,15 +199,15 @@ TEST(FinderTiming, SettlesAndEndsOnTheMillisecondWhereverTheClockStands)
         bench.devices.Advance(1);
         EXPECT_TRUE(finder.Poll(1));
         EXPECT_TRUE(port.Changed());
-        EXPECT_EQ(port.Presses(LineRi), 1u);
-        EXPECT_EQ(port.Presses(LineDsr), 0u);
+        EXPECT_EQ(port.Presses(Ri), 1u);
+        EXPECT_EQ(port.Presses(Dsr), 0u);
         // Pressed again and held: while the other lines rest, the key's
         // line is still pressed, not at rest.
-        bench.Set("COM5", LineRi, true);
+        bench.Set("COM5", Ri, true);
         bench.devices.Advance(KeyFinder::QuietMs / 2);
         finder.Poll(1);
-        EXPECT_FALSE(port.RestsOn(LineRi));
-        EXPECT_EQ(port.Presses(LineRi), 2u);
+        EXPECT_FALSE(port.RestsOn(Ri));
+        EXPECT_EQ(port.Presses(Ri), 2u);
     }
 }
 
@@ -233,7 +229,7 @@ TEST(FinderPorts, NamesWhyEachPortWasNotSearched)
     bench.Open();
     EXPECT_EQ(bench.finder->Watching(), 1u);
     bench.Wait(200);
-    bench.Press("COM5", Only(LineCts, 3));
+    bench.Press("COM5", Only(Cts, 3));
     bench.Wait(1000);
     const Finding finding = bench.Result();
     EXPECT_EQ(finding.kind, Finding::Kind::Found);
@@ -269,7 +265,7 @@ TEST_P(FinderResult, SaysWhichPortsAndLinesChanged)
     Bench bench;
     bench.Plug("COM1");
     bench.Plug("COM5");
-    bench.Set("COM1", LineRi, true);
+    bench.Set("COM1", Ri, true);
     bench.Open();
     bench.Wait(200);
     GetParam().script(bench);
@@ -287,24 +283,24 @@ INSTANTIATE_TEST_SUITE_P(Cases, FinderResult, ::testing::Values(
     ResultCase{"SeveralPorts",
         [](Bench &b) {
             b.Press("COM5", {3, 1});
-            b.Press("COM1", Only(LineRi, 1), true);
+            b.Press("COM1", Only(Ri, 1), true);
         },
         Finding::Kind::SeveralPorts, {"COM1 (RI 1 time)", "COM5 (CTS 3 times, DSR 1 time)"}, {}, {"COM1", "COM5"},
         "Lines changed on more than one port: COM1 (RI 1 time) and COM5 (CTS 3 times, DSR 1 time)."},
     ResultCase{"LinesThatWentAndStayed",
         [](Bench &b) {
-            b.Set("COM1", LineRi, false);
-            b.Set("COM5", LineDsr, true);
-            b.Set("COM5", LineDcd, true);
+            b.Set("COM1", Ri, false);
+            b.Set("COM5", Dsr, true);
+            b.Set("COM5", Dcd, true);
         },
         Finding::Kind::NoPress, {}, {"COM1 RI", "COM5 DSR", "COM5 DCD"}, {"COM1", "COM5"},
         "A line changed and didn't change back: COM1 RI, COM5 DSR and COM5 DCD."},
     // Lines that went and stayed are no presses, on the key's port or another.
     ResultCase{"AKeyBesideLinesThatStayed",
         [](Bench &b) {
-            b.Set("COM1", LineDcd, true);
-            b.Set("COM5", LineDsr, true);
-            b.Press("COM5", Only(LineCts, 3));
+            b.Set("COM1", Dcd, true);
+            b.Set("COM5", Dsr, true);
+            b.Press("COM5", Only(Cts, 3));
         },
         Finding::Kind::Found, {}, {}, {"COM1", "COM5"},
         "The key is on COM5, USB Serial Port, line CTS, closes when pressed (3 presses seen)."},
@@ -316,19 +312,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, FinderResult, ::testing::Values(
         Finding::Kind::NoneChanged, {}, {}, {"COM1", "COM5"}, "No line changed on COM1 and COM5."}),
     [](const ::testing::TestParamInfo<ResultCase> &param) { return std::string(param.param.name); });
 
-constexpr std::uint8_t Cts = commio::ModemCts, Dsr = commio::ModemDsr, Dcd = commio::ModemDcd;
-
 // A line's level from a time on.
 struct LineEvent {
     std::uint32_t at;
     const char *port;
-    std::uint8_t line;
+    ModemLine line;
     bool level;
 };
 
 // `count` presses of `line` on `port`, `every` ms apart, each held `held`
 // ms, from `from`; `restOn` for a key that opens the line when pressed.
-std::vector<LineEvent> Presses(const char *port, std::uint8_t line, int count, bool restOn = false,
+std::vector<LineEvent> Presses(const char *port, ModemLine line, int count, bool restOn = false,
                                std::uint32_t from = 300, std::uint32_t every = 200, std::uint32_t held = 80)
 {
     std::vector<LineEvent> events;
@@ -355,7 +349,7 @@ struct FinderCase {
     const char *vanishes;                // unplugged at 500 ms, or null
     Finding::Kind kind;
     const char *port;                    // Found: where
-    int line;
+    ModemLine line;
     bool opens;
     const char *mapLine;                 // Found: the line for io-ports.txt
     std::vector<std::string> skipped, lost;
@@ -452,59 +446,59 @@ const std::vector<std::string> None;
 
 INSTANTIATE_TEST_SUITE_P(Cases, Finder, ::testing::Values(
     FinderCase{"the key on COM5 CTS", {"COM1", "COM3", "COM5"}, Presses("COM5", Cts, 3), nullptr, nullptr,
-        nullptr, Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5", None, None, true},
+        nullptr, Finding::Kind::Found, "COM5", Cts, false, "any = COM5", None, None, true},
     FinderCase{"the key on DSR", {"COM1", "COM5"}, Presses("COM5", Dsr, 3), nullptr, nullptr, nullptr,
-        Finding::Kind::Found, "COM5", uart::LineDsr, false, "any = COM5 line=DSR", None, None, true},
+        Finding::Kind::Found, "COM5", Dsr, false, "any = COM5 line=DSR", None, None, true},
     // On at rest, off while pressed: a normally closed key.
     FinderCase{"an inverted key", {"COM5"}, std::vector<LineEvent>{{0, "COM5", Cts, true}} +
         Presses("COM5", Cts, 3, true), nullptr, nullptr, nullptr,
-        Finding::Kind::Found, "COM5", uart::LineCts, true, "any = COM5 invert", None, None, true},
+        Finding::Kind::Found, "COM5", Cts, true, "any = COM5 invert", None, None, true},
     FinderCase{"an inverted key on DCD", {"COM2"}, std::vector<LineEvent>{{0, "COM2", Dcd, true}} +
         Presses("COM2", Dcd, 3, true), nullptr, nullptr, nullptr,
-        Finding::Kind::Found, "COM2", uart::LineDcd, true, "any = COM2 line=DCD invert", None, None, true},
+        Finding::Kind::Found, "COM2", Dcd, true, "any = COM2 line=DCD invert", None, None, true},
     // A line that is on from the start and stays on is no key.
     FinderCase{"a line on throughout beside the key", {"COM5"}, std::vector<LineEvent>{{0, "COM5", Dsr, true}} +
         Presses("COM5", Cts, 3), nullptr, nullptr, nullptr,
-        Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5", None, None, true},
+        Finding::Kind::Found, "COM5", Cts, false, "any = COM5", None, None, true},
     FinderCase{"two ports changing", {"COM3", "COM5"}, Presses("COM5", Cts, 3) + Presses("COM3", Dsr, 1, false, 350),
-        nullptr, nullptr, nullptr, Finding::Kind::SeveralPorts, "", 0, false, "", None, None, true},
+        nullptr, nullptr, nullptr, Finding::Kind::SeveralPorts, "", Cts, false, "", None, None, true},
     FinderCase{"none changing", {"COM1", "COM5"}, {}, nullptr, nullptr, nullptr,
-        Finding::Kind::NoneChanged, "", 0, false, "", None, None, false},
+        Finding::Kind::NoneChanged, "", Cts, false, "", None, None, false},
     FinderCase{"a port held by another program", {"COM3", "COM5"}, Presses("COM5", Cts, 3), "COM3", nullptr,
-        nullptr, Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5",
+        nullptr, Finding::Kind::Found, "COM5", Cts, false, "any = COM5",
         {"COM3: held by another program"}, None, true},
     FinderCase{"a port that is no serial port", {"COM1", "COM5"}, Presses("COM5", Cts, 3), nullptr, "COM1",
-        nullptr, Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5",
+        nullptr, Finding::Kind::Found, "COM5", Cts, false, "any = COM5",
         {"COM1: not a serial port (error 1 at its settings)"}, None, true},
     FinderCase{"a port that vanishes mid-search", {"COM5", "COM7"}, Presses("COM5", Cts, 3), nullptr, nullptr,
-        "COM7", Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5", None,
+        "COM7", Finding::Kind::Found, "COM5", Cts, false, "any = COM5", None,
         {"COM7: stopped answering during the search (error 22): unplugged?"}, true},
     // Unplugged at the second press: what was seen before still names it.
     FinderCase{"the key's own port vanishes at the second press", {"COM5"}, Presses("COM5", Cts, 2), nullptr,
-        nullptr, "COM5", Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5", None,
+        nullptr, "COM5", Finding::Kind::Found, "COM5", Cts, false, "any = COM5", None,
         {"COM5: stopped answering during the search (error 22): unplugged?"}, false, 1},
     // Held down as the search begins, let go at 150 ms, then pressed: the
     // level the line holds longer is its level at rest, not the first one.
     FinderCase{"a key held down as the search begins", {"COM5"},
         std::vector<LineEvent>{{0, "COM5", Dsr, true}, {150, "COM5", Dsr, false}} + Presses("COM5", Dsr, 3, false, 400),
-        nullptr, nullptr, nullptr, Finding::Kind::Found, "COM5", uart::LineDsr, false, "any = COM5 line=DSR", None,
+        nullptr, nullptr, nullptr, Finding::Kind::Found, "COM5", Dsr, false, "any = COM5 line=DSR", None,
         None, true},
     FinderCase{"a normally closed key held open as the search begins", {"COM5"},
         std::vector<LineEvent>{{150, "COM5", Cts, true}} + Presses("COM5", Cts, 3, true, 400), nullptr, nullptr,
-        nullptr, Finding::Kind::Found, "COM5", uart::LineCts, true, "any = COM5 invert", None, None, true},
+        nullptr, Finding::Kind::Found, "COM5", Cts, true, "any = COM5 invert", None, None, true},
     // Presses held longer than the pauses between them: the key still rests
     // released before the first and after the last.
     FinderCase{"long presses with short pauses", {"COM5"}, Presses("COM5", Dsr, 3, false, 300, 1500, 1000), nullptr,
-        nullptr, nullptr, Finding::Kind::Found, "COM5", uart::LineDsr, false, "any = COM5 line=DSR", None, None,
+        nullptr, nullptr, Finding::Kind::Found, "COM5", Dsr, false, "any = COM5 line=DSR", None, None,
         true},
     // Pressed once more before the search had ended: four presses.
     FinderCase{"a fourth press before the end", {"COM5"}, Presses("COM5", Cts, 4, false, 300, 600, 300), nullptr,
-        nullptr, nullptr, Finding::Kind::Found, "COM5", uart::LineCts, false, "any = COM5", None, None, true, 4},
+        nullptr, nullptr, Finding::Kind::Found, "COM5", Cts, false, "any = COM5", None, None, true, 4},
     // Pressed and held to the end: a line that went and stayed is no press.
     FinderCase{"a key pressed and held to the end", {"COM5"}, std::vector<LineEvent>{{500, "COM5", Dsr, true}},
-        nullptr, nullptr, nullptr, Finding::Kind::NoPress, "", 0, false, "", None, None, false},
+        nullptr, nullptr, nullptr, Finding::Kind::NoPress, "", Cts, false, "", None, None, false},
     FinderCase{"every port held", {"COM3"}, Presses("COM3", Cts, 3), "COM3", nullptr, nullptr,
-        Finding::Kind::NothingToWatch, "", 0, false, "", {"COM3: held by another program"}, None, false}));
+        Finding::Kind::NothingToWatch, "", Cts, false, "", {"COM3: held by another program"}, None, false}));
 
 TEST(FinderSettling, TakesTheLevelAtRestOnlyOnceThePortHasSettled)
 {
@@ -531,7 +525,7 @@ TEST(FinderSettling, TakesTheLevelAtRestOnlyOnceThePortHasSettled)
     devices.Advance(portsetup::KeyFinder::QuietMs);
     EXPECT_TRUE(finder.Poll(1));
     const Finding finding = finder.Result();
-    EXPECT_EQ(finding.line, uart::LineDsr);
+    EXPECT_EQ(finding.line, Dsr);
     EXPECT_TRUE(finding.opensWhenPressed);
     finder.CloseAll();
     finder.CloseAll();
@@ -577,20 +571,20 @@ Finding With(Finding f, void (*change)(Finding &))
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FindingAdvice, ::testing::Values(
-    AdviceCase{"CTS closing", FoundOnCom5(LineCts, false),
+    AdviceCase{"CTS closing", FoundOnCom5(Cts, false),
         "The key is on COM5, USB Serial Port, line CTS, closes when pressed (3 presses seen).\n"
         "That is the wiring the key library reads. io-ports.txt beside the comm-port io.dll needs the line:\n"
         "  any = COM5\n"},
-    AdviceCase{"DSR closing", FoundOnCom5(LineDsr, false),
+    AdviceCase{"DSR closing", FoundOnCom5(Dsr, false),
         "The key is on COM5, USB Serial Port, line DSR, closes when pressed (3 presses seen).\n"
         "The key library reads CTS closing; this key is on DSR. The comm-port io.dll carries it with the line:\n"
         "  any = COM5 line=DSR\n"},
-    AdviceCase{"normally closed on RI", FoundOnCom5(LineRi, true),
+    AdviceCase{"normally closed on RI", FoundOnCom5(Ri, true),
         "The key is on COM5, USB Serial Port, line RI, opens when pressed (3 presses seen).\n"
         "The key library reads CTS closing; this key is on RI and normally closed. The comm-port io.dll carries it "
         "with the line:\n"
         "  any = COM5 line=RI invert\n"},
-    AdviceCase{"two lines of one port", FoundOnCom5(LineCts, false, 3, "USB Serial Port (COM5)", {LineDsr, LineDcd}),
+    AdviceCase{"two lines of one port", FoundOnCom5(Cts, false, 3, "USB Serial Port (COM5)", {Dsr, Dcd}),
         "The key is on COM5, USB Serial Port, line CTS, closes when pressed (3 presses seen).\n"
         "That is the wiring the key library reads. io-ports.txt beside the comm-port io.dll needs the line:\n"
         "  any = COM5\n"
@@ -622,17 +616,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, FindingAdvice, ::testing::Values(
         "Not searched: COM3: held by another program.\n"
         "If the key could be on a port not searched, free that port and search again.\n"},
     AdviceCase{"CTS closing, an adapter Windows gives no name",
-        With(FoundOnCom5(LineCts, false, 1, ""), [](Finding &f) { f.usb = Adapter; }),
+        With(FoundOnCom5(Cts, false, 1, ""), [](Finding &f) { f.usb = Adapter; }),
         "The key is on COM5, line CTS, closes when pressed (1 press seen).\n"
         "The adapter is USB 1A86:7523, serial A50285BI.\n"
         "That is the wiring the key library reads. io-ports.txt beside the comm-port io.dll needs the line:\n"
         "  any = COM5 usb=1A86:7523:A50285BI\n"},
-    AdviceCase{"CTS opening", FoundOnCom5(LineCts, true, 2, ""),
+    AdviceCase{"CTS opening", FoundOnCom5(Cts, true, 2, ""),
         "The key is on COM5, line CTS, opens when pressed (2 presses seen).\n"
         "The key library reads CTS closing; this key is normally closed. The comm-port io.dll carries it with the "
         "line:\n"
         "  any = COM5 invert\n"},
-    AdviceCase{"DSR opening beside three other lines", FoundOnCom5(LineDsr, true, 3, "", {LineCts, LineDcd, LineRi}),
+    AdviceCase{"DSR opening beside three other lines", FoundOnCom5(Dsr, true, 3, "", {Cts, Dcd, Ri}),
         "The key is on COM5, line DSR, opens when pressed (3 presses seen).\n"
         "The key library reads CTS closing; this key is on DSR and normally closed. The comm-port io.dll carries it "
         "with the line:\n"
@@ -641,7 +635,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FindingAdvice, ::testing::Values(
         "changed most; check the wiring if the key misbehaves.\n"},
     // Found: the ports not searched are named, but the key is found.
     AdviceCase{"found, with ports skipped and lost",
-        With(FoundOnCom5(LineRi, false, 3, ""), [](Finding &f) {
+        With(FoundOnCom5(Ri, false, 3, ""), [](Finding &f) {
             f.skipped = {"COM3: held by another program"};
             f.lost = {"COM7: stopped answering during the search (error 22): unplugged?"};
         }),

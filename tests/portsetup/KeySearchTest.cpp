@@ -50,9 +50,9 @@ TEST(KeySearch, PrintsWhatTheConsoleAndTheWindowShow)
     for (; now <= 6000 && !over; now += 10) {
         for (std::uint32_t press = 500; press <= 1700; press += 600) {
             if (now == press)
-                run.devices.SetInput("COM5", commio::ModemDsr, true);
+                run.devices.SetInput("COM5", uart::ModemLine::Dsr, true);
             if (now == press + 200)
-                run.devices.SetInput("COM5", commio::ModemDsr, false);
+                run.devices.SetInput("COM5", uart::ModemLine::Dsr, false);
         }
         over = search.Poll(now);
         run.devices.Advance(10);

@@ -31,14 +31,14 @@ std::vector<std::string> Lines(const std::string &text)
     return lines;
 }
 
-Finding Found(int line, bool opens, const std::string &friendlyName = "USB Serial Port (COM5)")
+Finding Found(uart::ModemLine line, bool opens, const std::string &friendlyName = "USB Serial Port (COM5)")
 {
     return FoundOnCom5(line, opens, 3, friendlyName);
 }
 
 TEST(MapText, ItsCommentsSayThePolarityAndTheAdapter)
 {
-    Finding opens = Found(uart::LineDsr, true);
+    Finding opens = Found(uart::ModemLine::Dsr, true);
     opens.usb = {0x1A86, 0x7523, "A50285BI"};
     EXPECT_EQ(portsetup::PortMapText(opens),
               "# Which COM port carries the serial key, written by zelbin-keytest --find --write-map.\n"
@@ -47,7 +47,7 @@ TEST(MapText, ItsCommentsSayThePolarityAndTheAdapter)
               "# The key: COM5, USB Serial Port, line DSR, opens when pressed.\n"
               "# The adapter: USB 1A86:7523, serial A50285BI.\n"
               "any = COM5 usb=1A86:7523:A50285BI line=DSR invert\n");
-    const std::vector<std::string> closes = Lines(portsetup::PortMapText(Found(uart::LineCts, false, "")));
+    const std::vector<std::string> closes = Lines(portsetup::PortMapText(Found(uart::ModemLine::Cts, false, "")));
     ASSERT_EQ(closes.size(), 5u) << "no adapter line without an adapter";
     EXPECT_EQ(closes[3], "# The key: COM5, line CTS, closes when pressed.");
     EXPECT_EQ(closes[4], "any = COM5");
@@ -69,7 +69,7 @@ TEST(MapText, ACommentIsCutToTheLongestLineTheReaderTakesAndMaskedToAscii)
         {"a\x1F b~\x7F\xC3\xA9\t", before + "a? b~????" + after},
     };
     for (const auto &c : cases) {
-        const std::string text = portsetup::PortMapText(Found(uart::LineCts, false, c.device + " (COM5)"));
+        const std::string text = portsetup::PortMapText(Found(uart::ModemLine::Cts, false, c.device + " (COM5)"));
         const std::vector<std::string> lines = Lines(text);
         ASSERT_GE(lines.size(), 4u);
         EXPECT_EQ(lines[3], c.comment) << c.device.size();
@@ -134,7 +134,7 @@ protected:
 
 TEST_F(MapFile, AFreshMapIsReadBackByTheIoDllsParser)
 {
-    Finding finding = Found(uart::LineCts, false);
+    Finding finding = Found(uart::ModemLine::Cts, false);
     finding.usb = {0x1A86, 0x7523, "A50285BI"};
     const portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, finding);
     EXPECT_TRUE(result.done) << result.message;
@@ -160,7 +160,7 @@ TEST_F(MapFile, DeviceNamesInAnyLanguageStillGiveAMapTheParserReads)
     const std::string names[] = {"P\xC3\xA9riph\xC3\xA9rique s\xC3\xA9rie USB (COM5)",
                                  "Serieller USB-Anschlu\xDF (COM5)", std::string(300, 'x'), "tab\tand\rreturn"};
     for (const std::string &name : names) {
-        Finding finding = Found(uart::LineCts, false);
+        Finding finding = Found(uart::ModemLine::Cts, false);
         finding.friendlyName = name;
         finding.usb = {0x1A86, 0x7523, "\x01\xFF"};
         const portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, finding);
@@ -178,7 +178,7 @@ TEST_F(MapFile, AWiringOptionIsWrittenOnlyWhereTheParserTakesIt)
 {
     // The finding for a key on DSR needs an option on the line; the map is
     // left in place exactly when the io.dll's parser reads that line.
-    const Finding finding = Found(uart::LineDsr, true);
+    const Finding finding = Found(uart::ModemLine::Dsr, true);
     const bool parserTakesIt = commio::ParsePortMap(portsetup::MapLineFor(finding)).error.empty();
     const portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, finding);
     EXPECT_EQ(result.done, parserTakesIt) << result.message;
@@ -227,7 +227,7 @@ TEST_F(MapFile, AWriteKeepsTheMapBeforeItAsBak)
             Write(path_ + ".bak", c.backup);
         if (c.backupFolder)
             std::filesystem::create_directory(path_ + ".bak");
-        const portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, Found(uart::LineCts, true));
+        const portsetup::MapWriteResult result = portsetup::WritePortMapFile(path_, Found(uart::ModemLine::Cts, true));
         EXPECT_TRUE(result.done);
         EXPECT_EQ(result.keptBackup, c.map != nullptr);
         std::string message = c.message;
@@ -293,7 +293,7 @@ TEST_F(MapFile, AWriteThatCantGoThroughChangesNothing)
                     text.replace(at, token.size(), value);
             return text;
         };
-        Finding finding = Found(uart::LineCts, false);
+        Finding finding = Found(uart::ModemLine::Cts, false);
         finding.port = c.port;
         const portsetup::MapWriteResult result = portsetup::WritePortMapFile(spelt(c.path), finding);
         EXPECT_FALSE(result.done);

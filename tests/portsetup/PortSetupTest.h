@@ -21,8 +21,9 @@ inline portsetup::PortInfo UsbPort(const std::string &name, const portsetup::Usb
 
 // `friendlyName`: what Windows calls the adapter ("" where it says nothing);
 // `also`: other lines of the port that changed.
-inline portsetup::Finding FoundOnCom5(int line, bool opens, unsigned presses = 3,
-                                      std::string friendlyName = "USB Serial Port (COM5)", std::vector<int> also = {})
+inline portsetup::Finding FoundOnCom5(uart::ModemLine line, bool opens, unsigned presses = 3,
+                                      std::string friendlyName = "USB Serial Port (COM5)",
+                                      std::vector<uart::ModemLine> also = {})
 {
     portsetup::Finding f;
     f.kind = portsetup::Finding::Kind::Found;

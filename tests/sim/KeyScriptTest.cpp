@@ -5,6 +5,7 @@
 
 #include "SimTest.h"
 #include "sim/KeyScript.h"
+#include "sim/SimUart.h"
 
 namespace {
 
@@ -64,10 +65,10 @@ TEST(KeyScriptPlayer, PlaysEachEventOnceWhenItsTimeHasCome)
 
     EXPECT_EQ(player.Advance(99, uart), 0u);
     EXPECT_EQ(player.Advance(100, uart), 1u);
-    EXPECT_TRUE(uart.Cts());
+    EXPECT_TRUE(sim::LineOn(uart, uart::ModemLine::Cts));
     EXPECT_EQ(player.Advance(250, uart), 1u);
-    EXPECT_FALSE(uart.Cts());
-    uart.SetCts(true); // someone else presses; the script doesn't replay
+    EXPECT_FALSE(sim::LineOn(uart, uart::ModemLine::Cts));
+    sim::SetCts(uart, true); // someone else presses; the script doesn't replay
     EXPECT_EQ(player.Advance(250, uart), 0u);
     EXPECT_FALSE(player.Finished());
     EXPECT_EQ(player.Advance(10000, uart), 1u);

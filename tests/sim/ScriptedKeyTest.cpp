@@ -4,6 +4,7 @@
 
 #include "sim/KeyScript.h"
 #include "sim/ScriptedKey.h"
+#include "sim/SimUart.h"
 #include "sim/World.h"
 
 namespace {
@@ -18,16 +19,16 @@ TEST(ScriptedKey, PressesTheKeyOfThePortTheHostStartsOnEvenAtTimeZero)
     sim::ScriptedKey key(events);
 
     key.Advance(machine, 0); // the host's driver check: no UART chosen yet
-    EXPECT_FALSE(machine.UartAt(0x3F8)->Cts());
+    EXPECT_FALSE(sim::LineOn(*machine.UartAt(0x3F8), uart::ModemLine::Cts));
     key.NoteWrite(machine, 0x1234); // no UART there: still none chosen
     key.Advance(machine, 5);
-    EXPECT_FALSE(machine.UartAt(0x3F8)->Cts());
+    EXPECT_FALSE(sim::LineOn(*machine.UartAt(0x3F8), uart::ModemLine::Cts));
     key.NoteWrite(machine, 0x2FB); // COM2's line control register
     key.Advance(machine, 10);
-    EXPECT_TRUE(machine.UartAt(0x2F8)->Cts());
-    EXPECT_FALSE(machine.UartAt(0x3F8)->Cts());
+    EXPECT_TRUE(sim::LineOn(*machine.UartAt(0x2F8), uart::ModemLine::Cts));
+    EXPECT_FALSE(sim::LineOn(*machine.UartAt(0x3F8), uart::ModemLine::Cts));
     key.Advance(machine, 200);
-    EXPECT_FALSE(machine.UartAt(0x2F8)->Cts());
+    EXPECT_FALSE(sim::LineOn(*machine.UartAt(0x2F8), uart::ModemLine::Cts));
     EXPECT_TRUE(key.Finished());
 }
 

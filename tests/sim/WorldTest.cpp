@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/World.h"
+#include "sim/SimUart.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ TEST_F(WorldTest, OpensOnlyExistingDevicesWithOpenExisting)
 
 TEST_F(WorldTest, WithoutTheDriverWritesAreLostAndReadsAnswerZero)
 {
-    world.UartAt(0x3F8)->SetCts(true);
+    sim::SetCts(*world.UartAt(0x3F8), true);
     world.SetDriverInstalled(false);
     world.PortIo(Op::PortOut, 0x3FC, 0x0A);
     world.PortIo(Op::SetPortBit, 0x3FC, 0);

@@ -334,6 +334,11 @@ keytest --find --write-map --seconds 1 --io find/io.dll
     [ "$(cat find/io-ports.txt)" = "any = COM3 # by hand" ] && [ ! -e find/io-ports.txt.bak ]
 check "--find with no serial port says so, ends with status 5 and writes no map" $?
 
+keytest --find --write-map=no --seconds 1 --io find/io.dll
+[ $? -eq 2 ] && grep -q -- '--write-map takes no value' out.txt && ! grep -q '^Finding the key' out.txt &&
+    [ "$(cat find/io-ports.txt)" = "any = COM3 # by hand" ] && [ ! -e find/io-ports.txt.bak ]
+check "--write-map=no is a command-line mistake: status 2, no search and no map written" $?
+
 # The search and the port list over a port Wine's own serial driver serves:
 # COM7 is the scripted modem-line device, here an adapter of the CDC class,
 # which reports no CTS, with the key on DSR. A copy of the real tester sits

@@ -160,9 +160,9 @@ TEST(KeyWindowController, SearchGivesTheLibrariesBackAndOffersTheMapLine)
         for (std::uint32_t now = 0; now <= 7000 && !over && !(c.stopped && now == 2000); now += 10) {
             for (std::uint32_t press = 500; c.pressed && press <= 1700; press += 600) {
                 if (now == press)
-                    host.devices.SetInput("COM5", commio::ModemDsr, true);
+                    host.devices.SetInput("COM5", uart::ModemLine::Dsr, true);
                 if (now == press + 200)
-                    host.devices.SetInput("COM5", commio::ModemDsr, false);
+                    host.devices.SetInput("COM5", uart::ModemLine::Dsr, false);
             }
             over = controller.PollFind();
             host.devices.Advance(10);

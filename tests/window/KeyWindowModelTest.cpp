@@ -76,8 +76,8 @@ TEST_P(KeyWindowStrip, ShowsTheLinesAndPressesOfTheLastTenSeconds)
     WindowRun run;
     run.Go(c.steps);
     const double now = S(c.steps.back().ms);
-    EXPECT_EQ(run.model.Strip(LineCts, now), c.cts);
-    EXPECT_EQ(run.model.Strip(LineDtr, now), c.dtr);
+    EXPECT_EQ(run.model.Strip(ModemLine::Cts, now), c.cts);
+    EXPECT_EQ(run.model.Strip(ModemLine::Dtr, now), c.dtr);
     EXPECT_EQ(run.model.Marks(now), c.marks);
 }
 
@@ -155,29 +155,29 @@ TEST(KeyWindowModelTest, LampsFollowTheLinesAndShowThemAsTheStopLeavesThem)
 {
     WindowRun run;
     run.Go({{0, false, true, false}, {100, true, true, true}});
-    EXPECT_EQ(run.model.LampOf(LineCts), Lamp::On);
-    EXPECT_EQ(run.model.LampOf(LineDsr), Lamp::On);
-    EXPECT_EQ(run.model.LampOf(LineDcd), Lamp::Off);
-    EXPECT_EQ(run.model.LampOf(LineDtr), Lamp::On);
+    EXPECT_EQ(run.model.LampOf(ModemLine::Cts), Lamp::On);
+    EXPECT_EQ(run.model.LampOf(ModemLine::Dsr), Lamp::On);
+    EXPECT_EQ(run.model.LampOf(ModemLine::Dcd), Lamp::Off);
+    EXPECT_EQ(run.model.LampOf(ModemLine::Dtr), Lamp::On);
     EXPECT_EQ(run.model.PressText(), "Presses: 1");
     EXPECT_EQ(run.model.ToggledText(), "Toggled: on");
 
     run.target.now = {200, false, false, false};
     run.clock.ms = 200;
     run.test->Tick();
-    EXPECT_EQ(run.model.LampOf(LineCts), Lamp::Unknown) << "the driver is away";
+    EXPECT_EQ(run.model.LampOf(ModemLine::Cts), Lamp::Unknown) << "the driver is away";
 
     run.target.now = {300, false, true, false};
     run.clock.ms = 300;
     run.test->Tick();
-    EXPECT_EQ(run.model.LampOf(LineCts), Lamp::Off);
-    ASSERT_EQ(run.model.LampOf(LineDtr), Lamp::On) << "toggled on by the press";
+    EXPECT_EQ(run.model.LampOf(ModemLine::Cts), Lamp::Off);
+    ASSERT_EQ(run.model.LampOf(ModemLine::Dtr), Lamp::On) << "toggled on by the press";
     run.test->Stop();
     // The stop turned DTR off and read the lines once more: the lamps and
     // the status line show that, and agree with the log.
-    EXPECT_EQ(run.model.LampOf(LineDtr), Lamp::Off);
-    EXPECT_EQ(run.model.LampOf(LineDsr), Lamp::On);
-    EXPECT_EQ(run.model.LampOf(LineCts), Lamp::Off);
+    EXPECT_EQ(run.model.LampOf(ModemLine::Dtr), Lamp::Off);
+    EXPECT_EQ(run.model.LampOf(ModemLine::Dsr), Lamp::On);
+    EXPECT_EQ(run.model.LampOf(ModemLine::Cts), Lamp::Off);
     EXPECT_NE(run.model.StatusText().find("DTR off"), std::string::npos) << run.model.StatusText();
     const std::vector<std::string> &log = run.model.Log();
     EXPECT_NE(std::find(log.begin(), log.end(), "ZelbinSetToggled(0): DTR off before stopping"), log.end());
@@ -224,8 +224,8 @@ TEST(KeyWindowModelTest, ANewTestStartsFromNothingOfTheLast)
     run.clock.ms = 1100;
     run.test->Tick();
     EXPECT_EQ(run.model.Marks(S(1100)), std::vector<PressMark>{});
-    EXPECT_EQ(run.model.Strip(LineCts, S(1100)), Segs({{1000, 1100, Lo}}));
-    EXPECT_EQ(run.model.Strip(LineDtr, S(1100)), Segs({{1000, 1100, Lo}}));
+    EXPECT_EQ(run.model.Strip(ModemLine::Cts, S(1100)), Segs({{1000, 1100, Lo}}));
+    EXPECT_EQ(run.model.Strip(ModemLine::Dtr, S(1100)), Segs({{1000, 1100, Lo}}));
 }
 
 // Save is offered only for a test that read the lines: one the library

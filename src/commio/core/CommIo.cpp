@@ -22,8 +22,8 @@ void CommIo::Configure(const std::vector<PortMapping> &uarts)
         uart.map = map;
         uart.wiring.Configure(map);
         uart.wired = !PlainWiring(map);
-        uart.keySource = static_cast<std::uint8_t>(map.input);
-        uart.readEveryPoll = uart.keySource == ModemRing;
+        uart.keySource = map.input;
+        uart.readEveryPoll = uart.keySource == uart::ModemLine::Ri;
         if (!map.any)
             ++explicit_;
     }
@@ -119,7 +119,7 @@ void CommIo::NotOpened(Uart &uart, const char *call, std::uint32_t error)
 
 void CommIo::StartWatching(Uart &uart)
 {
-    uart.tracker.Start(uart.keySource);
+    uart.tracker.Start(uart.keySource.Mask());
     uart.quietReads = 0;
     uart.lastKeyRead = api_.QuietTicks();
     uart.watchCall = nullptr;
@@ -128,7 +128,7 @@ void CommIo::StartWatching(Uart &uart)
     // open a gap around its next start for nothing. The others are read
     // when something asks for them.
     const char *call = "SetCommMask";
-    std::uint32_t error = api_.WatchLines(uart.handle, uart.wait, EventFor(uart.keySource));
+    std::uint32_t error = api_.WatchLines(uart.handle, uart.wait, uart.keySource.Event());
     uart.watch = Uart::Watch::Watching; // EndWait from here on, whatever follows
     if (error == 0) {
         call = "WaitCommEvent";
@@ -176,7 +176,7 @@ std::uint32_t CommIo::Refresh(Uart &uart)
     } else if (error != 0) {
         return WaitFailed(uart, error) ? error : ReadLines(uart, KeyLineTracker::Read::Unwatched);
     } else {
-        uart.tracker.WaitEnded((uart.wait->events & EventFor(uart.keySource)) != 0);
+        uart.tracker.WaitEnded((uart.wait->events & uart.keySource.Event()) != 0);
     }
     return Rearm(uart);
 }
@@ -223,7 +223,7 @@ std::uint32_t CommIo::ReadLines(Uart &uart, KeyLineTracker::Read read)
 
 std::uint32_t CommIo::StartAfresh(Uart &uart)
 {
-    const std::uint32_t error = api_.WatchLines(uart.handle, uart.wait, EventFor(uart.keySource));
+    const std::uint32_t error = api_.WatchLines(uart.handle, uart.wait, uart.keySource.Event());
     if (error == 0)
         return 0;
     if (MeansDeviceRemoved(error)) {
@@ -254,7 +254,7 @@ void CommIo::CloseDevice(Uart &uart)
     uart.watch = Uart::Watch::Off;
     edgesShown_ += uart.tracker.EdgesShown();
     foundBeforeTold_ += uart.tracker.FoundBeforeTold();
-    uart.tracker.Start(uart.keySource);
+    uart.tracker.Start(uart.keySource.Mask());
     api_.Close(uart.handle);
     uart.handle = nullptr;
     uart.link = Link::Closed;
@@ -415,7 +415,7 @@ std::uint16_t CommIo::GetPortBit(std::uint16_t port, std::uint8_t bit)
         return bit <= 7; // a bit of FFh
     if (uart->link != Link::Open || bit > 7)
         return 0;
-    const Need need = reg != Regs::MSR ? Need::AllLines : bit == 4 ? Need::KeyBit : Need::OtherBits;
+    const Need need = reg != Regs::MSR ? Need::AllLines : bit == uart::ModemLine::Cts.Bit() ? Need::KeyBit : Need::OtherBits;
     return static_cast<std::uint16_t>((ReadRegister(*uart, reg, need) >> bit) & 1);
 }
 

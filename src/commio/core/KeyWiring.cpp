@@ -19,7 +19,8 @@ std::uint8_t KeyWiring::Apply(std::uint8_t lines, CommApi &clock)
     } else if (holding_ && clock.Ticks() - since_ >= debounce_) {
         holding_ = false; // quiet for long enough: the next change passes at once
     }
-    return static_cast<std::uint8_t>((lines & ~ModemCts) | (shown_ ? ModemCts : 0));
+    constexpr std::uint8_t cts = uart::ModemLine::Cts.Mask();
+    return static_cast<std::uint8_t>((lines & ~cts) | (shown_ ? cts : 0));
 }
 
 } // namespace commio

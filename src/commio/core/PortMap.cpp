@@ -85,11 +85,8 @@ bool ParseUsb(std::string_view text, UsbIdentity &usb)
     if (second == std::string_view::npos)
         return true;
     const std::string_view serial = text.substr(second + 1);
-    if (serial.empty() || serial.size() > MaxUsbSerial)
+    if (!FitsMapSerial(serial))
         return false;
-    for (char c : serial)
-        if (!IsSerialCharacter(c))
-            return false;
     usb.serial = std::string(serial);
     return true;
 }
@@ -106,10 +103,11 @@ bool ParseDebounce(std::string_view text, std::uint8_t &ms)
     return true;
 }
 
-bool ParseKeyLine(std::string_view text, KeyLine &line)
+// A status line by its name, in any case.
+bool ParseKeyLine(std::string_view text, uart::ModemLine &line)
 {
-    for (KeyLine each : {KeyLine::Cts, KeyLine::Dsr, KeyLine::Dcd, KeyLine::Ri})
-        if (EqualsNoCase(text, KeyLineName(each))) {
+    for (const uart::ModemLine each : uart::InputLines)
+        if (EqualsNoCase(text, each.Name())) {
             line = each;
             return true;
         }
@@ -200,8 +198,10 @@ PortMapping ParseLine(std::string_view content, int lineNumber, std::string &err
             error = "unknown key " + Quoted(key) + "; the key is 'any' or a UART base such as 3F8";
             return mapping;
         }
-        if (mapping.base < 0x0100 || mapping.base > 0xFFF8) {
-            error = "UART base " + Quoted(key) + " out of range; bases run from 100 to FFF8";
+        if (mapping.base < LowestMappedBase || mapping.base > HighestMappedBase) {
+            char range[32];
+            std::snprintf(range, sizeof range, "%X to %X", LowestMappedBase, HighestMappedBase);
+            error = "UART base " + Quoted(key) + " out of range; bases run from " + range;
             return mapping;
         }
     }
@@ -256,9 +256,10 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
            });
 }
 
-const char *KeyLineName(KeyLine line)
+bool FitsMapSerial(std::string_view serial)
 {
-    return line == KeyLine::Dsr ? "DSR" : line == KeyLine::Dcd ? "DCD" : line == KeyLine::Ri ? "RI" : "CTS";
+    return !serial.empty() && serial.size() <= MaxUsbSerial &&
+           std::all_of(serial.begin(), serial.end(), IsSerialCharacter);
 }
 
 std::string FormatUsbIdentity(const UsbIdentity &usb)
@@ -278,8 +279,8 @@ std::string FormatMapping(const PortMapping &mapping)
         line += " " + mapping.device;
     if (mapping.hasUsb) // beside the device it finds again
         line += " usb=" + FormatUsbIdentity(mapping.usb);
-    if (mapping.input != KeyLine::Cts)
-        line += std::string(" line=") + KeyLineName(mapping.input);
+    if (mapping.input != uart::ModemLine::Cts)
+        line += std::string(" line=") + mapping.input.Name();
     if (mapping.invert)
         line += " invert";
     if (mapping.debounceMs)

@@ -64,7 +64,7 @@ void AppendWiring(Text &text, const PortMapping &map)
 {
     if (PlainWiring(map))
         return;
-    Append(text, " (key line %s%s", KeyLineName(map.input), map.invert ? " inverted" : "");
+    Append(text, " (key line %s%s", map.input.Name(), map.invert ? " inverted" : "");
     if (map.debounceMs)
         Append(text, ", debounce %u ms", static_cast<unsigned>(map.debounceMs));
     Append(text, ")");

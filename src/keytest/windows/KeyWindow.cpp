@@ -306,9 +306,9 @@ void DrawLampsAndStrip(HDC dc, const RECT &area)
     SetBkMode(dc, TRANSPARENT);
     SelectObject(dc, app.font);
     const int lamp = Scale(18);
-    for (int line = 0; line < LineCount; ++line) {
-        const int x = area.left + line * Scale(KeyWindowLampStep);
-        const Lamp state = app.model.LampOf(static_cast<Line>(line));
+    for (const ModemLine line : AllLines) {
+        const int x = area.left + static_cast<int>(line.Index()) * Scale(KeyWindowLampStep);
+        const Lamp state = app.model.LampOf(line);
         HBRUSH brush = CreateSolidBrush(state == Lamp::On    ? RGB(40, 200, 70)
                                         : state == Lamp::Off ? RGB(60, 60, 60)
                                                              : RGB(200, 200, 200));
@@ -316,8 +316,8 @@ void DrawLampsAndStrip(HDC dc, const RECT &area)
         Ellipse(dc, x, area.top, x + lamp, area.top + lamp);
         SelectObject(dc, old);
         DeleteObject(brush);
-        TextOutA(dc, x + lamp + Scale(4), area.top + Scale(2), LineName(line),
-                 static_cast<int>(std::char_traits<char>::length(LineName(line))));
+        TextOutA(dc, x + lamp + Scale(4), area.top + Scale(2), line.Name(),
+                 static_cast<int>(std::char_traits<char>::length(line.Name())));
     }
 
     const double now = app.test && app.test->Running() && app.clock ? app.clock->Seconds() : app.shownUntil;
@@ -327,10 +327,10 @@ void DrawLampsAndStrip(HDC dc, const RECT &area)
         const double from = now - KeyWindowModel::StripSeconds;
         return left + static_cast<int>((seconds - from) / KeyWindowModel::StripSeconds * width);
     };
-    const Line rows[] = {LineCts, LineDtr};
+    const ModemLine rows[] = {ModemLine::Cts, ModemLine::Dtr};
     for (int row = 0; row < 2; ++row) {
         const int top = area.top + Scale(34) + row * Scale(48), height = Scale(30);
-        TextOutA(dc, area.left, top + Scale(8), LineName(rows[row]), 3);
+        TextOutA(dc, area.left, top + Scale(8), rows[row].Name(), 3);
         Fill(dc, RECT{left, top, right, top + height}, RGB(250, 250, 250));
         for (const StripSegment &segment : app.model.Strip(rows[row], now)) {
             const bool high = segment.colour == StripColour::High || segment.colour == StripColour::Chatter;

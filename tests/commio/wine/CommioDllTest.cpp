@@ -442,7 +442,7 @@ TEST_F(CommioDll, APollIsOneModemStatusCallAndDtrFollowsTheToggle)
     Take();
     int presses = 0;
     for (int i = 0; i < 10; ++i) {
-        devices.SetInput("COM5", commio::ModemCts, i >= 3 && i < 6);
+        devices.SetInput("COM5", uart::ModemLine::Cts, i >= 3 && i < 6);
         presses += zelbin.IsZBToggle();
     }
     EXPECT_EQ(presses, 1);
@@ -472,8 +472,8 @@ TEST_F(CommioDll, WithLineEventsAQuietPollMakesNoCallAndAShortPressIsReportedOnc
     for (int i = 1; i < commio::CommIo::RefreshReads; ++i)
         EXPECT_EQ(zelbin.IsZBToggle(), 0);
     EXPECT_EQ(Take(), Calls{}) << "quiet polls make no call, not even for the time";
-    devices.SetInput("COM5", commio::ModemCts, true);
-    devices.SetInput("COM5", commio::ModemCts, false);
+    devices.SetInput("COM5", uart::ModemLine::Cts, true);
+    devices.SetInput("COM5", uart::ModemLine::Cts, false);
     int presses = 0;
     for (int i = 0; i < 3; ++i)
         presses += zelbin.IsZBToggle();
@@ -499,7 +499,7 @@ TEST_F(CommioDll, AWaitEndedWhileItStartedIsCollectedAndArmedAgain)
     Load("any = COM5", true);
     zelbin.StartListen("COM5;3F8h");
     EXPECT_EQ(zelbin.IsZBToggle(), 0);
-    const auto key = [](bool down) { devices.SetInput("COM5", commio::ModemCts, down); };
+    const auto key = [](bool down) { devices.SetInput("COM5", uart::ModemLine::Cts, down); };
     key(true);
     whileNextWaitStarts = [&key] { key(false); }; // released as the next wait starts
     std::string answers;
@@ -529,7 +529,7 @@ TEST_F(CommioDll, ARefusedWaitIsFreedAtOnceAndTheLinesAreReadAtEveryPoll)
     EXPECT_EQ(eventsMade.size(), 0u) << "the refusal set the event, and the record was freed with it";
     EXPECT_EQ(eventsClosed, 1u);
     Take();
-    devices.SetInput("COM5", commio::ModemCts, true);
+    devices.SetInput("COM5", uart::ModemLine::Cts, true);
     EXPECT_EQ(zelbin.IsZBToggle(), 1);
     EXPECT_EQ(Take(), Calls{"GetCommModemStatus(c1)"});
     const DWORD start = GetTickCount();
@@ -564,7 +564,7 @@ TEST_F(CommioDll, ACancelTheDriverIsSlowToEndHoldsUpNoPoll)
     devices.Advance(commio::CommIo::RetryIntervalMs);
     EXPECT_EQ(driverInstalled(), 1);
     EXPECT_EQ(eventsClosed, 1u) << "freed at the reopen's watch, once given back";
-    devices.SetInput("COM5", commio::ModemCts, true);
+    devices.SetInput("COM5", uart::ModemLine::Cts, true);
     EXPECT_EQ(zelbin.IsZBToggle(), 1);
 }
 
@@ -629,7 +629,7 @@ TEST_P(CommioDllUnload, ItWaitsForNothingAndLeavesTheRecordToTheDriver)
     Load(nullptr, true);
     zelbin.StartListen("COM5;3F8h");
     EXPECT_EQ(zelbin.IsZBToggle(), 0);
-    devices.SetInput("COM5", commio::ModemCts, true);
+    devices.SetInput("COM5", uart::ModemLine::Cts, true);
     EXPECT_EQ(zelbin.IsZBToggle(), 1);
     EXPECT_STREQ(status(), "COM5 for any UART: held, line events watched");
 }
@@ -647,7 +647,7 @@ INSTANTIATE_TEST_SUITE_P(Table, CommioDllUnload, ::testing::ValuesIn(kDriversAtU
 TEST_F(CommioDll, ABouncingNormallyClosedKeyOnDsrIsOnePressPerPress)
 {
     devices.Plug("COM5");
-    devices.SetInput("COM5", commio::ModemDsr, true); // the key at rest holds DSR up
+    devices.SetInput("COM5", uart::ModemLine::Dsr, true); // the key at rest holds DSR up
     Load("any = COM5 line=DSR invert debounce=20\r\n", true);
     zelbin.StartListen("COM5;3F8h");
     EXPECT_STREQ(status(), "COM5 for any UART (key line DSR inverted, debounce 20 ms): held");
@@ -661,7 +661,7 @@ TEST_F(CommioDll, ABouncingNormallyClosedKeyOnDsrIsOnePressPerPress)
     pollFor(50);
     for (int press = 1; press <= 3; ++press) {
         for (int edge = 0; edge < 5; ++edge) { // closing: 5 edges 3 ms apart, ending closed
-            devices.SetInput("COM5", commio::ModemDsr, edge % 2 == 1);
+            devices.SetInput("COM5", uart::ModemLine::Dsr, edge % 2 == 1);
             if (edge == 0) {
                 EXPECT_EQ(zelbin.IsZBToggle(), 1) << "press " << press;
                 devices.Advance(1);
@@ -672,7 +672,7 @@ TEST_F(CommioDll, ABouncingNormallyClosedKeyOnDsrIsOnePressPerPress)
         }
         pollFor(100);
         for (int edge = 0; edge < 5; ++edge) { // opening: the same, ending open
-            devices.SetInput("COM5", commio::ModemDsr, edge % 2 == 0);
+            devices.SetInput("COM5", uart::ModemLine::Dsr, edge % 2 == 0);
             pollFor(3);
         }
         pollFor(100);
@@ -693,7 +693,7 @@ TEST_F(CommioDll, UnpluggedAndBackTheKeyWorksAgain)
     devices.Plug("COM5");
     devices.Advance(500);
     EXPECT_EQ(driverInstalled(), 1);
-    devices.SetInput("COM5", commio::ModemCts, true);
+    devices.SetInput("COM5", uart::ModemLine::Cts, true);
     EXPECT_EQ(zelbin.IsZBToggle(), 1);
 }
 

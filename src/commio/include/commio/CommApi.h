@@ -13,7 +13,7 @@
 
 #include "commio/PortsClass.h"
 #include "commio/WindowsErrors.h"
-#include "uart/Uart16550.h"
+#include "uart/ModemLines.h"
 
 namespace commio {
 
@@ -70,19 +70,9 @@ enum RtsControl : std::uint8_t { RtsControlDisable = 0, RtsControlEnable = 1, Rt
 // EscapeCommFunction's codes for the two modem control outputs.
 enum class Escape : std::uint32_t { SetRts = 3, ClrRts = 4, SetDtr = 5, ClrDtr = 6 };
 
-// GetCommModemStatus's bits (MS_CTS_ON...): they are a 16550's modem status
-// bits for the same lines.
-constexpr std::uint8_t ModemCts = uart::Uart16550::MSR_CTS, ModemDsr = uart::Uart16550::MSR_DSR,
-                       ModemRing = uart::Uart16550::MSR_RI, ModemDcd = uart::Uart16550::MSR_DCD;
-
-// SetCommMask's and WaitCommEvent's bits for a change of each input line.
-constexpr std::uint32_t EventCts = 0x0008, EventDsr = 0x0010, EventRlsd = 0x0020, EventRing = 0x0100;
-constexpr std::uint32_t LineEvents = EventCts | EventDsr | EventRlsd | EventRing;
-// The comm event that tells of a change of an input line (its modem status bit).
-constexpr std::uint32_t EventFor(std::uint8_t line)
-{
-    return line == ModemDsr ? EventDsr : line == ModemRing ? EventRing : line == ModemDcd ? EventRlsd : EventCts;
-}
+// GetCommModemStatus's bits (MS_CTS_ON...) are a 16550's modem status bits
+// for the same lines, and SetCommMask's and WaitCommEvent's bits tell of a
+// change of each: both are the lines' own (uart::ModemLine::Mask, Event).
 
 // A comm event wait: the binding's own record (on Windows a real OVERLAPPED,
 // which the driver completes in place), made by WatchLines and given back

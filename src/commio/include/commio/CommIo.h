@@ -127,7 +127,7 @@ private:
         enum class Watch : std::uint8_t { Off, Watching, Refused } watch = Watch::Off;
         CommWait *wait = nullptr;       // the binding's record, while watching
         KeyLineTracker tracker;
-        std::uint8_t keySource = ModemCts;
+        uart::ModemLine keySource = uart::ModemLine::Cts;
         bool readEveryPoll = false;     // the key is on RI
         std::uint8_t quietReads = 0;    // key reads answered without a device read
         std::uint32_t lastKeyRead = 0;  // QuietTicks at the last read of the key bit

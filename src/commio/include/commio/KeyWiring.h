@@ -17,7 +17,7 @@ class KeyWiring {
 public:
     void Configure(const PortMapping &mapping)
     {
-        source_ = static_cast<std::uint8_t>(mapping.input);
+        source_ = mapping.input.Mask();
         invert_ = mapping.invert;
         debounce_ = mapping.debounceMs;
         shown_ = holding_ = false;
@@ -29,7 +29,7 @@ public:
     std::uint8_t Apply(std::uint8_t lines, CommApi &clock);
 
 private:
-    std::uint8_t source_ = ModemCts;
+    std::uint8_t source_ = uart::ModemLine::Cts.Mask();
     bool invert_ = false;
     std::uint8_t debounce_ = 0;
     bool shown_ = false;   // the key line as last shown

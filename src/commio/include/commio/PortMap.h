@@ -9,7 +9,7 @@
 //   any = usb=0403:6001:A1B2C3 COM5
 //
 // Keys are `any` or a UART base in hexadecimal (1 to 4 digits, an optional
-// h), from 0100h to FFF8h so that all eight registers fit. Devices are
+// h), from LowestMappedBase to HighestMappedBase. Devices are
 // COM1 to COM256 or a name in the \\.\ namespace. Explicit bases come
 // before `any`: it carries every port that no explicit line claims.
 //
@@ -34,19 +34,15 @@
 #include <string_view>
 #include <vector>
 
+#include "uart/ModemLines.h"
 #include "uart/Uart16550.h"
 
 namespace commio {
 
-// The device line that carries the key, by its modem status bit.
-enum class KeyLine : std::uint8_t {
-    Cts = uart::Uart16550::MSR_CTS,
-    Dsr = uart::Uart16550::MSR_DSR,
-    Ri = uart::Uart16550::MSR_RI,
-    Dcd = uart::Uart16550::MSR_DCD,
-};
-// "CTS", "DSR", "DCD" or "RI": the line's name in the map and the status.
-const char *KeyLineName(KeyLine line);
+// A mapped UART's eight registers lie in 0100h..FFFFh without wrapping:
+// below 0100h are the motherboard's own ports.
+constexpr std::uint16_t LowestMappedBase = 0x0100;
+constexpr std::uint16_t HighestMappedBase = 0x10000 - uart::Uart16550::RegisterCount;
 
 constexpr unsigned MaxDebounceMs = 250;
 constexpr std::size_t MaxUsbSerial = 32;
@@ -68,7 +64,7 @@ struct PortMapping {
     std::string device;     // as written in the file ("COM5"); may be empty with `usb`
     std::string path;       // what is opened ("\\.\COM5"); empty with the device
     int line = 0;           // line number in the file, from 1
-    KeyLine input = KeyLine::Cts;
+    uart::ModemLine input = uart::ModemLine::Cts; // a status line, named in the map as line=NAME
     bool invert = false;
     std::uint8_t debounceMs = 0;
     bool hasUsb = false;
@@ -77,7 +73,10 @@ struct PortMapping {
 
 // True when the mapping carries the key line as it is: CTS, not inverted,
 // not debounced.
-inline bool PlainWiring(const PortMapping &m) { return m.input == KeyLine::Cts && !m.invert && m.debounceMs == 0; }
+inline bool PlainWiring(const PortMapping &m)
+{
+    return m.input == uart::ModemLine::Cts && !m.invert && m.debounceMs == 0;
+}
 
 struct PortMapResult {
     std::vector<PortMapping> uarts; // explicit bases first, `any` last
@@ -107,6 +106,10 @@ unsigned ComNumber(std::string_view name);
 // "any = COM5 line=DSR invert debounce=20 usb=0403:6001:A1B2C3". Options
 // at their defaults are left out; no line end.
 std::string FormatMapping(const PortMapping &mapping);
+
+// Whether the map can name an adapter by this serial number: 1 to
+// MaxUsbSerial letters, digits, '_', '-' or '.'.
+bool FitsMapSerial(std::string_view serial);
 
 // "0403:6001:A1B2C3", or "0403:6001" without a serial number.
 std::string FormatUsbIdentity(const UsbIdentity &usb);

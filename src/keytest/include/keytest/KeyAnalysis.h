@@ -10,18 +10,10 @@
 
 namespace keytest {
 
-// The modem lines, named as the UART model names them.
-using uart::InputLineCount;
-using uart::Line;
-using uart::LineCount;
-using uart::LineCts;
-using uart::LineDcd;
-using uart::LineDsr;
-using uart::LineDtr;
+// The modem lines, as the UART model gives them.
+using uart::AllLines;
 using uart::LineLevels;
-using uart::LineName;
-using uart::LineRi;
-using uart::LineRts;
+using uart::ModemLine;
 
 struct KeyEvent {
     // Press and Release come from the polls; DriverLost and DriverBack from
@@ -52,14 +44,14 @@ public:
 
     bool Polled() const { return polls_ > 0; }
     // Did the line change during the test, and its level at the first poll.
-    bool Changed(Line line) const { return changed_[line]; }
-    bool FirstLevel(Line line) const { return first_.on[line]; }
+    bool Changed(ModemLine line) const { return changed_[line]; }
+    bool FirstLevel(ModemLine line) const { return first_[line]; }
 
 private:
     double chatterMs_;
     std::uint64_t polls_ = 0;
     LineLevels first_, last_;
-    bool changed_[LineCount] = {};
+    uart::PerLine<bool> changed_;
     bool keyDown_ = false; // a press is reported and its release not yet seen
     double pressedAt_ = 0;
     double releasedAt_ = -1;

@@ -76,7 +76,7 @@ public:
     void FindFinished(const std::vector<std::string> &lines);
 
     Phase CurrentPhase() const { return phase_; }
-    Lamp LampOf(Line line) const { return lamps_[line]; }
+    Lamp LampOf(ModemLine line) const { return lamps_[line]; }
     std::uint32_t Presses() const { return presses_; }
     bool Toggled() const { return toggled_; }
     std::string PressText() const; // "Presses: 3"
@@ -87,7 +87,7 @@ public:
 
     // CTS or DTR (any line) over [now - StripSeconds, now], oldest first,
     // clipped to that window; the last level runs on to `now`.
-    std::vector<StripSegment> Strip(Line line, double now) const;
+    std::vector<StripSegment> Strip(ModemLine line, double now) const;
     std::vector<PressMark> Marks(double now) const;
 
 private:
@@ -97,13 +97,13 @@ private:
         bool on;
         bool chatter;
     };
-    void Add(Line line, double seconds, bool known, bool on);
+    void Add(ModemLine line, double seconds, bool known, bool on);
     void Forget(double seconds);
 
     Phase phase_ = Phase::Idle;
     bool records_ = false;
-    Lamp lamps_[LineCount] = {};
-    std::vector<Level> levels_[LineCount];
+    uart::PerLine<Lamp> lamps_;
+    uart::PerLine<std::vector<Level>> levels_;
     std::vector<PressMark> marks_;
     std::uint32_t presses_ = 0;
     bool toggled_ = false;

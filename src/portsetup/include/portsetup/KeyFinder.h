@@ -19,7 +19,6 @@
 
 namespace portsetup {
 
-
 struct WatchedPort {
     enum class State { Watching, Skipped, Vanished, Closed };
     std::string name;         // "COM5"
@@ -32,23 +31,23 @@ struct WatchedPort {
     bool settled = false;
     std::uint8_t last = 0;     // the status lines at the latest reading
     std::uint8_t resting = 0;  // each line's level at rest (its bit in the status lines)
-    // Per line, from the first settled reading: when it last changed, and
-    // how often it left each level.
-    std::uint32_t changedAt[uart::InputLineCount] = {};
-    unsigned leftOn[uart::InputLineCount] = {};
-    unsigned leftOff[uart::InputLineCount] = {};
+    // Per status line, from the first settled reading: when it last
+    // changed, and how often it left each level.
+    uart::PerLine<std::uint32_t> changedAt;
+    uart::PerLine<unsigned> leftOn;
+    uart::PerLine<unsigned> leftOff;
 
     // A line's level at rest is the last one it held for QuietMs, the first
     // settled reading until then: the key lies still before the first press
     // and after the last, however long the presses and however the search
     // began (a key held down as it starts is let go and rests).
-    bool RestsOn(int line) const;
+    bool RestsOn(uart::ModemLine line) const;
     // Departures from the level at rest: the presses seen on that line.
-    unsigned Presses(int line) const;
+    unsigned Presses(uart::ModemLine line) const;
     // The count to show while the search runs: departures from the level
     // left more often. It never goes down, whichever level turns out to be
     // the one at rest.
-    unsigned Swings(int line) const { return leftOn[line] > leftOff[line] ? leftOn[line] : leftOff[line]; }
+    unsigned Swings(uart::ModemLine line) const { return leftOn[line] > leftOff[line] ? leftOn[line] : leftOff[line]; }
     // A line came and went: some line has a press.
     bool Pressed() const;
     // A line changed at all, a press or not.
@@ -62,10 +61,10 @@ struct Finding {
     std::string port;
     std::string friendlyName;
     UsbIdentity usb;
-    int line = uart::LineCts;
+    uart::ModemLine line = uart::ModemLine::Cts;
     bool opensWhenPressed = false; // the line is on at rest and goes off
     unsigned presses = 0;
-    std::vector<int> alsoChanged;  // other lines of the same port
+    std::vector<uart::ModemLine> alsoChanged; // other lines of the same port
     // SeveralPorts: every port with a press, "COM3 (CTS 3 times)".
     std::vector<std::string> changedPorts;
     // NoPress: the lines that changed and stayed, "COM5 DSR".

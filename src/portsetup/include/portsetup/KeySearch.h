@@ -52,7 +52,7 @@ private:
     std::string hint_;
     Print print_;
     std::uint32_t startMs_ = 0;
-    std::vector<unsigned> shown_; // each port's and line's changes, as last printed
+    std::vector<uart::PerLine<unsigned>> shown_; // each port's lines' changes, as last printed
 };
 
 } // namespace portsetup

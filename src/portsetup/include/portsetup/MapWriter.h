@@ -14,8 +14,13 @@ namespace portsetup {
 // report: "not there", or the parser's complaint with its line.
 std::string ReadPortMapFile(const std::string &path, commio::PortMapResult &map);
 
-// The mapping line for a finding, formatted by the port map's own module:
-// "any = COM5 usb=1A86:7523:A50285BI line=DSR invert".
+// The map's line for a finding of Finding::Kind::Found, formatted by the
+// map's own module: every UART on the port found, the line found as the key
+// line, inverted for a key that opens when pressed, and the adapter's
+// identity, so that the io.dll finds it again when Windows gives it another
+// COM number (with its serial number where the map can hold that, else by
+// vendor and product ID alone): "any = COM5 usb=1A86:7523:A50285BI line=DSR
+// invert".
 std::string MapLineFor(const Finding &finding);
 
 // The whole file for a finding of Finding::Kind::Found.
@@ -29,9 +34,10 @@ struct MapWriteResult {
 
 // Writes the map for `finding` to `path` (".../io-ports.txt"): the new text
 // goes to a file beside it first, an existing map becomes `path`.bak, and
-// the new one takes its place. It is then read back through the io.dll's
-// own parser; if that refuses it, or it doesn't map the port found, the
-// previous state is put back and the message says why.
+// the new one takes its place. It is then read back once through the
+// io.dll's own parser; if that refuses it, or it doesn't read back as the
+// mapping written, on the port found, the previous state is put back and
+// the message says why.
 MapWriteResult WritePortMapFile(const std::string &path, const Finding &finding);
 
 } // namespace portsetup

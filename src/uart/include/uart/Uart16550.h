@@ -4,7 +4,7 @@
 // several processes share. The model covers what a key on the modem lines
 // needs: DLAB and the divisor latch, IER, FCR, LCR, MCR (DTR, RTS, OUT1,
 // OUT2, loopback) and MSR with its delta bits. Data written for transmission
-// is counted and dropped; nothing is ever received.
+// is dropped; nothing is ever received.
 #pragma once
 
 #include <cstdint>
@@ -26,13 +26,9 @@ struct Uart16550 {
     std::uint8_t dll, dlm, ier, fcr, lcr, mcr, scr;
     std::uint8_t msrDelta;   // delta bits latched since the last MSR read
     std::uint8_t inputs;     // levels driven from outside: MSR_CTS, MSR_DSR, MSR_RI, MSR_DCD
-    std::uint32_t txCount;   // bytes written for transmission
 
     // A UART after power-on reset at `base`.
     static Uart16550 PowerOn(std::uint16_t base);
-
-    // Does `port` fall among this UART's eight registers (addresses wrap)?
-    bool Decodes(std::uint16_t port) const;
 
     // Bus access by register offset, with the side effects of the hardware:
     // reading MSR clears its delta bits.
@@ -50,11 +46,7 @@ struct Uart16550 {
     // their deltas latched against the levels before, then cleared by the
     // read, as a poll of a chip whose lines moved meanwhile sees them.
     std::uint8_t ReadMsrWith(std::uint8_t levels);
-    void SetCts(bool level) { SetInput(MSR_CTS, level); }
 
-    bool Cts() const { return (PeekMsr() & MSR_CTS) != 0; }
-    bool Dtr() const { return (mcr & MCR_DTR) != 0; }
-    bool Rts() const { return (mcr & MCR_RTS) != 0; }
     std::uint16_t Divisor() const { return static_cast<std::uint16_t>(dlm << 8 | dll); }
 
 private:

@@ -76,7 +76,7 @@ public:
         bool serial = true;           // false: opens, but every comm call fails
         std::uint32_t maxBaud = 921600; // faster rates are refused
         bool dtr = false, rts = false;
-        std::uint8_t inputs = 0;      // commio::ModemCts | ModemDsr | ModemRing | ModemDcd
+        std::uint8_t inputs = 0;      // the status lines' masks (uart::ModemLine::Mask)
         commio::DeviceSettings settings{}; // as GetCommState answers
         std::uint32_t setStates = 0;  // SetCommState calls it took
         std::uint32_t failNext = 0;   // the next comm call on it fails with this code...
@@ -142,12 +142,12 @@ public:
     {
         CompleteWaits(name, 0, commio::ErrorOperationAborted);
     }
-    // An input line of `name` changes now, and its driver tells of it as
-    // its event rule says.
-    void SetInput(const std::string &name, std::uint8_t line, bool level);
+    // A status line of `name` changes now (an output line is the driver's,
+    // not the device's), and its driver tells of it as its event rule says.
+    void SetInput(const std::string &name, uart::ModemLine line, bool level);
     // ...or when the clock reaches `atUs`; changes scheduled for one time
     // happen in the order they were scheduled.
-    void Schedule(const std::string &name, std::int64_t atUs, std::uint8_t line, bool level);
+    void Schedule(const std::string &name, std::int64_t atUs, uart::ModemLine line, bool level);
     // A driver that looks late (Wine's wait thread held up): a line changed
     // while the device was `silent`, and the waits pending on `name` look at
     // the lines now, as CompareWithStart does. A History driver is never
@@ -260,7 +260,7 @@ private:
         std::int64_t atUs;
         std::uint64_t order;
         std::string name;
-        std::uint8_t line;
+        uart::ModemLine line;
         bool level;
     };
     std::uint32_t Millis() const { return static_cast<std::uint32_t>(static_cast<std::uint64_t>(nowUs_) / 1000); }

@@ -54,10 +54,10 @@ public:
     {
         ++reads;
         uart::LineLevels lines;
-        lines.on[uart::LineCts] = now.cts;
-        lines.on[uart::LineDsr] = dsr;
-        lines.on[uart::LineRts] = true;
-        lines.on[uart::LineDtr] = dtr;
+        lines[uart::ModemLine::Cts] = now.cts;
+        lines[uart::ModemLine::Dsr] = dsr;
+        lines[uart::ModemLine::Rts] = true;
+        lines[uart::ModemLine::Dtr] = dtr;
         return lines;
     }
     bool UartAnswers(std::uint16_t) override { return uart; }
