@@ -161,9 +161,9 @@ add_test(NAME commio_dll_contract
             "$<TARGET_OBJECTS:commio_io>" $<TARGET_FILE:commio_win32> $<TARGET_FILE:commio_core> $<TARGET_FILE:zelbin_uart>)
 
 
-add_executable(commio_dll_tests commio/wine/CommioDllTest.cpp)
-target_link_libraries(commio_dll_tests PRIVATE zelbin_loaded_library commio_dcb zelbin_comdevices gtest_main
-    zelbin_warnings)
+add_executable(commio_dll_tests commio/wine/CommioDllTest.cpp commio/wine/QuietTicksTest.cpp)
+target_link_libraries(commio_dll_tests PRIVATE zelbin_loaded_library commio_dcb commio_win32 zelbin_comdevices
+    gtest_main zelbin_warnings)
 add_dependencies(commio_dll_tests Zelbin_Serial commio_io)
 add_test(NAME commio_dll_under_wine COMMAND commio_dll_tests --gtest_brief=1)
 set_tests_properties(commio_dll_under_wine PROPERTIES
