@@ -1,14 +1,17 @@
 #include "ttydev/Options.h"
 
+#include <cctype>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "cmdline/OptionValues.h"
 
 namespace ttydev {
 
 const char *const Usage =
-    "Usage: zelbin-ttydev run --prefix DIR --port COMn --record FILE [--script TEXT]\n"
-    "                         [--behaviour uart|stale|cdc|slow] [--line CTS|DSR|DCD|RI]\n"
+    "Usage: zelbin-ttydev run --prefix DIR --port COMn --record FILE [--script TEXT | --script-file FILE]\n"
+    "                         [--behaviour uart|stale|cdc|slow] [--line CTS|DSR|DCD|RI] [--dsr-follows-dtr]\n"
     "                         [--start-on TEXT] [--timeout SECONDS] [--library DIR] -- PROGRAM [ARGS...]\n"
     "       zelbin-ttydev random --seed N --presses N --poll MS [--removals N]\n"
     "       zelbin-ttydev judge --record FILE --polls FILE [--unseen] [--latencies FILE]\n"
@@ -20,8 +23,13 @@ const char *const Usage =
     "to FILE when PROGRAM ends. The script counts milliseconds from the start,\n"
     "or from the first line of PROGRAM's output that begins with --start-on's\n"
     "TEXT; its words are the virtual key's (press@MS, release@MS, tap@MS,\n"
-    "bounce@MS[/STEP]) and unplug@MS, replug@MS[/COMn]. The key is wired to\n"
-    "--line (CTS); --behaviour says how the adapter's driver answers:\n"
+    "bounce@MS[/STEP]), unplug@MS, replug@MS[/COMn], and for each other input\n"
+    "line (cts, dsr, dcd, ri) LINE-on@MS, LINE-off@MS and LINE-pulse@MS[/LEN]\n"
+    "(LEN ms, 1 unless given, to the microsecond: dsr-pulse@250/0.5). A long\n"
+    "script can be read from a file (--script-file). The key is wired to\n"
+    "--line (CTS); --dsr-follows-dtr loops DTR back to DSR, as many cables and\n"
+    "keys do (not with the key on DSR); --behaviour says how the adapter's\n"
+    "driver answers:\n"
     "  uart   every status read is current\n"
     "  stale  a read outside a completed wait answers the lines of the last one\n"
     "  cdc    CTS is never reported; DSR, DCD and RI are\n"
@@ -55,9 +63,17 @@ const char *BehaviourName(Behaviour behaviour)
     return "?";
 }
 
-const char *LineName(std::uint32_t line)
+bool TakeLine(const std::string &text, std::uint32_t &line)
 {
-    return line == LineDsr ? "DSR" : line == LineDcd ? "DCD" : line == LineRi ? "RI" : "CTS";
+    std::string upper = text;
+    for (char &c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const std::uint32_t l : {LineCts, LineDsr, LineDcd, LineRi})
+        if (upper == LineName(l)) {
+            line = l;
+            return true;
+        }
+    return false;
 }
 
 namespace {
@@ -67,16 +83,6 @@ bool TakeBehaviour(const std::string &text, Behaviour &behaviour)
     for (const Behaviour b : {Behaviour::Uart, Behaviour::Stale, Behaviour::Cdc, Behaviour::Slow})
         if (text == BehaviourName(b)) {
             behaviour = b;
-            return true;
-        }
-    return false;
-}
-
-bool TakeLine(const std::string &text, std::uint32_t &line)
-{
-    for (const std::uint32_t l : {LineCts, LineDsr, LineDcd, LineRi})
-        if (text == LineName(l)) {
-            line = l;
             return true;
         }
     return false;
@@ -98,6 +104,7 @@ std::string ParseRun(ArgCursor &cursor, Options &o)
 {
     std::string value;
     double seconds = 0;
+    bool scriptGiven = false;
     while (!cursor.Done()) {
         const std::string option = cursor.Next();
         if (option == "--") {
@@ -105,13 +112,21 @@ std::string ParseRun(ArgCursor &cursor, Options &o)
                 o.program.push_back(cursor.Next());
             break;
         }
-        std::string *text = option == "--prefix"     ? &o.prefix
-                            : option == "--port"     ? &o.port
-                            : option == "--record"   ? &o.record
-                            : option == "--library"  ? &o.library
-                            : option == "--start-on" ? &o.startOn
-                            : option == "--script"   ? &o.scriptText
-                                                     : nullptr;
+        if (option == "--dsr-follows-dtr") {
+            o.dsrFollowsDtr = true;
+            continue;
+        }
+        if ((option == "--script" && !o.scriptFile.empty()) || (option == "--script-file" && scriptGiven))
+            return "--script and --script-file: one script only";
+        scriptGiven = scriptGiven || option == "--script";
+        std::string *text = option == "--prefix"        ? &o.prefix
+                            : option == "--port"        ? &o.port
+                            : option == "--record"      ? &o.record
+                            : option == "--library"     ? &o.library
+                            : option == "--start-on"    ? &o.startOn
+                            : option == "--script"      ? &o.scriptText
+                            : option == "--script-file" ? &o.scriptFile
+                                                        : nullptr;
         const bool known = text || option == "--behaviour" || option == "--line" || option == "--timeout";
         if (!known)
             return "unknown option '" + option + "'";
@@ -135,9 +150,25 @@ std::string ParseRun(ArgCursor &cursor, Options &o)
         return "run needs a program to run, after --";
     if (std::string error = CheckPort(o.port, "--port"); !error.empty())
         return error;
+    if (o.dsrFollowsDtr && o.keyLine == LineDsr)
+        return "--line DSR with --dsr-follows-dtr: DSR can't carry the key and DTR looped back at once; "
+               "wire the key to CTS, DCD or RI, or drop --dsr-follows-dtr";
+    if (!o.scriptFile.empty()) {
+        std::ifstream file(o.scriptFile);
+        std::ostringstream text;
+        text << file.rdbuf();
+        if (!file || !text)
+            return "--script-file: can't read '" + o.scriptFile + "'";
+        // A word a line, or several.
+        o.scriptText = text.str();
+        for (char &c : o.scriptText)
+            c = c == '\n' || c == '\r' ? ' ' : c;
+    }
     std::string error;
     if (!ParseDeviceScript(o.scriptText, o.script, error))
         return "script: " + error;
+    if (std::string bad = CheckLines(o.script, o.keyLine, o.dsrFollowsDtr); !bad.empty())
+        return "script: " + bad;
     for (const PlugEvent &event : o.script.plugs)
         if (!event.port.empty())
             if (std::string bad = CheckPort(event.port, "replug's name"); !bad.empty())

@@ -250,23 +250,6 @@ struct Action {
     std::string port;
 };
 
-Record Collect(SharedState &state, std::int64_t originNs, const std::vector<PlugRecord> &plugs)
-{
-    Record record;
-    record.originNs = originNs;
-    record.changes.assign(state.changes, state.changes + Acquire(state.changeCount));
-    record.plugs = plugs;
-    const std::uint32_t sets = Acquire(state.setCount), calls = Acquire(state.callCount);
-    record.sets.assign(state.sets, state.sets + std::min(sets, MaxSets));
-    record.calls.assign(state.calls, state.calls + std::min(calls, MaxCalls));
-    std::sort(record.sets.begin(), record.sets.end(), [](const Set &a, const Set &b) { return a.atNs < b.atNs; });
-    std::sort(record.calls.begin(), record.calls.end(), [](const Call &a, const Call &b) { return a.atNs < b.atNs; });
-    record.droppedSets = sets - record.sets.size();
-    record.droppedCalls = calls - record.calls.size();
-    record.waitCalls = Acquire(state.waitCalls);
-    return record;
-}
-
 pid_t Start(const Options &o, const std::string &library, const std::string &stateFile, int output)
 {
     std::vector<std::string> environment;
@@ -330,7 +313,7 @@ int Run(const Options &o)
     if (!file.Make(record + ".state", error))
         return Fail(error);
     SharedState &state = file.State();
-    Initialise(state, o.behaviour, o.keyLine);
+    Initialise(state, o.behaviour, o.keyLine, o.dsrFollowsDtr ? DsrFollowsDtr : 0);
 
     std::vector<PlugRecord> plugs;
     std::uint64_t rdev = 0;
@@ -359,9 +342,9 @@ int Run(const Options &o)
     std::string current = o.port;
     const auto begin = [&](std::int64_t at) {
         origin = at;
-        const std::vector<Change> changes = KeyChanges(o.script.key, origin);
+        const std::vector<InputChange> changes = InputChanges(o.script, o.keyLine, origin);
         if (!PublishChanges(state, changes.data(), static_cast<std::uint32_t>(changes.size())))
-            error = "the script has more than " + std::to_string(MaxChanges) + " changes of the key";
+            error = "the script has more than " + std::to_string(MaxChanges) + " changes of the input lines";
         for (const PlugEvent &event : o.script.plugs)
             actions.push_back({origin + static_cast<std::int64_t>(event.atMs) * 1000000, event.plugged, event.port});
         if (!actions.empty())
@@ -466,9 +449,11 @@ int Judge(const Options &o)
     }
     const Verdict verdict =
         Judge(PressesOf(record.changes), polls, record.sets, OutagesOf(record, polls), o.keySeen, record.originNs);
-    std::printf("presses %u reported %u merged %u lost %u invented %u unjudged %u dtr-mismatches %u polls %zu\n",
+    // The other lines' changes are counted, never judged.
+    std::printf("presses %u reported %u merged %u lost %u invented %u unjudged %u dtr-mismatches %u polls %zu "
+                "other-changes %zu\n",
                 verdict.presses, verdict.reported, verdict.merged, verdict.lost, verdict.invented, verdict.unjudged,
-                verdict.dtrMismatches, polls.size());
+                verdict.dtrMismatches, polls.size(), record.others.size());
     for (const std::string &problem : verdict.problems)
         std::printf("  %s\n", problem.c_str());
     if (!o.latencies.empty()) {

@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 
+#include "ttydev/Device.h"
 #include "ttydev/Oracle.h"
+#include "ttydev/Script.h"
 
 namespace {
 
@@ -162,11 +165,48 @@ TEST(Judging, AnOutageLastsUntilThePollThatSetTheNewDevicesLines)
     EXPECT_EQ(outages[0].untilNs, 260 * Ms + Ms / 10);
 }
 
+// The same presses, with the other lines still and with them moving: the
+// record keeps the key's changes apart, so the verdicts are the same.
+TEST(Judging, TheOtherLinesChangeNoVerdict)
+{
+    const std::vector<Poll> polls = Polls(30, {5, 8});
+    std::vector<Verdict> verdicts;
+    for (const char *others : {"", "dcd-pulse@101/0.5 dcd-on@103 dcd-off@150 ri-pulse@159/2"}) {
+        auto state = std::make_unique<SharedState>();
+        Initialise(*state, Behaviour::Uart, LineCts, DsrFollowsDtr);
+        DeviceScript script;
+        std::string error;
+        ASSERT_TRUE(ParseDeviceScript(std::string("press@102 release@104 press@162 release@164 ") + others, script,
+                                      error));
+        const std::vector<InputChange> changes = InputChanges(script, LineCts, 0);
+        ASSERT_TRUE(PublishChanges(*state, changes.data(), static_cast<std::uint32_t>(changes.size())));
+        const int plug = AddPlug(*state, 1, 0);
+        Device device(*state);
+        for (const Poll &poll : polls)
+            if (poll.answer)
+                device.SetLines(plug, Request::LinesSet, poll.toggled ? LineDtr : 0, poll.endNs - 1, 1);
+
+        const Record record = Collect(*state, 0, {});
+        EXPECT_EQ(record.changes.size(), 4u);
+        EXPECT_EQ(record.others.size(), *others ? 8u : 2u) << "the script's, and DSR following DTR on and off";
+        verdicts.push_back(Judge(PressesOf(record.changes), polls, record.sets, {}, true));
+    }
+    EXPECT_EQ(verdicts[1].reported, 2u);
+    EXPECT_EQ(verdicts[1].reported, verdicts[0].reported);
+    EXPECT_EQ(verdicts[1].latenciesMs, verdicts[0].latenciesMs);
+    EXPECT_TRUE(verdicts[1].Passed());
+}
+
 TEST(Records, ReadBackWhatWasWrittenAndNameTheBadLine)
 {
     Record record;
+    record.behaviour = "slow";
+    record.keyLine = "DCD";
+    record.dsrFollowsDtr = true;
     record.originNs = 1796880894921607100;
     record.changes = {{record.originNs + Ms, 1, 0}, {record.originNs + 9 * Ms, 0, 0}};
+    record.others = {{record.originNs + 2 * Ms, LineRi, true, false}, {record.originNs + 3 * Ms, LineDsr, true, true}};
+    record.droppedLoops = 3;
     record.plugs = {{0, 5, "COM10", 77}, {1, 80, "COM11", 0}};
     record.sets = {{6, 1234, 0, LineDtr | LineRts}};
     record.calls = {{7, 1234, 1, static_cast<std::uint16_t>(CallKind::CountsRead)}};
@@ -176,7 +216,16 @@ TEST(Records, ReadBackWhatWasWrittenAndNameTheBadLine)
     ASSERT_TRUE(WriteRecord(path, record, error)) << error;
     Record back;
     ASSERT_TRUE(ReadRecord(path, back, error)) << error;
+    EXPECT_EQ(back.behaviour, "slow");
+    EXPECT_EQ(back.keyLine, "DCD");
+    EXPECT_TRUE(back.dsrFollowsDtr);
     EXPECT_EQ(back.originNs, record.originNs);
+    ASSERT_EQ(back.others.size(), 2u);
+    EXPECT_EQ(back.others[0].line, LineRi);
+    EXPECT_FALSE(back.others[0].byDtr);
+    EXPECT_EQ(back.others[1].line, LineDsr);
+    EXPECT_TRUE(back.others[1].byDtr && back.others[1].on);
+    EXPECT_EQ(back.droppedLoops, 3u);
     ASSERT_EQ(back.changes.size(), 2u);
     EXPECT_EQ(back.changes[1].atNs, record.changes[1].atNs);
     ASSERT_EQ(back.plugs.size(), 2u);
@@ -195,9 +244,12 @@ TEST(Records, ReadBackWhatWasWrittenAndNameTheBadLine)
         EXPECT_FALSE(ReadPolls(polls, read, error)) << bad;
         EXPECT_NE(error.find(line), std::string::npos) << error;
     }
-    std::ofstream(path) << "origin 1\nchange 5 7\n";
-    EXPECT_FALSE(ReadRecord(path, back, error));
-    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    for (const char *bad : {"change 5 7", "input 5 DTR 1 script", "input 5 RI 1 dtr", "input 5 DCD 2 script",
+                            "device uart XYZ 0"}) {
+        std::ofstream(path) << "origin 1\n" << bad << "\n";
+        EXPECT_FALSE(ReadRecord(path, back, error)) << bad;
+        EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    }
     std::remove(path.c_str());
     std::remove(polls.c_str());
 }

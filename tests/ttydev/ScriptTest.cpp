@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 
 #include "ttydev/Options.h"
 #include "ttydev/Script.h"
@@ -14,6 +16,7 @@ struct ScriptCase {
     const char *text;
     std::size_t keyEvents;
     std::vector<std::string> plugs; // "u@MS", "r@MS" or "r@MS/NAME"; ignored when `error` is set
+    std::vector<std::string> lines; // "DSR+US" (on), "DSR-US" (off); ignored when `error` is set
     const char *error;              // a part of the message, or null when the script is good
 };
 
@@ -38,25 +41,93 @@ TEST_P(DeviceScripts, ParseIntoKeyEventsAndPlugEvents)
         plugs.push_back(std::string(e.plugged ? "r@" : "u@") + std::to_string(e.atMs) +
                         (e.port.empty() ? "" : "/" + e.port));
     EXPECT_EQ(plugs, GetParam().plugs);
+    std::vector<std::string> lines;
+    for (const LineEvent &e : script.lines)
+        lines.push_back(LineName(e.line) + std::string(e.on ? "+" : "-") + std::to_string(e.atUs));
+    EXPECT_EQ(lines, GetParam().lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DeviceScripts, ::testing::Values(
-    ScriptCase{"tap@300 bounce@500/20", 8, {}, nullptr},
-    ScriptCase{"replug@900/com12 press@10 unplug@200 release@50", 2, {"u@200", "r@900/com12"}, nullptr},
-    ScriptCase{"unplug@1 replug@2 unplug@3", 0, {"u@1", "r@2", "u@3"}, nullptr},
-    ScriptCase{"hold@5", 0, {}, "the action is press, release, tap, bounce, unplug or replug"},
-    ScriptCase{"replug@100", 0, {}, "the device is not unplugged then"},
-    ScriptCase{"unplug@1 unplug@2", 0, {}, "unplugged already"},
-    ScriptCase{"unplug@1 replug@2/LPT1", 0, {}, "takes a COM name"},
-    ScriptCase{"unplug@1/COM9", 0, {}, "unplug takes no name"},
-    ScriptCase{"unplug@x", 0, {}, "expected ACTION@MILLISECONDS"},
-    ScriptCase{"press@10/COM5", 0, {}, "expected ACTION@MILLISECONDS"}));
+    ScriptCase{"tap@300 bounce@500/20", 8, {}, {}, nullptr},
+    ScriptCase{"replug@900/com12 press@10 unplug@200 release@50", 2, {"u@200", "r@900/com12"}, {}, nullptr},
+    ScriptCase{"unplug@1 replug@2 unplug@3", 0, {"u@1", "r@2", "u@3"}, {}, nullptr},
+    ScriptCase{"ri-off@9 dsr-pulse@5/0.5 press@5 dcd-on@7 cts-pulse@8", 1, {},
+               {"DSR+5000", "DSR-5500", "DCD+7000", "CTS+8000", "RI-9000", "CTS-9000"}, nullptr},
+    ScriptCase{"ri-pulse@1/2.25 dsr-pulse@2/0.001 dcd-pulse@3/60000", 0, {},
+               {"RI+1000", "DSR+2000", "DSR-2001", "DCD+3000", "RI-3250", "DCD-60003000"}, nullptr},
+    ScriptCase{"hold@5", 0, {}, {}, "the action is press, release, tap, bounce, unplug, replug, cts-on"},
+    ScriptCase{"dtr-on@5", 0, {}, {}, "ri-off or ri-pulse"},
+    ScriptCase{"DSR-on@5", 0, {}, {}, "the action is"},
+    ScriptCase{"dsr-on@5/2", 0, {}, {}, "dsr-on takes no length"},
+    ScriptCase{"dsr-pulse@5/0", 0, {}, {}, "a pulse lasts 0.001 to 60000 ms"},
+    ScriptCase{"dsr-pulse@5/0.0004", 0, {}, {}, "a pulse lasts"},
+    ScriptCase{"dcd-pulse@5/60000.001", 0, {}, {}, "a pulse lasts"},
+    ScriptCase{"ri-pulse@5/1.", 0, {}, {}, "a pulse lasts"},
+    ScriptCase{"ri-pulse@5/x", 0, {}, {}, "a pulse lasts"},
+    ScriptCase{"ri-pulse@5/", 0, {}, {}, "a pulse lasts"},
+    ScriptCase{"dsr-pulse@5.5", 0, {}, {}, "expected ACTION@MILLISECONDS"},
+    ScriptCase{"replug@100", 0, {}, {}, "the device is not unplugged then"},
+    ScriptCase{"unplug@1 unplug@2", 0, {}, {}, "unplugged already"},
+    ScriptCase{"unplug@1 replug@2/LPT1", 0, {}, {}, "takes a COM name"},
+    ScriptCase{"unplug@1/COM9", 0, {}, {}, "unplug takes no name"},
+    ScriptCase{"unplug@x", 0, {}, {}, "expected ACTION@MILLISECONDS"},
+    ScriptCase{"press@10/COM5", 0, {}, {}, "expected ACTION@MILLISECONDS"}));
+
+struct WiringCase {
+    const char *text;
+    std::uint32_t keyLine;
+    bool dsrFollowsDtr;
+    const char *error; // a part of the message, or null
+};
+
+class ScriptWiring : public ::testing::TestWithParam<WiringCase> {};
+
+TEST_P(ScriptWiring, LeavesTheKeysLineAndDsrFollowingDtrAlone)
+{
+    DeviceScript script;
+    std::string error;
+    ASSERT_TRUE(ParseDeviceScript(GetParam().text, script, error)) << error;
+    const std::string why = CheckLines(script, GetParam().keyLine, GetParam().dsrFollowsDtr);
+    if (!GetParam().error)
+        EXPECT_EQ(why, "");
+    else
+        EXPECT_NE(why.find(GetParam().error), std::string::npos) << why;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ScriptWiring, ::testing::Values(
+    WiringCase{"tap@5 dsr-pulse@3 dcd-on@4 ri-off@5", LineCts, false, nullptr},
+    WiringCase{"tap@5 cts-on@3 dcd-on@4", LineDsr, false, nullptr},
+    WiringCase{"tap@5 dcd-on@4 ri-pulse@7", LineCts, true, nullptr},
+    WiringCase{"tap@5 ri-on@4 cts-pulse@9/2", LineCts, false, "'cts-pulse@9/2': CTS is the key's line"},
+    WiringCase{"dcd-off@4", LineDcd, true, "'dcd-off@4': DCD is the key's line"},
+    WiringCase{"tap@5 dsr-pulse@9", LineCts, true, "'dsr-pulse@9': DSR follows DTR"}));
+
+TEST(DeviceScript, InputChangesAreEachLinesChangesInTimeOrderTheOtherLinesFirstAtAnInstant)
+{
+    DeviceScript script;
+    std::string error;
+    ASSERT_TRUE(ParseDeviceScript("press@0 press@10 release@20 dsr-pulse@20/0.5 dcd-on@3 dcd-on@4 release@30 tap@40 "
+                                  "ri-pulse@41/0.001",
+                                  script, error));
+    std::vector<std::string> made;
+    for (const InputChange &c : InputChanges(script, LineCts, 5000))
+        made.push_back(std::to_string(c.atNs - 5000) + " " + LineName(c.line) + " " + std::to_string(c.inputs));
+    const auto at = [](std::int64_t ns, std::uint32_t line, std::uint32_t inputs) {
+        return std::to_string(ns) + " " + LineName(line) + " " + std::to_string(inputs);
+    };
+    EXPECT_EQ(made, (std::vector<std::string>{
+                        at(0, LineCts, LineCts), at(3000000, LineDcd, LineCts | LineDcd),
+                        at(20000000, LineDsr, LineCts | LineDcd | LineDsr), at(20000000, LineCts, LineDcd | LineDsr),
+                        at(20500000, LineDsr, LineDcd), at(40000000, LineCts, LineDcd | LineCts),
+                        at(41000000, LineRi, LineDcd | LineCts | LineRi), at(41001000, LineRi, LineDcd | LineCts),
+                        at(140000000, LineCts, LineDcd)}));
+}
 
 TEST(DeviceScript, KeyChangesAreChangesOfLevelFromTheOrigin)
 {
     DeviceScript script;
     std::string error;
-    ASSERT_TRUE(ParseDeviceScript("press@0 press@10 release@20 release@30 tap@40", script, error));
+    ASSERT_TRUE(ParseDeviceScript("press@0 press@10 release@20 release@30 tap@40 dsr-on@25", script, error));
     const std::vector<Change> changes = KeyChanges(script.key, 5000);
     ASSERT_EQ(changes.size(), 4u);
     EXPECT_EQ(changes[0].atNs, 5000);
@@ -88,7 +159,7 @@ TEST(RandomScripts, AreTheSameForTheSameSeedAndKeepTheirPromises)
     DeviceScript script;
     std::string error;
     ASSERT_TRUE(ParseDeviceScript(text, script, error)) << error;
-    const std::vector<Change> changes = KeyChanges(script.key, 0);
+    std::vector<InputChange> changes = InputChanges(script, LineCts, 0);
     ASSERT_EQ(changes.size(), 600u) << "every press its own, even a close one";
     ASSERT_EQ(script.plugs.size(), 4u);
     std::size_t close = 0;
@@ -137,8 +208,14 @@ std::vector<std::string> RunWith(std::vector<std::string> more)
 INSTANTIATE_TEST_SUITE_P(Cases, Commands, ::testing::Values(
     CommandLine{RunWith({"--behaviour", "stale", "--line", "DSR", "--script", "tap@5", "--", "x.exe", "--a"}),
                 nullptr},
-    CommandLine{{"random", "--seed", "0", "--presses", "5", "--poll", "500", "--removals", "1"}, nullptr},
-    CommandLine{{"judge", "--record", "r", "--polls", "p", "--unseen", "--quiet-from", "500"}, nullptr},
+    CommandLine{RunWith({"--line", "dcd", "--dsr-follows-dtr", "--script", "ri-pulse@3/0.5 cts-on@4 tap@5", "--", "x"}),
+                nullptr},
+    CommandLine{RunWith({"--dsr-follows-dtr", "--line", "DSR", "--", "x"}), "DSR can't carry the key and DTR looped back"},
+    CommandLine{RunWith({"--dsr-follows-dtr", "--script", "tap@1 dsr-on@5", "--", "x"}), "DSR follows DTR"},
+    CommandLine{RunWith({"--script", "cts-pulse@5", "--", "x"}), "'cts-pulse@5': CTS is the key's line"},
+    CommandLine{RunWith({"--script-file", "/nonexistent/script.txt", "--", "x"}), "can't read"},
+    CommandLine{RunWith({"--script", "tap@1", "--script-file", "f", "--", "x"}), "one script only"},
+    CommandLine{RunWith({"--script-file", "f", "--script", "tap@1", "--", "x"}), "one script only"},
     CommandLine{{}, "a command is needed"},
     CommandLine{{"walk"}, "unknown command 'walk'"},
     CommandLine{RunWith({}), "needs a program to run"},
@@ -154,5 +231,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, Commands, ::testing::Values(
     CommandLine{{"random", "--seed", "1", "--presses", "3", "--poll", "20", "--removals", "3"}, "fewer than"},
     CommandLine{{"judge", "--record", "r"}, "needs --record and --polls"},
     CommandLine{{"judge", "--record", "r", "--polls", "p", "--quiet-from", "soon"}, "not a number"}));
+
+TEST(Commands, ReadALongScriptFromAFile)
+{
+    const std::string path = ::testing::TempDir() + "ttydev-script.txt";
+    std::ofstream(path) << "tap@5\ndsr-pulse@3/0.5\n";
+    Options options;
+    EXPECT_EQ(ParseOptions(RunWith({"--script-file", path, "--", "x"}), options), "");
+    EXPECT_EQ(options.script.key.size(), 2u);
+    EXPECT_EQ(options.script.lines.size(), 2u);
+    std::remove(path.c_str());
+}
 
 } // namespace

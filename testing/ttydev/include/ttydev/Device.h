@@ -9,23 +9,27 @@
 // every millisecond, and completes the wait when a line reads otherwise
 // than when the wait began. The device answers:
 //
-// - Status reads: the key line from the script, on the line the key is
-//   wired to; DTR and RTS as the program set them. A UART interrupts at
-//   every change of a modem line, so its driver misses none; Wine's wait
-//   thread samples instead, and would miss a press shorter than its period
-//   (over 3 ms with slow reads). So a wait thread is told the key's
-//   changes since its wait began one per read, in order, as the interrupts
-//   would have told a driver, and the current lines once it has been told
-//   them all; program threads read the current lines. What changed before
-//   the wait began is not told (Wine's wait compares with the lines as they
-//   were when it began, and keeps no history between waits).
+// - Status reads: every input line as the script has set it (the key on
+//   the line it is wired to, the others by their own words), DTR and RTS
+//   as the program set them, and, with DsrFollowsDtr, DSR as DTR is.
+//   A UART interrupts at every change of a modem line, so its driver
+//   misses none; Wine's wait thread samples instead, and would miss a
+//   change shorter than its period (over 3 ms with slow reads). So a wait
+//   thread is told the input lines' changes since its wait began one per
+//   read, in time order, whichever line made them (the script's and DSR's
+//   following DTR alike), as the interrupts would have told a driver, and
+//   the current lines once it has been told them all; program threads read
+//   the current lines. What changed before the wait began is not told
+//   (Wine's wait compares with the lines as they were when it began, and
+//   keeps no history between waits).
 // - stale: a program thread's read answers the input lines as a wait
 //   thread last read them; a wait thread's read that differs from them is
 //   the one that completes its wait, so that is the last completed wait.
 // - cdc: the CTS bit is never set, nor counted.
 // - slow: each status read takes SlowReadNs (the preloaded library waits;
 //   ReadDelayNs says how long).
-// - Counts: the key line's changes since the plug-in, in its field.
+// - Counts: each input line's changes since the plug-in, in its field (RI
+//   at its trailing edges only, as a 16550 counts it).
 // - Removal: from its plug-in's end on, every call on its tty fails with
 //   EIO, as on a tty whose USB device was pulled out.
 //
@@ -77,7 +81,7 @@ private:
     bool afterCounts_ = false;
 };
 
-// The key line's changes counted per line, as TIOCGICOUNT's first four fields.
+// The input lines' changes counted per line, as TIOCGICOUNT's first four fields.
 struct LineCounts {
     std::int32_t cts, dsr, rng, dcd;
 };
@@ -101,25 +105,37 @@ public:
     // How long a status read takes before it is answered.
     std::int64_t ReadDelayNs() const;
 
-    // The key line's level at `nowNs`, and how many changes it has made by then.
-    bool KeyDown(std::int64_t nowNs) const;
+    // How many of the script's changes are due by `nowNs`, and of DSR's
+    // following DTR.
     std::uint32_t ChangesBy(std::int64_t nowNs) const;
+    std::uint32_t LoopsBy(std::int64_t nowNs) const;
+
+    // The input lines `plug`'s driver shows once the first `changes` of the
+    // script and the first `loops` of DSR's have been made.
+    std::uint32_t InputsAfter(int plug, std::uint32_t changes, std::uint32_t loops) const;
 
 private:
-    std::uint32_t Inputs(bool down) const;
-
     SharedState &s_;
 };
 
-// The controller's side: a fresh state, the device's plug-ins and the key's
-// changes made visible to the preloaded library.
-void Initialise(SharedState &state, Behaviour behaviour, std::uint32_t keyLine);
+// Where a plug-in's driver stands in the changes it tells (Plug::told):
+// how many of the script's and of DSR's following DTR, in one word.
+struct Told {
+    std::uint32_t changes, loops;
+    static Told Of(std::uint32_t word) { return Told{word & 0xFFFF, word >> 16}; }
+    std::uint32_t Word() const { return changes | loops << 16; }
+};
+
+// The controller's side: a fresh state, the device's plug-ins and the
+// script's changes made visible to the preloaded library.
+void Initialise(SharedState &state, Behaviour behaviour, std::uint32_t keyLine, std::uint32_t options = 0);
 // A new plug-in of the device, present from `fromNs`: its index, or -1 when
 // MaxPlugs have been made. Its driver has been told of no change before it.
 int AddPlug(SharedState &state, std::uint64_t rdev, std::int64_t fromNs);
 void SetPlugEnd(SharedState &state, int plug, std::int64_t untilNs);
-// The key's changes, in time order, each a change of level; at most
-// MaxChanges. Once only, before the first is due.
-bool PublishChanges(SharedState &state, const Change *changes, std::uint32_t count);
+// The script's changes of the input lines, in time order, each a change of
+// one line's level (`line` and `inputs` set; the counts are worked out
+// here); at most MaxChanges. Once only, before the first is due.
+bool PublishChanges(SharedState &state, const InputChange *changes, std::uint32_t count);
 
 } // namespace ttydev

@@ -19,7 +19,9 @@ struct Options {
     std::string prefix, port, record, library, startOn;
     Behaviour behaviour = Behaviour::Uart;
     std::uint32_t keyLine = LineCts;
-    std::string scriptText;
+    bool dsrFollowsDtr = false;
+    std::string scriptText; // --script's, or --script-file's content
+    std::string scriptFile;
     DeviceScript script;
     double timeoutSeconds = 600;
     std::vector<std::string> program; // after "--"
@@ -36,8 +38,9 @@ struct Options {
 // wrong with them, in words.
 std::string ParseOptions(const std::vector<std::string> &args, Options &options);
 
-// The names on the command line and in the record.
+// The names on the command line and in the record (the lines': LineName).
 const char *BehaviourName(Behaviour behaviour);
-const char *LineName(std::uint32_t line);
+// CTS, DSR, DCD or RI, in any case.
+bool TakeLine(const std::string &text, std::uint32_t &line);
 
 } // namespace ttydev

@@ -1,10 +1,11 @@
 // The scripted modem-line device's state, in a file that the controller
 // and the library preloaded into each Wine process map together.
 //
-// The controller writes the key line's changes and the device's plug-ins
-// into it; the preloaded library answers the modem ioctls of the device's
-// tty from it and records, into it, every output line the program sets and
-// every call a program thread makes. Both the x86-64 and the i386 build of
+// The controller writes the input lines' changes (the key's and the other
+// lines' the script works) and the device's plug-ins into it; the preloaded
+// library answers the modem ioctls of the device's tty from it and records,
+// into it, every output line the program sets, every change of DSR that
+// follows DTR, and every call a program thread makes. Both the x86-64 and the i386 build of
 // the library map the same bytes, so the layout is fixed: fixed-width
 // fields only, each 64-bit one 8-aligned (i386 would align it to 4), no
 // pointers; the static_asserts below pin it.
@@ -25,7 +26,7 @@
 namespace ttydev {
 
 constexpr std::uint32_t StateMagic = 0x5A545459; // "YTTZ"
-constexpr std::uint32_t StateVersion = 1;
+constexpr std::uint32_t StateVersion = 2;
 
 // How the device's driver answers (a run picks one).
 enum class Behaviour : std::uint32_t {
@@ -42,15 +43,42 @@ constexpr std::uint32_t LineDtr = 0x002, LineRts = 0x004, LineCts = 0x020, LineD
 constexpr std::uint32_t OutputLines = LineDtr | LineRts;
 constexpr std::uint32_t InputLines = LineCts | LineDcd | LineRi | LineDsr;
 
-constexpr std::uint32_t MaxChanges = 1u << 16; // of the key line, in a run
-constexpr std::uint32_t MaxPlugs = 64;         // the first plug-in and each replug
-constexpr std::uint32_t MaxSets = 1u << 16;    // output-line calls recorded
-constexpr std::uint32_t MaxCalls = 1u << 18;   // program-thread calls recorded
+// A wait thread's place in the input lines' changes is one 32-bit word
+// (Plug::told), so that it moves by one atomic exchange in both builds:
+// 16 bits for the script's changes, 16 for DSR's that follow DTR.
+constexpr std::uint32_t MaxChanges = 0xFFFF; // of the input lines, from the script, in a run
+constexpr std::uint32_t MaxLoops = 0xFFFF;   // of DSR following DTR, in a run
+constexpr std::uint32_t MaxPlugs = 64;       // the first plug-in and each replug
+constexpr std::uint32_t MaxSets = 1u << 16;  // output-line calls recorded
+constexpr std::uint32_t MaxCalls = 1u << 18; // program-thread calls recorded
 
-// The key line changing: closed (`down`) or open from `atNs` on.
+// Options of the device, combinable with any behaviour (SharedState::options).
+constexpr std::uint32_t DsrFollowsDtr = 1; // DSR is DTR looped back, as many cables and keys wire it
+
+// The key line changing, as the record keeps it: closed (`down`) or open
+// from `atNs` on.
 struct alignas(8) Change {
     std::int64_t atNs;
     std::uint32_t down;
+    std::uint32_t reserved;
+};
+
+// The script's input lines changing: one line (`line`) from `atNs` on,
+// leaving them at `inputs`; `counts` are each line's changes from the
+// script's start to this one, as TIOCGICOUNT counts them (cts, dsr, rng,
+// dcd: RI at its trailing edges only, as a 16550 latches it).
+struct alignas(8) InputChange {
+    std::int64_t atNs;
+    std::uint32_t line;
+    std::uint32_t inputs;
+    std::uint32_t counts[4];
+};
+
+// DSR following DTR as the program set it on `plug`: on (`dsr`) or off from `atNs` on.
+struct alignas(8) Loop {
+    std::int64_t atNs;
+    std::uint16_t plug;
+    std::uint16_t dsr;
     std::uint32_t reserved;
 };
 
@@ -62,8 +90,10 @@ struct alignas(8) Plug {
     std::int64_t untilNs;
     std::uint32_t untilKnown; // published after untilNs
     std::uint32_t outputs;    // DTR and RTS as the program last set them
-    std::uint32_t presented;  // key changes the driver has been told of (see Device.h)
+    std::uint32_t told;       // the changes the driver has been told of: Told (see Device.h)
     std::uint32_t snapshot;   // the input lines at the last completed wait (stale)
+    std::uint32_t loopFirst;  // loops[] from here on are this plug-in's
+    std::uint32_t setting;    // 1 while a call sets the outputs (they and loops[] change together)
 };
 
 // Which call a program thread made (Call::kind).
@@ -90,24 +120,31 @@ struct alignas(8) SharedState {
     std::uint32_t version;
     std::uint32_t behaviour; // Behaviour
     std::uint32_t keyLine;   // LineCts (the default), LineDsr, LineDcd or LineRi
+    std::uint32_t options;   // DsrFollowsDtr
     std::uint32_t plugCount;   // plugs[0..plugCount) are published
     std::uint32_t changeCount; // changes[0..changeCount) are published, in time order
+    std::uint32_t loopCount;   // loops[0..loopCount) are published, in time order
+    std::uint32_t loopsDropped; // DSR changes past MaxLoops: DSR stayed as it was
     std::uint32_t setCount;    // sets taken (may pass MaxSets: the rest are dropped)
     std::uint32_t callCount;   // calls taken (may pass MaxCalls: the rest are dropped)
     std::uint32_t waitCalls;   // calls of Wine's wait threads, counted only
-    std::uint32_t reserved;
     Plug plugs[MaxPlugs];
-    Change changes[MaxChanges];
+    InputChange changes[MaxChanges];
+    Loop loops[MaxLoops];
     Set sets[MaxSets];
     Call calls[MaxCalls];
 };
 
 // One layout for both builds of the preloaded library.
-static_assert(sizeof(Change) == 16 && sizeof(Call) == 16 && sizeof(Set) == 16, "record layout");
-static_assert(sizeof(Plug) == 40, "plug layout");
-static_assert(offsetof(SharedState, plugs) == 40, "header layout");
-static_assert(offsetof(SharedState, changes) == 40 + 40 * MaxPlugs, "state layout");
-static_assert(sizeof(SharedState) == 40 + 40 * MaxPlugs + 16 * (MaxChanges + MaxSets + MaxCalls), "state size");
+static_assert(sizeof(Change) == 16 && sizeof(Loop) == 16 && sizeof(Call) == 16 && sizeof(Set) == 16,
+              "record layout");
+static_assert(sizeof(InputChange) == 32, "change layout");
+static_assert(sizeof(Plug) == 48, "plug layout");
+static_assert(offsetof(SharedState, plugs) == 48, "header layout");
+static_assert(offsetof(SharedState, changes) == 48 + 48 * MaxPlugs, "state layout");
+static_assert(offsetof(SharedState, loops) == 48 + 48 * MaxPlugs + 32 * MaxChanges, "loops layout");
+static_assert(sizeof(SharedState) == 48 + 48 * MaxPlugs + 32 * MaxChanges + 16 * (MaxLoops + MaxSets + MaxCalls),
+              "state size");
 
 // Atomic access to fields of the mapped state, shared between processes:
 // GCC's builtins on plain fields keep the layout a plain struct's.
