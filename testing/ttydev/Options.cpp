@@ -14,6 +14,7 @@ const char *const Usage =
     "                         [--behaviour uart|stale|cdc|slow] [--line CTS|DSR|DCD|RI] [--dsr-follows-dtr]\n"
     "                         [--start-on TEXT] [--timeout SECONDS] [--library DIR] -- PROGRAM [ARGS...]\n"
     "       zelbin-ttydev random --seed N --presses N --poll MS [--removals N]\n"
+    "                            [--line CTS|DSR|DCD|RI] [--activity KIND[,KIND...]]\n"
     "       zelbin-ttydev judge --record FILE --polls FILE [--unseen] [--latencies FILE]\n"
     "                           [--quiet-from MS]\n"
     "\n"
@@ -41,7 +42,15 @@ const char *const Usage =
     "\n"
     "random: prints a script of N presses of 2 to 50 ms at random times, for a\n"
     "host that polls every MS, from the seed N; --removals unplugs and replugs\n"
-    "the device that many times.\n"
+    "the device that many times. --activity adds the other lines' activity,\n"
+    "each kind on a line of its own, never the key's (--line, CTS):\n"
+    "  pulses           a pulse of 0.5 to 3 ms falling 0 to 6 ms before each key\n"
+    "                   edge, on DSR (else DCD, else RI)\n"
+    "  dsr-follows-dtr  takes DSR; no words (run's --dsr-follows-dtr does it)\n"
+    "  ring             RI rings: bursts of 0.8 to 2 s at 20 Hz, 2 to 4 s apart\n"
+    "  flap             DCD (else DSR) flaps: bursts of 2 to 12 changes 1 to\n"
+    "                   20 ms apart, 100 to 600 ms apart\n"
+    "The key's presses are the same for a seed whatever the activity.\n"
     "\n"
     "judge: judges a host's poll log against a run's record (each press\n"
     "reported once, nothing invented, DTR as the host set it) and prints the\n"
@@ -182,6 +191,16 @@ std::string ParseRandom(ArgCursor &cursor, Options &o)
     std::string value;
     while (!cursor.Done()) {
         const std::string option = cursor.Next();
+        if (option == "--line" || option == "--activity") {
+            if (!cursor.Value(value))
+                return option + " needs a value";
+            if (option == "--line" && !TakeLine(value, o.plan.keyLine))
+                return "line '" + value + "' unknown; use CTS, DSR, DCD or RI";
+            if (option == "--activity" && !ParseActivity(value, o.plan.activity))
+                return "activity '" + value + "' unknown; use pulses, dsr-follows-dtr, ring or flap, "
+                       "several with commas, or none";
+            continue;
+        }
         std::uint32_t *number = option == "--seed"       ? &o.plan.seed
                                 : option == "--presses"  ? &o.plan.presses
                                 : option == "--poll"     ? &o.plan.pollMs
@@ -201,6 +220,9 @@ std::string ParseRandom(ArgCursor &cursor, Options &o)
         return "random needs --seed, --presses and --poll";
     if (o.plan.removals >= MaxPlugs || o.plan.removals >= o.plan.presses)
         return "--removals must be fewer than the presses and than " + std::to_string(MaxPlugs);
+    ActivityLines lines;
+    if (std::string error = LinesOf(o.plan, lines); !error.empty())
+        return "--activity " + error;
     return "";
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <initializer_list>
 #include <random>
 #include <tuple>
 
@@ -36,6 +37,18 @@ bool ParsePulseUs(const std::string &text, std::uint64_t &us)
     const std::string thousandths = part + std::string(3 - part.size(), '0');
     us = (whole.empty() ? 0 : std::stoull(whole)) * 1000 + std::stoull(thousandths);
     return us > 0 && us <= LongestPulseUs;
+}
+
+// A pulse's length as its word writes it: "1.5", "0.025", "3".
+std::string PulseText(std::uint32_t us)
+{
+    std::string text = std::to_string(us / 1000);
+    if (const std::uint32_t part = us % 1000) {
+        std::string digits = std::to_string(1000 + part).substr(1);
+        digits.erase(digits.find_last_not_of('0') + 1);
+        text += "." + digits;
+    }
+    return text;
 }
 
 } // namespace
@@ -158,34 +171,171 @@ std::vector<InputChange> InputChanges(const DeviceScript &script, std::uint32_t 
     return changes;
 }
 
+std::string LinesOf(const RandomPlan &plan, ActivityLines &lines)
+{
+    lines = ActivityLines{};
+    std::uint32_t taken = plan.keyLine;
+    // The first of `choices` that neither the key nor another kind has.
+    const auto take = [&taken](std::initializer_list<std::uint32_t> choices) {
+        for (const std::uint32_t line : choices)
+            if (!(taken & line)) {
+                taken |= line;
+                return line;
+            }
+        return 0u;
+    };
+    if (plan.activity & ActivityDsrFollowsDtr) {
+        if (!take({LineDsr}))
+            return "dsr-follows-dtr: the key is wired to DSR (--line), which can't follow DTR too";
+    }
+    if ((plan.activity & ActivityRing) && !(lines.ring = take({LineRi})))
+        return "ring: the key is wired to RI (--line)";
+    if ((plan.activity & ActivityFlap) && !(lines.flap = take({LineDcd, LineDsr})))
+        return "flap: the key is wired to DCD (--line) and DSR follows DTR";
+    if ((plan.activity & ActivityPulses) && !(lines.pulses = take({LineDsr, LineDcd, LineRi})))
+        return "pulses: DSR, DCD and RI are all taken, by the key and the other kinds";
+    return "";
+}
+
+bool ParseActivity(const std::string &text, std::uint32_t &activity)
+{
+    activity = 0;
+    if (text == "none" || text.empty())
+        return true;
+    for (std::size_t at = 0; at <= text.size();) {
+        const std::size_t end = std::min(text.find(',', at), text.size());
+        const std::string name = text.substr(at, end - at);
+        const std::uint32_t kind = name == "pulses"            ? ActivityPulses
+                                   : name == "dsr-follows-dtr" ? ActivityDsrFollowsDtr
+                                   : name == "ring"            ? ActivityRing
+                                   : name == "flap"            ? ActivityFlap
+                                                               : std::uint32_t{0};
+        if (!kind)
+            return false;
+        activity |= kind;
+        at = end + 1;
+    }
+    return true;
+}
+
+namespace {
+
+// A word of a script at a time, for putting them in time order.
+struct Word {
+    std::uint64_t atUs;
+    std::string text;
+};
+
+// mt19937's numbers are the same everywhere; the standard's distributions
+// are not, so the ranges are cut here.
+class Draw {
+public:
+    explicit Draw(std::uint32_t seed) : random_(seed) {}
+    std::uint32_t Between(std::uint32_t low, std::uint32_t high)
+    {
+        return low + static_cast<std::uint32_t>(random_() % (high - low + 1));
+    }
+
+private:
+    std::mt19937 random_;
+};
+
+// Each kind of activity's own stream: the same words whatever else the plan has.
+Draw StreamOf(const RandomPlan &plan, Activity kind) { return Draw(plan.seed ^ (0x9E3779B9u * kind)); }
+
+std::string Name(std::uint32_t line) { return Lower(LineName(line)); }
+
+// A pulse falling 0 to MaxPulseLeadUs before each key edge, starting on a
+// whole millisecond, none touching the one before.
+void AddPulses(const RandomPlan &plan, std::uint32_t line, const std::vector<std::uint64_t> &edgesUs,
+               std::vector<Word> &words)
+{
+    Draw draw = StreamOf(plan, ActivityPulses);
+    std::uint64_t free = 0; // the first time the next pulse may start
+    for (const std::uint64_t edge : edgesUs) {
+        const std::uint32_t length = draw.Between(MinPulseUs, MaxPulseUs);
+        // Starts S ms with edge - lead - length <= 1000 S <= edge - length.
+        const std::uint64_t earliest = edge >= MaxPulseLeadUs + length ? edge - MaxPulseLeadUs - length : 0;
+        const std::uint64_t low = std::max((earliest + 999) / 1000, (free + 999) / 1000);
+        const std::uint64_t high = edge >= length ? (edge - length) / 1000 : 0;
+        const std::uint32_t pick = draw.Between(0, 999999); // drawn either way: one draw per edge
+        if (edge < length || low > high)
+            continue;
+        const std::uint64_t start = low + pick % (high - low + 1);
+        words.push_back({start * 1000, Name(line) + "-pulse@" + std::to_string(start) + "/" + PulseText(length)});
+        free = start * 1000 + length + 500;
+    }
+}
+
+// Rings from about the start to `untilMs`: each a burst at 20 Hz.
+void AddRings(const RandomPlan &plan, std::uint32_t line, std::uint32_t untilMs, std::vector<Word> &words)
+{
+    Draw draw = StreamOf(plan, ActivityRing);
+    for (std::uint32_t at = draw.Between(0, 2000); at < untilMs;) {
+        const std::uint32_t end = at + draw.Between(800, 2000);
+        for (; at < end; at += 50)
+            words.push_back({at * 1000ull, Name(line) + "-pulse@" + std::to_string(at) + "/25"});
+        at = end + draw.Between(2000, 4000);
+    }
+}
+
+// Bursts of changes from about the start to `untilMs`.
+void AddFlaps(const RandomPlan &plan, std::uint32_t line, std::uint32_t untilMs, std::vector<Word> &words)
+{
+    Draw draw = StreamOf(plan, ActivityFlap);
+    bool on = false;
+    for (std::uint32_t at = draw.Between(0, 600); at < untilMs;) {
+        for (std::uint32_t n = draw.Between(2, 12); n > 0; --n) {
+            on = !on;
+            words.push_back({at * 1000ull, Name(line) + (on ? "-on@" : "-off@") + std::to_string(at)});
+            at += draw.Between(1, 20);
+        }
+        at += draw.Between(100, 600);
+    }
+}
+
+} // namespace
+
 std::string RandomScript(const RandomPlan &plan)
 {
-    // mt19937's numbers are the same everywhere; the standard's
-    // distributions are not, so the ranges are cut here.
-    std::mt19937 random(plan.seed);
-    const auto between = [&random](std::uint32_t low, std::uint32_t high) {
-        return low + static_cast<std::uint32_t>(random() % (high - low + 1));
-    };
+    Draw draw(plan.seed);
     const std::uint32_t poll = plan.pollMs;
     const std::uint32_t every = plan.removals ? std::max(1u, plan.presses / (plan.removals + 1)) : 0;
     std::uint32_t removed = 0;
     std::uint32_t at = plan.startMs;
-    std::string text;
+    std::vector<Word> words;
+    std::vector<std::uint64_t> edgesUs;
     for (std::uint32_t i = 0; i < plan.presses; ++i) {
         if (every && i > 0 && i % every == 0 && removed < plan.removals) {
             const std::uint32_t unplug = at + 3 * poll, replug = unplug + UnpluggedMs;
-            text += "unplug@" + std::to_string(unplug) + " replug@" + std::to_string(replug) + " ";
+            words.push_back({unplug * 1000ull, "unplug@" + std::to_string(unplug)});
+            words.push_back({replug * 1000ull, "replug@" + std::to_string(replug)});
             at = replug + 600 + 3 * poll; // the io.dll retries every 500 ms
             ++removed;
         } else if (i > 0) {
-            at += between(0, 6) == 0 ? between(1, 2 * poll) : between(5 * poll / 2, 4 * poll);
+            at += draw.Between(0, 6) == 0 ? draw.Between(1, 2 * poll) : draw.Between(5 * poll / 2, 4 * poll);
         }
-        const std::uint32_t length = between(MinPressMs, MaxPressMs);
-        text += "press@" + std::to_string(at) + " release@" + std::to_string(at + length) + " ";
+        const std::uint32_t length = draw.Between(MinPressMs, MaxPressMs);
+        words.push_back({at * 1000ull, "press@" + std::to_string(at)});
+        words.push_back({(at + length) * 1000ull, "release@" + std::to_string(at + length)});
+        edgesUs.push_back(at * 1000ull);
+        edgesUs.push_back((at + length) * 1000ull);
         at += length;
     }
-    if (!text.empty())
-        text.pop_back();
+
+    ActivityLines lines;
+    if (LinesOf(plan, lines).empty()) {
+        if (lines.pulses)
+            AddPulses(plan, lines.pulses, edgesUs, words);
+        if (lines.ring)
+            AddRings(plan, lines.ring, at, words);
+        if (lines.flap)
+            AddFlaps(plan, lines.flap, at, words);
+    }
+    std::stable_sort(words.begin(), words.end(), [](const Word &a, const Word &b) { return a.atUs < b.atUs; });
+    std::string text;
+    for (const Word &word : words)
+        text += (text.empty() ? "" : " ") + word.text;
     return text;
 }
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "ttydev/Options.h"
 #include "ttydev/Script.h"
@@ -180,6 +182,172 @@ TEST(RandomScripts, AreTheSameForTheSameSeedAndKeepTheirPromises)
     EXPECT_LT(close, 80u);
 }
 
+RandomPlan PlanOf(const char *activity, std::uint32_t keyLine, std::uint32_t seed = 11, std::uint32_t presses = 150)
+{
+    RandomPlan plan;
+    plan.seed = seed;
+    plan.presses = presses;
+    plan.pollMs = 20;
+    plan.keyLine = keyLine;
+    EXPECT_TRUE(ParseActivity(activity, plan.activity)) << activity;
+    return plan;
+}
+
+// The words of `text` whose action begins with one of `prefixes`.
+std::vector<std::string> WordsOf(const std::string &text, std::vector<std::string> prefixes)
+{
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        if (std::any_of(prefixes.begin(), prefixes.end(),
+                        [&word](const std::string &prefix) { return word.rfind(prefix, 0) == 0; }))
+            words.push_back(word);
+    return words;
+}
+
+const std::vector<std::string> KeyWords = {"press@", "release@", "unplug@", "replug@"};
+
+struct ActivityCase {
+    const char *activity;
+    std::uint32_t keyLine;
+    std::uint32_t pulses, ring, flap; // each kind's line, 0 for none
+    const char *error;                // a part of LinesOf's message, or null
+};
+
+std::ostream &operator<<(std::ostream &os, const ActivityCase &c)
+{
+    return os << c.activity << " with the key on " << LineName(c.keyLine);
+}
+
+class RandomActivity : public ::testing::TestWithParam<ActivityCase> {};
+
+TEST_P(RandomActivity, TakesALineOfItsOwnForEachKindAndMakesARunnableScript)
+{
+    const ActivityCase &c = GetParam();
+    const RandomPlan plan = PlanOf(c.activity, c.keyLine);
+    ActivityLines lines;
+    const std::string error = LinesOf(plan, lines);
+    if (c.error) {
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        return;
+    }
+    ASSERT_EQ(error, "");
+    EXPECT_EQ(lines.pulses, c.pulses);
+    EXPECT_EQ(lines.ring, c.ring);
+    EXPECT_EQ(lines.flap, c.flap);
+
+    const std::string text = RandomScript(plan);
+    DeviceScript script;
+    std::string bad;
+    ASSERT_TRUE(ParseDeviceScript(text, script, bad)) << bad;
+    EXPECT_EQ(CheckLines(script, c.keyLine, (plan.activity & ActivityDsrFollowsDtr) != 0), "");
+    std::uint32_t worked = 0;
+    for (const LineEvent &event : script.lines)
+        worked |= event.line;
+    EXPECT_EQ(worked, c.pulses | c.ring | c.flap) << "each kind's line, and no other";
+    const std::uint64_t lastUs = script.key.back().atMs * 1000ull;
+    EXPECT_LE(script.lines.empty() ? 0 : script.lines.back().atUs, lastUs + 2000000) << "about until the last press";
+
+    // The key's presses are the same whatever the activity.
+    EXPECT_EQ(WordsOf(text, KeyWords), WordsOf(RandomScript(PlanOf("none", c.keyLine)), KeyWords));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RandomActivity, ::testing::Values(
+    ActivityCase{"none", LineCts, 0, 0, 0, nullptr},
+    ActivityCase{"dsr-follows-dtr", LineCts, 0, 0, 0, nullptr},
+    ActivityCase{"pulses", LineCts, LineDsr, 0, 0, nullptr},
+    ActivityCase{"pulses", LineDsr, LineDcd, 0, 0, nullptr},
+    ActivityCase{"pulses,dsr-follows-dtr", LineCts, LineDcd, 0, 0, nullptr},
+    ActivityCase{"ring", LineDsr, 0, LineRi, 0, nullptr},
+    ActivityCase{"flap", LineCts, 0, 0, LineDcd, nullptr},
+    ActivityCase{"flap", LineDcd, 0, 0, LineDsr, nullptr},
+    ActivityCase{"pulses,ring,flap", LineCts, LineDsr, LineRi, LineDcd, nullptr},
+    ActivityCase{"flap,dsr-follows-dtr,pulses", LineCts, LineRi, 0, LineDcd, nullptr},
+    ActivityCase{"ring,flap,pulses", LineDsr, 0, 0, 0, "pulses: DSR, DCD and RI are all taken"},
+    ActivityCase{"dsr-follows-dtr", LineDsr, 0, 0, 0, "the key is wired to DSR"},
+    ActivityCase{"ring", LineRi, 0, 0, 0, "ring: the key is wired to RI"},
+    ActivityCase{"flap,dsr-follows-dtr", LineDcd, 0, 0, 0, "flap: the key is wired to DCD"}));
+
+TEST(RandomScripts, EachKindOfActivityHasWordsOfItsOwnWhateverTheOthers)
+{
+    const std::string all = RandomScript(PlanOf("pulses,ring,flap", LineCts));
+    EXPECT_EQ(all, RandomScript(PlanOf("pulses,ring,flap", LineCts)));
+    EXPECT_NE(all, RandomScript(PlanOf("pulses,ring,flap", LineCts, 12)));
+    for (const auto &[kind, prefix] : std::vector<std::pair<const char *, std::string>>{
+             {"pulses", "dsr-"}, {"ring", "ri-"}, {"flap", "dcd-"}}) {
+        const std::vector<std::string> alone = WordsOf(RandomScript(PlanOf(kind, LineCts)), {prefix});
+        EXPECT_GT(alone.size(), 10u) << kind;
+        EXPECT_EQ(WordsOf(all, {prefix}), alone) << kind;
+    }
+    // The same words on any machine: mt19937's numbers, cut here, never a
+    // library's distribution.
+    EXPECT_EQ(RandomScript(PlanOf("pulses", LineCts, 5, 2)),
+              "dsr-pulse@292/2.942 press@300 dsr-pulse@341/0.852 release@345 dsr-pulse@408/1.274 press@415 "
+              "dsr-pulse@423/1.978 release@427");
+}
+
+// The other lines' levels as (time in us, on) per line, from a script.
+std::map<std::uint32_t, std::vector<std::pair<std::uint64_t, bool>>> LevelsOf(const DeviceScript &script)
+{
+    std::map<std::uint32_t, std::vector<std::pair<std::uint64_t, bool>>> levels;
+    for (const InputChange &c : InputChanges(script, LineCts, 0))
+        if (c.line != LineCts)
+            levels[c.line].emplace_back(static_cast<std::uint64_t>(c.atNs / 1000), (c.inputs & c.line) != 0);
+    return levels;
+}
+
+TEST(RandomScripts, PulsesFallShortlyBeforeKeyEdgesRingsAndFlapsComeInBursts)
+{
+    DeviceScript script;
+    std::string error;
+    ASSERT_TRUE(ParseDeviceScript(RandomScript(PlanOf("pulses,ring,flap", LineCts, 21, 400)), script, error)) << error;
+    std::vector<std::uint64_t> edges;
+    for (const sim::KeyEvent &e : script.key)
+        edges.push_back(e.atMs * 1000ull);
+    auto levels = LevelsOf(script);
+
+    // Pulses: 0.5 to 3 ms, each falling 0 to 6 ms before a key edge, apart
+    // from the one before; nearly every edge has one.
+    const auto &dsr = levels[LineDsr];
+    ASSERT_EQ(dsr.size() % 2, 0u);
+    for (std::size_t i = 0; i < dsr.size(); i += 2) {
+        ASSERT_TRUE(dsr[i].second && !dsr[i + 1].second);
+        EXPECT_GE(dsr[i + 1].first - dsr[i].first, MinPulseUs);
+        EXPECT_LE(dsr[i + 1].first - dsr[i].first, MaxPulseUs);
+        const auto edge = std::lower_bound(edges.begin(), edges.end(), dsr[i + 1].first);
+        ASSERT_NE(edge, edges.end());
+        EXPECT_LE(*edge - dsr[i + 1].first, MaxPulseLeadUs) << "falls at " << dsr[i + 1].first;
+    }
+    EXPECT_GT(dsr.size() / 2, edges.size() * 9 / 10);
+
+    // Rings: RI on 25 ms of every 50 in bursts of 0.8 to 2 s, 2 to 4 s apart.
+    const auto &ri = levels[LineRi];
+    ASSERT_GT(ri.size(), 40u);
+    std::uint64_t burstStart = ri[0].first;
+    for (std::size_t i = 1; i < ri.size(); ++i) {
+        const std::uint64_t gap = ri[i].first - ri[i - 1].first;
+        if (gap == 25000)
+            continue;
+        EXPECT_TRUE(!ri[i - 1].second && ri[i].second) << "a burst ends with RI off, at " << ri[i].first;
+        EXPECT_GT(gap, 1975000u);
+        EXPECT_LE(gap, 4025000u);
+        EXPECT_GE(ri[i - 1].first - burstStart, 800000u - 50000u);
+        EXPECT_LE(ri[i - 1].first - burstStart, 2000000u);
+        burstStart = ri[i].first;
+    }
+
+    // Flaps: changes 1 to 20 ms apart within a burst, bursts 100 to 620 ms apart.
+    const auto &dcd = levels[LineDcd];
+    ASSERT_GT(dcd.size(), 40u);
+    std::size_t bursts = 0;
+    for (std::size_t i = 1; i < dcd.size(); ++i) {
+        const std::uint64_t gap = dcd[i].first - dcd[i - 1].first;
+        EXPECT_TRUE(gap >= 1000 && gap <= 620000) << gap;
+        bursts += gap > 20000 ? 1 : 0;
+    }
+    EXPECT_GT(bursts, dcd.size() / 13);
+}
+
 struct CommandLine {
     std::vector<std::string> args;
     const char *error; // a part of the message, or null
@@ -216,6 +384,18 @@ INSTANTIATE_TEST_SUITE_P(Cases, Commands, ::testing::Values(
     CommandLine{RunWith({"--script-file", "/nonexistent/script.txt", "--", "x"}), "can't read"},
     CommandLine{RunWith({"--script", "tap@1", "--script-file", "f", "--", "x"}), "one script only"},
     CommandLine{RunWith({"--script-file", "f", "--script", "tap@1", "--", "x"}), "one script only"},
+    CommandLine{{"random", "--seed", "3", "--presses", "5", "--poll", "20", "--line", "DSR", "--activity",
+                 "pulses,ring"}, nullptr},
+    CommandLine{{"random", "--seed", "3", "--presses", "5", "--poll", "20", "--activity", "none"}, nullptr},
+    CommandLine{{"random", "--seed", "3", "--presses", "5", "--poll", "20", "--activity", "spin"},
+                "activity 'spin' unknown"},
+    CommandLine{{"random", "--seed", "3", "--presses", "5", "--poll", "20", "--activity", "ring,"},
+                "activity 'ring,' unknown"},
+    CommandLine{{"random", "--seed", "3", "--presses", "5", "--poll", "20", "--line", "RI", "--activity", "ring"},
+                "--activity ring: the key is wired to RI"},
+    CommandLine{{"random", "--seed", "3", "--presses", "5", "--poll", "20", "--line", "DTR"}, "line 'DTR' unknown"},
+    CommandLine{{"random", "--seed", "0", "--presses", "5", "--poll", "500", "--removals", "1"}, nullptr},
+    CommandLine{{"judge", "--record", "r", "--polls", "p", "--unseen", "--quiet-from", "500"}, nullptr},
     CommandLine{{}, "a command is needed"},
     CommandLine{{"walk"}, "unknown command 'walk'"},
     CommandLine{RunWith({}), "needs a program to run"},

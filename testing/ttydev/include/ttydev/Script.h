@@ -77,16 +77,53 @@ std::vector<InputChange> InputChanges(const DeviceScript &script, std::uint32_t 
 // `removals` times, evenly spread, the device is unplugged 3 polls after a
 // release and replugged a second later; the next press comes once the
 // io.dll can have opened it again (its retry interval and 3 polls later).
-
+//
+// `activity` adds the other lines' kinds of activity, each on a line of its
+// own, never the key's (`keyLine`), until the last press ends:
+//     pulses           a pulse of 0.5 to 3 ms falling 0 to 6 ms before each
+//                      key edge (fewer where edges come too close for
+//                      pulses apart): on DSR, else DCD, else RI
+//     dsr-follows-dtr  DSR is DTR looped back: no words (the device's
+//                      option does it), but DSR is taken
+//     ring             RI rings: bursts of 0.8 to 2 s at 20 Hz (25 ms on,
+//                      25 ms off), 2 to 4 s apart
+//     flap             DCD flaps: bursts of 2 to 12 changes 1 to 20 ms
+//                      apart, 100 to 600 ms apart; on DSR where the key is
+//                      on DCD
+// The key's presses are the same whatever the activity, and each kind's
+// words the same whatever the other kinds: each draws from a stream of
+// its own, from the same seed.
+enum Activity : std::uint32_t {
+    ActivityPulses = 1,
+    ActivityDsrFollowsDtr = 2,
+    ActivityRing = 4,
+    ActivityFlap = 8,
+};
 struct RandomPlan {
     std::uint32_t seed = 1;
     std::uint32_t presses = 20;
     std::uint32_t pollMs = 20;
     std::uint32_t removals = 0;
     std::uint32_t startMs = 300;
+    std::uint32_t keyLine = LineCts;
+    std::uint32_t activity = 0; // Activity bits
 };
 constexpr std::uint32_t MinPressMs = 2, MaxPressMs = 50;
 constexpr std::uint32_t UnpluggedMs = 1000;
+constexpr std::uint32_t MinPulseUs = 500, MaxPulseUs = 3000, MaxPulseLeadUs = 6000;
+
+// Each kind of activity's line in `plan` (0 where the plan has none): ""
+// when every kind has one, else why not.
+struct ActivityLines {
+    std::uint32_t pulses = 0, ring = 0, flap = 0;
+};
+std::string LinesOf(const RandomPlan &plan, ActivityLines &lines);
+
+// The script; its activity's lines are LinesOf's (kinds without one are left out).
 std::string RandomScript(const RandomPlan &plan);
+
+// Activity kinds by name, "pulses,ring"; "none" or "" for none. False on a
+// name it doesn't know.
+bool ParseActivity(const std::string &text, std::uint32_t &activity);
 
 } // namespace ttydev
