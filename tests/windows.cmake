@@ -331,9 +331,12 @@ set_property(TEST ${windows_tests} APPEND PROPERTY ENVIRONMENT ZELBIN_ARCH=${ZEL
 # processes answers from a script. Its Linux programs are built natively
 # from this tree, beside this build. The real Zelbin_Serial.dll and the
 # comm-port io.dll run over it in a host of their own, for each way an
-# adapter's driver answers, and an oracle judges each poll from the script
-# and the poll times alone (tests/ttydev/scripted-runs.py; make soak runs
-# 10,000 presses, make bench the latency).
+# adapter's driver answers, with the other input lines still and, in two
+# short runs, moving (pulses before the key's edges, a ringing RI, a
+# flapping DCD, DSR following DTR), and an oracle judges each poll from the
+# script and the poll times alone (tests/ttydev/scripted-runs.py; make soak
+# runs 10,000 presses with the other lines still and 8,000 with them
+# moving, make bench the latency).
 include(ExternalProject)
 ExternalProject_Add(ttydev_native
     SOURCE_DIR ${PROJECT_SOURCE_DIR}

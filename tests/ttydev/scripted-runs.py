@@ -3,24 +3,31 @@
 scripted modem-line device (testing/ttydev), for each way an adapter's
 driver answers: runs a host (scripted_port_host.exe) that polls every 20,
 100 or 500 ms and sets DTR at each reported press, against random presses
-of 2 to 50 ms, and judges each run from the script and the poll times
-alone (zelbin-ttydev judge).
+of 2 to 50 ms, with the other input lines still or moving, and judges each
+run from the script and the poll times alone (zelbin-ttydev judge).
 
 Usage: scripted-runs.py check|soak|bench --edition ARCH=BUILD_DIR... [--seed N] [--lanes N] [--scale F]
+                        [--only TEXT]
 
-  check  a short run of each behaviour, for make test (one edition)
-  soak   10,000 presses across the behaviours and poll intervals, split
-         between the editions given (those this machine runs); a table of
-         presses, reported, merged, lost and invented per behaviour and
-         poll interval
+  check  a short run of each behaviour, and two with the other lines
+         moving, for make test (one edition)
+  soak   10,000 presses across the behaviours and poll intervals with the
+         other lines still, and 8,000 more with each kind of activity on
+         them (pulses before key edges, DSR following DTR, a ringing RI, a
+         flapping DCD) across the behaviours, split between the editions
+         given (those this machine runs); a table of presses, reported,
+         merged, lost and invented and the longest poll per behaviour,
+         activity and poll interval
   bench  the latency from a press to the poll that reports it (p50, p99,
-         max) per behaviour and poll interval, and the io.dll's own device
-         calls per quiet poll, counted at the device
+         max) and the longest poll per behaviour and poll interval, and the
+         io.dll's own device calls per quiet poll, counted at the device
 
 ARCH is x86 or x64; BUILD_DIR a Windows build (its bin/, ttydev-native/
 and wineprefix/). --lanes runs that many hosts side by side (check 2, else
-3); --scale makes soak's and bench's plans that much smaller or larger. The seed (random unless given) is printed first; the
-same seed makes the same scripts. Exit status: 0 passed, 1 failed, 2 bad
+3); --scale makes soak's and bench's plans that much smaller or larger;
+--only runs only the runs whose name (their records' folder) holds TEXT.
+The seed (random unless given) is printed first; the same seed makes the
+same scripts, --only or not. Exit status: 0 passed, 1 failed, 2 bad
 command line, 77 no edition given can run here (a "SKIPPED: reason" line).
 """
 
@@ -48,11 +55,20 @@ BEHAVIOURS = {
     "cdc-cts": ("cdc", "CTS", "", False, 0),
 }
 
-# (behaviour, poll ms, presses) per run.
-CHECK = [("uart", 20, 12), ("stale", 20, 12), ("cdc-dsr", 20, 12), ("cdc-cts", 20, 8), ("slow", 20, 12),
-         ("removal", 100, 6), ("stale", 100, 4)]
+# What moves on the other input lines (zelbin-ttydev random --activity; each
+# kind on a line of its own, never the key's): "" for nothing.
+ACTIVITIES = ("pulses", "dsr-follows-dtr", "ring", "flap")
+
+# (behaviour, poll ms, presses, activity) per run.
+CHECK = [("uart", 20, 12, ""), ("stale", 20, 12, ""), ("cdc-dsr", 20, 12, ""), ("cdc-cts", 20, 8, ""),
+         ("slow", 20, 12, ""), ("removal", 100, 6, ""), ("stale", 100, 4, ""),
+         ("uart", 20, 10, "pulses,ring,flap"), ("stale", 20, 6, "dsr-follows-dtr,flap")]
 SOAK_PER_BEHAVIOUR = {20: 1400, 100: 450, 500: 150}
 SOAK_UNSEEN = {20: 200, 100: 60, 500: 20}
+# Each kind of activity: SOAK_PER_BEHAVIOUR's presses shared by these
+# behaviours (those whose key's line leaves the kind one), and a quarter of
+# SOAK_UNSEEN behind the adapter without CTS.
+SOAK_ACTIVITY_BEHAVIOURS = ("uart", "stale", "cdc-dsr", "slow")
 BENCH_PER_BEHAVIOUR = {20: 300, 100: 100, 500: 40}
 MAX_RUN_SECONDS = 150  # a longer plan is split into runs of about this length
 
@@ -85,11 +101,12 @@ class Edition:
 class Run:
     """One host run: a behaviour, a poll interval, a script."""
 
-    def __init__(self, edition, behaviour, poll_ms, presses, seed, name, quiet=False):
+    def __init__(self, edition, behaviour, poll_ms, presses, seed, name, quiet=False, activity=""):
         self.edition, self.behaviour, self.poll_ms, self.presses = edition, behaviour, poll_ms, presses
-        self.seed, self.name, self.quiet = seed, name, quiet
+        self.seed, self.name, self.quiet, self.activity = seed, name, quiet, activity
         self.verdict = {}
         self.latencies = []
+        self.longest_poll_ms = None
         self.quiet_calls = None
         self.log = ""
         self.failed = False
@@ -97,10 +114,11 @@ class Run:
     def script(self, native):
         if self.quiet:
             return ""
-        removals = BEHAVIOURS[self.behaviour][4]
+        _, line, _, _, removals = BEHAVIOURS[self.behaviour]
         made = subprocess.run([os.path.join(native, "zelbin-ttydev"), "random", "--seed", str(self.seed),
                                "--presses", str(self.presses), "--poll", str(self.poll_ms),
-                               "--removals", str(removals)], capture_output=True, text=True, check=True)
+                               "--removals", str(removals), "--line", line, "--activity", self.activity or "none"],
+                              capture_output=True, text=True, check=True)
         return made.stdout.strip()
 
     def execute(self, port, work):
@@ -115,13 +133,22 @@ class Run:
         with open(os.path.join(folder, "io-ports.txt"), "w") as out:
             out.write("any = %s%s\n" % (port, options))
         script = self.script(edition.native)
-        last_ms = max([int(item.split("@")[1]) for item in script.split()] or [0])
-        # Long enough for the last press's window, and for a quiet host.
-        duration_ms = 4000 if self.quiet else last_ms + 6 * self.poll_ms + 600
+        # A script with the other lines moving is longer than one argument
+        # may be: it goes in a file.
+        script_file = os.path.join(folder, "script.txt")
+        with open(script_file, "w") as out:
+            out.write(script + "\n")
+        # Long enough for the last press's window, and for a quiet host;
+        # the other lines' activity after it is not waited for.
+        key_ms = [int(item.split("@")[1].split("/")[0]) for item in script.split()
+                  if item.split("@")[0] in ("press", "release", "unplug", "replug")]
+        duration_ms = 4000 if self.quiet else max(key_ms or [0]) + 6 * self.poll_ms + 600
         record, polls = os.path.join(folder, "record.txt"), os.path.join(folder, "polls.txt")
         run = [os.path.join(edition.native, "zelbin-ttydev"), "run", "--prefix", edition.prefix, "--port", port,
-               "--record", record, "--behaviour", behaviour, "--line", line, "--script", script,
-               "--start-on", "listening", "--timeout", str(duration_ms / 1000 + 60), "--",
+               "--record", record, "--behaviour", behaviour, "--line", line, "--script-file", script_file]
+        if "dsr-follows-dtr" in self.activity.split(","):
+            run.append("--dsr-follows-dtr")
+        run += ["--start-on", "listening", "--timeout", str(duration_ms / 1000 + 60), "--",
                os.path.join(SCRIPTS, "wine-exec.sh"), edition.prefix,
                os.path.join(edition.bin, "scripted_port_host.exe"), "Z:" + os.path.join(folder, "io.dll"),
                "%s;3F8h" % port, str(self.poll_ms), str(duration_ms), "Z:" + polls]
@@ -151,10 +178,27 @@ class Run:
         self.verdict = {words[i]: int(words[i + 1]) for i in range(0, len(words) - 1, 2) if words[i + 1].isdigit()}
         with open(os.path.join(folder, "latencies.txt")) as lat:
             self.latencies = [float(v) for v in lat.read().split()]
+        self.longest_poll_ms = longest_poll_ms(polls)
         for text in judged.stdout.splitlines():
             if text.startswith("quiet"):
                 self.quiet_calls = text
         self.failed = judged.returncode != 0
+
+
+def longest_poll_ms(path):
+    """The longest of a host's polls, ZelbinIsZBToggle's call alone, in ms."""
+    longest = None
+    with open(path) as log:
+        for text in log:
+            words = text.split()
+            if len(words) == 5 and words[0] == "poll":
+                took = (int(words[2]) - int(words[1])) / 1e6
+                longest = took if longest is None else max(longest, took)
+    return longest
+
+
+def label(run):
+    return run.behaviour + ("+" + run.activity if run.activity else "")
 
 
 def run_all(runs, lanes, work):
@@ -173,11 +217,15 @@ def run_all(runs, lanes, work):
             with lock:
                 status = "FAILED" if run.failed else "ok"
                 v = run.verdict
+                longest = "%.1f" % run.longest_poll_ms if run.longest_poll_ms is not None else "-"
                 print("  %-4s %-8s %4d ms  seed %-10d %3d presses: reported %s merged %s lost %s invented %s "
-                      "dtr %s  (%.0f s) %s" % (run.edition.arch, run.behaviour, run.poll_ms, run.seed,
-                                               v.get("presses", 0), v.get("reported", "-"), v.get("merged", "-"),
-                                               v.get("lost", "-"), v.get("invented", "-"),
-                                               v.get("dtr-mismatches", "-"), run.seconds, status), flush=True)
+                      "dtr %s  longest poll %s ms  (%.0f s) %s" % (
+                          run.edition.arch, run.behaviour, run.poll_ms, run.seed, v.get("presses", 0),
+                          v.get("reported", "-"), v.get("merged", "-"), v.get("lost", "-"), v.get("invented", "-"),
+                          v.get("dtr-mismatches", "-"), longest, run.seconds, status), flush=True)
+                if run.activity:
+                    print("       other lines: %s, %s changes" % (run.activity, v.get("other-changes", "-")),
+                          flush=True)
                 if run.failed:
                     print("\n".join("      " + line for line in run.log.splitlines()[-25:]), flush=True)
 
@@ -198,9 +246,10 @@ def split(presses, poll_ms):
 def plan(mode, editions, seeds, scale=1.0):
     runs = []
     if mode == "check":
-        for behaviour, poll_ms, presses in CHECK:
+        for behaviour, poll_ms, presses, activity in CHECK:
             runs.append(Run(editions[0], behaviour, poll_ms, presses, seeds.randrange(10 ** 9),
-                            "%s-%d" % (behaviour, poll_ms)))
+                            "-".join(filter(None, (behaviour, activity.replace(",", "+"), str(poll_ms)))),
+                            activity=activity))
         return runs
     table = SOAK_PER_BEHAVIOUR if mode == "soak" else BENCH_PER_BEHAVIOUR
     for behaviour in BEHAVIOURS:
@@ -212,6 +261,18 @@ def plan(mode, editions, seeds, scale=1.0):
                 edition = editions[len(runs) % len(editions)]
                 runs.append(Run(edition, behaviour, poll_ms, count, seeds.randrange(10 ** 9),
                                 "%s-%d-%d" % (behaviour, poll_ms, part)))
+    if mode == "soak":
+        for activity in ACTIVITIES:
+            behaviours = [b for b in SOAK_ACTIVITY_BEHAVIOURS
+                          if not (activity == "dsr-follows-dtr" and BEHAVIOURS[b][1] == "DSR")]
+            for poll_ms in SOAK_PER_BEHAVIOUR:
+                plan_of = [(b, SOAK_PER_BEHAVIOUR[poll_ms] // len(behaviours)) for b in behaviours]
+                plan_of.append(("cdc-cts", SOAK_UNSEEN[poll_ms] // 4))
+                for behaviour, presses in plan_of:
+                    for part, count in enumerate(split(max(1, round(presses * scale)), poll_ms)):
+                        edition = editions[len(runs) % len(editions)]
+                        runs.append(Run(edition, behaviour, poll_ms, count, seeds.randrange(10 ** 9),
+                                        "%s-%s-%d-%d" % (behaviour, activity, poll_ms, part), activity=activity))
     if mode == "bench":
         for edition in editions:
             for behaviour in BEHAVIOURS:
@@ -231,34 +292,41 @@ def editions_of(runs):
 
 
 def soak_table(runs):
-    print("\n%-9s %6s %8s %9s %7s %5s %9s  %s" % ("behaviour", "poll", "presses", "reported", "merged", "lost",
-                                                    "invented", "editions"))
+    print("\n%-9s %-16s %6s %8s %9s %7s %5s %9s %8s  %s" % (
+        "behaviour", "other lines", "poll", "presses", "reported", "merged", "lost", "invented", "longest",
+        "editions"))
     totals = [0] * 5
-    for behaviour in BEHAVIOURS:
-        for poll_ms in (20, 100, 500):
-            mine = [r for r in runs if r.behaviour == behaviour and r.poll_ms == poll_ms]
-            if not mine:
-                continue
-            counts = [sum(r.verdict.get(k, 0) for r in mine)
-                      for k in ("presses", "reported", "merged", "lost", "invented")]
-            totals = [a + b for a, b in zip(totals, counts)]
-            print("%-9s %3d ms %8d %9d %7d %5d %9d  %s" % (behaviour, poll_ms, *counts, editions_of(mine)))
-    print("%-9s %6s %8d %9d %7d %5d %9d" % ("all", "", *totals))
+    for activity in ("",) + ACTIVITIES:
+        for behaviour in BEHAVIOURS:
+            for poll_ms in (20, 100, 500):
+                mine = [r for r in runs if r.behaviour == behaviour and r.poll_ms == poll_ms and r.activity == activity]
+                if not mine:
+                    continue
+                counts = [sum(r.verdict.get(k, 0) for r in mine)
+                          for k in ("presses", "reported", "merged", "lost", "invented")]
+                totals = [a + b for a, b in zip(totals, counts)]
+                longest = max([r.longest_poll_ms for r in mine if r.longest_poll_ms is not None] or [float("nan")])
+                print("%-9s %-16s %3d ms %8d %9d %7d %5d %9d %5.1f ms  %s" % (
+                    behaviour, activity or "still", poll_ms, *counts, longest, editions_of(mine)))
+    print("%-9s %-16s %6s %8d %9d %7d %5d %9d" % ("all", "", "", *totals))
     print("(cdc-cts: the key on CTS behind an adapter that reports no CTS: nothing may be reported, "
-          "so its presses are neither reported nor lost)")
+          "so its presses are neither reported nor lost; longest: the longest ZelbinIsZBToggle call)")
 
 
 def bench_table(runs):
-    print("\nLatency from a press to the end of the poll that reports it, ms:")
-    print("%-9s %6s %7s %8s %8s %8s  %s" % ("behaviour", "poll", "presses", "p50", "p99", "max", "editions"))
+    print("\nLatency from a press to the end of the poll that reports it, ms, and the longest poll"
+          " (ZelbinIsZBToggle's call):")
+    print("%-9s %6s %7s %8s %8s %8s %8s  %s" % ("behaviour", "poll", "presses", "p50", "p99", "max", "longest",
+                                                "editions"))
     for behaviour in BEHAVIOURS:
         for poll_ms in (20, 100, 500):
             mine = [r for r in runs if r.behaviour == behaviour and r.poll_ms == poll_ms and not r.quiet]
             values = [v for r in mine for v in r.latencies]
+            longest = max([r.longest_poll_ms for r in mine if r.longest_poll_ms is not None] or [float("nan")])
             if values:
-                print("%-9s %3d ms %7d %8.1f %8.1f %8.1f  %s" % (behaviour, poll_ms, len(values),
-                                                               percentile(values, 0.5), percentile(values, 0.99),
-                                                               max(values), editions_of(mine)))
+                print("%-9s %3d ms %7d %8.1f %8.1f %8.1f %8.1f  %s" % (
+                    behaviour, poll_ms, len(values), percentile(values, 0.5), percentile(values, 0.99), max(values),
+                    longest, editions_of(mine)))
     print("\nThe io.dll's own device calls per quiet poll (polls every 20 ms, no press, from 0.5 s on):")
     for run in runs:
         if run.quiet and run.quiet_calls:
@@ -273,6 +341,7 @@ def main():
     parser.add_argument("--seed", type=int)
     parser.add_argument("--lanes", type=int, default=None)
     parser.add_argument("--scale", type=float, default=1.0)
+    parser.add_argument("--only", default="")
     args = parser.parse_args()
     editions = []
     for text in args.edition:
@@ -306,7 +375,10 @@ def main():
     seed = args.seed if args.seed is not None else random.randrange(10 ** 9)
     print("Seed %d (scripted-runs.py %s --seed %d makes the same scripts); editions %s" % (
         seed, args.mode, seed, ", ".join(e.arch for e in usable)), flush=True)
-    runs = plan(args.mode, usable, random.Random(seed), args.scale)
+    runs = [r for r in plan(args.mode, usable, random.Random(seed), args.scale) if args.only in r.name]
+    if not runs:
+        print("no run's name holds '%s'" % args.only)
+        return 2
     work = os.path.join(usable[0].build, "scripted-device", args.mode)
     lanes = args.lanes or (2 if args.mode == "check" else 3)
     started = time.time()
