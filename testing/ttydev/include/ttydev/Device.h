@@ -105,16 +105,16 @@ public:
     // How long a status read takes before it is answered.
     std::int64_t ReadDelayNs() const;
 
-    // How many of the script's changes are due by `nowNs`, and of DSR's
-    // following DTR.
+    // How many of the script's changes are due by `nowNs`.
     std::uint32_t ChangesBy(std::int64_t nowNs) const;
-    std::uint32_t LoopsBy(std::int64_t nowNs) const;
 
+private:
+    // How many of DSR's changes following DTR are due by `nowNs`.
+    std::uint32_t LoopsBy(std::int64_t nowNs) const;
     // The input lines `plug`'s driver shows once the first `changes` of the
     // script and the first `loops` of DSR's have been made.
     std::uint32_t InputsAfter(int plug, std::uint32_t changes, std::uint32_t loops) const;
 
-private:
     SharedState &s_;
 };
 
