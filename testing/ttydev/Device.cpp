@@ -84,6 +84,12 @@ void Device::Note(int plug, Caller caller, Request request, std::int64_t nowNs, 
         s_.calls[at] = Call{nowNs, tid, static_cast<std::uint16_t>(plug), static_cast<std::uint16_t>(request)};
 }
 
+void Device::NoteTold(std::uint32_t change, std::int64_t nowNs)
+{
+    std::int64_t never = 0;
+    __atomic_compare_exchange_n(&s_.toldNs[change], &never, nowNs, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED);
+}
+
 int Device::ReadLines(int plug, Caller caller, std::int64_t nowNs, std::uint32_t &lines)
 {
     if (Removed(plug, nowNs))
@@ -99,14 +105,18 @@ int Device::ReadLines(int plug, Caller caller, std::int64_t nowNs, std::uint32_t
         for (;;) {
             next = Told::Of(word);
             const bool change = next.changes < made.changes, loop = next.loops < made.loops;
-            if (change && (!loop || s_.changes[next.changes].atNs <= s_.loops[next.loops].atNs))
+            const bool script = change && (!loop || s_.changes[next.changes].atNs <= s_.loops[next.loops].atNs);
+            if (script)
                 ++next.changes;
             else if (loop)
                 ++next.loops;
             else
                 break;
-            if (Swap(p.told, word, next.Word()))
+            if (Swap(p.told, word, next.Word())) {
+                if (script) // the first wait thread told of it, for the oracle
+                    NoteTold(next.changes - 1, nowNs);
                 break;
+            }
             word = Acquire(p.told);
         }
         inputs = InputsAfter(plug, next.changes, next.loops);

@@ -53,12 +53,37 @@ std::vector<Press> PressesOf(const std::vector<Change> &changes)
 {
     std::vector<Press> presses;
     for (const Change &change : changes) {
-        if (change.down)
-            presses.push_back(Press{change.atNs, Never});
-        else if (!presses.empty())
+        const std::int64_t known = change.toldNs ? change.toldNs : Unknown;
+        if (change.down) {
+            presses.push_back(Press{change.atNs, Never, known, Unknown});
+        } else if (!presses.empty()) {
             presses.back().endNs = change.atNs;
+            presses.back().releaseKnownNs = known;
+        }
     }
     return presses;
+}
+
+std::vector<Press> PressesOf(const Record &record)
+{
+    std::vector<Change> changes = record.changes;
+    if (record.behaviour != "stale") {
+        // A change no wait thread was told of, seen by the program's first
+        // status read before the next change.
+        std::vector<std::int64_t> reads;
+        for (const Call &call : record.calls)
+            if (call.kind == static_cast<std::uint16_t>(CallKind::StatusRead))
+                reads.push_back(call.atNs);
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            if (changes[i].toldNs)
+                continue;
+            const auto read = std::lower_bound(reads.begin(), reads.end(), changes[i].atNs);
+            const std::int64_t next = i + 1 < changes.size() ? changes[i + 1].atNs : Never;
+            if (read != reads.end() && *read < next)
+                changes[i].toldNs = *read;
+        }
+    }
+    return PressesOf(changes);
 }
 
 std::vector<Outage> OutagesOf(const Record &record, const std::vector<Poll> &polls)
@@ -87,10 +112,16 @@ Verdict Judge(const std::vector<Press> &presses, const std::vector<Poll> &polls,
     verdict.presses = static_cast<std::uint32_t>(presses.size());
     const std::size_t n = polls.size();
     const std::size_t lag = std::max<std::size_t>(showing.lagPolls, 1);
+    // When the io.dll could know of a press, and of the release before it.
+    const auto known = [](std::int64_t at, std::int64_t knownNs) { return std::max(at, knownNs); };
     std::vector<std::size_t> first(presses.size()), last(presses.size());
     for (std::size_t i = 0; i < presses.size(); ++i) {
         first[i] = FirstEndingAfter(polls, presses[i].startNs);
-        last[i] = FirstBeginningAfter(polls, presses[i].startNs) + lag;
+        last[i] = FirstBeginningAfter(polls, known(presses[i].startNs, presses[i].knownNs)) + lag;
+        if (i > 0 && presses[i - 1].endNs != Never)
+            last[i] = std::max(last[i], FirstBeginningAfter(polls, known(presses[i - 1].endNs,
+                                                                           presses[i - 1].releaseKnownNs)) +
+                                            lag);
     }
 
     // Reports to presses, each to the earliest open window that holds it.
@@ -127,6 +158,10 @@ Verdict Judge(const std::vector<Press> &presses, const std::vector<Poll> &polls,
             Note(verdict, originNs, presses[i].startNs, "a press due after the last poll");
             continue;
         }
+        if (presses[i].knownNs == Unknown) {
+            ++verdict.unseen; // no event told of it, and no read saw it
+            continue;
+        }
         if (!showing.seesShortPresses &&
             FirstBeginningAfter(polls, presses[i].endNs - 1) - FirstBeginningAfter(polls, presses[i].startNs - 1) < lag) {
             ++verdict.unseen; // spans too few polls for a read every `lag` of them
@@ -136,7 +171,9 @@ Verdict Judge(const std::vector<Press> &presses, const std::vector<Poll> &polls,
         if (i > 0) {
             const std::size_t shown = reportedAt[i - 1] >= 0 ? static_cast<std::size_t>(reportedAt[i - 1]) : last[i - 1];
             const std::size_t released =
-                presses[i - 1].endNs == Never ? n : FirstBeginningAfter(polls, presses[i - 1].endNs) + lag - 1;
+                presses[i - 1].endNs == Never
+                    ? n
+                    : FirstBeginningAfter(polls, known(presses[i - 1].endNs, presses[i - 1].releaseKnownNs)) + lag - 1;
             const std::size_t q = std::max(shown, released) + 1;
             close = q >= n || presses[i].startNs < polls[q].endNs;
         }

@@ -39,7 +39,7 @@ Record Collect(const SharedState &state, std::int64_t originNs, const std::vecto
         const InputChange &change = state.changes[i];
         const bool on = (change.inputs & change.line) != 0;
         if (change.line == keyLine)
-            record.changes.push_back(Change{change.atNs, on ? 1u : 0u, 0});
+            record.changes.push_back(Change{change.atNs, on ? 1u : 0u, 0, state.toldNs[i]});
         else
             record.others.push_back(OtherChange{change.atNs, change.line, on, false});
     }
@@ -70,7 +70,7 @@ bool WriteRecord(const std::string &path, const Record &record, std::string &err
     std::fprintf(file, "device %s %s %d\norigin %" PRId64 "\n", record.behaviour.c_str(), record.keyLine.c_str(),
                  record.dsrFollowsDtr ? 1 : 0, record.originNs);
     for (const Change &change : record.changes)
-        std::fprintf(file, "change %" PRId64 " %u\n", change.atNs, change.down);
+        std::fprintf(file, "change %" PRId64 " %u %" PRId64 "\n", change.atNs, change.down, change.toldNs);
     for (const OtherChange &other : record.others)
         std::fprintf(file, "input %" PRId64 " %s %d %s\n", other.atNs, LineName(other.line), other.on ? 1 : 0,
                      other.byDtr ? "dtr" : "script");
@@ -116,7 +116,7 @@ bool ReadRecord(const std::string &path, Record &record, std::string &error)
             ok = Fields(line, record.originNs);
         } else if (word == "change") {
             Change change{};
-            ok = Fields(line, change.atNs, change.down) && change.down <= 1;
+            ok = Fields(line, change.atNs, change.down, change.toldNs) && change.down <= 1;
             record.changes.push_back(change);
         } else if (word == "input") {
             OtherChange other;

@@ -143,7 +143,8 @@ std::vector<Change> KeyChanges(const std::vector<sim::KeyEvent> &events, std::in
         if (event.down == down)
             continue;
         down = event.down;
-        changes.push_back(Change{originNs + static_cast<std::int64_t>(event.atMs) * 1000000, down ? 1u : 0u, 0});
+        const std::int64_t atNs = originNs + static_cast<std::int64_t>(event.atMs) * 1000000;
+        changes.push_back(Change{atNs, down ? 1u : 0u, 0, atNs});
     }
     return changes;
 }

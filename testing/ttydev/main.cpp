@@ -448,7 +448,7 @@ int Judge(const Options &o)
         return 2;
     }
     const Verdict verdict =
-        Judge(PressesOf(record.changes), polls, record.sets, OutagesOf(record, polls), o.keySeen, record.originNs);
+        Judge(PressesOf(record), polls, record.sets, OutagesOf(record, polls), o.keySeen, record.originNs);
     // The other lines' changes are counted, never judged.
     std::printf("presses %u reported %u merged %u lost %u invented %u unjudged %u dtr-mismatches %u polls %zu "
                 "other-changes %zu\n",

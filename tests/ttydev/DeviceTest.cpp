@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ttydev/Device.h"
+#include "ttydev/Records.h"
 #include "ttydev/Script.h"
 
 namespace {
@@ -108,6 +109,10 @@ TEST(ScriptedDevice, TellsTheWaitThreadEveryChangeInOrderAndTheProgramTheLevel)
                                              f.Read(Caller::Wait, 21), f.Read(Caller::Wait, 21),
                                              f.Read(Caller::Wait, 22)};
     EXPECT_EQ(told, (std::vector<std::uint32_t>{LineCts, 0, LineCts, 0, 0}));
+    const Record record = Collect(*f.state, 0, {});
+    ASSERT_EQ(record.changes.size(), 4u);
+    EXPECT_EQ(record.changes[0].toldNs, 20 * Ms) << "kept for the oracle: when the driver was told";
+    EXPECT_EQ(record.changes[3].toldNs, 21 * Ms);
 }
 
 TEST(ScriptedDevice, TellsAWaitNothingThatChangedBeforeItBegan)
@@ -116,6 +121,8 @@ TEST(ScriptedDevice, TellsAWaitNothingThatChangedBeforeItBegan)
     EXPECT_EQ(f.Read(Caller::WaitStart, 15), LineCts);
     EXPECT_EQ(f.Read(Caller::Wait, 16), LineCts) << "the level, not the press and release before the wait";
     EXPECT_EQ(f.Read(Caller::Wait, 17), LineCts);
+    for (const Change &change : Collect(*f.state, 0, {}).changes)
+        EXPECT_EQ(change.toldNs, 0) << "no wait thread was told of it";
 
     Fixture stale(Behaviour::Stale, LineCts, "press@10 release@12 press@14");
     EXPECT_EQ(stale.Read(Caller::WaitStart, 15), 0u) << "the wait compares with the stale lines";

@@ -29,11 +29,25 @@
 
 namespace ttydev {
 
+// A press, and when the io.dll could first know of it and of its release:
+// when the driver told of the change, or a read of the lines (where reads
+// show the lines now) saw it; Unknown where neither did, 0 at the change
+// itself (a driver that tells at once). The driver may be
+// late: Wine's wait thread, held up on a busy machine, tells of the first
+// change after it resumes, and the changes that came meanwhile are told
+// by no event once a new wait begins.
+constexpr std::int64_t Unknown = -1;
 struct Press {
     std::int64_t startNs, endNs;
+    std::int64_t knownNs = 0, releaseKnownNs = 0;
 };
-// The presses the changes make (a last press still held ends never).
+// The presses the changes make (a last press still held ends never), each
+// known when its change was told (Change::toldNs, 0 for never).
 std::vector<Press> PressesOf(const std::vector<Change> &changes);
+// The presses of a run: known when a wait thread was told, or else when a
+// status read of the program's saw the change, where reads show the lines
+// now (every behaviour but stale).
+std::vector<Press> PressesOf(const Record &record);
 
 // Spans in which the DTR check is off: a device pulled out, until its
 // successor's lines are set again.
@@ -44,11 +58,14 @@ std::vector<Outage> OutagesOf(const Record &record, const std::vector<Poll> &pol
 
 // How soon the driver lets the io.dll show a change. A driver with comm
 // events tells of every change: a press is due by the poll after the first
-// to begin after it (`lagPolls` 1). One that tells nothing is read every
-// so many polls (`lagPolls` that many): a press is due within that many
-// polls of the first to begin after it, and only one that spans that many
-// poll starts is sure to be seen (`seesShortPresses` false); a shorter one
-// may be reported, or be unseen without being lost.
+// to begin after it was known (`lagPolls` 1), and after the previous
+// press's release was (one change per poll). One that tells nothing is
+// read every so many polls (`lagPolls` that many): a press is due within
+// that many polls of the first to begin after it, and only one that spans
+// that many poll starts is sure to be seen (`seesShortPresses` false); a
+// shorter one may be reported, or be unseen without being lost. A press
+// the io.dll could never know of (Press::knownNs Unknown) is unseen unless
+// reported.
 struct Showing {
     std::uint32_t lagPolls = 1;
     bool seesShortPresses = true;
@@ -56,7 +73,7 @@ struct Showing {
 
 struct Verdict {
     std::uint32_t presses = 0, reported = 0, merged = 0, lost = 0, invented = 0;
-    std::uint32_t unseen = 0;        // too short for a driver that tells nothing
+    std::uint32_t unseen = 0;        // never told, or too short for a driver that tells nothing
     std::uint32_t unjudged = 0;      // due after the last poll
     std::uint32_t dtrMismatches = 0; // polls whose DTR was not what the host set
     std::vector<double> latenciesMs; // press to the end of the poll reporting it

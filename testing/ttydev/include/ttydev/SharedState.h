@@ -26,7 +26,7 @@
 namespace ttydev {
 
 constexpr std::uint32_t StateMagic = 0x5A545459; // "YTTZ"
-constexpr std::uint32_t StateVersion = 2;
+constexpr std::uint32_t StateVersion = 3;
 
 // How the device's driver answers (a run picks one).
 enum class Behaviour : std::uint32_t {
@@ -56,11 +56,13 @@ constexpr std::uint32_t MaxCalls = 1u << 18; // program-thread calls recorded
 constexpr std::uint32_t DsrFollowsDtr = 1; // DSR is DTR looped back, as many cables and keys wire it
 
 // The key line changing, as the record keeps it: closed (`down`) or open
-// from `atNs` on.
+// from `atNs` on; `toldNs` when a wait thread of the driver was first told
+// of it (0: none was), which the script's own changes take as `atNs`.
 struct alignas(8) Change {
     std::int64_t atNs;
     std::uint32_t down;
     std::uint32_t reserved;
+    std::int64_t toldNs;
 };
 
 // The script's input lines changing: one line (`line`) from `atNs` on,
@@ -133,17 +135,22 @@ struct alignas(8) SharedState {
     Loop loops[MaxLoops];
     Set sets[MaxSets];
     Call calls[MaxCalls];
+    // When a wait thread was first told of each of the script's changes
+    // (0: none was; what changed while a wait thread was held up and a new
+    // wait began meanwhile is told by no event).
+    std::int64_t toldNs[MaxChanges];
 };
 
 // One layout for both builds of the preloaded library.
-static_assert(sizeof(Change) == 16 && sizeof(Loop) == 16 && sizeof(Call) == 16 && sizeof(Set) == 16,
+static_assert(sizeof(Change) == 24 && sizeof(Loop) == 16 && sizeof(Call) == 16 && sizeof(Set) == 16,
               "record layout");
 static_assert(sizeof(InputChange) == 32, "change layout");
 static_assert(sizeof(Plug) == 48, "plug layout");
 static_assert(offsetof(SharedState, plugs) == 48, "header layout");
 static_assert(offsetof(SharedState, changes) == 48 + 48 * MaxPlugs, "state layout");
 static_assert(offsetof(SharedState, loops) == 48 + 48 * MaxPlugs + 32 * MaxChanges, "loops layout");
-static_assert(sizeof(SharedState) == 48 + 48 * MaxPlugs + 32 * MaxChanges + 16 * (MaxLoops + MaxSets + MaxCalls),
+static_assert(sizeof(SharedState) ==
+                  48 + 48 * MaxPlugs + 32 * MaxChanges + 16 * (MaxLoops + MaxSets + MaxCalls) + 8 * MaxChanges,
               "state size");
 
 // Atomic access to fields of the mapped state, shared between processes:
