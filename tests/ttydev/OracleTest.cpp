@@ -44,33 +44,45 @@ std::vector<Set> SetsFor(const std::vector<Poll> &polls)
     return sets;
 }
 
+// A row: presses (start, end, and when the io.dll could know of the press
+// and of its release, ms: 0 at the change itself, -1 never), the polls
+// that report, what the oracle must count, and how soon the driver lets
+// the io.dll show a change. Poll k begins at 20(k+1) ms: poll 0 at 20,
+// poll 4 at 100.
 struct JudgeCase {
     const char *what;
-    std::vector<std::pair<int, int>> presses; // start and end, ms
+    std::vector<Press> presses;
     std::vector<std::size_t> reports;
-    std::uint32_t reported, merged, lost, invented;
+    std::uint32_t reported, merged, lost, invented, unseen = 0;
+    Showing showing = {};
 };
 
 std::ostream &operator<<(std::ostream &os, const JudgeCase &c) { return os << c.what; }
 
+// A driver that tells nothing, read every 5th poll: a press is due by the
+// 5th poll after the first to begin after it, and one spanning fewer than 5
+// poll starts may go unseen.
+constexpr Showing kFifth{5, false};
+
 class Judging : public ::testing::TestWithParam<JudgeCase> {};
 
-TEST_P(Judging, CountsEachPressOnceFromThePollTimesAlone)
+TEST_P(Judging, CountsEachPressOnceFromTheScriptAndThePollTimesAlone)
 {
+    const auto ns = [](std::int64_t ms) { return ms <= 0 ? ms : ms * Ms; };
     std::vector<Press> presses;
-    for (const auto &[start, end] : GetParam().presses)
-        presses.push_back(Press{start * Ms, end * Ms});
-    const std::vector<Poll> polls = Polls(30, GetParam().reports);
-    const Verdict v = Judge(presses, polls, SetsFor(polls), {}, true);
+    for (const Press &p : GetParam().presses)
+        presses.push_back(Press{p.startNs * Ms, p.endNs * Ms, ns(p.knownNs), ns(p.releaseKnownNs)});
+    const std::vector<Poll> polls = Polls(40, GetParam().reports);
+    const Verdict v = Judge(presses, polls, SetsFor(polls), {}, true, 0, GetParam().showing);
     EXPECT_EQ(v.reported, GetParam().reported);
     EXPECT_EQ(v.merged, GetParam().merged);
     EXPECT_EQ(v.lost, GetParam().lost);
     EXPECT_EQ(v.invented, GetParam().invented);
+    EXPECT_EQ(v.unseen, GetParam().unseen);
     EXPECT_EQ(v.dtrMismatches, 0u);
     EXPECT_EQ(v.Passed(), GetParam().lost == 0 && GetParam().invented == 0);
 }
 
-// Poll k begins at 20(k+1) ms: poll 0 at 20, poll 4 at 100.
 INSTANTIATE_TEST_SUITE_P(Cases, Judging, ::testing::Values(
     JudgeCase{"reported at the first poll after it began", {{105, 110}}, {5}, 1, 0, 0, 0},
     JudgeCase{"reported at the second", {{105, 110}}, {6}, 1, 0, 0, 0},
@@ -83,7 +95,31 @@ INSTANTIATE_TEST_SUITE_P(Cases, Judging, ::testing::Values(
     JudgeCase{"a press just after a reported one ended", {{102, 104}, {125, 127}}, {5}, 1, 1, 0, 0},
     JudgeCase{"a press just after a long one ended", {{102, 190}, {195, 197}}, {5}, 1, 1, 0, 0},
     JudgeCase{"the same press three polls on is its own", {{102, 104}, {162, 164}}, {5}, 1, 0, 1, 0},
-    JudgeCase{"two presses reported apart", {{102, 104}, {162, 164}}, {5, 8}, 2, 0, 0, 0}));
+    JudgeCase{"two presses reported apart", {{102, 104}, {162, 164}}, {5, 8}, 2, 0, 0, 0},
+    // A driver that tells nothing, read every 5th poll.
+    JudgeCase{"read: reported at the first poll after it began", {{105, 300}}, {5}, 1, 0, 0, 0, 0, kFifth},
+    JudgeCase{"read: reported five polls after that", {{105, 300}}, {10}, 1, 0, 0, 0, 0, kFifth},
+    JudgeCase{"read: reported a poll later still", {{105, 300}}, {11}, 0, 0, 1, 1, 0, kFifth},
+    JudgeCase{"read: spanning five poll starts, never reported", {{105, 205}}, {}, 0, 0, 1, 0, 0, kFifth},
+    JudgeCase{"read: spanning four, never reported", {{105, 185}}, {}, 0, 0, 0, 0, 1, kFifth},
+    JudgeCase{"read: spanning four, reported", {{105, 185}}, {7}, 1, 0, 0, 0, 0, kFifth},
+    JudgeCase{"read: a long press just after a long one was seen to end", {{105, 300}, {310, 500}}, {9, 19}, 2, 0,
+              0, 0, 0, kFifth},
+    JudgeCase{"read: a long press the read after a long one ended may hide", {{105, 300}, {310, 500}}, {9}, 1, 1, 0,
+              0, 0, kFifth},
+    // A driver late to tell (Wine's wait thread held up on a busy machine):
+    // a press is due by the poll after the first to begin once it was
+    // told, and after its predecessor's release was; one never told, nor
+    // seen by a read, is unseen unless reported.
+    JudgeCase{"told at once, reported two polls late", {{105, 110, 0, 0}}, {7}, 0, 0, 1, 1, 0},
+    JudgeCase{"told 50 ms late, reported after", {{105, 110, 155, 155}}, {8}, 1, 0, 0, 0, 0},
+    JudgeCase{"told 50 ms late, reported a poll later still", {{105, 110, 155, 155}}, {10}, 0, 0, 1, 1, 0},
+    JudgeCase{"never told, never reported", {{105, 110, -1, -1}}, {}, 0, 0, 0, 0, 1},
+    JudgeCase{"never told, reported", {{105, 110, -1, -1}}, {5}, 1, 0, 0, 0, 0},
+    JudgeCase{"after a release told late, a press a poll later",
+             {{45, 50, 0, 95}, {65, 200, 0, 0}}, {2, 5}, 2, 0, 0, 0, 0},
+    JudgeCase{"after a release told at once, the same press a poll late",
+             {{45, 50, 0, 0}, {65, 200, 0, 0}}, {2, 5}, 1, 1, 0, 1, 0}));
 
 TEST(Judging, ReportsOnALineTheDeviceNeverShowsAreInventedAndNothingIsLost)
 {
@@ -94,85 +130,6 @@ TEST(Judging, ReportsOnALineTheDeviceNeverShowsAreInventedAndNothingIsLost)
     EXPECT_FALSE(v.Passed());
     EXPECT_TRUE(Judge({{105 * Ms, 110 * Ms}}, Polls(30, {}), {}, {}, false).Passed());
 }
-
-// A driver that tells nothing, read every 5th poll: a press is due by the
-// 5th poll after the first to begin after it, and one spanning fewer than 5
-// poll starts may go unseen. Poll k begins at 20(k+1) ms.
-struct SlowCase {
-    const char *what;
-    std::vector<std::pair<int, int>> presses;
-    std::vector<std::size_t> reports;
-    std::uint32_t reported, merged, lost, invented, unseen;
-};
-
-std::ostream &operator<<(std::ostream &os, const SlowCase &c) { return os << c.what; }
-
-class JudgingAReadEveryFifthPoll : public ::testing::TestWithParam<SlowCase> {};
-
-TEST_P(JudgingAReadEveryFifthPoll, WaitsForTheReadAndForgivesWhatFellBetween)
-{
-    std::vector<Press> presses;
-    for (const auto &[start, end] : GetParam().presses)
-        presses.push_back(Press{start * Ms, end * Ms});
-    const std::vector<Poll> polls = Polls(40, GetParam().reports);
-    const Verdict v = Judge(presses, polls, SetsFor(polls), {}, true, 0, Showing{5, false});
-    EXPECT_EQ(v.reported, GetParam().reported);
-    EXPECT_EQ(v.merged, GetParam().merged);
-    EXPECT_EQ(v.lost, GetParam().lost);
-    EXPECT_EQ(v.invented, GetParam().invented);
-    EXPECT_EQ(v.unseen, GetParam().unseen);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, JudgingAReadEveryFifthPoll, ::testing::Values(
-    SlowCase{"reported at the first poll after it began", {{105, 300}}, {5}, 1, 0, 0, 0, 0},
-    SlowCase{"reported five polls after that", {{105, 300}}, {10}, 1, 0, 0, 0, 0},
-    SlowCase{"reported a poll later still", {{105, 300}}, {11}, 0, 0, 1, 1, 0},
-    SlowCase{"spanning five poll starts, never reported", {{105, 205}}, {}, 0, 0, 1, 0, 0},
-    SlowCase{"spanning four, never reported", {{105, 185}}, {}, 0, 0, 0, 0, 1},
-    SlowCase{"spanning four, reported", {{105, 185}}, {7}, 1, 0, 0, 0, 0},
-    SlowCase{"a long press just after a long one was seen to end", {{105, 300}, {310, 500}}, {9, 19}, 2, 0, 0, 0, 0},
-    SlowCase{"a long press the read after a long one ended may hide", {{105, 300}, {310, 500}}, {9}, 1, 1, 0, 0, 0}));
-
-// A driver late to tell (Wine's wait thread held up on a busy machine): a
-// press is due by the poll after the first to begin once it was told, and
-// after its predecessor's release was; one never told, nor seen by a read,
-// is unseen unless reported. Poll k begins at 20(k+1) ms.
-struct LateCase {
-    const char *what;
-    std::vector<Press> presses; // ms; 0: known at once, -1: never
-    std::vector<std::size_t> reports;
-    std::uint32_t reported, merged, lost, invented, unseen;
-};
-
-std::ostream &operator<<(std::ostream &os, const LateCase &c) { return os << c.what; }
-
-class JudgingALateDriver : public ::testing::TestWithParam<LateCase> {};
-
-TEST_P(JudgingALateDriver, CountsFromWhenTheIoDllCouldKnow)
-{
-    std::vector<Press> presses;
-    const auto ns = [](std::int64_t ms) { return ms <= 0 ? ms : ms * Ms; };
-    for (const Press &p : GetParam().presses)
-        presses.push_back(Press{p.startNs * Ms, p.endNs * Ms, ns(p.knownNs), ns(p.releaseKnownNs)});
-    const std::vector<Poll> polls = Polls(30, GetParam().reports);
-    const Verdict v = Judge(presses, polls, SetsFor(polls), {}, true);
-    EXPECT_EQ(v.reported, GetParam().reported);
-    EXPECT_EQ(v.merged, GetParam().merged);
-    EXPECT_EQ(v.lost, GetParam().lost);
-    EXPECT_EQ(v.invented, GetParam().invented);
-    EXPECT_EQ(v.unseen, GetParam().unseen);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, JudgingALateDriver, ::testing::Values(
-    LateCase{"told at once, reported two polls late", {{105, 110, 0, 0}}, {7}, 0, 0, 1, 1, 0},
-    LateCase{"told 50 ms late, reported after", {{105, 110, 155, 155}}, {8}, 1, 0, 0, 0, 0},
-    LateCase{"told 50 ms late, reported a poll later still", {{105, 110, 155, 155}}, {10}, 0, 0, 1, 1, 0},
-    LateCase{"never told, never reported", {{105, 110, -1, -1}}, {}, 0, 0, 0, 0, 1},
-    LateCase{"never told, reported", {{105, 110, -1, -1}}, {5}, 1, 0, 0, 0, 0},
-    LateCase{"after a release told late, a press a poll later",
-             {{45, 50, 0, 95}, {65, 200, 0, 0}}, {2, 5}, 2, 0, 0, 0, 0},
-    LateCase{"after a release told at once, the same press a poll late",
-             {{45, 50, 0, 0}, {65, 200, 0, 0}}, {2, 5}, 1, 1, 0, 1, 0}));
 
 TEST(Judging, ARunsPressesAreKnownWhenToldOrWhenAReadSawThem)
 {
