@@ -373,3 +373,12 @@ add_test(NAME commio_setupapi_on_first_use
             ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/setupapi-on-first-use)
 set_tests_properties(commio_setupapi_on_first_use PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
     SKIP_RETURN_CODE 77 RESOURCE_LOCK virtual_key ENVIRONMENT ZELBIN_ARCH=${ZELBIN_ARCH})
+
+# 100 cycles over the scripted port: what the host holds stays flat from
+# the middle cycle to the last (make soak runs 10,000 of each edition).
+add_dependencies(load_cycles_host ttydev_native)
+add_test(NAME library_load_cycles
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/ttydev/load-cycles.py --cycles 100
+            --edition ${ZELBIN_ARCH}=${CMAKE_BINARY_DIR})
+set_tests_properties(library_load_cycles PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 SKIP_RETURN_CODE 77
+    RESOURCE_LOCK virtual_key ENVIRONMENT ZELBIN_ARCH=${ZELBIN_ARCH})
