@@ -71,6 +71,10 @@ for mode in events no-events; do
         printf "Comm-port io.dll (%s), instructions per poll (callgrind, %d polls): %.1f\n",
             mode, polls, (total - device) / polls }'
 done
+# The comm-port io.dll's core while the USB adapter its map names is
+# unplugged: how often it lists the system's ports, on simulated time.
+"$build/bench/adapter_lookup_count" || status=1
+
 # Under Wine, over the scripted modem-line device: from a press to the
 # host's poll that reports it (p50, p99, max) for each kind of adapter and
 # poll interval, and the io.dll's own device calls per quiet poll, counted
