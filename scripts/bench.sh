@@ -4,6 +4,7 @@
 # Usage: scripts/bench.sh BENCH_BUILD_DIR
 set -euo pipefail
 build="$1"
+root="$(cd "$(dirname "$0")/.." && pwd)"
 bench="$build/bench/library_bench"
 count="$build/bench/poll_count"
 
@@ -80,7 +81,6 @@ done
 # poll interval, and the io.dll's own device calls per quiet poll, counted
 # at the device by calling thread (tests/ttydev/scripted-runs.py bench).
 # Needs the Windows builds (make bench builds them).
-root="$(cd "$(dirname "$0")/.." && pwd)"
 if [ -d "$root/build/windows-x64/bin" ]; then
     echo
     editions=(--edition "x64=$root/build/windows-x64")
@@ -89,4 +89,14 @@ if [ -d "$root/build/windows-x64/bin" ]; then
 else
     echo "(no Windows build: the latency under Wine is left out; make windows builds it)"
 fi
+# The shipped binaries' sizes and what each imports, per edition built.
+for edition in windows windows-x64; do
+    bin="$root/build/$edition/bin"
+    [ -f "$bin/Zelbin_Serial.dll" ] || continue
+    echo
+    echo "Shipped binaries, $([ "$edition" = windows ] && echo x86 || echo x64) (build/$edition):"
+    /usr/bin/python3 "$root/tests/binary/check-imports.py" --report library="$bin/Zelbin_Serial.dll" \
+        commio="$bin/commio/io.dll" standin="$bin/io.dll" keytest="$bin/zelbin-keytest.exe" \
+        keytest-gui="$bin/zelbin-keytest-gui.exe" virtualkey="$bin/zelbin-virtualkey.exe" || status=1
+done
 exit "$status"

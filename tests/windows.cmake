@@ -382,3 +382,12 @@ add_test(NAME library_load_cycles
             --edition ${ZELBIN_ARCH}=${CMAKE_BINARY_DIR})
 set_tests_properties(library_load_cycles PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 SKIP_RETURN_CODE 77
     RESOURCE_LOCK virtual_key ENVIRONMENT ZELBIN_ARCH=${ZELBIN_ARCH})
+
+# What each shipped binary imports must be on its list (a DLL on none is a
+# new dependency for every host), and the key library within its size;
+# make bench prints the sizes of both editions.
+add_test(NAME shipped_imports
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-imports.py
+            library=$<TARGET_FILE:Zelbin_Serial> commio=$<TARGET_FILE:commio_io> standin=$<TARGET_FILE:io>
+            keytest=$<TARGET_FILE:zelbin-keytest> keytest-gui=$<TARGET_FILE:zelbin-keytest-gui>
+            virtualkey=$<TARGET_FILE:zelbin-virtualkey>)
