@@ -18,6 +18,8 @@ void Release(void *block) noexcept { ::operator delete(block); }
 
 TText::TText(const char *bytes, std::size_t size) noexcept
 {
+    if (size == 0)
+        return; // the empty text needs no memory: Data() answers ""
     auto *copy = static_cast<char *>(Allocate(size + 1));
     if (!copy) {
         failed_ = true;
