@@ -37,11 +37,11 @@
 // lost its bit reads answer 0, and IsDriverInstalled tries to open it again
 // at most once per RetryIntervalMs; one whose mapping names a USB adapter,
 // which every attempt looks up in the system's port list, waits twice as
-// long after each attempt that fails, up to MaxAdapterRetryMs. Once open, IsDriverInstalled makes no
-// call at all, nor does a read of the key bit while the key is quiet;
-// neither allocates, and nothing ever waits. A pending wait is cancelled
-// before its device is closed, and left to the driver until it gives the
-// record back.
+// long after each attempt that fails, up to MaxAdapterRetryMs. Once open,
+// IsDriverInstalled makes no call at all, nor does a read of the key bit
+// while the key is quiet; neither allocates, and nothing ever waits. A
+// pending wait is cancelled before its device is closed, and left to the
+// driver until it gives the record back.
 //
 // One thread at a time, like the key library that calls it.
 #pragma once
