@@ -107,10 +107,13 @@ help:
 # ---- The comm-port io.dll behind Wine's own serial driver ------------------
 #   make soak      10,000 key presses through the real DLLs and the comm-port io.dll
 #                  under Wine, over a scripted adapter of each kind; a table of presses
-#                  reported, merged, lost and invented (about 15 minutes)
+#                  reported, merged, lost and invented (about 15 minutes); then a host that
+#                  loads, starts, polls, stops and frees the library 10,000 times per edition,
+#                  its handles, private bytes and thread-local slots flat (scripts/soak-load-cycles.sh)
 .PHONY: soak
 soak: windows
 	@scripts/soak.sh
+	@scripts/soak-load-cycles.sh
 
 # make bench measures the latency under Wine too, over both Windows builds.
 bench: windows

@@ -4,6 +4,7 @@
 # Usage: scripts/bench.sh BENCH_BUILD_DIR
 set -euo pipefail
 build="$1"
+root="$(cd "$(dirname "$0")/.." && pwd)"
 bench="$build/bench/library_bench"
 count="$build/bench/poll_count"
 
@@ -71,12 +72,15 @@ for mode in events no-events; do
         printf "Comm-port io.dll (%s), instructions per poll (callgrind, %d polls): %.1f\n",
             mode, polls, (total - device) / polls }'
 done
+# The comm-port io.dll's core while the USB adapter its map names is
+# unplugged: how often it lists the system's ports, on simulated time.
+"$build/bench/adapter_lookup_count" || status=1
+
 # Under Wine, over the scripted modem-line device: from a press to the
 # host's poll that reports it (p50, p99, max) for each kind of adapter and
 # poll interval, and the io.dll's own device calls per quiet poll, counted
 # at the device by calling thread (tests/ttydev/scripted-runs.py bench).
 # Needs the Windows builds (make bench builds them).
-root="$(cd "$(dirname "$0")/.." && pwd)"
 if [ -d "$root/build/windows-x64/bin" ]; then
     echo
     editions=(--edition "x64=$root/build/windows-x64")
@@ -85,4 +89,14 @@ if [ -d "$root/build/windows-x64/bin" ]; then
 else
     echo "(no Windows build: the latency under Wine is left out; make windows builds it)"
 fi
+# The shipped binaries' sizes and what each imports, per edition built.
+for edition in windows windows-x64; do
+    bin="$root/build/$edition/bin"
+    [ -f "$bin/Zelbin_Serial.dll" ] || continue
+    echo
+    echo "Shipped binaries, $([ "$edition" = windows ] && echo x86 || echo x64) (build/$edition):"
+    /usr/bin/python3 "$root/tests/binary/check-imports.py" --report library="$bin/Zelbin_Serial.dll" \
+        commio="$bin/commio/io.dll" standin="$bin/io.dll" keytest="$bin/zelbin-keytest.exe" \
+        keytest-gui="$bin/zelbin-keytest-gui.exe" virtualkey="$bin/zelbin-virtualkey.exe" || status=1
+done
 exit "$status"

@@ -359,3 +359,38 @@ add_test(NAME commio_over_wine_serial
             --edition ${ZELBIN_ARCH}=${CMAKE_BINARY_DIR})
 set_tests_properties(commio_over_wine_serial PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 SKIP_RETURN_CODE 77
     RESOURCE_LOCK virtual_key ENVIRONMENT ZELBIN_ARCH=${ZELBIN_ARCH})
+
+# ---- What a host that loads the library holds ---------------------------------
+# A host that loads Zelbin_Serial.dll with the comm-port io.dll beside it,
+# starts listening, polls, stops and frees it, again and again, and lists
+# what the process holds (handles, memory, thread-local slots, threads,
+# modules).
+add_executable(load_cycles_host ttydev/wine/LoadCyclesHost.cpp)
+target_link_libraries(load_cycles_host PRIVATE zelbin_api zelbin_warnings)
+add_dependencies(load_cycles_host Zelbin_Serial commio_io)
+
+# SETUPAPI.dll comes into the host only with a port map that names a USB
+# adapter (its module list after the first start).
+add_test(NAME commio_setupapi_on_first_use
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/commio/check-setupapi-on-first-use.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+            ${ZELBIN_WINEPREFIX} ${CMAKE_BINARY_DIR}/setupapi-on-first-use)
+set_tests_properties(commio_setupapi_on_first_use PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
+    SKIP_RETURN_CODE 77 RESOURCE_LOCK virtual_key ENVIRONMENT ZELBIN_ARCH=${ZELBIN_ARCH})
+
+# 100 cycles over the scripted port: what the host holds stays flat from
+# the middle cycle to the last (make soak runs 10,000 of each edition).
+add_dependencies(load_cycles_host ttydev_native)
+add_test(NAME library_load_cycles
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/ttydev/load-cycles.py --cycles 100
+            --edition ${ZELBIN_ARCH}=${CMAKE_BINARY_DIR})
+set_tests_properties(library_load_cycles PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 SKIP_RETURN_CODE 77
+    RESOURCE_LOCK virtual_key ENVIRONMENT ZELBIN_ARCH=${ZELBIN_ARCH})
+
+# What each shipped binary imports must be on its list (a DLL on none is a
+# new dependency for every host), and the key library within its size;
+# make bench prints the sizes of both editions.
+add_test(NAME shipped_imports
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-imports.py
+            library=$<TARGET_FILE:Zelbin_Serial> commio=$<TARGET_FILE:commio_io> standin=$<TARGET_FILE:io>
+            keytest=$<TARGET_FILE:zelbin-keytest> keytest-gui=$<TARGET_FILE:zelbin-keytest-gui>
+            virtualkey=$<TARGET_FILE:zelbin-virtualkey>)

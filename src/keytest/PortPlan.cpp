@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <new>
 
 #include "library/PortChoice.h"
 
@@ -14,19 +15,27 @@ std::string HexBase(std::uint16_t base)
     return text;
 }
 
+namespace {
+
+std::string Text(const library::TText &text) { return std::string(text.Data(), text.Size()); }
+
+} // namespace
+
 PortPlan PlanPort(const char *params)
 {
     PortPlan plan;
     const library::PortChoice choice = library::ChoosePort(params);
-    plan.portName = choice.portName;
-    plan.addressText = choice.addressText;
+    if (choice.outOfMemory)
+        throw std::bad_alloc();
+    plan.portName = Text(choice.portName);
+    plan.addressText = Text(choice.addressText);
     plan.base = library::DecodeBaseAddress(choice.addressText);
     plan.baseAccepted = library::IsUartBase(plan.base);
 
     // A single item is looked up in the table; one that isn't there is
     // quietly read as the default.
     if (choice.source == library::ChoiceSource::UnknownName)
-        plan.warnings.push_back("'" + choice.unknownName + "' is not one of the names COM1 to COM4 (written exactly "
+        plan.warnings.push_back("'" + Text(choice.unknownName) + "' is not one of the names COM1 to COM4 (written exactly "
                                 "so), so the library uses " + plan.portName + " at " + plan.addressText +
                                 ". For another port give \"NAME;ADDRh\".");
     const std::string &address = plan.addressText;

@@ -1,8 +1,6 @@
 #include "library/PortChoice.h"
 
-#include <utility>
-
-#include "library/ExStrUtils.h"
+#include <cstring>
 
 namespace library {
 
@@ -21,14 +19,14 @@ const std::int16_t HexDigitTable[HexTableLast - HexTableFirst + 1] = {
     10, 11, 12, 13, 14, 15,                                             // 'a'..'f'
 };
 
-// A copy in which only the ASCII capitals 'A'..'Z' are lowered.
-std::string AsciiLowerCase(const std::string &text)
+// A copy of `size` bytes into `lower`, in which only the ASCII capitals
+// 'A'..'Z' are lowered.
+void AsciiLowerCase(const char *text, std::size_t size, char *lower)
 {
-    std::string lower(text);
-    for (char &c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 0x20);
-    return lower;
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = text[i];
+        lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : c;
+    }
 }
 
 // Decodes pairs of characters from a NUL-terminated text into at most
@@ -63,29 +61,72 @@ const ComPort ComPortTable[4] = {
     {"COM4", "2E8h"},
 };
 
-PortChoice ChoosePort(const char *params)
+namespace {
+
+TText CopyOf(const char *text) { return TText(text, std::strlen(text)); }
+
+// Both texts of a table row.
+void TakeRow(PortChoice &choice, const ComPort &row, ChoiceSource source)
 {
-    TSplitArray items = Split(params ? params : "", ";");
-    if (items.size() >= 2) // items past the second are never looked at
-        return {std::move(items[0]), std::move(items[1]), ChoiceSource::Given, {}};
-    if (items.size() == 1) {
-        for (const ComPort &row : ComPortTable)
-            if (items[0] == row.name)
-                return {row.name, row.addressText, ChoiceSource::TableRow, {}};
-        return {ComPortTable[0].name, ComPortTable[0].addressText, ChoiceSource::UnknownName, std::move(items[0])};
-    }
-    return {ComPortTable[0].name, ComPortTable[0].addressText, ChoiceSource::NoText, {}};
+    choice.portName = CopyOf(row.name);
+    choice.addressText = CopyOf(row.addressText);
+    choice.source = source;
 }
 
-std::uint16_t DecodeBaseAddress(const std::string &addressText)
+// The first row whose port name is the text exactly (case matters, no
+// trimming), or null.
+const ComPort *RowNamed(const TText &name)
 {
-    std::string digits = AsciiLowerCase(addressText.substr(0, addressText.empty() ? 0 : addressText.size() - 1));
-    if (digits.size() < 4)
-        digits.insert(0, 4 - digits.size(), '0');
+    for (const ComPort &row : ComPortTable)
+        if (name.Equals(row.name))
+            return &row;
+    return nullptr;
+}
+
+} // namespace
+
+PortChoice ChoosePort(const char *params) noexcept
+{
+    PortChoice choice;
+    const char *text = params ? params : "";
+    TSplitArray items = Split(text, std::strlen(text), ";", 1);
+    if (items.Failed()) {
+        choice.outOfMemory = true;
+        return choice;
+    }
+    if (items.Count() >= 2) { // items past the second are never looked at
+        choice.portName = static_cast<TText &&>(items[0]);
+        choice.addressText = static_cast<TText &&>(items[1]);
+        choice.source = ChoiceSource::Given;
+    } else if (items.Count() == 1) {
+        if (const ComPort *row = RowNamed(items[0])) {
+            TakeRow(choice, *row, ChoiceSource::TableRow);
+        } else {
+            TakeRow(choice, ComPortTable[0], ChoiceSource::UnknownName);
+            choice.unknownName = static_cast<TText &&>(items[0]);
+        }
+    } else {
+        TakeRow(choice, ComPortTable[0], ChoiceSource::NoText);
+    }
+    choice.outOfMemory = choice.portName.Failed() || choice.addressText.Failed();
+    return choice;
+}
+
+std::uint16_t DecodeBaseAddress(const char *addressText, std::size_t size) noexcept
+{
+    // The text without its suffix, lower-cased and padded with zeros in
+    // front to four characters. Decoding reads two pairs at the most, so of
+    // a longer text only the first four characters are taken.
+    const std::size_t kept = size == 0 ? 0 : size - 1;
+    char digits[5] = {'0', '0', '0', '0', '\0'};
+    if (kept < 4)
+        AsciiLowerCase(addressText, kept, digits + (4 - kept));
+    else
+        AsciiLowerCase(addressText, 4, digits);
     // Bytes that decoding stops short of stay zero: "0x3F8h" gives 0x0000 and
     // "12x4h" gives 0x1200.
     std::uint8_t base[2] = {0, 0};
-    DecodeHexPairs(digits.c_str(), base, 2);
+    DecodeHexPairs(digits, base, 2);
     return static_cast<std::uint16_t>(base[0] * 256 + base[1]);
 }
 

@@ -42,7 +42,7 @@ void ClosePort()
     portState.PortOpen = false;
 }
 
-void OpenPort(const std::string &portName, const std::string &addressText)
+void OpenPort(const TText &portName, const TText &addressText)
 {
     if (portState.PortOpen)
         ClosePort();
@@ -62,7 +62,7 @@ void OpenPort(const std::string &portName, const std::string &addressText)
     // leaves the library listening, and the close later gets the same value
     // (INVALID_HANDLE_VALUE, which Windows also reads as the process's
     // pseudo-handle and closes harmlessly).
-    portState.PortHandle = platform::CreateFileA(portName.c_str(), GenericReadWrite, NoSharing, nullptr,
+    portState.PortHandle = platform::CreateFileA(portName.Data(), GenericReadWrite, NoSharing, nullptr,
                                                  OpenExisting, 0, nullptr);
     portState.PortOpen = true;
 
@@ -95,16 +95,16 @@ extern "C" {
 
 void ZELBIN_CALL ZelbinStartListen(const char *params)
 {
-    try {
-        const library::PortChoice choice = library::ChoosePort(params);
-        library::OpenPort(choice.portName, choice.addressText);
-    } catch (...) {
+    const library::PortChoice choice = library::ChoosePort(params);
+    if (choice.outOfMemory) {
         // Out of memory while preparing the texts: silent, like every other
         // failure. All allocation happens before the device open, so no
         // handle is lost; and a start releases the port it held whatever
         // happens next, so the library is left idle, not on the old port.
         library::ClosePort();
+        return;
     }
+    library::OpenPort(choice.portName, choice.addressText);
 }
 
 void ZELBIN_CALL ZelbinStopListen(void) { library::ClosePort(); }

@@ -2,7 +2,8 @@
 """The shipped Zelbin_Serial.dll's machine code, run export by export in a
 CPU emulator with io.dll, kernel32 and the C runtime answered here: the
 calls it makes, its stack discipline, and how many of its own instructions
-one poll costs on the listening path.
+one poll costs on the listening path; and a start that runs out of memory
+at each of its allocations in turn.
 
 Usage: check-shipped-dll.py Zelbin_Serial.dll [--budget N] [--nm NM]
 With --nm, the loader callback (DllMain, found in Zelbin_Serial.dll.debug)
@@ -13,7 +14,7 @@ import sys
 
 sys.path.insert(0, __import__("os").path.dirname(__file__))
 from Checks import Checks, run  # noqa: E402
-from EmulatedDll import EmulatedDll, UnexpectedImport, symbol_address  # noqa: E402
+from EmulatedDll import EmulatedDll, symbol_address  # noqa: E402
 from EmulatedRuntime import Runtime  # noqa: E402
 
 INVALID_HANDLE = 0xFFFFFFFF
@@ -27,8 +28,8 @@ class World:
         self.driver = 1
         self.cts = False
         self.next_handle = 0x100
-        self.failing_mallocs = 0  # how many of the next mallocs fail; -1: all of them
-        self.calloc_fails = False
+        self.mallocs = 0  # made so far
+        self.failing_malloc = None  # the number (as self.mallocs counts them) of the one that fails
 
     def io(self):
         def driver(dll, *_):
@@ -61,14 +62,12 @@ class World:
             return 1
 
         def malloc(dll, size, *_):
-            if self.failing_mallocs:
-                self.failing_mallocs -= 1 if self.failing_mallocs > 0 else 0
+            self.mallocs += 1
+            if self.mallocs - 1 == self.failing_malloc:
                 return 0
             return dll.malloc(size)
 
         def calloc(dll, count, size, *_):
-            if self.calloc_fails:
-                return 0
             address = dll.malloc(count * size)
             dll.uc.mem_write(address, bytes(count * size))
             return address
@@ -94,23 +93,10 @@ class World:
         }
 
     def start_up(self):
-        """What the C runtime's start-up and the compiler's unwinder call
-        besides the library's own imports: answered as a single thread
-        with no other module loaded."""
-        slots = {}
-
-        def tls_set(dll, index, value, *_):
-            slots[index] = value
-            return 1
-
+        """What the C runtime's start-up calls besides the library's own
+        imports: answered as a single thread with no other module loaded."""
         answers = {
-            ("kernel32.dll", "TlsAlloc"): (lambda dll, *_: len(slots) + 1, 0),
-            ("kernel32.dll", "TlsGetValue"): (lambda dll, index, *_: slots.get(index, 0), 4),
-            ("kernel32.dll", "TlsSetValue"): (tls_set, 8),
             ("kernel32.dll", "GetModuleHandleA"): (lambda dll, *_: 0, 4),  # no shared compiler runtime
-            ("kernel32.dll", "CreateSemaphoreW"): (lambda dll, *_: 0x44, 16),
-            ("kernel32.dll", "WaitForSingleObject"): (lambda dll, *_: 0, 8),
-            ("kernel32.dll", "ReleaseSemaphore"): (lambda dll, *_: 1, 12),
             ("kernel32.dll", "GetCurrentThreadId"): (lambda dll, *_: 0x10, 0),
             ("kernel32.dll", "GetCurrentProcessId"): (lambda dll, *_: 0x20, 0),
             ("kernel32.dll", "GetTickCount"): (lambda dll, *_: 12345, 0),
@@ -213,36 +199,42 @@ def main():
     check("after a refused start the library is idle", result == 0 and world.take() == [], world.log)
 
     # A start that runs out of memory, in a library started as Windows starts
-    # it (its constructors register the unwind tables and set aside the
-    # runtime's emergency pool for exception objects): the C++ exception must
-    # unwind through the DLL's own code to the export's handler, and the
-    # export return normally, with the library idle and no device held.
-    # A thread's first exception also allocates the thread's exception state
-    # (calloc and malloc), and the runtime aborts where that fails: so the
-    # first start has only the library's own first allocation fail, and the
-    # second, in the same thread, has every allocation fail.
+    # it (the C runtime's start-up first), while it holds a port: each of the
+    # start's allocations is made to fail in turn, the first, the second...
+    # The library allocates with the non-throwing operator new and checks
+    # for a null: such a start must release the port it held and do nothing
+    # else (no device opened, no register written), return normally with
+    # its stack balanced, and leave the library idle. Once no allocation
+    # fails, the start goes through.
     oom = World()
     fresh = EmulatedDll(path, oom.start_up())
     check("the entry point, C runtime start-up included, answers TRUE for the process attach",
           fresh.call_entry_point(DLL_PROCESS_ATTACH) == 1 and not fresh.error)
-    oom.take()
-    for what, mallocs, calloc_fails in (("the library's first allocation fails", 1, False),
-                                        ("every allocation fails, the thread's second exception", -1, True)):
-        oom.failing_mallocs, oom.calloc_fails = mallocs, calloc_fails
-        name = "a start where %s unwinds and returns, stack balanced, having opened nothing" % what
-        try:
-            # The first exception reads and sorts the image's unwind tables.
-            _, _, balanced = fresh.call("ZelbinStartListen", fresh.put_string(b"COM2"), limit=50_000_000)
-            unwound = oom.take()
-            check(name, balanced and not any(c.startswith(("CreateFileA", "PortOut")) for c in unwound), unwound)
-        except (UnexpectedImport, RuntimeError) as e:
-            check(name, False, "it did not return: %s" % e)
-        oom.failing_mallocs, oom.calloc_fails = 0, False
+    long_name = b"A device name too long for any short-string buffer"
+    failing, went_through = 0, False
+    while failing < 32 and not went_through:
+        fresh.call("ZelbinStartListen", fresh.put_string(b"COM1"))
+        held = oom.take()[1]  # the CreateFileA of COM1
+        handle = oom.next_handle
+        oom.mallocs, oom.failing_malloc = 0, failing
+        _, _, balanced = fresh.call("ZelbinStartListen", fresh.put_string(long_name + b";2F8h"))
+        oom.failing_malloc = None
+        calls = oom.take()
+        if oom.mallocs <= failing:
+            went_through = balanced and calls[0] == "CloseHandle(0x%X)" % handle and any(
+                c.startswith('CreateFileA("%s"' % long_name.decode()) for c in calls)
+            check("with no allocation failing, the start goes through (after %d that failed)" % failing,
+                  went_through and failing >= 3, calls)
+            break
         result, _, _ = fresh.call("ZelbinIsZBToggle")
-        check("after it the library is idle: a poll answers 0 and calls nothing",
-              result & 0xFF == 0 and oom.take() == [], oom.log)
-    fresh.call("ZelbinStartListen", fresh.put_string(b"COM2"))
-    check("with memory again, a start claims the device and programs the UART", oom.take() == expected, oom.log)
+        after = oom.take()
+        check("a start whose allocation %d fails closes the port it held (%s), calls nothing else, returns with "
+              "its stack balanced and leaves the library idle" % (failing + 1, held.split('"')[1]),
+              balanced and calls == ["CloseHandle(0x%X)" % handle] and result & 0xFF == 0 and after == [],
+              calls + after)
+        failing += 1
+    if not went_through:
+        check("a start allocates a bounded number of times", False, "still failing after %d" % failing)
 
     print("Instructions per poll in the shipped DLL (listening, no io.dll): %d without a change, %d for a press"
           % (counts[2], counts[1]))

@@ -2,6 +2,8 @@
 // line read as CTS with its delta bit, inverted if asked, debounced on the
 // io.dll's own clock, to the millisecond across the clock's wrap; and a USB
 // adapter found on whichever port it has now.
+#include <functional>
+
 #include "CommIoTest.h"
 #include "CountingApi.h"
 #include "commio/KeyWiring.h"
@@ -191,6 +193,59 @@ TEST_F(Adapter, RenumberedByWindowsIsFoundOnItsNewPort)
     EXPECT_EQ(devices.Find("COM9")->settings.BaudRate, 2400u);
     devices.SetInput("COM9", ModemLine::Cts, true);
     EXPECT_TRUE(Poll());
+}
+
+// Unplugged, an adapter is looked for in the system's port list less and
+// less often, never less than once per MaxAdapterRetryMs, and found within
+// that long of being plugged in again; held, then lost once more, it is
+// looked for soon again.
+TEST_F(Adapter, AMissingAdapterIsLookedForLessOftenYetFoundSoon)
+{
+    constexpr std::uint32_t PollMs = 10, Minute = 60000, Longest = commio::CommIo::MaxAdapterRetryMs;
+    devices.PlugAdapter("COM5", kAdapter);
+    Map("any = usb=0403:6001:A1B2C3");
+    ASSERT_EQ(io.IsDriverInstalled(), 1);
+    LibrarySetUp(0x3F8);
+    // Polls every 10 ms until `enough` says so or `limitMs` is up; the
+    // times of the port lists they made, from the first poll.
+    const auto pollFor = [&](std::uint32_t limitMs, const std::function<bool()> &enough) {
+        std::vector<std::uint32_t> listedAt;
+        Taken();
+        for (std::uint32_t ms = 0; ms < limitMs && !enough(); ms += PollMs) {
+            Poll();
+            for (const std::string &call : Taken())
+                if (call.rfind("ListPorts", 0) == 0)
+                    listedAt.push_back(ms);
+            devices.Advance(PollMs);
+        }
+        return listedAt;
+    };
+
+    devices.Unplug("COM5");
+    const std::vector<std::uint32_t> listed = pollFor(Minute, [] { return false; });
+    ASSERT_GE(listed.size(), 2u);
+    EXPECT_LE(listed.size(), 20u) << "port lists in a minute unplugged (twice a second would be 120)";
+    EXPECT_EQ(listed[0], commio::CommIo::RetryIntervalMs) << "the first look comes as soon as ever";
+    for (std::size_t i = 1; i < listed.size(); ++i) {
+        EXPECT_LE(listed[i] - listed[i - 1], Longest) << "look " << i;
+        if (i >= 2) {
+            EXPECT_GE(listed[i] - listed[i - 1], listed[i - 1] - listed[i - 2]) << "look " << i;
+        }
+    }
+
+    devices.PlugAdapter("COM7", kAdapter); // back, under another number
+    std::uint32_t foundAfter = 0;
+    pollFor(2 * Longest, [&] {
+        foundAfter += PollMs;
+        return devices.Find("COM7")->held;
+    });
+    EXPECT_TRUE(devices.Find("COM7")->held);
+    EXPECT_LE(foundAfter, Longest + PollMs) << "ms from the plug-in to the claim";
+
+    devices.Unplug("COM7");
+    const std::vector<std::uint32_t> again = pollFor(Longest, [] { return false; });
+    ASSERT_FALSE(again.empty());
+    EXPECT_EQ(again[0], commio::CommIo::RetryIntervalMs) << "held in between: the first look comes soon again";
 }
 
 struct Fallback {

@@ -2,18 +2,35 @@
 // splitting, and the decoding of addresses whose base the library refuses.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "library/ExStrUtils.h"
 #include "library/PortChoice.h"
 
 namespace {
 
-using library::DecodeBaseAddress;
-using library::Split;
-using library::TSplitArray;
+using Items = std::vector<std::string>;
+
+// The library's split, its items read back as strings.
+Items Split(const std::string &text, const std::string &delimiter)
+{
+    const library::TSplitArray items = library::Split(text.data(), text.size(), delimiter.data(), delimiter.size());
+    EXPECT_FALSE(items.Failed());
+    Items read;
+    for (std::size_t i = 0; i < items.Count(); ++i)
+        read.emplace_back(items[i].Data(), items[i].Size());
+    return read;
+}
+
+std::uint16_t DecodeBaseAddress(const std::string &address)
+{
+    return library::DecodeBaseAddress(address.data(), address.size());
+}
 
 struct SplitCase {
     std::string text, delimiter;
-    TSplitArray items;
+    Items items;
 };
 
 std::ostream &operator<<(std::ostream &os, const SplitCase &c)
@@ -42,6 +59,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, SplitTable, ::testing::Values(
     SplitCase{"a::b:c", "::", {"a", "b:c"}},        // longer delimiters cut whole
     SplitCase{"a:::b", "::", {"a", ":b"}},          // searching resumes after a match
     SplitCase{"aXbxc", "x", {"aXb", "c"}},          // case-sensitive
+    SplitCase{"a:b:", "::", {"a:b:"}},              // a delimiter's first byte alone cuts nothing
+    SplitCase{"a", "ab", {"a"}},                    // a delimiter longer than the text
+    SplitCase{"ab", "ab", {""}},
     SplitCase{std::string("a\0b;c", 5), ";", {std::string("a\0b", 3), "c"}}));
 
 TEST(Split, AMebibyteOfDelimitersGivesOneEmptyItemEach)
@@ -50,7 +70,7 @@ TEST(Split, AMebibyteOfDelimitersGivesOneEmptyItemEach)
     // would take minutes here and hit the test's time limit; a linear one
     // takes milliseconds.
     const std::string text(1 << 20, ';');
-    const TSplitArray items = Split(text, ";");
+    const Items items = Split(text, ";");
     EXPECT_EQ(items.size(), text.size());
     EXPECT_TRUE(items.front().empty() && items.back().empty());
 }

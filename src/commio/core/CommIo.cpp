@@ -60,8 +60,17 @@ std::uint8_t CommIo::ClaimOrRetry()
         const std::uint32_t now = api_.Ticks();
         for (std::uint8_t i = 0; i < count_; ++i) {
             Uart &uart = uarts_[i];
-            if (uart.link != Link::Open && now - uart.lastAttempt >= RetryIntervalMs)
+            if (uart.link != Link::Open && now - uart.lastAttempt >= uart.retryMs) {
                 OpenDevice(uart);
+                // Each attempt for an adapter lists the system's ports (a
+                // walk of the Ports class, with a registry key opened per
+                // port): while it stays missing, the wait doubles. A plain
+                // COM name costs a failed open and is tried as often as
+                // ever; an open device starts again from the shortest wait.
+                uart.retryMs = uart.link == Link::Open || !uart.map.hasUsb ? RetryIntervalMs
+                               : uart.retryMs >= MaxAdapterRetryMs / 2 ? MaxAdapterRetryMs
+                                                                       : 2 * uart.retryMs;
+            }
         }
     }
     return open_ > 0 ? 1 : 0;

@@ -35,11 +35,13 @@
 // The devices are claimed at the first IsDriverInstalled and held until
 // Release. A device whose call fails is closed and counted lost; while
 // lost its bit reads answer 0, and IsDriverInstalled tries to open it again
-// at most once per RetryIntervalMs. Once open, IsDriverInstalled makes no
-// call at all, nor does a read of the key bit while the key is quiet;
-// neither allocates, and nothing ever waits. A pending wait is cancelled
-// before its device is closed, and left to the driver until it gives the
-// record back.
+// at most once per RetryIntervalMs; one whose mapping names a USB adapter,
+// which every attempt looks up in the system's port list, waits twice as
+// long after each attempt that fails, up to MaxAdapterRetryMs. Once open,
+// IsDriverInstalled makes no call at all, nor does a read of the key bit
+// while the key is quiet; neither allocates, and nothing ever waits. A
+// pending wait is cancelled before its device is closed, and left to the
+// driver until it gives the record back.
 //
 // One thread at a time, like the key library that calls it.
 #pragma once
@@ -60,6 +62,9 @@ namespace commio {
 class CommIo {
 public:
     static constexpr std::uint32_t RetryIntervalMs = 500;
+    // The longest wait between two attempts to open a missing USB adapter:
+    // at most this long after it is plugged in again, a poll finds it.
+    static constexpr std::uint32_t MaxAdapterRetryMs = 4000;
     // While comm events are watched, every this many reads of the modem
     // status read the lines anyway, for a driver that signals nothing: a
     // tenth of a second at the usual poll every 10 ms, with no clock read.
@@ -115,6 +120,7 @@ private:
         bool requested = false;         // the host asked for `wanted`
         LineSettings wanted{};
         std::uint32_t lastAttempt = 0;  // tick of the last open attempt
+        std::uint32_t retryMs = RetryIntervalMs; // from it to the next
         const char *failedCall = nullptr; // why it is closed, or what it refused
         std::uint32_t error = 0;
         void Note(const char *call, std::uint32_t code) { failedCall = call; error = code; }

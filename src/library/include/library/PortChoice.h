@@ -4,7 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+
+#include "library/ExStrUtils.h"
 
 namespace library {
 
@@ -27,23 +28,27 @@ enum class ChoiceSource {
 };
 
 struct PortChoice {
-    std::string portName;
-    std::string addressText;
+    TText portName;
+    TText addressText;
     ChoiceSource source = ChoiceSource::NoText;
-    std::string unknownName; // the single name no row holds (UnknownName only)
+    TText unknownName; // the single name no row holds (UnknownName only)
+    bool outOfMemory = false; // the texts couldn't be made: nothing was chosen
 };
 
 // The device name and address text that `params` selects (null reads as
 // ""): "COM1".."COM4" alone pick their table row, any other single name or
-// none picks row 0, and "NAME;ADDRh" is taken as given. May throw
-// std::bad_alloc.
-PortChoice ChoosePort(const char *params);
+// none picks row 0, and "NAME;ADDRh" is taken as given. Where memory runs
+// out on the way, outOfMemory says so and the texts are to be ignored.
+PortChoice ChoosePort(const char *params) noexcept;
 
 // Address text to base: the last character is dropped unseen, the rest is
 // lower-cased, padded with leading zeros to four characters and read as two
-// hex pairs; bytes that decoding doesn't reach are zero. May throw
-// std::bad_alloc.
-std::uint16_t DecodeBaseAddress(const std::string &addressText);
+// hex pairs; bytes that decoding doesn't reach are zero. Allocates nothing.
+std::uint16_t DecodeBaseAddress(const char *addressText, std::size_t size) noexcept;
+inline std::uint16_t DecodeBaseAddress(const TText &addressText) noexcept
+{
+    return DecodeBaseAddress(addressText.Data(), addressText.Size());
+}
 
 // A UART's seven registers, base+0 to base+6, must lie in 0100h..FFFFh
 // without wrapping: below 0100h are the motherboard's own ports (DMA,

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
+#include "library/ExStrUtils.h"
 #include "platform/Platform.h"
 
 namespace library {
@@ -20,7 +20,7 @@ struct PortState {
 };
 extern PortState portState;
 
-void OpenPort(const std::string &portName, const std::string &addressText);
+void OpenPort(const TText &portName, const TText &addressText);
 void ClosePort();
 
 // The library is attached to or detached from a process. Programs that
