@@ -1,7 +1,5 @@
 #include "keytest/KeyTestSession.h"
 
-#include "keytest/IoStatus.h"
-
 #include <cstdio>
 
 #include "keytest/KeyReport.h"
@@ -116,7 +114,7 @@ void KeyTestSession::DriverChange(bool answers, double seconds)
         event.kind = KeyEvent::Kind::DriverLost;
         ++driverLosses_;
         awaySince_ = seconds;
-        lastStatus_ = target_.IoStatus();
+        lastStatus_ = target_.IoStatus().text;
     }
     Event(event, answers ? std::string() : lastStatus_, false);
 }
@@ -212,10 +210,10 @@ int KeyTestSession::Report()
         output_.Line(line);
     const std::string said = lastStatus_.empty() ? "" : " (io.dll: " + lastStatus_ + ")";
     if (started_ && polledWithDriver_) {
-        // Only the comm-port io.dll says anything of line events.
-        const std::string now = target_.IoStatus();
-        if (now.find("line events") != std::string::npos)
-            output_.Line("  line events     " + DescribeLineEvents(ReadLineEvents(now)));
+        // Only the comm-port io.dll's records say anything of line events.
+        const IoDllStatus now = target_.IoStatus();
+        if (!now.uarts.empty())
+            output_.Line("  line events     " + DescribeLineEvents(ReadLineEvents(now.uarts)));
     }
     const bool nothingTested = !started_ || !polledWithDriver_;
     if (!started_)

@@ -35,8 +35,12 @@ std::string KeyWindowController::IoLine()
     if (!io.kind.empty())
         text += " (" + io.kind + ")";
     text += io.driverAnswers ? ", driver answers" : ", driver does not answer";
-    if (io.commio && !io.commioStatus.empty())
-        text += "; " + ExplainIoStatus(io.commioStatus, host_.SystemMessages()).text;
+    if (io.commio && !io.commioStatus.text.empty()) {
+        const ExplainedStatus status = ExplainIoStatus(io.commioStatus, host_.SystemMessages());
+        text += "; " + status.text;
+        for (const std::string &advice : status.advice)
+            text += "\nWhat to do: " + advice + ".";
+    }
     return text;
 }
 

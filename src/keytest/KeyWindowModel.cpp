@@ -161,7 +161,7 @@ public:
         return lines;
     }
     bool UartAnswers(std::uint16_t base) override { return target_.UartAnswers(base); }
-    std::string IoStatus() override { return target_.IoStatus(); }
+    IoDllStatus IoStatus() override { return target_.IoStatus(); }
 
 private:
     KeyTestTarget &target_;

@@ -28,11 +28,12 @@ std::vector<std::string> FormatPreflight(const PreflightFacts &facts, const Port
         // its device, so its status is read after it: held, or why not.
         const ExplainedStatus status = ExplainIoStatus(facts.commioStatus, systemText);
         lines.push_back("  device : " + (status.text.empty() ? "(the comm-port io.dll gives no status)" : status.text));
-        if (facts.driver)
-            lines.push_back("  events : " + DescribeLineEvents(ReadLineEvents(facts.commioStatus)));
+        if (facts.driver && !facts.commioStatus.uarts.empty())
+            lines.push_back("  events : " + DescribeLineEvents(ReadLineEvents(facts.commioStatus.uarts)));
         if (!facts.driver) {
             warnings.push_back("The comm-port io.dll holds no device, so nothing can be tested: see its status "
-                               "above, and io-ports.txt beside it.");
+                               "above, and io-ports.txt beside it. It reads io-ports.txt once, as it loads: after "
+                               "a change, start the tester again, and a host that runs.");
             for (const std::string &advice : status.advice)
                 warnings.push_back("What to do: " + advice + ".");
         }

@@ -26,7 +26,7 @@ public:
     bool DriverAnswers() override { return false; }
     LineLevels ReadLines(std::uint16_t) override { return {}; }
     bool UartAnswers(std::uint16_t) override { return false; }
-    std::string IoStatus() override { return {}; }
+    IoDllStatus IoStatus() override { return {}; }
 };
 
 struct FakeHost final : WindowHost {

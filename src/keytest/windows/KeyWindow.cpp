@@ -68,8 +68,7 @@ public:
         // The driver check first: it is what makes a comm-port io.dll claim
         // its device, so its status is read after it.
         const bool driver = libraries_.isDriverInstalled() != 0;
-        const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;
-        return {libraries_.ioPath, libraries_.ioKind, driver, libraries_.commio, status ? status : ""};
+        return {libraries_.ioPath, libraries_.ioKind, driver, libraries_.commio, ReadIoDllStatus(libraries_)};
     }
     std::vector<PortInfo> ListAndProbePorts(std::string &mapProblem) override
     {

@@ -55,8 +55,10 @@ void DescribeIo(HMODULE io, Libraries &libraries)
 {
     if ((libraries.commioStatus = ZelbinProc<CommIoStatusFn>(io, "CommIoStatus"))) {
         libraries.commio = true;
+        libraries.commioUarts = ZelbinProc<CommIoUartStatusFn>(io, "CommIoUartStatus");
         libraries.ioKind = "commio io.dll, over the Windows serial driver";
     } else if (GetProcAddress(io, "SimGetModemControl")) {
+        libraries.standIn = true;
         libraries.ioKind = "stand-in io.dll: a simulated PC, no hardware";
     } else {
         libraries.ioKind = "another io.dll (a port-I/O library with its own driver)";
@@ -127,10 +129,23 @@ LineLevels LoadedTarget::ReadLines(std::uint16_t base) { return ReadModemLines(l
 
 bool LoadedTarget::UartAnswers(std::uint16_t base) { return UartAnswersAt(libraries_.getPortBit, base); }
 
-std::string LoadedTarget::IoStatus()
+IoDllStatus ReadIoDllStatus(const Libraries &libraries)
 {
-    const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;
-    return status ? ExplainIoStatus(status, SystemMessageText).text : std::string();
+    IoDllStatus status;
+    if (!libraries.commio)
+        return status;
+    const char *text = libraries.commioStatus();
+    status.text = text ? text : "";
+    if (libraries.commioUarts) // an older comm-port io.dll gives the text alone
+        status.uarts = ReadUartRecords(libraries.commioUarts);
+    return status;
+}
+
+IoDllStatus LoadedTarget::IoStatus()
+{
+    IoDllStatus status = ReadIoDllStatus(libraries_);
+    status.text = ExplainIoStatus(status, SystemMessageText).text;
+    return status;
 }
 
 std::string PortMapPathFor(const KeyTestOptions &options)

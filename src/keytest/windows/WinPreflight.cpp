@@ -51,12 +51,15 @@ void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
     facts.dllVersion = FileVersion(libraries.dllPath);
     facts.ioPath = libraries.ioPath;
     facts.ioKind = libraries.ioKind;
+    facts.dllFolder = FolderOf(libraries.dllPath);
+    facts.ioFolder = FolderOf(libraries.ioPath);
+    facts.ioGiven = libraries.givenIo != nullptr;
+    facts.ioBesideDll = FileExists(facts.dllFolder + "io.dll");
+    facts.standIn = libraries.standIn;
+    facts.commioInRelease = CommIoInRelease();
     facts.driver = libraries.isDriverInstalled() != 0;
     facts.commio = libraries.commio;
-    if (libraries.commio) {
-        const char *status = libraries.commioStatus();
-        facts.commioStatus = status ? status : "";
-    }
+    facts.commioStatus = ReadIoDllStatus(libraries);
     facts.deviceTried = PreflightTriesDevice(plan, facts.driver, facts.commio);
     if (facts.deviceTried)
         facts.deviceProblem = DeviceProblem(plan.portName);

@@ -26,7 +26,7 @@ struct IoDescription {
     std::string kind;         // "commio io.dll, over the Windows serial driver", ...
     bool driverAnswers = false;
     bool commio = false;
-    std::string commioStatus; // its status text, read after the driver check; empty for another io.dll
+    IoDllStatus commioStatus; // its status, read after the driver check; empty for another io.dll
 };
 
 class WindowHost {
