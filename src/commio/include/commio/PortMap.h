@@ -82,6 +82,7 @@ struct PortMapResult {
     std::vector<PortMapping> uarts; // explicit bases first, `any` last
     std::string error;              // empty when the text was read
     int errorLine = 0;              // the line the error is on; 0 for the whole file
+    bool namesNone = false;         // the text was read, and has no mapping (comments at most)
 };
 
 // The port map's file, in the folder io.dll is loaded from.
