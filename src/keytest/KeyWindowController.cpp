@@ -13,12 +13,13 @@ void KeyWindowController::LoadAndList()
 
 std::vector<std::string> KeyWindowController::PortItems() const
 {
+    const SystemText systemText = host_.SystemMessages();
     std::vector<std::string> items;
     for (const portsetup::PortInfo &port : ports_) {
         std::string item = port.name;
         if (!port.friendlyName.empty())
             item += "  " + port.friendlyName;
-        item += "  (" + portsetup::AccessText(port.access, port.accessError) + ")";
+        item += "  (" + portsetup::AccessText(port.access, port.accessError, systemText) + ")";
         if (port.mapLine)
             item += "  io-ports.txt line " + std::to_string(port.mapLine);
         items.push_back(item);

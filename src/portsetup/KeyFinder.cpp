@@ -67,10 +67,9 @@ void KeyFinder::Open(const std::vector<PortInfo> &ports)
         commio::DeviceHandle handle = nullptr;
         if (const std::uint32_t error = api_.Open(path.c_str(), handle)) {
             const OpenFailure failure = ClassifyOpenFailure(error);
-            port.why = failure == OpenFailure::HeldElsewhere  ? "held by another program"
-                       : failure == OpenFailure::NoSuchDevice ? "missing (unplugged?)"
-                                                                      : "can't be opened (error " +
-                                                                            std::to_string(error) + ")";
+            port.why = failure == OpenFailure::HeldElsewhere  ? std::string("held by another program")
+                       : failure == OpenFailure::NoSuchDevice ? std::string("missing: ") + NotThereNow
+                                                              : "can't be opened (" + CodeText(error, systemText_) + ")";
             ports_.push_back(std::move(port));
             continue;
         }
@@ -79,13 +78,13 @@ void KeyFinder::Open(const std::vector<PortInfo> &ports)
         std::uint32_t error = commio::ClaimWithLinesOff(api_, handle);
         if (error) {
             api_.Close(handle);
-            port.why = "not a serial port (error " + std::to_string(error) + " at its settings)";
+            port.why = "not a serial port (" + CodeText(error, systemText_) + " at its settings)";
             ports_.push_back(std::move(port));
             continue;
         }
         if ((error = api_.EscapeFunction(handle, commio::Escape::SetRts)) != 0) {
             api_.Close(handle);
-            port.why = "RTS can't be turned on (error " + std::to_string(error) + ")";
+            port.why = "RTS can't be turned on (" + CodeText(error, systemText_) + ")";
             ports_.push_back(std::move(port));
             continue;
         }
@@ -108,7 +107,7 @@ bool KeyFinder::Poll(unsigned presses)
             api_.Close(port.handle);
             port.handle = nullptr;
             port.state = WatchedPort::State::Vanished;
-            port.why = "stopped answering during the search (error " + std::to_string(error) + "): unplugged?";
+            port.why = "stopped answering during the search (" + CodeText(error, systemText_) + "): unplugged?";
             continue;
         }
         if (!port.settled) {

@@ -7,8 +7,9 @@
 
 namespace portsetup {
 
-KeySearch::KeySearch(commio::CommApi &api, const SearchLimits &limits, std::string hint, Print print)
-    : finder_(api), presses_(limits.presses ? limits.presses : FindDefaultPresses),
+KeySearch::KeySearch(commio::CommApi &api, const SearchLimits &limits, std::string hint, Print print,
+                     SystemText systemText)
+    : finder_(api, std::move(systemText)), presses_(limits.presses ? limits.presses : FindDefaultPresses),
       seconds_(limits.seconds > 0 ? limits.seconds : FindDefaultSeconds), hint_(std::move(hint)),
       print_(std::move(print))
 {

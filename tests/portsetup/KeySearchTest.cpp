@@ -92,6 +92,25 @@ TEST(KeySearch, EndsOnTimeAcrossTheTicksWrap)
     EXPECT_TRUE(run.Printed("Stopped (Ctrl+C). Every port searched is closed, its lines off."));
 }
 
+// Limits left at 0 are the defaults: three presses, and 30 s, not none.
+TEST(KeySearch, LimitsNotGivenAreTheDefaults)
+{
+    SearchRun run;
+    run.List("COM5");
+    portsetup::KeySearch search(run.devices, SearchLimits{}, "", [&run](const std::string &line) {
+        run.lines.push_back(line);
+    });
+    EXPECT_EQ(search.Presses(), portsetup::FindDefaultPresses);
+    search.Begin(run.listed, 1000);
+    EXPECT_FALSE(search.Poll(1000));
+    EXPECT_FALSE(search.Poll(1000 + 29999));
+    EXPECT_TRUE(search.Poll(1000 + 30000));
+    search.End();
+    EXPECT_TRUE(std::any_of(run.lines.begin(), run.lines.end(), [](const std::string &line) {
+        return line.find("after press 3, or after 30 s") != std::string::npos;
+    }));
+}
+
 // Nothing to watch: no instruction to press, over at the first poll.
 TEST(KeySearch, WithNoPortSaysSoAndEndsAtOnce)
 {

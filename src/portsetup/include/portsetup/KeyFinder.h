@@ -11,11 +11,13 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commio/CommApi.h"
 #include "uart/ModemLines.h"
 #include "portsetup/PortList.h"
+#include "portsetup/SystemMessage.h"
 
 namespace portsetup {
 
@@ -86,7 +88,12 @@ public:
     // the key's line has rested this long after its last press.
     static constexpr std::uint32_t QuietMs = 1000;
 
-    explicit KeyFinder(commio::CommApi &api) : api_(api) {}
+    // `systemText`: Windows' message for a code, beside the code in the
+    // reasons a port is skipped or lost (null: the code alone).
+    explicit KeyFinder(commio::CommApi &api, SystemText systemText = nullptr)
+        : api_(api), systemText_(std::move(systemText))
+    {
+    }
     ~KeyFinder() { CloseAll(); }
     KeyFinder(const KeyFinder &) = delete;
     KeyFinder &operator=(const KeyFinder &) = delete;
@@ -106,6 +113,7 @@ public:
 
 private:
     commio::CommApi &api_;
+    SystemText systemText_;
     std::vector<WatchedPort> ports_;
 };
 

@@ -29,8 +29,10 @@ class KeySearch {
 public:
     using Print = std::function<void(const std::string &line)>;
 
-    // `hint` follows the instruction to press: how to stop.
-    KeySearch(commio::CommApi &api, const SearchLimits &limits, std::string hint, Print print);
+    // `hint` follows the instruction to press: how to stop. `systemText`:
+    // Windows' message beside each code said (null: the code alone).
+    KeySearch(commio::CommApi &api, const SearchLimits &limits, std::string hint, Print print,
+              SystemText systemText = nullptr);
     unsigned Presses() const { return presses_; }
 
     // Opens the ports and says which are watched and which skipped, then
