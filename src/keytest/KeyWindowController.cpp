@@ -1,5 +1,8 @@
 #include "keytest/KeyWindowController.h"
 
+#include <algorithm>
+
+#include "library/PortChoice.h"
 #include "portsetup/MapWriter.h"
 
 namespace keytest {
@@ -50,15 +53,17 @@ void KeyWindowController::StartFind(const portsetup::SearchLimits &limits)
     model_.FindStarted();
     host_.UnloadLibraries();
     loadError_ = "the libraries are unloaded while the search runs";
+    foundParameters_.clear();
     search_ = std::make_unique<portsetup::KeySearch>(host_.Serial(), limits, "Stop stops it.",
-                                                     [this](const std::string &line) { model_.Print(line); });
+                                                     [this](const std::string &line) { model_.Print(line); },
+                                                     host_.SystemMessages());
     search_->Begin(host_.PortsToSearch(), host_.Ticks());
     model_.Status("Press the key " + std::to_string(search_->Presses()) + " times now, briefly, with a pause between.");
 }
 
 bool KeyWindowController::PollFind() { return search_ && search_->Poll(host_.Ticks()); }
 
-void KeyWindowController::EndFind(const std::string &stopped)
+void KeyWindowController::EndFind(const std::string &stopped, const std::string &parameters)
 {
     if (!search_)
         return;
@@ -66,9 +71,20 @@ void KeyWindowController::EndFind(const std::string &stopped)
     search_.reset();
     model_.FindFinished({});
     // A search cut short is no finding to act on.
-    if (finding.kind == portsetup::Finding::Kind::Found && stopped.empty() &&
-        host_.Ask("Found the key", "Write this line to " + host_.MapPath() + "?\n\n" + portsetup::MapLineFor(finding)))
-        host_.WriteMap(finding, [this](const std::string &line) { model_.Print(line); });
+    if (finding.kind == portsetup::Finding::Kind::Found && stopped.empty()) {
+        const std::optional<std::uint16_t> base = MapBaseFor(parameters);
+        const portsetup::MapPlan plan = portsetup::PlanMapFile(host_.MapPath(), finding, base);
+        if (!plan.ok) {
+            model_.Print(plan.why);
+            model_.Status("io-ports.txt was not changed: see the last lines below.");
+        } else if (host_.Ask("Found the key", "Write the key found to " + host_.MapPath() + "?\n\n" + plan.Change() +
+                                                  ".")) {
+            host_.WriteMap(finding, base, [this](const std::string &line) { model_.Print(line); });
+        }
+        foundParameters_ =
+            finding.port + ";" +
+            (plan.ok && !plan.any ? AddressText(plan.base) : base ? AddressText(*base) : library::ComPortTable[0].addressText);
+    }
     LoadAndList();
 }
 

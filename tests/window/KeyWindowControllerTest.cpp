@@ -37,7 +37,8 @@ struct FakeHost final : WindowHost {
     bool answer = true;
     int loads = 0, unloads = 0, lists = 0;
     std::vector<std::string> asked;
-    std::vector<std::string> written; // the port of each finding written
+    std::vector<std::string> written; // the port of each finding written, and the base asked for
+    std::string mapPath = "C:\\Host\\io-ports.txt";
     IdleTarget target;
 
     std::string LoadLibraries() override { return ++loads, loadError; }
@@ -49,13 +50,15 @@ struct FakeHost final : WindowHost {
     commio::CommApi &Serial() override { return devices; }
     std::uint32_t Ticks() override { return devices.Ticks(); }
     bool Ask(const std::string &, const std::string &question) override { return asked.push_back(question), answer; }
-    std::string MapPath() override { return "C:\\Host\\io-ports.txt"; }
-    bool WriteMap(const portsetup::Finding &finding, const std::function<void(const std::string &)> &print) override
+    std::string MapPath() override { return mapPath; }
+    bool WriteMap(const portsetup::Finding &finding, std::optional<std::uint16_t> base,
+                  const std::function<void(const std::string &)> &print) override
     {
-        written.push_back(finding.port);
+        written.push_back(finding.port + (base ? " for " + HexBase(*base) : ""));
         print("Wrote " + MapPath());
         return true;
     }
+    std::vector<std::string> Preflight(const PortPlan &) override { return {}; }
     SystemText SystemMessages() override
     {
         return [](unsigned long code) { return code == 2 ? std::string("File not found") : std::string(); };
@@ -137,11 +140,15 @@ TEST(KeyWindowController, SearchGivesTheLibrariesBackAndOffersTheMapLine)
         const char *stopped; // null: the search runs to its end
         bool answer;
         bool asked, written;
+        const char *parameters; // in the window's field as the search ends
+        const char *found;      // the parameters for a test of the key found
     } cases[] = {
-        {"found, and yes", true, nullptr, true, true, true},
-        {"found, and no", true, nullptr, false, true, false},
-        {"found, but stopped", true, "Stopped. ", true, false, false},
-        {"nothing pressed", false, nullptr, true, false, false},
+        {"found, and yes", true, nullptr, true, true, true, "", "COM5;3F8h"},
+        {"found, and yes, for the UART the parameters name", true, nullptr, true, true, true, "COM5;2F8h",
+         "COM5;2F8h"},
+        {"found, and no", true, nullptr, false, true, false, "", "COM5;3F8h"},
+        {"found, but stopped", true, "Stopped. ", true, false, false, "", ""},
+        {"nothing pressed", false, nullptr, true, false, false, "", ""},
     };
     for (const auto &c : cases) {
         FakeHost host;
@@ -168,14 +175,17 @@ TEST(KeyWindowController, SearchGivesTheLibrariesBackAndOffersTheMapLine)
             host.devices.Advance(10);
         }
         EXPECT_EQ(over, !c.stopped) << c.name;
-        controller.EndFind(c.stopped ? c.stopped : "");
+        controller.EndFind(c.stopped ? c.stopped : "", c.parameters);
         EXPECT_FALSE(controller.Searching()) << c.name;
         EXPECT_EQ(host.devices.HandlesHeld(), 0u) << c.name;
-        EXPECT_EQ(host.asked, c.asked ? std::vector<std::string>{"Write this line to C:\\Host\\io-ports.txt?\n\nany = "
-                                                                 "COM5 line=DSR"}
+        EXPECT_EQ(host.asked, c.asked ? std::vector<std::string>{"Write the key found to C:\\Host\\io-ports.txt?\n\n"
+                                                                 "line 5 added, 'any = COM5 line=DSR': COM5 carries "
+                                                                 "the key."}
                                       : std::vector<std::string>{})
             << c.name;
-        EXPECT_EQ(host.written, c.written ? std::vector<std::string>{"COM5"} : std::vector<std::string>{}) << c.name;
+        const std::string written = std::string("COM5") + (*c.parameters ? " for 02F8h" : "");
+        EXPECT_EQ(host.written, c.written ? std::vector<std::string>{written} : std::vector<std::string>{}) << c.name;
+        EXPECT_EQ(controller.FoundParameters(), c.found) << c.name;
         EXPECT_EQ(host.loads, 2) << c.name;
         EXPECT_EQ(host.lists, 2) << c.name;
         EXPECT_TRUE(controller.Loaded()) << c.name;

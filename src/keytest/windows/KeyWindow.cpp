@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,7 @@
 #include "WinClock.h"
 #include "portsetup/WinFinder.h"
 #include "WinLibraries.h"
+#include "WinPreflight.h"
 #include "portsetup/WinPorts.h"
 #include "portsetup/WinErrors.h"
 #include "portsetup/WinPaths.h"
@@ -79,11 +81,13 @@ public:
     std::uint32_t Ticks() override { return GetTickCount(); }
     bool Ask(const std::string &title, const std::string &question) override;
     std::string MapPath() override { return PortMapPathFor(options_); }
-    bool WriteMap(const Finding &finding, const std::function<void(const std::string &)> &print) override
+    bool WriteMap(const Finding &finding, std::optional<std::uint16_t> base,
+                  const std::function<void(const std::string &)> &print) override
     {
-        return WriteFoundMap(MapPath(), finding, print);
+        return WriteFoundMap(MapPath(), finding, base, print);
     }
     SystemText SystemMessages() override { return SystemMessageText; }
+    std::vector<std::string> Preflight(const PortPlan &plan) override { return PreflightLines(libraries_, plan); }
 
 private:
     const KeyTestOptions &options_;

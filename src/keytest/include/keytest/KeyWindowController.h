@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "keytest/IoStatus.h"
 #include "keytest/KeyTestSession.h"
 #include "keytest/KeyWindowModel.h"
+#include "keytest/PortPlan.h"
 #include "portsetup/KeySearch.h"
 #include "portsetup/PortList.h"
 
@@ -46,10 +48,15 @@ public:
     virtual std::uint32_t Ticks() = 0; // milliseconds, wrapping
     // A yes-or-no question to the technician.
     virtual bool Ask(const std::string &title, const std::string &question) = 0;
-    // io-ports.txt beside the comm-port io.dll, and the finding written there.
+    // io-ports.txt beside the comm-port io.dll, and the finding written there
+    // for the UART at `base` (see portsetup::PlanMapWrite).
     virtual std::string MapPath() = 0;
-    virtual bool WriteMap(const portsetup::Finding &finding, const std::function<void(const std::string &)> &print) = 0;
+    virtual bool WriteMap(const portsetup::Finding &finding, std::optional<std::uint16_t> base,
+                          const std::function<void(const std::string &)> &print) = 0;
     virtual SystemText SystemMessages() = 0;
+    // The console's preflight for a test with `plan`: what is in use, and
+    // the warnings.
+    virtual std::vector<std::string> Preflight(const PortPlan &plan) = 0;
 };
 
 class KeyWindowController {
@@ -77,9 +84,13 @@ public:
     // One poll of the search; true once it is over (then EndFind("")).
     bool PollFind();
     // Ends the search (`stopped`: why it was cut short, or empty), offers to
-    // write the map line for a key it found, as --write-map writes it, and
-    // loads the libraries again, so that the next test uses that map.
-    void EndFind(const std::string &stopped);
+    // write the map line for a key it found, as --write-map writes it (for
+    // the UART `parameters` select, where they name one), and loads the
+    // libraries again, so that the next test uses that map.
+    void EndFind(const std::string &stopped, const std::string &parameters = {});
+    // The parameter text for the key the last search found ("COM5;3F8h"),
+    // for a test of it; empty where it found none.
+    const std::string &FoundParameters() const { return foundParameters_; }
     // Ends the search as the window closes: every port given back, nothing
     // asked, nothing loaded again.
     void AbandonFind();
@@ -90,6 +101,7 @@ private:
     std::string loadError_;
     std::vector<portsetup::PortInfo> ports_;
     std::unique_ptr<portsetup::KeySearch> search_;
+    std::string foundParameters_;
 };
 
 } // namespace keytest
