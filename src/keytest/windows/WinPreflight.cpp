@@ -44,7 +44,7 @@ std::string FileVersion(const std::string &path)
 
 } // namespace
 
-void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
+std::vector<std::string> PreflightLines(const Libraries &libraries, const PortPlan &plan)
 {
     PreflightFacts facts;
     facts.dllPath = libraries.dllPath;
@@ -66,7 +66,12 @@ void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
     facts.deviceName = DeviceNameLine(plan.portName, libraries.commio, libraries.ioPath, plan.base,
                                       facts.wiringWarning);
     facts.isCustom = libraries.zelbin.IsCustom();
-    for (const std::string &line : FormatPreflight(facts, plan, SystemMessageText))
+    return FormatPreflight(facts, plan, SystemMessageText);
+}
+
+void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
+{
+    for (const std::string &line : PreflightLines(libraries, plan))
         std::printf("%s\n", line.c_str());
 }
 

@@ -76,8 +76,9 @@ public:
                    KeyTestOutput &output, std::ostream *csv, std::ostream *vcd, const std::string &startedAt);
 
     // Starts listening and reads the lines as the start left them. False
-    // when there is nothing to poll for (the library refuses the base):
-    // the front end goes straight to Stop.
+    // when there is nothing to poll for (the library refuses the base, or
+    // the driver doesn't answer, as the comm-port io.dll that holds no
+    // device): the front end goes straight to Stop.
     bool Start();
     // One poll: the library's answer, the driver check, the lines.
     void Poll();
@@ -101,6 +102,8 @@ private:
     std::string PressState(bool dtr) const;
     // The status line's last part: the toggled state, or DTR held.
     std::string StatusState() const;
+    // The status line while the driver doesn't answer.
+    std::string DriverAwayStatus() const;
     void DriverChange(bool answers, double seconds);
 
     const KeyTestOptions &options_;
