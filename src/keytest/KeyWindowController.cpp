@@ -30,6 +30,32 @@ std::vector<std::string> KeyWindowController::PortItems() const
     return items;
 }
 
+int KeyWindowController::FirstPort() const
+{
+    int mapped = -1, free = -1;
+    for (std::size_t i = 0; i < ports_.size(); ++i) {
+        const portsetup::PortInfo &port = ports_[i];
+        if (port.mapLine && (mapped < 0 || port.mapLine < ports_[static_cast<std::size_t>(mapped)].mapLine))
+            mapped = static_cast<int>(i);
+        if (free < 0 && port.access == portsetup::PortAccess::Free)
+            free = static_cast<int>(i);
+    }
+    return mapped >= 0 ? mapped : free;
+}
+
+std::string KeyWindowController::ParametersFor(std::size_t index) const
+{
+    if (index >= ports_.size())
+        return {};
+    const portsetup::PortInfo &port = ports_[index];
+    if (port.mapBase)
+        return port.name + ";" + AddressText(port.mapBase);
+    for (const library::ComPort &row : library::ComPortTable)
+        if (port.name == row.name)
+            return port.name;
+    return port.name + ";" + library::ComPortTable[0].addressText;
+}
+
 std::string KeyWindowController::IoLine()
 {
     if (!loadError_.empty())
@@ -46,6 +72,15 @@ std::string KeyWindowController::IoLine()
             text += "\nWhat to do: " + advice + ".";
     }
     return text;
+}
+
+bool KeyWindowController::LeadWithFind()
+{
+    if (!Loaded())
+        return false;
+    const IoDescription io = host_.DescribeIo();
+    return io.commio && std::none_of(io.commioStatus.uarts.begin(), io.commioStatus.uarts.end(),
+                                     [](const CommIoUart &uart) { return uart.link == COMMIO_LINK_HELD; });
 }
 
 void KeyWindowController::StartFind(const portsetup::SearchLimits &limits)

@@ -155,12 +155,14 @@ void MarkMappedPorts(std::vector<PortInfo> &ports, const commio::PortMapResult &
     for (PortInfo &port : ports) {
         port.mapLine = 0;
         port.mapReadsCts = false;
+        port.mapBase = 0;
     }
     for (const commio::PortMapping &mapping : map.uarts) {
         const std::size_t at = IndexOfMapped(ports, mapping);
         if (at < ports.size() && !ports[at].mapLine) {
             ports[at].mapLine = mapping.line;
             ports[at].mapReadsCts = mapping.input == uart::ModemLine::Cts;
+            ports[at].mapBase = mapping.any ? 0 : mapping.base;
         }
     }
 }

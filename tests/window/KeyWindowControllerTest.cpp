@@ -65,6 +65,15 @@ struct FakeHost final : WindowHost {
     }
 };
 
+CommIoUart NotOpened()
+{
+    CommIoUart uart{};
+    uart.link = COMMIO_LINK_NOT_HELD;
+    uart.failedCall = COMMIO_CALL_CREATE_FILE;
+    uart.error = 2;
+    return uart;
+}
+
 PortInfo Port(const char *name, const char *friendly, PortAccess access, std::uint32_t error, int mapLine)
 {
     PortInfo port;
@@ -94,6 +103,47 @@ TEST(KeyWindowController, ListsThePortsAsTheConsoleNamesThem)
     EXPECT_EQ(host.lists, 1);
 }
 
+// What the window shows picked as it opens, and the parameter text each
+// port gives: the library's own names for COM1 to COM4, the base of a port's
+// map line, else the library's default base; so that Start tests what the
+// host would.
+TEST(KeyWindowController, PicksTheMappedPortAndGivesItsParameters)
+{
+    const auto mapped = [](PortInfo port, std::uint16_t base) {
+        port.mapBase = base;
+        return port;
+    };
+    const struct {
+        const char *name;
+        std::vector<PortInfo> ports;
+        int first;
+        std::vector<std::string> parameters;
+    } cases[] = {
+        {"nothing mapped: the first free port",
+         {Port("COM1", "", PortAccess::NotSerial, 1, 0), Port("COM2", "", PortAccess::Free, 0, 0),
+          Port("COM5", "USB Serial Port (COM5)", PortAccess::Free, 0, 0)},
+         1, {"COM1", "COM2", "COM5;3F8h"}},
+        {"the port of the map's first line",
+         {Port("COM2", "", PortAccess::Free, 0, 0), mapped(Port("COM12", "", PortAccess::Held, 5, 3), 0x2F8),
+          Port("COM5", "", PortAccess::Free, 0, 1)},
+         2, {"COM2", "COM12;2F8h", "COM5;3F8h"}},
+        {"none to pick", {Port("COM6", "", PortAccess::Held, 5, 0)}, -1, {"COM6;3F8h"}},
+    };
+    for (const auto &c : cases) {
+        FakeHost host;
+        host.ports = c.ports;
+        KeyWindowModel model;
+        KeyWindowController controller(host, model);
+        controller.LoadAndList();
+        EXPECT_EQ(controller.FirstPort(), c.first) << c.name;
+        std::vector<std::string> parameters;
+        for (std::size_t i = 0; i < c.ports.size(); ++i)
+            parameters.push_back(controller.ParametersFor(i));
+        EXPECT_EQ(parameters, c.parameters) << c.name;
+        EXPECT_EQ(controller.ParametersFor(c.ports.size()), "") << c.name;
+    }
+}
+
 TEST(KeyWindowController, SaysWhichIoDllIsLoadedOrWhyNothingCanBeTested)
 {
     const struct {
@@ -101,19 +151,30 @@ TEST(KeyWindowController, SaysWhichIoDllIsLoadedOrWhyNothingCanBeTested)
         std::string loadError;
         IoDescription io;
         std::string line;
+        bool leadWithFind; // nothing held: Find first
     } cases[] = {
         {"nothing loaded", "cannot load C:\\Host\\Zelbin_Serial.dll: Module not found (error 126)", {},
-         "Cannot test: cannot load C:\\Host\\Zelbin_Serial.dll: Module not found (error 126)"},
+         "Cannot test: cannot load C:\\Host\\Zelbin_Serial.dll: Module not found (error 126)", false},
         {"the stand-in",
          "",
-         {"C:\\Host\\io.dll", "stand-in io.dll: a simulated PC, no hardware", true, false, ""},
-         "io.dll: C:\\Host\\io.dll (stand-in io.dll: a simulated PC, no hardware), driver answers"},
+         {"C:\\Host\\io.dll", "stand-in io.dll: a simulated PC, no hardware", true, false, {}},
+         "io.dll: C:\\Host\\io.dll (stand-in io.dll: a simulated PC, no hardware), driver answers", false},
         {"the comm-port io.dll holding nothing",
          "",
          {"C:\\Host\\io.dll", "commio io.dll, over the Windows serial driver", false, true,
-          "COM9 for any UART: not held, CreateFile failed (error 2); retrying"},
+          {"COM9 for any UART: not held, CreateFile failed (error 2); retrying", {NotOpened()}}},
          "io.dll: C:\\Host\\io.dll (commio io.dll, over the Windows serial driver), driver does not answer; COM9 for "
-         "any UART: not held, CreateFile failed (error 2: File not found); retrying"},
+         "any UART: not held, CreateFile failed (error 2: File not found); retrying\nWhat to do: the port is not "
+         "there now: plug the adapter in; if it is plugged in, `zelbin-keytest --ports` lists the ports this PC "
+         "has: name one of them in io-ports.txt.",
+         true},
+        {"the comm-port io.dll without a map",
+         "",
+         {"C:\\Host\\io.dll", "commio io.dll, over the Windows serial driver", false, true,
+          {"no io-ports.txt beside io.dll in C:\\Host\\", {}}},
+         "io.dll: C:\\Host\\io.dll (commio io.dll, over the Windows serial driver), driver does not answer; no "
+         "io-ports.txt beside io.dll in C:\\Host\\",
+         true},
     };
     for (const auto &c : cases) {
         FakeHost host;
@@ -124,6 +185,7 @@ TEST(KeyWindowController, SaysWhichIoDllIsLoadedOrWhyNothingCanBeTested)
         controller.LoadAndList();
         EXPECT_EQ(controller.Loaded(), c.loadError.empty()) << c.name;
         EXPECT_EQ(controller.IoLine(), c.line) << c.name;
+        EXPECT_EQ(controller.LeadWithFind(), c.leadWithFind) << c.name;
     }
 }
 

@@ -73,8 +73,20 @@ public:
     const std::vector<portsetup::PortInfo> &Ports() const { return ports_; }
     // The port list's items: "COM5  USB Serial Port (COM5)  (free)  io-ports.txt line 2".
     std::vector<std::string> PortItems() const;
-    // "io.dll: PATH (KIND), driver answers; STATUS", or why nothing can be tested.
+    // The port to show picked as the window opens: the one the map's first
+    // line carries, else the first free one; none (-1) where there is none.
+    int FirstPort() const;
+    // The parameter text that picking port `index` gives: COM1 to COM4 by
+    // name where the library's table gives their base, else the name and
+    // the base its map line is for ("COM12;2F8h"), or the library's default
+    // base 3F8h.
+    std::string ParametersFor(std::size_t index) const;
+    // "io.dll: PATH (KIND), driver answers; STATUS", then a line for each
+    // thing to do; or why nothing can be tested. Lines end in "\n".
     std::string IoLine();
+    // Whether the window should lead with Find: the comm-port io.dll holds
+    // no device (no map, or none of its ports held).
+    bool LeadWithFind();
 
     // The console's search, its lines into the model's log. The libraries
     // are given back for it, so that a comm-port io.dll gives back the ports

@@ -77,6 +77,7 @@ struct PortInfo {
     std::uint32_t accessError = 0;
     int mapLine = 0;          // the line of io-ports.txt that maps it; 0: none
     bool mapReadsCts = false; // and that line reads the key on CTS
+    std::uint16_t mapBase = 0; // and the UART it carries: its base; 0 for any
 };
 
 // One entry per COM name, in COM number order. The Ports class gives the
