@@ -70,8 +70,14 @@ std::string ReadPortMapFile(const std::string &path, commio::PortMapResult &map)
 {
     map = commio::PortMapResult{};
     std::string text;
-    if (!ReadWhole(path, text))
-        return Exists(path) ? "can't be read" : "not there: without it the comm-port io.dll holds no port";
+    if (!ReadWhole(path, text)) {
+        if (Exists(path))
+            return "can't be read";
+        const std::string folder = path.substr(0, path.find_last_of("\\/") + 1);
+        if (Exists(folder + commio::PortMapNamedTwice))
+            return std::string("not there, but ") + commio::PortMapNamedTwiceAdvice;
+        return "not there: without it the comm-port io.dll holds no port";
+    }
     map = commio::ParsePortMap(text);
     if (map.error.empty())
         return {};

@@ -457,4 +457,14 @@ TEST_F(MapFile, TheListReadsTheMapAsTheIoDllDoes)
     }
 }
 
+// Explorer, hiding the extension .txt, makes io-ports.txt.txt of a map
+// named io-ports.txt: said as such, as the io.dll says it.
+TEST_F(MapFile, AMapNamedTwiceIsSpotted)
+{
+    Write(path_ + ".txt", "any = COM5\r\n");
+    commio::PortMapResult map;
+    EXPECT_EQ(portsetup::ReadPortMapFile(path_, map), std::string("not there, but ") + commio::PortMapNamedTwiceAdvice);
+    EXPECT_TRUE(map.uarts.empty());
+}
+
 } // namespace

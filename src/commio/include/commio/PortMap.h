@@ -87,6 +87,14 @@ struct PortMapResult {
 
 // The port map's file, in the folder io.dll is loaded from.
 constexpr const char *PortMapFileName = "io-ports.txt";
+// The same file as Explorer names it when it hides known extensions: a new
+// text document named "io-ports.txt" there is io-ports.txt.txt. What to say
+// where that file stands in for the map.
+constexpr const char *PortMapNamedTwice = "io-ports.txt.txt";
+constexpr const char *PortMapNamedTwiceAdvice =
+    "io-ports.txt.txt is there instead: Windows hides the extension .txt, so a file named io-ports.txt in "
+    "Explorer became io-ports.txt.txt; rename it to io-ports.txt (with extensions shown: View, File name "
+    "extensions)";
 constexpr std::size_t MaxPortMapBytes = 16384;
 constexpr std::size_t MaxPortMapLine = 200;
 constexpr std::size_t MaxMappedUarts = 8;
