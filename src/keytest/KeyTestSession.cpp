@@ -239,11 +239,14 @@ int KeyTestSession::Report()
     else if (driverLosses_ > 0 || awaySeconds_ > 0)
         output_.Line("  driver          " + Count(driverLosses_, "loss", "losses") + ", " +
                      Printf("%.2f s", awaySeconds_) + " without it in all, when no press could be seen" + said);
-    if (!nothingTested && target_.Simulated())
+    // On the stand-in, what was seen is its simulated key: said first, and
+    // no hint sends the technician to a wiring it never read.
+    const bool simulated = target_.Simulated();
+    if (!nothingTested && simulated)
         output_.Line("Hint: the stand-in io.dll simulates a PC and reads no serial port: what this test saw is its "
                      "simulated key, and says nothing of a key wired to this PC.");
-    else if (!nothingTested)
-        for (const std::string &hint : LineHints(analysis_, options_.dtr))
+    if (!nothingTested)
+        for (const std::string &hint : LineHints(analysis_, options_.dtr, simulated))
             output_.Line("Hint: " + hint);
     if (nothingTested)
         return KeyTestNothingTested;

@@ -247,7 +247,10 @@ TEST(KeyTestSession, OnTheStandInNoHintBlamesTheWiring)
     run.target.simulated = true;
     run.Go(Options("COM1"), {{0, false, true, false}, {10, false, true, false}});
     EXPECT_FALSE(run.output.Has("Check the port")) << run.output.All();
+    EXPECT_FALSE(run.output.Has("wiring")) << run.output.All();
     EXPECT_TRUE(run.output.Has("Hint: the stand-in io.dll simulates a PC and reads no serial port")) << run.output.All();
+    EXPECT_TRUE(run.output.Has("Hint: CTS stayed off the whole test: nothing pressed the stand-in's simulated key"))
+        << run.output.All();
     EXPECT_EQ(run.status, KeyTestOk);
 }
 
