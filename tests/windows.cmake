@@ -125,6 +125,11 @@ set_tests_properties(keytest_window_under_wine PROPERTIES FIXTURES_REQUIRED wine
 add_test(NAME keytest_window_manifest
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-window-manifest.py
             $<TARGET_FILE:zelbin-keytest-gui>)
+# The console tester's: run as the invoker, so that a map it can't write
+# under Program Files is refused, not redirected to the VirtualStore.
+add_test(NAME keytest_console_manifest
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-window-manifest.py --console
+            $<TARGET_FILE:zelbin-keytest>)
 
 # The header, compiled the ways hosts compile it.
 add_test(NAME header_hosts
