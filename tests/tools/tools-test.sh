@@ -253,24 +253,29 @@ check "a DLL whose io.dll is missing says so" $?
 
 mkdir -p bad && echo "not a DLL" >bad/io.dll
 keytest --io bad/io.dll
-[ $? -eq 1 ] && grep -q 'cannot load .*bad.io.dll as io.dll: ' out.txt && ! grep -q '%1' out.txt
-check "a broken --io file is named as the io.dll being loaded, with no raw placeholder" $?
+[ $? -eq 1 ] && grep -q 'cannot load \(io.dll: .*\|.*bad.io.dll: \)' out.txt && ! grep -q '%1' out.txt &&
+    [ "$(grep -o 'bad.io.dll' out.txt | wc -l)" -eq 1 ]
+check "a broken --io file is named once, as the io.dll being loaded, with no raw placeholder" $?
 
 # DLLs of the other edition: the file and both architectures are named,
 # not Windows' bare "not a valid Win32 application" (error 193).
 if [ -n "$other" ] && [ -f "$other/Zelbin_Serial.dll" ]; then
-    mine=x86 theirs=x64 bits=32-bit
-    [ "${ZELBIN_ARCH:-x86}" = x64 ] && mine=x64 theirs=x86 bits=64-bit
+    mine=x86 theirs=x64 bits=32-bit theirbits=64-bit
+    [ "${ZELBIN_ARCH:-x86}" = x64 ] && mine=x64 theirs=x86 bits=64-bit theirbits=32-bit
+    # The host's files are right, the tester is of the other kind: the
+    # tester to run instead is named, not the file to replace.
     keytest --dll "$other/Zelbin_Serial.dll"
-    [ $? -eq 1 ] && grep -q "Zelbin_Serial.dll is an $theirs DLL, and this $bits process loads $mine DLLs only" out.txt
-    check "a key library of the other edition ($theirs) is named with both architectures" $?
+    [ $? -eq 1 ] && grep -q "Zelbin_Serial.dll is of the $theirs edition (for $theirbits hosts); this is the $bits tester, which loads the $mine edition only. For this host use the $theirs edition's tester: $theirs.zelbin-keytest.exe" out.txt &&
+        ! grep -q "take the $mine edition's file" out.txt
+    check "a key library of the other edition ($theirs) names the tester to use for that host" $?
     mkdir -p mixed && cp "$bin/Zelbin_Serial.dll" mixed/ && cp "$other/io.dll" mixed/
     keytest --dll mixed/Zelbin_Serial.dll
-    [ $? -eq 1 ] && grep -q "the io.dll it imports, .*mixed.io.dll, is an $theirs DLL, and this $bits process" out.txt
-    check "a key library beside an io.dll of the other edition names the io.dll and both architectures" $?
+    [ $? -eq 1 ] && grep -q "the io.dll it imports, .*mixed.io.dll, is an $theirs DLL, and this $bits process" out.txt &&
+        [ "$(grep -o 'mixed.Zelbin_Serial.dll' out.txt | wc -l)" -eq 1 ]
+    check "a key library beside an io.dll of the other edition names the io.dll, both architectures, and the library once" $?
     keytest --io "$other/io.dll"
-    [ $? -eq 1 ] && grep -q "as io.dll: .*io.dll is an $theirs DLL" out.txt
-    check "--io naming an io.dll of the other edition says so" $?
+    [ $? -eq 1 ] && grep -q "io.dll is of the $theirs edition (for $theirbits hosts); this is the $bits tester" out.txt
+    check "--io naming an io.dll of the other edition names the tester to use" $?
 fi
 
 keytest --interval 0
