@@ -109,6 +109,14 @@ add_test(NAME tools_end_to_end
 set_tests_properties(tools_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 RESOURCE_LOCK virtual_key
     SKIP_RETURN_CODE 77)
 
+# A technician's wrong set-ups, each laid out on drive C, and what the real
+# tester says of each.
+add_test(NAME tools_wrong_setups
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tools/setup-faults.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${ZELBIN_WINEPREFIX}
+            ${other_edition_bin})
+set_tests_properties(tools_wrong_setups PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 RESOURCE_LOCK virtual_key
+    SKIP_RETURN_CODE 77)
+
 # The key tester's window on a virtual X display, driven with window
 # messages; the screenshots stay in keytest-window/.
 add_executable(key_window_driver tools/KeyWindowDriver.cpp)
