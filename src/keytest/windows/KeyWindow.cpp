@@ -162,9 +162,10 @@ std::string TextOf(int id)
     return text;
 }
 
-// The layout's rows at 96 dots per inch: the io.dll's box takes three lines
-// of text, the lamps and the strip sit under the buttons.
-constexpr int IoTop = 40, IoHeight = 54, ButtonsTop = 100, DrawingTop = KeyWindowLampY - 9,
+// The layout's rows at 96 dots per inch: the io.dll's box takes five lines
+// of text (two mapped UARTs' status and a line of advice, whole), the lamps
+// and the strip sit under the buttons.
+constexpr int IoTop = 40, IoHeight = 78, ButtonsTop = 124, DrawingTop = KeyWindowLampY - 9,
               DrawingBottom = KeyWindowStripBottom + 30, StatusTop = DrawingBottom + 6, LogTop = StatusTop + 28;
 
 // Where the lamps and the strip are drawn, below the controls.
@@ -527,8 +528,8 @@ void Create(HWND window)
     make("STATIC", "P&arameters:", SS_LEFT, IdParamsLabel);
     make("EDIT", app.options.hasParameters ? app.options.parameters.c_str() : "", ES_AUTOHSCROLL | WS_TABSTOP,
          IdParams);
-    // Read-only, wrapped and scrolled: a load's error or the io.dll's advice
-    // is read whole, and can be copied.
+    // Read-only, wrapped, and scrolled where it is longer still: a load's
+    // error or the io.dll's advice is read whole, and can be copied.
     make("EDIT", "", ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL, IdIo);
     make("BUTTON", "&Find the key", BS_PUSHBUTTON | WS_TABSTOP, IdFind);
     make("BUTTON", "&Start", BS_DEFPUSHBUTTON | WS_TABSTOP, IdStart);
