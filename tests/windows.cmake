@@ -313,9 +313,6 @@ if(ZELBIN_ARCH STREQUAL "x64")
                 ${ZELBIN_X86_BUILD_DIR}/bin/Zelbin_Serial.dll $<TARGET_FILE:Zelbin_Serial>)
     set_tests_properties(kit_csharp PROPERTIES SKIP_RETURN_CODE 77)
 
-    # The NuGet package: its files and .nuspec, its build targets followed,
-    # the same bytes twice, and a host built by mcs with its C# class that
-    # finds each edition where .NET builds lay the package's files out.
     # The zip a technician unpacks, its own guide followed on drive C: a key
     # on a port Wine's own serial driver serves (the scripted device) found,
     # its map written and its presses counted through each edition's folder
@@ -327,6 +324,9 @@ if(ZELBIN_ARCH STREQUAL "x64")
     set_tests_properties(release_zip_guide PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key
         SKIP_RETURN_CODE 77)
 
+    # The NuGet package: its files and .nuspec, its build targets followed,
+    # the same bytes twice, and a host built by mcs with its C# class that
+    # finds each edition where .NET builds lay the package's files out.
     add_test(NAME release_nuget
         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-nuget.sh ${PROJECT_SOURCE_DIR} ${ZELBIN_X86_BUILD_DIR}
                 ${CMAKE_BINARY_DIR} ${ZELBIN_MCS})
