@@ -64,9 +64,16 @@ std::vector<std::string> FormatPreflight(const PreflightFacts &facts, const Port
         if (facts.driver && !facts.commioStatus.uarts.empty())
             lines.push_back("  events : " + DescribeLineEvents(ReadLineEvents(facts.commioStatus.uarts)));
         if (!facts.driver) {
-            warnings.push_back("The comm-port io.dll holds no device, so nothing can be tested: see its status "
-                               "above, and io-ports.txt beside it. It reads io-ports.txt once, as it loads: after "
-                               "a change, start the tester again, and a host that runs.");
+            // An io.dll Windows took from its search path reads a map no
+            // host's set-up puts there: the way on is to move it, not to
+            // write a map beside it.
+            const bool searched = !setUp.empty() && !facts.ioGiven;
+            warnings.push_back(std::string("The comm-port io.dll holds no device, so nothing can be tested: ") +
+                               (searched ? "put it and io-ports.txt beside Zelbin_Serial.dll, as said above; a map "
+                                           "beside the io.dll in use helps no host."
+                                         : "see its status above, and io-ports.txt beside it.") +
+                               " It reads io-ports.txt once, as it loads: after a change, start the tester again, "
+                               "and a host that runs.");
             for (const std::string &advice : status.advice)
                 warnings.push_back("What to do: " + advice + ".");
         }

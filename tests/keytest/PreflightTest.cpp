@@ -109,6 +109,60 @@ INSTANTIATE_TEST_SUITE_P(Cases, PreflightCases, ::testing::Values(
                   "as 'any = COM3'",
                   {NoDevice}}));
 
+// Where the set-up's files lie: an io.dll that isn't the one a host loading
+// that Zelbin_Serial.dll gets is said, with what to move; where the io.dll
+// came from Windows' search path, no map beside it is offered as the way on.
+TEST(PreflightSetUp, AnIoDllNotBesideTheDllIsSaidWithWhatToMove)
+{
+    const std::string searched =
+        "The io.dll in use, C:\\windows\\system32\\io.dll, is not beside Zelbin_Serial.dll (C:\\Host\\): there "
+        "is none there, so Windows took this one from its search path, as it does for the host, and a comm-port "
+        "io.dll reads io-ports.txt beside itself, in C:\\windows\\system32\\. Put the io.dll and io-ports.txt beside "
+        "Zelbin_Serial.dll: the zip's x64\\ folder.";
+    const struct {
+        const char *name;
+        const char *ioPath, *ioFolder;
+        bool ioGiven, ioBesideDll;
+        std::vector<std::string> warnings;
+    } cases[] = {
+        {"beside the DLL", "C:\\Host\\io.dll", "C:\\Host\\", false, true, {}},
+        {"beside the DLL, named in another case", "c:\\host\\io.dll", "c:\\host\\", true, true, {}},
+        {"from the search path", "C:\\windows\\system32\\io.dll", "C:\\windows\\system32\\", false, false,
+         {searched,
+          "The comm-port io.dll holds no device, so nothing can be tested: put it and io-ports.txt beside "
+          "Zelbin_Serial.dll, as said above; a map beside the io.dll in use helps no host. It reads io-ports.txt "
+          "once, as it loads: after a change, start the tester again, and a host that runs."}},
+        {"given with --io, none beside the DLL", "C:\\Test\\io.dll", "C:\\Test\\", true, false,
+         {"There is no io.dll beside C:\\Host\\Zelbin_Serial.dll: a host that loads it from there can't start it "
+          "(Windows: module not found). This test used C:\\Test\\io.dll, given with --io. Copy that io.dll, with "
+          "io-ports.txt, beside Zelbin_Serial.dll.",
+          NoDevice}},
+        {"given with --io, another beside the DLL", "C:\\Test\\io.dll", "C:\\Test\\", true, true,
+         {"A host that loads C:\\Host\\Zelbin_Serial.dll takes the io.dll beside it, C:\\Host\\io.dll, not "
+          "C:\\Test\\io.dll, given with --io, which this test used.",
+          NoDevice}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        PreflightFacts facts;
+        facts.dllPath = "C:\\Host\\Zelbin_Serial.dll";
+        facts.dllFolder = "C:\\Host\\";
+        facts.ioPath = c.ioPath;
+        facts.ioFolder = c.ioFolder;
+        facts.ioGiven = c.ioGiven;
+        facts.ioBesideDll = c.ioBesideDll;
+        facts.commioInRelease = "the zip's x64\\ folder";
+        facts.commio = true;
+        facts.driver = c.warnings.empty();
+        facts.commioStatus = {c.warnings.empty() ? "COM5 for any UART: held" : "no io-ports.txt beside io.dll", {}};
+        std::vector<std::string> warnings;
+        for (const std::string &line : FormatPreflight(facts, PlanPort("COM5;3F8h"), SystemTextOf))
+            if (line.rfind("Warning: ", 0) == 0)
+                warnings.push_back(line.substr(9));
+        EXPECT_EQ(warnings, c.warnings);
+    }
+}
+
 // The map reads the key on a line its adapter doesn't report: said last,
 // as the word the technician acts on, also while the io.dll holds the port.
 TEST(PreflightWiring, AMapOnALineTheAdapterDoesNotReportIsWarnedOfLast)

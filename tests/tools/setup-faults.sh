@@ -101,7 +101,9 @@ host systemio tester dll
 cp "$bin/commio/io.dll" "$system/io.dll"
 row "an io.dll in the Windows folder is named as not the one beside Zelbin_Serial.dll" 4 \
     "+The io.dll in use, C:\\windows\\system32\\io.dll, is not beside Zelbin_Serial.dll ($(on_c systemio)\\)" \
-    "+Put the io.dll and io-ports.txt beside Zelbin_Serial.dll" -- "$top/systemio/zelbin-keytest.exe" --seconds 0.3
+    "+Put the io.dll and io-ports.txt beside Zelbin_Serial.dll" \
+    "+a map beside the io.dll in use helps no host" "-and io-ports.txt beside it" \
+    -- "$top/systemio/zelbin-keytest.exe" --seconds 0.3
 rm -f "$system/io.dll"
 
 # --io naming an io.dll elsewhere, with none beside the host's DLL: the test
