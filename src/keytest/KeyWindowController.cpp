@@ -102,12 +102,18 @@ void KeyWindowController::EndFind(const std::string &stopped, const std::string 
 {
     if (!search_)
         return;
+    // The UART the Parameters select, where they do: the map line the key
+    // found is said with, and written with.
+    const std::optional<std::uint16_t> base = MapBaseFor(parameters);
+    search_->MapLineFrom([&](const portsetup::Finding &found) {
+        const portsetup::MapPlan plan = portsetup::PlanMapFile(host_.MapPath(), found, base);
+        return plan.ok ? plan.line : std::string();
+    });
     const portsetup::Finding finding = search_->End(stopped);
     search_.reset();
     model_.FindFinished({});
     // A search cut short is no finding to act on.
     if (finding.kind == portsetup::Finding::Kind::Found && stopped.empty()) {
-        const std::optional<std::uint16_t> base = MapBaseFor(parameters);
         const portsetup::MapPlan plan = portsetup::PlanMapFile(host_.MapPath(), finding, base);
         if (!plan.ok) {
             model_.Print(plan.why);

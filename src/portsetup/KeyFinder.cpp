@@ -218,7 +218,7 @@ std::string DeviceDescription(const std::string &friendlyName, const std::string
 namespace {
 
 // Where the key is, how it is wired, and the map line that carries it.
-void DescribeFound(const Finding &finding, std::vector<std::string> &text)
+void DescribeFound(const Finding &finding, const std::string &mapLine, std::vector<std::string> &text)
 {
     const std::string device = DeviceDescription(finding.friendlyName, finding.port);
     text.push_back("The key is on " + finding.port + (device.empty() ? "" : ", " + device) + ", line " +
@@ -238,7 +238,7 @@ void DescribeFound(const Finding &finding, std::vector<std::string> &text)
                        (finding.opensWhenPressed ? "normally closed" : "") +
                        ". The comm-port io.dll carries it with the line:");
     }
-    text.push_back("  " + MapLineFor(finding));
+    text.push_back("  " + (mapLine.empty() ? MapLineFor(finding) : mapLine));
     if (!finding.alsoChanged.empty()) {
         std::vector<std::string> names;
         for (const ModemLine line : finding.alsoChanged)
@@ -251,11 +251,11 @@ void DescribeFound(const Finding &finding, std::vector<std::string> &text)
 
 } // namespace
 
-std::vector<std::string> DescribeFinding(const Finding &finding)
+std::vector<std::string> DescribeFinding(const Finding &finding, const std::string &mapLine)
 {
     std::vector<std::string> text;
     switch (finding.kind) {
-    case Finding::Kind::Found: DescribeFound(finding, text); break;
+    case Finding::Kind::Found: DescribeFound(finding, mapLine, text); break;
     case Finding::Kind::NoneChanged:
         text.push_back("No line changed on " + JoinNames(finding.watched) + ".");
         text.push_back("Check that the key is plugged into the port or the adapter, that the adapter is listed "

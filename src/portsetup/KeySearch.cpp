@@ -52,7 +52,9 @@ Finding KeySearch::End(const std::string &stopped)
     print_(stopped + "Every port searched is closed, its lines off.");
     print_("");
     const Finding finding = finder_.Result();
-    for (const std::string &line : DescribeFinding(finding))
+    const std::string mapLine =
+        finding.kind == Finding::Kind::Found && lineFor_ ? lineFor_(finding) : std::string();
+    for (const std::string &line : DescribeFinding(finding, mapLine))
         print_(line);
     return finding;
 }

@@ -77,6 +77,54 @@ TEST(KeySearch, PrintsWhatTheConsoleAndTheWindowShow)
     EXPECT_EQ(run.devices.Opens(), run.devices.Closes());
 }
 
+// The line the finding says carries the key is the one the map there takes
+// (a key beside another key's line gets its own UART's), not a line for a
+// map of this key alone; where the map can't tell, or nobody asks, that is
+// the line said.
+TEST(KeySearch, SaysTheMapLineTheMapThereTakes)
+{
+    const struct {
+        const char *name;
+        bool asked;          // a map line is asked for
+        const char *theMaps; // what the map there takes; empty: it can't tell
+        const char *said;
+    } cases[] = {
+        {"nobody asks", false, "", "  any = COM5 line=DSR"},
+        {"beside another key's line", true, "2F8 = COM5 line=DSR", "  2F8 = COM5 line=DSR"},
+        {"a map that can't tell", true, "", "  any = COM5 line=DSR"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SearchRun run;
+        run.List("COM5");
+        portsetup::KeySearch search = run.Search(30);
+        if (c.asked)
+            search.MapLineFrom([&](const portsetup::Finding &finding) {
+                EXPECT_EQ(finding.port, "COM5");
+                return std::string(c.theMaps);
+            });
+        search.Begin(run.listed, 0);
+        bool over = false;
+        for (std::uint32_t now = 0; now <= 6000 && !over; now += 10) {
+            for (std::uint32_t press = 500; press <= 1700; press += 600) {
+                if (now == press)
+                    run.devices.SetInput("COM5", uart::ModemLine::Dsr, true);
+                if (now == press + 200)
+                    run.devices.SetInput("COM5", uart::ModemLine::Dsr, false);
+            }
+            over = search.Poll(now);
+            run.devices.Advance(10);
+        }
+        ASSERT_EQ(search.End().kind, portsetup::Finding::Kind::Found);
+        const auto at = std::find_if(run.lines.begin(), run.lines.end(), [](const std::string &line) {
+            return line.find("carries it with the line:") != std::string::npos;
+        });
+        ASSERT_NE(at, run.lines.end());
+        ASSERT_NE(at + 1, run.lines.end());
+        EXPECT_EQ(*(at + 1), c.said);
+    }
+}
+
 // The time limit counts on a 32-bit tick that wraps during the search.
 TEST(KeySearch, EndsOnTimeAcrossTheTicksWrap)
 {

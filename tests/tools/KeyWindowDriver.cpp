@@ -571,6 +571,8 @@ void RunFind(Launched &w, const std::string &port, const std::string &out)
     if (offer)
         Answer(offer, IDYES);
     Check(LogHas(w.window, "The key is on " + port), "the log names the port the key is on");
+    Check(LogHas(w.window, "  3F8 = " + port + " usb=1209:5A4B:ZK0001 line=DSR"),
+          "the log gives the line the map takes for the key, for the base of the parameters");
     Check(LogHas(w.window, "Wrote "), "the map line is written, as --write-map writes it");
     Pump(500);
     Check(TextOf(w.window, IdParams) == port + ";3F8h", "the key found's parameters are ready for Start (" +

@@ -382,13 +382,14 @@ map_line='2F8 = COM7 usb=1209:5A4B:ZK0001 line=DSR'
     grep -q '^  skipped  COM6 (Communications Port (COM6)): missing: not there now: plug the adapter in' out.txt &&
     grep -q '^  COM7 DSR changed (3)' out.txt &&
     grep -q '^The key is on COM7, USB Serial Device, line DSR, closes when pressed (3 presses seen)\.' out.txt &&
+    has_line "  $map_line" out.txt &&
     grep -q "^Wrote .* (the previous one is .*io-ports.txt.bak) .*line 5 added, '$map_line': COM7 carries the key for the UART at 02F8h; kept as they were: line 1 (any = COM3)" out.txt &&
     has_line "$map_line" find/io-ports.txt && has_line "any = COM3 # by hand" find/io-ports.txt &&
     [ "$(grep -c $'\r$' find/io-ports.txt)" -eq "$(wc -l <find/io-ports.txt)" ] &&
     [ "$(cat find/io-ports.txt.bak)" = "any = COM3 # by hand" ] &&
     ! set_lines find.record | grep -q '^1 ' && set_lines find.record | grep -q ' 1$' &&
     [ "$(set_lines find.record | tail -1)" = "0 0" ]
-check "--find --write-map with the host's parameters finds the key on DSR behind a CDC-class adapter, adds its line beside the other in CR LF, never raises DTR and leaves the lines off" $?
+check "--find --write-map with the host's parameters finds the key on DSR behind a CDC-class adapter, says and adds its line beside the other in CR LF, never raises DTR and leaves the lines off" $?
 
 # A folder that refuses the write (an administrator's folder, as Program
 # Files is to others): said as such, and nothing changed.

@@ -12,6 +12,7 @@
 #include "keytest/PortPlan.h"
 #include "commio/Win32Comm.h"
 #include "portsetup/KeySearch.h"
+#include "portsetup/MapWriter.h"
 #include "portsetup/WinErrors.h"
 #include "portsetup/WinFinder.h"
 #include "portsetup/WinPorts.h"
@@ -39,6 +40,11 @@ int FindKeyOnConsole(const KeyTestOptions &options)
                                 portsetup::SystemMessageText);
     // The host's parameters for the key, where given: the UART its line is for.
     const std::optional<std::uint16_t> base = MapBaseFor(options.hasParameters ? options.parameters : "");
+    // The line the key found is carried with is the one the map there takes.
+    search.MapLineFrom([&](const portsetup::Finding &finding) {
+        const portsetup::MapPlan plan = portsetup::PlanMapFile(PortMapPathFor(options), finding, base);
+        return plan.ok ? plan.line : std::string();
+    });
     FindConsole console;
     console.ticks = [] { return static_cast<std::uint32_t>(GetTickCount()); };
     console.interrupted = [&stop](std::uint32_t ms) { return WaitForSingleObject(stop.Event(), ms) == WAIT_OBJECT_0; };

@@ -120,7 +120,10 @@ private:
 // "USB Serial Port" from "USB Serial Port (COM5)".
 std::string DeviceDescription(const std::string &friendlyName, const std::string &port);
 
-// What the finding means, and what to do about it, a line each.
-std::vector<std::string> DescribeFinding(const Finding &finding);
+// What the finding means, and what to do about it, a line each. `mapLine`:
+// the line of io-ports.txt that carries the key found, as the map there
+// would take it (a key beside another key's line gets its own UART's);
+// empty: the line for a map of this key alone.
+std::vector<std::string> DescribeFinding(const Finding &finding, const std::string &mapLine = {});
 
 } // namespace portsetup
