@@ -79,7 +79,10 @@ rm -rf "$nothing"
 
 # A copy of the window beside the simulated SETUPAPI.dll and the key
 # library; the comm-port io.dll in a folder of its own with a map to add to.
-find="$out/find"
+# On drive C, as a technician's host folder is (the guide's picture shows
+# its paths); copied to $out/find once judged.
+find="$(realpath -m "$prefix/drive_c/Host")"
+rm -rf "$find"
 mkdir -p "$find/commio"
 cp "$bin/zelbin-keytest-gui.exe" "$bin/find-sim/SETUPAPI.dll" "$bin/Zelbin_Serial.dll" "$find/"
 cp "$bin/commio/io.dll" "$find/commio/"
@@ -89,8 +92,8 @@ presses="press@800 release@1200 press@1600 release@2000 press@2400 release@2800"
 presses="$presses press@9000 release@9400 press@9800 release@10200 press@10600 release@11000"
 ZELBIN_WINEDLLOVERRIDES="setupapi=n,b" "$ttydev/zelbin-ttydev" run --prefix "$(realpath "$prefix")" --port COM7 \
     --record "$find/com7.record" --behaviour cdc --line DSR --script "$presses" --start-on "find: clicked" \
-    --timeout 120 -- "$scripts/wine-exec.sh" "$prefix" "$bin/key_window_driver.exe" find "$find/zelbin-keytest-gui.exe" \
-    "$(windows_path "$find/commio/io.dll")" COM7 "$(windows_path "$out")" || find_status=1
+    --timeout 120 -- "$scripts/wine-exec.sh" "$prefix" "$bin/key_window_driver.exe" find 'C:\Host\zelbin-keytest-gui.exe' \
+    'C:\Host\commio\io.dll' COM7 "$(windows_path "$out")" || find_status=1
 
 passed=0
 failed=0
@@ -138,6 +141,8 @@ for shot in first load-failed found after; do
         "$out/window-$shot.bmp" "$out/keytest-window-$name.png" 24
 done
 [ -f "$out/window-find.bmp" ] && /usr/bin/python3 "$here/bmp-to-png.py" "$out/window-find.bmp" "$out/window-find.png" >/dev/null
+rm -rf "$out/find"
+cp -r "$find" "$out/find" && rm -rf "$find"
 echo "screenshots: $out"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
