@@ -491,6 +491,11 @@ void RunTest(Launched &w, const std::string &parameters, const std::string &out)
     const Shot held = Picture(w, out, "window-held");
     Check(Greenish(held.At(cts, lampY)), "the CTS lamp is lit while the key is down");
     Check(Greenish(held.At(dtr, lampY)), "the DTR lamp is lit once the press has toggled it on");
+    // While the test runs, the log's first lines are the console's
+    // preflight, warnings included: the stand-in says it reads no port.
+    Check(LogHas(w.window, "Key tester for Zelbin_Serial.dll") &&
+              LogHas(w.window, "Warning: This io.dll is the stand-in for tests"),
+          "the preflight, and its warning of the stand-in, are in the log while the test runs");
 
     Until(w.opened, 6500); // three presses: toggled on at the end
     Press(w.window, IdStop, VK_ESCAPE); // Esc stops
@@ -498,11 +503,6 @@ void RunTest(Launched &w, const std::string &parameters, const std::string &out)
     const Shot after = Picture(w, out, "window-after");
     Check(TextOf(w.window, IdToggled) == "Toggled: off" && LogHas(w.window, "toggled off (stopped)"),
           "after Stop the label and the log say toggled off, as DTR is (" + TextOf(w.window, IdToggled) + ")");
-    // The log's first lines are the console's preflight, warnings included:
-    // the stand-in says it reads no port.
-    Check(LogHas(w.window, "Key tester for Zelbin_Serial.dll") &&
-              LogHas(w.window, "Warning: This io.dll is the stand-in for tests"),
-          "the preflight, and its warning of the stand-in, are in the log from the start");
     Check(!Greenish(after.At(cts, lampY)), "the CTS lamp is dark after the test");
     const std::string status = TextOf(w.window, IdStatus);
     Check(!Greenish(after.At(dtr, lampY)) && status.find("DTR off") != std::string::npos &&
