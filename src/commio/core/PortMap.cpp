@@ -115,6 +115,66 @@ bool ParseKeyLine(std::string_view text, uart::ModemLine &line)
 }
 
 const char *const kOptions = "line=CTS|DSR|DCD|RI, invert, debounce=MS, usb=VID:PID:SERIAL";
+// The options' names, those that take a value first.
+const char *const kValued[] = {"line", "debounce", "usb"};
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+// How many letters to change, add or drop to make one word the other, in
+// any case; words of up to 15 letters, more counts as far.
+std::size_t Distance(std::string_view a, std::string_view b)
+{
+    if (a.size() > 15 || b.size() > 15)
+        return 99;
+    std::size_t row[16];
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (Lower(a[i - 1]) == Lower(b[j - 1]) ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// What a word that is no device and no option was most likely meant to be,
+// written as the map takes it: "invert" for "inverted", "line=DSR" for
+// "dsr", "line:DSR" or "linr=DSR"; empty when nothing is near.
+std::string NearestOption(std::string_view word)
+{
+    uart::ModemLine line = uart::ModemLine::Cts;
+    if (ParseKeyLine(word, line))
+        return std::string("line=") + line.Name();
+    const std::size_t split = std::min(word.find('='), word.find(':'));
+    if (split != std::string_view::npos) {
+        const std::string_view name = word.substr(0, split), value = word.substr(split + 1);
+        for (const char *valued : kValued)
+            if (Distance(name, valued) <= (name.size() > 3 ? 2u : 1u)) {
+                std::string fixed = std::string(valued) + "=" + std::string(value);
+                if (EqualsNoCase(valued, "line") && ParseKeyLine(value, line))
+                    fixed = std::string("line=") + line.Name();
+                return fixed;
+            }
+        return {};
+    }
+    if (Distance(word, "invert") <= 2 || (word.size() > 6 && EqualsNoCase(word.substr(0, 6), "invert")))
+        return "invert";
+    return {};
+}
+
+// The complaint about a word that is no option, with the one it was most
+// likely meant to be.
+std::string UnknownOption(std::string_view word)
+{
+    const std::string nearest = NearestOption(word);
+    return "unknown option " + Quoted(word) + (nearest.empty() ? "; the options are " : "; did you mean '" + nearest +
+                                                                                            "'? The options are ") +
+           kOptions;
+}
 
 // One word after '=': the device, or an option. Returns an error, or empty.
 std::string ParseWord(std::string_view word, std::string_view rest, PortMapping &mapping, unsigned &seen)
@@ -132,11 +192,18 @@ std::string ParseWord(std::string_view word, std::string_view rest, PortMapping 
             mapping.invert = true;
             return once(SeenInvert, "invert");
         }
+        std::string path;
+        const bool device = DevicePath(word, path);
+        // A word that is no device, after the device or near an option's
+        // name, is a mistyped option, not a second device.
+        if (!device && ((seen & SeenDevice) || !NearestOption(word).empty()))
+            return UnknownOption(word);
         if (seen & SeenDevice)
             return "one device per line, not " + Quoted(rest);
         seen |= SeenDevice;
-        if (!DevicePath(word, mapping.path))
+        if (!device)
             return "unknown device " + Quoted(word) + "; use COM1 to COM256 or a \\\\.\\ name";
+        mapping.path = path;
         mapping.device = std::string(word);
         return {};
     }
@@ -166,7 +233,27 @@ std::string ParseWord(std::string_view word, std::string_view rest, PortMapping 
     std::string path;
     if (name.empty() || DevicePath(name, path))
         return "one device per line, not " + Quoted(rest);
-    return "unknown option " + Quoted(word) + "; the options are " + kOptions;
+    return UnknownOption(word);
+}
+
+// An option's name with blanks around its '=' ("line = DSR", "line= DSR",
+// "line =DSR"): the words that follow `word` are `after`. Empty when that is
+// not so.
+std::string BlanksAroundEquals(std::string_view word, std::string_view after)
+{
+    std::string_view name = word;
+    const bool trailing = !name.empty() && name.back() == '=';
+    if (trailing)
+        name.remove_suffix(1);
+    const bool valued = std::any_of(std::begin(kValued), std::end(kValued),
+                                    [name](const char *each) { return EqualsNoCase(name, each); });
+    if (!valued || after.empty() || (!trailing && after.front() != '='))
+        return {};
+    if (!trailing)
+        after = Trim(after.substr(1));
+    const std::string_view value = after.substr(0, std::min(after.find(' '), after.find('\t')));
+    return "blanks around '=' split the option " + Quoted(std::string(name) + " = " + std::string(value)) +
+           "; write it as one word: " + std::string(name) + "=" + std::string(value);
 }
 
 // One mapping line, comments and blanks already gone.
@@ -212,7 +299,10 @@ PortMapping ParseLine(std::string_view content, int lineNumber, std::string &err
         std::size_t end = 0;
         while (end < words.size() && !IsBlank(words[end]))
             ++end;
-        error = ParseWord(words.substr(0, end), rest, mapping, seen);
+        const std::string_view word = words.substr(0, end);
+        error = BlanksAroundEquals(word, Trim(words.substr(end)));
+        if (error.empty())
+            error = ParseWord(word, rest, mapping, seen);
         if (!error.empty())
             return mapping;
         words = Trim(words.substr(end));
@@ -370,12 +460,17 @@ PortMapResult ParsePortMap(std::string_view text)
             line.remove_suffix(1);
         if (line.size() > MaxPortMapLine)
             return fail(lineNumber, "longer than " + std::to_string(MaxPortMapLine) + " characters");
+        // A comment may hold any text (a technician's own language, in
+        // UTF-8 or the PC's code page); what is read is plain ASCII. No
+        // control byte anywhere: that is no text file.
+        const std::size_t comment = std::min(line.find('#'), line.size());
         for (std::size_t i = 0; i < line.size(); ++i) {
             const auto byte = static_cast<unsigned char>(line[i]);
-            if ((byte < 0x20 && byte != '\t') || byte > 0x7E) {
+            if ((byte < 0x20 && byte != '\t') || byte == 0x7F || (byte > 0x7F && i < comment)) {
                 static const char hex[] = "0123456789ABCDEF";
                 return fail(lineNumber, std::string("byte ") + hex[byte >> 4] + hex[byte & 15] + "h at column " +
-                                            std::to_string(i + 1) + " is not plain ASCII text");
+                                            std::to_string(i + 1) + " is not plain ASCII text" +
+                                            (byte > 0x7F ? " (only a comment, after #, may hold other text)" : ""));
             }
         }
         const std::string_view content = Trim(line.substr(0, line.find('#')));
@@ -389,8 +484,11 @@ PortMapResult ParsePortMap(std::string_view text)
             return fail(lineNumber, error);
         result.uarts.push_back(std::move(mapping));
     }
-    if (result.uarts.empty())
-        return fail(0, "names no COM device; add a line such as 'any = COM3'");
+    if (result.uarts.empty()) {
+        fail(0, "names no COM device; add a line such as 'any = COM3'");
+        result.namesNone = true;
+        return result;
+    }
     // `any` goes last: explicit bases are looked up first.
     std::stable_partition(result.uarts.begin(), result.uarts.end(), [](const PortMapping &m) { return !m.any; });
     return result;

@@ -22,9 +22,13 @@ std::string ReadBeside(HMODULE module, std::string &text)
         CreateFileA((folder + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            const DWORD twice = GetFileAttributesA((folder + PortMapNamedTwice).c_str());
+            if (twice != INVALID_FILE_ATTRIBUTES && !(twice & FILE_ATTRIBUTE_DIRECTORY))
+                return "no " + name + " beside io.dll in " + folder + ", but " + PortMapNamedTwiceAdvice;
             return "no " + name + " beside io.dll in " + folder +
                    ": put one there naming the COM port, such as 'any = COM3'";
+        }
         return name + " can't be opened (error " + std::to_string(error) + ")";
     }
     // One byte past the limit tells a file that is too long.

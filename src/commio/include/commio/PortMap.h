@@ -82,10 +82,19 @@ struct PortMapResult {
     std::vector<PortMapping> uarts; // explicit bases first, `any` last
     std::string error;              // empty when the text was read
     int errorLine = 0;              // the line the error is on; 0 for the whole file
+    bool namesNone = false;         // the text was read, and has no mapping (comments at most)
 };
 
 // The port map's file, in the folder io.dll is loaded from.
 constexpr const char *PortMapFileName = "io-ports.txt";
+// The same file as Explorer names it when it hides known extensions: a new
+// text document named "io-ports.txt" there is io-ports.txt.txt. What to say
+// where that file stands in for the map.
+constexpr const char *PortMapNamedTwice = "io-ports.txt.txt";
+constexpr const char *PortMapNamedTwiceAdvice =
+    "io-ports.txt.txt is there instead: Windows hides the extension .txt, so a file named io-ports.txt in "
+    "Explorer became io-ports.txt.txt; rename it to io-ports.txt (with extensions shown: View, File name "
+    "extensions)";
 constexpr std::size_t MaxPortMapBytes = 16384;
 constexpr std::size_t MaxPortMapLine = 200;
 constexpr std::size_t MaxMappedUarts = 8;
