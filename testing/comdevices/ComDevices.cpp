@@ -577,8 +577,12 @@ std::uint32_t ComDevices::SetState(commio::DeviceHandle handle, const commio::De
 {
     Device *device = nullptr;
     std::uint32_t error = Reach(handle, device);
-    // A driver takes its own settings back, but not a rate it can't make.
+    // A driver takes its own settings back, but not a rate it can't make,
+    // nor a format no UART makes.
     if (!error && settings.BaudRate != device->settings.BaudRate && settings.BaudRate > device->maxBaud)
+        error = ErrorInvalidParameter;
+    if (!error && (settings.Parity > commio::SpaceParity || settings.StopBits > commio::TwoStopBits ||
+                   settings.ByteSize < 5 || settings.ByteSize > 8))
         error = ErrorInvalidParameter;
     if (recording_) {
         std::string call = "SetCommState(" + LabelOf(handle) + ", ";

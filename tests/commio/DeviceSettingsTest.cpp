@@ -1,6 +1,6 @@
 // What the io.dll asks of the serial driver: exactly its own fields of the
-// device's settings block, whatever the driver had there, and what a
-// failing settings call means for the device.
+// device's settings block, whatever the driver had there (but a format no
+// UART makes), and what a failing settings call means for the device.
 #include "CommIoTest.h"
 
 #include "commio/WindowsErrors.h"
@@ -36,11 +36,13 @@ const std::vector<IoAccess> kSetUpThenFast = {{'o', 3, 0x80}, {'o', 0, 0x30}, {'
                                             {'s', 4, 0},    {'o', 3, 0x80}, {'o', 0, 1}, {'o', 3, 0x03}};
 
 const FieldCase kFields[] = {
-    {"OnesClaimTurnsEveryHandshakeOff", 0xFF, {},
-     "fOutxCtsFlow 1->0, fOutxDsrFlow 1->0, fDtrControl 3->0, fDsrSensitivity 1->0, fOutX 1->0, fInX 1->0, "
-     "fRtsControl 3->0, fAbortOnError 1->0",
+    // A format no UART makes (as Wine answers a terminal mode it can't
+    // name) goes back as 8N1: the driver would refuse the claim for it.
+    {"OnesClaimTurnsEveryHandshakeOffAndTheFormatValid", 0xFF, {},
+     "fParity 1->0, fOutxCtsFlow 1->0, fOutxDsrFlow 1->0, fDtrControl 3->0, fDsrSensitivity 1->0, fOutX 1->0, "
+     "fInX 1->0, fRtsControl 3->0, fAbortOnError 1->0, ByteSize 255->8, Parity 255->0, StopBits 255->0",
      0, 0},
-    {"ZerosClaimOnlyMakesItBinary", 0x00, {}, "fBinary 0->1", 0, 0},
+    {"ZerosClaimOnlyMakesItBinaryOfEightBits", 0x00, {}, "fBinary 0->1, ByteSize 0->8", 0, 0},
     {"OnesFormatAndLinesOn", 0xFF, kSetUpThenFast,
      "BaudRate 4294967295->115200, fParity 1->0, fOutxCtsFlow 1->0, fOutxDsrFlow 1->0, fDtrControl 3->1, "
      "fDsrSensitivity 1->0, fOutX 1->0, fInX 1->0, fRtsControl 3->1, fAbortOnError 1->0, ByteSize 255->8, "

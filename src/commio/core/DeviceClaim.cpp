@@ -13,6 +13,15 @@ void AskForKeyLines(DeviceSettings &settings, const LineSettings *line, bool dtr
         settings.Parity = line->parity;
         settings.StopBits = line->stopBits;
     }
+    // A format no UART makes is not handed back: the driver would refuse
+    // the whole block for it, and the claim with it. (Wine answers a
+    // terminal mode it can't name with a parity it never wrote.)
+    if (settings.ByteSize < 5 || settings.ByteSize > 8)
+        settings.ByteSize = 8;
+    if (settings.Parity > SpaceParity)
+        settings.Parity = NoParity;
+    if (settings.StopBits > TwoStopBits)
+        settings.StopBits = OneStopBit;
     settings.fBinary = 1;
     settings.fParity = settings.Parity != NoParity;
     settings.fOutxCtsFlow = settings.fOutxDsrFlow = settings.fDsrSensitivity = 0;
