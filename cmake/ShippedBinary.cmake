@@ -45,6 +45,9 @@ function(zelbin_shipped_binary target description)
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc)
     configure_file(${PROJECT_SOURCE_DIR}/cmake/VersionInfo.rc.in ${rc} @ONLY)
     target_sources(${target} PRIVATE ${rc})
+    if(type STREQUAL "SHARED_LIBRARY")
+        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/NoThreadStorage.cpp)
+    endif()
 
     # Two builds of one commit must give the same bytes: no link time in the
     # PE headers (the folders are kept out of the debug information for all
