@@ -46,6 +46,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         // FreeLibrary: give the devices back. At process exit the system
         // closes the handles itself, and nothing else may be called then.
+        api.Unloading();
         io.Release();
     }
     return TRUE;

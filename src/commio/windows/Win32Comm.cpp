@@ -58,8 +58,6 @@ std::uint32_t Win32Comm::ModemStatus(DeviceHandle handle, std::uint8_t &lines)
     return 0;
 }
 
-void Win32Comm::Close(DeviceHandle handle) { CloseHandle(handle); }
-
 std::uint32_t Win32Comm::Ticks() { return GetTickCount(); }
 
 // ---- The time -----------------------------------------------------------------
@@ -127,6 +125,25 @@ void Reap()
             Free(record);
             record = nullptr;
         }
+}
+
+// At an unload nothing is left to free a record later. Wine's serial driver
+// ends a cancelled wait only once the handle has closed, from a thread of
+// its own that then sets the event (without the loader lock, so this can't
+// wait on the unload itself): the records are awaited for a short while
+// after the close. A driver slower than that keeps its record for good.
+void ReapWithin(DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    for (Win32Wait *&record : leftToDriver) {
+        if (!record)
+            continue;
+        const DWORD spent = GetTickCount() - start;
+        if (WaitForSingleObject(record->overlapped.hEvent, spent < ms ? ms - spent : 0) == WAIT_OBJECT_0) {
+            Free(record);
+            record = nullptr;
+        }
+    }
 }
 
 void LeaveToDriver(Win32Wait *record)
@@ -226,6 +243,13 @@ void Win32Comm::EndWait(DeviceHandle handle, CommWait *&wait)
             return LeaveToDriver(record);
     }
     Free(record);
+}
+
+void Win32Comm::Close(DeviceHandle handle)
+{
+    CloseHandle(handle);
+    if (unloading_)
+        ReapWithin(UnloadGraceMs);
 }
 
 } // namespace commio

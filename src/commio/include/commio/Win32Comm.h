@@ -24,6 +24,15 @@ public:
     bool WaitPending(const CommWait &wait) override;
     std::uint32_t WaitResult(DeviceHandle handle, CommWait &wait) override;
     void EndWait(DeviceHandle handle, CommWait *&wait) override;
+
+    // The DLL is being unloaded: nothing can free a record later, so the
+    // records of waits the driver still holds are given UnloadGraceMs to
+    // come back once their device is closed (see Close).
+    void Unloading() { unloading_ = true; }
+    static constexpr unsigned UnloadGraceMs = 50;
+
+private:
+    bool unloading_ = false;
 };
 
 } // namespace commio
