@@ -68,7 +68,7 @@ std::string ReadPortMapFile(const std::string &path, commio::PortMapResult &map)
     map = commio::ParsePortMap(text);
     if (map.error.empty())
         return {};
-    return (map.errorLine ? "line " + std::to_string(map.errorLine) + ": " : std::string()) + map.error +
+    return (map.errorLine ? "line " + std::to_string(map.errorLine) + ": " : std::string()) + std::string(map.error) +
            " (the comm-port io.dll holds no port with it)";
 }
 
@@ -120,7 +120,7 @@ std::string ReadBackRefusal(const std::string &path, const std::string &text, co
         return {};
     return "the port map reader would refuse the new map (" +
            (map.error.empty() ? "it doesn't carry " + port
-                              : "line " + std::to_string(map.errorLine) + ": " + map.error) +
+                              : "line " + std::to_string(map.errorLine) + ": " + std::string(map.error)) +
            "), so the previous state is back. The line was '" + line + "'.";
 }
 

@@ -30,7 +30,7 @@ std::string Describe(const commio::PortMapResult &map)
     for (const commio::PortMapping &m : map.uarts) {
         char base[8];
         std::snprintf(base, sizeof base, "%04X", m.base);
-        out += (out.empty() ? "" : " ") + (m.any ? std::string("any") : std::string(base)) + "=" + m.path + "@" +
+        out += (out.empty() ? "" : " ") + (m.any ? std::string("any") : std::string(base)) + "=" + std::string(m.path) + "@" +
                std::to_string(m.line);
     }
     return out;
@@ -196,7 +196,7 @@ std::string Options(const PortMapping &m)
     std::string out = std::string(line) + (m.invert ? " invert " : " ") + std::to_string(m.debounceMs);
     if (m.hasUsb)
         out += " usb=" + commio::FormatUsbIdentity(m.usb);
-    return out + (m.path.empty() ? "" : " " + m.path);
+    return out + (m.path.empty() ? "" : " " + std::string(m.path));
 }
 
 struct GoodOption {

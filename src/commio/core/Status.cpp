@@ -3,55 +3,42 @@
 // short at its end.
 #include "commio/CommIo.h"
 
-#include <cstdarg>
-#include <cstdio>
-
 namespace commio {
 namespace {
 
-struct Text {
-    char *buffer;
-    std::size_t size;
-    std::size_t used = 0; // past `size` once something was cut
-};
-
-__attribute__((format(printf, 2, 3))) void Append(Text &text, const char *format, ...)
-{
-    if (text.used >= text.size)
-        return;
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(text.buffer + text.used, text.size - text.used, format, args);
-    va_end(args);
-    text.used += n > 0 ? static_cast<std::size_t>(n) : 0;
-}
+using Text = FixedText<CommIo::MaxStatus>;
 
 // The device a mapping names, and where its adapter was found ("COM5",
 // "usb=0403:6001:A1B2C3 on COM7").
 void AppendDevice(Text &text, const PortMapping &map, const AdapterLookup &adapter)
 {
     if (!map.hasUsb) {
-        Append(text, "%s", map.device.c_str());
+        text.Append(map.device);
     } else {
-        Append(text, "usb=%04X:%04X%s%s", map.usb.vendor, map.usb.product, map.usb.serial.empty() ? "" : ":",
-            map.usb.serial.c_str());
-        const char *so = adapter.usedBeside ? ", so " : "";
-        const char *beside = adapter.usedBeside ? map.device.c_str() : "";
+        text.Append("usb=").Append(UsbText(map.usb));
+        // ", so COM5": the COM name beside the identity, where it was used.
+        const auto beside = [&]() -> Text & {
+            return adapter.usedBeside ? text.Append(", so ").Append(map.device) : text;
+        };
         switch (adapter.outcome) {
-        case AdapterLookup::Found: Append(text, " on %s", adapter.port); break;
+        case AdapterLookup::Found: text.Append(" on ").Append(adapter.port); break;
         case AdapterLookup::NotListed:
             if (adapter.besideOther)
-                Append(text, " (no port carries it; %s is another device)", map.device.c_str());
+                text.Append(" (no port carries it; ").Append(map.device).Append(" is another device)");
             else
-                Append(text, " (no port carries it%s%s)", so, beside);
+                text.Append(" (no port carries it"), beside().Append(')');
             break;
         case AdapterLookup::Several:
-            Append(text, " (%u ports carry it: give its serial number%s%s)", static_cast<unsigned>(adapter.matches), so,
-                beside);
+            text.Append(" (").AppendDecimal(adapter.matches).Append(" ports carry it: give its serial number");
+            beside().Append(')');
             break;
-        case AdapterLookup::NoPorts: Append(text, " (no ports listed%s%s)", so, beside); break;
+        case AdapterLookup::NoPorts:
+            text.Append(" (no ports listed");
+            beside().Append(')');
+            break;
         case AdapterLookup::Failed:
-            Append(text, " (the ports can't be listed, error %u%s%s)", static_cast<unsigned>(adapter.error), so, beside);
+            text.Append(" (the ports can't be listed, error ").AppendDecimal(adapter.error);
+            beside().Append(')');
             break;
         case AdapterLookup::NotAsked: break;
         }
@@ -64,10 +51,10 @@ void AppendWiring(Text &text, const PortMapping &map)
 {
     if (PlainWiring(map))
         return;
-    Append(text, " (key line %s%s", map.input.Name(), map.invert ? " inverted" : "");
+    text.Append(" (key line ").Append(map.input.Name()).Append(map.invert ? " inverted" : "");
     if (map.debounceMs)
-        Append(text, ", debounce %u ms", static_cast<unsigned>(map.debounceMs));
-    Append(text, ")");
+        text.Append(", debounce ").AppendDecimal(map.debounceMs).Append(" ms");
+    text.Append(')');
 }
 
 } // namespace
@@ -75,41 +62,42 @@ void AppendWiring(Text &text, const PortMapping &map)
 const char *CommIo::Status()
 {
     if (!configured_) {
-        std::snprintf(status_, sizeof status_, "%s", why_);
-        return status_;
+        status_ = why_;
+        return status_.c_str();
     }
-    Text text{status_, sizeof status_};
+    Text &text = status_;
+    text.clear();
     for (std::uint8_t i = 0; i < count_; ++i) {
         const Uart &uart = uarts_[i];
         if (i > 0)
-            Append(text, "; ");
+            text.Append("; ");
         AppendDevice(text, uart.map, uart.adapter);
         if (uart.map.any)
-            Append(text, " for any UART");
+            text.Append(" for any UART");
         else
-            Append(text, " for %04Xh", uart.map.base);
+            text.Append(" for ").AppendHex(uart.map.base, 4).Append('h');
         AppendWiring(text, uart.map);
-        Append(text, ": ");
+        text.Append(": ");
         if (uart.link == Link::Closed && uart.map.hasUsb && !uart.failedCall) {
-            Append(text, "not held; retrying");
+            text.Append("not held; retrying");
             continue;
         }
         switch (uart.link) {
-        case Link::NotYetOpened: Append(text, "opens at the first IsDriverInstalled"); break;
+        case Link::NotYetOpened: text.Append("opens at the first IsDriverInstalled"); break;
         case Link::Open:
-            Append(text, "held");
+            text.Append("held");
             if (uart.watch == Uart::Watch::Watching)
-                Append(text, ", line events watched");
+                text.Append(", line events watched");
             else if (uart.watch == Uart::Watch::Refused && uart.watchError != ErrorNotSupported)
-                Append(text, ", line events refused by %s (error %u), lines read at every poll",
-                    uart.watchCall ? uart.watchCall : "the driver", static_cast<unsigned>(uart.watchError));
+                text.Append(", line events refused by ").Append(uart.watchCall ? uart.watchCall : "the driver")
+                    .Append(" (error ").AppendDecimal(uart.watchError).Append("), lines read at every poll");
             if (uart.failedCall)
-                Append(text, ", %u baud refused by %s (error %u)", static_cast<unsigned>(uart.wanted.baud), uart.failedCall,
-                    static_cast<unsigned>(uart.error));
+                text.Append(", ").AppendDecimal(uart.wanted.baud).Append(" baud refused by ").Append(uart.failedCall)
+                    .Append(" (error ").AppendDecimal(uart.error).Append(')');
             break;
         case Link::Closed:
-            Append(text, "not held, %s failed (error %u); retrying", uart.failedCall ? uart.failedCall : "open",
-                static_cast<unsigned>(uart.error));
+            text.Append("not held, ").Append(uart.failedCall ? uart.failedCall : "open").Append(" failed (error ")
+                .AppendDecimal(uart.error).Append("); retrying");
             break;
         }
     }
@@ -119,11 +107,13 @@ const char *CommIo::Status()
         found += uarts_[i].tracker.FoundBeforeTold();
     }
     if (edges || found)
-        Append(text, "; %u edges recovered between polls, %u changes found only by refresh",
-            static_cast<unsigned>(edges), static_cast<unsigned>(found));
-    if (text.used >= sizeof status_)
-        std::snprintf(status_ + sizeof status_ - 4, 4, "...");
-    return status_;
+        text.Append("; ").AppendDecimal(edges).Append(" edges recovered between polls, ").AppendDecimal(found)
+            .Append(" changes found only by refresh");
+    if (text.Cut()) { // the last three characters say so
+        text.Shorten(MaxStatus - 3);
+        text.Append("...");
+    }
+    return text.c_str();
 }
 
 } // namespace commio
