@@ -23,10 +23,12 @@ void AppendDevice(Text &text, const PortMapping &map, const AdapterLookup &adapt
         switch (adapter.outcome) {
         case AdapterLookup::Found: text.Append(" on ").Append(adapter.port); break;
         case AdapterLookup::NotListed:
-            if (adapter.besideOther)
+            if (adapter.besideOther) {
                 text.Append(" (no port carries it; ").Append(map.device).Append(" is another device)");
-            else
-                text.Append(" (no port carries it"), beside().Append(')');
+            } else {
+                text.Append(" (no port carries it");
+                beside().Append(')');
+            }
             break;
         case AdapterLookup::Several:
             text.Append(" (").AppendDecimal(adapter.matches).Append(" ports carry it: give its serial number");
