@@ -20,7 +20,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from markdown_headings import heading_anchors  # noqa: E402
 
 # What ships beside the guides in the release's docs folder.
-SHIPPED = {"technician.md", "host-developer.md", "keytest-window.png"}
+SHIPPED = {"technician.md", "host-developer.md", "keytest-window.png", "keytest-window-first.png",
+           "keytest-window-load-failed.png", "keytest-window-found.png", "keytest-window-stopped.png"}
 STYLE = """body { font-family: "Segoe UI", sans-serif; max-width: 60em; margin: 1em auto; padding: 0 1em;
        line-height: 1.45; color: #1f2328; }
 code, pre { font-family: Consolas, monospace; background: #f3f4f6; }

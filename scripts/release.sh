@@ -132,7 +132,7 @@ mkdir -p "$pkg/docs"
 for guide in technician host-developer; do
     /usr/bin/python3 "$root/scripts/guide-html.py" "$root/docs/$guide.md" "$pkg/docs/$guide.html"
 done
-cp "$root/docs/keytest-window.png" "$pkg/docs/"
+cp "$root"/docs/keytest-window*.png "$pkg/docs/"
 # Every text file gets CR LF line ends (idempotent: a CR already there stays one).
 find "$pkg" -type f \( -name '*.txt' -o -name '*.md' -o -name '*.h' -o -name '*.def' -o -name '*.cmake' \
     -o -name '*.pas' -o -name '*.cs' -o -name '*.html' -o -name '*.json' \) -exec sed -i 's/\r*$/\r/' {} +

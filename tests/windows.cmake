@@ -109,6 +109,14 @@ add_test(NAME tools_end_to_end
 set_tests_properties(tools_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 RESOURCE_LOCK virtual_key
     SKIP_RETURN_CODE 77)
 
+# A technician's wrong set-ups, each laid out on drive C, and what the real
+# tester says of each.
+add_test(NAME tools_wrong_setups
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tools/setup-faults.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${ZELBIN_WINEPREFIX}
+            ${other_edition_bin})
+set_tests_properties(tools_wrong_setups PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 RESOURCE_LOCK virtual_key
+    SKIP_RETURN_CODE 77)
+
 # The key tester's window on a virtual X display, driven with window
 # messages; the screenshots stay in keytest-window/.
 add_executable(key_window_driver tools/KeyWindowDriver.cpp)
@@ -125,6 +133,11 @@ set_tests_properties(keytest_window_under_wine PROPERTIES FIXTURES_REQUIRED wine
 add_test(NAME keytest_window_manifest
     COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-window-manifest.py
             $<TARGET_FILE:zelbin-keytest-gui>)
+# The console tester's: run as the invoker, so that a map it can't write
+# under Program Files is refused, not redirected to the VirtualStore.
+add_test(NAME keytest_console_manifest
+    COMMAND ${ZELBIN_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/binary/check-window-manifest.py --console
+            $<TARGET_FILE:zelbin-keytest>)
 
 # The header, compiled the ways hosts compile it.
 add_test(NAME header_hosts
@@ -300,9 +313,6 @@ if(ZELBIN_ARCH STREQUAL "x64")
                 ${ZELBIN_X86_BUILD_DIR}/bin/Zelbin_Serial.dll $<TARGET_FILE:Zelbin_Serial>)
     set_tests_properties(kit_csharp PROPERTIES SKIP_RETURN_CODE 77)
 
-    # The NuGet package: its files and .nuspec, its build targets followed,
-    # the same bytes twice, and a host built by mcs with its C# class that
-    # finds each edition where .NET builds lay the package's files out.
     # The zip a technician unpacks, its own guide followed on drive C: a key
     # on a port Wine's own serial driver serves (the scripted device) found,
     # its map written and its presses counted through each edition's folder
@@ -314,6 +324,9 @@ if(ZELBIN_ARCH STREQUAL "x64")
     set_tests_properties(release_zip_guide PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RESOURCE_LOCK virtual_key
         SKIP_RETURN_CODE 77)
 
+    # The NuGet package: its files and .nuspec, its build targets followed,
+    # the same bytes twice, and a host built by mcs with its C# class that
+    # finds each edition where .NET builds lay the package's files out.
     add_test(NAME release_nuget
         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/release/check-nuget.sh ${PROJECT_SOURCE_DIR} ${ZELBIN_X86_BUILD_DIR}
                 ${CMAKE_BINARY_DIR} ${ZELBIN_MCS})

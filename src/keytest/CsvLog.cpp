@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "portsetup/TextFile.h"
+
 namespace keytest {
 
 namespace {
@@ -17,7 +19,7 @@ std::string Fixed(double value, int decimals)
 
 CsvLog::CsvLog(std::ostream &out) : out_(out)
 {
-    out_ << "time,seconds,event,press,held_ms,gap_ms,chatter,dtr\n";
+    out_ << "time,seconds,event,press,held_ms,gap_ms,chatter,dtr" << portsetup::WindowsLineEnd;
     out_.flush();
 }
 
@@ -27,13 +29,13 @@ void CsvLog::Write(const KeyEvent &event, const std::string &wallClock, bool dtr
     if (event.kind == KeyEvent::Kind::DriverLost || event.kind == KeyEvent::Kind::DriverBack) {
         // No key figures belong to it, and while the driver is away the
         // lines read nothing: DTR is unknown, not off.
-        out_ << (event.kind == KeyEvent::Kind::DriverLost ? "driver_lost" : "driver_back") << ",,,,,\n";
+        out_ << (event.kind == KeyEvent::Kind::DriverLost ? "driver_lost" : "driver_back") << ",,,,," << portsetup::WindowsLineEnd;
     } else {
         const bool press = event.kind == KeyEvent::Kind::Press;
         out_ << (press ? "press" : "release") << ',' << event.press << ','
              << (event.heldMs >= 0 ? Fixed(event.heldMs, 1) : "") << ','
              << (event.gapMs >= 0 ? Fixed(event.gapMs, 1) : "") << ',' << (event.chatter ? 1 : 0) << ','
-             << (dtr ? 1 : 0) << '\n';
+             << (dtr ? 1 : 0) << portsetup::WindowsLineEnd;
     }
     // A test may end by the console closing: each line is on disk at once.
     out_.flush();

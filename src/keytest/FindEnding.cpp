@@ -17,4 +17,23 @@ FindEnding EndOfFind(const portsetup::Finding &finding, bool writeMap, bool inte
     return {KeyTestOk, "", true};
 }
 
+int RunFind(portsetup::KeySearch &search, const std::vector<portsetup::PortInfo> &ports, bool writeMap,
+            const FindConsole &console)
+{
+    search.Begin(ports, console.ticks());
+    bool interrupted = false;
+    while (!search.Poll(console.ticks()))
+        if (console.interrupted(10)) {
+            interrupted = true;
+            break;
+        }
+    const portsetup::Finding finding = search.End(interrupted ? "Stopped (Ctrl+C). " : "");
+    const FindEnding ending = EndOfFind(finding, writeMap, interrupted);
+    if (!ending.said.empty())
+        console.print(ending.said);
+    if (!ending.writeMap)
+        return ending.status;
+    return console.writeMap(finding) ? KeyTestOk : KeyTestCannotRun;
+}
+
 } // namespace keytest

@@ -73,7 +73,7 @@ std::vector<std::string> FormatSummary(const KeyAnalysis &analysis, const PollTi
     return lines;
 }
 
-std::vector<std::string> LineHints(const KeyAnalysis &analysis, DtrHold dtr)
+std::vector<std::string> LineHints(const KeyAnalysis &analysis, DtrHold dtr, bool simulated)
 {
     std::vector<std::string> hints;
     if (!analysis.Polled())
@@ -82,6 +82,9 @@ std::vector<std::string> LineHints(const KeyAnalysis &analysis, DtrHold dtr)
         if (analysis.FirstLevel(ModemLine::Cts))
             hints.push_back("CTS stayed on the whole test: the key is held closed, or the line is stuck on "
                             "(a short to RTS or DTR?). Open the key and watch CTS go off.");
+        else if (simulated)
+            hints.push_back("CTS stayed off the whole test: nothing pressed the stand-in's simulated key (the "
+                            "virtual key, zelbin-virtualkey, presses it).");
         else
             hints.push_back("CTS stayed off the whole test: nothing closed the key line. Check the port and base "
                             "address above, that the driver answers, and the wiring: the key must close CTS "

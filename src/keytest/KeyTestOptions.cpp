@@ -3,13 +3,14 @@
 #include <cctype>
 
 #include "cmdline/OptionValues.h"
+#include "keytest/PortPlan.h"
 
 namespace keytest {
 
 const char *const KeyTestUsage =
     "Usage: zelbin-keytest [OPTIONS] [PARAMETERS]\n"
     "       zelbin-keytest --ports\n"
-    "       zelbin-keytest --find [--write-map] [--presses N] [--seconds S]\n"
+    "       zelbin-keytest --find [--write-map [PARAMETERS]] [--presses N] [--seconds S]\n"
     "\n"
     "Tests a key on a serial port through Zelbin_Serial.dll, the way a host uses it:\n"
     "checks the set-up, starts listening, polls for presses, flips a toggled state\n"
@@ -45,7 +46,9 @@ const char *const KeyTestUsage =
     "                  (--presses, --seconds)\n"
     "  --write-map     with --find: write the finding to io-ports.txt beside the\n"
     "                  comm-port io.dll (--io, else the one beside the DLL), keeping\n"
-    "                  the old file as io-ports.txt.bak\n"
+    "                  its other lines, and the old file as io-ports.txt.bak. With\n"
+    "                  a second key, the host's PARAMETERS for it (\"COM5;2F8h\")\n"
+    "                  say which UART its line is for\n"
     "  --help          show this text\n"
     "\n"
     "Options take their value after a space or an equals sign (--seconds=30);\n"
@@ -109,10 +112,14 @@ std::string CheckCombination(const KeyTestOptions &options, IsFolderFn isFolder)
     if (options.listPorts && options.find)
         return "--ports or --find, one at a time";
     if ((options.listPorts || options.find) &&
-        (options.hasParameters || options.dtr != DtrHold::None || !options.logPath.empty() ||
+        ((options.hasParameters && !options.writeMap) || options.dtr != DtrHold::None || !options.logPath.empty() ||
          !options.vcdPath.empty()))
         return std::string(options.find ? "--find" : "--ports") +
-               " opens the ports itself: it takes no parameter text, --dtr, --log or --vcd";
+               " opens the ports itself: it takes no --dtr, --log or --vcd, and a parameter text only with "
+               "--write-map (the host's, for the key to map)";
+    if (options.writeMap && options.hasParameters && !options.parameters.empty() && !MapBaseFor(options.parameters))
+        return "--write-map maps the key for the UART the parameters select, and the library refuses the base "
+               "of " + Quoted(options.parameters) + ": give the host's parameters, such as \"COM5;2F8h\"";
     if (!options.ioPath.empty())
         return CheckIoPath(options.ioPath,
                            IsSeparator(options.ioPath.back()) || (isFolder && isFolder(options.ioPath)));

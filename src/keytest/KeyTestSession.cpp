@@ -1,7 +1,5 @@
 #include "keytest/KeyTestSession.h"
 
-#include "keytest/IoStatus.h"
-
 #include <cstdio>
 
 #include "keytest/KeyReport.h"
@@ -64,10 +62,14 @@ bool KeyTestSession::Start()
     started_ = true;
     driver_ = target_.DriverAnswers();
     if (!driver_) {
+        // Waiting would test nothing: the library stays idle until the
+        // driver answers, and the comm-port io.dll reads its map only as it
+        // loads.
         awaySince_ = seconds;
-        lastStatus_ = target_.IoStatus();
-        output_.Line("The driver does not answer: no press can be seen until it does.");
-        return true;
+        lastStatus_ = target_.IoStatus().text;
+        output_.Line("Nothing to test: the driver does not answer (IsDriverInstalled -> 0), so the library stays "
+                     "idle and reports no press.");
+        return false;
     }
     if (!target_.UartAnswers(plan_.base)) {
         noUart_ = true;
@@ -116,7 +118,7 @@ void KeyTestSession::DriverChange(bool answers, double seconds)
         event.kind = KeyEvent::Kind::DriverLost;
         ++driverLosses_;
         awaySince_ = seconds;
-        lastStatus_ = target_.IoStatus();
+        lastStatus_ = target_.IoStatus().text;
     }
     Event(event, answers ? std::string() : lastStatus_, false);
 }
@@ -159,8 +161,13 @@ void KeyTestSession::Poll()
     if (answers)
         output_.Status(FormatStatusLine(lines, analysis_.Presses(), state));
     else
-        output_.Status("driver does not answer (IsDriverInstalled -> 0) | presses " +
-                       std::to_string(analysis_.Presses()) + ", " + state);
+        output_.Status(DriverAwayStatus());
+}
+
+std::string KeyTestSession::DriverAwayStatus() const
+{
+    return "driver does not answer (IsDriverInstalled -> 0) | presses " + std::to_string(analysis_.Presses()) + ", " +
+           StatusState();
 }
 
 bool KeyTestSession::PressesReached() const { return options_.presses && analysis_.Presses() >= options_.presses; }
@@ -181,6 +188,9 @@ void KeyTestSession::Stop(KeyTestEnd end)
         target_.SetToggled(false);
         if (toggled_)
             output_.Line("ZelbinSetToggled(0): DTR off before stopping");
+        // The host's state is what it last set: off, whatever the presses
+        // made it.
+        toggled_ = false;
     }
     // The lines as the test leaves them (DTR off now, as a rule): the last
     // word of the status line and of the trace, so that neither still shows
@@ -190,6 +200,8 @@ void KeyTestSession::Stop(KeyTestEnd end)
         if (vcd_)
             vcd_->Sample(clock_.Seconds(), lines[ModemLine::Cts], lines[ModemLine::Dtr], lines[ModemLine::Rts], false);
         output_.Status(FormatStatusLine(lines, analysis_.Presses(), StatusState()));
+    } else if (started_ && !noUart_) {
+        output_.Status(DriverAwayStatus());
     }
     target_.StopListen();
     stoppedAt_ = clock_.Seconds();
@@ -212,10 +224,10 @@ int KeyTestSession::Report()
         output_.Line(line);
     const std::string said = lastStatus_.empty() ? "" : " (io.dll: " + lastStatus_ + ")";
     if (started_ && polledWithDriver_) {
-        // Only the comm-port io.dll says anything of line events.
-        const std::string now = target_.IoStatus();
-        if (now.find("line events") != std::string::npos)
-            output_.Line("  line events     " + DescribeLineEvents(ReadLineEvents(now)));
+        // Only the comm-port io.dll's records say anything of line events.
+        const IoDllStatus now = target_.IoStatus();
+        if (!now.uarts.empty())
+            output_.Line("  line events     " + DescribeLineEvents(ReadLineEvents(now.uarts)));
     }
     const bool nothingTested = !started_ || !polledWithDriver_;
     if (!started_)
@@ -227,8 +239,14 @@ int KeyTestSession::Report()
     else if (driverLosses_ > 0 || awaySeconds_ > 0)
         output_.Line("  driver          " + Count(driverLosses_, "loss", "losses") + ", " +
                      Printf("%.2f s", awaySeconds_) + " without it in all, when no press could be seen" + said);
+    // On the stand-in, what was seen is its simulated key: said first, and
+    // no hint sends the technician to a wiring it never read.
+    const bool simulated = target_.Simulated();
+    if (!nothingTested && simulated)
+        output_.Line("Hint: the stand-in io.dll simulates a PC and reads no serial port: what this test saw is its "
+                     "simulated key, and says nothing of a key wired to this PC.");
     if (!nothingTested)
-        for (const std::string &hint : LineHints(analysis_, options_.dtr))
+        for (const std::string &hint : LineHints(analysis_, options_.dtr, simulated))
             output_.Line("Hint: " + hint);
     if (nothingTested)
         return KeyTestNothingTested;

@@ -70,10 +70,12 @@ void KeyWindowModel::Press(double seconds, std::uint32_t press, bool chatter, bo
         levels_[ModemLine::Cts].back().chatter = true;
 }
 
-void KeyWindowModel::TestFinished(bool records)
+void KeyWindowModel::TestFinished(bool records, bool toggled, double seconds)
 {
     phase_ = Phase::Finished;
     records_ = records;
+    toggled_ = toggled;
+    finishedAt_ = seconds;
     // The lamps keep the last reading, the stop's own: the lines as the test
     // left them (DTR off, as a rule), as the status line shows them too.
 }
@@ -136,6 +138,20 @@ std::vector<PressMark> KeyWindowModel::Marks(double now) const
     return marks;
 }
 
+std::vector<bool> KeyWindowModel::NumberedMarks(const std::vector<int> &x, const std::vector<int> &width)
+{
+    std::vector<bool> numbered(x.size(), false);
+    bool any = false;
+    int freeFrom = 0; // where the last number drawn ends
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        if (any && x[i] < freeFrom)
+            continue;
+        numbered[i] = any = true;
+        freeFrom = x[i] + (i < width.size() ? width[i] : 0);
+    }
+    return numbered;
+}
+
 // The window's target, passed on to the DLLs, with each reading shown.
 class KeyWindowTest::Watch : public KeyTestTarget {
 public:
@@ -161,7 +177,7 @@ public:
         return lines;
     }
     bool UartAnswers(std::uint16_t base) override { return target_.UartAnswers(base); }
-    std::string IoStatus() override { return target_.IoStatus(); }
+    IoDllStatus IoStatus() override { return target_.IoStatus(); }
 
 private:
     KeyTestTarget &target_;
@@ -170,9 +186,10 @@ private:
 };
 
 KeyWindowTest::KeyWindowTest(const KeyTestOptions &options, const std::string &parameters, KeyTestTarget &target,
-                             KeyTestClock &clock, KeyWindowModel &model, const std::string &startedAt)
+                             KeyTestClock &clock, KeyWindowModel &model, const std::string &startedAt,
+                             std::vector<std::string> preflight)
     : options_(options), plan_(PlanPort(parameters.empty() ? nullptr : parameters.c_str())), clock_(clock),
-      model_(model), watch_(std::make_unique<Watch>(target, clock, model))
+      model_(model), watch_(std::make_unique<Watch>(target, clock, model)), preflight_(std::move(preflight))
 {
     options_.hasParameters = !parameters.empty();
     options_.parameters = parameters;
@@ -188,6 +205,8 @@ KeyWindowTest::~KeyWindowTest()
 bool KeyWindowTest::Start()
 {
     model_.TestStarted();
+    for (const std::string &line : preflight_)
+        model_.Print(line);
     running_ = true;
     if (session_->Start())
         return true;
@@ -236,7 +255,7 @@ void KeyWindowTest::End(KeyTestEnd end)
     running_ = false;
     session_->Stop(end);
     session_->Report();
-    model_.TestFinished(session_->Analysis().Polled());
+    model_.TestFinished(session_->Analysis().Polled(), session_->Toggled(), clock_.Seconds());
 }
 
 void KeyWindowTest::Line(const std::string &text) { model_.Print(text); }

@@ -21,6 +21,21 @@ std::string Text(const library::TText &text) { return std::string(text.Data(), t
 
 } // namespace
 
+std::string AddressText(std::uint16_t base)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%Xh", base);
+    return text;
+}
+
+std::optional<std::uint16_t> MapBaseFor(const std::string &parameters)
+{
+    if (parameters.empty())
+        return std::nullopt;
+    const PortPlan plan = PlanPort(parameters.c_str());
+    return plan.baseAccepted ? std::optional<std::uint16_t>(plan.base) : std::nullopt;
+}
+
 PortPlan PlanPort(const char *params)
 {
     PortPlan plan;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "portsetup/TextFile.h"
 #include "uart/ModemLines.h"
 
 namespace keytest {
@@ -11,6 +12,8 @@ namespace {
 
 // Identifier codes and names of the signals, in the writer's signal order.
 const char Codes[] = {'!', '"', '#', '$'};
+// A trace is opened on Windows, like the tester's other records.
+constexpr const char *End = portsetup::WindowsLineEnd;
 const char *const Names[] = {uart::ModemLine::Cts.Name(), uart::ModemLine::Dtr.Name(), uart::ModemLine::Rts.Name(),
                              "press"};
 
@@ -18,14 +21,11 @@ const char *const Names[] = {uart::ModemLine::Cts.Name(), uart::ModemLine::Dtr.N
 
 VcdWriter::VcdWriter(std::ostream &out, const std::string &date) : out_(out)
 {
-    out_ << "$date " << date << " $end\n"
-         << "$version zelbin-keytest $end\n"
-         << "$timescale 1 us $end\n"
-         << "$scope module key $end\n";
+    out_ << "$date " << date << " $end" << End << "$version zelbin-keytest $end" << End << "$timescale 1 us $end"
+         << End << "$scope module key $end" << End;
     for (int signal = 0; signal < SignalCount; ++signal)
-        out_ << "$var wire 1 " << Codes[signal] << ' ' << Names[signal] << " $end\n";
-    out_ << "$upscope $end\n"
-         << "$enddefinitions $end\n";
+        out_ << "$var wire 1 " << Codes[signal] << ' ' << Names[signal] << " $end" << End;
+    out_ << "$upscope $end" << End << "$enddefinitions $end" << End;
 }
 
 std::uint64_t VcdWriter::Time(double seconds)
@@ -43,10 +43,10 @@ void VcdWriter::Sample(double seconds, bool cts, bool dtr, bool rts, bool press)
     if (!started_) {
         last_ = Time(seconds);
         started_ = true;
-        out_ << '#' << last_ << "\n$dumpvars\n";
+        out_ << '#' << last_ << End << "$dumpvars" << End;
         for (int signal = 0; signal < SignalCount; ++signal)
-            out_ << (level[signal] ? '1' : '0') << Codes[signal] << '\n';
-        out_ << "$end\n";
+            out_ << (level[signal] ? '1' : '0') << Codes[signal] << End;
+        out_ << "$end" << End;
     } else {
         bool changed = false;
         for (int signal = 0; signal < SignalCount; ++signal)
@@ -54,10 +54,10 @@ void VcdWriter::Sample(double seconds, bool cts, bool dtr, bool rts, bool press)
         if (!changed)
             return;
         last_ = Time(seconds);
-        out_ << '#' << last_ << '\n';
+        out_ << '#' << last_ << End;
         for (int signal = 0; signal < SignalCount; ++signal)
             if (level[signal] != level_[signal])
-                out_ << (level[signal] ? '1' : '0') << Codes[signal] << '\n';
+                out_ << (level[signal] ? '1' : '0') << Codes[signal] << End;
     }
     for (int signal = 0; signal < SignalCount; ++signal)
         level_[signal] = level[signal];
@@ -68,10 +68,10 @@ void VcdWriter::Finish(double seconds)
     if (!started_)
         return;
     last_ = Time(seconds);
-    out_ << '#' << last_ << '\n';
+    out_ << '#' << last_ << End;
     // A press answered at the last poll lasts that one poll.
     if (level_[Press]) {
-        out_ << '0' << Codes[Press] << '\n';
+        out_ << '0' << Codes[Press] << End;
         level_[Press] = false;
     }
     out_.flush();

@@ -67,10 +67,9 @@ void KeyFinder::Open(const std::vector<PortInfo> &ports)
         commio::DeviceHandle handle = nullptr;
         if (const std::uint32_t error = api_.Open(path.c_str(), handle)) {
             const OpenFailure failure = ClassifyOpenFailure(error);
-            port.why = failure == OpenFailure::HeldElsewhere  ? "held by another program"
-                       : failure == OpenFailure::NoSuchDevice ? "missing (unplugged?)"
-                                                                      : "can't be opened (error " +
-                                                                            std::to_string(error) + ")";
+            port.why = failure == OpenFailure::HeldElsewhere  ? std::string("held by another program")
+                       : failure == OpenFailure::NoSuchDevice ? std::string("missing: ") + NotThereNow
+                                                              : "can't be opened (" + CodeText(error, systemText_) + ")";
             ports_.push_back(std::move(port));
             continue;
         }
@@ -79,13 +78,13 @@ void KeyFinder::Open(const std::vector<PortInfo> &ports)
         std::uint32_t error = commio::ClaimWithLinesOff(api_, handle);
         if (error) {
             api_.Close(handle);
-            port.why = "not a serial port (error " + std::to_string(error) + " at its settings)";
+            port.why = "not a serial port (" + CodeText(error, systemText_) + " at its settings)";
             ports_.push_back(std::move(port));
             continue;
         }
         if ((error = api_.EscapeFunction(handle, commio::Escape::SetRts)) != 0) {
             api_.Close(handle);
-            port.why = "RTS can't be turned on (error " + std::to_string(error) + ")";
+            port.why = "RTS can't be turned on (" + CodeText(error, systemText_) + ")";
             ports_.push_back(std::move(port));
             continue;
         }
@@ -108,7 +107,7 @@ bool KeyFinder::Poll(unsigned presses)
             api_.Close(port.handle);
             port.handle = nullptr;
             port.state = WatchedPort::State::Vanished;
-            port.why = "stopped answering during the search (error " + std::to_string(error) + "): unplugged?";
+            port.why = "stopped answering during the search (" + CodeText(error, systemText_) + "): unplugged?";
             continue;
         }
         if (!port.settled) {
@@ -219,7 +218,7 @@ std::string DeviceDescription(const std::string &friendlyName, const std::string
 namespace {
 
 // Where the key is, how it is wired, and the map line that carries it.
-void DescribeFound(const Finding &finding, std::vector<std::string> &text)
+void DescribeFound(const Finding &finding, const std::string &mapLine, std::vector<std::string> &text)
 {
     const std::string device = DeviceDescription(finding.friendlyName, finding.port);
     text.push_back("The key is on " + finding.port + (device.empty() ? "" : ", " + device) + ", line " +
@@ -239,7 +238,7 @@ void DescribeFound(const Finding &finding, std::vector<std::string> &text)
                        (finding.opensWhenPressed ? "normally closed" : "") +
                        ". The comm-port io.dll carries it with the line:");
     }
-    text.push_back("  " + MapLineFor(finding));
+    text.push_back("  " + (mapLine.empty() ? MapLineFor(finding) : mapLine));
     if (!finding.alsoChanged.empty()) {
         std::vector<std::string> names;
         for (const ModemLine line : finding.alsoChanged)
@@ -252,11 +251,11 @@ void DescribeFound(const Finding &finding, std::vector<std::string> &text)
 
 } // namespace
 
-std::vector<std::string> DescribeFinding(const Finding &finding)
+std::vector<std::string> DescribeFinding(const Finding &finding, const std::string &mapLine)
 {
     std::vector<std::string> text;
     switch (finding.kind) {
-    case Finding::Kind::Found: DescribeFound(finding, text); break;
+    case Finding::Kind::Found: DescribeFound(finding, mapLine, text); break;
     case Finding::Kind::NoneChanged:
         text.push_back("No line changed on " + JoinNames(finding.watched) + ".");
         text.push_back("Check that the key is plugged into the port or the adapter, that the adapter is listed "

@@ -7,8 +7,9 @@
 
 namespace portsetup {
 
-KeySearch::KeySearch(commio::CommApi &api, const SearchLimits &limits, std::string hint, Print print)
-    : finder_(api), presses_(limits.presses ? limits.presses : FindDefaultPresses),
+KeySearch::KeySearch(commio::CommApi &api, const SearchLimits &limits, std::string hint, Print print,
+                     SystemText systemText)
+    : finder_(api, std::move(systemText)), presses_(limits.presses ? limits.presses : FindDefaultPresses),
       seconds_(limits.seconds > 0 ? limits.seconds : FindDefaultSeconds), hint_(std::move(hint)),
       print_(std::move(print))
 {
@@ -51,7 +52,9 @@ Finding KeySearch::End(const std::string &stopped)
     print_(stopped + "Every port searched is closed, its lines off.");
     print_("");
     const Finding finding = finder_.Result();
-    for (const std::string &line : DescribeFinding(finding))
+    const std::string mapLine =
+        finding.kind == Finding::Kind::Found && lineFor_ ? lineFor_(finding) : std::string();
+    for (const std::string &line : DescribeFinding(finding, mapLine))
         print_(line);
     return finding;
 }

@@ -112,16 +112,16 @@ void AddUnlistedStandardPorts(std::vector<PortInfo> &ports, commio::CommApi &api
     }
 }
 
-std::string AccessText(PortAccess access, std::uint32_t error)
+std::string AccessText(PortAccess access, std::uint32_t error, const SystemText &systemText)
 {
     switch (access) {
     case PortAccess::Unknown: return "not tried";
     case PortAccess::Free: return "free";
     case PortAccess::Held: return "held by another program (a host or terminal has it open: close it first)";
     case PortAccess::NotSerial:
-        return "opens, but is not a serial port (error " + std::to_string(error) + " at its settings)";
-    case PortAccess::Missing: return "missing: listed, but no such device now (unplugged?)";
-    case PortAccess::Failed: return "can't be opened (error " + std::to_string(error) + ")";
+        return "opens, but is not a serial port (" + CodeText(error, systemText) + " at its settings)";
+    case PortAccess::Missing: return std::string("missing: listed, but ") + NotThereNow;
+    case PortAccess::Failed: return "can't be opened (" + CodeText(error, systemText) + ")";
     }
     return {};
 }
@@ -155,12 +155,14 @@ void MarkMappedPorts(std::vector<PortInfo> &ports, const commio::PortMapResult &
     for (PortInfo &port : ports) {
         port.mapLine = 0;
         port.mapReadsCts = false;
+        port.mapBase = 0;
     }
     for (const commio::PortMapping &mapping : map.uarts) {
         const std::size_t at = IndexOfMapped(ports, mapping);
         if (at < ports.size() && !ports[at].mapLine) {
             ports[at].mapLine = mapping.line;
             ports[at].mapReadsCts = mapping.input == uart::ModemLine::Cts;
+            ports[at].mapBase = mapping.any ? 0 : mapping.base;
         }
     }
 }
@@ -191,7 +193,7 @@ std::string IdentityText(const UsbIdentity &usb)
 }
 
 std::vector<std::string> FormatPortList(const std::vector<PortInfo> &ports, const std::string &mapPath,
-                                        const std::string &mapProblem)
+                                        const std::string &mapProblem, const SystemText &systemText)
 {
     std::vector<std::string> lines;
     if (ports.empty()) {
@@ -209,7 +211,7 @@ std::vector<std::string> FormatPortList(const std::vector<PortInfo> &ports, cons
         if (ReportsNoCts(port))
             lines.push_back("  driver  : usbser, a CDC-class adapter: reports DSR, DCD and RI, no CTS; wire a key "
                             "to DSR or DCD");
-        lines.push_back("  now     : " + AccessText(port.access, port.accessError));
+        lines.push_back("  now     : " + AccessText(port.access, port.accessError, systemText));
         if (port.mapLine)
             lines.push_back("  map     : line " + std::to_string(port.mapLine) + " of io-ports.txt" +
                             (port.mapReadsCts && ReportsNoCts(port)

@@ -35,6 +35,12 @@ std::string TidySystemMessageText(const std::string &raw, const std::string &sub
     return message;
 }
 
+std::string CodeText(unsigned long code, const SystemText &systemText)
+{
+    const std::string message = systemText ? systemText(code) : std::string();
+    return "error " + std::to_string(code) + (message.empty() ? "" : ": " + message);
+}
+
 std::string TidySystemMessage(const std::string &raw, const std::string &subject, unsigned long code)
 {
     std::string message = TidySystemMessageText(raw, subject);

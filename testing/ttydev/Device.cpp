@@ -84,10 +84,15 @@ void Device::Note(int plug, Caller caller, Request request, std::int64_t nowNs, 
         s_.calls[at] = Call{nowNs, tid, static_cast<std::uint16_t>(plug), static_cast<std::uint16_t>(request)};
 }
 
-void Device::NoteTold(std::uint32_t change, std::int64_t nowNs)
+void Device::NoteShown(std::uint32_t changes, std::int64_t nowNs)
 {
+    std::uint32_t key = changes;
+    while (key > 0 && s_.changes[key - 1].line != s_.keyLine)
+        --key;
+    if (key == 0)
+        return;
     std::int64_t never = 0;
-    __atomic_compare_exchange_n(&s_.toldNs[change], &never, nowNs, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED);
+    __atomic_compare_exchange_n(&s_.toldNs[key - 1], &never, nowNs, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED);
 }
 
 int Device::ReadLines(int plug, Caller caller, std::int64_t nowNs, std::uint32_t &lines)
@@ -112,13 +117,14 @@ int Device::ReadLines(int plug, Caller caller, std::int64_t nowNs, std::uint32_t
                 ++next.loops;
             else
                 break;
-            if (Swap(p.told, word, next.Word())) {
-                if (script) // the first wait thread told of it, for the oracle
-                    NoteTold(next.changes - 1, nowNs);
+            if (Swap(p.told, word, next.Word()))
                 break;
-            }
             word = Acquire(p.told);
         }
+        // What the wait thread is shown tells it the key line too: the
+        // stale lines a wait began with can hide a press that any later
+        // change, of whichever line, then shows.
+        NoteShown(next.changes, nowNs);
         inputs = InputsAfter(plug, next.changes, next.loops);
         Release(p.snapshot, inputs);
     } else {

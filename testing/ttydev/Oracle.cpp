@@ -68,18 +68,16 @@ std::vector<Press> PressesOf(const Record &record)
 {
     std::vector<Change> changes = record.changes;
     if (record.behaviour != "stale") {
-        // A change no wait thread was told of, seen by the program's first
-        // status read before the next change.
+        // A change the program's first status read before the next change
+        // saw, if that was before a wait thread was shown it.
         std::vector<std::int64_t> reads;
         for (const Call &call : record.calls)
             if (call.kind == static_cast<std::uint16_t>(CallKind::StatusRead))
                 reads.push_back(call.atNs);
         for (std::size_t i = 0; i < changes.size(); ++i) {
-            if (changes[i].toldNs)
-                continue;
             const auto read = std::lower_bound(reads.begin(), reads.end(), changes[i].atNs);
             const std::int64_t next = i + 1 < changes.size() ? changes[i + 1].atNs : Never;
-            if (read != reads.end() && *read < next)
+            if (read != reads.end() && *read < next && (!changes[i].toldNs || *read < changes[i].toldNs))
                 changes[i].toldNs = *read;
         }
     }

@@ -450,10 +450,10 @@ int Judge(const Options &o)
     const Verdict verdict =
         Judge(PressesOf(record), polls, record.sets, OutagesOf(record, polls), o.keySeen, record.originNs);
     // The other lines' changes are counted, never judged.
-    std::printf("presses %u reported %u merged %u lost %u invented %u unjudged %u dtr-mismatches %u polls %zu "
-                "other-changes %zu\n",
-                verdict.presses, verdict.reported, verdict.merged, verdict.lost, verdict.invented, verdict.unjudged,
-                verdict.dtrMismatches, polls.size(), record.others.size());
+    std::printf("presses %u reported %u merged %u lost %u invented %u unseen %u unjudged %u dtr-mismatches %u "
+                "polls %zu other-changes %zu\n",
+                verdict.presses, verdict.reported, verdict.merged, verdict.lost, verdict.invented, verdict.unseen,
+                verdict.unjudged, verdict.dtrMismatches, polls.size(), record.others.size());
     for (const std::string &problem : verdict.problems)
         std::printf("  %s\n", problem.c_str());
     if (!o.latencies.empty()) {

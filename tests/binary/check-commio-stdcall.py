@@ -39,7 +39,7 @@ DCB_SIZE = 28
 # that keep to the UART at 3F8h.
 EXPORTS = [("IsDriverInstalled", ()), ("PortOut", (0x3FC, 0x0A)), ("PortIn", (0x3FE,)),
            ("GetPortBit", (0x3FE, 4)), ("SetPortBit", (0x3FC, 0)), ("ClrPortBit", (0x3FC, 0)),
-           ("CommIoStatus", ())]
+           ("CommIoStatus", ()), ("CommIoUartStatus", (0, 0))]
 
 
 class Pc:

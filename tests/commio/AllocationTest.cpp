@@ -1,6 +1,6 @@
 // The poll path and the host's toggles allocate nothing, nor do reading a
-// port map, good or bad, and the status text: every allocation of this
-// test program is counted.
+// port map, good or bad, the status text and each UART's record: every
+// allocation of this test program is counted.
 #include "CommIoTest.h"
 #include "testsupport/Allocations.h"
 
@@ -33,6 +33,10 @@ TEST_F(CommIoTest, ReadingAMapAndTheStatusAllocateNothing)
         "3F8 = COM3\n3F8 = COM4",                  // a conflict, with the line it is on
         "any = usb=0403:6001:A1B2C3\nany = COM5", // a second 'any'
         "3F8 = COM3 colour=blue",                   // an unknown option
+        "3F8 = COM3 linr=DSR",                       // a mistyped option, with the one meant
+        "any = COM5 debounce = 20",                  // blanks around '='
+        "# Schl\xC3\xBCssel an COM5\nany = COM5 # \xE9\n", // comments in UTF-8 and a code page
+        "any = COM5 \xC3\xA9",                      // other text outside a comment
         "\xFF\xFE" "a",                              // UTF-16
         "",                                          // no device
     };
@@ -45,6 +49,10 @@ TEST_F(CommIoTest, ReadingAMapAndTheStatusAllocateNothing)
         else
             io.ConfigureFailed(map.error.c_str());
         EXPECT_NE(*io.Status(), '\0') << text;
+        CommIoUart record{};
+        record.size = sizeof record;
+        for (std::uint32_t i = 0; i < io.UartStatus(0, nullptr); ++i)
+            EXPECT_EQ(io.UartStatus(i, &record), map.uarts.size()) << text;
     }
     EXPECT_EQ(testsupport::AllocationCount() - before, 0);
 }

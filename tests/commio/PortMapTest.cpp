@@ -4,6 +4,8 @@
 // instance IDs that name an adapter, and the template that ships.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -58,6 +60,10 @@ const Good kGood[] = {
     {"BasesEightApart", "3F8 = COM3\n400 = COM4\n3F0 = COM5",
      "03F8=\\\\.\\COM3@1 0400=\\\\.\\COM4@2 03F0=\\\\.\\COM5@3"},
     {"TabsAndTheLastPrintableByte", "any\t=\t\\\\.\\A~B", "any=\\\\.\\A~B@1"},
+    // A comment holds any text, in UTF-8 or a PC's code page.
+    {"Utf8InAComment", "# Taster am Empfang (Schl\xC3\xBCssel)\nany = COM3 # \xE2\x80\x94 gr\xC3\xBCn\n",
+     "any=\\\\.\\COM3@2"},
+    {"CodePageBytesInAComment", "any = COM3 # Schl\xFCssel\n", "any=\\\\.\\COM3@1"},
 };
 INSTANTIATE_TEST_SUITE_P(Table, GoodMap, ::testing::ValuesIn(kGood),
                          [](const auto &row) { return std::string(row.param.name); });
@@ -70,6 +76,13 @@ std::string Unreadable(const std::string &shown)
 }
 
 const std::string kSerial32 = "A1234567890123456789012345678901";
+
+// The parser's word for a mistyped option.
+std::string DidYouMean(const std::string &word, const std::string &meant)
+{
+    return "unknown option '" + word + "'; did you mean '" + meant +
+           "'? The options are line=CTS|DSR|DCD|RI, invert, debounce=MS, usb=VID:PID:SERIAL";
+}
 
 struct Bad {
     const char *name;
@@ -109,7 +122,9 @@ const Bad kBad[] = {
     {"ComZero", "any = COM0", 1, "unknown device 'COM0'; use COM1 to COM256 or a \\\\.\\ name"},
     {"ComTooHigh", "any = COM257", 1, "unknown device 'COM257'; use COM1 to COM256 or a \\\\.\\ name"},
     {"FilePath", "any = \\\\.\\C:\\x", 1, "unknown device '\\\\.\\C:\\x'; use COM1 to COM256 or a \\\\.\\ name"},
-    {"NonAscii", "any = COM3\n# caf\xC3\xA9\n", 2, "byte C3h at column 6 is not plain ASCII text"},
+    {"NonAsciiInADevice", "any = COM3\n3F8 = caf\xC3\xA9 # caf\xC3\xA9\n", 2,
+     "byte C3h at column 10 is not plain ASCII text (only a comment, after #, may hold other text)"},
+    {"ControlByteInAComment", "any = COM3 # \x01\n", 1, "byte 01h at column 14 is not plain ASCII text"},
     {"NulByte", std::string("any = COM3\0", 11), 1, "byte 00h at column 11 is not plain ASCII text"},
     {"Utf16", "\xFF\xFE" "a\0n\0y\0", 0, "saved as UTF-16; save it as ANSI or UTF-8"},
     {"LongLine", "any = COM3\n#" + std::string(200, 'x'), 2, "longer than 200 characters"},
@@ -147,7 +162,32 @@ const Bad kBad[] = {
     {"InvertTwice", "any = COM5 invert invert", 1, "option 'invert' given twice"},
     {"UnknownOption", "any = COM5 pull=up", 1,
      "unknown option 'pull=up'; the options are line=CTS|DSR|DCD|RI, invert, debounce=MS, usb=VID:PID:SERIAL"},
+    // A mistyped option is named as one, with the option it was most
+    // likely meant to be.
+    {"InvertedForInvert", "any = COM5 inverted", 1, DidYouMean("inverted", "invert")},
+    {"InverttForInvert", "any = COM5 invertt", 1, DidYouMean("invertt", "invert")},
+    {"LineNameAlone", "any = COM5 dsr", 1, DidYouMean("dsr", "line=DSR")},
+    {"ColonForEquals", "any = COM5 line:DSR", 1, DidYouMean("line:DSR", "line=DSR")},
+    {"MisspeltName", "any = COM5 linr=DSR", 1, DidYouMean("linr=DSR", "line=DSR")},
+    {"MisspeltDebounce", "any = COM5 debunce=20", 1, DidYouMean("debunce=20", "debounce=20")},
+    {"MistypedOptionBeforeTheDevice", "any = inverted COM5", 1, DidYouMean("inverted", "invert")},
+    {"NotADeviceAfterTheDevice", "any = COM5 LPT1", 1,
+     "unknown option 'LPT1'; the options are line=CTS|DSR|DCD|RI, invert, debounce=MS, usb=VID:PID:SERIAL"},
+    {"BlanksAroundEquals", "any = COM5 line = DSR", 1,
+     "blanks around '=' split the option 'line = DSR'; write it as one word: line=DSR"},
+    {"BlankAfterEquals", "any = COM5 debounce= 20", 1,
+     "blanks around '=' split the option 'debounce = 20'; write it as one word: debounce=20"},
+    {"BlankBeforeEquals", "any = COM5 line =DCD invert", 1,
+     "blanks around '=' split the option 'line = DCD'; write it as one word: line=DCD"},
     {"SecondDeviceAfterOptions", "any = COM5 invert COM6", 1, "one device per line, not 'COM5 invert COM6'"},
+    // The option meant carries its value whole, however long the line
+    // makes it: the word as written is shown cut (24 characters), the
+    // option to write instead is not.
+    {"MisspeltNameWithALineLongValue", "any = COM5 debunce=" + std::string(180, '7'), 1,
+     DidYouMean("debunce=" + std::string(16, '7') + "...", "debounce=" + std::string(180, '7'))},
+    {"BlanksAroundEqualsWithALineLongValue", "any = COM5 line = " + std::string(180, 'D'), 1,
+     "blanks around '=' split the option 'line = " + std::string(17, 'D') +
+         "...'; write it as one word: line=" + std::string(180, 'D')},
     {"UnknownDeviceAmongOptions", "any = invert LPT1", 1,
      "unknown device 'LPT1'; use COM1 to COM256 or a \\\\.\\ name"},
     {"OnlyOptions", "any = line=DSR invert", 1,
@@ -466,6 +506,35 @@ TEST(PortMapTemplate, MapsNothingAndEachExampleReads)
         EXPECT_EQ(one.uarts.size(), 1u) << line;
     }
     EXPECT_GE(examples, 5);
+}
+
+// The template's prose gives the reader's own limits and names, so that
+// what a technician reads there is what the io.dll takes.
+TEST(PortMapTemplate, ItsProseStatesTheReadersLimits)
+{
+    std::ifstream file(ZELBIN_PORT_MAP_TEMPLATE, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // The number after the first `words` following `after`, or -1.
+    const auto numberAfter = [&text](const char *after, const char *words) {
+        const std::size_t at = text.find(after);
+        const std::size_t found = at == std::string::npos ? at : text.find(words, at);
+        return found == std::string::npos ? -1L : std::strtol(text.c_str() + found + std::strlen(words), nullptr, 10);
+    };
+    const struct {
+        const char *what, *after, *words;
+        long limit;
+    } limits[] = {
+        {"debounce's range", "debounce=20", "(0 to ", static_cast<long>(commio::MaxDebounceMs)},
+        {"the UARTs a map carries", "several keys", "(at most ", static_cast<long>(commio::MaxMappedUarts)},
+        {"a line's length", "What the file may hold", "lines of up to ", static_cast<long>(commio::MaxPortMapLine)},
+    };
+    for (const auto &limit : limits)
+        EXPECT_EQ(numberAfter(limit.after, limit.words), limit.limit) << limit.what;
+    for (const uart::ModemLine line : uart::InputLines)
+        EXPECT_NE(text.find(std::string("line=") + line.Name()), std::string::npos) << line.Name();
+    EXPECT_NE(text.find(commio::PortMapFileName), std::string::npos);
+    // Its own comments in another language read as they say.
+    EXPECT_EQ(ParsePortMap(text + "# Taster am Empfang (Schl\xC3\xBCssel)\nany = COM3\n").error, "");
 }
 
 } // namespace

@@ -38,12 +38,13 @@ TEST(CsvLog, WritesARowForEachKindOfEvent)
     log.Write(chatter, FormatWallClock(2026, 12, 31, 23, 59, 59, 999), false);
     log.Write(lost, FormatWallClock(2026, 1, 2, 3, 4, 7, 0), false);
     log.Write(back, FormatWallClock(2026, 1, 2, 3, 4, 7, 500), false);
-    EXPECT_EQ(out.str(), "time,seconds,event,press,held_ms,gap_ms,chatter,dtr\n"
-                         "2026-01-02T03:04:05.006,0.100,press,1,,,0,1\n"
-                         "2026-01-02T03:04:05.060,0.100,release,1,0.0,,0,1\n"
-                         "2026-12-31T23:59:59.999,0.125,press,2,,25.0,1,0\n"
-                         "2026-01-02T03:04:07.000,1.500,driver_lost,,,,,\n"
-                         "2026-01-02T03:04:07.500,2.000,driver_back,,,,,\n");
+    // A Windows text file: every line ends in CR LF, whoever saves it.
+    EXPECT_EQ(out.str(), "time,seconds,event,press,held_ms,gap_ms,chatter,dtr\r\n"
+                         "2026-01-02T03:04:05.006,0.100,press,1,,,0,1\r\n"
+                         "2026-01-02T03:04:05.060,0.100,release,1,0.0,,0,1\r\n"
+                         "2026-12-31T23:59:59.999,0.125,press,2,,25.0,1,0\r\n"
+                         "2026-01-02T03:04:07.000,1.500,driver_lost,,,,,\r\n"
+                         "2026-01-02T03:04:07.500,2.000,driver_back,,,,,\r\n");
 }
 
 } // namespace

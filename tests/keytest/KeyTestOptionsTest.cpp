@@ -72,7 +72,8 @@ TEST(KeyTestSwitches, TakeNoValue)
 
 const std::string SecondsNeed = "--seconds needs a number of seconds above 0 and at most 1000000, in digits with an "
                                 "optional fraction (30, 0.5)";
-const std::string OwnPorts = " opens the ports itself: it takes no parameter text, --dtr, --log or --vcd";
+const std::string OwnPorts = " opens the ports itself: it takes no --dtr, --log or --vcd, and a parameter text only "
+                             "with --write-map (the host's, for the key to map)";
 const std::string WriteMapAlone = "--write-map writes what --find finds: give both";
 
 INSTANTIATE_TEST_SUITE_P(Cases, KeyTestCommandLine, ::testing::Values(
@@ -153,6 +154,14 @@ INSTANTIATE_TEST_SUITE_P(Cases, KeyTestCommandLine, ::testing::Values(
     OptionsCase{{"--write-map", "--dtr", "on"}, WriteMapAlone},
     OptionsCase{{"--find", "--write-map", "--ports"}, "--ports or --find, one at a time"},
     OptionsCase{{"--write-map", "--find"}, "", [](KeyTestOptions &o) { o.find = true; o.writeMap = true; }},
+    // With --write-map, the host's parameters say which UART the key is for;
+    // a base the library refuses can be no UART of the host's.
+    OptionsCase{{"--find", "--write-map", "COM12;2F8h"}, "",
+                [](KeyTestOptions &o) { o.find = true; o.writeMap = true; o.hasParameters = true;
+                                        o.parameters = "COM12;2F8h"; }},
+    OptionsCase{{"--find", "--write-map", "COM12;2F8"},
+                "--write-map maps the key for the UART the parameters select, and the library refuses the base of "
+                "'COM12;2F8': give the host's parameters, such as \"COM5;2F8h\""},
     OptionsCase{{"--find", "--presses", "1", "--seconds", "0.5"}, "",
                 [](KeyTestOptions &o) { o.find = true; o.presses = 1; o.seconds = 0.5; }},
     // The parameter text may come first, the records and the output line

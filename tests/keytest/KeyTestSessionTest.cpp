@@ -3,6 +3,7 @@
 // the exit status a run earns.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <sstream>
@@ -72,8 +73,11 @@ struct SessionRun {
         std::istringstream in(csv.str());
         std::string row;
         std::getline(in, row); // the header
-        while (std::getline(in, row))
+        while (std::getline(in, row)) {
+            if (!row.empty() && row.back() == '\r') // a Windows text file's line end
+                row.pop_back();
             rows.push_back(row.substr(row.find(',') + 1)); // without the wall clock
+        }
         return rows;
     }
     // The library's calls other than the polls.
@@ -136,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, KeyTestSessionCases, ::testing::Values(
                 {"StartListen(COM2)", "SetToggled(1)", "SetToggled(0)", "StopListen"},
                 {"0.010,press,1,,,0,1", "0.020,release,1,10.0,,0,1"},
                 {"press 1: toggled on,  DTR on", "ZelbinSetToggled(0): DTR off before stopping",
-                 "ZelbinStopListen after 0.03 s: 1 press, toggled on (time up)"},
+                 "ZelbinStopListen after 0.03 s: 1 press, toggled off (time up)"},
                 {Hint},
                 KeyTestOk},
     SessionCase{"--dtr on holds DTR to the end",
@@ -168,12 +172,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, KeyTestSessionCases, ::testing::Values(
                  "  driver          1 loss, 0.02 s without it in all"},
                 {},
                 KeyTestOk},
-    SessionCase{"a driver that never answers tests nothing and gives no wiring hints",
+    SessionCase{"a driver that doesn't answer at the start: nothing to test, no poll, no wiring hints",
                 Options("COM1", [](KeyTestOptions &o) { o.presses = 1; }),
                 {{0, false, false, true}, {10, false, false, true}, {20, false, false, true}},
                 {"StartListen(COM1)", "SetToggled(0)", "StopListen"},
                 {},
-                {"The driver does not answer: no press can be seen until it does.",
+                {"Nothing to test: the driver does not answer (IsDriverInstalled -> 0), so the library stays idle "
+                 "and reports no press.",
                  "  nothing tested  the driver answered no poll (IsDriverInstalled -> 0) (io.dll: COM5 for any UART"},
                 {Hint, "already closed at start", "Fewer than"},
                 KeyTestNothingTested},
@@ -222,6 +227,33 @@ TEST(KeyTestSession, NoUartAtTheBaseTestsNothingAndJudgesNothing)
     EXPECT_EQ(run.CsvEvents(), std::vector<std::string>{});
 }
 
+// A driver that doesn't answer as the test starts: the test ends there,
+// without a single poll, however long it was to run.
+TEST(KeyTestSession, ADriverThatDoesNotAnswerAtTheStartEndsTheTestAtOnce)
+{
+    SessionRun run;
+    run.Go(Options("COM1", [](KeyTestOptions &o) { o.seconds = 30; }),
+           {{0, false, false, false}, {10, true, true, true}, {20, false, true, false}});
+    EXPECT_EQ(std::count(run.target.calls.begin(), run.target.calls.end(), "IsZBToggle"), 0);
+    EXPECT_EQ(run.status, KeyTestNothingTested);
+    EXPECT_TRUE(run.output.Has("ZelbinStopListen after 0.00 s: 0 presses, toggled off")) << run.output.All();
+}
+
+// On the stand-in, what is seen is its simulated key: no hint blames the
+// wiring of a PC it never read.
+TEST(KeyTestSession, OnTheStandInNoHintBlamesTheWiring)
+{
+    SessionRun run;
+    run.target.simulated = true;
+    run.Go(Options("COM1"), {{0, false, true, false}, {10, false, true, false}});
+    EXPECT_FALSE(run.output.Has("Check the port")) << run.output.All();
+    EXPECT_FALSE(run.output.Has("wiring")) << run.output.All();
+    EXPECT_TRUE(run.output.Has("Hint: the stand-in io.dll simulates a PC and reads no serial port")) << run.output.All();
+    EXPECT_TRUE(run.output.Has("Hint: CTS stayed off the whole test: nothing pressed the stand-in's simulated key"))
+        << run.output.All();
+    EXPECT_EQ(run.status, KeyTestOk);
+}
+
 TEST(KeyTestSession, TheStatusLineSaysWhenTheDriverDoesNotAnswer)
 {
     SessionRun run;
@@ -246,19 +278,19 @@ TEST(KeyTestSession, TheLastStatusShowsTheLinesAsTheStopLeavesThem)
         const char *lastTrace; // the trace's last DTR sample ("0\"" off, "1\"" on), or null for none
     } cases[] = {
         {"ended toggled on", Options("COM1"), {{0, false, true, false}, {10, true, true, true}},
-         "CTS on  DSR off DCD off RI off | RTS on  DTR off | presses 1, toggled on", "0\""},
+         "CTS on  DSR off DCD off RI off | RTS on  DTR off | presses 1, toggled off", "0\""},
         {"DTR held on", Options("COM1", [](KeyTestOptions &o) { o.dtr = DtrHold::On; }),
          {{0, false, true, false}, {10, false, true, false}},
          "CTS off DSR off DCD off RI off | RTS on  DTR on  | presses 0, DTR held on", "1\""},
         {"driver gone at the end", Options("COM1"), {{0, false, true, false}, {10, true, false, true}},
-         "driver does not answer (IsDriverInstalled -> 0) | presses 1, toggled on", nullptr},
+         "driver does not answer (IsDriverInstalled -> 0) | presses 1, toggled off", nullptr},
     };
     for (const Case &c : cases) {
         SessionRun run;
         run.Go(c.options, c.steps);
         EXPECT_EQ(run.output.status, c.status) << c.name;
         const std::string vcd = run.vcd.str();
-        const std::size_t lastDtr = vcd.rfind("\"\n");
+        const std::size_t lastDtr = vcd.rfind("\"\r\n");
         if (c.lastTrace) {
             EXPECT_EQ(vcd.substr(lastDtr - 1, 2), c.lastTrace) << c.name << "\n" << vcd;
         }

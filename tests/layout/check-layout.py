@@ -8,7 +8,8 @@
 - the simulated COM devices (testing/comdevices) implement the comm-port
   io.dll's device interface and build on it, not the other way round;
 - io.dll's interface is declared once, in include/IoDll.h, and the
-  comm-port io.dll's status export in its own header, include/CommPortIo.h;
+  comm-port io.dll's status exports and record in its own header,
+  include/CommPortIo.h;
 - the shipped components stand in layers, each including and linking
   only the components it builds on (LAYERS): the key library on its
   platform binding alone (src/library, src/platform); the tools on the
@@ -234,7 +235,9 @@ def check_declarations(root, problems):
     """io.dll's operations and the comm-port status export, declared once each."""
     rules = [(re.compile(r"\bWINAPI\s+(IsDriverInstalled|PortOut|GetPortBit|SetPortBit|ClrPortBit|PortIn)\s*\("),
               "include/IoDll.h", "io.dll's operations"),
-             (re.compile(r"\bWINAPI\s+CommIoStatus\s*\("), "include/CommPortIo.h", "CommIoStatus")]
+             (re.compile(r"\bWINAPI\s+CommIoStatus\s*\("), "include/CommPortIo.h", "CommIoStatus"),
+             (re.compile(r"\bWINAPI\s+CommIoUartStatus\s*\("), "include/CommPortIo.h", "CommIoUartStatus"),
+             (re.compile(r"^typedef struct CommIoUart\b", re.M), "include/CommPortIo.h", "CommIoUart")]
     for pattern, home, what in rules:
         declared = set()
         for top in SHIPPED + TEST_ONLY:

@@ -236,8 +236,8 @@ TEST(FinderPorts, NamesWhyEachPortWasNotSearched)
     EXPECT_EQ(finding.skipped, (std::vector<std::string>{
                                    "COM2: held by another program",
                                    "COM3: held by another program",
-                                   "COM4: missing (unplugged?)",
-                                   "COM6: missing (unplugged?)",
+                                   "COM4: missing: not there now: plug the adapter in",
+                                   "COM6: missing: not there now: plug the adapter in",
                                    "COM7: can't be opened (error 87)",
                                    "COM8: RTS can't be turned on (error 31)",
                                    "COM9: not a serial port (error 1 at its settings)",

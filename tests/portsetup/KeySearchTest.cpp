@@ -77,6 +77,54 @@ TEST(KeySearch, PrintsWhatTheConsoleAndTheWindowShow)
     EXPECT_EQ(run.devices.Opens(), run.devices.Closes());
 }
 
+// The line the finding says carries the key is the one the map there takes
+// (a key beside another key's line gets its own UART's), not a line for a
+// map of this key alone; where the map can't tell, or nobody asks, that is
+// the line said.
+TEST(KeySearch, SaysTheMapLineTheMapThereTakes)
+{
+    const struct {
+        const char *name;
+        bool asked;          // a map line is asked for
+        const char *theMaps; // what the map there takes; empty: it can't tell
+        const char *said;
+    } cases[] = {
+        {"nobody asks", false, "", "  any = COM5 line=DSR"},
+        {"beside another key's line", true, "2F8 = COM5 line=DSR", "  2F8 = COM5 line=DSR"},
+        {"a map that can't tell", true, "", "  any = COM5 line=DSR"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SearchRun run;
+        run.List("COM5");
+        portsetup::KeySearch search = run.Search(30);
+        if (c.asked)
+            search.MapLineFrom([&](const portsetup::Finding &finding) {
+                EXPECT_EQ(finding.port, "COM5");
+                return std::string(c.theMaps);
+            });
+        search.Begin(run.listed, 0);
+        bool over = false;
+        for (std::uint32_t now = 0; now <= 6000 && !over; now += 10) {
+            for (std::uint32_t press = 500; press <= 1700; press += 600) {
+                if (now == press)
+                    run.devices.SetInput("COM5", uart::ModemLine::Dsr, true);
+                if (now == press + 200)
+                    run.devices.SetInput("COM5", uart::ModemLine::Dsr, false);
+            }
+            over = search.Poll(now);
+            run.devices.Advance(10);
+        }
+        ASSERT_EQ(search.End().kind, portsetup::Finding::Kind::Found);
+        const auto at = std::find_if(run.lines.begin(), run.lines.end(), [](const std::string &line) {
+            return line.find("carries it with the line:") != std::string::npos;
+        });
+        ASSERT_NE(at, run.lines.end());
+        ASSERT_NE(at + 1, run.lines.end());
+        EXPECT_EQ(*(at + 1), c.said);
+    }
+}
+
 // The time limit counts on a 32-bit tick that wraps during the search.
 TEST(KeySearch, EndsOnTimeAcrossTheTicksWrap)
 {
@@ -90,6 +138,25 @@ TEST(KeySearch, EndsOnTimeAcrossTheTicksWrap)
     const portsetup::Finding finding = search.End("Stopped (Ctrl+C). ");
     EXPECT_EQ(finding.kind, portsetup::Finding::Kind::NoneChanged);
     EXPECT_TRUE(run.Printed("Stopped (Ctrl+C). Every port searched is closed, its lines off."));
+}
+
+// Limits left at 0 are the defaults: three presses, and 30 s, not none.
+TEST(KeySearch, LimitsNotGivenAreTheDefaults)
+{
+    SearchRun run;
+    run.List("COM5");
+    portsetup::KeySearch search(run.devices, SearchLimits{}, "", [&run](const std::string &line) {
+        run.lines.push_back(line);
+    });
+    EXPECT_EQ(search.Presses(), portsetup::FindDefaultPresses);
+    search.Begin(run.listed, 1000);
+    EXPECT_FALSE(search.Poll(1000));
+    EXPECT_FALSE(search.Poll(1000 + 29999));
+    EXPECT_TRUE(search.Poll(1000 + 30000));
+    search.End();
+    EXPECT_TRUE(std::any_of(run.lines.begin(), run.lines.end(), [](const std::string &line) {
+        return line.find("after press 3, or after 30 s") != std::string::npos;
+    }));
 }
 
 // Nothing to watch: no instruction to press, over at the first poll.

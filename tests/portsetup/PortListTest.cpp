@@ -180,7 +180,7 @@ TEST_P(PortProbe, TellsWhetherThePortOpensAndLeavesItsLinesOff)
     }
 }
 
-const char *const Missing = "missing: listed, but no such device now (unplugged?)";
+const char *const Missing = "missing: listed, but not there now: plug the adapter in";
 const char *const Held = "held by another program (a host or terminal has it open: close it first)";
 
 void PlugCom5(sim::ComDevices &devices) { devices.Plug("COM5"); }
@@ -319,6 +319,40 @@ INSTANTIATE_TEST_SUITE_P(Cases, PortListReport, ::testing::Values(
         {"COM5  USB Serial Device (COM5)", "  identity: USB 2341:0043, serial A1",
          "  driver  : usbser, a CDC-class adapter: reports DSR, DCD and RI, no CTS; wire a key to DSR or DCD",
          "  now     : free", "  map     : line 1 of io-ports.txt"}}));
+
+// Two lines can name one port (one by its COM name, one by the adapter on
+// it): the list shows the line the io.dll opens that port for, the first in
+// its order (explicit bases before `any`). A line that no listed port
+// carries marks none, and finds none.
+TEST(PortList, AMapLineIsTheOneTheIoDllUsesForItsPort)
+{
+    std::vector<PortInfo> ports = portsetup::MergePorts(
+        {{"COM5", "USB Serial Port (COM5)", "USB\\VID_0403&PID_6001\\A1", ""},
+         {"COM6", "Communications Port (COM6)", "ACPI\\PNP0501\\1", ""}},
+        {}, {});
+    const struct {
+        const char *map;
+        std::vector<int> mapLines; // per port
+        std::vector<const char *> portOf; // per mapping, in the io.dll's order; null: none
+    } cases[] = {
+        {"any = COM5\n2F8 = usb=0403:6001:A1\n", {2, 0}, {"COM5", "COM5"}},
+        {"3F8 = usb=0403:6001:A1\nany = COM5\n", {1, 0}, {"COM5", "COM5"}},
+        {"2F8 = COM9\nany = COM6\n", {0, 2}, {nullptr, "COM6"}},
+        {"any = usb=0403:6001:ZZ\n", {0, 0}, {nullptr}},
+        {"3F8 = usb=0403:6001:ZZ COM6\n", {0, 1}, {"COM6"}}, // the COM name beside, where no port carries it
+    };
+    for (const auto &c : cases) {
+        const commio::PortMapResult map = commio::ParsePortMap(c.map);
+        ASSERT_EQ(map.error, "") << c.map;
+        portsetup::MarkMappedPorts(ports, map);
+        EXPECT_EQ((std::vector<int>{ports[0].mapLine, ports[1].mapLine}), c.mapLines) << c.map;
+        ASSERT_EQ(map.uarts.size(), c.portOf.size()) << c.map;
+        for (std::size_t i = 0; i < map.uarts.size(); ++i) {
+            const PortInfo *port = portsetup::PortOfMapping(ports, map.uarts[i]);
+            EXPECT_EQ(port ? port->name : "(none)", c.portOf[i] ? c.portOf[i] : "(none)") << c.map << " #" << i;
+        }
+    }
+}
 
 TEST(PortList, FindsAPortsFriendlyNameByItsName)
 {

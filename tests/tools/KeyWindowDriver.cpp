@@ -1,16 +1,21 @@
 // Drives the key tester's window with window messages, as a technician
-// would with the mouse and the keyboard.
-// Both modes first check that the window runs with Common Controls 6 (the
-// comctl32.dll in its process is of version 6), as its manifest asks.
+// would with the mouse and the keyboard, at the size it opens with.
+// Every mode first checks that the window runs with Common Controls 6 (the
+// comctl32.dll in its process is of version 6), as its manifest asks, and
+// each picture it takes shows everything whole: the io.dll's box, the
+// status line, the port list as it drops down and the log.
 // Usage: key_window_driver test GUI.exe IO.dll PARAMETERS OUT_DIR
-//   Picks the port PARAMETERS names from the list and starts a test with
-//   Enter while the scripted key (ZELBIN_KEY_SCRIPT, inherited) is worked;
-//   looks at the window while the key is held and after the test, stops it
-//   with Esc and saves the log and the trace. The key script must tap the
-//   key twice within the first 2.5 s after the window opens, hold it down
-//   from 3 s to 4.5 s and leave it alone after; the test is stopped at
-//   6.5 s. Writes OUT_DIR/window-held.bmp, window-after.bmp, key.csv and
-//   key.vcd.
+//   Looks at the window as it first opens; picks the port PARAMETERS names
+//   from the list and starts a test with Enter while the scripted key
+//   (ZELBIN_KEY_SCRIPT, inherited) is worked; looks at the window while the
+//   key is held and after the test, stops it with Esc and saves the log and
+//   the trace. The key script must tap the key twice within the first 2.5 s
+//   after the window opens, hold it down from 3 s to 4.5 s and leave it
+//   alone after; the test is stopped at 6.5 s. Writes OUT_DIR/window-first.bmp,
+//   window-held.bmp, window-after.bmp, key.csv and key.vcd.
+// Usage: key_window_driver load-failed GUI.exe - - OUT_DIR
+//   The window beside a Zelbin_Serial.dll without its io.dll: the whole
+//   message, and no Start. Writes OUT_DIR/window-load-failed.bmp.
 // Usage: key_window_driver find GUI.exe IO.dll PORT OUT_DIR
 //   Beside the tests' SETUPAPI.dll, which lists the ports as Windows does,
 //   with PORT a scripted port of Wine's own serial driver: the port list
@@ -19,11 +24,13 @@
 //   which reads the new map, sees the key's presses. Prints "find: clicked"
 //   as it starts the search: the key's script must press it three times in
 //   the next 3 s and three times from 9 s to 10.6 s. Writes
-//   OUT_DIR/window-find.bmp and window-find-test.bmp.
+//   OUT_DIR/window-find.bmp, window-found.bmp (the key found and written,
+//   ready for Start) and window-find-test.bmp.
 #include <windows.h>
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -334,9 +341,10 @@ bool CommonControls6(const std::string &path)
     return at != std::string::npos && path.find("_6.0.", at) != std::string::npos;
 }
 
+// `io` empty: the io.dll Windows finds for the key library.
 bool Launch(const std::string &gui, const std::string &io, Launched &launched)
 {
-    std::string command = "\"" + gui + "\" --io \"" + io + "\"";
+    std::string command = "\"" + gui + "\"" + (io.empty() ? "" : " --io \"" + io + "\"");
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -367,6 +375,79 @@ bool Launch(const std::string &gui, const std::string &io, Launched &launched)
     return true;
 }
 
+// The window's own font, made alike here: a font handle of another process
+// is not this one's to use.
+HFONT WindowFont(int dpi)
+{
+    NONCLIENTMETRICSA metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    LOGFONTA font = metrics.lfMessageFont;
+    font.lfHeight = -MulDiv(9, dpi, 72);
+    return CreateFontIndirectA(&font);
+}
+
+int WidthOf(HDC dc, const std::string &text)
+{
+    SIZE size{};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    return size.cx;
+}
+
+// Every text of the window shows whole at the size it has: the io.dll's box
+// holds its lines without scrolling, the status line its text, the port
+// list drops down as wide as its widest item, and the log scrolls sideways
+// as far as its widest line.
+void CheckNothingCutOff(const Launched &w, const std::string &picture)
+{
+    HDC dc = GetDC(w.window);
+    HFONT font = WindowFont(w.dpi);
+    HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    RECT box{};
+    GetClientRect(GetDlgItem(w.window, IdIo), &box);
+    const LRESULT lines = SendMessageW(GetDlgItem(w.window, IdIo), EM_GETLINECOUNT, 0, 0);
+    const LONG shown = box.bottom / std::max<LONG>(1, metrics.tmHeight);
+    Check(lines <= shown, picture + ": the io.dll's box shows all its " + std::to_string(lines) + " lines (room for " +
+                              std::to_string(shown) + ")");
+    RECT status{};
+    GetClientRect(GetDlgItem(w.window, IdStatus), &status);
+    const int statusWidth = WidthOf(dc, TextOf(w.window, IdStatus));
+    Check(statusWidth <= status.right, picture + ": the status line shows its text whole");
+    int widest = 0;
+    for (const std::string &item : PortItems(w.window))
+        widest = std::max(widest, WidthOf(dc, item));
+    const LRESULT dropped = SendMessageW(GetDlgItem(w.window, IdPorts), CB_GETDROPPEDWIDTH, 0, 0);
+    Check(dropped >= widest, picture + ": the port list drops down " + std::to_string(dropped) +
+                                 " pixels wide for its widest item's " + std::to_string(widest));
+    HWND log = GetDlgItem(w.window, IdLog);
+    RECT logBox{};
+    GetClientRect(log, &logBox);
+    int longest = 0;
+    for (LRESULT i = 0, count = SendMessageW(log, LB_GETCOUNT, 0, 0); i < count; ++i)
+        longest = std::max(longest, WidthOf(dc, ItemOf(log, LB_GETTEXTLEN, LB_GETTEXT, i)));
+    const LRESULT extent = SendMessageW(log, LB_GETHORIZONTALEXTENT, 0, 0);
+    Check(longest <= logBox.right || extent >= longest,
+          picture + ": the log scrolls as far as its longest line (" + std::to_string(longest) + " pixels)");
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(w.window, dc);
+}
+
+// A picture for the guide: the window at the size it opened with, whole.
+Shot Picture(const Launched &w, const std::string &out, const std::string &name)
+{
+    RECT frame{};
+    GetWindowRect(w.window, &frame);
+    const int width = MulDiv(frame.right - frame.left, 96, w.dpi), height = MulDiv(frame.bottom - frame.top, 96, w.dpi);
+    Check(width >= KeyWindowWidth && height >= KeyWindowHeight,
+          name + ": the window has the size it opens with (" + std::to_string(width) + " x " + std::to_string(height) +
+              ")");
+    CheckNothingCutOff(w, name);
+    return Capture(w.window, out + "\\" + name + ".bmp");
+}
+
 void Close(Launched &launched)
 {
     PostMessageA(launched.window, WM_CLOSE, 0, 0);
@@ -380,6 +461,10 @@ void Close(Launched &launched)
 
 void RunTest(Launched &w, const std::string &parameters, const std::string &out)
 {
+    // The first start, as a technician sees it: nothing picked where no port
+    // is free (the prefix's ports are no serial ports), Start the default
+    // (the stand-in needs no map).
+    Picture(w, out, "window-first");
     CheckKeyboard(w.window);
     // The Wine prefix's COM1 to COM4, the library's standard names: listed
     // although no list of Windows holds them, and picking one names it.
@@ -403,14 +488,21 @@ void RunTest(Launched &w, const std::string &parameters, const std::string &out)
     const int lampY = w.Scale(KeyWindowLampY);
     const int cts = w.Scale(KeyWindowLampX), dtr = w.Scale(KeyWindowLampX + 5 * KeyWindowLampStep);
     Until(w.opened, 3800); // two taps, then the key held from 3 s to 4.5 s
-    const Shot held = Capture(w.window, out + "\\window-held.bmp");
+    const Shot held = Picture(w, out, "window-held");
     Check(Greenish(held.At(cts, lampY)), "the CTS lamp is lit while the key is down");
     Check(Greenish(held.At(dtr, lampY)), "the DTR lamp is lit once the press has toggled it on");
+    // While the test runs, the log's first lines are the console's
+    // preflight, warnings included: the stand-in says it reads no port.
+    Check(LogHas(w.window, "Key tester for Zelbin_Serial.dll") &&
+              LogHas(w.window, "Warning: This io.dll is the stand-in for tests"),
+          "the preflight, and its warning of the stand-in, are in the log while the test runs");
 
     Until(w.opened, 6500); // three presses: toggled on at the end
     Press(w.window, IdStop, VK_ESCAPE); // Esc stops
     Pump(700);
-    const Shot after = Capture(w.window, out + "\\window-after.bmp");
+    const Shot after = Picture(w, out, "window-after");
+    Check(TextOf(w.window, IdToggled) == "Toggled: off" && LogHas(w.window, "toggled off (stopped)"),
+          "after Stop the label and the log say toggled off, as DTR is (" + TextOf(w.window, IdToggled) + ")");
     Check(!Greenish(after.At(cts, lampY)), "the CTS lamp is dark after the test");
     const std::string status = TextOf(w.window, IdStatus);
     Check(!Greenish(after.At(dtr, lampY)) && status.find("DTR off") != std::string::npos &&
@@ -440,7 +532,8 @@ void RunFind(Launched &w, const std::string &port, const std::string &out)
     Check(index >= 0 && items[static_cast<std::size_t>(index)].find("(" + port + ")") != std::string::npos,
           "the port list names " + port + " as Windows does");
     Check(missing, "the port list says which listed port isn't there");
-    Check(index >= 0 && PickPort(w.window, index, port), "picking " + port + " names it in the parameters");
+    Check(index >= 0 && PickPort(w.window, index, port + ";3F8h"),
+          "picking " + port + " gives it with the library's default base (" + TextOf(w.window, IdParams) + ")");
 
     // The key's presses are timed from this line (the scripted device's
     // start): three for the search, three more for the test after it.
@@ -464,10 +557,27 @@ void RunFind(Launched &w, const std::string &port, const std::string &out)
         TerminateProcess(w.process.hProcess, 1);
         return;
     }
+    // The question says what the write changes: the line added for the
+    // base the parameters name, the other key's line kept.
+    std::string asked;
+    for (HWND child = offer ? GetWindow(offer, GW_CHILD) : nullptr; child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t text[1024] = L"";
+        SendMessageW(child, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+        asked += Narrow(text) + "\n";
+    }
+    Check(asked.find("added, '3F8 = " + port) != std::string::npos &&
+              asked.find("kept as they were: line 1 (any = COM3)") != std::string::npos,
+          "the question says which line is added and which is kept (" + asked + ")");
     if (offer)
         Answer(offer, IDYES);
     Check(LogHas(w.window, "The key is on " + port), "the log names the port the key is on");
+    Check(LogHas(w.window, "  3F8 = " + port + " usb=1209:5A4B:ZK0001 line=DSR"),
+          "the log gives the line the map takes for the key, for the base of the parameters");
     Check(LogHas(w.window, "Wrote "), "the map line is written, as --write-map writes it");
+    Pump(500);
+    Check(TextOf(w.window, IdParams) == port + ";3F8h", "the key found's parameters are ready for Start (" +
+                                                            TextOf(w.window, IdParams) + ")");
+    Picture(w, out, "window-found");
 
     // The window loads the comm-port io.dll again, which reads the new map
     // and holds the port found; a test there sees the key's three presses,
@@ -491,21 +601,35 @@ void RunFind(Launched &w, const std::string &port, const std::string &out)
 
 } // namespace
 
+// The window without an io.dll for its key library: the whole message in
+// its box, and no test to start.
+void RunLoadFailed(Launched &w, const std::string &out)
+{
+    const std::string io = TextOf(w.window, IdIo);
+    Check(io.rfind("Cannot test: cannot load ", 0) == 0 && io.find("It needs io.dll beside it") != std::string::npos &&
+              io.find("(or name an io.dll with --io)") != std::string::npos,
+          "the io.dll's box says why nothing loaded, whole (" + io + ")");
+    Check(!IsWindowEnabled(GetDlgItem(w.window, IdStart)), "Start can't be pressed");
+    Picture(w, out, "window-load-failed");
+}
+
 int main(int argc, char **argv)
 {
     const std::string mode = argc == 6 ? argv[1] : "";
-    if (mode != "test" && mode != "find") {
-        std::fprintf(stderr, "usage: key_window_driver test|find GUI.exe IO.dll PARAMETERS|PORT OUT_DIR\n");
+    if (mode != "test" && mode != "find" && mode != "load-failed") {
+        std::fprintf(stderr, "usage: key_window_driver test|find|load-failed GUI.exe IO.dll|- PARAMETERS|PORT|- OUT_DIR\n");
         return 2;
     }
-    const std::string gui = argv[2], io = argv[3], what = argv[4], out = argv[5];
+    const std::string gui = argv[2], io = argv[3] == std::string("-") ? "" : argv[3], what = argv[4], out = argv[5];
     Launched launched;
     if (!Launch(gui, io, launched))
         return 1;
     if (mode == "test")
         RunTest(launched, what, out);
-    else
+    else if (mode == "find")
         RunFind(launched, what, out);
+    else
+        RunLoadFailed(launched, out);
     Close(launched);
     std::printf("%d failed\n", failures);
     return failures ? 1 : 0;

@@ -34,6 +34,15 @@ check() { # name status [details]
     exit 1
 }
 
+# Both are Windows text files: every line ends in CR LF. Read on below
+# without the CR.
+crlf() { [ "$(grep -c $'\r$' "$1")" -eq "$(wc -l <"$1")" ] && [ "$(wc -l <"$1")" -gt 1 ]; }
+crlf k.csv && crlf k.vcd
+check "every line of the log and the trace ends in CR LF" $?
+for record in k.csv k.vcd; do
+    tr -d '\r' <"$record" >"$record.lf" && mv "$record.lf" "$record"
+done
+
 # sigrok-cli reads the trace and samples it at 1 kHz: row n is millisecond n.
 # (It also prints the sample rate as a META line, which is set aside.)
 sigrok-cli -I vcd:downsample=1000 -i k.vcd -O csv:label=channel:header=false >sigrok.txt 2>&1
@@ -94,6 +103,7 @@ check "DTR is off at the end of the trace" $? "$last_dtr"
 # among the presses, and a line in the summary.
 "$trace" "tap@100 tap@600" COM2 1.0 d.vcd d.csv 300-500 >driver.txt
 status=$?
+tr -d '\r' <d.csv >d.lf && mv d.lf d.csv
 rows="$(tail -n +2 d.csv | cut -d, -f2,3 | tr '\n' ' ')"
 [ "$status" -eq 0 ] &&
     [ "$rows" = "0.100,press 0.200,release 0.300,driver_lost 0.500,driver_back 0.600,press 0.700,release " ] &&

@@ -253,24 +253,29 @@ check "a DLL whose io.dll is missing says so" $?
 
 mkdir -p bad && echo "not a DLL" >bad/io.dll
 keytest --io bad/io.dll
-[ $? -eq 1 ] && grep -q 'cannot load .*bad.io.dll as io.dll: ' out.txt && ! grep -q '%1' out.txt
-check "a broken --io file is named as the io.dll being loaded, with no raw placeholder" $?
+[ $? -eq 1 ] && grep -q 'cannot load \(io.dll: .*\|.*bad.io.dll: \)' out.txt && ! grep -q '%1' out.txt &&
+    [ "$(grep -o 'bad.io.dll' out.txt | wc -l)" -eq 1 ]
+check "a broken --io file is named once, as the io.dll being loaded, with no raw placeholder" $?
 
 # DLLs of the other edition: the file and both architectures are named,
 # not Windows' bare "not a valid Win32 application" (error 193).
 if [ -n "$other" ] && [ -f "$other/Zelbin_Serial.dll" ]; then
-    mine=x86 theirs=x64 bits=32-bit
-    [ "${ZELBIN_ARCH:-x86}" = x64 ] && mine=x64 theirs=x86 bits=64-bit
+    mine=x86 theirs=x64 bits=32-bit theirbits=64-bit
+    [ "${ZELBIN_ARCH:-x86}" = x64 ] && mine=x64 theirs=x86 bits=64-bit theirbits=32-bit
+    # The host's files are right, the tester is of the other kind: the
+    # tester to run instead is named, not the file to replace.
     keytest --dll "$other/Zelbin_Serial.dll"
-    [ $? -eq 1 ] && grep -q "Zelbin_Serial.dll is an $theirs DLL, and this $bits process loads $mine DLLs only" out.txt
-    check "a key library of the other edition ($theirs) is named with both architectures" $?
+    [ $? -eq 1 ] && grep -q "Zelbin_Serial.dll is of the $theirs edition (for $theirbits hosts); this is the $bits tester, which loads the $mine edition only. For this host use the $theirs edition's tester: $theirs.zelbin-keytest.exe" out.txt &&
+        ! grep -q "take the $mine edition's file" out.txt
+    check "a key library of the other edition ($theirs) names the tester to use for that host" $?
     mkdir -p mixed && cp "$bin/Zelbin_Serial.dll" mixed/ && cp "$other/io.dll" mixed/
     keytest --dll mixed/Zelbin_Serial.dll
-    [ $? -eq 1 ] && grep -q "the io.dll it imports, .*mixed.io.dll, is an $theirs DLL, and this $bits process" out.txt
-    check "a key library beside an io.dll of the other edition names the io.dll and both architectures" $?
+    [ $? -eq 1 ] && grep -q "the io.dll it imports, .*mixed.io.dll, is an $theirs DLL, and this $bits process" out.txt &&
+        [ "$(grep -o 'mixed.Zelbin_Serial.dll' out.txt | wc -l)" -eq 1 ]
+    check "a key library beside an io.dll of the other edition names the io.dll, both architectures, and the library once" $?
     keytest --io "$other/io.dll"
-    [ $? -eq 1 ] && grep -q "as io.dll: .*io.dll is an $theirs DLL" out.txt
-    check "--io naming an io.dll of the other edition says so" $?
+    [ $? -eq 1 ] && grep -q "io.dll is of the $theirs edition (for $theirbits hosts); this is the $bits tester" out.txt
+    check "--io naming an io.dll of the other edition names the tester to use" $?
 fi
 
 keytest --interval 0
@@ -358,30 +363,52 @@ keytest_on_com7() {
 }
 # The output lines COM7's record says were set, as "dtr rts" pairs.
 set_lines() { awk '$1 == "set" { print (int($5 / 2) % 2) " " (int($5 / 4) % 2) }' "$1"; }
+# A map that carries another key already: without the host's parameters
+# for this one, nothing is written and the technician is asked which UART
+# it is for; with them, its line goes beside the other.
 echo "any = COM3 # by hand" >find/io-ports.txt
 rm -f find/io-ports.txt.bak
-keytest_on_com7 cdc DSR "tap@600 tap@1400 tap@2200" "Press the key" find.record --find --write-map --seconds 20 \
+keytest_on_com7 cdc DSR "tap@600 tap@1400 tap@2200" "Press the key" ask.record --find --write-map --seconds 20 \
     --io find/io.dll
+[ $? -eq 1 ] && grep -q 'io-ports.txt carries any UART on COM3 (line 1), and not COM7\. Which UART of the host' out.txt &&
+    [ "$(cat find/io-ports.txt)" = "any = COM3 # by hand" ] && [ ! -e find/io-ports.txt.bak ]
+check "--find --write-map beside another key's line, without the host's parameters, asks and writes nothing" $?
+keytest_on_com7 cdc DSR "tap@600 tap@1400 tap@2200" "Press the key" find.record --find --write-map --seconds 20 \
+    --io find/io.dll 'COM7;2F8h'
 status=$?
 cp out.txt "$bin/find-transcript.txt"
-map_line='any = COM7 usb=1209:5A4B:ZK0001 line=DSR'
+map_line='2F8 = COM7 usb=1209:5A4B:ZK0001 line=DSR'
 [ "$status" -eq 0 ] && grep -q '^  watching COM7 (USB Serial Device (COM7))' out.txt &&
-    grep -q '^  skipped  COM6 (Communications Port (COM6)): missing' out.txt &&
+    grep -q '^  skipped  COM6 (Communications Port (COM6)): missing: not there now: plug the adapter in' out.txt &&
     grep -q '^  COM7 DSR changed (3)' out.txt &&
     grep -q '^The key is on COM7, USB Serial Device, line DSR, closes when pressed (3 presses seen)\.' out.txt &&
-    has_line "  $map_line" out.txt && grep -q '^Wrote .* (the previous one is .*io-ports.txt.bak)' out.txt &&
-    has_line "$map_line" find/io-ports.txt && [ "$(cat find/io-ports.txt.bak)" = "any = COM3 # by hand" ] &&
+    has_line "  $map_line" out.txt &&
+    grep -q "^Wrote .* (the previous one is .*io-ports.txt.bak) .*line 5 added, '$map_line': COM7 carries the key for the UART at 02F8h; kept as they were: line 1 (any = COM3)" out.txt &&
+    has_line "$map_line" find/io-ports.txt && has_line "any = COM3 # by hand" find/io-ports.txt &&
+    [ "$(grep -c $'\r$' find/io-ports.txt)" -eq "$(wc -l <find/io-ports.txt)" ] &&
+    [ "$(cat find/io-ports.txt.bak)" = "any = COM3 # by hand" ] &&
     ! set_lines find.record | grep -q '^1 ' && set_lines find.record | grep -q ' 1$' &&
     [ "$(set_lines find.record | tail -1)" = "0 0" ]
-check "--find --write-map finds the key on DSR behind a CDC-class adapter, writes its map line, never raises DTR and leaves the lines off" $?
+check "--find --write-map with the host's parameters finds the key on DSR behind a CDC-class adapter, says and adds its line beside the other in CR LF, never raises DTR and leaves the lines off" $?
+
+# A folder that refuses the write (an administrator's folder, as Program
+# Files is to others): said as such, and nothing changed.
+cp find/io-ports.txt refused.txt
+mkdir -p find/io-ports.txt.new
+keytest_on_com7 cdc DSR "tap@600 tap@1400 tap@2200" "Press the key" refused.record --find --write-map --seconds 20 \
+    --io find/io.dll 'COM7;2F8h'
+[ $? -eq 1 ] && grep -q "^can't write .*io-ports.txt.new: no right to write in that folder" out.txt &&
+    cmp -s refused.txt find/io-ports.txt
+check "--write-map into a folder that refuses the write says so and changes nothing" $?
+rmdir find/io-ports.txt.new
 
 # The map just written, as the technician tests with it: the comm-port
 # io.dll finds the adapter by its identity through the listing and carries
 # the key from DSR to the library's CTS.
 cp "$bin/commio/io.dll" find/
 keytest_on_com7 cdc DSR "tap@400 tap@1000 tap@1600" "Polling every" test.record --io find/io.dll --presses 3 \
-    --seconds 20 'COM7;3F8h'
-[ $? -eq 0 ] && grep -q 'usb=1209:5A4B:ZK0001 on COM7 for any UART (key line DSR): held' out.txt &&
+    --seconds 20 'COM7;2F8h'
+[ $? -eq 0 ] && grep -q 'usb=1209:5A4B:ZK0001 on COM7 for 02F8h (key line DSR): held' out.txt &&
     grep -q '^ZelbinStopListen after .*: 3 presses' out.txt
 check "the comm-port io.dll finds the adapter by its identity and a test counts the three presses on DSR" $?
 
@@ -390,6 +417,7 @@ check "the comm-port io.dll finds the adapter by its identity and a test counts 
 echo "any = COM7" >find/io-ports.txt
 keytest_on_com7 cdc DSR "" "" ports.record --ports --io find/io.dll
 grep -q '^COM7  USB Serial Device (COM7)' out.txt && grep -q '^  now     : free' out.txt &&
+    grep -q '^  now     : missing: listed, but not there now: plug the adapter in' out.txt &&
     grep -q '^  identity: USB 1209:5A4B, serial ZK0001' out.txt &&
     grep -q '^  driver  : usbser, a CDC-class adapter: reports DSR, DCD and RI, no CTS; wire a key to DSR or DCD' out.txt &&
     grep -q '^  map     : line 1 of io-ports.txt, which reads the key on CTS: add line=DSR' out.txt

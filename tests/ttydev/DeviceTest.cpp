@@ -121,12 +121,34 @@ TEST(ScriptedDevice, TellsAWaitNothingThatChangedBeforeItBegan)
     EXPECT_EQ(f.Read(Caller::WaitStart, 15), LineCts);
     EXPECT_EQ(f.Read(Caller::Wait, 16), LineCts) << "the level, not the press and release before the wait";
     EXPECT_EQ(f.Read(Caller::Wait, 17), LineCts);
-    for (const Change &change : Collect(*f.state, 0, {}).changes)
-        EXPECT_EQ(change.toldNs, 0) << "no wait thread was told of it";
+    const std::vector<Change> uart = Collect(*f.state, 0, {}).changes;
+    ASSERT_EQ(uart.size(), 3u);
+    EXPECT_EQ(uart[0].toldNs, 0) << "no wait thread was told of it";
+    EXPECT_EQ(uart[1].toldNs, 0);
+    EXPECT_EQ(uart[2].toldNs, 16 * Ms) << "the level it was shown";
 
-    Fixture stale(Behaviour::Stale, LineCts, "press@10 release@12 press@14");
+    Fixture stale(Behaviour::Stale, LineCts, "press@10 release@12 press@14 dsr-pulse@20/2 release@30");
     EXPECT_EQ(stale.Read(Caller::WaitStart, 15), 0u) << "the wait compares with the stale lines";
     EXPECT_EQ(stale.Read(Caller::Wait, 16), LineCts);
+    EXPECT_EQ(stale.Read(Caller::Wait, 25), LineCts | LineDsr);
+    const std::vector<Change> changes = Collect(*stale.state, 0, {}).changes;
+    ASSERT_EQ(changes.size(), 4u);
+    EXPECT_EQ(changes[1].toldNs, 0) << "changed before the wait, and never shown";
+    EXPECT_EQ(changes[2].toldNs, 16 * Ms) << "the stale start hid it: shown at the wait thread's first read";
+    EXPECT_EQ(changes[3].toldNs, 0);
+}
+
+TEST(ScriptedDevice, AnotherLinesChangeShowsTheKeyLineAsItIsThen)
+{
+    // The key pressed just before a new wait began on stale lines; its
+    // thread sleeps until DSR's pulse, which shows the press along with it.
+    Fixture f(Behaviour::Stale, LineCts, "press@10 dsr-pulse@20/2 release@30");
+    EXPECT_EQ(f.Read(Caller::WaitStart, 12), 0u);
+    EXPECT_EQ(f.Read(Caller::Wait, 21), LineCts | LineDsr);
+    const std::vector<Change> changes = Collect(*f.state, 0, {}).changes;
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0].toldNs, 21 * Ms);
+    EXPECT_EQ(changes[1].toldNs, 0);
 }
 
 // What a program thread and then a wait thread read at one moment, with

@@ -134,16 +134,20 @@ TEST(Judging, ReportsOnALineTheDeviceNeverShowsAreInventedAndNothingIsLost)
 TEST(Judging, ARunsPressesAreKnownWhenToldOrWhenAReadSawThem)
 {
     Record record;
-    record.changes = {{100 * Ms, 1, 0, 130 * Ms}, {150 * Ms, 0, 0, 0}, {300 * Ms, 1, 0, 0}, {350 * Ms, 0, 0, 0}};
+    record.changes = {{100 * Ms, 1, 0, 130 * Ms}, {150 * Ms, 0, 0, 0}, {300 * Ms, 1, 0, 0}, {350 * Ms, 0, 0, 0},
+                      {400 * Ms, 1, 0, 420 * Ms}};
     record.calls = {{160 * Ms, 1, 0, static_cast<std::uint16_t>(CallKind::StatusRead)},
-                    {340 * Ms, 1, 0, static_cast<std::uint16_t>(CallKind::CountsRead)}};
+                    {340 * Ms, 1, 0, static_cast<std::uint16_t>(CallKind::CountsRead)},
+                    {405 * Ms, 1, 0, static_cast<std::uint16_t>(CallKind::StatusRead)}};
     std::vector<Press> presses = PressesOf(record);
-    ASSERT_EQ(presses.size(), 2u);
+    ASSERT_EQ(presses.size(), 3u);
     EXPECT_EQ(presses[0].knownNs, 130 * Ms) << "told by a wait thread";
     EXPECT_EQ(presses[0].releaseKnownNs, 160 * Ms) << "seen by the program's status read";
     EXPECT_EQ(presses[1].knownNs, Unknown) << "a read of the counts sees no level";
+    EXPECT_EQ(presses[2].knownNs, 405 * Ms) << "read before a wait thread was shown it";
     record.behaviour = "stale";
     EXPECT_EQ(PressesOf(record)[0].releaseKnownNs, Unknown) << "stale reads show only what a wait thread saw";
+    EXPECT_EQ(PressesOf(record)[2].knownNs, 420 * Ms);
 }
 
 TEST(Judging, APressDueAfterTheLastPollIsUnjudged)

@@ -218,10 +218,11 @@ def run_all(runs, lanes, work):
                 status = "FAILED" if run.failed else "ok"
                 v = run.verdict
                 longest = "%.1f" % run.longest_poll_ms if run.longest_poll_ms is not None else "-"
-                print("  %-4s %-8s %4d ms  seed %-10d %3d presses: reported %s merged %s lost %s invented %s "
+                print("  %-4s %-8s %4d ms  seed %-10d %3d presses: reported %s merged %s unseen %s lost %s invented %s "
                       "dtr %s  longest poll %s ms  (%.0f s) %s" % (
                           run.edition.arch, run.behaviour, run.poll_ms, run.seed, v.get("presses", 0),
-                          v.get("reported", "-"), v.get("merged", "-"), v.get("lost", "-"), v.get("invented", "-"),
+                          v.get("reported", "-"), v.get("merged", "-"), v.get("unseen", "-"), v.get("lost", "-"),
+                          v.get("invented", "-"),
                           v.get("dtr-mismatches", "-"), longest, run.seconds, status), flush=True)
                 if run.activity:
                     print("       other lines: %s, %s changes" % (run.activity, v.get("other-changes", "-")),
@@ -292,10 +293,10 @@ def editions_of(runs):
 
 
 def soak_table(runs):
-    print("\n%-9s %-16s %6s %8s %9s %7s %5s %9s %8s  %s" % (
-        "behaviour", "other lines", "poll", "presses", "reported", "merged", "lost", "invented", "longest",
+    print("\n%-9s %-16s %6s %8s %9s %7s %6s %5s %9s %8s  %s" % (
+        "behaviour", "other lines", "poll", "presses", "reported", "merged", "unseen", "lost", "invented", "longest",
         "editions"))
-    totals = [0] * 5
+    totals = [0] * 6
     for activity in ("",) + ACTIVITIES:
         for behaviour in BEHAVIOURS:
             for poll_ms in (20, 100, 500):
@@ -303,14 +304,16 @@ def soak_table(runs):
                 if not mine:
                     continue
                 counts = [sum(r.verdict.get(k, 0) for r in mine)
-                          for k in ("presses", "reported", "merged", "lost", "invented")]
+                          for k in ("presses", "reported", "merged", "unseen", "lost", "invented")]
                 totals = [a + b for a, b in zip(totals, counts)]
                 longest = max([r.longest_poll_ms for r in mine if r.longest_poll_ms is not None] or [float("nan")])
-                print("%-9s %-16s %3d ms %8d %9d %7d %5d %9d %5.1f ms  %s" % (
+                print("%-9s %-16s %3d ms %8d %9d %7d %6d %5d %9d %5.1f ms  %s" % (
                     behaviour, activity or "still", poll_ms, *counts, longest, editions_of(mine)))
-    print("%-9s %-16s %6s %8d %9d %7d %5d %9d" % ("all", "", "", *totals))
+    print("%-9s %-16s %6s %8d %9d %7d %6d %5d %9d" % ("all", "", "", *totals))
     print("(cdc-cts: the key on CTS behind an adapter that reports no CTS: nothing may be reported, "
-          "so its presses are neither reported nor lost; longest: the longest ZelbinIsZBToggle call)")
+          "so its presses are neither reported nor lost; unseen: a press no wait thread of the driver was shown "
+          "and no status read saw, one pressed and released while no wait was pending, between two reads; "
+          "longest: the longest ZelbinIsZBToggle call)")
 
 
 def bench_table(runs):

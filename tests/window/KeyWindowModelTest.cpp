@@ -203,6 +203,52 @@ TEST(KeyWindowModelTest, ButtonsFollowTheTest)
     check("after finding", {true, true, true, false, true});
 }
 
+// After Stop the window says one thing of DTR: the lamp, the toggled label
+// and the strip's last stretch all off, as the log says the stop left it;
+// the strip runs on past the stop so that last stretch shows. The preflight
+// comes first in the log.
+TEST(KeyWindowModelTest, AfterStopTheLampTheLabelAndTheStripAgreeOnDtr)
+{
+    WindowRun run;
+    run.test = std::make_unique<KeyWindowTest>(run.options, "", run.target, run.clock, run.model, "now",
+                                               std::vector<std::string>{"Key tester for Zelbin_Serial.dll",
+                                                                        "Warning: a set-up warning"});
+    ASSERT_TRUE(run.test->Start());
+    for (const Step &step : std::vector<Step>{{100, true, true, true}, {200, false, true, false}}) {
+        run.target.now = step;
+        run.clock.ms = step.ms;
+        run.test->Tick();
+    }
+    ASSERT_EQ(run.model.ToggledText(), "Toggled: on");
+    run.clock.ms = 300;
+    run.test->Stop();
+    EXPECT_EQ(run.model.LampOf(ModemLine::Dtr), Lamp::Off);
+    EXPECT_EQ(run.model.ToggledText(), "Toggled: off");
+    EXPECT_GT(run.model.StripEnd(), S(300));
+    const std::vector<StripSegment> dtr = run.model.Strip(ModemLine::Dtr, run.model.StripEnd());
+    ASSERT_FALSE(dtr.empty());
+    EXPECT_EQ(dtr.back().colour, StripColour::Low);
+    EXPECT_GT(dtr.back().to - dtr.back().from, 0.1);
+    ASSERT_GE(run.model.Log().size(), 2u);
+    EXPECT_EQ(run.model.Log()[1], "Warning: a set-up warning");
+}
+
+// A press's number is drawn only where it covers no number before it.
+TEST(KeyWindowModelTest, ChatteringPressesNumbersDoNotOverlap)
+{
+    const struct {
+        std::vector<int> x, width;
+        std::vector<bool> numbered;
+    } cases[] = {
+        {{10, 100, 200}, {8, 8, 8}, {true, true, true}},
+        {{10, 14, 18, 30}, {8, 8, 8, 8}, {true, false, true, true}}, // a burst
+        {{10, 17, 18}, {8, 8, 16}, {true, false, true}},
+        {{}, {}, {}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(KeyWindowModel::NumberedMarks(c.x, c.width), c.numbered);
+}
+
 // The window keeps one model for every test: a new test shows nothing of
 // the last one, neither its marks and levels nor its counts and texts.
 TEST(KeyWindowModelTest, ANewTestStartsFromNothingOfTheLast)
@@ -211,7 +257,7 @@ TEST(KeyWindowModelTest, ANewTestStartsFromNothingOfTheLast)
     run.Go({{0, false, true, false}, {100, true, true, true}, {200, false, true, false}});
     run.test->Stop();
     EXPECT_EQ(run.model.Marks(S(100)).size(), 1u) << "a press at the strip's right edge is on it";
-    ASSERT_EQ(run.model.ToggledText(), "Toggled: on");
+    ASSERT_EQ(run.model.PressText(), "Presses: 1");
     ASSERT_FALSE(run.model.StatusText().empty());
     run.Go({{1000, false, true, false}});
     EXPECT_EQ(run.model.PressText(), "Presses: 0");

@@ -259,8 +259,8 @@ void CommIo::CloseDevice(Uart &uart)
     if (uart.watch == Uart::Watch::Watching)
         api_.EndWait(uart.handle, uart.wait);
     uart.watch = Uart::Watch::Off;
-    edgesShown_ += uart.tracker.EdgesShown();
-    foundBeforeTold_ += uart.tracker.FoundBeforeTold();
+    uart.edgesShown += uart.tracker.EdgesShown();
+    uart.foundBeforeTold += uart.tracker.FoundBeforeTold();
     uart.tracker.Start(uart.keySource.Mask());
     api_.Close(uart.handle);
     uart.handle = nullptr;

@@ -143,6 +143,77 @@ bool ParseKeyLine(std::string_view text, uart::ModemLine &line)
 }
 
 const char *const kOptions = "line=CTS|DSR|DCD|RI, invert, debounce=MS, usb=VID:PID:SERIAL";
+// The options' names, those that take a value first.
+const char *const kValued[] = {"line", "debounce", "usb"};
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+std::size_t Least(std::size_t a, std::size_t b) { return a < b ? a : b; }
+
+// How many letters to change, add or drop to make one word the other, in
+// any case; words of up to 15 letters, more counts as far.
+std::size_t Distance(std::string_view a, std::string_view b)
+{
+    if (a.size() > 15 || b.size() > 15)
+        return 99;
+    std::size_t row[16];
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = Least(Least(row[j] + 1, row[j - 1] + 1),
+                           diagonal + (Lower(a[i - 1]) == Lower(b[j - 1]) ? 0 : 1));
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// An option as the map takes it: a name, '=' and a value of one word, which
+// is never longer than the line it is on.
+using OptionText = FixedText<MaxPortMapLine + 16>;
+
+// What a word that is no device and no option was most likely meant to be,
+// written as the map takes it: "invert" for "inverted", "line=DSR" for
+// "dsr", "line:DSR" or "linr=DSR"; empty when nothing is near.
+OptionText NearestOption(std::string_view word)
+{
+    OptionText nearest;
+    uart::ModemLine line = uart::ModemLine::Cts;
+    if (ParseKeyLine(word, line))
+        return nearest.Append("line=").Append(line.Name());
+    const std::size_t split = Least(word.find('='), word.find(':'));
+    if (split != std::string_view::npos) {
+        const std::string_view name = Sub(word, 0, split), value = Sub(word, split + 1);
+        for (const char *valued : kValued)
+            if (Distance(name, valued) <= (name.size() > 3 ? 2u : 1u)) {
+                if (EqualsNoCase(valued, "line") && ParseKeyLine(value, line))
+                    return nearest.Append("line=").Append(line.Name());
+                return nearest.Append(valued).Append('=').Append(value);
+            }
+        return nearest;
+    }
+    if (Distance(word, "invert") <= 2 || (word.size() > 6 && EqualsNoCase(Sub(word, 0, 6), "invert")))
+        nearest = "invert";
+    return nearest;
+}
+
+// The complaint about a word that is no option, with the one it was most
+// likely meant to be.
+Error UnknownOption(std::string_view word)
+{
+    const OptionText nearest = NearestOption(word);
+    Error error;
+    error.Append("unknown option ").Append(Quoted(word));
+    if (nearest.empty())
+        error.Append("; the options are ");
+    else
+        error.Append("; did you mean '").Append(nearest).Append("'? The options are ");
+    return error.Append(kOptions);
+}
 
 // One word after '=': the device, or an option. Returns an error, or empty.
 Error ParseWord(std::string_view word, std::string_view rest, PortMapping &mapping, unsigned &seen)
@@ -161,11 +232,18 @@ Error ParseWord(std::string_view word, std::string_view rest, PortMapping &mappi
             mapping.invert = true;
             return once(SeenInvert, "invert");
         }
+        DeviceText path;
+        const bool device = DevicePath(word, path);
+        // A word that is no device, after the device or near an option's
+        // name, is a mistyped option, not a second device.
+        if (!device && ((seen & SeenDevice) || !NearestOption(word).empty()))
+            return UnknownOption(word);
         if (seen & SeenDevice)
             return error.Append("one device per line, not ").Append(Quoted(rest));
         seen |= SeenDevice;
-        if (!DevicePath(word, mapping.path))
+        if (!device)
             return error.Append("unknown device ").Append(Quoted(word)).Append("; use COM1 to COM256 or a \\\\.\\ name");
+        mapping.path = path;
         mapping.device = word;
         return error;
     }
@@ -196,7 +274,30 @@ Error ParseWord(std::string_view word, std::string_view rest, PortMapping &mappi
     DeviceText path;
     if (name.empty() || DevicePath(name, path))
         return error.Append("one device per line, not ").Append(Quoted(rest));
-    return error.Append("unknown option ").Append(Quoted(word)).Append("; the options are ").Append(kOptions);
+    return UnknownOption(word);
+}
+
+// An option's name with blanks around its '=' ("line = DSR", "line= DSR",
+// "line =DSR"): the words that follow `word` are `after`. Empty when that is
+// not so.
+Error BlanksAroundEquals(std::string_view word, std::string_view after)
+{
+    Error error;
+    std::string_view name = word;
+    const bool trailing = !name.empty() && name.back() == '=';
+    if (trailing)
+        name.remove_suffix(1);
+    bool valued = false;
+    for (const char *each : kValued)
+        valued |= EqualsNoCase(name, each);
+    if (!valued || after.empty() || (!trailing && after.front() != '='))
+        return error;
+    if (!trailing)
+        after = Trim(Sub(after, 1));
+    const std::string_view value = Sub(after, 0, Least(after.find(' '), after.find('\t')));
+    const OptionText split = OptionText(name).Append(" = ").Append(value);
+    return error.Append("blanks around '=' split the option ").Append(Quoted(split))
+        .Append("; write it as one word: ").Append(name).Append('=').Append(value);
 }
 
 // One mapping line, comments and blanks already gone.
@@ -241,7 +342,10 @@ PortMapping ParseLine(std::string_view content, int lineNumber, Error &error)
         std::size_t end = 0;
         while (end < words.size() && !IsBlank(words[end]))
             ++end;
-        error = ParseWord(Sub(words, 0, end), rest, mapping, seen);
+        const std::string_view word = Sub(words, 0, end);
+        error = BlanksAroundEquals(word, Trim(Sub(words, end)));
+        if (error.empty())
+            error = ParseWord(word, rest, mapping, seen);
         if (!error.empty())
             return mapping;
         words = Trim(Sub(words, end));
@@ -397,12 +501,17 @@ PortMapResult ParsePortMap(std::string_view text)
             line.remove_suffix(1);
         if (line.size() > MaxPortMapLine)
             return fail(lineNumber, why.Append("longer than ").AppendDecimal(MaxPortMapLine).Append(" characters"));
+        // A comment may hold any text (a technician's own language, in
+        // UTF-8 or the PC's code page); what is read is plain ASCII. No
+        // control byte anywhere: that is no text file.
+        const std::size_t comment = Least(line.find('#'), line.size());
         for (std::size_t i = 0; i < line.size(); ++i) {
             const auto byte = static_cast<unsigned char>(line[i]);
-            if ((byte < 0x20 && byte != '\t') || byte > 0x7E)
+            if ((byte < 0x20 && byte != '\t') || byte == 0x7F || (byte > 0x7F && i < comment))
                 return fail(lineNumber, why.Append("byte ").AppendHex(byte, 2).Append("h at column ")
                                             .AppendDecimal(static_cast<std::uint32_t>(i + 1))
-                                            .Append(" is not plain ASCII text"));
+                                            .Append(" is not plain ASCII text")
+                                            .Append(byte > 0x7F ? " (only a comment, after #, may hold other text)" : ""));
         }
         const std::string_view content = Trim(Sub(line, 0, line.find('#')));
         if (content.empty())
@@ -415,8 +524,11 @@ PortMapResult ParsePortMap(std::string_view text)
             return fail(lineNumber, error);
         result.uarts.push_back(mapping); // Conflict saw that it has room
     }
-    if (result.uarts.empty())
-        return fail(0, why.Append("names no COM device; add a line such as 'any = COM3'"));
+    if (result.uarts.empty()) {
+        fail(0, why.Append("names no COM device; add a line such as 'any = COM3'"));
+        result.namesNone = true;
+        return result;
+    }
     // `any` goes last: explicit bases are looked up first. There is at most
     // one.
     for (std::size_t i = 0; i + 1 < result.uarts.size(); ++i)

@@ -36,6 +36,7 @@ WORD WINAPI GetPortBit(WORD port, BYTE bit) { return Io().GetPortBit(port, bit);
 void WINAPI SetPortBit(WORD port, BYTE bit) { Io().SetPortBit(port, bit); }
 void WINAPI ClrPortBit(WORD port, BYTE bit) { Io().ClrPortBit(port, bit); }
 const char *WINAPI CommIoStatus(void) { return Io().Status(); }
+uint32_t WINAPI CommIoUartStatus(uint32_t index, CommIoUart *uart) { return Io().UartStatus(index, uart); }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {

@@ -52,17 +52,27 @@ bool ReadBeside(HMODULE module, FileText &text, Why &why)
         --folder;
     const std::string_view name = PortMapFileName;
     const std::string_view folderName(path, folder);
-    // MAX_PATH + 32 holds the folder and the name.
+    // MAX_PATH + 32 holds the folder and either name of the map.
     for (std::size_t i = 0; i <= name.size(); ++i)
         path[folder + i] = i < name.size() ? name[i] : '\0';
     HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            why.Append("no ").Append(name).Append(" beside io.dll in ").Append(folderName)
-                .Append(": put one there naming the COM port, such as 'any = COM3'");
-        else
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            why.Append("no ").Append(name).Append(" beside io.dll in ").Append(folderName);
+            // Where the map was saved as Explorer names a new text file,
+            // that name is what to change.
+            const std::string_view twice = PortMapNamedTwice;
+            for (std::size_t i = 0; i <= twice.size(); ++i)
+                path[folder + i] = i < twice.size() ? twice[i] : '\0';
+            const DWORD attributes = GetFileAttributesA(path);
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                why.Append(", but ").Append(PortMapNamedTwiceAdvice);
+            else
+                why.Append(": put one there naming the COM port, such as 'any = COM3'");
+        } else {
             why.Append(name).Append(" can't be opened (error ").AppendDecimal(error).Append(')');
+        }
         return false;
     }
     // One byte past the limit tells a file that is too long.

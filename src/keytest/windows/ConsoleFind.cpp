@@ -3,13 +3,16 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "ConsoleStop.h"
 #include "WinLibraries.h"
 #include "keytest/FindEnding.h"
+#include "keytest/PortPlan.h"
 #include "commio/Win32Comm.h"
 #include "portsetup/KeySearch.h"
+#include "portsetup/MapWriter.h"
 #include "portsetup/WinErrors.h"
 #include "portsetup/WinFinder.h"
 #include "portsetup/WinPorts.h"
@@ -33,22 +36,26 @@ int FindKeyOnConsole(const KeyTestOptions &options)
         return KeyTestCannotRun;
     }
     commio::Win32Comm serial;
-    portsetup::KeySearch search(serial, {options.presses, options.seconds}, "Ctrl+C stops it.", PrintLine);
-    search.Begin(portsetup::ListPortsToSearch(serial), GetTickCount());
-    bool interrupted = false;
-    while (!search.Poll(GetTickCount()))
-        if (WaitForSingleObject(stop.Event(), 10) == WAIT_OBJECT_0) {
-            interrupted = true;
-            break;
-        }
-    const portsetup::Finding finding = search.End(interrupted ? "Stopped (Ctrl+C). " : "");
+    portsetup::KeySearch search(serial, {options.presses, options.seconds}, "Ctrl+C stops it.", PrintLine,
+                                portsetup::SystemMessageText);
+    // The host's parameters for the key, where given: the UART its line is for.
+    const std::optional<std::uint16_t> base = MapBaseFor(options.hasParameters ? options.parameters : "");
+    // The line the key found is carried with is the one the map there takes.
+    search.MapLineFrom([&](const portsetup::Finding &finding) {
+        const portsetup::MapPlan plan = portsetup::PlanMapFile(PortMapPathFor(options), finding, base);
+        return plan.ok ? plan.line : std::string();
+    });
+    FindConsole console;
+    console.ticks = [] { return static_cast<std::uint32_t>(GetTickCount()); };
+    console.interrupted = [&stop](std::uint32_t ms) { return WaitForSingleObject(stop.Event(), ms) == WAIT_OBJECT_0; };
+    console.writeMap = [&](const portsetup::Finding &finding) {
+        stop.Done();
+        return portsetup::WriteFoundMap(PortMapPathFor(options), finding, base, PrintLine);
+    };
+    console.print = PrintLine;
+    const int status = RunFind(search, portsetup::ListPortsToSearch(serial), options.writeMap, console);
     stop.Done();
-    const FindEnding ending = EndOfFind(finding, options.writeMap, interrupted);
-    if (!ending.said.empty())
-        PrintLine(ending.said);
-    if (!ending.writeMap)
-        return ending.status;
-    return portsetup::WriteFoundMap(PortMapPathFor(options), finding, PrintLine) ? KeyTestOk : KeyTestCannotRun;
+    return status;
 }
 
 } // namespace keytest

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,7 @@
 #include "WinClock.h"
 #include "portsetup/WinFinder.h"
 #include "WinLibraries.h"
+#include "WinPreflight.h"
 #include "portsetup/WinPorts.h"
 #include "portsetup/WinErrors.h"
 #include "portsetup/WinPaths.h"
@@ -68,8 +70,7 @@ public:
         // The driver check first: it is what makes a comm-port io.dll claim
         // its device, so its status is read after it.
         const bool driver = libraries_.isDriverInstalled() != 0;
-        const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;
-        return {libraries_.ioPath, libraries_.ioKind, driver, libraries_.commio, status ? status : ""};
+        return {libraries_.ioPath, libraries_.ioKind, driver, libraries_.commio, ReadIoDllStatus(libraries_)};
     }
     std::vector<PortInfo> ListAndProbePorts(std::string &mapProblem) override
     {
@@ -80,11 +81,13 @@ public:
     std::uint32_t Ticks() override { return GetTickCount(); }
     bool Ask(const std::string &title, const std::string &question) override;
     std::string MapPath() override { return PortMapPathFor(options_); }
-    bool WriteMap(const Finding &finding, const std::function<void(const std::string &)> &print) override
+    bool WriteMap(const Finding &finding, std::optional<std::uint16_t> base,
+                  const std::function<void(const std::string &)> &print) override
     {
-        return WriteFoundMap(MapPath(), finding, print);
+        return WriteFoundMap(MapPath(), finding, base, print);
     }
     SystemText SystemMessages() override { return SystemMessageText; }
+    std::vector<std::string> Preflight(const PortPlan &plan) override { return PreflightLines(libraries_, plan); }
 
 private:
     const KeyTestOptions &options_;
@@ -107,6 +110,8 @@ struct App {
     double shownUntil = 0; // the strip's right edge once a test has ended
     DWORD lastPaint = 0;
     std::size_t logShown = 0;
+    int logWidest = 0; // the widest line of the log, in pixels: its horizontal extent
+    bool leadWithFind = false; // Find is the default button: nothing to test yet
 };
 
 App app;
@@ -123,6 +128,31 @@ HWND Item(int id) { return GetDlgItem(app.window, id); }
 
 void SetText(int id, const std::string &text) { SetWindowTextA(Item(id), text.c_str()); }
 
+// A text of several lines into a multi-line edit control, which breaks
+// lines at CR LF only.
+void SetLines(int id, const std::string &text)
+{
+    std::string lines;
+    for (const char c : text) {
+        if (c == '\n' && (lines.empty() || lines.back() != '\r'))
+            lines += '\r';
+        lines += c;
+    }
+    SetText(id, lines);
+}
+
+// The width of a text in the window's font, in pixels.
+int TextWidth(const std::string &text)
+{
+    HDC dc = GetDC(app.window);
+    HGDIOBJ old = SelectObject(dc, app.font);
+    SIZE size{};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(app.window, dc);
+    return size.cx;
+}
+
 std::string TextOf(int id)
 {
     const int length = GetWindowTextLengthA(Item(id));
@@ -132,12 +162,18 @@ std::string TextOf(int id)
     return text;
 }
 
+// The layout's rows at 96 dots per inch: the io.dll's box takes five lines
+// of text (two mapped UARTs' status and a line of advice, whole), the lamps
+// and the strip sit under the buttons.
+constexpr int IoTop = 40, IoHeight = 78, ButtonsTop = 124, DrawingTop = KeyWindowLampY - 9,
+              DrawingBottom = KeyWindowStripBottom + 30, StatusTop = DrawingBottom + 6, LogTop = StatusTop + 28;
+
 // Where the lamps and the strip are drawn, below the controls.
 RECT DrawingArea()
 {
     RECT client;
     GetClientRect(app.window, &client);
-    return RECT{Scale(10), Scale(104), client.right - Scale(10), Scale(250)};
+    return RECT{Scale(10), Scale(DrawingTop), client.right - Scale(10), Scale(DrawingBottom)};
 }
 
 void Show()
@@ -158,22 +194,64 @@ void Show()
     if (log.size() < app.logShown) {
         SendMessageA(Item(IdLog), LB_RESETCONTENT, 0, 0);
         app.logShown = 0;
+        app.logWidest = 0;
+        SendMessageA(Item(IdLog), LB_SETHORIZONTALEXTENT, 0, 0);
     }
-    for (; app.logShown < log.size(); ++app.logShown)
+    for (; app.logShown < log.size(); ++app.logShown) {
         SendMessageA(Item(IdLog), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(log[app.logShown].c_str()));
+        // A long line scrolls sideways rather than being cut off.
+        const int width = TextWidth(log[app.logShown]) + Scale(8);
+        if (width > app.logWidest) {
+            app.logWidest = width;
+            SendMessageA(Item(IdLog), LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(width), 0);
+        }
+    }
     if (!log.empty())
         SendMessageA(Item(IdLog), LB_SETTOPINDEX, log.size() - 1, 0);
     RECT area = DrawingArea();
     InvalidateRect(app.window, &area, FALSE);
 }
 
-// The port list and the io.dll line, as the controller has them after a load.
+// Find or Start as the default button, which Enter presses.
+void Lead(bool withFind)
+{
+    app.leadWithFind = withFind;
+    SendMessageA(Item(IdFind), BM_SETSTYLE, withFind ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+    SendMessageA(Item(IdStart), BM_SETSTYLE, withFind ? BS_PUSHBUTTON : BS_DEFPUSHBUTTON, TRUE);
+}
+
+// Picks port `index` of the list, and puts the parameter text it gives in
+// the parameter field.
+void PickPort(int index)
+{
+    SendMessageA(Item(IdPorts), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    if (index >= 0)
+        SetText(IdParams, app.controller.ParametersFor(static_cast<std::size_t>(index)));
+}
+
+// The port list and the io.dll's box, as the controller has them after a
+// load; the list's items whole when it drops down, however long.
 void ShowLoaded()
 {
     SendMessageA(Item(IdPorts), CB_RESETCONTENT, 0, 0);
-    for (const std::string &item : app.controller.PortItems())
+    int widest = 0;
+    for (const std::string &item : app.controller.PortItems()) {
         SendMessageA(Item(IdPorts), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
-    SetText(IdIo, app.controller.IoLine());
+        widest = std::max(widest, TextWidth(item));
+    }
+    SendMessageA(Item(IdPorts), CB_SETDROPPEDWIDTH, static_cast<WPARAM>(widest + GetSystemMetrics(SM_CXVSCROLL) + Scale(12)),
+                 0);
+    SetLines(IdIo, app.controller.IoLine());
+    Lead(app.controller.LeadWithFind());
+}
+
+// The port whose parameters the field holds, picked in the list.
+void SelectPortOf(const std::string &parameters)
+{
+    const std::vector<PortInfo> &ports = app.controller.Ports();
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        if (parameters == ports[i].name || parameters.rfind(ports[i].name + ";", 0) == 0)
+            SendMessageA(Item(IdPorts), CB_SETCURSEL, i, 0);
 }
 
 void ArmTestTimer(std::uint32_t ms) { SetTimer(app.window, TimerTest, std::max<std::uint32_t>(ms, 1), nullptr); }
@@ -181,9 +259,10 @@ void ArmTestTimer(std::uint32_t ms) { SetTimer(app.window, TimerTest, std::max<s
 void TestEnded()
 {
     KillTimer(app.window, TimerTest);
-    app.shownUntil = app.clock ? app.clock->Seconds() : 0;
+    // The strip runs on a little past the stop, to show the lines it left.
+    app.shownUntil = app.model.StripEnd();
     app.resolution.reset();
-    SetText(IdIo, app.controller.IoLine());
+    SetLines(IdIo, app.controller.IoLine());
     Show();
 }
 
@@ -201,8 +280,11 @@ void StartTest()
     // A new test's list starts empty, however long the last one's was.
     SendMessageA(Item(IdLog), LB_RESETCONTENT, 0, 0);
     app.logShown = 0;
-    app.test = std::make_unique<KeyWindowTest>(app.options, TextOf(IdParams), app.controller.Target(), *app.clock, app.model,
-                                               startedAt);
+    // The console's preflight first: what is in use, and every warning.
+    const std::string parameters = TextOf(IdParams);
+    const PortPlan plan = PlanPort(parameters.empty() ? nullptr : parameters.c_str());
+    app.test = std::make_unique<KeyWindowTest>(app.options, parameters, app.controller.Target(), *app.clock, app.model,
+                                               startedAt, app.host.Preflight(plan));
     if (app.test->Start()) {
         ArmTestTimer(0);
         Show();
@@ -246,8 +328,15 @@ void StartFind()
 void EndFind(const std::string &stopped)
 {
     KillTimer(app.window, TimerFind);
-    app.controller.EndFind(stopped);
+    app.controller.EndFind(stopped, TextOf(IdParams));
     ShowLoaded();
+    // The key found, ready for Start: its port and parameters.
+    if (!app.controller.FoundParameters().empty()) {
+        SetText(IdParams, app.controller.FoundParameters());
+        SelectPortOf(app.controller.FoundParameters());
+        Lead(false);
+        SetFocus(Item(IdStart));
+    }
     Show();
 }
 
@@ -340,12 +429,25 @@ void DrawLampsAndStrip(HDC dc, const RECT &area)
         }
     }
     const int marksTop = area.top + Scale(30), marksBottom = area.top + Scale(34) + Scale(48) + Scale(30);
-    for (const PressMark &mark : app.model.Marks(now)) {
-        const int x = xOf(mark.seconds);
-        Fill(dc, RECT{x, marksTop, x + std::max(1, Scale(2)), marksBottom},
-             mark.chatter ? RGB(220, 60, 30) : RGB(30, 90, 220));
+    const std::vector<PressMark> marks = app.model.Marks(now);
+    std::vector<int> xs, widths;
+    for (const PressMark &mark : marks) {
+        SIZE size{};
         const std::string number = std::to_string(mark.press);
-        TextOutA(dc, x + Scale(3), marksBottom - Scale(14), number.c_str(), static_cast<int>(number.size()));
+        GetTextExtentPoint32A(dc, number.c_str(), static_cast<int>(number.size()), &size);
+        xs.push_back(xOf(mark.seconds) + Scale(3));
+        widths.push_back(size.cx + Scale(3));
+    }
+    // A number drawn only where it covers none before it: chatter comes in
+    // bursts of presses a few pixels apart.
+    const std::vector<bool> numbered = KeyWindowModel::NumberedMarks(xs, widths);
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        const int x = xOf(marks[i].seconds);
+        Fill(dc, RECT{x, marksTop, x + std::max(1, Scale(2)), marksBottom},
+             marks[i].chatter ? RGB(220, 60, 30) : RGB(30, 90, 220));
+        const std::string number = std::to_string(marks[i].press);
+        if (numbered[i])
+            TextOutA(dc, xs[i], marksBottom - Scale(14), number.c_str(), static_cast<int>(number.size()));
     }
     const char *const axis = "last 10 s";
     TextOutA(dc, left, marksBottom + Scale(4), axis, 9);
@@ -375,20 +477,23 @@ void Layout()
     GetClientRect(app.window, &client);
     const int w = client.right, h = client.bottom, row = Scale(24), gap = Scale(6);
     const auto place = [](int id, int x, int y, int cx, int cy) { MoveWindow(Item(id), x, y, cx, cy, TRUE); };
+    // The port list and the parameters share the first row as the window
+    // grows; the parameters keep room for a text such as "COM12;2F8h".
+    const int ports = std::max(Scale(260), (w - Scale(52 + 84 + 10)) * 6 / 10);
     place(IdPortLabel, Scale(10), Scale(12), Scale(40), row);
-    place(IdPorts, Scale(52), Scale(10), Scale(260), Scale(200));
-    place(IdParamsLabel, Scale(322), Scale(12), Scale(74), row);
-    place(IdParams, Scale(398), Scale(10), std::max(Scale(80), w - Scale(408)), row);
-    place(IdIo, Scale(10), Scale(40), w - Scale(20), row);
+    place(IdPorts, Scale(52), Scale(10), ports, Scale(240));
+    place(IdParamsLabel, Scale(62) + ports, Scale(12), Scale(74), row);
+    place(IdParams, Scale(138) + ports, Scale(10), std::max(Scale(100), w - Scale(148) - ports), row);
+    place(IdIo, Scale(10), Scale(IoTop), w - Scale(20), Scale(IoHeight));
     int x = Scale(10);
     for (int id : {IdFind, IdStart, IdStop, IdSaveLog, IdSaveTrace}) {
-        place(id, x, Scale(68), Scale(96), row + Scale(4));
+        place(id, x, Scale(ButtonsTop), Scale(96), row + Scale(4));
         x += Scale(96) + gap;
     }
-    place(IdPresses, x + gap, Scale(72), Scale(90), row);
-    place(IdToggled, x + gap + Scale(92), Scale(72), Scale(90), row);
-    place(IdStatus, Scale(10), Scale(256), w - Scale(20), row);
-    place(IdLog, Scale(10), Scale(284), w - Scale(20), std::max(row, h - Scale(294)));
+    place(IdPresses, x + gap, Scale(ButtonsTop + 4), Scale(90), row);
+    place(IdToggled, x + gap + Scale(92), Scale(ButtonsTop + 4), Scale(90), row);
+    place(IdStatus, Scale(10), Scale(StatusTop), w - Scale(20), row);
+    place(IdLog, Scale(10), Scale(LogTop), w - Scale(20), std::max(row, h - Scale(LogTop + 10)));
 }
 
 void MakeFont()
@@ -423,7 +528,9 @@ void Create(HWND window)
     make("STATIC", "P&arameters:", SS_LEFT, IdParamsLabel);
     make("EDIT", app.options.hasParameters ? app.options.parameters.c_str() : "", ES_AUTOHSCROLL | WS_TABSTOP,
          IdParams);
-    make("STATIC", "", SS_LEFT | SS_ENDELLIPSIS, IdIo);
+    // Read-only, wrapped, and scrolled where it is longer still: a load's
+    // error or the io.dll's advice is read whole, and can be copied.
+    make("EDIT", "", ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL, IdIo);
     make("BUTTON", "&Find the key", BS_PUSHBUTTON | WS_TABSTOP, IdFind);
     make("BUTTON", "&Start", BS_DEFPUSHBUTTON | WS_TABSTOP, IdStart);
     make("BUTTON", "S&top", BS_PUSHBUTTON | WS_TABSTOP, IdStop);
@@ -438,8 +545,12 @@ void Create(HWND window)
 
     app.controller.LoadAndList();
     ShowLoaded();
+    // A port picked to begin with, unless the command line gave parameters:
+    // the one the map carries, else the first free one.
+    if (!app.options.hasParameters)
+        PickPort(app.controller.FirstPort());
     Show();
-    SetFocus(Item(IdPorts));
+    SetFocus(Item(app.leadWithFind ? IdFind : IdPorts));
 }
 
 void Command(int id, int code)
@@ -449,10 +560,13 @@ void Command(int id, int code)
         if (code == CBN_SELCHANGE) {
             const LRESULT index = SendMessageA(Item(IdPorts), CB_GETCURSEL, 0, 0);
             if (index >= 0 && static_cast<std::size_t>(index) < app.controller.Ports().size())
-                SetText(IdParams, app.controller.Ports()[static_cast<std::size_t>(index)].name);
+                SetText(IdParams, app.controller.ParametersFor(static_cast<std::size_t>(index)));
         }
         break;
-    case IDOK: // Enter
+    case IDOK: // Enter: the default button
+        if (app.leadWithFind ? app.model.Controls().find : app.model.Controls().start)
+            app.leadWithFind ? StartFind() : StartTest();
+        break;
     case IdStart:
         if (app.model.Controls().start)
             StartTest();
@@ -486,6 +600,11 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     switch (message) {
     case WM_CREATE: Create(window); return 0;
     case WM_SIZE: Layout(); InvalidateRect(window, nullptr, TRUE); return 0;
+    case WM_GETMINMAXINFO: { // no smaller than its controls need
+        MINMAXINFO *limits = reinterpret_cast<MINMAXINFO *>(lParam);
+        limits->ptMinTrackSize = POINT{Scale(660), Scale(480)};
+        return 0;
+    }
     case WM_COMMAND: Command(LOWORD(wParam), HIWORD(wParam)); return 0;
     case WM_TIMER:
         if (wParam == TimerTest)
@@ -545,11 +664,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
     if (!RegisterClassExA(&windowClass))
         return KeyTestCannotRun;
     HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Zelbin key tester", WS_OVERLAPPEDWINDOW,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, 760, 560, nullptr, nullptr, instance, nullptr);
+                                  CW_USEDEFAULT, CW_USEDEFAULT, KeyWindowWidth, KeyWindowHeight, nullptr, nullptr,
+                                  instance, nullptr);
     if (!window)
         return KeyTestCannotRun;
     // The first size was given at 96 dots per inch.
-    SetWindowPos(window, nullptr, 0, 0, Scale(760), Scale(560), SWP_NOMOVE | SWP_NOZORDER);
+    SetWindowPos(window, nullptr, 0, 0, Scale(KeyWindowWidth), Scale(KeyWindowHeight), SWP_NOMOVE | SWP_NOZORDER);
     ShowWindow(window, show);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {

@@ -30,6 +30,31 @@ bool WrongEdition(DWORD error, const std::string &path, std::string &why)
     return true;
 }
 
+// A DLL of the other edition, where the tester is of the wrong kind for the
+// host, not the DLL: the host's files are right, and this tester can't load
+// them. Says which tester to run instead; empty for a DLL of this kind.
+std::string OtherEditionThanTheTester(const std::string &path)
+{
+    const bool wide = sizeof(void *) == 8;
+    const char *arch = ZelbinImageArchitecture(path.c_str());
+    if (!arch || std::string(arch) == (wide ? "x64" : "x86"))
+        return {};
+    const std::string other = wide ? "x86" : "x64";
+    return path + " is of the " + other + " edition (for " + (wide ? "32" : "64") + "-bit hosts); this is the " +
+           (wide ? "64" : "32") + "-bit tester, which loads the " + (wide ? "x64" : "x86") +
+           " edition only. For this host use the " + other + " edition's tester: " + other + "\\" +
+           FileName(ThisProgram()) + " from the release zip, beside that file.";
+}
+
+// Why a file didn't load, naming it once: Windows' text often names it
+// itself ("... is not a valid Win32 application"); `role` is the name the
+// file is loaded as.
+std::string CannotLoad(const std::string &path, DWORD error, const char *role)
+{
+    const std::string text = ErrorText(error, path);
+    return "cannot load " + (text.find(path) != std::string::npos ? std::string(role) : path) + ": " + text;
+}
+
 // Loads the io.dll given with --io, before Zelbin_Serial.dll looks for one.
 std::string LoadIo(const std::string &given, HMODULE &loaded)
 {
@@ -38,11 +63,14 @@ std::string LoadIo(const std::string &given, HMODULE &loaded)
     // before this as such.
     if (!FileExists(io))
         return "io.dll not found: " + io;
+    const std::string tester = OtherEditionThanTheTester(io);
+    if (!tester.empty())
+        return tester;
     HMODULE module = LoadLibraryA(io.c_str());
     if (!module) {
         const DWORD error = GetLastError();
         std::string why;
-        return "cannot load " + io + " as io.dll: " + (WrongEdition(error, io, why) ? why : ErrorText(error, io));
+        return WrongEdition(error, io, why) ? why : CannotLoad(io, error, "io.dll");
     }
     loaded = module;
     for (const char *name : IoOperations)
@@ -55,8 +83,10 @@ void DescribeIo(HMODULE io, Libraries &libraries)
 {
     if ((libraries.commioStatus = ZelbinProc<CommIoStatusFn>(io, "CommIoStatus"))) {
         libraries.commio = true;
+        libraries.commioUarts = ZelbinProc<CommIoUartStatusFn>(io, "CommIoUartStatus");
         libraries.ioKind = "commio io.dll, over the Windows serial driver";
     } else if (GetProcAddress(io, "SimGetModemControl")) {
+        libraries.standIn = true;
         libraries.ioKind = "stand-in io.dll: a simulated PC, no hardware";
     } else {
         libraries.ioKind = "another io.dll (a port-I/O library with its own driver)";
@@ -76,13 +106,16 @@ std::string LoadLibraries(const KeyTestOptions &options, Libraries &libraries)
     const std::string dll = FullPath(options.dllPath.empty() ? BesideThisProgram("Zelbin_Serial.dll") : options.dllPath);
     if (!FileExists(dll))
         return "Zelbin_Serial.dll not found: " + dll;
+    const std::string tester = OtherEditionThanTheTester(dll);
+    if (!tester.empty())
+        return tester;
     HMODULE module = LoadLibraryExA(dll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!module) {
         const DWORD error = GetLastError();
         std::string why;
         if (WrongEdition(error, dll, why))
-            return "cannot load " + dll + ": " + why;
-        std::string message = "cannot load " + dll + ": " + ErrorText(error, dll);
+            return why;
+        std::string message = CannotLoad(dll, error, "Zelbin_Serial.dll");
         if (error == ERROR_MOD_NOT_FOUND)
             message += "\nIt needs io.dll beside it. For a key on a COM port (a USB adapter, a PCIe card, a built-in "
                        "port) that is the comm-port io.dll: " +
@@ -127,10 +160,23 @@ LineLevels LoadedTarget::ReadLines(std::uint16_t base) { return ReadModemLines(l
 
 bool LoadedTarget::UartAnswers(std::uint16_t base) { return UartAnswersAt(libraries_.getPortBit, base); }
 
-std::string LoadedTarget::IoStatus()
+IoDllStatus ReadIoDllStatus(const Libraries &libraries)
 {
-    const char *status = libraries_.commio ? libraries_.commioStatus() : nullptr;
-    return status ? ExplainIoStatus(status, SystemMessageText).text : std::string();
+    IoDllStatus status;
+    if (!libraries.commio)
+        return status;
+    const char *text = libraries.commioStatus();
+    status.text = text ? text : "";
+    if (libraries.commioUarts) // an older comm-port io.dll gives the text alone
+        status.uarts = ReadUartRecords(libraries.commioUarts);
+    return status;
+}
+
+IoDllStatus LoadedTarget::IoStatus()
+{
+    IoDllStatus status = ReadIoDllStatus(libraries_);
+    status.text = ExplainIoStatus(status, SystemMessageText).text;
+    return status;
 }
 
 std::string PortMapPathFor(const KeyTestOptions &options)

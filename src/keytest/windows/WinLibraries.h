@@ -26,7 +26,9 @@ struct Libraries {
     std::string ioPath;
     std::string ioKind;  // which io.dll it is, for the preflight
     bool commio = false; // the commio io.dll, which holds the device itself
+    bool standIn = false; // the stand-in for tests: a simulated PC
     CommIoStatusFn commioStatus = nullptr; // its status text: the device it holds, or why none
+    CommIoUartStatusFn commioUarts = nullptr; // the same as records; null from an io.dll that has none
     IsDriverInstalledFn isDriverInstalled = nullptr;
     GetPortBitFn getPortBit = nullptr;
 };
@@ -34,6 +36,10 @@ struct Libraries {
 // Loads the io.dll of --io if given, then Zelbin_Serial.dll. Returns an
 // empty text on success, else the message for the technician.
 std::string LoadLibraries(const KeyTestOptions &options, Libraries &libraries);
+
+// What the comm-port io.dll says of itself now, as it gives it; empty for
+// another io.dll.
+IoDllStatus ReadIoDllStatus(const Libraries &libraries);
 
 // Unloads both, so that a comm-port io.dll gives back the ports it holds
 // and reads its port map again at the next load; `libraries` is left empty.
@@ -51,7 +57,8 @@ public:
     bool DriverAnswers() override { return libraries_.isDriverInstalled() != 0; }
     LineLevels ReadLines(std::uint16_t base) override;
     bool UartAnswers(std::uint16_t base) override;
-    std::string IoStatus() override;
+    IoDllStatus IoStatus() override;
+    bool Simulated() override { return libraries_.standIn; }
 
 private:
     const Libraries &libraries_;

@@ -44,26 +44,34 @@ std::string FileVersion(const std::string &path)
 
 } // namespace
 
-void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
+std::vector<std::string> PreflightLines(const Libraries &libraries, const PortPlan &plan)
 {
     PreflightFacts facts;
     facts.dllPath = libraries.dllPath;
     facts.dllVersion = FileVersion(libraries.dllPath);
     facts.ioPath = libraries.ioPath;
     facts.ioKind = libraries.ioKind;
+    facts.dllFolder = FolderOf(libraries.dllPath);
+    facts.ioFolder = FolderOf(libraries.ioPath);
+    facts.ioGiven = libraries.givenIo != nullptr;
+    facts.ioBesideDll = FileExists(facts.dllFolder + "io.dll");
+    facts.standIn = libraries.standIn;
+    facts.commioInRelease = CommIoInRelease();
     facts.driver = libraries.isDriverInstalled() != 0;
     facts.commio = libraries.commio;
-    if (libraries.commio) {
-        const char *status = libraries.commioStatus();
-        facts.commioStatus = status ? status : "";
-    }
+    facts.commioStatus = ReadIoDllStatus(libraries);
     facts.deviceTried = PreflightTriesDevice(plan, facts.driver, facts.commio);
     if (facts.deviceTried)
         facts.deviceProblem = DeviceProblem(plan.portName);
     facts.deviceName = DeviceNameLine(plan.portName, libraries.commio, libraries.ioPath, plan.base,
                                       facts.wiringWarning);
     facts.isCustom = libraries.zelbin.IsCustom();
-    for (const std::string &line : FormatPreflight(facts, plan, SystemMessageText))
+    return FormatPreflight(facts, plan, SystemMessageText);
+}
+
+void PrintPreflight(const Libraries &libraries, const PortPlan &plan)
+{
+    for (const std::string &line : PreflightLines(libraries, plan))
         std::printf("%s\n", line.c_str());
 }
 

@@ -73,7 +73,9 @@ std::string OpenRecord(std::ofstream &file, const std::string &path, const char 
 {
     if (path.empty())
         return {};
-    file.open(path, std::ios::out | std::ios::trunc);
+    // The writers end each line as a Windows text file does; binary, so
+    // that nothing is added to that.
+    file.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
     return file ? std::string() : std::string("cannot write the ") + what + " " + FullPath(path);
 }
 

@@ -31,13 +31,13 @@ std::string IoBesideMap(const std::string &mapPath)
 
 } // namespace
 
-bool WriteFoundMap(const std::string &mapPath, const Finding &finding,
+bool WriteFoundMap(const std::string &mapPath, const Finding &finding, std::optional<std::uint16_t> base,
                    const std::function<void(const std::string &)> &print)
 {
     const std::string io = IoBesideMap(mapPath);
     if (!io.empty())
         print("Warning: " + io + ". Put the comm-port io.dll there: " + CommIoInRelease() + ".");
-    const MapWriteResult written = WritePortMapFile(mapPath, finding);
+    const MapWriteResult written = WritePortMapFile(mapPath, finding, base);
     print(written.message);
     return written.done;
 }

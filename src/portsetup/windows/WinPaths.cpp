@@ -15,12 +15,14 @@ std::string FileName(const std::string &path) { return path.substr(path.find_las
 
 std::string FolderOf(const std::string &path) { return path.substr(0, path.size() - FileName(path).size()); }
 
-std::string BesideThisProgram(const char *name)
+std::string ThisProgram()
 {
     char self[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
-    return FolderOf(std::string(self, length)) + name;
+    return std::string(self, length);
 }
+
+std::string BesideThisProgram(const char *name) { return FolderOf(ThisProgram()) + name; }
 
 bool FileExists(const std::string &path)
 {

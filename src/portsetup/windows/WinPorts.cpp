@@ -127,7 +127,7 @@ void PrintPortList(const std::string &mapPath)
     std::string problem;
     const std::vector<PortInfo> ports = ListAndProbePorts(serial, mapPath, problem);
     std::printf("Serial ports (the device class, the registry and the DOS device names):\n");
-    for (const std::string &line : FormatPortList(ports, mapPath, problem))
+    for (const std::string &line : FormatPortList(ports, mapPath, problem, SystemMessageText))
         std::printf("%s\n", line.c_str());
 }
 

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -354,8 +355,10 @@ protected:
         }
         driverInstalled = ZELBIN_PROC_CAST(decltype(&IsDriverInstalled), GetProcAddress(io_, "IsDriverInstalled"));
         status = ZELBIN_PROC_CAST(decltype(&CommIoStatus), GetProcAddress(io_, "CommIoStatus"));
+        uarts = ZELBIN_PROC_CAST(CommIoUartStatusFn, GetProcAddress(io_, "CommIoUartStatus"));
         ASSERT_NE(driverInstalled, nullptr);
         ASSERT_NE(status, nullptr);
+        ASSERT_NE(uarts, nullptr);
     }
 
     void SetUp() override
@@ -408,6 +411,7 @@ protected:
     ZelbinFunctions zelbin{};
     decltype(&IsDriverInstalled) driverInstalled = nullptr;
     decltype(&CommIoStatus) status = nullptr;
+    CommIoUartStatusFn uarts = nullptr;
 };
 
 const char *const kClaimDcb =
@@ -432,6 +436,37 @@ TEST_F(CommioDll, AStartClaimsSetsUpAndRaisesRts)
                           "EscapeCommFunction(c1, SETRTS)",
                       }));
     EXPECT_STREQ(status(), "COM5 for any UART: held");
+}
+
+// The records through the export, called as its type declares it (stdcall
+// on x86): one for each mapped UART, no more bytes than the caller's size,
+// and the same facts the text gives.
+TEST_F(CommioDll, TheRecordsSayWhatTheTextSays)
+{
+    devices.Plug("COM5");
+    Load("3F8 = COM5\r\nany = COM9\r\n", true);
+    EXPECT_EQ(driverInstalled(), 1);
+    EXPECT_STREQ(status(), "COM5 for 03F8h: held; COM9 for any UART: not held, CreateFile failed (error 2); retrying");
+    CommIoUart held{}, missing{}, older{};
+    held.size = missing.size = sizeof held;
+    older.size = offsetof(CommIoUart, failedCall);
+    older.failedCall = 0xDEADBEEF;
+    EXPECT_EQ(uarts(0, &held), 2u);
+    EXPECT_EQ(uarts(1, &missing), 2u);
+    EXPECT_EQ(uarts(1, &older), 2u);
+    EXPECT_EQ(uarts(2, nullptr), 2u);
+    EXPECT_EQ(held.size, sizeof held);
+    EXPECT_EQ(held.base, 0x3F8);
+    EXPECT_EQ(held.link, COMMIO_LINK_HELD);
+    EXPECT_STREQ(held.device, "COM5");
+    EXPECT_EQ(missing.any, 1);
+    EXPECT_EQ(missing.link, COMMIO_LINK_NOT_HELD);
+    EXPECT_EQ(missing.failedCall, static_cast<std::uint32_t>(COMMIO_CALL_CREATE_FILE));
+    EXPECT_EQ(missing.error, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_STREQ(missing.device, "COM9");
+    EXPECT_EQ(older.size, offsetof(CommIoUart, failedCall));
+    EXPECT_EQ(older.link, COMMIO_LINK_NOT_HELD);
+    EXPECT_EQ(older.failedCall, 0xDEADBEEFu);
 }
 
 TEST_F(CommioDll, APollIsOneModemStatusCallAndDtrFollowsTheToggle)

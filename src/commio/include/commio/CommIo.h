@@ -48,6 +48,7 @@
 
 #include <cstdint>
 
+#include "CommPortIo.h"
 #include "commio/CommApi.h"
 #include "commio/DeviceClaim.h"
 #include "commio/FixedText.h"
@@ -99,7 +100,12 @@ public:
     void ClrPortBit(std::uint16_t port, std::uint8_t bit);
 
     // Which device is held, or why none is; valid until the next call.
+    // Made from the records UartStatus gives.
     const char *Status();
+    // The number of mapped UARTs (0 without a map), and the record of UART
+    // `index` into `*out` where it is one of them: at most out->size bytes
+    // of it, out->size then the bytes filled (CommPortIo.h).
+    std::uint32_t UartStatus(std::uint32_t index, CommIoUart *out) const;
 
     // Closes every device held: the io.dll is being unloaded. Waits for
     // nothing (the loader lock is held): a pending wait is cancelled and
@@ -142,7 +148,15 @@ private:
         std::uint32_t lastKeyRead = 0;  // QuietTicks at the last read of the key bit
         const char *watchCall = nullptr; // what refused the events
         std::uint32_t watchError = 0;
+        // Of the devices this UART held and closed since the first claim
+        // (the open one's tracker counts its own): presses and releases
+        // shown that fell between two reads, and key changes that a read
+        // found before the driver told.
+        std::uint32_t edgesShown = 0, foundBeforeTold = 0;
     };
+
+    // The record of one UART, whole.
+    void Describe(const Uart &uart, CommIoUart &record) const;
 
     // The UART behind `port`, with the register it reaches in `reg`; null
     // for a port no mapping covers.
@@ -206,10 +220,6 @@ private:
     bool configured_ = false;
     bool claimed_ = false;
     const char *lostCall_ = nullptr;
-    // Of the devices closed since the first claim (the open ones' trackers
-    // count their own): presses and releases shown that fell between two
-    // reads, and key changes that a read found before the driver told.
-    std::uint32_t edgesShown_ = 0, foundBeforeTold_ = 0;
     FixedText<MaxStatus> why_; // set as it is made: a blank io.dll image holds none of it
     FixedText<MaxStatus> status_;
 };

@@ -55,15 +55,24 @@ constexpr std::size_t MaxUsbSerial = 32;
 
 // The port map's file, in the folder io.dll is loaded from.
 constexpr const char *PortMapFileName = "io-ports.txt";
+// The same file as Explorer names it when it hides known extensions: a new
+// text document named "io-ports.txt" there is io-ports.txt.txt. What to say
+// where that file stands in for the map.
+constexpr const char *PortMapNamedTwice = "io-ports.txt.txt";
+constexpr const char *PortMapNamedTwiceAdvice =
+    "io-ports.txt.txt is there instead: Windows hides the extension .txt, so a file named io-ports.txt in "
+    "Explorer became io-ports.txt.txt; rename it to io-ports.txt (with extensions shown: View, File name "
+    "extensions)";
 constexpr std::size_t MaxPortMapBytes = 16384;
 constexpr std::size_t MaxPortMapLine = 200;
 constexpr std::size_t MaxMappedUarts = 8;
 // The longest device instance ID Windows makes (MAX_DEVICE_ID_LEN): a
 // serial number read from one is never longer.
 constexpr std::size_t MaxInstanceId = 200;
-// A diagnostic: the longest, with the user text in it cut short (Quoted),
-// is under half of this.
-constexpr std::size_t MaxPortMapError = 255;
+// A diagnostic: the user text in it is cut short (Quoted) but for the
+// option it was likely meant to be, which carries a value as long as the
+// line. The longest, that one with a whole line's value, is under 360.
+constexpr std::size_t MaxPortMapError = 511;
 
 // A device as the map names it ("COM5", "\\.\CNCA0"), and what is
 // opened: never longer than the line it is on.
@@ -133,6 +142,7 @@ struct PortMapResult {
     MappingList uarts;                  // explicit bases first, `any` last
     FixedText<MaxPortMapError> error;   // empty when the text was read
     int errorLine = 0;                  // the line the error is on; 0 for the whole file
+    bool namesNone = false;             // the text was read, and has no mapping (comments at most)
 };
 
 PortMapResult ParsePortMap(std::string_view text);

@@ -26,6 +26,8 @@ std::string FormatStatusLine(const LineLevels &lines, std::uint32_t presses, con
 std::vector<std::string> FormatSummary(const KeyAnalysis &analysis, const PollTiming &timing, std::uint32_t intervalMs);
 
 // A hint for each line whose never changing says something is wrong.
-std::vector<std::string> LineHints(const KeyAnalysis &analysis, DtrHold dtr);
+// `simulated`: the lines are the stand-in io.dll's, whose key is pressed by
+// the virtual key, not wired to a port.
+std::vector<std::string> LineHints(const KeyAnalysis &analysis, DtrHold dtr, bool simulated = false);
 
 } // namespace keytest

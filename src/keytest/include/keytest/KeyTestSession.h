@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "keytest/CsvLog.h"
+#include "keytest/IoStatus.h"
 #include "keytest/KeyAnalysis.h"
 #include "keytest/KeyTestOptions.h"
 #include "keytest/PollTiming.h"
@@ -40,9 +41,13 @@ public:
     // Whether a UART answers at `base` (UartAnswersAt), asked once at the
     // start where the driver answers.
     virtual bool UartAnswers(std::uint16_t base) = 0;
-    // Why the driver doesn't answer, as io.dll tells it (the comm-port
-    // io.dll's status text, explained); empty when it has no such text.
-    virtual std::string IoStatus() { return {}; }
+    // What io.dll says of itself: the comm-port io.dll's status text (for
+    // people, with the system's message beside each code) and its records;
+    // empty for an io.dll that says nothing.
+    virtual IoDllStatus IoStatus() { return {}; }
+    // Whether io.dll is the stand-in for tests: a simulated PC that reads no
+    // port, whose key is no key wired to this PC.
+    virtual bool Simulated() { return false; }
 };
 
 class KeyTestClock {
@@ -71,8 +76,9 @@ public:
                    KeyTestOutput &output, std::ostream *csv, std::ostream *vcd, const std::string &startedAt);
 
     // Starts listening and reads the lines as the start left them. False
-    // when there is nothing to poll for (the library refuses the base):
-    // the front end goes straight to Stop.
+    // when there is nothing to poll for (the library refuses the base, or
+    // the driver doesn't answer, as the comm-port io.dll that holds no
+    // device): the front end goes straight to Stop.
     bool Start();
     // One poll: the library's answer, the driver check, the lines.
     void Poll();
@@ -96,6 +102,8 @@ private:
     std::string PressState(bool dtr) const;
     // The status line's last part: the toggled state, or DTR held.
     std::string StatusState() const;
+    // The status line while the driver doesn't answer.
+    std::string DriverAwayStatus() const;
     void DriverChange(bool answers, double seconds);
 
     const KeyTestOptions &options_;

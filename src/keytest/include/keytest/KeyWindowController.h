@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "keytest/IoStatus.h"
 #include "keytest/KeyTestSession.h"
 #include "keytest/KeyWindowModel.h"
+#include "keytest/PortPlan.h"
 #include "portsetup/KeySearch.h"
 #include "portsetup/PortList.h"
 
@@ -26,7 +28,7 @@ struct IoDescription {
     std::string kind;         // "commio io.dll, over the Windows serial driver", ...
     bool driverAnswers = false;
     bool commio = false;
-    std::string commioStatus; // its status text, read after the driver check; empty for another io.dll
+    IoDllStatus commioStatus; // its status, read after the driver check; empty for another io.dll
 };
 
 class WindowHost {
@@ -46,10 +48,15 @@ public:
     virtual std::uint32_t Ticks() = 0; // milliseconds, wrapping
     // A yes-or-no question to the technician.
     virtual bool Ask(const std::string &title, const std::string &question) = 0;
-    // io-ports.txt beside the comm-port io.dll, and the finding written there.
+    // io-ports.txt beside the comm-port io.dll, and the finding written there
+    // for the UART at `base` (see portsetup::PlanMapWrite).
     virtual std::string MapPath() = 0;
-    virtual bool WriteMap(const portsetup::Finding &finding, const std::function<void(const std::string &)> &print) = 0;
+    virtual bool WriteMap(const portsetup::Finding &finding, std::optional<std::uint16_t> base,
+                          const std::function<void(const std::string &)> &print) = 0;
     virtual SystemText SystemMessages() = 0;
+    // The console's preflight for a test with `plan`: what is in use, and
+    // the warnings.
+    virtual std::vector<std::string> Preflight(const PortPlan &plan) = 0;
 };
 
 class KeyWindowController {
@@ -66,8 +73,20 @@ public:
     const std::vector<portsetup::PortInfo> &Ports() const { return ports_; }
     // The port list's items: "COM5  USB Serial Port (COM5)  (free)  io-ports.txt line 2".
     std::vector<std::string> PortItems() const;
-    // "io.dll: PATH (KIND), driver answers; STATUS", or why nothing can be tested.
+    // The port to show picked as the window opens: the one the map's first
+    // line carries, else the first free one; none (-1) where there is none.
+    int FirstPort() const;
+    // The parameter text that picking port `index` gives: COM1 to COM4 by
+    // name where the library's table gives their base, else the name and
+    // the base its map line is for ("COM12;2F8h"), or the library's default
+    // base 3F8h.
+    std::string ParametersFor(std::size_t index) const;
+    // "io.dll: PATH (KIND), driver answers; STATUS", then a line for each
+    // thing to do; or why nothing can be tested. Lines end in "\n".
     std::string IoLine();
+    // Whether the window should lead with Find: the comm-port io.dll holds
+    // no device (no map, or none of its ports held).
+    bool LeadWithFind();
 
     // The console's search, its lines into the model's log. The libraries
     // are given back for it, so that a comm-port io.dll gives back the ports
@@ -77,9 +96,13 @@ public:
     // One poll of the search; true once it is over (then EndFind("")).
     bool PollFind();
     // Ends the search (`stopped`: why it was cut short, or empty), offers to
-    // write the map line for a key it found, as --write-map writes it, and
-    // loads the libraries again, so that the next test uses that map.
-    void EndFind(const std::string &stopped);
+    // write the map line for a key it found, as --write-map writes it (for
+    // the UART `parameters` select, where they name one), and loads the
+    // libraries again, so that the next test uses that map.
+    void EndFind(const std::string &stopped, const std::string &parameters = {});
+    // The parameter text for the key the last search found ("COM5;3F8h"),
+    // for a test of it; empty where it found none.
+    const std::string &FoundParameters() const { return foundParameters_; }
     // Ends the search as the window closes: every port given back, nothing
     // asked, nothing loaded again.
     void AbandonFind();
@@ -90,6 +113,7 @@ private:
     std::string loadError_;
     std::vector<portsetup::PortInfo> ports_;
     std::unique_ptr<portsetup::KeySearch> search_;
+    std::string foundParameters_;
 };
 
 } // namespace keytest

@@ -28,7 +28,10 @@ enum KeyWindowId : int {
 // far apart the six lamps are (CTS, DSR, DCD, RI, RTS, DTR), and the strip's
 // rows (CTS, then DTR) from its top to its bottom; scaled by the window's
 // DPI over 96.
-constexpr int KeyWindowLampX = 19, KeyWindowLampY = 113, KeyWindowLampStep = 70;
-constexpr int KeyWindowStripLeft = 50, KeyWindowStripTop = 134, KeyWindowStripBottom = 216;
+constexpr int KeyWindowLampX = 19, KeyWindowLampY = 169, KeyWindowLampStep = 70;
+constexpr int KeyWindowStripLeft = 50, KeyWindowStripTop = 190, KeyWindowStripBottom = 272;
+
+// The window's size as it opens, at 96 dots per inch.
+constexpr int KeyWindowWidth = 800, KeyWindowHeight = 640;
 
 } // namespace keytest

@@ -70,8 +70,10 @@ public:
     void Press(double seconds, std::uint32_t press, bool chatter, bool toggled);
     void Print(const std::string &text) { log_.push_back(text); }
     void Status(const std::string &text) { status_ = text; }
-    // `records`: the test polled, so its log and trace are worth saving.
-    void TestFinished(bool records);
+    // `records`: the test polled, so its log and trace are worth saving;
+    // `toggled`: the host's state as the test left it (off after the stop,
+    // as a rule); `seconds`: when it ended.
+    void TestFinished(bool records, bool toggled, double seconds);
     void FindStarted();
     void FindFinished(const std::vector<std::string> &lines);
 
@@ -89,6 +91,15 @@ public:
     // clipped to that window; the last level runs on to `now`.
     std::vector<StripSegment> Strip(ModemLine line, double now) const;
     std::vector<PressMark> Marks(double now) const;
+    // Where the strip ends once a test is over: a little after the stop, so
+    // that the levels the stop left (DTR off) show at its right edge.
+    static constexpr double AfterStopSeconds = 0.3;
+    double StripEnd() const { return finishedAt_ + AfterStopSeconds; }
+    // Which of the marks at these x positions (left to right) get their
+    // number drawn, each number `width` wide: a number never covers the one
+    // before it, so a burst of chattering presses shows its first number
+    // and the next that has room.
+    static std::vector<bool> NumberedMarks(const std::vector<int> &x, const std::vector<int> &width);
 
 private:
     struct Level {
@@ -107,6 +118,7 @@ private:
     std::vector<PressMark> marks_;
     std::uint32_t presses_ = 0;
     bool toggled_ = false;
+    double finishedAt_ = 0;
     std::string status_;
     std::vector<std::string> log_;
 };
@@ -115,8 +127,11 @@ private:
 // with the log and the trace kept in memory until the technician saves them.
 class KeyWindowTest : private KeyTestOutput {
 public:
+    // `preflight`: the console's lines before a test (what is in use, the
+    // warnings), shown first.
     KeyWindowTest(const KeyTestOptions &options, const std::string &parameters, KeyTestTarget &target,
-                  KeyTestClock &clock, KeyWindowModel &model, const std::string &startedAt);
+                  KeyTestClock &clock, KeyWindowModel &model, const std::string &startedAt,
+                  std::vector<std::string> preflight = {});
     ~KeyWindowTest() override;
     KeyWindowTest(const KeyWindowTest &) = delete;
     KeyWindowTest &operator=(const KeyWindowTest &) = delete;
@@ -148,6 +163,7 @@ private:
     std::ostringstream csv_, vcd_;
     std::unique_ptr<Watch> watch_;
     std::unique_ptr<KeyTestSession> session_;
+    std::vector<std::string> preflight_;
     bool running_ = false;
     std::uint32_t presses_ = 0, chatter_ = 0;
 };

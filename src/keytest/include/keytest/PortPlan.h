@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,13 @@ struct PortPlan {
 // `params` null: the tester passes NULL, the library's default.
 PortPlan PlanPort(const char *params);
 
+// The UART a key found is mapped for: the base the host's parameters for
+// it select, where the library accepts it; none for no parameters (empty).
+std::optional<std::uint16_t> MapBaseFor(const std::string &parameters);
+
 // "03F8h"
 std::string HexBase(std::uint16_t base);
+// A base as a parameter text writes it: "2F8h".
+std::string AddressText(std::uint16_t base);
 
 } // namespace keytest

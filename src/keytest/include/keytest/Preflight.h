@@ -15,9 +15,18 @@ namespace keytest {
 struct PreflightFacts {
     std::string dllPath, dllVersion;
     std::string ioPath, ioKind;
+    // Where the set-up's files lie: the folders of Zelbin_Serial.dll and of
+    // the io.dll in use ("C:\Host\"), whether --io named that io.dll, and
+    // whether an io.dll lies beside Zelbin_Serial.dll, which a host loading
+    // that DLL takes.
+    std::string dllFolder, ioFolder;
+    bool ioGiven = false;
+    bool ioBesideDll = false;
+    bool standIn = false;      // the stand-in io.dll for tests
+    std::string commioInRelease; // where the release zip has the comm-port io.dll, for the advice
     bool driver = false;       // IsDriverInstalled answered 1
     bool commio = false;       // the comm-port io.dll, which holds the device itself
-    std::string commioStatus;  // its status text, as it gives it
+    IoDllStatus commioStatus;  // its status text, as it gives it, and its records
     bool deviceTried = false;  // the tester's own exclusive open of the device, closed again at once
     std::string deviceProblem; // why that open failed, Windows' text; empty: it opened
     std::string deviceName;    // what Windows calls the device in use ("COM5 is ..."); empty: nothing known

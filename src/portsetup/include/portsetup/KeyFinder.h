@@ -11,11 +11,13 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commio/CommApi.h"
 #include "uart/ModemLines.h"
 #include "portsetup/PortList.h"
+#include "portsetup/SystemMessage.h"
 
 namespace portsetup {
 
@@ -86,7 +88,12 @@ public:
     // the key's line has rested this long after its last press.
     static constexpr std::uint32_t QuietMs = 1000;
 
-    explicit KeyFinder(commio::CommApi &api) : api_(api) {}
+    // `systemText`: Windows' message for a code, beside the code in the
+    // reasons a port is skipped or lost (null: the code alone).
+    explicit KeyFinder(commio::CommApi &api, SystemText systemText = nullptr)
+        : api_(api), systemText_(std::move(systemText))
+    {
+    }
     ~KeyFinder() { CloseAll(); }
     KeyFinder(const KeyFinder &) = delete;
     KeyFinder &operator=(const KeyFinder &) = delete;
@@ -106,13 +113,17 @@ public:
 
 private:
     commio::CommApi &api_;
+    SystemText systemText_;
     std::vector<WatchedPort> ports_;
 };
 
 // "USB Serial Port" from "USB Serial Port (COM5)".
 std::string DeviceDescription(const std::string &friendlyName, const std::string &port);
 
-// What the finding means, and what to do about it, a line each.
-std::vector<std::string> DescribeFinding(const Finding &finding);
+// What the finding means, and what to do about it, a line each. `mapLine`:
+// the line of io-ports.txt that carries the key found, as the map there
+// would take it (a key beside another key's line gets its own UART's);
+// empty: the line for a map of this key alone.
+std::vector<std::string> DescribeFinding(const Finding &finding, const std::string &mapLine = {});
 
 } // namespace portsetup

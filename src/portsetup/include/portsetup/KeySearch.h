@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commio/CommApi.h"
@@ -29,8 +30,10 @@ class KeySearch {
 public:
     using Print = std::function<void(const std::string &line)>;
 
-    // `hint` follows the instruction to press: how to stop.
-    KeySearch(commio::CommApi &api, const SearchLimits &limits, std::string hint, Print print);
+    // `hint` follows the instruction to press: how to stop. `systemText`:
+    // Windows' message beside each code said (null: the code alone).
+    KeySearch(commio::CommApi &api, const SearchLimits &limits, std::string hint, Print print,
+              SystemText systemText = nullptr);
     unsigned Presses() const { return presses_; }
 
     // Opens the ports and says which are watched and which skipped, then
@@ -39,6 +42,11 @@ public:
     // One poll: prints the lines' new changes. True once the search is over:
     // the key found and rested, no port left to watch, or the time up.
     bool Poll(std::uint32_t nowMs);
+    // The map line a key found gets in the map there is, for what End says
+    // (empty where the map can't tell: the line for a map of this key
+    // alone is said). Unset: that line too.
+    using LineFor = std::function<std::string(const Finding &finding)>;
+    void MapLineFrom(LineFor lineFor) { lineFor_ = std::move(lineFor); }
     // Gives every port back, says so (after `stopped`, what stopped a search
     // cut short: empty when it ran to its end), and says what was found.
     Finding End(const std::string &stopped = {});
@@ -51,6 +59,7 @@ private:
     double seconds_;
     std::string hint_;
     Print print_;
+    LineFor lineFor_;
     std::uint32_t startMs_ = 0;
     std::vector<uart::PerLine<unsigned>> shown_; // each port's lines' changes, as last printed
 };

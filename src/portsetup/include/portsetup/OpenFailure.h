@@ -12,6 +12,11 @@ namespace portsetup {
 // exclusive), or else.
 enum class OpenFailure { NoSuchDevice, HeldElsewhere, Other };
 
+// What a port that isn't there now means, in the same words wherever it is
+// met: the port list, the search, and the advice on the io.dll's status. A
+// USB adapter's COM port exists only while the adapter is plugged in.
+constexpr const char NotThereNow[] = "not there now: plug the adapter in";
+
 constexpr OpenFailure ClassifyOpenFailure(std::uint32_t error)
 {
     switch (error) {

@@ -16,6 +16,7 @@
 
 #include "commio/CommApi.h"
 #include "commio/PortMap.h"
+#include "portsetup/SystemMessage.h"
 
 namespace portsetup {
 
@@ -76,6 +77,7 @@ struct PortInfo {
     std::uint32_t accessError = 0;
     int mapLine = 0;          // the line of io-ports.txt that maps it; 0: none
     bool mapReadsCts = false; // and that line reads the key on CTS
+    std::uint16_t mapBase = 0; // and the UART it carries: its base; 0 for any
 };
 
 // One entry per COM name, in COM number order. The Ports class gives the
@@ -88,7 +90,9 @@ std::vector<PortInfo> MergePorts(const std::vector<ClassPort> &classPorts, const
 // port: the open, then DTR and RTS off in one step, then closed again. The
 // lines never come on.
 PortAccess ProbePort(commio::CommApi &api, const std::string &name, std::uint32_t &error);
-std::string AccessText(PortAccess access, std::uint32_t error);
+// What ProbePort found, in words, with Windows' message beside a code
+// (`systemText` null: the code alone).
+std::string AccessText(PortAccess access, std::uint32_t error, const SystemText &systemText = nullptr);
 
 // Adds the key library's standard names (COM1 to COM4, the rows of its port
 // table) that the lists leave out but that exist: each is probed as above,
@@ -127,7 +131,7 @@ std::string IdentityText(const UsbIdentity &usb);
 
 // The --ports report, a line each.
 std::vector<std::string> FormatPortList(const std::vector<PortInfo> &ports, const std::string &mapPath,
-                                        const std::string &mapProblem);
+                                        const std::string &mapProblem, const SystemText &systemText = nullptr);
 
 // The friendly name a port goes by, or empty.
 std::string FriendlyNameOf(const std::vector<PortInfo> &ports, const std::string &name);

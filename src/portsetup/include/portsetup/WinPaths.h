@@ -11,6 +11,8 @@ std::string FileName(const std::string &path);
 // The folder part of a path, with its last separator ("C:\\app\\"); empty
 // for a bare name.
 std::string FolderOf(const std::string &path);
+// The running program's full path, and a file beside it.
+std::string ThisProgram();
 std::string BesideThisProgram(const char *name);
 bool FileExists(const std::string &path);
 bool FolderExists(const std::string &path);

@@ -114,9 +114,10 @@ private:
     // The input lines `plug`'s driver shows once the first `changes` of the
     // script and the first `loops` of DSR's have been made.
     std::uint32_t InputsAfter(int plug, std::uint32_t changes, std::uint32_t loops) const;
-    // A wait thread was told of the script's change `change` now: kept if
-    // it is the first time.
-    void NoteTold(std::uint32_t change, std::int64_t nowNs);
+    // A wait thread was shown the lines after the script's first `changes`
+    // changes now: the key line's last change among them is known from
+    // now, kept if it is the first time.
+    void NoteShown(std::uint32_t changes, std::int64_t nowNs);
 
     SharedState &s_;
 };

@@ -56,8 +56,8 @@ constexpr std::uint32_t MaxCalls = 1u << 18; // program-thread calls recorded
 constexpr std::uint32_t DsrFollowsDtr = 1; // DSR is DTR looped back, as many cables and keys wire it
 
 // The key line changing, as the record keeps it: closed (`down`) or open
-// from `atNs` on; `toldNs` when a wait thread of the driver was first told
-// of it (0: none was), which the script's own changes take as `atNs`.
+// from `atNs` on; `toldNs` when a wait thread of the driver was first shown
+// it (0: none was), which the script's own changes take as `atNs`.
 struct alignas(8) Change {
     std::int64_t atNs;
     std::uint32_t down;
@@ -135,7 +135,7 @@ struct alignas(8) SharedState {
     Loop loops[MaxLoops];
     Set sets[MaxSets];
     Call calls[MaxCalls];
-    // When a wait thread was first told of each of the script's changes
+    // When a wait thread was first shown each of the key line's changes
     // (0: none was; what changed while a wait thread was held up and a new
     // wait began meanwhile is told by no event).
     std::int64_t toldNs[MaxChanges];

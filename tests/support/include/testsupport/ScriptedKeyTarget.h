@@ -31,6 +31,7 @@ public:
     bool dtr = false; // the modem control register's DTR, as the library set it
     bool dsr = false; // a line that is on from the start, where a test wants one
     bool uart = true; // a UART answers at the base
+    bool simulated = false; // io.dll is the stand-in
 
     void StartListen(const char *params) override
     {
@@ -61,7 +62,11 @@ public:
         return lines;
     }
     bool UartAnswers(std::uint16_t) override { return uart; }
-    std::string IoStatus() override { return "COM5 for any UART: not held, open failed (error 2: no such file)"; }
+    keytest::IoDllStatus IoStatus() override
+    {
+        return {"COM5 for any UART: not held, open failed (error 2: no such file)", {}};
+    }
+    bool Simulated() override { return simulated; }
 };
 
 class ScriptedClock : public keytest::KeyTestClock {
