@@ -24,8 +24,10 @@ ALLOWED = {
     "commio": ("io.dll", SYSTEM | {"advapi32.dll"}),
     "standin": ("io.dll", SYSTEM),
     "keytest": ("zelbin-keytest.exe", SYSTEM | {"advapi32.dll", "version.dll", "winmm.dll"}),
+    # The window runs the console's preflight, which reads the DLLs' file
+    # versions: VERSION.dll, as for the console.
     "keytest-gui": ("zelbin-keytest-gui.exe", SYSTEM | {"advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll",
-                                                        "user32.dll", "winmm.dll"}),
+                                                        "user32.dll", "version.dll", "winmm.dll"}),
     "virtualkey": ("zelbin-virtualkey.exe", SYSTEM),
 }
 # Bytes, the same for both editions: a host loads the library, and the
