@@ -80,7 +80,7 @@ public:
     // an adapter alone.
     static std::string DeviceOf(const commio::PortMapping &m)
     {
-        std::string name = m.path.size() > 4 ? m.path.substr(4) : std::string();
+        std::string name = m.path.size() > 4 ? std::string(m.path.view().substr(4)) : std::string();
         for (char &c : name)
             if (c >= 'a' && c <= 'z')
                 c = static_cast<char>(c - 32);

@@ -81,7 +81,7 @@ std::string ReadPortMapFile(const std::string &path, commio::PortMapResult &map)
     map = commio::ParsePortMap(text);
     if (map.error.empty())
         return {};
-    return (map.errorLine ? "line " + std::to_string(map.errorLine) + ": " : std::string()) + map.error +
+    return (map.errorLine ? "line " + std::to_string(map.errorLine) + ": " : std::string()) + std::string(map.error) +
            " (the comm-port io.dll holds no port with it)";
 }
 
@@ -166,7 +166,7 @@ std::string Carried(const commio::PortMapResult &map)
     std::sort(byLine.begin(), byLine.end(), [](auto a, auto b) { return a->line < b->line; });
     std::string text;
     for (const commio::PortMapping *m : byLine) {
-        const std::string device = !m->device.empty() ? m->device : "usb=" + commio::FormatUsbIdentity(m->usb);
+        const std::string device = !m->device.empty() ? std::string(m->device) : "usb=" + commio::FormatUsbIdentity(m->usb);
         text += (text.empty() ? "" : ", ") + (m->any ? std::string("any UART") : Hex(m->base)) + " on " + device +
                 " (line " + std::to_string(m->line) + ")";
     }
@@ -189,7 +189,7 @@ std::string ReadBackRefusal(const std::string &path, const std::string &text, co
     if (map.error.empty() && asWritten && map.uarts.size() == plan.kept.size() + 1)
         return {};
     return "the port map reader would refuse the new map (" +
-           (!map.error.empty() ? "line " + std::to_string(map.errorLine) + ": " + map.error
+           (!map.error.empty() ? "line " + std::to_string(map.errorLine) + ": " + std::string(map.error)
             : asWritten        ? "it doesn't keep the other lines"
                                : "it doesn't carry " + plan.port) +
            "), so the previous state is back. The line was '" + plan.line + "'.";
@@ -223,7 +223,7 @@ MapPlan PlanMapWrite(const std::optional<std::string> &existing, const Finding &
         map = commio::ParsePortMap(*existing);
         if (!map.error.empty() && !map.namesNone) {
             plan.why = std::string("the ") + commio::PortMapFileName + " there can't be read as a port map (" +
-                       (map.errorLine ? "line " + std::to_string(map.errorLine) + ": " : std::string()) + map.error +
+                       (map.errorLine ? "line " + std::to_string(map.errorLine) + ": " : std::string()) + std::string(map.error) +
                        "), so nothing was written: correct that line or take it out, then search again";
             return plan;
         }

@@ -189,7 +189,7 @@ std::string IdentityText(const UsbIdentity &usb)
         return {};
     // The IDs as the map writes them, the serial number said in words.
     return "USB " + commio::FormatUsbIdentity({usb.vendor, usb.product, {}}) + ", " +
-           (usb.serial.empty() ? std::string("no serial number") : "serial " + usb.serial);
+           (usb.serial.empty() ? std::string("no serial number") : "serial " + std::string(usb.serial));
 }
 
 std::vector<std::string> FormatPortList(const std::vector<PortInfo> &ports, const std::string &mapPath,

@@ -5,7 +5,9 @@ arguments from the stack, before a claim and with a device held; and a
 quiet poll of the key line, once the device is held with its line events
 watched, makes no kernel32 call and stays within an instruction budget;
 it learns the time from the page Windows shares with every process, and
-the first poll after a pause of a second reads the lines.
+the first poll after a pause of a second reads the lines; and a first call
+that finds no memory for the map's text leaves the io.dll idle, holding
+nothing, with a status that says so.
 What a claim and a poll do otherwise is checked under Wine, over Wine's
 own serial driver, in both editions; this is what only the x86 bytes show,
 on any machine.
@@ -109,6 +111,29 @@ class Pc:
         }
 
 
+def out_of_memory(path, check):
+    """The first call into a freshly loaded io.dll, with the heap empty
+    from then on: the map's text can't be had."""
+    pc = Pc()
+    imports = Runtime().imports()
+    imports.update(pc.imports())
+    heap_empty = [False]
+    plain_malloc, popped = imports[("msvcrt.dll", "malloc")]
+    imports[("msvcrt.dll", "malloc")] = (lambda dll, *args: 0 if heap_empty[0] else plain_malloc(dll, *args), popped)
+    dll = EmulatedDll(path, imports)
+    dll.point_data_imports()
+    dll.call_entry_point(1)
+    heap_empty[0] = True
+    dll.calls.clear()
+    installed = dll.call("IsDriverInstalled")[0] & 0xFF
+    opened = [name for _, name in dll.calls if name == "CreateFileA"]
+    closed = [name for _, name in dll.calls if name == "CloseHandle"]
+    status = dll.read_string(dll.call("CommIoStatus")[0])
+    check("with no memory for the map: no device opened, the map's file closed, not installed",
+          installed == 0 and len(opened) == 1 and len(closed) == 1, dll.calls)
+    check("and the status says so", status == b"out of memory reading the port map", status)
+
+
 def main():
     path = sys.argv[1]
     budget = int(sys.argv[sys.argv.index("--budget") + 1]) if "--budget" in sys.argv else 150
@@ -152,6 +177,8 @@ def main():
     dll.calls.clear()
     dll.call("GetPortBit", 0x3FE, 4)
     check("and the next is quiet again", dll.calls == [], dll.calls)
+
+    out_of_memory(path, check)
     return check.summary()
 
 

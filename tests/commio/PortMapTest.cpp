@@ -32,7 +32,7 @@ std::string Describe(const commio::PortMapResult &map)
     for (const commio::PortMapping &m : map.uarts) {
         char base[8];
         std::snprintf(base, sizeof base, "%04X", m.base);
-        out += (out.empty() ? "" : " ") + (m.any ? std::string("any") : std::string(base)) + "=" + m.path + "@" +
+        out += (out.empty() ? "" : " ") + (m.any ? std::string("any") : std::string(base)) + "=" + std::string(m.path) + "@" +
                std::to_string(m.line);
     }
     return out;
@@ -180,6 +180,14 @@ const Bad kBad[] = {
     {"BlankBeforeEquals", "any = COM5 line =DCD invert", 1,
      "blanks around '=' split the option 'line = DCD'; write it as one word: line=DCD"},
     {"SecondDeviceAfterOptions", "any = COM5 invert COM6", 1, "one device per line, not 'COM5 invert COM6'"},
+    // The option meant carries its value whole, however long the line
+    // makes it: the word as written is shown cut (24 characters), the
+    // option to write instead is not.
+    {"MisspeltNameWithALineLongValue", "any = COM5 debunce=" + std::string(180, '7'), 1,
+     DidYouMean("debunce=" + std::string(16, '7') + "...", "debounce=" + std::string(180, '7'))},
+    {"BlanksAroundEqualsWithALineLongValue", "any = COM5 line = " + std::string(180, 'D'), 1,
+     "blanks around '=' split the option 'line = " + std::string(17, 'D') +
+         "...'; write it as one word: line=" + std::string(180, 'D')},
     {"UnknownDeviceAmongOptions", "any = invert LPT1", 1,
      "unknown device 'LPT1'; use COM1 to COM256 or a \\\\.\\ name"},
     {"OnlyOptions", "any = line=DSR invert", 1,
@@ -228,7 +236,7 @@ std::string Options(const PortMapping &m)
     std::string out = std::string(line) + (m.invert ? " invert " : " ") + std::to_string(m.debounceMs);
     if (m.hasUsb)
         out += " usb=" + commio::FormatUsbIdentity(m.usb);
-    return out + (m.path.empty() ? "" : " " + m.path);
+    return out + (m.path.empty() ? "" : " " + std::string(m.path));
 }
 
 struct GoodOption {

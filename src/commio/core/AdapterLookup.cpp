@@ -1,10 +1,18 @@
 #include "commio/AdapterLookup.h"
 
-#include <cstdio>
-
 namespace commio {
 
 namespace {
+
+// As much of `text` as `to` holds, NUL-terminated.
+template <std::size_t Size>
+void CopyCut(char (&to)[Size], std::string_view text)
+{
+    std::size_t i = 0;
+    for (; i + 1 < Size && i < text.size(); ++i)
+        to[i] = text[i];
+    to[i] = '\0';
+}
 
 struct Search {
     const UsbIdentity *usb;
@@ -30,7 +38,7 @@ void Visit(void *context, const PortsClassDevice &device)
     if (lookup.matches < 255)
         ++lookup.matches;
     if (lookup.matches == 1)
-        std::snprintf(lookup.port, sizeof lookup.port, "%s", portName);
+        CopyCut(lookup.port, portName);
 }
 
 } // namespace
@@ -46,7 +54,8 @@ const char *FindAdapter(CommApi &api, const PortMapping &mapping, AdapterLookup 
     lookup.error = api.ListPorts(Visit, &search);
     if (lookup.error == 0 && lookup.matches == 1) {
         lookup.outcome = AdapterLookup::Found;
-        std::snprintf(lookup.path, sizeof lookup.path, "\\\\.\\%s", lookup.port);
+        FixedText<sizeof lookup.path - 1> path{std::string_view("\\\\.\\")};
+        CopyCut(lookup.path, path.Append(lookup.port));
         return lookup.path;
     }
     lookup.outcome = lookup.error != 0      ? AdapterLookup::Failed

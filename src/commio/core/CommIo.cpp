@@ -1,7 +1,5 @@
 #include "commio/CommIo.h"
 
-#include <cstdio>
-
 #include "commio/DeviceClaim.h"
 #include "commio/LineFormat.h"
 #include "commio/WindowsErrors.h"
@@ -10,7 +8,7 @@ namespace commio {
 
 using Regs = uart::Uart16550;
 
-void CommIo::Configure(const std::vector<PortMapping> &uarts)
+void CommIo::Configure(const MappingList &uarts)
 {
     ConfigureFailed("the port map names no COM device"); // until a mapping is taken
     for (const PortMapping &map : uarts) {
@@ -36,7 +34,7 @@ void CommIo::ConfigureFailed(const char *why)
     count_ = explicit_ = open_ = 0;
     allOpen_ = false;
     configured_ = false;
-    std::snprintf(why_, sizeof why_, "%s", why);
+    why_ = why;
 }
 
 // ---- Claim, loss and reopening ------------------------------------------
@@ -285,7 +283,7 @@ void CommIo::Release()
             CloseDevice(uarts_[i]);
     allOpen_ = false;
     configured_ = false;
-    std::snprintf(why_, sizeof why_, "released: io.dll is being unloaded");
+    why_ = "released: io.dll is being unloaded";
 }
 
 // ---- Carrying the register file to the device ---------------------------

@@ -2,12 +2,11 @@
 // device carries it and how, whether it is held and why not, how its
 // driver signals the lines, what was recovered), and the text for people,
 // made from those records alone, so that the two can't say different
-// things. The text is written into a fixed buffer, cut short at its end.
+// things. The text is written into fixed storage (FixedText), cut short at
+// its end: the io.dll formats without the C runtime's printf.
 #include "commio/CommIo.h"
 
-#include <cstdarg>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 
 #include "commio/WindowsErrors.h"
@@ -22,6 +21,8 @@ static_assert(offsetof(CommIoUart, failedCall) == 8 && offsetof(CommIoUart, keyL
                   offsetof(CommIoUart, usbSerial) == 56 && offsetof(CommIoUart, port) == 92 &&
                   offsetof(CommIoUart, device) == 108,
               "CommIoUart's fields stay where they are");
+
+using Text = FixedText<CommIo::MaxStatus>;
 
 // The serial driver's calls by their codes in the record: one table, read
 // both ways.
@@ -57,23 +58,12 @@ std::uint8_t AdapterCode(const PortMapping &map, const AdapterLookup &adapter)
     return COMMIO_ADAPTER_NOT_YET;
 }
 
-template <std::size_t N> void Copy(char (&to)[N], const char *text) { std::snprintf(to, N, "%s", text); }
-
-struct Text {
-    char *buffer;
-    std::size_t size;
-    std::size_t used = 0; // past `size` once something was cut
-};
-
-__attribute__((format(printf, 2, 3))) void Append(Text &text, const char *format, ...)
+// A record's text field: as much of `text` as fits before the NUL.
+template <std::size_t N> void Copy(char (&to)[N], std::string_view text)
 {
-    if (text.used >= text.size)
-        return;
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(text.buffer + text.used, text.size - text.used, format, args);
-    va_end(args);
-    text.used += n > 0 ? static_cast<std::size_t>(n) : 0;
+    const std::size_t size = text.size() < N - 1 ? text.size() : N - 1;
+    std::memcpy(to, text.data(), size);
+    to[size] = '\0';
 }
 
 // The device a UART's mapping names, and where its adapter was found
@@ -81,29 +71,35 @@ __attribute__((format(printf, 2, 3))) void Append(Text &text, const char *format
 void AppendDevice(Text &text, const CommIoUart &uart)
 {
     if (uart.adapter == COMMIO_ADAPTER_NOT_NAMED) {
-        Append(text, "%s", uart.device);
+        text.Append(uart.device);
         return;
     }
-    Append(text, "usb=%04X:%04X%s%s", uart.usbVendor, uart.usbProduct, uart.usbSerial[0] ? ":" : "",
-           uart.usbSerial);
-    const char *so = uart.usedBeside ? ", so " : "";
-    const char *beside = uart.usedBeside ? uart.device : "";
+    text.Append("usb=").AppendHex(uart.usbVendor, 4).Append(':').AppendHex(uart.usbProduct, 4);
+    if (uart.usbSerial[0])
+        text.Append(':').Append(uart.usbSerial);
+    // ", so COM5": the COM name beside the identity, where it was used.
+    const auto beside = [&]() -> Text & { return uart.usedBeside ? text.Append(", so ").Append(uart.device) : text; };
     switch (uart.adapter) {
-    case COMMIO_ADAPTER_FOUND: Append(text, " on %s", uart.port); break;
+    case COMMIO_ADAPTER_FOUND: text.Append(" on ").Append(uart.port); break;
     case COMMIO_ADAPTER_NOT_LISTED:
-        if (uart.besideOther)
-            Append(text, " (no port carries it; %s is another device)", uart.device);
-        else
-            Append(text, " (no port carries it%s%s)", so, beside);
+        if (uart.besideOther) {
+            text.Append(" (no port carries it; ").Append(uart.device).Append(" is another device)");
+        } else {
+            text.Append(" (no port carries it");
+            beside().Append(')');
+        }
         break;
     case COMMIO_ADAPTER_SEVERAL:
-        Append(text, " (%u ports carry it: give its serial number%s%s)", static_cast<unsigned>(uart.adapterMatches),
-               so, beside);
+        text.Append(" (").AppendDecimal(uart.adapterMatches).Append(" ports carry it: give its serial number");
+        beside().Append(')');
         break;
-    case COMMIO_ADAPTER_NO_PORTS: Append(text, " (no ports listed%s%s)", so, beside); break;
+    case COMMIO_ADAPTER_NO_PORTS:
+        text.Append(" (no ports listed");
+        beside().Append(')');
+        break;
     case COMMIO_ADAPTER_NO_LIST:
-        Append(text, " (the ports can't be listed, error %u%s%s)", static_cast<unsigned>(uart.adapterError), so,
-               beside);
+        text.Append(" (the ports can't be listed, error ").AppendDecimal(uart.adapterError);
+        beside().Append(')');
         break;
     default: break;
     }
@@ -119,35 +115,37 @@ void AppendWiring(Text &text, const CommIoUart &uart)
             line = &each;
     if (line && *line == uart::ModemLine::Cts && !uart.invert && uart.debounceMs == 0)
         return;
-    Append(text, " (key line %s%s", line ? line->Name() : "?", uart.invert ? " inverted" : "");
+    text.Append(" (key line ").Append(line ? line->Name() : "?").Append(uart.invert ? " inverted" : "");
     if (uart.debounceMs)
-        Append(text, ", debounce %u ms", static_cast<unsigned>(uart.debounceMs));
-    Append(text, ")");
+        text.Append(", debounce ").AppendDecimal(uart.debounceMs).Append(" ms");
+    text.Append(')');
 }
 
 void AppendState(Text &text, const CommIoUart &uart)
 {
     const char *failed = CallName(uart.failedCall);
     switch (uart.link) {
-    case COMMIO_LINK_NOT_YET_OPENED: Append(text, "opens at the first IsDriverInstalled"); break;
+    case COMMIO_LINK_NOT_YET_OPENED: text.Append("opens at the first IsDriverInstalled"); break;
     case COMMIO_LINK_HELD:
-        Append(text, "held");
+        text.Append("held");
         if (uart.events == COMMIO_EVENTS_WATCHED)
-            Append(text, ", line events watched");
+            text.Append(", line events watched");
         else if (uart.events == COMMIO_EVENTS_REFUSED)
-            Append(text, ", line events refused by %s (error %u), lines read at every poll",
-                   CallName(uart.eventsCall) ? CallName(uart.eventsCall) : "the driver",
-                   static_cast<unsigned>(uart.eventsError));
+            text.Append(", line events refused by ")
+                .Append(CallName(uart.eventsCall) ? CallName(uart.eventsCall) : "the driver")
+                .Append(" (error ")
+                .AppendDecimal(uart.eventsError)
+                .Append("), lines read at every poll");
         if (failed)
-            Append(text, ", %u baud refused by %s (error %u)", static_cast<unsigned>(uart.baud), failed,
-                   static_cast<unsigned>(uart.error));
+            text.Append(", ").AppendDecimal(uart.baud).Append(" baud refused by ").Append(failed).Append(" (error ")
+                .AppendDecimal(uart.error).Append(')');
         break;
     default:
         if (!failed && uart.adapter != COMMIO_ADAPTER_NOT_NAMED)
-            Append(text, "not held; retrying"); // no port carries the adapter now
+            text.Append("not held; retrying"); // no port carries the adapter now
         else
-            Append(text, "not held, %s failed (error %u); retrying", failed ? failed : "open",
-                   static_cast<unsigned>(uart.error));
+            text.Append("not held, ").Append(failed ? failed : "open").Append(" failed (error ")
+                .AppendDecimal(uart.error).Append("); retrying");
         break;
     }
 }
@@ -181,7 +179,7 @@ void CommIo::Describe(const Uart &uart, CommIoUart &record) const
     if (uart.map.hasUsb) {
         record.usbVendor = uart.map.usb.vendor;
         record.usbProduct = uart.map.usb.product;
-        Copy(record.usbSerial, uart.map.usb.serial.c_str());
+        Copy(record.usbSerial, uart.map.usb.serial);
     }
     record.adapterError = record.adapter == COMMIO_ADAPTER_NO_LIST ? uart.adapter.error : 0;
     record.adapterMatches = uart.adapter.matches;
@@ -189,7 +187,7 @@ void CommIo::Describe(const Uart &uart, CommIoUart &record) const
     record.besideOther = uart.adapter.besideOther ? 1 : 0;
     if (record.adapter == COMMIO_ADAPTER_FOUND)
         Copy(record.port, uart.adapter.port);
-    Copy(record.device, uart.map.device.c_str());
+    Copy(record.device, uart.map.device);
 }
 
 std::uint32_t CommIo::UartStatus(std::uint32_t index, CommIoUart *out) const
@@ -210,34 +208,37 @@ std::uint32_t CommIo::UartStatus(std::uint32_t index, CommIoUart *out) const
 const char *CommIo::Status()
 {
     if (!configured_) {
-        std::snprintf(status_, sizeof status_, "%s", why_);
-        return status_;
+        status_ = why_;
+        return status_.c_str();
     }
-    Text text{status_, sizeof status_};
+    Text &text = status_;
+    text.clear();
     std::uint32_t edges = 0, found = 0;
     for (std::uint32_t i = 0; i < count_; ++i) {
         CommIoUart uart;
         uart.size = sizeof uart;
         UartStatus(i, &uart);
         if (i > 0)
-            Append(text, "; ");
+            text.Append("; ");
         AppendDevice(text, uart);
         if (uart.any)
-            Append(text, " for any UART");
+            text.Append(" for any UART");
         else
-            Append(text, " for %04Xh", static_cast<unsigned>(uart.base));
+            text.Append(" for ").AppendHex(uart.base, 4).Append('h');
         AppendWiring(text, uart);
-        Append(text, ": ");
+        text.Append(": ");
         AppendState(text, uart);
         edges += uart.edgesRecovered;
         found += uart.refreshFinds;
     }
     if (edges || found)
-        Append(text, "; %u edges recovered between polls, %u changes found only by refresh",
-               static_cast<unsigned>(edges), static_cast<unsigned>(found));
-    if (text.used >= sizeof status_)
-        std::snprintf(status_ + sizeof status_ - 4, 4, "...");
-    return status_;
+        text.Append("; ").AppendDecimal(edges).Append(" edges recovered between polls, ").AppendDecimal(found)
+            .Append(" changes found only by refresh");
+    if (text.Cut()) { // the last three characters say so
+        text.Shorten(MaxStatus - 3);
+        text.Append("...");
+    }
+    return text.c_str();
 }
 
 } // namespace commio

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <new>
 
 namespace commio {
@@ -90,9 +91,10 @@ namespace {
 // The wait record: a real OVERLAPPED, with an event of its own so that
 // collecting it never depends on the handle's state (the synchronous comm
 // calls use the handle too), and the mask WaitCommEvent fills in. On the
-// heap, so that one the driver still holds when it is given back (and at
-// unload) can outlive its handle, and the DLL.
+// C runtime's heap, so that one the driver still holds when it is given
+// back (and at unload) can outlive its handle, and the DLL.
 struct Win32Wait : CommWait {
+    // Plain memory: nothing to do when it is freed.
     OVERLAPPED overlapped{};
     DWORD mask = 0;
 };
@@ -108,7 +110,7 @@ bool GivenBack(Win32Wait &record) { return WaitForSingleObject(record.overlapped
 void Free(Win32Wait *record)
 {
     CloseHandle(record->overlapped.hEvent);
-    delete record;
+    std::free(record);
 }
 
 // Records given back while the driver still held them: freed once it is
@@ -166,15 +168,16 @@ std::uint32_t Win32Comm::WatchLines(DeviceHandle handle, CommWait *&wait, std::u
 {
     Reap();
     if (!wait) {
-        auto *made = new (std::nothrow) Win32Wait;
-        if (!made)
+        void *memory = std::malloc(sizeof(Win32Wait));
+        if (!memory)
             return ERROR_NOT_ENOUGH_MEMORY;
+        auto *made = new (memory) Win32Wait;
         // Set while no wait holds the record: each wait resets it as it
         // starts, and the driver sets it last, once done with the record.
         made->overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
         if (!made->overlapped.hEvent) {
             const std::uint32_t error = LastError();
-            delete made;
+            std::free(made);
             return error;
         }
         wait = made;

@@ -47,11 +47,11 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "CommPortIo.h"
 #include "commio/CommApi.h"
 #include "commio/DeviceClaim.h"
+#include "commio/FixedText.h"
 #include "commio/PortMap.h"
 #include "commio/AdapterLookup.h"
 #include "commio/KeyLineTracker.h"
@@ -78,13 +78,16 @@ public:
     // while none was pending) is collected and started again, this many
     // times at the most in one read.
     static constexpr std::uint8_t MaxStarts = 4;
+    // The status text, and why there is no port map: a line of up to this
+    // many characters; a longer status ends in "...".
+    static constexpr std::size_t MaxStatus = 319;
 
-    explicit CommIo(CommApi &api) : api_(api) {}
+    explicit CommIo(CommApi &api) : api_(api) { why_ = "no port map read yet"; }
     CommIo(const CommIo &) = delete;
     CommIo &operator=(const CommIo &) = delete;
 
     // The port map to serve. Opens nothing yet.
-    void Configure(const std::vector<PortMapping> &uarts);
+    void Configure(const MappingList &uarts);
     // Why there is no port map: the library stays idle, IsDriverInstalled
     // answers 0, and the status text is `why`. Allocates nothing.
     void ConfigureFailed(const char *why);
@@ -217,8 +220,8 @@ private:
     bool configured_ = false;
     bool claimed_ = false;
     const char *lostCall_ = nullptr;
-    char why_[320] = "no port map read yet";
-    char status_[320] = {};
+    FixedText<MaxStatus> why_; // set as it is made: a blank io.dll image holds none of it
+    FixedText<MaxStatus> status_;
 };
 
 } // namespace commio

@@ -26,14 +26,20 @@
 // A line names a device, an adapter, or both.
 //
 // Reading it is a pure function: text in, mappings or one diagnostic out.
+//
+// The map and everything read from it are held in fixed storage
+// (FixedText, MappingList): the io.dll reads it without allocating, and
+// links no C++ runtime. FormatMapping and FormatUsbIdentity, which answer a
+// std::string, are the host tools' (MapFormat.cpp); the io.dll never calls
+// them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "commio/FixedText.h"
 #include "uart/ModemLines.h"
 #include "uart/Uart16550.h"
 
@@ -47,6 +53,31 @@ constexpr std::uint16_t HighestMappedBase = 0x10000 - uart::Uart16550::RegisterC
 constexpr unsigned MaxDebounceMs = 250;
 constexpr std::size_t MaxUsbSerial = 32;
 
+// The port map's file, in the folder io.dll is loaded from.
+constexpr const char *PortMapFileName = "io-ports.txt";
+// The same file as Explorer names it when it hides known extensions: a new
+// text document named "io-ports.txt" there is io-ports.txt.txt. What to say
+// where that file stands in for the map.
+constexpr const char *PortMapNamedTwice = "io-ports.txt.txt";
+constexpr const char *PortMapNamedTwiceAdvice =
+    "io-ports.txt.txt is there instead: Windows hides the extension .txt, so a file named io-ports.txt in "
+    "Explorer became io-ports.txt.txt; rename it to io-ports.txt (with extensions shown: View, File name "
+    "extensions)";
+constexpr std::size_t MaxPortMapBytes = 16384;
+constexpr std::size_t MaxPortMapLine = 200;
+constexpr std::size_t MaxMappedUarts = 8;
+// The longest device instance ID Windows makes (MAX_DEVICE_ID_LEN): a
+// serial number read from one is never longer.
+constexpr std::size_t MaxInstanceId = 200;
+// A diagnostic: the user text in it is cut short (Quoted) but for the
+// option it was likely meant to be, which carries a value as long as the
+// line. The longest, that one with a whole line's value, is under 360.
+constexpr std::size_t MaxPortMapError = 511;
+
+// A device as the map names it ("COM5", "\\.\CNCA0"), and what is
+// opened: never longer than the line it is on.
+using DeviceText = FixedText<MaxPortMapLine>;
+
 // A USB serial adapter as Windows names it in a device instance ID
 // (USB\VID_0403&PID_6001\A1B2C3).
 // A USB adapter's identity: as the map names it, and as the key tester
@@ -54,15 +85,18 @@ constexpr std::size_t MaxUsbSerial = 32;
 struct UsbIdentity {
     std::uint16_t vendor = 0;
     std::uint16_t product = 0;
-    std::string serial; // empty: any adapter with these IDs (or one without a serial number)
+    // Empty: any adapter with these IDs (or one without a serial number).
+    // The map holds at most MaxUsbSerial characters; the key tester reads
+    // whole ones from instance IDs.
+    FixedText<MaxInstanceId> serial;
     bool Known() const { return vendor != 0 || product != 0; }
 };
 
 struct PortMapping {
     bool any = false;       // carries every port no explicit line claims
     std::uint16_t base = 0; // explicit lines only
-    std::string device;     // as written in the file ("COM5"); may be empty with `usb`
-    std::string path;       // what is opened ("\\.\COM5"); empty with the device
+    DeviceText device;      // as written in the file ("COM5"); may be empty with `usb`
+    DeviceText path;        // what is opened ("\\.\COM5"); empty with the device
     int line = 0;           // line number in the file, from 1
     uart::ModemLine input = uart::ModemLine::Cts; // a status line, named in the map as line=NAME
     bool invert = false;
@@ -78,26 +112,38 @@ inline bool PlainWiring(const PortMapping &m)
     return m.input == uart::ModemLine::Cts && !m.invert && m.debounceMs == 0;
 }
 
-struct PortMapResult {
-    std::vector<PortMapping> uarts; // explicit bases first, `any` last
-    std::string error;              // empty when the text was read
-    int errorLine = 0;              // the line the error is on; 0 for the whole file
-    bool namesNone = false;         // the text was read, and has no mapping (comments at most)
+// The mappings of one map, in order: at most MaxMappedUarts.
+class MappingList {
+public:
+    std::size_t size() const noexcept { return count_; }
+    bool empty() const noexcept { return count_ == 0; }
+    const PortMapping &operator[](std::size_t index) const noexcept { return items_[index]; }
+    PortMapping &operator[](std::size_t index) noexcept { return items_[index]; }
+    const PortMapping *begin() const noexcept { return items_; }
+    const PortMapping *end() const noexcept { return items_ + count_; }
+    PortMapping *begin() noexcept { return items_; }
+    PortMapping *end() noexcept { return items_ + count_; }
+    void clear() noexcept { count_ = 0; }
+    // False, with nothing added, where the list is full.
+    bool push_back(const PortMapping &mapping) noexcept
+    {
+        if (count_ == MaxMappedUarts)
+            return false;
+        items_[count_++] = mapping;
+        return true;
+    }
+
+private:
+    PortMapping items_[MaxMappedUarts];
+    std::size_t count_ = 0;
 };
 
-// The port map's file, in the folder io.dll is loaded from.
-constexpr const char *PortMapFileName = "io-ports.txt";
-// The same file as Explorer names it when it hides known extensions: a new
-// text document named "io-ports.txt" there is io-ports.txt.txt. What to say
-// where that file stands in for the map.
-constexpr const char *PortMapNamedTwice = "io-ports.txt.txt";
-constexpr const char *PortMapNamedTwiceAdvice =
-    "io-ports.txt.txt is there instead: Windows hides the extension .txt, so a file named io-ports.txt in "
-    "Explorer became io-ports.txt.txt; rename it to io-ports.txt (with extensions shown: View, File name "
-    "extensions)";
-constexpr std::size_t MaxPortMapBytes = 16384;
-constexpr std::size_t MaxPortMapLine = 200;
-constexpr std::size_t MaxMappedUarts = 8;
+struct PortMapResult {
+    MappingList uarts;                  // explicit bases first, `any` last
+    FixedText<MaxPortMapError> error;   // empty when the text was read
+    int errorLine = 0;                  // the line the error is on; 0 for the whole file
+    bool namesNone = false;             // the text was read, and has no mapping (comments at most)
+};
 
 PortMapResult ParsePortMap(std::string_view text);
 
@@ -121,7 +167,9 @@ std::string FormatMapping(const PortMapping &mapping);
 bool FitsMapSerial(std::string_view serial);
 
 // "0403:6001:A1B2C3", or "0403:6001" without a serial number.
-std::string FormatUsbIdentity(const UsbIdentity &usb);
+using UsbIdentityText = FixedText<10 + MaxInstanceId>;
+UsbIdentityText UsbText(const UsbIdentity &usb);
+std::string FormatUsbIdentity(const UsbIdentity &usb); // the same as a std::string
 
 // What a device instance ID says of a USB serial adapter, the one reading
 // of such IDs. Reads the USB form (USB\VID_0403&PID_6001\A1B2C3) and the
