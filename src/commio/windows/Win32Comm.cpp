@@ -132,15 +132,15 @@ void Reap()
 // At an unload nothing is left to free a record later. Wine's serial driver
 // ends a cancelled wait only once the handle has closed, from a thread of
 // its own that then sets the event (without the loader lock, so this can't
-// wait on the unload itself): the records are awaited for a short while
-// after the close. A driver slower than that keeps its record for good.
-void ReapWithin(DWORD ms)
+// wait on the unload itself): the records are awaited until `ms` after
+// `since`, one budget for the whole unload. A driver slower than that keeps
+// its record for good.
+void ReapUntil(DWORD since, DWORD ms)
 {
-    const DWORD start = GetTickCount();
     for (Win32Wait *&record : leftToDriver) {
         if (!record)
             continue;
-        const DWORD spent = GetTickCount() - start;
+        const DWORD spent = GetTickCount() - since;
         if (WaitForSingleObject(record->overlapped.hEvent, spent < ms ? ms - spent : 0) == WAIT_OBJECT_0) {
             Free(record);
             record = nullptr;
@@ -248,11 +248,17 @@ void Win32Comm::EndWait(DeviceHandle handle, CommWait *&wait)
     Free(record);
 }
 
+void Win32Comm::Unloading()
+{
+    unloading_ = true;
+    unloadingSince_ = GetTickCount();
+}
+
 void Win32Comm::Close(DeviceHandle handle)
 {
     CloseHandle(handle);
     if (unloading_)
-        ReapWithin(UnloadGraceMs);
+        ReapUntil(unloadingSince_, UnloadGraceMs);
 }
 
 } // namespace commio

@@ -612,15 +612,36 @@ TEST_F(CommioDll, ACancelTheDriverIsSlowToEndHoldsUpNoPoll)
 // to give up a pending wait, or (Wine) ending it in steps, the mask
 // written and the event not yet set. Its loader callback makes no call
 // that waits for the driver, and gives the record a short while after the
-// close: one given back as the handle closes (Wine's, a few milliseconds
-// later) is freed; else the record, outside the io.dll's image, is left to
+// close, 50 ms at most: one given back as the handle closes, or a few
+// milliseconds later from the driver's own thread (Wine's), is freed; else
+// the record, outside the io.dll's image, is left to
 // the driver, which completes it there after the unload, into no memory
 // allocated since. Then the io.dll is loaded again, and a press is a press.
+enum class GivenBack { AtTheClose, SoonAfter, AfterTheUnload };
+
 struct DriverAtUnload {
     const char *name;
-    DWORD maskWritten;     // the events the driver wrote before the unload
-    bool givenBackAtClose; // else only after the unload
+    DWORD maskWritten;   // the events the driver wrote before the unload
+    GivenBack givenBack; // SoonAfter: from a thread of the driver's, 15 ms on
 };
+
+// The driver's own thread giving a cancelled wait's record back a while
+// after the close, as Wine's does.
+struct LateGiver {
+    LPOVERLAPPED record;
+    DWORD afterMs;
+    HANDLE running; // set once the thread runs: a thread's start waits for the loader
+};
+
+DWORD WINAPI GiveBackLate(LPVOID context)
+{
+    const auto *giver = static_cast<const LateGiver *>(context);
+    SetEvent(giver->running);
+    Sleep(giver->afterMs);
+    giver->record->Internal = ERROR_OPERATION_ABORTED;
+    SetEvent(giver->record->hEvent);
+    return 0;
+}
 
 std::ostream &operator<<(std::ostream &os, const DriverAtUnload &c) { return os << c.name; }
 
@@ -661,17 +682,31 @@ TEST_P(CommioDllUnload, ItFreesTheRecordGivenBackAtTheCloseAndLeavesTheRestToThe
     zelbin.StopListen();
     Take();
     *mask = GetParam().maskWritten;
-    completionsLate = !GetParam().givenBackAtClose; // the close's completion reaches it after the unload
+    const GivenBack givenBack = GetParam().givenBack;
+    completionsLate = givenBack != GivenBack::AtTheClose; // the close's completion reaches the record later
     eventsClosed = 0;
+    LateGiver giver{record, 15, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    const HANDLE late =
+        givenBack == GivenBack::SoonAfter ? CreateThread(nullptr, 0, GiveBackLate, &giver, 0, nullptr) : nullptr;
+    if (late)
+        WaitForSingleObject(giver.running, INFINITE);
+    CloseHandle(giver.running);
     const DWORD start = GetTickCount();
     const Calls unload = UnloadBoth();
-    EXPECT_LT(Elapsed(start), 500u) << "the unload waited under the loader lock";
+    const DWORD took = Elapsed(start);
+    if (late) {
+        WaitForSingleObject(late, INFINITE);
+        CloseHandle(late);
+    }
+    EXPECT_LT(took, givenBack == GivenBack::AfterTheUnload ? 50u + 100u : 500u)
+        << "the unload waited past its bound under the loader lock";
     EXPECT_NE(std::find(unload.begin(), unload.end(), "CancelIoEx(c1)"), unload.end());
     for (const std::string &call : unload)
         EXPECT_EQ(call.rfind("GetOverlappedResult", 0), std::string::npos) << "waited under the loader lock: " << call;
     EXPECT_EQ(devices.ClosedWithWaitPending(), 1u) << "the driver completes it at the close";
-    EXPECT_EQ(eventsClosed, GetParam().givenBackAtClose ? 1u : 0u) << "freed once given back, else left to the driver";
-    if (GetParam().givenBackAtClose)
+    EXPECT_EQ(eventsClosed, givenBack == GivenBack::AfterTheUnload ? 0u : 1u)
+        << "freed once given back, else left to the driver";
+    if (givenBack != GivenBack::AfterTheUnload)
         return ReloadAndPress();
 
     // The driver's late completion, where the record was, after memory
@@ -690,9 +725,10 @@ TEST_P(CommioDllUnload, ItFreesTheRecordGivenBackAtTheCloseAndLeavesTheRestToThe
 }
 
 const DriverAtUnload kDriversAtUnload[] = {
-    {"SlowToGiveUpAPendingWait", 0, false},
-    {"EndingTheWaitWithTheEventNotYetSet", EV_CTS, false},
-    {"GivingItBackAsTheHandleCloses", 0, true},
+    {"SlowToGiveUpAPendingWait", 0, GivenBack::AfterTheUnload},
+    {"EndingTheWaitWithTheEventNotYetSet", EV_CTS, GivenBack::AfterTheUnload},
+    {"GivingItBackAsTheHandleCloses", 0, GivenBack::AtTheClose},
+    {"GivingItBackFromItsOwnThreadSoonAfter", 0, GivenBack::SoonAfter},
 };
 INSTANTIATE_TEST_SUITE_P(Table, CommioDllUnload, ::testing::ValuesIn(kDriversAtUnload),
                          [](const auto &row) { return std::string(row.param.name); });

@@ -26,13 +26,15 @@ public:
     void EndWait(DeviceHandle handle, CommWait *&wait) override;
 
     // The DLL is being unloaded: nothing can free a record later, so the
-    // records of waits the driver still holds are given UnloadGraceMs to
-    // come back once their device is closed (see Close).
-    void Unloading() { unloading_ = true; }
+    // records of waits the driver still holds are given what is left of
+    // UnloadGraceMs from now to come back, once their device is closed (see
+    // Close): at most that long for the whole unload.
+    void Unloading();
     static constexpr unsigned UnloadGraceMs = 50;
 
 private:
     bool unloading_ = false;
+    std::uint32_t unloadingSince_ = 0;
 };
 
 } // namespace commio
