@@ -45,9 +45,6 @@ function(zelbin_shipped_binary target description)
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc)
     configure_file(${PROJECT_SOURCE_DIR}/cmake/VersionInfo.rc.in ${rc} @ONLY)
     target_sources(${target} PRIVATE ${rc})
-    if(type STREQUAL "SHARED_LIBRARY")
-        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/NoThreadStorage.cpp)
-    endif()
 
     # Two builds of one commit must give the same bytes: no link time in the
     # PE headers (the folders are kept out of the debug information for all
@@ -98,4 +95,11 @@ function(zelbin_shipped_binary target description)
             VERBATIM)
         install(FILES ${record} DESTINATION links)
     endif()
+endfunction()
+
+# A DLL that keeps no thread-local data and links no C++ runtime (the key
+# library, the comm-port io.dll): without the C runtime's thread-local
+# storage support, it carries no TLS directory (cmake/NoThreadStorage.cpp).
+function(zelbin_no_thread_storage target)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/NoThreadStorage.cpp)
 endfunction()

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """What each shipped binary brings into a process: the DLLs it imports
 (read with pefile, delay-loaded ones too) must all be on its list, and the
-key library and the comm-port io.dll must stay within their sizes. With --report, the sizes and
+key library and the comm-port io.dll must stay within their sizes and carry
+no thread-local storage directory. With --report, the sizes and
 imports are printed and nothing is judged (make bench).
 
 A DLL on no list is a new dependency for every host: SETUPAPI.dll, for
@@ -34,6 +35,10 @@ ALLOWED = {
 # io.dll with it, beside its own code; the library is a few hundred lines of
 # logic, the io.dll a few thousand, and neither links the C++ runtime.
 SIZE_LIMIT = {"library": 40 * 1024, "commio": 96 * 1024}
+# Neither keeps thread-local data, so neither carries a TLS directory: a
+# loader sets one up for every running thread at each load, and Wine's
+# faults doing so while its serial driver's wait thread ends.
+NO_TLS = {"library", "commio"}
 DESCRIPTION = {"library": "the key library", "commio": "the comm-port io.dll", "standin": "the stand-in io.dll",
                "keytest": "the key tester", "keytest-gui": "the key tester's window",
                "virtualkey": "the virtual key"}
@@ -46,6 +51,12 @@ def imports_of(path):
     plain = [entry.dll.decode() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
     delayed = [entry.dll.decode() for entry in getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])]
     return plain, delayed
+
+
+def has_tls_directory(path):
+    pe = pefile.PE(path, fast_load=True)
+    tls = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_TLS"]]
+    return tls.VirtualAddress != 0 or tls.Size != 0
 
 
 def main():
@@ -70,6 +81,8 @@ def main():
             print("  %-24s %-26s %9s bytes  imports %s" % (DESCRIPTION[role], name, "{:,}".format(size), imported))
             continue
         problems = ["imports %s, not on its list" % dll for dll in plain + delayed if dll.lower() not in allowed]
+        if role in NO_TLS and has_tls_directory(path):
+            problems.append("carries a thread-local storage directory")
         if role in SIZE_LIMIT and size > SIZE_LIMIT[role]:
             problems.append("%d bytes, over its %d" % (size, SIZE_LIMIT[role]))
         if os.path.basename(path).lower() != name.lower():
