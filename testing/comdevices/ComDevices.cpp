@@ -582,7 +582,9 @@ std::uint32_t ComDevices::SetState(commio::DeviceHandle handle, const commio::De
     if (!error && settings.BaudRate != device->settings.BaudRate && settings.BaudRate > device->maxBaud)
         error = ErrorInvalidParameter;
     if (!error && (settings.Parity > commio::SpaceParity || settings.StopBits > commio::TwoStopBits ||
-                   settings.ByteSize < 5 || settings.ByteSize > 8))
+                   settings.ByteSize < 5 || settings.ByteSize > 8 ||
+                   (settings.StopBits == commio::OneAndHalfStopBits) != (settings.ByteSize == 5 &&
+                                                                          settings.StopBits != commio::OneStopBit)))
         error = ErrorInvalidParameter;
     if (recording_) {
         std::string call = "SetCommState(" + LabelOf(handle) + ", ";

@@ -3,6 +3,7 @@
 // UART makes), and what a failing settings call means for the device.
 #include "CommIoTest.h"
 
+#include "commio/DeviceClaim.h"
 #include "commio/WindowsErrors.h"
 
 namespace {
@@ -167,5 +168,36 @@ const GetStateCase kGetState[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Table, GetStateFails, ::testing::ValuesIn(kGetState),
                          [](const auto &row) { return std::string(row.param.name); });
+
+
+// The format a driver answers, as the claim hands it back: one a UART
+// makes as it is, else the nearest a driver takes (a driver refuses the
+// whole block for one field, and the claim with it).
+struct FormatCase {
+    std::uint8_t byteSize, parity, stopBits; // as the driver answered
+    std::uint8_t wantByteSize, wantParity, wantStopBits;
+};
+
+class ClaimedFormat : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(ClaimedFormat, IsOneADriverTakes)
+{
+    const FormatCase &c = GetParam();
+    commio::DeviceSettings settings = sim::ComDevices::DriverDefaults();
+    settings.ByteSize = c.byteSize;
+    settings.Parity = c.parity;
+    settings.StopBits = c.stopBits;
+    commio::AskForKeyLines(settings, nullptr, false, false);
+    EXPECT_EQ(+settings.ByteSize, +c.wantByteSize);
+    EXPECT_EQ(+settings.Parity, +c.wantParity);
+    EXPECT_EQ(+settings.StopBits, +c.wantStopBits);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ClaimedFormat, ::testing::Values(
+    FormatCase{8, 0, 0, 8, 0, 0}, FormatCase{7, 2, 2, 7, 2, 2}, FormatCase{5, 4, 1, 5, 4, 1},
+    FormatCase{5, 0, 0, 5, 0, 0},
+    FormatCase{8, 200, 0, 8, 0, 0}, FormatCase{4, 0, 0, 8, 0, 0}, FormatCase{9, 1, 3, 8, 1, 0},
+    FormatCase{8, 0, 1, 8, 0, 0},   // 1.5 stop bits with 8 data bits
+    FormatCase{5, 0, 2, 5, 0, 1})); // 2 stop bits with 5 data bits
 
 } // namespace

@@ -22,6 +22,12 @@ void AskForKeyLines(DeviceSettings &settings, const LineSettings *line, bool dtr
         settings.Parity = NoParity;
     if (settings.StopBits > TwoStopBits)
         settings.StopBits = OneStopBit;
+    // 1.5 stop bits go with 5 data bits only, 2 with 6 to 8 (as a UART's
+    // one stop-bit switch reads): the other pairs are refused as well.
+    if (settings.StopBits == OneAndHalfStopBits && settings.ByteSize != 5)
+        settings.StopBits = OneStopBit;
+    if (settings.StopBits == TwoStopBits && settings.ByteSize == 5)
+        settings.StopBits = OneAndHalfStopBits;
     settings.fBinary = 1;
     settings.fParity = settings.Parity != NoParity;
     settings.fOutxCtsFlow = settings.fOutxDsrFlow = settings.fDsrSensitivity = 0;
