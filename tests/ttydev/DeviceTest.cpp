@@ -115,7 +115,7 @@ TEST(ScriptedDevice, TellsTheWaitThreadEveryChangeInOrderAndTheProgramTheLevel)
     EXPECT_EQ(record.changes[3].toldNs, 21 * Ms);
 }
 
-TEST(ScriptedDevice, TellsAWaitNothingThatChangedBeforeItBegan)
+TEST(ScriptedDevice, ShowsAWaitTheLevelNotTheChangesBeforeItBegan)
 {
     Fixture f(Behaviour::Uart, LineCts, "press@10 release@12 press@14");
     EXPECT_EQ(f.Read(Caller::WaitStart, 15), LineCts);

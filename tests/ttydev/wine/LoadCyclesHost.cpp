@@ -149,30 +149,35 @@ Holdings Take()
     return now;
 }
 
-// The heap bytes the serial driver itself keeps for each wait cancelled as
-// its handle closes (Wine's does; Windows' keeps none), found by as many
-// such waits on the port before the library is first loaded, so that the
-// cycles are judged on what the DLLs hold.
-SIZE_T DriverBytesPerWait(const std::string &port, unsigned waits)
+// The heap bytes the serial driver itself keeps for `waits` waits, each
+// cancelled as its handle closes (Wine's does; Windows' keeps none), made
+// on the port before the library is first loaded, so that the cycles are
+// judged on what the DLLs hold. False where a wait could not be made.
+bool DriverBytesForWaits(const std::string &port, unsigned waits, SIZE_T &bytes)
 {
     const SIZE_T before = HeapBytes();
     for (unsigned i = 0; i < waits; ++i) {
         const HANDLE device = CreateFileA(("\\\\.\\" + port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (device == INVALID_HANDLE_VALUE)
-            return 0;
+            return false;
         OVERLAPPED overlapped{};
         overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         DWORD mask = 0;
-        if (SetCommMask(device, EV_CTS) && !WaitCommEvent(device, &mask, &overlapped) &&
-            GetLastError() == ERROR_IO_PENDING)
+        const bool pending = overlapped.hEvent && SetCommMask(device, EV_CTS) &&
+                             !WaitCommEvent(device, &mask, &overlapped) && GetLastError() == ERROR_IO_PENDING;
+        if (pending)
             CancelIoEx(device, &overlapped);
         CloseHandle(device);
-        WaitForSingleObject(overlapped.hEvent, 1000);
-        CloseHandle(overlapped.hEvent);
+        const bool ended = pending && WaitForSingleObject(overlapped.hEvent, 1000) == WAIT_OBJECT_0;
+        if (overlapped.hEvent)
+            CloseHandle(overlapped.hEvent);
+        if (!ended)
+            return false;
     }
     const SIZE_T after = HeapBytes();
-    return after > before ? (after - before) / waits : 0;
+    bytes = after > before ? after - before : 0;
+    return true;
 }
 
 int Fail(const char *what, const char *detail, unsigned long cycle)
@@ -198,10 +203,16 @@ int main(int argc, char **argv)
     const char *library = path.c_str();
     const std::string folder = path.substr(0, path.find_last_of('\\') + 1);
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    // Twice: the driver's first waits set up what it keeps for good.
+    // The driver's first waits set up what it keeps for good; then twice
+    // as many waits, which must agree, for the script to scale exactly.
     const std::string port = std::string(argv[2]).substr(0, std::string(argv[2]).find(';'));
-    DriverBytesPerWait(port, 20);
-    std::printf("driver heap_per_wait %lu\n", static_cast<unsigned long>(DriverBytesPerWait(port, 20)));
+    constexpr unsigned Waits = 200;
+    SIZE_T first = 0, once = 0, twice = 0;
+    if (!DriverBytesForWaits(port, 20, first) || !DriverBytesForWaits(port, Waits, once) ||
+        !DriverBytesForWaits(port, Waits, twice))
+        return Fail("no cancelled wait could be made on", port.c_str(), 0);
+    std::printf("driver waits %u heap %lu heap_again %lu\n", Waits, static_cast<unsigned long>(once),
+                static_cast<unsigned long>(twice));
     for (unsigned long cycle = 1; cycle <= cycles; ++cycle) {
         HMODULE module = LoadLibraryExA(library, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         ZelbinFunctions zelbin{};

@@ -135,9 +135,10 @@ struct alignas(8) SharedState {
     Loop loops[MaxLoops];
     Set sets[MaxSets];
     Call calls[MaxCalls];
-    // When a wait thread was first shown each of the key line's changes
-    // (0: none was; what changed while a wait thread was held up and a new
-    // wait began meanwhile is told by no event).
+    // When a wait thread was first shown each of the key line's changes:
+    // told, or, for one made before its wait began, the level after it at
+    // the thread's first read (0: none was, as for a change undone before
+    // any wait thread read again).
     std::int64_t toldNs[MaxChanges];
 };
 
