@@ -145,7 +145,7 @@ def main():
             failures.append("%s: the driver's own cost differs between two measures: %d and %d heap bytes for %d "
                             "waits" % (arch, heap, again, waits))
             continue
-        drivers = max(heap, again) * (last["cycle"] - middle["cycle"]) // waits
+        drivers = max(heap, again) * (last["cycle"] - middle["cycle"]) // waits if waits else 0
         if last["heap_bytes"] - middle["heap_bytes"] > HEAP_SLACK + drivers:
             grown.append("heap bytes in use (+%d, the driver's %d)" % (last["heap_bytes"] - middle["heap_bytes"],
                                                                      drivers))
@@ -158,7 +158,7 @@ def main():
             failures.append("%s: grew from cycle %d to %d: %s" % (arch, middle["cycle"], last["cycle"],
                                                                  ", ".join(grown)))
         print("%-7s %d cycles in %.0f s, %.1f ms each; the serial driver keeps %.1f heap bytes a cancelled wait" % (
-            arch, args.cycles, seconds, 1000 * seconds / args.cycles, max(heap, again) / waits))
+            arch, args.cycles, seconds, 1000 * seconds / args.cycles, max(heap, again) / waits if waits else 0))
     for failure in failures:
         print("FAIL " + failure)
     print("%d passed, %d failed" % (len(usable) - len(failures), len(failures)))

@@ -152,7 +152,8 @@ Holdings Take()
 // The heap bytes the serial driver itself keeps for `waits` waits, each
 // cancelled as its handle closes (Wine's does; Windows' keeps none), made
 // on the port before the library is first loaded, so that the cycles are
-// judged on what the DLLs hold. False where a wait could not be made.
+// judged on what the DLLs hold. False where no wait could be made (a
+// driver without comm events: it keeps nothing, and the io.dll makes none).
 bool DriverBytesForWaits(const std::string &port, unsigned waits, SIZE_T &bytes)
 {
     const SIZE_T before = HeapBytes();
@@ -208,11 +209,13 @@ int main(int argc, char **argv)
     const std::string port = std::string(argv[2]).substr(0, std::string(argv[2]).find(';'));
     constexpr unsigned Waits = 200;
     SIZE_T first = 0, once = 0, twice = 0;
-    if (!DriverBytesForWaits(port, 20, first) || !DriverBytesForWaits(port, Waits, once) ||
-        !DriverBytesForWaits(port, Waits, twice))
-        return Fail("no cancelled wait could be made on", port.c_str(), 0);
-    std::printf("driver waits %u heap %lu heap_again %lu\n", Waits, static_cast<unsigned long>(once),
-                static_cast<unsigned long>(twice));
+    if (!DriverBytesForWaits(port, 20, first))
+        std::printf("driver waits 0 heap 0 heap_again 0\n"); // none made, none kept
+    else if (!DriverBytesForWaits(port, Waits, once) || !DriverBytesForWaits(port, Waits, twice))
+        return Fail("a cancelled wait failed on", port.c_str(), 0);
+    else
+        std::printf("driver waits %u heap %lu heap_again %lu\n", Waits, static_cast<unsigned long>(once),
+                    static_cast<unsigned long>(twice));
     for (unsigned long cycle = 1; cycle <= cycles; ++cycle) {
         HMODULE module = LoadLibraryExA(library, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         ZelbinFunctions zelbin{};
