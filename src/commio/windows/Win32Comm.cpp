@@ -120,33 +120,27 @@ void Free(Win32Wait *record)
 constexpr std::size_t MaxLeftToDriver = 16;
 Win32Wait *leftToDriver[MaxLeftToDriver];
 
-void Reap()
-{
-    for (Win32Wait *&record : leftToDriver)
-        if (record && GivenBack(*record)) {
-            Free(record);
-            record = nullptr;
-        }
-}
-
-// At an unload nothing is left to free a record later. Wine's serial driver
-// ends a cancelled wait only once the handle has closed, from a thread of
-// its own that then sets the event (without the loader lock, so this can't
-// wait on the unload itself): the records are awaited until `ms` after
-// `since`, one budget for the whole unload. A driver slower than that keeps
-// its record for good.
+// Frees the records the driver has given back, each awaited until `ms`
+// after `since`. At an unload nothing is left to free a record later, and
+// Wine's serial driver ends a cancelled wait only once the handle has
+// closed, from a thread of its own that then sets the event (without the
+// loader lock, so this can't wait on the unload itself): there the records
+// are given one budget for the whole unload. A driver slower than that
+// keeps its record for good. Elsewhere nothing waits (`ms` 0).
 void ReapUntil(DWORD since, DWORD ms)
 {
     for (Win32Wait *&record : leftToDriver) {
         if (!record)
             continue;
-        const DWORD spent = GetTickCount() - since;
+        const DWORD spent = ms ? GetTickCount() - since : 0;
         if (WaitForSingleObject(record->overlapped.hEvent, spent < ms ? ms - spent : 0) == WAIT_OBJECT_0) {
             Free(record);
             record = nullptr;
         }
     }
 }
+
+void Reap() { ReapUntil(0, 0); }
 
 void LeaveToDriver(Win32Wait *record)
 {
